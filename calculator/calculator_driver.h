@@ -1,0 +1,13 @@
+// The calculator's evaluation path, shared by the plug-in's window procedure
+// and the terminal calculator.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Evaluates one command line as if Enter had been pressed on it in a
+// document of the given unit system: lower-cases the text byte by byte,
+// sets ActiveUnitSystem, builds a fresh parser with the calculator's
+// vocabulary, folds constants, evaluates and prints the value with "%.10g".
+// A text that is not a formula throws MathUtils::ParserException.
+std::string EvaluateCommandLine(std::string_view text, int unitSystem);
