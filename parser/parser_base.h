@@ -180,11 +180,11 @@ class ParserBase {
   bool MatchVariable(Token& token);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
-  std::size_t RunLength(const char* charSet) const;
+  std::size_t RunLength(const CharClass& members) const;
+  Token ScanBuiltInOperator(int index, SyntaxFlags& flags);
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
-  void AppendEntry(int& index, std::initializer_list<Cell> head, const void* payload,
-                   std::size_t payloadCells);
+  void PushOperand(const Token& operand, Stack<Token>& values, int& index, int& stackPos);
   void AppendValue(int& index, int slot, double value);
   void AppendAddressed(int& index, int slot, CmdCode code, void* address);
   void AppendFunction(int& index, int slot, Cell argCount, void* callback);

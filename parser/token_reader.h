@@ -62,10 +62,24 @@ static_assert(FlagsAfterPrefixOp == 450 && FlagsAfterPostfixOp == 173);
 // Character sets. Names of functions, constants and variables are made of
 // IdentChars, operator names of OperatorChars; the reader takes runs of
 // SymbolChars as prefix operators.
-inline constexpr const char* IdentChars =
-    "0123456789_abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr const char* OperatorChars =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
-inline constexpr const char* SymbolChars = "+-*/^?<>=#!$%&|~'_";
+inline constexpr char IdentChars[] = "0123456789_abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+inline constexpr char OperatorChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
+inline constexpr char SymbolChars[] = "+-*/^?<>=#!$%&|~'_";
+
+// A character set as a lookup table; the terminating NUL is never a member.
+class CharClass {
+ public:
+  constexpr explicit CharClass(const char* members) {
+    for (; *members; ++members) Member[static_cast<unsigned char>(*members)] = true;
+  }
+  constexpr bool Has(char c) const { return Member[static_cast<unsigned char>(c)]; }
+
+ private:
+  bool Member[256] = {};
+};
+
+inline constexpr CharClass IdentClass{IdentChars};
+inline constexpr CharClass OperatorClass{OperatorChars};
+inline constexpr CharClass SymbolClass{SymbolChars};
 
 }  // namespace MathUtils

@@ -1,0 +1,162 @@
+#include "parser/builtins.h"
+
+#include <cmath>
+
+namespace MathUtils {
+
+namespace {
+
+constexpr double K = 0.017453292519943295;    // degrees to radians, the double nearest pi/180
+constexpr double R = 57.29577951308232;       // radians to degrees, the double nearest 180/pi
+constexpr double K2 = 0.0003046174197867086;  // the double nearest (pi/180)^2, not K * K
+
+double Sin(double x) { return std::sin(x * K); }
+double Cos(double x) { return std::cos(x * K); }
+double Tan(double x) { return std::tan(x * K); }
+double SinR(double x) { return std::sin(x); }
+double CosR(double x) { return std::cos(x); }
+double TanR(double x) { return std::tan(x); }
+double ASin(double x) { return std::asin(x) * R; }
+double ACos(double x) { return std::acos(x) * R; }
+double ATan(double x) { return std::atan2(x, 1.0) * R; }
+double SinH(double x) { return std::sinh(x * K); }
+double CosH(double x) { return std::cosh(x * K); }
+double TanH(double x) { return std::tanh(x * K); }
+double ASinH(double x) { return std::log(std::sqrt(x * x * K2 + 1) + x * K); }
+double ACosH(double x) { return std::log(std::sqrt(x * x * K2 - 1) + x * K); }
+double ATanH(double x) {
+  const double y = x * K;
+  return 0.5 * std::log((y + 1) / (1 - y));
+}
+double ASinR(double x) { return std::asin(x); }
+double ACosR(double x) { return std::acos(x); }
+double ATanR(double x) { return std::atan2(x, 1.0); }
+double SinHR(double x) { return std::sinh(x); }
+double CosHR(double x) { return std::cosh(x); }
+double TanHR(double x) { return std::tanh(x); }
+double ASinHR(double x) { return std::log(std::sqrt(x * x + 1) + x); }
+double ACosHR(double x) { return std::log(std::sqrt(x * x - 1) + x); }
+double ATanHR(double x) { return 0.5 * std::log((x + 1) / (1 - x)); }
+double Log2(double x) { return std::log(x) / std::log(2.0); }
+double Log10(double x) { return std::log10(x); }
+double Ln(double x) { return std::log(x); }
+double Exp(double x) { return std::exp(x); }
+double Sqrt(double x) { return std::sqrt(x); }
+double Rint(double x) { return std::floor(x + 0.5); }
+double Abs(double x) { return std::fabs(x); }
+
+// -1 for negative numbers and NaN, 0 for either zero, 1 otherwise.
+double Sign(double x) {
+  if (!(x >= 0)) return -1;
+  if (!(x > 0)) return 0;
+  return 1;
+}
+
+void RequireArguments(std::span<const double> arguments, const char* name) {
+  if (arguments.empty())
+    throw ParserException(std::string("too few arguments for function ") + name + ".", NoFormulaText);
+}
+
+double Total(std::span<const double> arguments) {
+  double total = 0;
+  for (double argument : arguments) total += argument;
+  return total;
+}
+
+double Sum(std::span<const double> arguments) {
+  RequireArguments(arguments, "sum");
+  return Total(arguments);
+}
+
+double Avg(std::span<const double> arguments) {
+  RequireArguments(arguments, "avg");
+  return Total(arguments) / static_cast<double>(arguments.size());
+}
+
+// Equal values keep the earlier argument; a NaN on either side of a
+// comparison moves the pick to the later one.
+double Min(std::span<const double> arguments) {
+  RequireArguments(arguments, "min");
+  double pick = arguments[0];
+  for (double argument : arguments.subspan(1))
+    if (!(argument >= pick)) pick = argument;
+  return pick;
+}
+
+double Max(std::span<const double> arguments) {
+  RequireArguments(arguments, "max");
+  double pick = arguments[0];
+  for (double argument : arguments.subspan(1))
+    if (!(pick >= argument)) pick = argument;
+  return pick;
+}
+
+double Negate(double x) { return -x; }
+double Milli(double x) { return x * 0.001; }
+double Micro(double x) { return x * 1e-6; }
+double Nano(double x) { return x * 1e-9; }
+
+}  // namespace
+
+Parser::Parser() {
+  // Called directly: virtual dispatch does not reach beyond Parser here.
+  Parser::InitFunctions();
+  Parser::InitConstants();
+  Parser::InitOperators();
+}
+
+Parser::~Parser() = default;
+
+void Parser::InitFunctions() {
+  AddFunction("sin", Sin, false);
+  AddFunction("cos", Cos, true);
+  AddFunction("tan", Tan, true);
+  AddFunction("sinr", SinR, true);
+  AddFunction("cosr", CosR, true);
+  AddFunction("tanr", TanR, true);
+  AddFunction("asin", ASin, true);
+  AddFunction("acos", ACos, true);
+  AddFunction("atan", ATan, true);
+  AddFunction("sinh", SinH, true);
+  AddFunction("cosh", CosH, true);
+  AddFunction("tanh", TanH, true);
+  AddFunction("asinh", ASinH, true);
+  AddFunction("acosh", ACosH, true);
+  AddFunction("atanh", ATanH, true);
+  AddFunction("asinr", ASinR, true);
+  AddFunction("acosr", ACosR, true);
+  AddFunction("atanr", ATanR, true);
+  AddFunction("sinhr", SinHR, true);
+  AddFunction("coshr", CosHR, true);
+  AddFunction("tanhr", TanHR, true);
+  AddFunction("asinhr", ASinHR, true);
+  AddFunction("acoshr", ACosHR, true);
+  AddFunction("atanhr", ATanHR, true);
+  AddFunction("log2", Log2, true);
+  AddFunction("log10", Log10, true);
+  AddFunction("log", Log10, true);
+  AddFunction("ln", Ln, true);
+  AddFunction("exp", Exp, true);
+  AddFunction("sqrt", Sqrt, true);
+  AddFunction("sign", Sign, true);
+  AddFunction("rint", Rint, true);
+  AddFunction("abs", Abs, true);
+  AddFunction("sum", Sum, true);
+  AddFunction("avg", Avg, true);
+  AddFunction("min", Min, true);
+  AddFunction("max", Max, true);
+}
+
+void Parser::InitConstants() {
+  AddConstant("_pi", 3.141592653589793);
+  AddConstant("_e", 2.718281828459045);
+}
+
+void Parser::InitOperators() {
+  AddPostfixOperator("m", Milli);
+  AddPostfixOperator("n", Micro);
+  AddPostfixOperator("mc", Nano);
+  AddPrefixOperator("-", Negate);
+}
+
+}  // namespace MathUtils

@@ -1,0 +1,207 @@
+#include "parser/bytecode.h"
+
+#include <array>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "parser/parser_base.h"
+
+namespace MathUtils {
+
+namespace {
+
+double BinaryResult(std::int32_t code, double left, double right, bool& known) {
+  known = true;
+  switch (code) {
+    case cdLessEq: return left <= right;
+    case cdGreaterEq: return left >= right;
+    case cdNotEqual: return left != right;
+    case cdEqual: return left == right;
+    case cdLess: return left < right;
+    case cdGreater: return left > right;
+    case cdAdd: return left + right;
+    case cdSub: return left - right;
+    case cdMul: return left * right;
+    case cdDiv: return left / right;
+    case cdPow: return std::pow(left, right);
+    case cdAnd: return left != 0 && right != 0;
+    case cdOr: return left != 0 || right != 0;
+    default: known = false; return 0;
+  }
+}
+
+Token ValueToken(double value, bool isVolatile) {
+  Token token;
+  token.SetVal(value);
+  token.IsVolatile = isVolatile ? 1 : 0;
+  return token;
+}
+
+}  // namespace
+
+// Each append checks that the entry fits; the sizing of the buffer makes
+// this hold for every formula, the check guards the proof.
+void ParserBase::AppendValue(int& index, int slot, double value) {
+  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdValue;
+  WriteDouble(at + 2, value);
+  index += ValueEntryCells;
+}
+
+void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
+  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = code;
+  WriteAddress(at + 2, address);
+  index += 2 + AddressCells;
+}
+
+void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
+  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdFunction;
+  at[2] = argCount;
+  WriteAddress(at + 3, callback);
+  index += FunctionEntryCells;
+}
+
+void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
+  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.size());
+  Bytecode[static_cast<std::size_t>(index)] = slot;
+  Bytecode[static_cast<std::size_t>(index) + 1] = code;
+  index += BinaryEntryCells;
+}
+
+void ParserBase::AppendEnd(int& index) {
+  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.size());
+  for (int i = 0; i < EndEntryCells; ++i) Bytecode[static_cast<std::size_t>(index) + i] = cdEnd;
+  index += EndEntryCells;
+}
+
+Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index,
+                                int& stackPos) {
+  const double leftValue = left.GetVal();
+  const double rightValue = right.GetVal();
+  bool known;
+  const double result = BinaryResult(code, leftValue, rightValue, known);
+  if (!known) RaiseError("internal error in ParserBase::ApplyOperator(...): unexpected operator token.", -1);
+
+  const bool operandsVolatile = left.Volatile() || right.Volatile();
+  if (!OptimizerOn || operandsVolatile) {
+    AppendBinary(index, --stackPos, code);
+    Token token = ValueToken(result, OptimizerOn);
+    if (OptimizerOn) token.Prio = Priority(code);
+    return token;
+  }
+  index -= 2 * ValueEntryCells;
+  if (index < 0) RaiseError("internal error:  negative bytecode index (optimization).", -1);
+  AppendValue(index, --stackPos, result);
+  return ValueToken(result, false);
+}
+
+// Shared by prefix and postfix operators: both are one-argument calls.
+Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index, int stackPos) {
+  void* callback = op.GetFuncAddr();
+  const double result = reinterpret_cast<UnaryCallback>(callback)(operand.GetVal());
+  if (!OptimizerOn || operand.Volatile()) {
+    AppendAddressed(index, stackPos, cdPostfixOp, callback);
+    return ValueToken(result, true);
+  }
+  index -= ValueEntryCells;
+  if (index < 0) RaiseError("internal error in ApplyUnaryOprt:  negative bytecode index (optimization).", -1);
+  AppendValue(index, stackPos, result);
+  return ValueToken(result, false);
+}
+
+void ParserBase::ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index,
+                                int& stackPos) {
+  if (operators.empty() || operators.top().Code != cdPrefixOp) return;
+  if (values.empty()) RaiseError("internal error:  Unary operator applied to empty value stack.", -1);
+  const Token op = operators.pop();
+  const Token operand = values.pop();
+  values.push(UnaryResult(op, operand, index, stackPos));
+}
+
+Token ParserBase::ApplyPostfix(const Token& op, const Token& operand, int& index, int& stackPos) {
+  return UnaryResult(op, operand, index, stackPos);
+}
+
+void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index,
+                              int& stackPos) {
+  if (operators.empty() || operators.top().Code != cdFunction) return;
+  const Token function = operators.pop();
+  const std::int32_t declared = function.GetArgCount();
+  if (declared != -1 && argCount > declared) RaiseError("Too many function parameter:", Pos);
+  if (argCount < declared) RaiseError("Too few function parameter:", Pos);
+
+  std::vector<Token> arguments(static_cast<std::size_t>(argCount));
+  for (int i = argCount - 1; i >= 0; --i) arguments[static_cast<std::size_t>(i)] = values.pop();
+
+  bool isVolatile = function.Volatile();
+  for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
+
+  void* callback = function.GetFuncAddr();
+  double result;
+  if (declared == -1) {
+    std::vector<double> list(arguments.size());
+    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
+    result = reinterpret_cast<ListCallback>(callback)(list);
+  } else if (declared == 1) {
+    result = reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
+  } else {
+    // No definition makes other fixed counts; there is no callback form to call.
+    RaiseError("Unsupported number of arguments in funtion call", -1);
+  }
+
+  values.push(ValueToken(result, isVolatile));
+  stackPos += 1 - argCount;
+  if (!OptimizerOn || isVolatile) {
+    AppendFunction(index, stackPos, declared == -1 ? -argCount : argCount, callback);
+    return;
+  }
+  index -= ValueEntryCells * argCount;
+  if (index < 0) RaiseError("internal error:  negative bytecode index (optimization).", -1);
+  AppendValue(index, stackPos, result);
+}
+
+std::string Disassemble(std::span<const Cell> cells, const std::function<std::string(const void*)>& nameOf) {
+  static constexpr std::array<const char*, 13> BinaryNames = {"LE",  "GE",  "NE",  "EQ",  "LT", "GT", "ADD",
+                                                              "SUB", "MUL", "DIV", "POW", "AND", "OR"};
+  std::string text;
+  std::size_t i = 0;
+  while (i + 1 < cells.size()) {
+    const Cell slot = cells[i], code = cells[i + 1];
+    if (!text.empty()) text += '\n';
+    if (code == cdEnd) return text + "END";
+    text += std::to_string(slot) + ' ';
+    if (IsBinaryOperator(code)) {
+      text += BinaryNames[static_cast<std::size_t>(code)];
+      i += BinaryEntryCells;
+    } else if (code == cdValue && i + ValueEntryCells <= cells.size()) {
+      char number[32];
+      const auto end = std::to_chars(number, number + sizeof number, ReadDouble(&cells[i + 2])).ptr;
+      text += "VALUE " + std::string(number, end);
+      i += ValueEntryCells;
+    } else if (code == cdVariable && i + VariableEntryCells <= cells.size()) {
+      text += "VAR " + nameOf(ReadAddress(&cells[i + 2]));
+      i += VariableEntryCells;
+    } else if (code == cdFunction && i + FunctionEntryCells <= cells.size()) {
+      text += "FUNC " + std::to_string(cells[i + 2]) + ' ' + nameOf(ReadAddress(&cells[i + 3]));
+      i += FunctionEntryCells;
+    } else if (code == cdPostfixOp && i + CallEntryCells <= cells.size()) {
+      text += "CALL " + nameOf(ReadAddress(&cells[i + 2]));
+      i += CallEntryCells;
+    } else {
+      return text + "?" + std::to_string(code);
+    }
+  }
+  return text;
+}
+
+}  // namespace MathUtils

@@ -1,0 +1,242 @@
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "parser/parser_base.h"
+
+namespace MathUtils {
+
+namespace {
+
+// ORDER CmdCode: the index of each entry is its command code. The
+// two-character comparisons come first so that they win over "<" and ">".
+constexpr std::array<std::string_view, 16> BuiltInOperators = {
+    "<=", ">=", "!=", "==", "<", ">", "+", "-", "*", "/", "^", "and", "or", "(", ")", ","};
+static_assert(BuiltInOperators.size() == cdComma + 1);
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// White space that the number conversion swallows before a number. A line
+// feed is not among it: it ends the formula.
+bool IsLeadingSpace(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Length of the decimal number at the start of text: digits with an
+// optional point (at least one digit), then an optional exponent. 0 when
+// there is none.
+std::size_t DecimalLength(std::string_view text) {
+  std::size_t i = 0, digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    if (j < text.size() && IsDigit(text[j])) {
+      while (j < text.size() && IsDigit(text[j])) ++j;
+      i = j;
+    }
+  }
+  return i;
+}
+
+// Converts a decimal number as DecimalLength found it, independent of the
+// locale. Beyond the range of a double it becomes infinity, below it 0.
+double ConvertDecimal(std::string_view number) {
+  double value = 0;
+  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                      std::chars_format::general);
+  if (error != std::errc::result_out_of_range) return value;
+  // Out of range: decide between overflow and underflow by the decimal
+  // exponent of the leading significant digit.
+  long long magnitude = 0;
+  bool seenPoint = false, seenSignificant = false;
+  std::size_t i = 0;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') { seenPoint = true; continue; }
+    if (number[i] != '0') seenSignificant = true;
+    if (!seenPoint && seenSignificant) ++magnitude;
+    if (seenPoint && !seenSignificant) --magnitude;
+  }
+  long long exponent = 0;
+  bool negative = false;
+  if (i < number.size()) {
+    ++i;
+    if (number[i] == '+' || number[i] == '-') negative = number[i++] == '-';
+    for (; i < number.size() && exponent < 1'000'000'000; ++i) exponent = exponent * 10 + (number[i] - '0');
+  }
+  magnitude += negative ? -exponent : exponent;
+  return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+}  // namespace
+
+std::size_t ParserBase::RunLength(const CharClass& members) const {
+  std::size_t end = static_cast<std::size_t>(Pos);
+  while (end < Formula.size() && members.Has(Formula[end])) ++end;
+  return end - static_cast<std::size_t>(Pos);
+}
+
+Token ParserBase::ScanToken(SyntaxFlags& flags) {
+  while (static_cast<std::size_t>(Pos) < Formula.size() && Formula[Pos] == ' ') ++Pos;
+
+  const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
+  if (current == '\0' || current == '\n') {
+    if (flags & NoEnd) RaiseError("Unexpected end of formula: ", 0);
+    flags = 0;
+    Token end;
+    end.Code = cdEnd;
+    return end;
+  }
+
+  const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
+  for (int i = 0; i < static_cast<int>(BuiltInOperators.size()); ++i)
+    if (rest.starts_with(BuiltInOperators[i])) return ScanBuiltInOperator(i, flags);
+
+  Token token;
+  if (MatchFunction(token)) {
+    if (flags & NoFunction) RaiseError("No function expected: ", Pos);
+    flags = FlagsAfterFunction;
+    return token;
+  }
+  if (MatchValue(token)) {
+    if (flags & NoValue) RaiseError("No value expected:", Pos);
+    flags = FlagsAfterValue;
+    return token;
+  }
+  if (MatchVariable(token)) {
+    if (flags & NoVariable) RaiseError("No variable expected:", Pos);
+    flags = FlagsAfterVariable;
+    return token;
+  }
+  if (MatchPrefixOp(token)) {
+    if (flags & NoPrefixOp) RaiseError("No unary operator expected:", Pos);
+    flags = FlagsAfterPrefixOp;
+    return token;
+  }
+  if (MatchPostfixOp(token)) {
+    if (flags & NoPostfixOp) RaiseError("No unary operator expected:", Pos);
+    flags = FlagsAfterPostfixOp;
+    return token;
+  }
+
+  std::size_t unknown = 0;
+  while (static_cast<std::size_t>(Pos) + unknown < Formula.size()) {
+    const char c = Formula[Pos + unknown];
+    if (!(IdentClass.Has(c) || c == '.')) break;
+    ++unknown;
+  }
+  RaiseError("Unknown token found:", Pos + static_cast<int>(unknown ? unknown : 1));
+}
+
+Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
+  switch (index) {
+    case cdOpenBracket:
+      if (flags & NoOpenBracket) RaiseError("No \"(\" expected:", Pos);
+      flags = FlagsAfterOpening;
+      break;
+    case cdCloseBracket:
+      if (flags & NoCloseBracket) RaiseError("No \")\" expected: ", Pos);
+      flags = FlagsAfterValue;
+      break;
+    case cdComma:
+      if (flags & NoComma) RaiseError("No \",\" expected:", Pos);
+      flags = FlagsAfterOpening;
+      break;
+    default:
+      if (!IsBinaryOperator(index))
+        RaiseError("internal error while checking syntax:  unsupported operator used", -1);
+      if (flags & NoOperator) {
+        // Where no binary operator may stand, the text may still be a prefix operator.
+        Token prefix;
+        if (!MatchPrefixOp(prefix)) RaiseError("Unexpected operator: ", Pos);
+        if (flags & NoPrefixOp) RaiseError("No unary operator expected:", Pos);
+        flags = FlagsAfterPrefixOp;
+        return prefix;
+      }
+      flags = FlagsAfterOpening;
+      break;
+  }
+  Pos += static_cast<std::int32_t>(BuiltInOperators[index].size());
+  Token token;
+  token.Code = static_cast<CmdCode>(index);
+  return token;
+}
+
+bool ParserBase::MatchFunction(Token& token) {
+  const std::size_t length = RunLength(IdentClass);
+  if (length == 0) return false;
+  const FunctionDef* function = Functions.Find(std::string_view(Formula).substr(Pos, length));
+  if (!function) return false;
+  Pos += static_cast<std::int32_t>(length);
+  token.Code = cdFunction;
+  token.Addr = function->Callback;
+  token.ArgCount = function->ArgCount;
+  token.IsVolatile = function->Optimizable ? 0 : 1;
+  return true;
+}
+
+bool ParserBase::MatchValue(Token& token) {
+  const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
+  if (rest.empty() || rest[0] == '+' || rest[0] == '-') return false;
+
+  std::size_t space = 0;
+  while (space < rest.size() && IsLeadingSpace(rest[space])) ++space;
+  if (const std::size_t length = DecimalLength(rest.substr(space))) {
+    token.SetVal(ConvertDecimal(rest.substr(space, length)));
+    Pos += static_cast<std::int32_t>(space + length);
+    return true;
+  }
+
+  const std::size_t length = RunLength(IdentClass);
+  if (length == 0) return false;
+  const double* constant = Constants.Find(rest.substr(0, length));
+  if (!constant) return false;
+  token.SetVal(*constant);
+  Pos += static_cast<std::int32_t>(length);
+  return true;
+}
+
+bool ParserBase::MatchVariable(Token& token) {
+  if (Variables.Empty()) return false;
+  const char current = Formula[Pos];
+  if (current == '+' || current == '-' || !IdentClass.Has(current)) return false;
+  const std::size_t length = RunLength(IdentClass);
+  const std::string_view name = std::string_view(Formula).substr(Pos, length);
+  double* const* address = Variables.Find(name);
+  if (!address) return false;
+  Pos += static_cast<std::int32_t>(length);
+  token.Code = cdVariable;
+  token.Addr = *address;
+  token.IsVolatile = 1;
+  UsedVariables.Set(name, *address);
+  return true;
+}
+
+bool ParserBase::MatchPrefixOp(Token& token) {
+  const std::size_t length = RunLength(SymbolClass);
+  if (length == 0) return false;
+  const UnaryCallback* callback = PrefixOps.Find(std::string_view(Formula).substr(Pos, length));
+  if (!callback) return false;
+  Pos += static_cast<std::int32_t>(length);
+  token.Code = cdPrefixOp;
+  token.Addr = reinterpret_cast<void*>(*callback);
+  return true;
+}
+
+bool ParserBase::MatchPostfixOp(Token& token) {
+  const std::size_t length = RunLength(OperatorClass);
+  if (length == 0) return false;
+  const UnaryCallback* callback = PostfixOps.Find(std::string_view(Formula).substr(Pos, length));
+  if (!callback) return false;
+  Pos += static_cast<std::int32_t>(length);
+  token.Code = cdPostfixOp;
+  token.Addr = reinterpret_cast<void*>(*callback);
+  return true;
+}
+
+}  // namespace MathUtils
