@@ -1,0 +1,40 @@
+#include "calculator/calculator_driver.h"
+
+#include <charconv>
+#include <system_error>
+
+#include "calculator/unit_operators.h"
+#include "parser/parser.h"
+
+namespace {
+
+// Only A to Z change, whatever the locale; other bytes, those above 127
+// included, pass as they are.
+std::string LowerCaseAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+// The text of printf's "%.10g", independent of the locale and the platform's
+// C library (which would print infinity differently on Windows).
+std::string FormatValue(double value) {
+  char buffer[64];
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 10);
+  if (error != std::errc{}) return "?";  // unreachable: 64 bytes hold any double
+  return std::string(buffer, end);
+}
+
+}  // namespace
+
+std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
+  const std::string formula = LowerCaseAscii(text);
+  ActiveUnitSystem = unitSystem;
+  MathUtils::Parser parser;
+  parser.AssignFormula(formula);
+  AddCalculatorVocabulary(parser);
+  parser.SetOptimizer(true);
+  return FormatValue(parser.Evaluate());
+}
