@@ -1,0 +1,90 @@
+#include "calculator/calculator_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "calculator/unit_operators.h"
+#include "parser/parser.h"
+
+namespace {
+
+struct Case {
+  int UnitSystem;
+  std::string Text;
+  std::string Expected;  // the printed value, or the ParserException's text
+};
+
+std::string Outcome(const Case& c) {
+  try {
+    return EvaluateCommandLine(c.Text, c.UnitSystem);
+  } catch (const MathUtils::ParserException& error) {
+    return error.what();
+  }
+}
+
+void CheckCases(std::initializer_list<Case> cases) {
+  for (const Case& c : cases)
+    EXPECT_EQ(Outcome(c), c.Expected) << "text " << c.Text << " in unit system " << c.UnitSystem;
+}
+
+TEST(EvaluateCommandLine, PrintsLikePercentPoint10G) {
+  CheckCases({
+      {2, "1/3", "0.3333333333"},
+      {2, "2^0.5", "1.414213562"},
+      {2, "10/4", "2.5"},
+      {2, "2*pi", "6.283185307"},
+      {2, "9999999999", "9999999999"},
+      {2, "1e10", "1e+10"},
+      {2, "-12345678901", "-1.23456789e+10"},
+      {2, "0.0001", "0.0001"},
+      {2, "0.00009", "9e-05"},
+      {2, "1e-300*1e-10", "1e-310"},
+      {2, "0", "0"},
+      {2, "1/0", "inf"},
+      {2, "-1/0", "-inf"},
+  });
+}
+
+TEST(EvaluateCommandLine, LowerCasesOnlyAsciiLetters) {
+  CheckCases({
+      {4, "2*PI", "6.283185307"},
+      {4, "5MM", "0.005"},
+      {4, "SQRT(16)+5Mm?", "5004"},
+      {4, "FOO", "Unknown token found: foo <- here"},
+      // Bytes above 127 reach the parser untouched, and safely.
+      {4, "\xC4", "Unknown token found: \xC4 <- here"},
+      {4, "1+\xFF", "Unknown token found: 1+\xFF <- here"},
+  });
+}
+
+TEST(EvaluateCommandLine, ConvertsInTheGivenUnitSystem) {
+  CheckCases({
+      {4, "2*sin(30)+5mm", "1.005"},
+      {4, "5mm?", "5000"},
+      {4, "1+2mm", "1.002"},
+      {4, "(1+2)mm", "0.003"},
+      {4, "5mm + 1", "1.005"},
+      {4, "sum(5mm,1in)", "0.0304"},
+      {4, "(5mm)", "0.005"},
+      {9, "6in + 1mi", "1000.5"},
+      {0, "5mm + 2ft?", "7"},
+      {4, "-5mm", "-0.005"},
+  });
+}
+
+TEST(EvaluateCommandLine, ReportsTextsThatAreNoFormula) {
+  CheckCases({{4, "", "Formula string is empty."}});
+  // A postfix name runs up to the next blank, so "mm+" names nothing.
+  for (const char* text : {"5mm+1", "sin(30", "line", "\xE4" "2"})
+    EXPECT_THROW(EvaluateCommandLine(text, 4), MathUtils::ParserException) << text;
+}
+
+TEST(EvaluateCommandLine, SetsTheActiveUnitSystem) {
+  EvaluateCommandLine("1", 9);
+  EXPECT_EQ(ActiveUnitSystem, 9);
+  EXPECT_THROW(EvaluateCommandLine("x", -3), MathUtils::ParserException);
+  EXPECT_EQ(ActiveUnitSystem, -3);
+}
+
+}  // namespace
