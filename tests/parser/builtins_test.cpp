@@ -1,0 +1,138 @@
+// The default vocabulary: every function, constant and operator, with the
+// edge values of the degree conversions, rounding and the list functions.
+#include <algorithm>
+#include <cmath>
+
+#include "parser_test_support.h"
+
+namespace {
+
+using namespace MathUtils;
+using ParserTests::Eval;
+using ParserTests::ListingOf;
+using ParserTests::Probe;
+
+constexpr double K = 0.017453292519943295;
+constexpr double R = 57.29577951308232;
+
+struct BuiltinsTest : ::testing::Test {
+  Parser parser;
+};
+
+TEST_F(BuiltinsTest, ExactValues) {
+  const std::pair<const char*, double> cases[] = {
+      {"sin(30)", 0.49999999999999994}, {"tan(45)", 0.9999999999999999}, {"asin(1)", 90},
+      {"acos(-1)", 180},                {"atan(1)", 45},                 {"sinr(0)", 0},
+      {"asinr(0)", 0},                  {"atanr(0)", 0},                 {"cosh(0)", 1},
+      {"coshr(0)", 1},                  {"sinh(180)", std::sinh(3.141592653589793)},
+      {"atanh(57.29577951308232)", HUGE_VAL}, {"atanhr(1)", HUGE_VAL},   {"atanhr(-1)", -HUGE_VAL},
+      {"log(100)", 2},                  {"log10(100)", 2},               {"log(1000)", 3},
+      {"log2(8)", 3},                   {"ln(1)", 0},                    {"ln(0)", -HUGE_VAL},
+      {"exp(0)", 1},                    {"sqrt(16)", 4},                 {"abs(-2.5)", 2.5},
+      {"sign(0)", 0},                   {"sign(-0)", 0},                 {"sign(-0.5)", -1},
+      {"sign(7)", 1},                   {"sign(sqrt(-1))", -1},          {"rint(2.5)", 3},
+      {"rint(-2.5)", -2},               {"rint(-2.6)", -3},              {"rint(0.49999999999999994)", 1},
+      {"sum(1,2,3)", 6},                {"avg(1,2,3,4)", 2.5},           {"min(3,1,2)", 1},
+      {"max(3,1,2)", 3},                {"sum(5)", 5},                   {"avg(5)", 5},
+      {"min(1,-0.5,7)", -0.5},          {"max(-3,-1,-2)", -1},           {"min(sqrt(-1),1)", 1},
+      {"max(sqrt(-1),1)", 1},           {"_pi", 3.141592653589793},      {"_e", 2.718281828459045},
+      {"5m", 5 * 0.001},                {"5n", 5 * 1e-6},                {"5mc", 5 * 1e-9},
+      {"-0.5", -0.5},
+  };
+  for (bool folding : {true, false}) {
+    parser.SetOptimizer(folding);
+    for (auto [formula, value] : cases) {
+      EXPECT_EQ(Eval(parser, formula), value) << formula << " folding " << folding;
+      EXPECT_EQ(parser.Evaluate(), value) << formula << " rerun, folding " << folding;
+    }
+  }
+}
+
+// Each name is wired to its own mathematics: checked against the
+// standard library's functions composed the same way. At 28 and 58 the
+// inverse hyperbolic degree forms differ when K*K stands in for K2.
+TEST_F(BuiltinsTest, EveryFunctionOfOneArgument) {
+  constexpr double K2 = 0.0003046174197867086;
+  const std::pair<const char*, double> cases[] = {
+      {"sin(40)", std::sin(40 * K)},     {"cos(60)", std::cos(60 * K)},     {"tan(30)", std::tan(30 * K)},
+      {"sinr(0.5)", std::sin(0.5)},      {"cosr(0.5)", std::cos(0.5)},      {"tanr(0.5)", std::tan(0.5)},
+      {"asin(0.3)", std::asin(0.3) * R}, {"acos(0.3)", std::acos(0.3) * R}, {"atan(-7)", std::atan2(-7, 1) * R},
+      {"sinh(40)", std::sinh(40 * K)},   {"cosh(40)", std::cosh(40 * K)},   {"tanh(40)", std::tanh(40 * K)},
+      {"asinh(28)", std::log(std::sqrt(28 * 28 * K2 + 1) + 28 * K)},
+      {"acosh(58)", std::log(std::sqrt(58 * 58 * K2 - 1) + 58 * K)},
+      {"atanh(20)", 0.5 * std::log((20 * K + 1) / (1 - 20 * K))},
+      {"asinr(0.3)", std::asin(0.3)},    {"acosr(0.3)", std::acos(0.3)},    {"atanr(-7)", std::atan2(-7, 1)},
+      {"sinhr(0.5)", std::sinh(0.5)},    {"coshr(0.5)", std::cosh(0.5)},    {"tanhr(0.5)", std::tanh(0.5)},
+      {"asinhr(2)", std::log(std::sqrt(2 * 2 + 1) + 2.0)},
+      {"acoshr(2)", std::log(std::sqrt(2 * 2 - 1) + 2.0)},
+      {"atanhr(0.5)", 0.5 * std::log(1.5 / 0.5)},
+      {"log2(10)", std::log(10) / std::log(2)}, {"log10(5)", std::log10(5)}, {"log(5)", std::log10(5)},
+      {"ln(5)", std::log(5)},            {"exp(1.5)", std::exp(1.5)},       {"sqrt(2)", std::sqrt(2)},
+      {"sign(-1e-300)", -1},             {"rint(7.4)", 7},                  {"abs(-0.25)", 0.25},
+  };
+  for (auto [formula, value] : cases) EXPECT_EQ(Eval(parser, formula), value) << formula;
+}
+
+TEST_F(BuiltinsTest, ValuesNearZerosAndOutsideDomains) {
+  const double cos90 = Eval(parser, "cos(90)");
+  EXPECT_GT(cos90, 0);
+  EXPECT_NEAR(cos90, 6.123233995736766e-17, 1e-30);
+  const double tan90 = Eval(parser, "tan(90)");
+  EXPECT_TRUE(std::isfinite(tan90));
+  EXPECT_NEAR(tan90, 1.633123935319537e16, 1e3);
+  for (const char* formula : {"acosh(30)", "sqrt(-1)", "ln(-1)", "log10(-1)", "log2(-1)", "asin(2)", "acos(-2)",
+                              "acoshr(0.5)", "min(1,sqrt(-1))", "max(1,sqrt(-1))", "avg(1,sqrt(-1))"})
+    EXPECT_TRUE(std::isnan(Eval(parser, formula))) << formula;
+}
+
+TEST_F(BuiltinsTest, SignedZeros) {
+  const std::pair<const char*, bool> cases[] = {
+      {"-0", true},        {"-(0)", true},     {"min(0,-0)", false}, {"min(-0,0)", true},
+      {"max(0,-0)", false}, {"max(-0,0)", true}, {"abs(-0)", false},  {"0m", false}};
+  for (bool folding : {true, false}) {
+    parser.SetOptimizer(folding);
+    for (auto [formula, negative] : cases) {
+      const double value = Eval(parser, formula);
+      EXPECT_EQ(value, 0) << formula;
+      EXPECT_EQ(std::signbit(value), negative) << formula << " folding " << folding;
+    }
+  }
+}
+
+TEST_F(BuiltinsTest, OnlySinIsNotOptimisable) {
+  Probe probe;
+  probe.Functions.ForEach([&](std::string_view name, const FunctionDef& def) {
+    const std::string formula = std::string(name) + "(1)";
+    const std::string listing = ListingOf(parser, formula);
+    if (name == "sin")
+      EXPECT_EQ(listing, "1 VALUE 1\n1 FUNC 1 sin\nEND");
+    else
+      EXPECT_EQ(listing.rfind("1 VALUE ", 0), 0u) << formula << ":\n" << listing;
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), name == "sin" ? 2 : 1) << formula;
+    EXPECT_EQ(def.Optimizable, name != "sin") << name;
+  });
+}
+
+TEST_F(BuiltinsTest, ListFunctionsRefuseAnEmptyList) {
+  Probe probe;
+  for (const char* name : {"sum", "avg", "min", "max"}) {
+    const FunctionDef* def = probe.Functions.Find(name);
+    ASSERT_NE(def, nullptr) << name;
+    ASSERT_EQ(def->ArgCount, -1) << name;
+    const auto callback = reinterpret_cast<ListCallback>(def->Callback);
+    try {
+      callback({});
+      ADD_FAILURE() << name << " accepted no arguments";
+    } catch (const ParserException& error) {
+      EXPECT_EQ(error.what(), "too few arguments for function " + std::string(name) + ".");
+      EXPECT_EQ(error.GetFormula(), "(formula is not available)");
+    }
+  }
+}
+
+TEST_F(BuiltinsTest, LogAndLog10ShareOneCallback) {
+  Probe probe;
+  EXPECT_EQ(probe.Functions.Find("log")->Callback, probe.Functions.Find("log10")->Callback);
+}
+
+}  // namespace

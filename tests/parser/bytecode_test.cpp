@@ -1,0 +1,148 @@
+// Bytecode layout and folding, checked cell by cell and by listing.
+#include <bit>
+#include <cstring>
+
+#include "parser_test_support.h"
+
+namespace {
+
+using namespace MathUtils;
+using ParserTests::Eval;
+using ParserTests::ListingOf;
+
+double Twice(double x) { return 2 * x; }
+double Fresh(double x) { return x; }  // registered as not optimisable
+
+struct BytecodeTest : ::testing::Test {
+  BytecodeTest() {
+    parser.AddVariable("x", &x);
+    parser.AddFunction("twice", Twice);
+    parser.AddFunction("r", Fresh, false);
+  }
+
+  std::vector<Cell> CellsOf(const std::string& formula) {
+    Eval(parser, formula);
+    const auto cells = parser.GetBytecode();
+    return {cells.begin(), cells.end()};
+  }
+
+  double x = 3;
+  Parser parser;
+};
+
+TEST_F(BytecodeTest, FoldedFormulaIsOneValueEntry) {
+  const std::vector<Cell> cells = CellsOf("2*3+1");
+  ASSERT_EQ(cells.size(), BytecodeCellsFor(5));
+  EXPECT_EQ(cells[0], 1);
+  EXPECT_EQ(cells[1], cdValue);
+  EXPECT_EQ(ReadDouble(&cells[2]), 7);
+  EXPECT_EQ(cells[4], cdEnd);
+  EXPECT_EQ(cells[5], cdEnd);
+  EXPECT_EQ(cells[6], cdEnd);
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto bits = std::bit_cast<std::uint64_t>(7.0);  // low-order half first
+    EXPECT_EQ(static_cast<std::uint32_t>(cells[2]), static_cast<std::uint32_t>(bits));
+    EXPECT_EQ(static_cast<std::uint32_t>(cells[3]), static_cast<std::uint32_t>(bits >> 32));
+  }
+}
+
+TEST_F(BytecodeTest, OneCharacterFormulasFillTheirBuffer) {
+  const std::vector<Cell> value = CellsOf("7");
+  ASSERT_EQ(value.size(), 7u);
+  EXPECT_EQ(ReadDouble(&value[2]), 7);
+  EXPECT_EQ(value, (std::vector<Cell>{1, cdValue, value[2], value[3], 21, 21, 21}));
+  const std::vector<Cell> variable = CellsOf("x");
+  ASSERT_EQ(variable.size(), BytecodeCellsFor(1));
+  EXPECT_EQ(variable[0], 1);
+  EXPECT_EQ(variable[1], cdVariable);
+  EXPECT_EQ(ReadAddress(&variable[2]), &x);
+  const std::vector<Cell> end(variable.begin() + VariableEntryCells, variable.begin() + VariableEntryCells + 3);
+  EXPECT_EQ(end, (std::vector<Cell>{21, 21, 21}));
+}
+
+TEST_F(BytecodeTest, CallEntriesHoldCountAndCallback) {
+  const std::vector<Cell> cells = CellsOf("r(x)");
+  const Cell* call = &cells[VariableEntryCells];
+  EXPECT_EQ(call[0], 1);
+  EXPECT_EQ(call[1], cdFunction);
+  EXPECT_EQ(call[2], 1);
+  EXPECT_EQ(ReadAddress(&call[3]), reinterpret_cast<void*>(&Fresh));
+  EXPECT_EQ(call[FunctionEntryCells], cdEnd);
+
+  parser.AddPostfixOperator("tw", Twice);
+  const std::vector<Cell> postfix = CellsOf("(x)tw");
+  const Cell* op = &postfix[VariableEntryCells];
+  EXPECT_EQ(op[1], cdPostfixOp);
+  EXPECT_EQ(ReadAddress(&op[2]), reinterpret_cast<void*>(&Twice));
+  EXPECT_EQ(op[CallEntryCells], cdEnd);
+}
+
+TEST_F(BytecodeTest, ListingsWithFoldingOn) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"2*3+x", "1 VALUE 6\n2 VAR x\n1 ADD\nEND"},
+      {"1+x^2", "1 VALUE 1\n2 VAR x\n3 VALUE 2\n2 POW\n1 ADD\nEND"},
+      {"1+2^3", "1 VALUE 9\nEND"},
+      {"-(2+3)", "1 VALUE -5\nEND"},
+      {"x*2*3", "1 VAR x\n2 VALUE 2\n1 MUL\n2 VALUE 3\n1 MUL\nEND"},
+      {"x+2*3", "1 VAR x\n2 VALUE 6\n1 ADD\nEND"},
+      {"2*3*x+4*5", "1 VALUE 6\n2 VAR x\n1 MUL\n2 VALUE 20\n1 ADD\nEND"},
+      {"-x+1", "1 VAR x\n1 CALL -\n2 VALUE 1\n1 ADD\nEND"},
+      {"x+2m", "1 VAR x\n2 VALUE 0.002\n1 ADD\nEND"},
+      {"(x)m", "1 VAR x\n1 CALL m\nEND"},
+      {"sin(30)", "1 VALUE 30\n1 FUNC 1 sin\nEND"},
+      {"-sin(30)", "1 VALUE 30\n1 FUNC 1 sin\n1 CALL -\nEND"},
+      {"cos(0)", "1 VALUE 1\nEND"},
+      {"twice(twice(2))", "1 VALUE 8\nEND"},
+      {"twice(x)*2", "1 VAR x\n1 FUNC 1 twice\n2 VALUE 2\n1 MUL\nEND"},
+      {"r(2)*3", "1 VALUE 2\n1 FUNC 1 r\n2 VALUE 3\n1 MUL\nEND"},
+      {"r(2)*(3*4)", "1 VALUE 2\n1 FUNC 1 r\n2 VALUE 12\n1 MUL\nEND"},
+      {"twice(r(1))", "1 VALUE 1\n1 FUNC 1 r\n1 FUNC 1 twice\nEND"},
+      {"sum(1,2,3)", "1 VALUE 6\nEND"},
+      {"sum(1,2,3)+x", "1 VALUE 6\n2 VAR x\n1 ADD\nEND"},
+      {"sum(1,x,3)", "1 VALUE 1\n2 VAR x\n3 VALUE 3\n1 FUNC -3 sum\nEND"},
+      {"x+sum(x,2*3)", "1 VAR x\n2 VAR x\n3 VALUE 6\n2 FUNC -2 sum\n1 ADD\nEND"},
+      {"max(1,sin(30))", "1 VALUE 1\n2 VALUE 30\n2 FUNC 1 sin\n1 FUNC -2 max\nEND"},
+  };
+  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
+}
+
+TEST_F(BytecodeTest, ListingsWithFoldingOff) {
+  parser.SetOptimizer(false);
+  const std::pair<const char*, const char*> cases[] = {
+      {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"},
+      {"-2", "1 VALUE 2\n1 CALL -\nEND"},
+      {"2m", "1 VALUE 2\n1 CALL m\nEND"},
+      {"sum(1,2,3)", "1 VALUE 1\n2 VALUE 2\n3 VALUE 3\n1 FUNC -3 sum\nEND"},
+      {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"},
+      {"7", "1 VALUE 7\nEND"},
+  };
+  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
+}
+
+TEST_F(BytecodeTest, EveryBinaryOperatorHasItsCode) {
+  const std::pair<const char*, const char*> operators[] = {
+      {"<=", "LE"}, {">=", "GE"}, {"!=", "NE"}, {"==", "EQ"}, {"<", "LT"},     {">", "GT"}, {"+", "ADD"},
+      {"-", "SUB"}, {"*", "MUL"}, {"/", "DIV"}, {"^", "POW"}, {" and ", "AND"}, {" or ", "OR"}};
+  for (auto [text, name] : operators) {
+    const std::string formula = std::string("x") + text + "2";
+    EXPECT_EQ(ListingOf(parser, formula), std::string("1 VAR x\n2 VALUE 2\n1 ") + name + "\nEND") << formula;
+  }
+}
+
+// Entries of every kind, densest per character: the sanitizer build
+// catches any write past the buffer, the listing finds the end marker.
+TEST_F(BytecodeTest, WorstCaseFormulasFitTheirBuffer) {
+  parser.AddPrefixOperator("~", Twice);
+  for (bool folding : {true, false}) {
+    parser.SetOptimizer(folding);
+    for (const std::string formula : {"x", "-x", "~x", "r(x)", "(x)m", "-r(-x)m", "x^x", "sum(x,x)",
+                                      "-(-(-x))", "r(r(r(x)))", "~(x)m"}) {
+      Eval(parser, formula);
+      const auto cells = parser.GetBytecode();
+      EXPECT_LE(cells.size(), BytecodeCellsFor(formula.size())) << formula;
+      EXPECT_EQ(parser.Listing().substr(parser.Listing().size() - 3), "END") << formula;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The token reader: tokens, syntax flag transitions, markers of reader
+// errors and the number format.
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "parser_test_support.h"
+
+namespace {
+
+using namespace MathUtils;
+using ParserTests::CompileError;
+using ParserTests::ErrorText;
+using ParserTests::Eval;
+using ParserTests::Probe;
+
+struct ReaderTest : ::testing::Test {
+  ReaderTest() { parser.AddVariable("x", &x); }
+
+  Token ScanFrom(const std::string& formula, SyntaxFlags& flags, int pos = 0) {
+    parser.StartReading(formula);
+    parser.Pos = pos;
+    return parser.ScanToken(flags);
+  }
+
+  double x = 3;
+  Probe parser;
+};
+
+TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
+  struct Case {
+    const char* formula;
+    SyntaxFlags before;
+    CmdCode code;
+    SyntaxFlags after;
+    int pos;
+  };
+  const Case cases[] = {
+      {"(", 0, cdOpenBracket, 722, 1},   {")", 0, cdCloseBracket, 301, 1}, {",", 0, cdComma, 722, 1},
+      {"<=1", 0, cdLessEq, 722, 2},      {">=", 0, cdGreaterEq, 722, 2},   {"!=", 0, cdNotEqual, 722, 2},
+      {"==", 0, cdEqual, 722, 2},        {"<5", 0, cdLess, 722, 1},        {">", 0, cdGreater, 722, 1},
+      {"+", 0, cdAdd, 722, 1},           {"-", 0, cdSub, 722, 1},          {"*", 0, cdMul, 722, 1},
+      {"/", 0, cdDiv, 722, 1},           {"^", 0, cdPow, 722, 1},          {"and", 0, cdAnd, 722, 3},
+      {"or", 0, cdOr, 722, 2},           {"origin", 0, cdOr, 722, 2},      {"andy", 0, cdAnd, 722, 3},
+      {"  12.5e1 ", 0, cdValue, 301, 8}, {"_pi", 0, cdValue, 301, 3},      {"sin(", 0, cdFunction, 766, 3},
+      {"x+", 0, cdVariable, 429, 1},     {"-", NoOperator, cdPrefixOp, 450, 1},
+      {"m", 0, cdPostfixOp, 173, 1},     {"mc", 0, cdPostfixOp, 173, 2},   {"   ", 0, cdEnd, 0, 3},
+      {"\n5", 0, cdEnd, 0, 0},           {"", 0x1FF, cdEnd, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SyntaxFlags flags = c.before;
+    const Token token = ScanFrom(c.formula, flags);
+    EXPECT_EQ(token.Code, c.code) << c.formula;
+    EXPECT_EQ(flags, c.after) << c.formula;
+    EXPECT_EQ(parser.Pos, c.pos) << c.formula;
+    EXPECT_EQ(token.Prio, 999) << c.formula;
+  }
+}
+
+TEST_F(ReaderTest, TokenContents) {
+  SyntaxFlags flags = 0;
+  EXPECT_EQ(ScanFrom("12.5e1", flags).Val, 125);
+  EXPECT_EQ(ScanFrom("_e", flags).Val, 2.718281828459045);
+  const Token sin = ScanFrom("sin", flags);
+  EXPECT_EQ(sin.ArgCount, 1);
+  EXPECT_EQ(sin.IsVolatile, 1u);  // defined as not optimisable
+  EXPECT_NE(sin.Addr, nullptr);
+  const Token cos = ScanFrom("cos", flags);
+  EXPECT_EQ(cos.IsVolatile, 0u);
+  EXPECT_EQ(cos.ArgCount, 1);
+  EXPECT_EQ(ScanFrom("max", flags).ArgCount, -1);
+  const Token variable = ScanFrom("x", flags);
+  EXPECT_EQ(variable.Addr, &x);
+  EXPECT_EQ(variable.IsVolatile, 1u);
+  const Token plus = ScanFrom("+", flags);
+  EXPECT_EQ(plus.Addr, nullptr);
+  EXPECT_EQ(plus.Val, 0);
+}
+
+TEST_F(ReaderTest, WorkedExampleTokenSequence) {
+  parser.StartReading("-sin(30)+2m");
+  SyntaxFlags flags = FlagsAtStart;
+  const std::vector<std::pair<CmdCode, SyntaxFlags>> expected = {
+      {cdPrefixOp, 450}, {cdFunction, 766}, {cdOpenBracket, 722}, {cdValue, 301}, {cdCloseBracket, 301},
+      {cdAdd, 722},      {cdValue, 301},    {cdPostfixOp, 173},   {cdEnd, 0}};
+  for (auto [code, after] : expected) {
+    EXPECT_EQ(parser.ScanToken(flags).Code, code);
+    EXPECT_EQ(flags, after) << "after code " << code;
+  }
+  EXPECT_EQ(parser.Pos, 11);
+}
+
+// Each flag forbids its kind; the '#' before the token is never read.
+TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
+  struct Case {
+    const char* formula;
+    SyntaxFlags flags;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"#(", NoOpenBracket, "No \"(\" expected: # <- here"},
+      {"#)", NoCloseBracket, "No \")\" expected:  # <- here"},
+      {"#5", NoValue, "No value expected: #5 <- here"},
+      {"#_e", NoValue, "No value expected: #_e <- here"},
+      {"#x", NoVariable, "No variable expected: #x <- here"},
+      {"#,", NoComma, "No \",\" expected: # <- here"},
+      {"#sin", NoFunction, "No function expected:  #sin <- here"},
+      {"#*", NoOperator, "Unexpected operator:  # <- here"},
+      {"#m", NoPostfixOp, "No unary operator expected: #m <- here"},
+      {"#-", NoOperator | NoPrefixOp, "No unary operator expected: #- <- here"},
+      {"#", NoEnd, "Unexpected end of formula:  #"},
+  };
+  for (const Case& c : cases) {
+    SyntaxFlags flags = c.flags;
+    EXPECT_EQ(ErrorText([&] { ScanFrom(c.formula, flags, 1); }), c.text) << c.formula;
+  }
+}
+
+TEST_F(ReaderTest, FormulaErrorsWithTheirMarkers) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"5 6", "No value expected: 5 6 <- here"},
+      {"5+*3", "Unexpected operator:  5+ <- here"},
+      {"5+", "Unexpected end of formula:  5+"},
+      {"5#3", "Unknown token found: 5# <- here"},
+      {"s in(30)", "Unknown token found: s <- here"},
+      {"+5", "Unexpected operator:  +5"},
+      {"2*--3", "Unexpected operator:  2* <- here"},
+      {"--3", "Unexpected operator:  --3"},
+      {"- -3", "No unary operator expected: - - <- here"},
+      {"2-+3", "Unexpected operator:  2- <- here"},
+      {"5m+3", "Unknown token found: 5m <- here"},
+      {"5mm", "Unknown token found: 5mm <- here"},
+      {"5m m", "No unary operator expected: 5m m <- here"},
+      {"sin 30", "No value expected: sin 30 <- here"},
+      {"sin30", "Unknown token found: sin30 <- here"},
+      {"SIN(30)", "Unknown token found: SIN <- here"},
+      {"sin()", "No \")\" expected:  sin( <- here"},
+      {"sin", "Unexpected end of formula:  sin"},
+      {"3(", "No \"(\" expected: 3 <- here"},
+      {"(1)(2)", "No \"(\" expected: (1) <- here"},
+      {")", "No \")\" expected:  )"},
+      {"(,1)", "No \",\" expected: ( <- here"},
+      {"1.5.3", "No value expected: 1.5.3 <- here"},
+      {"2_pi", "No value expected: 2_pi <- here"},
+      {"2sin(30)", "No function expected:  2sin <- here"},
+      {"origin", "Unexpected operator:  origin"},
+      {"2=3", "Unknown token found: 2= <- here"},
+      {"5+a.b_c", "Unknown token found: 5+a.b_c <- here"},
+      {"2\t*3", "Unknown token found: 2\t <- here"},
+      {"2x", "No variable expected: 2x <- here"},
+      {"x m", "No unary operator expected: x m <- here"},
+      {"x(", "No \"(\" expected: x <- here"},
+  };
+  for (auto [formula, text] : cases) {
+    EXPECT_EQ(CompileError(parser, formula), text) << formula;
+    EXPECT_EQ(Eval(parser, "1+1"), 2) << "after " << formula;
+  }
+}
+
+TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
+  const std::pair<const char*, double> values[] = {
+      {"1e3", 1000},         {".5", 0.5},     {"5.", 5},           {"1.e2", 100},     {"1E+2", 100},
+      {"25e-2", 0.25},       {"007", 7},      {"0.1", 0.1},        {"2*\t3", 6},      {"\r4", 4},
+      {"1e999", HUGE_VAL},   {"2 * 3", 6},    {"1+2\n+5", 3},      {"5e-324", std::numeric_limits<double>::denorm_min()},
+  };
+  for (auto [formula, value] : values) EXPECT_EQ(Eval(parser, formula), value) << formula;
+  const std::string longest = "17976931348623157" + std::string(292, '0');
+  EXPECT_EQ(Eval(parser, longest), std::numeric_limits<double>::max());
+
+  const std::pair<const char*, const char*> refused[] = {
+      {"0x10", "Unknown token found: 0x10 <- here"},   {"inf", "Unknown token found: inf <- here"},
+      {"nan", "Unknown token found: nan <- here"},     {"infinity", "Unknown token found: infinity <- here"},
+      {"1e", "Unknown token found: 1e <- here"},       {"1e+", "Unknown token found: 1e <- here"},
+      {"1.5e", "Unknown token found: 1.5e <- here"},   {".", "Unknown token found: . <- here"},
+      {"e3", "Unknown token found: e3 <- here"},       {"\t-3", "Unknown token found: \t <- here"},
+      {"2*\t+3", "Unknown token found: 2*\t <- here"}, {"\t", "Unknown token found: \t <- here"},
+  };
+  for (auto [formula, text] : refused) EXPECT_EQ(CompileError(parser, formula), text) << formula;
+}
+
+TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  bool switched = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"})
+    if (std::setlocale(LC_ALL, name)) {
+      switched = true;
+      break;
+    }
+  if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  const double half = Eval(parser, "1.5*2");
+  const std::string comma = CompileError(parser, "1,5");
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(half, 3);
+  EXPECT_EQ(comma, "Comma used without a function 1, <- here");
+}
+
+}  // namespace
