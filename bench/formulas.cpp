@@ -1,0 +1,57 @@
+#include "bench/formulas.h"
+
+#include <numbers>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+double OurClamp(std::span<const double> arguments) {
+  if (arguments.size() != 3) throw std::invalid_argument("clamp takes three arguments");
+  return Clamp(arguments[0], arguments[1], arguments[2]);
+}
+
+double PeerClamp(const double* arguments) { return Clamp(arguments[0], arguments[1], arguments[2]); }
+
+}  // namespace
+
+void PrepareOurParser(MathUtils::Parser& parser, double* x, double* y) {
+  parser.AddVariable("x", x);
+  parser.AddVariable("y", y);
+  parser.AddFunction("clamp", OurClamp, true);
+}
+
+void PreparePeerParser(FunctionParser& parser) {
+  parser.AddConstant("pi", std::numbers::pi);  // refused harmlessly if built in
+  parser.AddFunction("clamp", PeerClamp, 3);
+}
+
+void ParsePeerFormula(FunctionParser& parser, const std::string& text) {
+  const int errorAt = parser.Parse(text, "x,y");
+  if (errorAt >= 0)
+    throw std::runtime_error("fparser cannot parse \"" + text + "\" at " + std::to_string(errorAt) +
+                             ": " + parser.ErrorMsg());
+}
+
+OurFormula::OurFormula(const char* text, bool optimizer) {
+  PrepareOurParser(Parser, &X, &Y);
+  Parser.AssignFormula(text);
+  Parser.SetOptimizer(optimizer);
+  First = Parser.Evaluate();
+}
+
+double OurFormula::CompileAt(double x, double y) {
+  X = x;
+  Y = y;
+  Parser.AssignFormula(Parser.GetFormula());
+  return Parser.Evaluate();
+}
+
+PeerFormula::PeerFormula(const char* text) {
+  PreparePeerParser(Parser);
+  ParsePeerFormula(Parser, text);
+  Parser.Optimize();
+}
+
+}  // namespace bench
