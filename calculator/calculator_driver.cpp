@@ -1,6 +1,7 @@
 #include "calculator/calculator_driver.h"
 
 #include <charconv>
+#include <stdexcept>
 #include <system_error>
 
 #include "calculator/unit_operators.h"
@@ -20,10 +21,10 @@ std::string LowerCaseAscii(std::string_view text) {
 // The text of printf's "%.10g", independent of the locale and the platform's
 // C library (which would print infinity differently on Windows).
 std::string FormatValue(double value) {
-  char buffer[64];
+  char buffer[32];  // the longest, "-1.234567891e-308", takes 17
   const auto [end, error] =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 10);
-  if (error != std::errc{}) return "?";  // unreachable: 64 bytes hold any double
+  if (error != std::errc{}) throw std::length_error("printed value exceeds its buffer");
   return std::string(buffer, end);
 }
 
