@@ -32,6 +32,24 @@ double BinaryResult(std::int32_t code, double left, double right, bool& known) {
   }
 }
 
+// The argument values of one call at compile time; short lists stay on
+// the machine stack.
+class ArgumentList {
+ public:
+  explicit ArgumentList(std::size_t count) : Count(count) {
+    if (count > Inline.size()) Heap.resize(count);
+  }
+  double& operator[](std::size_t i) { return Heap.empty() ? Inline[i] : Heap[i]; }
+  std::span<const double> View() const {
+    return {Heap.empty() ? Inline.data() : Heap.data(), Count};
+  }
+
+ private:
+  std::array<double, 16> Inline;
+  std::vector<double> Heap;
+  std::size_t Count;
+};
+
 Token ValueToken(double value, bool isVolatile) {
   Token token;
   token.SetVal(value);
@@ -139,25 +157,26 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   const std::int32_t declared = function.GetArgCount();
   if (declared != -1 && argCount > declared) RaiseError("Too many function parameter:", Pos);
   if (argCount < declared) RaiseError("Too few function parameter:", Pos);
+  if (values.size() < static_cast<std::size_t>(argCount)) values.pop();  // raises "stack is empty."
 
-  std::vector<Token> arguments(static_cast<std::size_t>(argCount));
-  for (int i = argCount - 1; i >= 0; --i) arguments[static_cast<std::size_t>(i)] = values.pop();
-
+  // The arguments are the top argCount values, first argument lowest.
+  const std::span<const Token> arguments = values.items().last(static_cast<std::size_t>(argCount));
   bool isVolatile = function.Volatile();
   for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
 
   void* callback = function.GetFuncAddr();
   double result;
   if (declared == -1) {
-    std::vector<double> list(arguments.size());
+    ArgumentList list(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
-    result = reinterpret_cast<ListCallback>(callback)(list);
+    result = reinterpret_cast<ListCallback>(callback)(list.View());
   } else if (declared == 1) {
     result = reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
   } else {
     // No definition makes other fixed counts; there is no callback form to call.
     RaiseError("Unsupported number of arguments in funtion call", -1);
   }
+  for (int i = 0; i < argCount; ++i) values.pop();
 
   values.push(ValueToken(result, isVolatile));
   stackPos += 1 - argCount;

@@ -6,13 +6,6 @@ namespace MathUtils {
 
 namespace {
 
-// Initial table sizes that hold the default and calculator vocabularies
-// without growing.
-constexpr std::size_t FunctionSlots = 64;
-constexpr std::size_t ConstantSlots = 8;
-constexpr std::size_t PostfixSlots = 32;
-constexpr std::size_t PrefixSlots = 8;
-
 constexpr std::int32_t NoPriority = -1000;
 
 // ORDER CmdCode: priorities of codes 0 to 21.
@@ -27,22 +20,23 @@ constexpr std::array<std::int32_t, cdEnd + 1> Priorities = {
     -2,                // end
 };
 
-const CharClass& ClassOf(const char* charSet, CharClass& scratch) {
-  if (charSet == IdentChars) return IdentClass;
-  if (charSet == OperatorChars) return OperatorClass;
-  if (charSet == SymbolChars) return SymbolClass;
-  scratch = CharClass(charSet);
-  return scratch;
+bool AllIn(std::string_view name, const CharClass& members) {
+  for (char c : name)
+    if (!members.Has(c)) return false;
+  return true;
+}
+
+// The prepared table of one of the three shared sets, or null.
+const CharClass* PreparedClass(const char* charSet) {
+  if (charSet == IdentChars) return &IdentClass;
+  if (charSet == OperatorChars) return &OperatorClass;
+  if (charSet == SymbolChars) return &SymbolClass;
+  return nullptr;
 }
 
 }  // namespace
 
-ParserBase::ParserBase()
-    : EvalEntry(&ParserBase::CompileFormula),
-      Functions(FunctionSlots),
-      Constants(ConstantSlots),
-      PostfixOps(PostfixSlots),
-      PrefixOps(PrefixSlots) {}
+ParserBase::ParserBase() : EvalEntry(&ParserBase::CompileFormula) {}
 
 ParserBase::~ParserBase() = default;
 
@@ -52,49 +46,65 @@ void ParserBase::InitVocabulary() {
   InitOperators();
 }
 
-void ParserBase::AssignFormula(const std::string& formula) {
+void ParserBase::AssignFormula(std::string_view formula) {
   Formula = formula;
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddFunction(const std::string& name, UnaryCallback callback, bool optimizable) {
+void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
   if (!callback) RaiseError("User defined function is null!", -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddFunction(const std::string& name, ListCallback callback, bool optimizable) {
+void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
   if (!callback) RaiseError("User defined function is null!", -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddPostfixOperator(const std::string& name, UnaryCallback callback) {
+void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError("User defined operator callback function is null!", -1);
   CheckName(name, OperatorChars);
   PostfixOps.Set(name, callback);
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddPrefixOperator(const std::string& name, UnaryCallback callback) {
+void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError("User defined operator callback function is null!", -1);
   CheckName(name, OperatorChars);
   PrefixOps.Set(name, callback);
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddConstant(const std::string& name, double value) {
+void ParserBase::AddConstant(std::string_view name, double value) {
   CheckName(name, IdentChars);
   Constants.Set(name, value);
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::AddVariable(const std::string& name, double* address) {
+void ParserBase::AddVariable(std::string_view name, double* address) {
   if (!address) RaiseError("Variable address is null!", -1);
   CheckName(name, IdentChars);
   Variables.Set(name, address);
+  EvalEntry = &ParserBase::CompileFormula;
+}
+
+void ParserBase::AdoptFunctions(const ParserBase& from) {
+  Functions.Merge(from.Functions);
+  EvalEntry = &ParserBase::CompileFormula;
+}
+
+void ParserBase::AdoptConstants(const ParserBase& from) {
+  Constants.Merge(from.Constants);
+  EvalEntry = &ParserBase::CompileFormula;
+}
+
+void ParserBase::AdoptOperators(const ParserBase& from) {
+  PostfixOps.Merge(from.PostfixOps);
+  PrefixOps.Merge(from.PrefixOps);
   EvalEntry = &ParserBase::CompileFormula;
 }
 
@@ -103,18 +113,16 @@ void ParserBase::SetOptimizer(bool on) {
   EvalEntry = &ParserBase::CompileFormula;
 }
 
-void ParserBase::CheckName(const std::string& name, const char* charSet) {
+void ParserBase::CheckName(std::string_view name, const char* charSet) {
   if (name.empty()) RaiseError("Identifier has zero length.", -1);
-  CharClass scratch{""};
-  const CharClass& members = ClassOf(charSet, scratch);
-  for (char c : name)
-    if (!members.Has(c))
-      RaiseError("Variable names may only contain the following charakters: a-z, A-Z, 0-9, _", -1);
+  const CharClass* prepared = PreparedClass(charSet);
+  if (!(prepared ? AllIn(name, *prepared) : AllIn(name, CharClass{charSet})))
+    RaiseError("Variable names may only contain the following charakters: a-z, A-Z, 0-9, _", -1);
   if (name[0] >= '0' && name[0] <= '9') RaiseError("Name identifiers may not start with numbers.", -1);
 }
 
-void ParserBase::RaiseError(const std::string& message, int position) {
-  std::string text = message;
+void ParserBase::RaiseError(std::string_view message, int position) {
+  std::string text(message);
   if (position >= 0 && !Formula.empty()) {
     text += ' ';
     if (position == 0) {

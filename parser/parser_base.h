@@ -14,52 +14,67 @@
 
 namespace MathUtils {
 
-// A dictionary with exact string keys, cheap to fill: open addressing in
-// one array, so defining a name costs no allocation of its own.
+// A dictionary with exact string keys, cheap to fill: open addressing over
+// one array of plain slots, with the names kept side by side in one string.
 template <typename T>
 class NameMap {
  public:
-  explicit NameMap(std::size_t initialCapacity = 0) {
-    if (initialCapacity) Slots.resize(RoundUpToPowerOfTwo(initialCapacity));
+  // Makes room for entries names without growing; only on an empty map.
+  void Reserve(std::size_t entries) {
+    if (!Empty()) return;
+    Slots.assign(RoundUpToPowerOfTwo(entries * 4 / 3 + 1), Slot{});
+    Names.reserve(8 * entries);
   }
 
   const T* Find(std::string_view name) const {
     if (Slots.empty()) return nullptr;
-    for (std::size_t i = Hash(name) & Mask();; i = (i + 1) & Mask()) {
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       const Slot& slot = Slots[i];
       if (!slot.Used) return nullptr;
-      if (slot.Name == name) return &slot.Value;
+      if (slot.Hash == hash && NameOf(slot) == name) return &slot.Value;
     }
   }
 
   // Inserts the name or replaces its value.
   void Set(std::string_view name, const T& value) {
     if ((Count + 1) * 4 > Slots.size() * 3) Grow();
-    for (std::size_t i = Hash(name) & Mask();; i = (i + 1) & Mask()) {
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       Slot& slot = Slots[i];
       if (!slot.Used) {
-        slot.Used = true;
-        slot.Name.assign(name);
-        slot.Value = value;
+        slot = Slot{hash, static_cast<std::uint32_t>(Names.size()), static_cast<std::uint32_t>(name.size()),
+                    true, value};
+        Names.append(name);
         ++Count;
         return;
       }
-      if (slot.Name == name) {
+      if (slot.Hash == hash && NameOf(slot) == name) {
         slot.Value = value;
         return;
       }
     }
   }
 
+  // Sets every entry of the other map here; a copy when this one is empty.
+  void Merge(const NameMap& other) {
+    if (Empty()) {
+      *this = other;
+      return;
+    }
+    other.ForEach([this](std::string_view name, const T& value) { Set(name, value); });
+  }
+
   // Calls visit(name, value) for every entry, in no particular order.
   template <typename Visit>
   void ForEach(Visit&& visit) const {
     for (const Slot& slot : Slots)
-      if (slot.Used) visit(std::string_view(slot.Name), slot.Value);
+      if (slot.Used) visit(NameOf(slot), slot.Value);
   }
 
   void Clear() {
     for (Slot& slot : Slots) slot.Used = false;
+    Names.clear();
     Count = 0;
   }
   bool Empty() const { return Count == 0; }
@@ -67,9 +82,11 @@ class NameMap {
 
  private:
   struct Slot {
-    std::string Name;
-    T Value{};
-    bool Used = false;
+    std::uint32_t Hash;
+    std::uint32_t Offset;  // of the name in Names
+    std::uint32_t Length;
+    bool Used;
+    T Value;
   };
 
   static std::size_t RoundUpToPowerOfTwo(std::size_t n) {
@@ -77,23 +94,29 @@ class NameMap {
     while (capacity < n) capacity *= 2;
     return capacity;
   }
-  static std::size_t Hash(std::string_view name) {
+  static std::uint32_t Hash(std::string_view name) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
     return hash;
   }
   std::size_t Mask() const { return Slots.size() - 1; }
+  std::string_view NameOf(const Slot& slot) const {
+    return std::string_view(Names).substr(slot.Offset, slot.Length);
+  }
 
   void Grow() {
     std::vector<Slot> old = std::move(Slots);
-    Slots.clear();
-    Slots.resize(old.empty() ? 8 : old.size() * 2);
-    Count = 0;
-    for (Slot& slot : old)
-      if (slot.Used) Set(slot.Name, slot.Value);
+    Slots.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+    for (const Slot& slot : old) {
+      if (!slot.Used) continue;
+      std::size_t i = slot.Hash & Mask();
+      while (Slots[i].Used) i = (i + 1) & Mask();
+      Slots[i] = slot;
+    }
   }
 
   std::vector<Slot> Slots;
+  std::string Names;
   std::size_t Count = 0;
 };
 
@@ -115,17 +138,17 @@ class ParserBase {
   virtual void InitConstants() {}
   virtual void InitOperators() {}
 
-  void AssignFormula(const std::string& formula);
+  void AssignFormula(std::string_view formula);
   const std::string& GetFormula() const { return Formula; }
 
-  void AddFunction(const std::string& name, UnaryCallback callback, bool optimizable = true);
-  void AddFunction(const std::string& name, ListCallback callback, bool optimizable = true);
-  void AddPostfixOperator(const std::string& name, UnaryCallback callback);
-  void AddPrefixOperator(const std::string& name, UnaryCallback callback);
-  void AddConstant(const std::string& name, double value);
+  void AddFunction(std::string_view name, UnaryCallback callback, bool optimizable = true);
+  void AddFunction(std::string_view name, ListCallback callback, bool optimizable = true);
+  void AddPostfixOperator(std::string_view name, UnaryCallback callback);
+  void AddPrefixOperator(std::string_view name, UnaryCallback callback);
+  void AddConstant(std::string_view name, double value);
   // Binds a name to a double owned by the caller; every evaluation reads
   // its current value.
-  void AddVariable(const std::string& name, double* address);
+  void AddVariable(std::string_view name, double* address);
 
   void SetOptimizer(bool on);
 
@@ -137,12 +160,18 @@ class ParserBase {
   // The compiled formula as text, one entry a line (see Disassemble).
   std::string Listing() const;
 
-  void CheckName(const std::string& name, const char* charSet);
-  [[noreturn]] void RaiseError(const std::string& message, int position);
+  void CheckName(std::string_view name, const char* charSet);
+  [[noreturn]] void RaiseError(std::string_view message, int position);
   std::int32_t Priority(std::int32_t code);
 
  protected:
   using EvalRoutine = double (ParserBase::*)();
+
+  // Defines here every function, constant or operator that another parser
+  // holds, as the definition operations would; the names are known valid.
+  void AdoptFunctions(const ParserBase& from);
+  void AdoptConstants(const ParserBase& from);
+  void AdoptOperators(const ParserBase& from);
 
   // token_reader.cpp
   Token ScanToken(SyntaxFlags& flags);

@@ -16,6 +16,25 @@ constexpr std::array<std::string_view, 16> BuiltInOperators = {
     "<=", ">=", "!=", "==", "<", ">", "+", "-", "*", "/", "^", "and", "or", "(", ")", ","};
 static_assert(BuiltInOperators.size() == cdComma + 1);
 
+// For each character, the first table entry that begins with it, or -1:
+// the scan tries only the entries that can match.
+constexpr std::array<signed char, 256> FirstOperatorWith = [] {
+  std::array<signed char, 256> first{};
+  first.fill(-1);
+  for (int i = static_cast<int>(BuiltInOperators.size()) - 1; i >= 0; --i)
+    first[static_cast<unsigned char>(BuiltInOperators[i][0])] = static_cast<signed char>(i);
+  return first;
+}();
+
+// The index of the first table entry that the text begins with, or -1.
+int FindBuiltInOperator(std::string_view text) {
+  int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
+  if (i < 0) return -1;
+  for (; i < static_cast<int>(BuiltInOperators.size()); ++i)
+    if (text.starts_with(BuiltInOperators[i])) return i;
+  return -1;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // White space that the number conversion swallows before a number. A line
@@ -94,8 +113,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   }
 
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
-  for (int i = 0; i < static_cast<int>(BuiltInOperators.size()); ++i)
-    if (rest.starts_with(BuiltInOperators[i])) return ScanBuiltInOperator(i, flags);
+  if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
 
   Token token;
   if (MatchFunction(token)) {

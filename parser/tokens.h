@@ -5,6 +5,8 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <algorithm>
 #include <vector>
 
 namespace MathUtils {
@@ -82,25 +84,48 @@ struct Token {
   bool Volatile() const { return (IsVolatile & 1u) != 0; }
 };
 
-// A last-in first-out stack; popping an empty one is a parser error.
-template <typename T>
+// A last-in first-out stack; popping an empty one is a parser error. The
+// first InlineCapacity elements live inside the object, so short formulas
+// compile without allocating.
+template <typename T, std::size_t InlineCapacity = 32>
 class Stack {
+  static_assert(std::is_trivially_copyable_v<T>);
+
  public:
-  void push(const T& item) { Items.push_back(item); }
-  T pop() {
-    if (Items.empty()) throw ParserException("stack is empty.", NoFormulaText);
-    T item = Items.back();
-    Items.pop_back();
-    return item;
+  Stack() = default;
+  Stack(const Stack&) = delete;
+  Stack& operator=(const Stack&) = delete;
+
+  void push(const T& item) {
+    if (Count == Capacity) Grow();
+    Base()[Count++] = item;
   }
-  T& top() { return Items.back(); }
-  const T& top() const { return Items.back(); }
-  std::size_t size() const { return Items.size(); }
-  bool empty() const { return Items.empty(); }
-  void reserve(std::size_t n) { Items.reserve(n); }
+  T pop() {
+    if (Count == 0) throw ParserException("stack is empty.", NoFormulaText);
+    return Base()[--Count];
+  }
+  T& top() { return Base()[Count - 1]; }
+  const T& top() const { return Base()[Count - 1]; }
+  std::size_t size() const { return Count; }
+  bool empty() const { return Count == 0; }
+  // The elements from the bottom of the stack up.
+  std::span<const T> items() const { return {Base(), Count}; }
 
  private:
-  std::vector<T> Items;
+  T* Base() { return Heap.empty() ? reinterpret_cast<T*>(Inline) : Heap.data(); }
+  const T* Base() const { return Heap.empty() ? reinterpret_cast<const T*>(Inline) : Heap.data(); }
+
+  void Grow() {
+    std::vector<T> larger(Capacity * 2);
+    std::copy(Base(), Base() + Count, larger.begin());
+    Heap = std::move(larger);
+    Capacity = Heap.size();
+  }
+
+  alignas(T) unsigned char Inline[InlineCapacity * sizeof(T)];
+  std::vector<T> Heap;
+  std::size_t Count = 0;
+  std::size_t Capacity = InlineCapacity;
 };
 
 }  // namespace MathUtils
