@@ -1,0 +1,212 @@
+#include "fuzz_oracle.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <map>
+
+namespace FuzzOracle {
+
+namespace {
+
+// Every message the parser and the calculator raise, in full. A composed
+// error text is one of these, optionally followed by the formula.
+constexpr std::array<std::string_view, 45> KnownMessages = {
+    // tokens and the stack
+    "stack is empty.",
+    "internal error in ParserBase::Priority(int):  unknown operator!",
+    "internal error:  GetVal() called for non value token.",
+    "internal error:  GetFuncAddr() called non function/postfix operator token.",
+    "internal error:  Token::GetArgCount() called for non function token.",
+    // definitions
+    "User defined function is null!",
+    "User defined operator callback function is null!",
+    "Identifier has zero length.",
+    "Variable names may only contain the following charakters: a-z, A-Z, 0-9, _",
+    "Name identifiers may not start with numbers.",
+    "Variable address is null!",
+    // token reader
+    "Unexpected end of formula: ",
+    "No \"(\" expected:",
+    "No \")\" expected: ",
+    "No value expected:",
+    "No variable expected:",
+    "No \",\" expected:",
+    "No function expected: ",
+    "Unexpected operator: ",
+    "No unary operator expected:",
+    "Unknown token found:",
+    "internal error while checking syntax:  unsupported operator used",
+    // compiler
+    "Formula string is empty.",
+    "internal error:  unsupported operator/function used",
+    "No opening bracket for the last closing one found: ",
+    "Comma used without a function",
+    "internal error:  stack empty.",
+    "internal error: value stack empty!",
+    "parse error:  missing \")\"",
+    "No formula set.",
+    "internal error:  missing operator.",
+    "Formula too complex: the evaluation stack has room for 299 values:",
+    // apply steps
+    "internal error in ParserBase::ApplyOperator(...): unexpected operator token.",
+    "internal error:  negative bytecode index (optimization).",
+    "internal error:  Unary operator applied to empty value stack.",
+    "internal error in ApplyUnaryOprt:  negative bytecode index (optimization).",
+    "Too many function parameter:",
+    "Too few function parameter:",
+    "Unsupported number of arguments in funtion call",
+    // interpreter
+    "internal error in ParserBase::ParseCmdCode(...) :  unexpected or unknown CmdCode",
+    "internal error:  Unsupported number of arguments in function call.",
+    // list functions
+    "too few arguments for function sum.",
+    "too few arguments for function avg.",
+    "too few arguments for function min.",
+    "too few arguments for function max.",
+};
+
+std::string_view MatchingMessage(std::string_view text) {
+  std::string_view best;
+  for (std::string_view message : KnownMessages)
+    if (text.starts_with(message) && message.size() > best.size()) best = message;
+  return best;
+}
+
+// What may follow the message: nothing, the whole formula, or a leading
+// part of it with the marker. what() is a C string, so a formula holding a
+// NUL shows only up to it (the reader stops there as well).
+bool IsComposedTail(std::string_view tail, std::string_view formula) {
+  if (tail.empty()) return true;
+  formula = formula.substr(0, formula.find('\0'));
+  if (tail[0] != ' ') return false;
+  tail.remove_prefix(1);
+  if (tail == formula) return true;
+  constexpr std::string_view marker = " <- here";
+  if (!tail.ends_with(marker)) return false;
+  tail.remove_suffix(marker.size());
+  return !tail.empty() && formula.starts_with(tail);
+}
+
+// With FUZZ_MESSAGE_TALLY set, the run ends by listing how often each
+// message was met: a replay of a corpus shows which errors it reaches.
+class MessageTally {
+ public:
+  void Count(std::string_view message) {
+    if (Enabled) ++Counts[message];
+  }
+  ~MessageTally() {
+    if (!Enabled) return;
+    for (const auto& [message, count] : Counts)
+      std::fprintf(stderr, "tally %8d  %.*s\n", count, static_cast<int>(message.size()), message.data());
+  }
+
+ private:
+  bool Enabled = std::getenv("FUZZ_MESSAGE_TALLY") != nullptr;
+  std::map<std::string_view, int> Counts;
+};
+
+MessageTally Tally;
+
+}  // namespace
+
+void Fail(std::string_view what, std::string_view detail) {
+  std::fprintf(stderr, "\n*** ORACLE VIOLATION: %.*s\n*** %s\n", static_cast<int>(what.size()), what.data(),
+               std::string(detail).c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+bool SameValue(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+bool IsKnownMessage(std::string_view text) { return !MatchingMessage(text).empty(); }
+
+void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_view formula) {
+  const std::string_view text = error.what();
+  const std::string_view message = MatchingMessage(text);
+  if (message.empty()) Fail("a ParserException with a foreign message", Printable(text));
+  Tally.Count(message);
+  // Texts raised outside a formula's context carry the message alone.
+  if (!IsComposedTail(text.substr(message.size()), formula))
+    Fail("an error text that is not the message followed by the formula",
+         Printable(text) + "\n*** formula: " + Printable(formula));
+}
+
+Outcome EvaluateOnce(MathUtils::Parser& parser) {
+  Outcome outcome;
+  try {
+    outcome.Value = parser.Evaluate();
+  } catch (const MathUtils::ParserException& error) {
+    ExpectKnownFailure(error, parser.GetFormula());
+    outcome.Failed = true;
+    outcome.Error = error.what();
+  } catch (const std::exception& other) {
+    Fail("an exception other than ParserException", other.what());
+  }
+  return outcome;
+}
+
+namespace {
+
+std::string Describe(const Outcome& outcome) {
+  if (outcome.Failed) return "error: " + Printable(outcome.Error);
+  char text[64];
+  std::snprintf(text, sizeof text, "value %.17g (0x%016llx)", outcome.Value,
+                static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(outcome.Value)));
+  return text;
+}
+
+bool SameOutcome(const Outcome& a, const Outcome& b) {
+  if (a.Failed || b.Failed) return a.Failed == b.Failed && a.Error == b.Error;
+  return SameValue(a.Value, b.Value);
+}
+
+}  // namespace
+
+Outcome EvaluateThrice(MathUtils::Parser& parser, std::string_view formula) {
+  const Outcome first = EvaluateOnce(parser);
+  for (int run = 2; run <= 3; ++run) {
+    const Outcome later = EvaluateOnce(parser);
+    if (!SameOutcome(first, later))
+      Fail("evaluation " + std::to_string(run) + " disagrees with the first",
+           Printable(formula) + "\n*** first: " + Describe(first) + "\n*** later: " + Describe(later));
+  }
+  return first;
+}
+
+void ExpectSameOutcome(const Outcome& folded, const Outcome& unfolded, std::string_view formula) {
+  if (!SameOutcome(folded, unfolded))
+    Fail("folding on and off disagree", Printable(formula) + "\n*** folding on:  " + Describe(folded) +
+                                            "\n*** folding off: " + Describe(unfolded));
+}
+
+void ExpectStillUsable(MathUtils::Parser& parser, std::string_view previous) {
+  parser.AssignFormula("(7-1)/4+2*3");
+  const Outcome outcome = EvaluateThrice(parser, "(7-1)/4+2*3");
+  if (outcome.Failed || outcome.Value != 7.5)
+    Fail("the parser no longer evaluates a plain formula after", Printable(previous) + "\n*** got " +
+                                                                     Describe(outcome));
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 32 && c < 127 && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+}  // namespace FuzzOracle

@@ -1,0 +1,51 @@
+// Checks shared by the fuzz targets. A violated check aborts with a message,
+// which libFuzzer reports as a crash together with the input.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "parser/parser.h"
+
+namespace FuzzOracle {
+
+// Stops the run: the input showed a fault. The detail is printed as given;
+// pass formulas through Printable.
+[[noreturn]] void Fail(std::string_view what, std::string_view detail);
+
+// Bit-for-bit equality, or NaN on both sides (the payload may differ).
+bool SameValue(double a, double b);
+
+// The text begins with one of the parser's or the calculator's own messages.
+bool IsKnownMessage(std::string_view text);
+
+// Fails unless the exception is one of the system's own.
+void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_view formula);
+
+// The outcome of one evaluation: a value, or the text of a ParserException.
+// Any other exception escaping the parser is a fault and aborts at once.
+struct Outcome {
+  bool Failed = false;
+  double Value = 0;
+  std::string Error;
+};
+
+Outcome EvaluateOnce(MathUtils::Parser& parser);
+
+// Evaluates the formula already assigned three times: the value found while
+// compiling, then twice from the bytecode or the folded constant. All three
+// must agree, and a failure must repeat with the same text, since every
+// error sends the parser back to compiling. Returns the first outcome.
+Outcome EvaluateThrice(MathUtils::Parser& parser, std::string_view formula);
+
+// Folding on and off must agree on the value, or on the error text.
+void ExpectSameOutcome(const Outcome& folded, const Outcome& unfolded, std::string_view formula);
+
+// After whatever happened, the parser must still compile and run a fresh
+// formula that uses no names.
+void ExpectStillUsable(MathUtils::Parser& parser, std::string_view previous);
+
+// The text with control and non-ASCII bytes escaped, for messages.
+std::string Printable(std::string_view text);
+
+}  // namespace FuzzOracle
