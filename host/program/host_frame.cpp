@@ -1,0 +1,174 @@
+#include "host/program/host_frame.h"
+
+#include <richedit.h>
+
+#include "host/program/host_output.h"
+#include "host/sdk/rhino_host_side.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"VorncalcHostWindow";
+constexpr int kFrameWidth = 720;
+constexpr int kBarHeight = 70;
+
+// The framework's toolbar, status bar and dock-bar identifiers.
+constexpr int kToolBarId = 0xE800, kStatusBarId = 0xE801;
+constexpr int kDockBarTopId = 0xE81B, kDockBarLeftId = 0xE81C, kDockBarRightId = 0xE81D, kDockBarBottomId = 0xE81E;
+
+enum class BarKind { Dock, Tool, Status, Plain };
+
+// What a bar holds, besides its title.
+enum class BarContent { Nothing, ThreeRichEdits, CommandLine, TwoRichEditCommandLine, NotesEdit };
+
+struct BarSpec {
+  BarKind Kind;
+  int Id;
+  std::wstring Title;
+  BarContent Content;
+  std::string Label;
+};
+
+std::wstring Localized(const wchar_t* english) {
+  return reinterpret_cast<const wchar_t*>(RhLocalizeString(reinterpret_cast<const unsigned short*>(english), 0));
+}
+
+// Bars that a search for the command bar must pass over come first; each
+// holds rich edits that would be taken if it were matched.
+std::vector<BarSpec> BarsOf(HostLayout layout) {
+  std::vector<BarSpec> bars = {
+      {BarKind::Dock, kDockBarTopId, Localized(L"Command"), BarContent::ThreeRichEdits, "dock bar"},
+      {BarKind::Tool, kToolBarId, Localized(L"Command"), BarContent::ThreeRichEdits, "toolbar"},
+      {BarKind::Status, kStatusBarId, L"Ready", BarContent::Nothing, "status bar"},
+      {BarKind::Plain, 0xE902, L"", BarContent::ThreeRichEdits, "untitled bar"},
+      {BarKind::Plain, 0xE903, Localized(L"Layers"), BarContent::ThreeRichEdits, "layers bar"},
+  };
+  if (Localized(L"Command") != L"Command") {
+    bars.push_back({BarKind::Plain, 0xE904, L"Command", BarContent::ThreeRichEdits, "English-titled bar"});
+  }
+  std::wstring commandTitle = layout == HostLayout::NoCommandBar ? L"Command History" : Localized(L"Command");
+  BarContent commandContent =
+      layout == HostLayout::TwoRichEdits ? BarContent::TwoRichEditCommandLine : BarContent::CommandLine;
+  bars.push_back({BarKind::Plain, 0xE905, commandTitle, commandContent, "command bar"});
+  bars.push_back({BarKind::Plain, 0xE906, Localized(L"Notes"), BarContent::NotesEdit, "notes bar"});
+  for (int id : {kDockBarLeftId, kDockBarRightId, kDockBarBottomId}) {
+    bars.push_back({BarKind::Dock, id, L"", BarContent::Nothing, "dock bar"});
+  }
+  return bars;
+}
+
+std::unique_ptr<CControlBar> NewBarObject(BarKind kind) {
+  switch (kind) {
+    case BarKind::Dock: return std::make_unique<CDockBar>();
+    case BarKind::Tool: return std::make_unique<CToolBar>();
+    case BarKind::Status: return std::make_unique<CStatusBar>();
+    case BarKind::Plain: break;
+  }
+  return std::make_unique<CControlBar>();
+}
+
+void RegisterWindowClass() {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassW(&windowClass);
+}
+
+HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id, RECT place) {
+  return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+                         place.right - place.left, place.bottom - place.top, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+}
+
+class BarFiller {
+ public:
+  explicit BarFiller(HostFrame& frame) : frame_(frame) {}
+
+  void Fill(HWND bar, BarContent content, const std::string& label) {
+    x_ = 4;
+    switch (content) {
+      case BarContent::Nothing: break;
+      case BarContent::ThreeRichEdits:
+        for (int i = 1; i <= 3; ++i) AddRichEdit(bar, label + " edit " + std::to_string(i));
+        break;
+      case BarContent::CommandLine: FillCommandBar(bar, true); break;
+      case BarContent::TwoRichEditCommandLine: FillCommandBar(bar, false); break;
+      case BarContent::NotesEdit:
+        frame_.Notes = CreateChild(bar, L"Edit", L"", WS_BORDER | ES_AUTOHSCROLL, 1, Next(300));
+        break;
+    }
+  }
+
+ private:
+  // The history, then a panel with a plain edit, the prompt and the command
+  // line, then the options; without the prompt there are two rich edits.
+  void FillCommandBar(HWND bar, bool withPrompt) {
+    AddRichEdit(bar, "history");
+    HWND panel = CreateChild(bar, kWindowClass, L"", WS_CLIPCHILDREN, 2, Next(400));
+    int panelX = x_;
+    x_ = 0;
+    CreateChild(panel, L"Edit", L"", WS_BORDER, 3, Next(60));
+    if (withPrompt) AddRichEdit(panel, "prompt");
+    frame_.CommandLine = AddRichEdit(panel, "command line");
+    x_ = panelX;
+    if (withPrompt) AddRichEdit(bar, "options");
+  }
+
+  HWND AddRichEdit(HWND parent, const std::string& label) {
+    HWND edit = CreateChild(parent, L"RichEdit20W", L"", WS_BORDER | ES_AUTOHSCROLL, 10, Next(label == "command line" ? 220 : 90));
+    frame_.RichEdits.push_back({edit, label});
+    return edit;
+  }
+
+  RECT Next(int width) {
+    RECT place = {x_, 4, x_ + width, 30};
+    x_ += width + 6;
+    return place;
+  }
+
+  HostFrame& frame_;
+  int x_ = 4;
+};
+
+}  // namespace
+
+std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
+  LoadLibraryW(L"riched20.dll");
+  RegisterWindowClass();
+  auto frame = std::make_unique<HostFrame>();
+  std::vector<BarSpec> bars = BarsOf(layout);
+  frame->MainWindow = CreateWindowExW(0, kWindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                                      0, 0, kFrameWidth + 16, kBarHeight * static_cast<int>(bars.size()) + 40, nullptr,
+                                      nullptr, GetModuleHandleW(nullptr), nullptr);
+  auto mainObject = layout == HostLayout::NoFrame ? std::make_unique<CWnd>() : std::make_unique<CFrameWnd>();
+  mainObject->m_hWnd = frame->MainWindow;
+  auto* frameObject = layout == HostLayout::NoFrame ? nullptr : static_cast<CFrameWnd*>(mainObject.get());
+  if (frameObject) frameObject->AddControlBar(nullptr);  // an entry that holds no bar
+
+  BarFiller filler(*frame);
+  int y = 0;
+  for (const BarSpec& spec : bars) {
+    HWND bar = CreateChild(frame->MainWindow, kWindowClass, spec.Title.c_str(), WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN,
+                           spec.Id, RECT{0, y, kFrameWidth, y + kBarHeight});
+    y += kBarHeight;
+    filler.Fill(bar, spec.Content, spec.Label);
+    std::unique_ptr<CControlBar> barObject = NewBarObject(spec.Kind);
+    barObject->m_hWnd = bar;
+    if (frameObject) frameObject->AddControlBar(barObject.get());
+    frame->WindowObjects.push_back(std::move(barObject));
+  }
+  RhinoApp().m_pMainWnd = mainObject.get();
+  frame->WindowObjects.push_back(std::move(mainObject));
+
+  ShowWindow(frame->MainWindow, SW_SHOW);
+  SetForegroundWindow(frame->MainWindow);
+  SetFocus(frame->CommandLine);
+  return frame;
+}
+
+void DestroyHostFrame(HostFrame& frame) {
+  RhinoApp().m_pMainWnd = nullptr;
+  DestroyWindow(frame.MainWindow);
+}

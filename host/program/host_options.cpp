@@ -1,0 +1,48 @@
+#include "host/program/host_options.h"
+
+#include <map>
+#include <string_view>
+
+namespace {
+
+const std::map<std::string_view, HostLanguage> kLanguages = {
+    {"en", HostLanguage::English}, {"de", HostLanguage::German}};
+
+const std::map<std::string_view, HostLayout> kLayouts = {{"standard", HostLayout::Standard},
+                                                         {"two-rich-edits", HostLayout::TwoRichEdits},
+                                                         {"no-command-bar", HostLayout::NoCommandBar},
+                                                         {"no-frame", HostLayout::NoFrame}};
+
+template <typename Value>
+bool Lookup(const std::map<std::string_view, Value>& choices, std::string_view name, Value& value) {
+  auto found = choices.find(name);
+  if (found == choices.end()) return false;
+  value = found->second;
+  return true;
+}
+
+}  // namespace
+
+std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error) {
+  HostOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view option = argv[i];
+    if (option == "--supply-ctrl-press-bit" || option == "--brief") {
+      (option == "--brief" ? options.Brief : options.SupplyCtrlPressBit) = true;
+      continue;
+    }
+    if (i + 1 == argc) {
+      error = "missing value or unknown option: " + std::string(option);
+      return std::nullopt;
+    }
+    std::string_view value = argv[++i];
+    bool known = (option == "--plugin" && (options.PlugInPath = value, true)) ||
+                 (option == "--language" && Lookup(kLanguages, value, options.Language)) ||
+                 (option == "--layout" && Lookup(kLayouts, value, options.Layout));
+    if (!known) {
+      error = "bad option: " + std::string(option) + " " + std::string(value);
+      return std::nullopt;
+    }
+  }
+  return options;
+}

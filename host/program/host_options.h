@@ -1,0 +1,31 @@
+// The host program's command-line options.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/sdk/rhino_host_side.h"
+
+enum class HostLayout { Standard, TwoRichEdits, NoCommandBar, NoFrame };
+
+struct HostOptions {
+  std::string PlugInPath;  // empty: vornCalc.dll beside the host program
+  HostLanguage Language = HostLanguage::English;
+  HostLayout Layout = HostLayout::Standard;
+  // Test mode for Wine, whose GetAsyncKeyState never reports a Ctrl press
+  // since the last query (bit 0): the host adds that bit for the plug-in's
+  // queries from the Ctrl key-down messages its message loop sees.
+  bool SupplyCtrlPressBit = false;
+  // Report of the plug-in's exports and identity cut down to its name.
+  bool Brief = false;
+};
+
+inline constexpr const char* kHostUsage =
+    "usage: vorncalc-host [--plugin PATH] [--language en|de]\n"
+    "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
+    "                     [--brief] [--supply-ctrl-press-bit (test mode for Wine)]\n"
+    "Reads a script from standard input, one command a line: units N, units none,\n"
+    "type TEXT, enter, ctrl, focus away, focus back, undo, show, state, onload, unload.\n";
+
+// The options, or nothing with `error` set.
+std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error);

@@ -1,0 +1,89 @@
+#include "host/program/host_script.h"
+
+#include <richedit.h>
+
+#include <charconv>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/program/host_command_line.h"
+#include "host/program/host_output.h"
+#include "host/program/key_input.h"
+#include "host/sdk/rhino_host_side.h"
+
+namespace {
+
+class ScriptRunner {
+ public:
+  ScriptRunner(HostFrame& frame, PlugInSession& session) : frame_(frame), session_(session) {}
+
+  void Run(std::string_view line) {
+    std::size_t blank = line.find(' ');
+    std::string_view command = line.substr(0, blank);
+    std::string_view argument = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+    if (command == "units") return SetUnits(argument);
+    if (command == "type") return TypeText(FromUtf8(argument));
+    if (line == "enter") return PressKey(VK_RETURN);
+    if (line == "ctrl") return PressKey(VK_CONTROL);
+    if (line == "focus away") return MoveFocus(frame_.Notes);
+    if (line == "focus back") return MoveFocus(frame_.CommandLine);
+    if (line == "undo") return Undo();
+    if (line == "show") return PrintLine("line: " + WindowTextUtf8(frame_.CommandLine));
+    if (line == "state") return ReportState();
+    if (line == "onload") return RunLoadHandler(session_, frame_);
+    if (line == "unload") return UnloadPlugIn(session_, frame_);
+    PrintLine("unknown command: " + std::string(line));
+  }
+
+ private:
+  // "units N" makes a document in unit system N active; "units none" leaves
+  // the host without an active document.
+  void SetUnits(std::string_view argument) {
+    int unitSystem = 0;
+    auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), unitSystem);
+    if (argument == "none") {
+      document_.reset();
+    } else if (error == std::errc{} && end == argument.data() + argument.size()) {
+      document_ = std::make_unique<CRhinoDoc>(unitSystem);
+    } else {
+      return PrintLine("unknown units: " + std::string(argument));
+    }
+    CRhinoHostSide::SetActiveDoc(document_.get());
+  }
+
+  void MoveFocus(HWND window) {
+    SetFocus(window);
+    ProcessPendingMessages();
+  }
+
+  void Undo() {
+    SendMessageW(frame_.CommandLine, EM_UNDO, 0, 0);
+    ProcessPendingMessages();
+  }
+
+  void ReportState() {
+    CHARRANGE selection{};
+    SendMessageW(frame_.CommandLine, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    HWND focus = GetFocus();
+    std::string owner = focus == frame_.CommandLine ? "command line" : focus == frame_.Notes ? "notes" : "elsewhere";
+    PrintLine("selection: " + std::to_string(selection.cpMin) + "-" + std::to_string(selection.cpMax) +
+              ", focus: " + owner);
+  }
+
+  HostFrame& frame_;
+  PlugInSession& session_;
+  std::unique_ptr<CRhinoDoc> document_;
+};
+
+}  // namespace
+
+void RunHostScript(std::istream& input, HostFrame& frame, PlugInSession& session) {
+  ScriptRunner runner(frame, session);
+  std::string line;
+  while (std::getline(input, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    runner.Run(line);
+  }
+}

@@ -1,0 +1,107 @@
+#include "plugin/command_line_hook.h"
+
+#include <mbstring.h>
+
+#include <array>
+#include <cstring>
+
+#include "calculator/command_line_proc.h"
+
+namespace {
+
+constexpr int kTitleCount = 13;
+constexpr int kOsnapTitleIndex = 3;
+constexpr int kStatusTitleIndex = 12;
+constexpr int kCommandLineRichEditNumber = 3;
+
+constexpr std::array<const wchar_t*, kTitleCount> kEnglishTitles = {
+    L"Command",       L"Notes",           L"Layers",        L"Osnap[[0269]]", L"Properties",
+    L"Zebra Options", L"Curvature Graph", L"Edge Analysis", L"EMap Options",  L"Draft Angle",
+    L"Curvature",     L"MoveUVN",         L"Status"};
+
+// The framework's standard bar and dock-bar identifiers.
+constexpr UINT kFirstStandardBarId = 0xE800, kLastStandardBarId = 0xE805;
+constexpr UINT kFirstDockBarId = 0xE81B, kLastDockBarId = 0xE81F;
+
+int RichEditSeenCount = 0;
+bool HookSearchDone = false;
+
+using TitleTable = std::array<ON_String, kTitleCount>;
+
+TitleTable LocalizeTitles() {
+  TitleTable titles;
+  for (int index = 0; index < kTitleCount; ++index) {
+    titles[index] = ON_String(RhLocalizeString(reinterpret_cast<const unsigned short*>(kEnglishTitles[index]), 0));
+  }
+  return titles;
+}
+
+// Built at the first search, destroyed with the module.
+const TitleTable& HostControlBarTitles() {
+  static const TitleTable titles = LocalizeTitles();
+  return titles;
+}
+
+bool IsFrameworkDockBar(const CControlBar& bar) {
+  if (!bar.IsDockBar()) return false;
+  UINT id = static_cast<UINT>(bar.GetDlgCtrlID());
+  return (id >= kFirstStandardBarId && id <= kLastStandardBarId) || (id >= kFirstDockBarId && id <= kLastDockBarId);
+}
+
+bool SameTitle(const char* text, const char* title) {
+  return _mbsicmp(reinterpret_cast<const unsigned char*>(text), reinterpret_cast<const unsigned char*>(title)) == 0;
+}
+
+bool BarMatches(const CControlBar& bar, int index, const ON_String& title) {
+  char text[256] = "";
+  bar.GetWindowText(text, sizeof text);
+  if (bar.IsKindOf(RUNTIME_CLASS(CToolBar))) return index == kOsnapTitleIndex && SameTitle(text, title);
+  if (bar.IsKindOf(RUNTIME_CLASS(CStatusBar)) && index == kStatusTitleIndex) return true;
+  return text[0] != '\0' && SameTitle(text, title);
+}
+
+// Takes the hook out when the module is unloaded, so the control never calls
+// into code that is gone.
+struct HookRemovalAtUnload {
+  ~HookRemovalAtUnload() { RemoveCommandLineHook(); }
+} hookRemovalAtUnload;
+
+}  // namespace
+
+CWnd* FindHostControlBar(int index) {
+  const ON_String title = HostControlBarTitles()[index];
+  AFX_MAINTAIN_STATE2 hostState(RhinoApp().RhinoModuleState());
+  CWnd* mainWindow = RhinoApp().m_pMainWnd;
+  if (!mainWindow || !mainWindow->IsKindOf(RUNTIME_CLASS(CFrameWnd))) return nullptr;
+  for (CControlBar* bar : static_cast<CFrameWnd*>(mainWindow)->GetControlBarList()) {
+    if (bar && !IsFrameworkDockBar(*bar) && BarMatches(*bar, index, title)) return bar;
+  }
+  return nullptr;
+}
+
+BOOL CALLBACK FindCommandLineEditProc(HWND window, LPARAM) {
+  char className[64] = "";
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "RichEdit20W") != 0) return TRUE;
+  if (++RichEditSeenCount != kCommandLineRichEditNumber) return TRUE;
+  CommandLineWindow = window;
+  return FALSE;
+}
+
+void InstallCommandLineHook() {
+  // A second subclassing would make the previous procedure our own.
+  if (HookSearchDone) return;
+  HookSearchDone = true;
+  CWnd* commandBar = FindHostControlBar(kCommandBarTitleIndex);
+  if (!commandBar) return;
+  EnumChildWindows(commandBar->m_hWnd, FindCommandLineEditProc, 0);
+  if (!CommandLineWindow) return;
+  PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(CommandLineProc)));
+}
+
+void RemoveCommandLineHook() {
+  if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
+  if (GetWindowLongA(CommandLineWindow, GWL_WNDPROC) != reinterpret_cast<LONG>(CommandLineProc)) return;
+  SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(PreviousCommandLineProc));
+}

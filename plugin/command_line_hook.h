@@ -1,0 +1,26 @@
+// Finds the host's command-line control and puts CommandLineProc in place as
+// its window procedure.
+#pragma once
+
+#include <windows.h>
+
+#include "plugin/host_interface.h"
+
+// Index of the command bar's title in the host's title table.
+inline constexpr int kCommandBarTitleIndex = 0;
+
+// Hooks the third "RichEdit20W" window under the host's command bar. Runs its
+// search once per process; without a command line nothing is installed.
+void InstallCommandLineHook();
+
+// Gives the control its previous procedure back, if ours is still in place.
+// Also runs when the module is unloaded, before its code goes away.
+void RemoveCommandLineHook();
+
+// The host's control bar whose title is the localised entry `index` of the
+// title table, or null.
+CWnd* FindHostControlBar(int index);
+
+// EnumChildWindows callback that counts "RichEdit20W" windows and takes the
+// third as the command line.
+BOOL CALLBACK FindCommandLineEditProc(HWND window, LPARAM unused);
