@@ -24,6 +24,11 @@ struct ReaderTest : ::testing::Test {
     return parser.ScanToken(flags);
   }
 
+  Token ScanAnywhere(const std::string& formula) {
+    SyntaxFlags none = 0;
+    return ScanFrom(formula, none);
+  }
+
   double x = 3;
   Probe parser;
 };
@@ -59,21 +64,20 @@ TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
 }
 
 TEST_F(ReaderTest, TokenContents) {
-  SyntaxFlags flags = 0;
-  EXPECT_EQ(ScanFrom("12.5e1", flags).Val, 125);
-  EXPECT_EQ(ScanFrom("_e", flags).Val, 2.718281828459045);
-  const Token sin = ScanFrom("sin", flags);
+  EXPECT_EQ(ScanAnywhere("12.5e1").Val, 125);
+  EXPECT_EQ(ScanAnywhere("_e").Val, 2.718281828459045);
+  const Token sin = ScanAnywhere("sin");
   EXPECT_EQ(sin.ArgCount, 1);
   EXPECT_EQ(sin.IsVolatile, 1u);  // defined as not optimisable
   EXPECT_NE(sin.Addr, nullptr);
-  const Token cos = ScanFrom("cos", flags);
+  const Token cos = ScanAnywhere("cos");
   EXPECT_EQ(cos.IsVolatile, 0u);
   EXPECT_EQ(cos.ArgCount, 1);
-  EXPECT_EQ(ScanFrom("max", flags).ArgCount, -1);
-  const Token variable = ScanFrom("x", flags);
+  EXPECT_EQ(ScanAnywhere("max").ArgCount, -1);
+  const Token variable = ScanAnywhere("x");
   EXPECT_EQ(variable.Addr, &x);
   EXPECT_EQ(variable.IsVolatile, 1u);
-  const Token plus = ScanFrom("+", flags);
+  const Token plus = ScanAnywhere("+");
   EXPECT_EQ(plus.Addr, nullptr);
   EXPECT_EQ(plus.Val, 0);
 }
