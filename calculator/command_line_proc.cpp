@@ -33,12 +33,19 @@ int ActiveDocumentUnitSystem() {
   return document ? document->UnitSystem() : ActiveUnitSystem;
 }
 
-// The selected text in the ANSI code page, or nothing when it does not fit
-// the buffer: its first characters alone would give a wrong number.
+// UTF-16 units of the whole text, a line break counted as two so that the
+// count is never short. The selection's range is no measure: a rich edit
+// may count its final paragraph mark in it, which it does not copy.
+LRESULT TextUnits(HWND window) {
+  GETTEXTLENGTHEX measure = {GTL_NUMCHARS | GTL_PRECISE | GTL_USECRLF, 1200};
+  return SendMessageA(window, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&measure), 0);
+}
+
+// The whole text, which is selected, in the ANSI code page; or nothing when
+// it does not fit the buffer: its first characters alone would give a wrong
+// number.
 std::optional<std::string> ReadSelectedText(HWND window) {
-  CHARRANGE selection{};
-  SendMessageA(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-  if (selection.cpMax - selection.cpMin >= kTextUnits) return std::nullopt;
+  if (TextUnits(window) >= kTextUnits) return std::nullopt;
   wchar_t text[kTextUnits] = L"";
   SendMessageA(window, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text));
   char narrow[kNarrowBytes] = "";

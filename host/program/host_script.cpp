@@ -62,13 +62,18 @@ class ScriptRunner {
     ProcessPendingMessages();
   }
 
+  // "selection: whole line", "none" or the range; then who has the focus.
   void ReportState() {
     CHARRANGE selection{};
     SendMessageW(frame_.CommandLine, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    bool whole = selection.cpMin == 0 && selection.cpMax > 0 && selection.cpMax >= GetWindowTextLengthW(frame_.CommandLine);
+    std::string selected = whole ? "whole line"
+                           : selection.cpMin == selection.cpMax
+                               ? "none"
+                               : std::to_string(selection.cpMin) + "-" + std::to_string(selection.cpMax);
     HWND focus = GetFocus();
     std::string owner = focus == frame_.CommandLine ? "command line" : focus == frame_.Notes ? "notes" : "elsewhere";
-    PrintLine("selection: " + std::to_string(selection.cpMin) + "-" + std::to_string(selection.cpMax) +
-              ", focus: " + owner);
+    PrintLine("selection: " + selected + ", focus: " + owner);
   }
 
   HostFrame& frame_;
