@@ -30,51 +30,35 @@ struct BytecodeTest : ::testing::Test {
   Parser parser;
 };
 
-TEST_F(BytecodeTest, FoldedFormulaIsOneValueEntry) {
-  const std::vector<Cell> cells = CellsOf("2*3+1");
-  ASSERT_EQ(cells.size(), BytecodeCellsFor(5));
-  EXPECT_EQ(cells[0], 1);
-  EXPECT_EQ(cells[1], cdValue);
-  EXPECT_EQ(ReadDouble(&cells[2]), 7);
-  EXPECT_EQ(cells[4], cdEnd);
-  EXPECT_EQ(cells[5], cdEnd);
-  EXPECT_EQ(cells[6], cdEnd);
-  if constexpr (std::endian::native == std::endian::little) {
-    const auto bits = std::bit_cast<std::uint64_t>(7.0);  // low-order half first
-    EXPECT_EQ(static_cast<std::uint32_t>(cells[2]), static_cast<std::uint32_t>(bits));
-    EXPECT_EQ(static_cast<std::uint32_t>(cells[3]), static_cast<std::uint32_t>(bits >> 32));
+TEST_F(BytecodeTest, CellLayout) {
+  const std::vector<Cell> folded = CellsOf("2*3+1");  // one value entry, then the end marker
+  ASSERT_EQ(folded.size(), BytecodeCellsFor(5));
+  EXPECT_EQ(ReadDouble(&folded[2]), 7);
+  EXPECT_EQ(std::vector<Cell>(folded.begin(), folded.begin() + 7),
+            (std::vector<Cell>{1, cdValue, folded[2], folded[3], 21, 21, 21}));
+  if constexpr (std::endian::native == std::endian::little) {  // low-order half first
+    const auto bits = std::bit_cast<std::uint64_t>(7.0);
+    EXPECT_EQ(static_cast<std::uint32_t>(folded[2]), static_cast<std::uint32_t>(bits));
   }
-}
-
-TEST_F(BytecodeTest, OneCharacterFormulasFillTheirBuffer) {
-  const std::vector<Cell> value = CellsOf("7");
-  ASSERT_EQ(value.size(), 7u);
-  EXPECT_EQ(ReadDouble(&value[2]), 7);
+  const std::vector<Cell> value = CellsOf("7");  // fills its buffer
   EXPECT_EQ(value, (std::vector<Cell>{1, cdValue, value[2], value[3], 21, 21, 21}));
+
   const std::vector<Cell> variable = CellsOf("x");
   ASSERT_EQ(variable.size(), BytecodeCellsFor(1));
-  EXPECT_EQ(variable[0], 1);
-  EXPECT_EQ(variable[1], cdVariable);
-  EXPECT_EQ(ReadAddress(&variable[2]), &x);
-  const std::vector<Cell> end(variable.begin() + VariableEntryCells, variable.begin() + VariableEntryCells + 3);
-  EXPECT_EQ(end, (std::vector<Cell>{21, 21, 21}));
-}
+  EXPECT_TRUE(variable[0] == 1 && variable[1] == cdVariable && ReadAddress(&variable[2]) == &x);
+  EXPECT_EQ(variable[VariableEntryCells], cdEnd);
 
-TEST_F(BytecodeTest, CallEntriesHoldCountAndCallback) {
-  const std::vector<Cell> cells = CellsOf("r(x)");
-  const Cell* call = &cells[VariableEntryCells];
-  EXPECT_EQ(call[0], 1);
-  EXPECT_EQ(call[1], cdFunction);
-  EXPECT_EQ(call[2], 1);
-  EXPECT_EQ(ReadAddress(&call[3]), reinterpret_cast<void*>(&Fresh));
-  EXPECT_EQ(call[FunctionEntryCells], cdEnd);
+  const std::vector<Cell> call = CellsOf("r(x)");
+  const Cell* entry = &call[VariableEntryCells];
+  EXPECT_TRUE(entry[0] == 1 && entry[1] == cdFunction && entry[2] == 1);
+  EXPECT_EQ(ReadAddress(&entry[3]), reinterpret_cast<void*>(&Fresh));
+  EXPECT_EQ(entry[FunctionEntryCells], cdEnd);
 
   parser.AddPostfixOperator("tw", Twice);
   const std::vector<Cell> postfix = CellsOf("(x)tw");
-  const Cell* op = &postfix[VariableEntryCells];
-  EXPECT_EQ(op[1], cdPostfixOp);
-  EXPECT_EQ(ReadAddress(&op[2]), reinterpret_cast<void*>(&Twice));
-  EXPECT_EQ(op[CallEntryCells], cdEnd);
+  entry = &postfix[VariableEntryCells];
+  EXPECT_TRUE(entry[0] == 1 && entry[1] == cdPostfixOp && entry[CallEntryCells] == cdEnd);
+  EXPECT_EQ(ReadAddress(&entry[2]), reinterpret_cast<void*>(&Twice));
 }
 
 TEST_F(BytecodeTest, ListingsWithFoldingOn) {

@@ -20,14 +20,12 @@ struct Probe : MathUtils::Parser {
   using ParserBase::ScanToken;
 
   bool Compiling() const { return EvalEntry == &Probe::CompileFormula; }
-  bool Running() const { return EvalEntry == &Probe::ParseCmdCode; }
+  // Running the bytecode: through the program derived from the cells, or
+  // through the cell interpreter itself.
+  bool Running() const { return EvalEntry == &Probe::RunProgram || EvalEntry == &Probe::ParseCmdCode; }
+  // Evaluates the compiled cells with the cell interpreter.
+  double RunCells() { return ParseCmdCode(); }
   bool Constant() const { return EvalEntry == &Probe::ReturnConstant; }
-
-  // Starts reading a formula the way a compilation does.
-  void StartReading(const std::string& formula) {
-    AssignFormula(formula);
-    Pos = 0;
-  }
 };
 
 // Runs the action and returns the text of the ParserException it throws;
@@ -46,16 +44,16 @@ std::string ErrorText(Action&& action) {
   return "<no exception>";
 }
 
-inline double Eval(MathUtils::Parser& parser, const std::string& formula) {
+inline double Eval(MathUtils::ParserBase& parser, const std::string& formula) {
   parser.AssignFormula(formula);
   return parser.Evaluate();
 }
 
-inline std::string CompileError(MathUtils::Parser& parser, const std::string& formula) {
+inline std::string CompileError(MathUtils::ParserBase& parser, const std::string& formula) {
   return ErrorText([&] { Eval(parser, formula); });
 }
 
-inline std::string ListingOf(MathUtils::Parser& parser, const std::string& formula) {
+inline std::string ListingOf(MathUtils::ParserBase& parser, const std::string& formula) {
   Eval(parser, formula);
   return parser.Listing();
 }

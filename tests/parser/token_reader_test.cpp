@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "parser_test_support.h"
 
@@ -13,79 +12,62 @@ using namespace MathUtils;
 using ParserTests::CompileError;
 using ParserTests::ErrorText;
 using ParserTests::Eval;
-using ParserTests::Probe;
 
 struct ReaderTest : ::testing::Test {
   ReaderTest() { parser.AddVariable("x", &x); }
 
   Token ScanFrom(const std::string& formula, SyntaxFlags& flags, int pos = 0) {
-    parser.StartReading(formula);
+    parser.AssignFormula(formula);
     parser.Pos = pos;
     return parser.ScanToken(flags);
   }
 
-  Token ScanAnywhere(const std::string& formula) {
-    SyntaxFlags none = 0;
-    return ScanFrom(formula, none);
-  }
-
   double x = 3;
-  Probe parser;
+  ParserTests::Probe parser;
 };
 
 TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
-  struct Case {
+  const struct {
     const char* formula;
     SyntaxFlags before;
     CmdCode code;
     SyntaxFlags after;
     int pos;
+  } cases[] = {
+      {"(", 0, cdOpenBracket, 722, 1}, {")", 0, cdCloseBracket, 301, 1}, {",", 0, cdComma, 722, 1},
+      {"<=1", 0, cdLessEq, 722, 2},    {">=", 0, cdGreaterEq, 722, 2},   {"!=", 0, cdNotEqual, 722, 2},
+      {"==", 0, cdEqual, 722, 2},      {"<5", 0, cdLess, 722, 1},        {">", 0, cdGreater, 722, 1},
+      {"+", 0, cdAdd, 722, 1},         {"-", 0, cdSub, 722, 1},          {"*", 0, cdMul, 722, 1},
+      {"/", 0, cdDiv, 722, 1},         {"^", 0, cdPow, 722, 1},          {"and", 0, cdAnd, 722, 3},
+      {"or", 0, cdOr, 722, 2},         {"origin", 0, cdOr, 722, 2},      {"andy", 0, cdAnd, 722, 3},
+      {"  12.5e1 ", 0, cdValue, 301, 8}, {"_pi", 0, cdValue, 301, 3},    {"sin(", 0, cdFunction, 766, 3},
+      {"x+", 0, cdVariable, 429, 1},   {"-", NoOperator, cdPrefixOp, 450, 1}, {"m", 0, cdPostfixOp, 173, 1},
+      {"mc", 0, cdPostfixOp, 173, 2},  {"   ", 0, cdEnd, 0, 3},           {"\n5", 0, cdEnd, 0, 0},
+      {"", 0x1FF, cdEnd, 0, 0},
   };
-  const Case cases[] = {
-      {"(", 0, cdOpenBracket, 722, 1},   {")", 0, cdCloseBracket, 301, 1}, {",", 0, cdComma, 722, 1},
-      {"<=1", 0, cdLessEq, 722, 2},      {">=", 0, cdGreaterEq, 722, 2},   {"!=", 0, cdNotEqual, 722, 2},
-      {"==", 0, cdEqual, 722, 2},        {"<5", 0, cdLess, 722, 1},        {">", 0, cdGreater, 722, 1},
-      {"+", 0, cdAdd, 722, 1},           {"-", 0, cdSub, 722, 1},          {"*", 0, cdMul, 722, 1},
-      {"/", 0, cdDiv, 722, 1},           {"^", 0, cdPow, 722, 1},          {"and", 0, cdAnd, 722, 3},
-      {"or", 0, cdOr, 722, 2},           {"origin", 0, cdOr, 722, 2},      {"andy", 0, cdAnd, 722, 3},
-      {"  12.5e1 ", 0, cdValue, 301, 8}, {"_pi", 0, cdValue, 301, 3},      {"sin(", 0, cdFunction, 766, 3},
-      {"x+", 0, cdVariable, 429, 1},     {"-", NoOperator, cdPrefixOp, 450, 1},
-      {"m", 0, cdPostfixOp, 173, 1},     {"mc", 0, cdPostfixOp, 173, 2},   {"   ", 0, cdEnd, 0, 3},
-      {"\n5", 0, cdEnd, 0, 0},           {"", 0x1FF, cdEnd, 0, 0},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SyntaxFlags flags = c.before;
     const Token token = ScanFrom(c.formula, flags);
     EXPECT_EQ(token.Code, c.code) << c.formula;
     EXPECT_EQ(flags, c.after) << c.formula;
     EXPECT_EQ(parser.Pos, c.pos) << c.formula;
-    EXPECT_EQ(token.Prio, 999) << c.formula;
   }
 }
 
 TEST_F(ReaderTest, TokenContents) {
-  EXPECT_EQ(ScanAnywhere("12.5e1").Val, 125);
-  EXPECT_EQ(ScanAnywhere("_e").Val, 2.718281828459045);
-  const Token sin = ScanAnywhere("sin");
-  EXPECT_EQ(sin.ArgCount, 1);
-  EXPECT_EQ(sin.IsVolatile, 1u);  // defined as not optimisable
-  EXPECT_NE(sin.Addr, nullptr);
-  const Token cos = ScanAnywhere("cos");
-  EXPECT_EQ(cos.IsVolatile, 0u);
-  EXPECT_EQ(cos.ArgCount, 1);
-  EXPECT_EQ(ScanAnywhere("max").ArgCount, -1);
-  const Token variable = ScanAnywhere("x");
-  EXPECT_EQ(variable.Addr, &x);
-  EXPECT_EQ(variable.IsVolatile, 1u);
-  const Token plus = ScanAnywhere("+");
-  EXPECT_EQ(plus.Addr, nullptr);
-  EXPECT_EQ(plus.Val, 0);
+  SyntaxFlags flags = 0;
+  EXPECT_EQ(ScanFrom("_e", flags).Val, 2.718281828459045);
+  const Token sin = ScanFrom("sin", flags = 0), cos = ScanFrom("cos", flags = 0), max = ScanFrom("max", flags = 0);
+  EXPECT_TRUE(sin.ArgCount == 1 && sin.IsVolatile == 1 && sin.Addr);  // not optimisable
+  EXPECT_TRUE(cos.ArgCount == 1 && cos.IsVolatile == 0 && max.ArgCount == -1);
+  const Token variable = ScanFrom("x", flags = 0);
+  EXPECT_TRUE(variable.Addr == &x && variable.IsVolatile == 1 && variable.Prio == 999);
 }
 
 TEST_F(ReaderTest, WorkedExampleTokenSequence) {
-  parser.StartReading("-sin(30)+2m");
+  parser.AssignFormula("-sin(30)+2m");
   SyntaxFlags flags = FlagsAtStart;
-  const std::vector<std::pair<CmdCode, SyntaxFlags>> expected = {
+  const std::pair<CmdCode, SyntaxFlags> expected[] = {
       {cdPrefixOp, 450}, {cdFunction, 766}, {cdOpenBracket, 722}, {cdValue, 301}, {cdCloseBracket, 301},
       {cdAdd, 722},      {cdValue, 301},    {cdPostfixOp, 173},   {cdEnd, 0}};
   for (auto [code, after] : expected) {
@@ -95,14 +77,13 @@ TEST_F(ReaderTest, WorkedExampleTokenSequence) {
   EXPECT_EQ(parser.Pos, 11);
 }
 
-// Each flag forbids its kind; the '#' before the token is never read.
+// Each flag forbids its kind; reading starts after the '#'.
 TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
-  struct Case {
+  const struct {
     const char* formula;
     SyntaxFlags flags;
     const char* text;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"#(", NoOpenBracket, "No \"(\" expected: # <- here"},
       {"#)", NoCloseBracket, "No \")\" expected:  # <- here"},
       {"#5", NoValue, "No value expected: #5 <- here"},
@@ -115,7 +96,7 @@ TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
       {"#-", NoOperator | NoPrefixOp, "No unary operator expected: #- <- here"},
       {"#", NoEnd, "Unexpected end of formula:  #"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SyntaxFlags flags = c.flags;
     EXPECT_EQ(ErrorText([&] { ScanFrom(c.formula, flags, 1); }), c.text) << c.formula;
   }
@@ -123,38 +104,22 @@ TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
 
 TEST_F(ReaderTest, FormulaErrorsWithTheirMarkers) {
   const std::pair<const char*, const char*> cases[] = {
-      {"5 6", "No value expected: 5 6 <- here"},
-      {"5+*3", "Unexpected operator:  5+ <- here"},
-      {"5+", "Unexpected end of formula:  5+"},
-      {"5#3", "Unknown token found: 5# <- here"},
-      {"s in(30)", "Unknown token found: s <- here"},
-      {"+5", "Unexpected operator:  +5"},
-      {"2*--3", "Unexpected operator:  2* <- here"},
-      {"--3", "Unexpected operator:  --3"},
-      {"- -3", "No unary operator expected: - - <- here"},
-      {"2-+3", "Unexpected operator:  2- <- here"},
-      {"5m+3", "Unknown token found: 5m <- here"},
-      {"5mm", "Unknown token found: 5mm <- here"},
-      {"5m m", "No unary operator expected: 5m m <- here"},
-      {"sin 30", "No value expected: sin 30 <- here"},
-      {"sin30", "Unknown token found: sin30 <- here"},
-      {"SIN(30)", "Unknown token found: SIN <- here"},
-      {"sin()", "No \")\" expected:  sin( <- here"},
-      {"sin", "Unexpected end of formula:  sin"},
-      {"3(", "No \"(\" expected: 3 <- here"},
-      {"(1)(2)", "No \"(\" expected: (1) <- here"},
-      {")", "No \")\" expected:  )"},
-      {"(,1)", "No \",\" expected: ( <- here"},
-      {"1.5.3", "No value expected: 1.5.3 <- here"},
-      {"2_pi", "No value expected: 2_pi <- here"},
-      {"2sin(30)", "No function expected:  2sin <- here"},
-      {"origin", "Unexpected operator:  origin"},
-      {"2=3", "Unknown token found: 2= <- here"},
-      {"5+a.b_c", "Unknown token found: 5+a.b_c <- here"},
-      {"2\t*3", "Unknown token found: 2\t <- here"},
-      {"2x", "No variable expected: 2x <- here"},
-      {"x m", "No unary operator expected: x m <- here"},
-      {"x(", "No \"(\" expected: x <- here"},
+      {"5 6", "No value expected: 5 6 <- here"},       {"5+*3", "Unexpected operator:  5+ <- here"},
+      {"5+", "Unexpected end of formula:  5+"},        {"5#3", "Unknown token found: 5# <- here"},
+      {"s in(30)", "Unknown token found: s <- here"},  {"+5", "Unexpected operator:  +5"},
+      {"2*--3", "Unexpected operator:  2* <- here"},   {"--3", "Unexpected operator:  --3"},
+      {"- -3", "No unary operator expected: - - <- here"}, {"2-+3", "Unexpected operator:  2- <- here"},
+      {"5m+3", "Unknown token found: 5m <- here"},     {"5mm", "Unknown token found: 5mm <- here"},
+      {"5m m", "No unary operator expected: 5m m <- here"}, {"sin 30", "No value expected: sin 30 <- here"},
+      {"sin30", "Unknown token found: sin30 <- here"}, {"SIN(30)", "Unknown token found: SIN <- here"},
+      {"sin()", "No \")\" expected:  sin( <- here"},   {"sin", "Unexpected end of formula:  sin"},
+      {"3(", "No \"(\" expected: 3 <- here"},          {"(1)(2)", "No \"(\" expected: (1) <- here"},
+      {")", "No \")\" expected:  )"},                  {"(,1)", "No \",\" expected: ( <- here"},
+      {"1.5.3", "No value expected: 1.5.3 <- here"},   {"2_pi", "No value expected: 2_pi <- here"},
+      {"2sin(30)", "No function expected:  2sin <- here"}, {"origin", "Unexpected operator:  origin"},
+      {"2=3", "Unknown token found: 2= <- here"},      {"5+a.b_c", "Unknown token found: 5+a.b_c <- here"},
+      {"2\t*3", "Unknown token found: 2\t <- here"},   {"2x", "No variable expected: 2x <- here"},
+      {"x m", "No unary operator expected: x m <- here"}, {"x(", "No \"(\" expected: x <- here"},
   };
   for (auto [formula, text] : cases) {
     EXPECT_EQ(CompileError(parser, formula), text) << formula;
@@ -163,14 +128,12 @@ TEST_F(ReaderTest, FormulaErrorsWithTheirMarkers) {
 }
 
 TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
-  const std::pair<const char*, double> values[] = {
-      {"1e3", 1000},         {".5", 0.5},     {"5.", 5},           {"1.e2", 100},     {"1E+2", 100},
-      {"25e-2", 0.25},       {"007", 7},      {"0.1", 0.1},        {"2*\t3", 6},      {"\r4", 4},
-      {"1e999", HUGE_VAL},   {"2 * 3", 6},    {"1+2\n+5", 3},      {"5e-324", std::numeric_limits<double>::denorm_min()},
-  };
-  for (auto [formula, value] : values) EXPECT_EQ(Eval(parser, formula), value) << formula;
-  const std::string longest = "17976931348623157" + std::string(292, '0');
-  EXPECT_EQ(Eval(parser, longest), std::numeric_limits<double>::max());
+  const std::pair<std::string, double> values[] = {
+      {"1e3", 1000},   {".5", 0.5},  {"5.", 5},     {"1.e2", 100},     {"1E+2", 100},       {"25e-2", 0.25},
+      {"007", 7},      {"0.1", 0.1}, {"2*\t3", 6},  {"\r4", 4},        {"2 * 3", 6},        {"1+2\n+5", 3},
+      {std::string("1+2\0+5", 6), 3}, {"1e999", HUGE_VAL}, {"5e-324", std::numeric_limits<double>::denorm_min()},
+      {"17976931348623157" + std::string(292, '0'), std::numeric_limits<double>::max()}};
+  for (const auto& [formula, value] : values) EXPECT_EQ(Eval(parser, formula), value) << formula;
 
   const std::pair<const char*, const char*> refused[] = {
       {"0x10", "Unknown token found: 0x10 <- here"},   {"inf", "Unknown token found: inf <- here"},
@@ -184,14 +147,10 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
 }
 
 TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
-  const char* previous = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = previous ? previous : "C";
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
   bool switched = false;
   for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"})
-    if (std::setlocale(LC_ALL, name)) {
-      switched = true;
-      break;
-    }
+    if ((switched = std::setlocale(LC_ALL, name) != nullptr)) break;
   if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
   const double half = Eval(parser, "1.5*2");
   const std::string comma = CompileError(parser, "1,5");
