@@ -25,7 +25,7 @@ double BinaryResult(std::int32_t code, double left, double right, bool& known) {
     case cdSub: return left - right;
     case cdMul: return left * right;
     case cdDiv: return left / right;
-    case cdPow: return std::pow(left, right);
+    case cdPow: return Power(left, right);
     case cdAnd: return left != 0 && right != 0;
     case cdOr: return left != 0 || right != 0;
     default: known = false; return 0;

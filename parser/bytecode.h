@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <span>
@@ -71,5 +72,15 @@ inline void WriteAddress(Cell* at, void* address) { std::memcpy(at, &address, si
 // nameOf turns a variable or callback address into a name.
 std::string Disassemble(std::span<const Cell> cells,
                         const std::function<std::string(const void*)>& nameOf);
+
+}  // namespace MathUtils
+
+namespace MathUtils {
+
+// "^" as the interpreter, the compiler and the derived program all compute
+// it: a square is the exact product, everything else the C library's pow.
+inline double Power(double base, double exponent) {
+  return exponent == 2 ? base * base : std::pow(base, exponent);
+}
 
 }  // namespace MathUtils

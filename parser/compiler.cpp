@@ -111,7 +111,10 @@ double ParserBase::CompileFormula() {
   const double value = result.GetVal();
 
   const bool singleConstant = c.Index == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
-  EvalEntry = singleConstant ? &ParserBase::ReturnConstant : &ParserBase::ParseCmdCode;
+  if (singleConstant)
+    EvalEntry = &ParserBase::ReturnConstant;
+  else
+    EvalEntry = DeriveProgram() ? &ParserBase::RunProgram : &ParserBase::ParseCmdCode;
   return value;
 }
 

@@ -190,6 +190,21 @@ class ParserBase {
   // evaluation.cpp
   double ParseCmdCode();
   double ReturnConstant();
+  double RunProgram();
+
+  // Later evaluations run a form derived once from the cells: each operand
+  // is read through a pointer (a stack slot, a variable or a constant kept
+  // in the instruction), so loads cost no step of their own.
+  struct Instruction {
+    std::int32_t Op;  // a CmdCode, or one of the program's own codes
+    std::int32_t ArgCount;
+    double* Result;
+    const double* Left;
+    const double* Right;
+    void* Callback;
+    double Constants[2];  // operands that are numbers
+  };
+  bool DeriveProgram();
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
@@ -202,6 +217,9 @@ class ParserBase {
   NameMap<UnaryCallback> PostfixOps;
   NameMap<UnaryCallback> PrefixOps;
   bool OptimizerOn = true;
+  std::vector<Instruction> Program;
+  const double* ProgramResult = nullptr;
+  double ProgramStack[EvaluationStackSize];
 
  private:
   bool MatchFunction(Token& token);
