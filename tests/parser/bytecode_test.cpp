@@ -93,13 +93,9 @@ TEST_F(BytecodeTest, ListingsWithFoldingOn) {
 TEST_F(BytecodeTest, ListingsWithFoldingOff) {
   parser.SetOptimizer(false);
   const std::pair<const char*, const char*> cases[] = {
-      {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"},
-      {"-2", "1 VALUE 2\n1 CALL -\nEND"},
-      {"2m", "1 VALUE 2\n1 CALL m\nEND"},
-      {"sum(1,2,3)", "1 VALUE 1\n2 VALUE 2\n3 VALUE 3\n1 FUNC -3 sum\nEND"},
-      {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"},
-      {"7", "1 VALUE 7\nEND"},
-  };
+      {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"}, {"-2", "1 VALUE 2\n1 CALL -\nEND"},
+      {"sum(1,2,3)", "1 VALUE 1\n2 VALUE 2\n3 VALUE 3\n1 FUNC -3 sum\nEND"}, {"2m", "1 VALUE 2\n1 CALL m\nEND"},
+      {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"}, {"7", "1 VALUE 7\nEND"}};
   for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
 }
 

@@ -54,29 +54,6 @@ TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
   }
 }
 
-TEST_F(ReaderTest, TokenContents) {
-  SyntaxFlags flags = 0;
-  EXPECT_EQ(ScanFrom("_e", flags).Val, 2.718281828459045);
-  const Token sin = ScanFrom("sin", flags = 0), cos = ScanFrom("cos", flags = 0), max = ScanFrom("max", flags = 0);
-  EXPECT_TRUE(sin.ArgCount == 1 && sin.IsVolatile == 1 && sin.Addr);  // not optimisable
-  EXPECT_TRUE(cos.ArgCount == 1 && cos.IsVolatile == 0 && max.ArgCount == -1);
-  const Token variable = ScanFrom("x", flags = 0);
-  EXPECT_TRUE(variable.Addr == &x && variable.IsVolatile == 1 && variable.Prio == 999);
-}
-
-TEST_F(ReaderTest, WorkedExampleTokenSequence) {
-  parser.AssignFormula("-sin(30)+2m");
-  SyntaxFlags flags = FlagsAtStart;
-  const std::pair<CmdCode, SyntaxFlags> expected[] = {
-      {cdPrefixOp, 450}, {cdFunction, 766}, {cdOpenBracket, 722}, {cdValue, 301}, {cdCloseBracket, 301},
-      {cdAdd, 722},      {cdValue, 301},    {cdPostfixOp, 173},   {cdEnd, 0}};
-  for (auto [code, after] : expected) {
-    EXPECT_EQ(parser.ScanToken(flags).Code, code);
-    EXPECT_EQ(flags, after) << "after code " << code;
-  }
-  EXPECT_EQ(parser.Pos, 11);
-}
-
 // Each flag forbids its kind; reading starts after the '#'.
 TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
   const struct {

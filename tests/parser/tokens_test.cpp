@@ -6,14 +6,7 @@ namespace {
 using namespace MathUtils;
 using ParserTests::ErrorText;
 
-TEST(Token, SetValKeepsArgCountAndPrioAndVariablesAreReadLate) {
-  Token token;
-  EXPECT_EQ(token.Code, cdUnknown);
-  EXPECT_EQ(token.Prio, 999);
-  token = {cdFunction, 0, &token, -1, 1, 4};
-  token.SetVal(2.5);
-  EXPECT_TRUE(token.Code == cdValue && token.GetVal() == 2.5 && !token.Addr && !token.IsVolatile);
-  EXPECT_TRUE(token.ArgCount == -1 && token.Prio == 4);
+TEST(Token, VariablesAreReadWhenAsked) {
   double variable = 1;
   const Token bound{cdVariable, 0, &variable};
   variable = 42;
