@@ -1,5 +1,5 @@
 // Counts heap allocations made through the global operator new, which this
-// benchmark binary replaces.
+// benchmark binary replaces. The count is the calling thread's.
 #pragma once
 
 #include <cstddef>
