@@ -51,7 +51,7 @@ DriverOutcome RunDriver(std::string_view line, int unitSystem, const std::string
 // The driver's steps, on a parser that stays in our hands.
 Outcome RunOwnParser(const std::string& formula, int unitSystem, bool folding) {
   ActiveUnitSystem = unitSystem;
-  MathUtils::Parser parser;
+  FuzzOracle::Probe parser;
   parser.AssignFormula(formula);
   AddCalculatorVocabulary(parser);
   parser.SetOptimizer(folding);

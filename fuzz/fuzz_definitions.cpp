@@ -267,8 +267,8 @@ class Session {
   }
 
   FuzzedDataProvider& Input;
-  MathUtils::Parser Folded;
-  MathUtils::Parser Unfolded;
+  FuzzOracle::Probe Folded;
+  FuzzOracle::Probe Unfolded;
   Model Defined;
   double VariableStore[2] = {0.25, -8.0};
 };

@@ -170,13 +170,19 @@ bool SameOutcome(const Outcome& a, const Outcome& b) {
 
 }  // namespace
 
-Outcome EvaluateThrice(MathUtils::Parser& parser, std::string_view formula) {
+Outcome EvaluateThrice(Probe& parser, std::string_view formula) {
   const Outcome first = EvaluateOnce(parser);
   for (int run = 2; run <= 3; ++run) {
     const Outcome later = EvaluateOnce(parser);
     if (!SameOutcome(first, later))
       Fail("evaluation " + std::to_string(run) + " disagrees with the first",
            Printable(formula) + "\n*** first: " + Describe(first) + "\n*** later: " + Describe(later));
+  }
+  if (!first.Failed) {
+    const Outcome cells{false, parser.RunCells(), {}};
+    if (!SameOutcome(first, cells))
+      Fail("the cell interpreter disagrees with the first evaluation",
+           Printable(formula) + "\n*** first: " + Describe(first) + "\n*** cells: " + Describe(cells));
   }
   return first;
 }
@@ -187,7 +193,7 @@ void ExpectSameOutcome(const Outcome& folded, const Outcome& unfolded, std::stri
                                             "\n*** folding off: " + Describe(unfolded));
 }
 
-void ExpectStillUsable(MathUtils::Parser& parser, std::string_view previous) {
+void ExpectStillUsable(Probe& parser, std::string_view previous) {
   parser.AssignFormula("(7-1)/4+2*3");
   const Outcome outcome = EvaluateThrice(parser, "(7-1)/4+2*3");
   if (outcome.Failed || outcome.Value != 7.5)

@@ -22,6 +22,13 @@ bool IsKnownMessage(std::string_view text);
 // Fails unless the exception is one of the system's own.
 void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_view formula);
 
+// A parser whose cell interpreter can be run directly, beside whatever
+// later evaluations run.
+struct Probe : MathUtils::Parser {
+  // Valid only after a successful compilation.
+  double RunCells() { return ParseCmdCode(); }
+};
+
 // The outcome of one evaluation: a value, or the text of a ParserException.
 // Any other exception escaping the parser is a fault and aborts at once.
 struct Outcome {
@@ -33,17 +40,18 @@ struct Outcome {
 Outcome EvaluateOnce(MathUtils::Parser& parser);
 
 // Evaluates the formula already assigned three times: the value found while
-// compiling, then twice from the bytecode or the folded constant. All three
-// must agree, and a failure must repeat with the same text, since every
-// error sends the parser back to compiling. Returns the first outcome.
-Outcome EvaluateThrice(MathUtils::Parser& parser, std::string_view formula);
+// compiling, then twice from the compiled form or the folded constant. All
+// three must agree, and so must the cell interpreter run directly; a
+// failure must repeat with the same text, since every error sends the
+// parser back to compiling. Returns the first outcome.
+Outcome EvaluateThrice(Probe& parser, std::string_view formula);
 
 // Folding on and off must agree on the value, or on the error text.
 void ExpectSameOutcome(const Outcome& folded, const Outcome& unfolded, std::string_view formula);
 
 // After whatever happened, the parser must still compile and run a fresh
 // formula that uses no names.
-void ExpectStillUsable(MathUtils::Parser& parser, std::string_view previous);
+void ExpectStillUsable(Probe& parser, std::string_view previous);
 
 // The text with control and non-ASCII bytes escaped, for messages.
 std::string Printable(std::string_view text);

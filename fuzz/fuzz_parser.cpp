@@ -1,5 +1,11 @@
 // The parser with its default vocabulary and one variable, on arbitrary
 // bytes as the formula, compiled once with folding and once without.
+//
+// The function "bump" changes the variable behind the parser's back. With it
+// in a formula, the compile-time value may differ from later runs (the
+// compiler reads a variable when it applies an operation, the cells when
+// they load it), so such formulas are checked only for the agreement of the
+// compiled form with the cells, each run from the same variable value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,12 +17,21 @@ namespace {
 
 using FuzzOracle::Outcome;
 
+constexpr double StartValue = 2.5;
+double* BumpedVariable = nullptr;
+
+double Bump(double x) {
+  *BumpedVariable += 1;
+  return x;
+}
+
 struct Variant {
-  MathUtils::Parser Parser;
-  double X = 2.5;
+  FuzzOracle::Probe Parser;
+  double X = StartValue;
 
   explicit Variant(bool folding) {
     Parser.AddVariable("x", &X);
+    Parser.AddFunction("bump", Bump, false);
     Parser.SetOptimizer(folding);
   }
 };
@@ -30,10 +45,11 @@ void ExpectVariableReadEachRun(Variant& variant, const std::string& formula) {
   const Outcome compiled = FuzzOracle::EvaluateOnce(variant.Parser);
   if (run.Failed || compiled.Failed || !FuzzOracle::SameValue(run.Value, compiled.Value))
     FuzzOracle::Fail("the bytecode does not follow a changed variable", FuzzOracle::Printable(formula));
-  variant.X = 2.5;
+  variant.X = StartValue;
 }
 
 Outcome Check(Variant& variant, const std::string& formula) {
+  BumpedVariable = &variant.X;
   variant.Parser.AssignFormula(formula);
   const Outcome outcome = FuzzOracle::EvaluateThrice(variant.Parser, formula);
   if (!outcome.Failed) ExpectVariableReadEachRun(variant, formula);
@@ -41,13 +57,33 @@ Outcome Check(Variant& variant, const std::string& formula) {
   return outcome;
 }
 
+// With "bump": the value of a later evaluation, from the start value.
+Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
+  BumpedVariable = &variant.X;
+  variant.Parser.AssignFormula(formula);
+  if (const Outcome first = FuzzOracle::EvaluateOnce(variant.Parser); first.Failed) {
+    FuzzOracle::ExpectStillUsable(variant.Parser, formula);
+    return first;
+  }
+  variant.X = StartValue;
+  const Outcome compiled = FuzzOracle::EvaluateOnce(variant.Parser);
+  variant.X = StartValue;
+  const double cells = variant.Parser.RunCells();
+  if (!FuzzOracle::SameValue(compiled.Value, cells))
+    FuzzOracle::Fail("the compiled form and the cells disagree on a formula with side effects",
+                     FuzzOracle::Printable(formula));
+  variant.X = StartValue;
+  return compiled;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string formula(reinterpret_cast<const char*>(data), size);
   Variant folded(true), unfolded(false);
-  const Outcome withFolding = Check(folded, formula);
-  const Outcome withoutFolding = Check(unfolded, formula);
+  const bool sideEffects = formula.find("bump") != std::string::npos;
+  const Outcome withFolding = sideEffects ? CheckWithSideEffects(folded, formula) : Check(folded, formula);
+  const Outcome withoutFolding = sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);
   FuzzOracle::ExpectSameOutcome(withFolding, withoutFolding, formula);
   return 0;
 }
