@@ -15,12 +15,7 @@ using ParserTests::Probe;
 constexpr double K = 0.017453292519943295;
 constexpr double R = 57.29577951308232;
 
-// Keeps the compiler from folding library calls at build time, where it
-// rounds differently from the run-time library the parser calls.
-double Opaque(double value) {
-  volatile double kept = value;
-  return kept;
-}
+using ParserTests::Opaque;
 
 struct BuiltinsTest : ::testing::Test {
   Parser parser;

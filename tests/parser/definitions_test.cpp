@@ -110,6 +110,19 @@ TEST(Definitions, NewDefinitionsTakePartInTheNextEvaluation) {
   EXPECT_EQ(Eval(parser, "k*2"), 10);
 }
 
+TEST(Definitions, ParsersShareNoDefinitions) {
+  Parser changed;
+  changed.AddFunction("sin", Twice);
+  changed.AddConstant("_pi", 3);
+  changed.AddPostfixOperator("m", Twice);
+  changed.AddPrefixOperator("-", Twice);
+  EXPECT_EQ(Eval(changed, "sin(1)+_pi+1m +-1"), 9);
+  for (Parser* parser : {new Parser, new Parser}) {
+    EXPECT_EQ(Eval(*parser, "sin(30)+_pi+1m +-1"), 0.49999999999999994 + 3.141592653589793 + 0.001 - 1);
+    delete parser;
+  }
+}
+
 TEST(Definitions, DefaultVocabularyAndBareBase) {
   Probe parser;
   int variadic = 0;

@@ -112,6 +112,19 @@ TEST_F(EvaluationTest, ListCallbackGetsArgumentsInFormulaOrder) {
   }
 }
 
+TEST_F(EvaluationTest, RedefinitionsReachLaterRuns) {
+  parser.AddFunction("f", Counted);
+  EXPECT_EQ(Eval(parser, "x+f(x)"), 9);
+  EXPECT_EQ(parser.Evaluate(), 9);
+  double other = 10;
+  parser.AddVariable("x", &other);
+  EXPECT_EQ(parser.Evaluate(), 30);
+  EXPECT_EQ(parser.Evaluate(), 30);
+  parser.AddFunction("f", +[](double v) { return v / 2; });
+  EXPECT_EQ(parser.Evaluate(), 15);
+  EXPECT_EQ(parser.Evaluate(), 15);
+}
+
 TEST_F(EvaluationTest, CallbackErrorWhileRunningLeavesTheBytecodeInstalled) {
   EXPECT_EQ(Eval(parser, "fail(x)+1"), 4);
   failNow = true;

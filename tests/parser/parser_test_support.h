@@ -44,6 +44,13 @@ std::string ErrorText(Action&& action) {
   return "<no exception>";
 }
 
+// Keeps the compiler from folding library calls at build time, where it
+// may round differently from the run-time library that the parser calls.
+inline double Opaque(double value) {
+  volatile double kept = value;
+  return kept;
+}
+
 inline double Eval(MathUtils::ParserBase& parser, const std::string& formula) {
   parser.AssignFormula(formula);
   return parser.Evaluate();
