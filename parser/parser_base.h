@@ -120,10 +120,11 @@ class NameMap {
   std::size_t Count = 0;
 };
 
+// A plain record, so that registries copy as blocks of bytes.
 struct FunctionDef {
-  void* Callback = nullptr;  // UnaryCallback, or ListCallback when ArgCount is -1
-  std::int32_t ArgCount = 1;
-  bool Optimizable = true;
+  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1
+  std::int32_t ArgCount;
+  bool Optimizable;
 };
 
 class ParserBase {

@@ -63,10 +63,37 @@ std::size_t DecimalLength(std::string_view text) {
   return i;
 }
 
+// Short numbers without exponent, the common case, convert exactly with one
+// operation: up to 15 digits are an exact integer m, and m divided by an
+// exact power of ten is correctly rounded.
+bool ConvertShortDecimal(std::string_view number, double& value) {
+  static constexpr double PowersOfTen[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  if (number.size() > 16) return false;
+  std::uint64_t mantissa = 0;
+  int digits = 0, fractionDigits = 0;
+  bool inFraction = false;
+  for (char c : number) {
+    if (c == '.') {
+      inFraction = true;
+    } else if (IsDigit(c)) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      fractionDigits += inFraction;
+    } else {
+      return false;  // an exponent
+    }
+  }
+  if (digits > 15) return false;
+  value = static_cast<double>(mantissa) / PowersOfTen[fractionDigits];
+  return true;
+}
+
 // Converts a decimal number as DecimalLength found it, independent of the
 // locale. Beyond the range of a double it becomes infinity, below it 0.
 double ConvertDecimal(std::string_view number) {
   double value = 0;
+  if (ConvertShortDecimal(number, value)) return value;
   auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
                                       std::chars_format::general);
   if (error != std::errc::result_out_of_range) return value;
