@@ -112,6 +112,23 @@ TEST_F(EvaluationTest, ListCallbackGetsArgumentsInFormulaOrder) {
   }
 }
 
+TEST_F(EvaluationTest, LaterRunsReadTheVariablesAnew) {
+  const std::pair<const char*, double> atFive[] = {
+      {"x", 5},          {"(x)", 5},        {"-x", -5},           {"x^2", 25},          {"2^x", 32},
+      {"x*x-x", 20},     {"1-x/x", 0},      {"x<4", 0},           {"x>=5 and 1", 1},    {"sum(x,x,1)", 11},
+      {"max(1,x)", 5},   {"sum(x)", 5},     {"(x)m", 5 * 0.001},  {"sin(x*6)", 0.49999999999999994},
+      {"-(x+1)^2", 36},  {"2*3+x", 11},     {"x+sum(x,2*3)", 16}, {"avg(1,2,x,x*2,-x)", 2.6}};
+  for (bool folding : {true, false}) {
+    parser.SetOptimizer(folding);
+    for (auto [formula, value] : atFive) {
+      x = 3;
+      Eval(parser, formula);
+      x = 5;
+      EXPECT_EQ(parser.Evaluate(), value) << formula << " folding " << folding;
+    }
+  }
+}
+
 TEST_F(EvaluationTest, RedefinitionsReachLaterRuns) {
   parser.AddFunction("f", Counted);
   EXPECT_EQ(Eval(parser, "x+f(x)"), 9);
