@@ -3,9 +3,13 @@
 #include <richedit.h>
 
 #include <charconv>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "host/program/host_command_line.h"
 #include "host/program/host_output.h"
@@ -81,14 +85,65 @@ class ScriptRunner {
   std::unique_ptr<CRhinoDoc> document_;
 };
 
+// Reads the script's lines on its own thread and hands them to the host's
+// thread, which waits for them together with its window messages.
+class ScriptLineReader {
+ public:
+  explicit ScriptLineReader(std::istream& input) : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    // Detached: a person may close the window while the thread waits for input.
+    std::thread([this, &input] { ReadAll(input); }).detach();
+  }
+
+  HANDLE ReadyEvent() const { return ready_; }
+
+  // The next line, or nothing when none has arrived yet; `ended` after the
+  // last line.
+  std::optional<std::string> Take(bool& ended) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended = ended_ && lines_.empty();
+    if (lines_.empty()) return std::nullopt;
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+
+ private:
+  void ReadAll(std::istream& input) {
+    std::string line;
+    while (std::getline(input, line)) Hand(std::move(line), false);
+    Hand({}, true);
+  }
+
+  void Hand(std::string line, bool ended) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (ended) ended_ = true;
+      else lines_.push_back(std::move(line));
+    }
+    SetEvent(ready_);
+  }
+
+  HANDLE ready_;
+  std::mutex mutex_;
+  std::deque<std::string> lines_;
+  bool ended_ = false;
+};
+
+bool IsCommand(const std::string& line) { return !line.empty() && line.front() != '#'; }
+
 }  // namespace
 
 void RunHostScript(std::istream& input, HostFrame& frame, PlugInSession& session) {
   ScriptRunner runner(frame, session);
-  std::string line;
-  while (std::getline(input, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line.front() == '#') continue;
-    runner.Run(line);
+  // Never freed: when the window is closed, its thread may still wait for input.
+  auto* reader = new ScriptLineReader(input);
+  HANDLE ready = reader->ReadyEvent();
+  for (bool ended = false; !ended && IsWindow(frame.MainWindow);) {
+    while (std::optional<std::string> line = reader->Take(ended)) {
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      if (IsCommand(*line)) runner.Run(*line);
+    }
+    if (!ended) MsgWaitForMultipleObjects(1, &ready, FALSE, INFINITE, QS_ALLINPUT);
+    DispatchQueuedMessages();
   }
 }

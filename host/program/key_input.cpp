@@ -39,17 +39,21 @@ void PressKey(WORD virtualKey) {
   Send(inputs);
 }
 
+bool DispatchQueuedMessages() {
+  MSG message;
+  bool handled = false;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    handled = true;
+    ObserveKeyMessage(message);
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return handled;
+}
+
 void ProcessPendingMessages() {
   for (int quietRounds = 0; quietRounds < kQuietRoundsBeforeIdle;) {
-    MSG message;
-    bool handled = false;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      handled = true;
-      ObserveKeyMessage(message);
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (handled) {
+    if (DispatchQueuedMessages()) {
       quietRounds = 0;
     } else {
       ++quietRounds;
