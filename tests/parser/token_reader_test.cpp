@@ -109,7 +109,9 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"1e3", 1000},   {".5", 0.5},  {"5.", 5},     {"1.e2", 100},     {"1E+2", 100},       {"25e-2", 0.25},
       {"007", 7},      {"0.1", 0.1}, {"2*\t3", 6},  {"\r4", 4},        {"2 * 3", 6},        {"1+2\n+5", 3},
       {std::string("1+2\0+5", 6), 3}, {"1e999", HUGE_VAL}, {"5e-324", std::numeric_limits<double>::denorm_min()},
-      {"17976931348623157" + std::string(292, '0'), std::numeric_limits<double>::max()}};
+      {"17976931348623157" + std::string(292, '0'), std::numeric_limits<double>::max()},
+      {"1.7976931348623158e308", std::numeric_limits<double>::max()}, {"1.797693134862316e308", HUGE_VAL},
+      {"1e-400", 0}};
   for (const auto& [formula, value] : values) EXPECT_EQ(Eval(parser, formula), value) << formula;
 
   const std::pair<const char*, const char*> refused[] = {
