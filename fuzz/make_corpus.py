@@ -134,7 +134,12 @@ def main():
     parser_formulas = formulas_in(parser_tests)
     calculator_formulas = formulas_in(calculator_tests)
 
-    write("parser", spread(parser_formulas, 60) + [b"x*2+sum(x,1,2)", b"-x^2", b"(x)m"])
+    # Formulas at the evaluation stack's last slot, as in the limit tests.
+    boundary = [b"1+(" * 298 + b"x" + b")" * 298,
+                b"x+(" * 297 + b"bump(x)*sum(x,2)" + b")" * 297,
+                b"sum(x," + b"1," * 297 + b"1)",
+                b"max(" + b"x," * 299 + b"x)"]
+    write("parser", spread(parser_formulas, 60) + [b"x*2+sum(x,1,2)", b"-x^2", b"(x)m", b"x+bump(1)*x"] + boundary)
 
     command_lines = []
     systems = [4, 2, 9, 8, 0, 10, 6, 5, -1, 12]
