@@ -25,7 +25,8 @@ inline constexpr const char* kHostUsage =
     "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
     "                     [--brief] [--supply-ctrl-press-bit (test mode for Wine)]\n"
     "Reads a script from standard input, one command a line: units N, units none,\n"
-    "type TEXT, enter, ctrl, focus away, focus back, undo, show, state, onload, unload.\n";
+    "type TEXT, enter, ctrl, focus away, focus back, undo, show, state, onload, unload,\n"
+    "quit.\n";
 
 // The options, or nothing with `error` set.
 std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error);

@@ -141,6 +141,7 @@ void RunHostScript(std::istream& input, HostFrame& frame, PlugInSession& session
   for (bool ended = false; !ended && IsWindow(frame.MainWindow);) {
     while (std::optional<std::string> line = reader->Take(ended)) {
       if (!line->empty() && line->back() == '\r') line->pop_back();
+      if (*line == "quit") return;
       if (IsCommand(*line)) runner.Run(*line);
     }
     if (!ended) MsgWaitForMultipleObjects(1, &ready, FALSE, INFINITE, QS_ALLINPUT);
