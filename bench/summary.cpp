@@ -217,7 +217,8 @@ void PrintSummary(std::FILE* out, const Facts& facts, const TimingReporter& timi
   const Figures figures(timings);
   using enum Implementation;
   std::fprintf(out, "\n## Summary\n\nLater evaluations, ns per evaluation (median over the "
-                    "repetitions, CPU time), each over the %d grid points:\n",
+                    "repetitions, CPU time), each over the %d grid points; noise: the largest "
+                    "coefficient of variation of the three implementations:\n",
                GridSize);
   PrintEvalTable(out, figures);
   std::fprintf(out, "\nCompilation (ours: assign the text and evaluate once; fparser: Parse "
