@@ -126,16 +126,17 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
 }
 
 TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
-  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  struct RestoreLocale {
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ~RestoreLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+  } restore;
   bool switched = false;
   for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"})
     if ((switched = std::setlocale(LC_ALL, name) != nullptr)) break;
   if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  const double half = Eval(parser, "1.5*2");
-  const std::string comma = CompileError(parser, "1,5");
-  std::setlocale(LC_ALL, saved.c_str());
-  EXPECT_EQ(half, 3);
-  EXPECT_EQ(comma, "Comma used without a function 1, <- here");
+  EXPECT_EQ(Eval(parser, "1.5*2"), 3);
+  EXPECT_EQ(Eval(parser, "2.5e-1"), 0.25);
+  EXPECT_EQ(CompileError(parser, "1,5"), "Comma used without a function 1, <- here");
 }
 
 }  // namespace
