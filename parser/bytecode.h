@@ -78,9 +78,8 @@ std::string Disassemble(std::span<const Cell> cells,
 namespace MathUtils {
 
 // "^" as the interpreter, the compiler and the derived program all compute
-// it: a square is the exact product, everything else the C library's pow.
-inline double Power(double base, double exponent) {
-  return exponent == 2 ? base * base : std::pow(base, exponent);
-}
+// it: the C library's pow, for squares too (its last digit can differ from
+// the product x * x).
+inline double Power(double base, double exponent) { return std::pow(base, exponent); }
 
 }  // namespace MathUtils

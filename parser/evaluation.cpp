@@ -10,8 +10,7 @@ namespace {
 // Codes of the derived program beyond the binary operators it shares with
 // the cells.
 enum ProgramOp : std::int32_t {
-  OpSquare = 32,   // Result = Left * Left, for "^" with the number 2
-  OpLoad,          // Result = *Left
+  OpLoad = 32,     // Result = *Left
   OpCallUnary,     // Result = f(*Left)
   OpCallList,      // Result = f(the ArgCount values from Result on)
 };
@@ -134,10 +133,9 @@ bool ParserBase::DeriveProgram() {
     if (code == cdEnd) break;
     if (IsBinaryOperator(code)) {
       if (!validSlots(slot, 2)) return false;
-      const bool square = code == cdPow && home[slot + 1] == Home::Number && number[slot + 1] == 2;
-      Instruction& instruction = emit(square ? OpSquare : code, slot);
+      Instruction& instruction = emit(code, slot);
       instruction.Left = source(slot, instruction, 0);
-      if (!square) instruction.Right = source(slot + 1, instruction, 1);
+      instruction.Right = source(slot + 1, instruction, 1);
       home[slot] = Home::Stack;
       cell += BinaryEntryCells;
     } else if (code == cdVariable || code == cdValue) {
@@ -192,7 +190,6 @@ double ParserBase::RunProgram() {
       case cdPow: *i.Result = Power(*i.Left, *i.Right); break;
       case cdAnd: *i.Result = *i.Left != 0 && *i.Right != 0; break;
       case cdOr: *i.Result = *i.Left != 0 || *i.Right != 0; break;
-      case OpSquare: *i.Result = *i.Left * *i.Left; break;
       case OpLoad: *i.Result = *i.Left; break;
       case OpCallUnary: *i.Result = reinterpret_cast<UnaryCallback>(i.Callback)(*i.Left); break;
       case OpCallList:
