@@ -24,7 +24,8 @@ void PrepareOurParser(MathUtils::Parser& parser, double* x, double* y) {
 
 void PreparePeerParser(FunctionParser& parser) {
   parser.AddConstant("pi", std::numbers::pi);  // refused harmlessly if built in
-  parser.AddFunction("clamp", PeerClamp, 3);
+  if (!parser.AddFunction("clamp", PeerClamp, 3))
+    throw std::runtime_error("fparser refuses the function clamp");
 }
 
 void ParsePeerFormula(FunctionParser& parser, const std::string& text) {
@@ -34,7 +35,7 @@ void ParsePeerFormula(FunctionParser& parser, const std::string& text) {
                              ": " + parser.ErrorMsg());
 }
 
-OurFormula::OurFormula(const char* text, bool optimizer) {
+OurFormula::OurFormula(const char* text, bool optimizer) : Optimizer(optimizer) {
   PrepareOurParser(Parser, &X, &Y);
   Parser.AssignFormula(text);
   Parser.SetOptimizer(optimizer);
@@ -44,7 +45,7 @@ OurFormula::OurFormula(const char* text, bool optimizer) {
 double OurFormula::CompileAt(double x, double y) {
   X = x;
   Y = y;
-  Parser.AssignFormula(Parser.GetFormula());
+  Parser.SetOptimizer(Optimizer);  // marks the formula for compilation
   return Parser.Evaluate();
 }
 

@@ -46,6 +46,7 @@ class OurFormula {
   double X = 0;
   double Y = 0;
   double First = 0;
+  bool Optimizer;
   MathUtils::Parser Parser;
 };
 
