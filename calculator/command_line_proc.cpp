@@ -43,8 +43,8 @@ LRESULT TextUnits(HWND window) {
 
 // The whole text, which is selected, in the ANSI code page; or nothing when
 // it does not fit the buffer: its first characters alone would give a wrong
-// number.
-std::optional<std::string> ReadSelectedText(HWND window) {
+// number. EvaluateCommandLine lower-cases it.
+std::optional<std::string> ReadCommandLineText(HWND window) {
   if (TextUnits(window) >= kTextUnits) return std::nullopt;
   wchar_t text[kTextUnits] = L"";
   SendMessageA(window, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text));
@@ -61,7 +61,7 @@ void RejectLine(HWND window) {
 void EvaluateInPlace(HWND window) {
   SendMessageA(window, EM_SETSEL, 0, -1);
   try {
-    std::optional<std::string> text = ReadSelectedText(window);
+    std::optional<std::string> text = ReadCommandLineText(window);
     if (!text) return RejectLine(window);
     std::string value = EvaluateCommandLine(*text, ActiveDocumentUnitSystem());
     SendMessageA(window, EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(value.c_str()));

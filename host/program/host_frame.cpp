@@ -20,7 +20,7 @@ enum class BarKind { Dock, Tool, Status, Plain };
 // What a bar holds, besides its title.
 enum class BarContent { Nothing, ThreeRichEdits, CommandLine, TwoRichEditCommandLine, NotesEdit };
 
-struct BarSpec {
+struct BarPlan {
   BarKind Kind;
   int Id;
   std::wstring Title;
@@ -34,8 +34,8 @@ std::wstring Localized(const wchar_t* english) {
 
 // Bars that a search for the command bar must pass over come first; each
 // holds rich edits that would be taken if it were matched.
-std::vector<BarSpec> BarsOf(HostLayout layout) {
-  std::vector<BarSpec> bars = {
+std::vector<BarPlan> BarsOf(HostLayout layout) {
+  std::vector<BarPlan> bars = {
       {BarKind::Dock, kDockBarTopId, Localized(L"Command"), BarContent::ThreeRichEdits, "dock bar"},
       {BarKind::Tool, kToolBarId, Localized(L"Command"), BarContent::ThreeRichEdits, "toolbar"},
       {BarKind::Status, kStatusBarId, L"Ready", BarContent::Nothing, "status bar"},
@@ -138,7 +138,7 @@ std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
   LoadLibraryW(L"riched20.dll");
   RegisterWindowClass();
   auto frame = std::make_unique<HostFrame>();
-  std::vector<BarSpec> bars = BarsOf(layout);
+  std::vector<BarPlan> bars = BarsOf(layout);
   frame->MainWindow = CreateWindowExW(0, kWindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                       0, 0, kFrameWidth + 16, kBarHeight * static_cast<int>(bars.size()) + 40, nullptr,
                                       nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -149,12 +149,12 @@ std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
 
   BarFiller filler(*frame);
   int y = 0;
-  for (const BarSpec& spec : bars) {
-    HWND bar = CreateChild(frame->MainWindow, kWindowClass, spec.Title.c_str(), WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN,
-                           spec.Id, RECT{0, y, kFrameWidth, y + kBarHeight});
+  for (const BarPlan& plan : bars) {
+    HWND bar = CreateChild(frame->MainWindow, kWindowClass, plan.Title.c_str(), WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN,
+                           plan.Id, RECT{0, y, kFrameWidth, y + kBarHeight});
     y += kBarHeight;
-    filler.Fill(bar, spec.Content, spec.Label);
-    std::unique_ptr<CControlBar> barObject = NewBarObject(spec.Kind);
+    filler.Fill(bar, plan.Content, plan.Label);
+    std::unique_ptr<CControlBar> barObject = NewBarObject(plan.Kind);
     barObject->m_hWnd = bar;
     if (frameObject) frameObject->AddControlBar(barObject.get());
     frame->WindowObjects.push_back(std::move(barObject));

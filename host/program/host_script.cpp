@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,38 +24,49 @@ class ScriptRunner {
   ScriptRunner(HostFrame& frame, PlugInSession& session) : frame_(frame), session_(session) {}
 
   void Run(std::string_view line) {
+    if (auto plain = kPlainCommands.find(line); plain != kPlainCommands.end()) return (this->*plain->second)();
     std::size_t blank = line.find(' ');
-    std::string_view command = line.substr(0, blank);
-    std::string_view argument = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
-    if (command == "units") return SetUnits(argument);
-    if (command == "type") return TypeText(FromUtf8(argument));
-    if (line == "enter") return PressKey(VK_RETURN);
-    if (line == "ctrl") return PressKey(VK_CONTROL);
-    if (line == "focus away") return MoveFocus(frame_.Notes);
-    if (line == "focus back") return MoveFocus(frame_.CommandLine);
-    if (line == "undo") return Undo();
-    if (line == "show") return PrintLine("line: " + WindowTextUtf8(frame_.CommandLine));
-    if (line == "state") return ReportState();
-    if (line == "onload") return RunLoadHandler(session_, frame_);
-    if (line == "unload") return UnloadPlugIn(session_, frame_);
-    PrintLine("unknown command: " + std::string(line));
+    auto command = kCommandsWithText.find(line.substr(0, blank));
+    bool done = blank != std::string_view::npos && command != kCommandsWithText.end() &&
+                (this->*command->second)(line.substr(blank + 1));
+    if (!done) PrintLine("unknown command: " + std::string(line));
   }
 
  private:
+  using PlainCommand = void (ScriptRunner::*)();
+  // False when the command cannot take the text.
+  using CommandWithText = bool (ScriptRunner::*)(std::string_view text);
+  static const std::map<std::string_view, PlainCommand> kPlainCommands;
+  static const std::map<std::string_view, CommandWithText> kCommandsWithText;
+
   // "units N" makes a document in unit system N active; "units none" leaves
   // the host without an active document.
-  void SetUnits(std::string_view argument) {
+  bool Units(std::string_view text) {
     int unitSystem = 0;
-    auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), unitSystem);
-    if (argument == "none") {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), unitSystem);
+    if (text == "none") {
       document_.reset();
-    } else if (error == std::errc{} && end == argument.data() + argument.size()) {
+    } else if (error == std::errc{} && end == text.data() + text.size()) {
       document_ = std::make_unique<CRhinoDoc>(unitSystem);
     } else {
-      return PrintLine("unknown units: " + std::string(argument));
+      return false;
     }
     CRhinoHostSide::SetActiveDoc(document_.get());
+    return true;
   }
+
+  bool Type(std::string_view text) {
+    TypeText(FromUtf8(text));
+    return true;
+  }
+
+  void Enter() { PressKey(VK_RETURN); }
+  void Ctrl() { PressKey(VK_CONTROL); }
+  void FocusAway() { MoveFocus(frame_.Notes); }
+  void FocusBack() { MoveFocus(frame_.CommandLine); }
+  void OnLoad() { RunLoadHandler(session_, frame_); }
+  void Unload() { UnloadPlugIn(session_, frame_); }
+  void Show() { PrintLine("line: " + WindowTextUtf8(frame_.CommandLine)); }
 
   void MoveFocus(HWND window) {
     SetFocus(window);
@@ -67,7 +79,7 @@ class ScriptRunner {
   }
 
   // "selection: whole line", "none" or the range; then who has the focus.
-  void ReportState() {
+  void State() {
     CHARRANGE selection{};
     SendMessageW(frame_.CommandLine, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     bool whole = selection.cpMin == 0 && selection.cpMax > 0 && selection.cpMax >= GetWindowTextLengthW(frame_.CommandLine);
@@ -84,6 +96,14 @@ class ScriptRunner {
   PlugInSession& session_;
   std::unique_ptr<CRhinoDoc> document_;
 };
+
+const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::kPlainCommands = {
+    {"enter", &ScriptRunner::Enter},   {"ctrl", &ScriptRunner::Ctrl},     {"focus away", &ScriptRunner::FocusAway},
+    {"focus back", &ScriptRunner::FocusBack}, {"undo", &ScriptRunner::Undo}, {"show", &ScriptRunner::Show},
+    {"state", &ScriptRunner::State},   {"onload", &ScriptRunner::OnLoad}, {"unload", &ScriptRunner::Unload}};
+
+const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::kCommandsWithText = {
+    {"units", &ScriptRunner::Units}, {"type", &ScriptRunner::Type}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.
