@@ -8,7 +8,10 @@
 // compiled form with the cells, each run from the same variable value.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "fuzz_oracle.h"
 #include "parser/parser.h"
@@ -76,6 +79,42 @@ Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
   return compiled;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The formula when it is one decimal number and nothing else: digits with
+// an optional point, an optional exponent, blanks around it.
+std::optional<std::string> PlainNumber(std::string_view formula) {
+  formula = formula.substr(0, formula.find_first_of(std::string_view("\0\n", 2)));
+  const std::size_t start = formula.find_first_not_of(" \t\v\f\r");
+  if (start == std::string_view::npos) return std::nullopt;
+  formula.remove_prefix(start);
+  formula = formula.substr(0, formula.find_last_not_of(' ') + 1);
+  std::size_t i = 0, digits = 0;
+  while (i < formula.size() && IsDigit(formula[i])) ++i, ++digits;
+  if (i < formula.size() && formula[i] == '.')
+    for (++i; i < formula.size() && IsDigit(formula[i]); ++i) ++digits;
+  if (digits == 0) return std::nullopt;
+  if (i < formula.size() && (formula[i] == 'e' || formula[i] == 'E')) {
+    ++i;
+    if (i < formula.size() && (formula[i] == '+' || formula[i] == '-')) ++i;
+    if (i == formula.size() || !IsDigit(formula[i])) return std::nullopt;
+    while (i < formula.size() && IsDigit(formula[i])) ++i;
+  }
+  if (i != formula.size()) return std::nullopt;
+  return std::string(formula);
+}
+
+// A number reads as the C library's correctly rounded conversion: infinity
+// above the range of a double, 0 or a subnormal below it.
+void ExpectExactNumber(const std::string& formula, const Outcome& outcome) {
+  const std::optional<std::string> number = PlainNumber(formula);
+  if (!number) return;
+  const double expected = std::strtod(number->c_str(), nullptr);
+  if (outcome.Failed || !FuzzOracle::SameValue(outcome.Value, expected))
+    FuzzOracle::Fail("a number does not read as its nearest double",
+                     FuzzOracle::Printable(formula) + "\n*** expected " + std::to_string(expected));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -85,5 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Outcome withFolding = sideEffects ? CheckWithSideEffects(folded, formula) : Check(folded, formula);
   const Outcome withoutFolding = sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);
   FuzzOracle::ExpectSameOutcome(withFolding, withoutFolding, formula);
+  if (!sideEffects) ExpectExactNumber(formula, withFolding);
   return 0;
 }
