@@ -59,7 +59,10 @@ class NameMap {
   // Sets every entry of the other map here; a copy when this one is empty.
   void Merge(const NameMap& other) {
     if (Empty()) {
-      *this = other;
+      Slots = other.Slots;
+      Names.reserve(other.Names.capacity());  // keep the room reserved for more names
+      Names.assign(other.Names);
+      Count = other.Count;
       return;
     }
     other.ForEach([this](std::string_view name, const T& value) { Set(name, value); });
