@@ -78,6 +78,12 @@ std::optional<std::string_view> ExpectedNameError(std::string_view name, std::st
   return std::nullopt;
 }
 
+bool IsDefaultFunction(std::string_view name) {
+  for (std::string_view d : DefaultFunctions)
+    if (d == name) return true;
+  return false;
+}
+
 // What the registries hold, as far as this run defined them.
 struct Model {
   struct Function {
@@ -90,11 +96,7 @@ struct Model {
   std::map<std::string, UnaryCallback, std::less<>> Postfix;
   std::map<std::string, UnaryCallback, std::less<>> Prefix;
 
-  bool IsFunction(std::string_view name) const {
-    for (std::string_view d : DefaultFunctions)
-      if (d == name) return true;
-    return Functions.contains(name);
-  }
+  bool IsFunction(std::string_view name) const { return IsDefaultFunction(name) || Functions.contains(name); }
   bool IsConstant(std::string_view name) const {
     return name == "_pi" || name == "_e" || Constants.contains(name);
   }
@@ -130,6 +132,7 @@ class Session {
     ProbeDefinedNames();
     FuzzOracle::ExpectStillUsable(Folded, "the definitions");
     FuzzOracle::ExpectStillUsable(Unfolded, "the definitions");
+    ExpectFreshParserUntouched();
   }
 
  private:
@@ -264,6 +267,30 @@ class Session {
     // A prefix name of symbols is found where an operand may start.
     for (const auto& [name, callback] : Defined.Prefix)
       if (OnlyOf(name, SymbolChars) && name[0] != '_') ExpectValue(name + "3", callback(3.0));
+  }
+
+  // Parsers share their default vocabulary's origin but nothing mutable: a
+  // new parser knows the defaults and none of the names defined here.
+  void ExpectFreshParserUntouched() const {
+    FuzzOracle::Probe fresh;
+    const auto evaluate = [&](const std::string& formula) {
+      fresh.AssignFormula(formula);
+      return FuzzOracle::EvaluateThrice(fresh, formula);
+    };
+    const std::pair<const char*, double> defaults[] = {
+        {"sin(30)", 0.49999999999999994}, {"2m", 0.002}, {"-(_pi)", -3.141592653589793}, {"sum(1,2)+max(_e,1)", 3 + 2.718281828459045}};
+    for (const auto& [formula, value] : defaults) {
+      const Outcome outcome = evaluate(formula);
+      if (outcome.Failed || !FuzzOracle::SameValue(outcome.Value, value))
+        Fail("a new parser lost part of the default vocabulary", formula);
+    }
+    for (const auto& [name, function] : Defined.Functions)
+      if (!ReadsAsLogicalOperator(name) && !IsDefaultFunction(name) && !evaluate(name + "(3)").Failed)
+        Fail("a new parser knows a function defined on another", Printable(name));
+    for (const auto& [name, value] : Defined.Constants)
+      if (!ReadsAsLogicalOperator(name) && !IsDefaultFunction(name) && name != "_pi" && name != "_e" &&
+          !evaluate(name).Failed)
+        Fail("a new parser knows a constant defined on another", Printable(name));
   }
 
   FuzzedDataProvider& Input;
