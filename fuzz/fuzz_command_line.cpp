@@ -70,7 +70,8 @@ void ExpectDriverAgrees(const DriverOutcome& driver, const Outcome& own, const s
   const std::string expected = own.Failed ? own.Error : PrintedAsTheHostSees(own.Value);
   if (driver.Failed != own.Failed || driver.Text != expected)
     FuzzOracle::Fail("the command line disagrees with the parser",
-                     FuzzOracle::Printable(formula) + "\n*** command line: " + FuzzOracle::Printable(driver.Text) +
+                     FuzzOracle::Printable(formula) +
+                         "\n*** command line: " + FuzzOracle::Printable(driver.Text) +
                          "\n*** parser:       " + FuzzOracle::Printable(expected));
 }
 

@@ -51,16 +51,16 @@ constexpr std::array<double, 8> ConstantValues = {0.0,
                                                   12345.678};
 
 // Names that meet the vocabulary and each other often, beside random bytes.
-constexpr std::array<std::string_view, 24> NamePool = {
-    "f",  "g",   "sin", "sum", "m",  "mm?", "-",   "+",   "*",  "<",   "?",   "#",
-    "_",  "_pi", "x",   "pi",  "e",  "and", "ord", "1a",  "a.b", "",  "a b", "~'|"};
+constexpr std::array<std::string_view, 24> NamePool = {"f", "g",   "sin", "sum", "m",   "mm?", "-",   "+",
+                                                       "*", "<",   "?",   "#",   "_",   "_pi", "x",   "pi",
+                                                       "e", "and", "ord", "1a",  "a.b", "",    "a b", "~'|"};
 
 // The default vocabulary, as far as the reader's choices depend on it.
 constexpr std::array<std::string_view, 37> DefaultFunctions = {
-    "sin",   "cos",   "tan",   "sinr",  "cosr",  "tanr",   "asin",   "acos",   "atan",  "sinh",
-    "cosh",  "tanh",  "asinh", "acosh", "atanh", "asinr",  "acosr",  "atanr",  "sinhr", "coshr",
-    "tanhr", "asinhr", "acoshr", "atanhr", "log2", "log10", "log", "ln", "exp", "sqrt",
-    "sign",  "rint",  "abs",   "sum",   "avg",   "min",    "max"};
+    "sin",   "cos",    "tan",    "sinr",   "cosr",  "tanr",  "asin",  "acos",  "atan",  "sinh",
+    "cosh",  "tanh",   "asinh",  "acosh",  "atanh", "asinr", "acosr", "atanr", "sinhr", "coshr",
+    "tanhr", "asinhr", "acoshr", "atanhr", "log2",  "log10", "log",   "ln",    "exp",   "sqrt",
+    "sign",  "rint",   "abs",    "sum",    "avg",   "min",   "max"};
 
 constexpr std::string_view IdentChars = MathUtils::IdentChars;
 constexpr std::string_view OperatorChars = MathUtils::OperatorChars;
@@ -103,24 +103,40 @@ struct Model {
 };
 
 // Names that the reader takes for a built-in operator whatever follows.
-bool ReadsAsLogicalOperator(std::string_view name) { return name.starts_with("and") || name.starts_with("or"); }
+bool ReadsAsLogicalOperator(std::string_view name) {
+  return name.starts_with("and") || name.starts_with("or");
+}
 
 class Session {
  public:
-  explicit Session(FuzzedDataProvider& input) : Input(input) {
-    Unfolded.SetOptimizer(false);
-  }
+  explicit Session(FuzzedDataProvider& input) : Input(input) { Unfolded.SetOptimizer(false); }
 
   void Step() {
     switch (Input.ConsumeIntegralInRange(0, 8)) {
-      case 0: DefineUnaryFunction(); break;
-      case 1: DefineListFunction(); break;
-      case 2: DefineOperator(true); break;
-      case 3: DefineOperator(false); break;
-      case 4: DefineConstant(); break;
-      case 5: DefineVariable(); break;
-      case 6: EvaluateFormula(Input.ConsumeRandomLengthString(64)); break;
-      case 7: ProbeDefinedNames(); break;
+      case 0:
+        DefineUnaryFunction();
+        break;
+      case 1:
+        DefineListFunction();
+        break;
+      case 2:
+        DefineOperator(true);
+        break;
+      case 3:
+        DefineOperator(false);
+        break;
+      case 4:
+        DefineConstant();
+        break;
+      case 5:
+        DefineVariable();
+        break;
+      case 6:
+        EvaluateFormula(Input.ConsumeRandomLengthString(64));
+        break;
+      case 7:
+        ProbeDefinedNames();
+        break;
       default:
         Folded.SetOptimizer(true);
         Unfolded.SetOptimizer(false);
@@ -137,7 +153,8 @@ class Session {
 
  private:
   std::string ConsumeName() {
-    if (Input.ConsumeBool()) return std::string(NamePool[Input.ConsumeIntegralInRange<std::size_t>(0, NamePool.size() - 1)]);
+    if (Input.ConsumeBool())
+      return std::string(NamePool[Input.ConsumeIntegralInRange<std::size_t>(0, NamePool.size() - 1)]);
     return Input.ConsumeRandomLengthString(16);
   }
 
@@ -160,8 +177,9 @@ class Session {
       if (!expectedError)
         Fail("a valid definition was refused", Printable(name) + "\n*** " + Printable(error.what()));
       if (error.what() != *expectedError)
-        Fail("a definition failed with the wrong text",
-             Printable(name) + "\n*** got:      " + Printable(error.what()) + "\n*** expected: " + std::string(*expectedError));
+        Fail("a definition failed with the wrong text", Printable(name) +
+                                                            "\n*** got:      " + Printable(error.what()) +
+                                                            "\n*** expected: " + std::string(*expectedError));
       if (error.GetFormula() != parser.GetFormula())
         Fail("a definition error does not carry the parser's formula", Printable(name));
       return false;
@@ -169,7 +187,8 @@ class Session {
       Fail("a definition threw something other than ParserException", other.what());
     }
     if (expectedError)
-      Fail("an invalid definition was accepted", Printable(name) + "\n*** expected: " + std::string(*expectedError));
+      Fail("an invalid definition was accepted",
+           Printable(name) + "\n*** expected: " + std::string(*expectedError));
     return true;
   }
 
@@ -179,7 +198,8 @@ class Session {
     const bool optimizable = Input.ConsumeBool();
     const auto expected = callback == 0 ? std::optional<std::string_view>("User defined function is null!")
                                         : ExpectedNameError(name, IdentChars);
-    if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, UnaryCallbacks[callback], optimizable); }, expected, name))
+    if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, UnaryCallbacks[callback], optimizable); },
+              expected, name))
       Defined.Functions[name] = {callback, false};
   }
 
@@ -189,15 +209,18 @@ class Session {
     const bool optimizable = Input.ConsumeBool();
     const auto expected = callback == 0 ? std::optional<std::string_view>("User defined function is null!")
                                         : ExpectedNameError(name, IdentChars);
-    if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, ListCallbacks[callback], optimizable); }, expected, name))
+    if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, ListCallbacks[callback], optimizable); },
+              expected, name))
       Defined.Functions[name] = {callback, true};
   }
 
   void DefineOperator(bool postfix) {
     const std::string name = ConsumeName();
-    const UnaryCallback callback = UnaryCallbacks[Input.ConsumeIntegralInRange<std::size_t>(0, UnaryCallbacks.size() - 1)];
-    const auto expected = !callback ? std::optional<std::string_view>("User defined operator callback function is null!")
-                                    : ExpectedNameError(name, OperatorChars);
+    const UnaryCallback callback =
+        UnaryCallbacks[Input.ConsumeIntegralInRange<std::size_t>(0, UnaryCallbacks.size() - 1)];
+    const auto expected =
+        !callback ? std::optional<std::string_view>("User defined operator callback function is null!")
+                  : ExpectedNameError(name, OperatorChars);
     const bool done = Apply(
         [&](MathUtils::Parser& p) {
           if (postfix)
@@ -211,8 +234,10 @@ class Session {
 
   void DefineConstant() {
     const std::string name = ConsumeName();
-    const double value = ConstantValues[Input.ConsumeIntegralInRange<std::size_t>(0, ConstantValues.size() - 1)];
-    if (Apply([&](MathUtils::Parser& p) { p.AddConstant(name, value); }, ExpectedNameError(name, IdentChars), name))
+    const double value =
+        ConstantValues[Input.ConsumeIntegralInRange<std::size_t>(0, ConstantValues.size() - 1)];
+    if (Apply([&](MathUtils::Parser& p) { p.AddConstant(name, value); }, ExpectedNameError(name, IdentChars),
+              name))
       Defined.Constants[name] = value;
   }
 
@@ -239,8 +264,9 @@ class Session {
     const Outcome outcome = EvaluateFormula(formula);
     if (outcome.Failed || !FuzzOracle::SameValue(outcome.Value, expected))
       Fail("a defined name does not evaluate as defined",
-           Printable(formula) + "\n*** " + (outcome.Failed ? Printable(outcome.Error) : std::to_string(outcome.Value)) +
-               " instead of " + std::to_string(expected));
+           Printable(formula) + "\n*** " +
+               (outcome.Failed ? Printable(outcome.Error) : std::to_string(outcome.Value)) + " instead of " +
+               std::to_string(expected));
   }
 
   // Every entry defined so far that the reader is sure to find is used in
@@ -277,8 +303,10 @@ class Session {
       fresh.AssignFormula(formula);
       return FuzzOracle::EvaluateThrice(fresh, formula);
     };
-    const std::pair<const char*, double> defaults[] = {
-        {"sin(30)", 0.49999999999999994}, {"2m", 0.002}, {"-(_pi)", -3.141592653589793}, {"sum(1,2)+max(_e,1)", 3 + 2.718281828459045}};
+    const std::pair<const char*, double> defaults[] = {{"sin(30)", 0.49999999999999994},
+                                                       {"2m", 0.002},
+                                                       {"-(_pi)", -3.141592653589793},
+                                                       {"sum(1,2)+max(_e,1)", 3 + 2.718281828459045}};
     for (const auto& [formula, value] : defaults) {
       const Outcome outcome = evaluate(formula);
       if (outcome.Failed || !FuzzOracle::SameValue(outcome.Value, value))

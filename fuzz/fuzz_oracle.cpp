@@ -197,8 +197,8 @@ void ExpectStillUsable(Probe& parser, std::string_view previous) {
   parser.AssignFormula("(7-1)/4+2*3");
   const Outcome outcome = EvaluateThrice(parser, "(7-1)/4+2*3");
   if (outcome.Failed || outcome.Value != 7.5)
-    Fail("the parser no longer evaluates a plain formula after", Printable(previous) + "\n*** got " +
-                                                                     Describe(outcome));
+    Fail("the parser no longer evaluates a plain formula after",
+         Printable(previous) + "\n*** got " + Describe(outcome));
 }
 
 std::string Printable(std::string_view text) {

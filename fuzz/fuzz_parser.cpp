@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Variant folded(true), unfolded(false);
   const bool sideEffects = formula.find("bump") != std::string::npos;
   const Outcome withFolding = sideEffects ? CheckWithSideEffects(folded, formula) : Check(folded, formula);
-  const Outcome withoutFolding = sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);
+  const Outcome withoutFolding =
+      sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);
   FuzzOracle::ExpectSameOutcome(withFolding, withoutFolding, formula);
   if (!sideEffects) ExpectExactNumber(formula, withFolding);
   return 0;

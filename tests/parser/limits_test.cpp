@@ -25,7 +25,8 @@ std::string Repeat(const std::string& text, std::size_t times) {
 }
 
 // opening * depth, then the core, then closing * depth.
-std::string Nest(const std::string& opening, const std::string& core, const std::string& closing, std::size_t depth) {
+std::string Nest(const std::string& opening, const std::string& core, const std::string& closing,
+                 std::size_t depth) {
   return Repeat(opening, depth) + core + Repeat(closing, depth);
 }
 
@@ -64,9 +65,11 @@ class LimitsTest : public ::testing::Test {
       for (Parser* parser : {&folded, &unfolded}) {
         parser->AssignFormula(c.Formula);
         for (int run = 1; run <= 3; ++run) {
-          SCOPED_TRACE("evaluation " + std::to_string(run) + (parser == &folded ? ", folding" : ", no folding"));
+          SCOPED_TRACE("evaluation " + std::to_string(run) +
+                       (parser == &folded ? ", folding" : ", no folding"));
           if (c.Value)
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(parser->Evaluate()), std::bit_cast<std::uint64_t>(*c.Value));
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(parser->Evaluate()),
+                      std::bit_cast<std::uint64_t>(*c.Value));
           else
             EXPECT_TRUE(ErrorText([&] { parser->Evaluate(); }).starts_with(c.ErrorStart));
         }
