@@ -66,10 +66,13 @@ double ConvertLength(double x) {
   return factor ? x * *factor : x;
 }
 
-template <double Factor>
-double Scale(double x) {
-  return x * Factor;
-}
+// The fixed factors, one function each: the factor is a literal of its own.
+double ThousandthOf(double x) { return x * 0.001; }
+double MillionthOf(double x) { return x * 1e-6; }
+double BillionthOf(double x) { return x * 1e-9; }
+double ThousandTimes(double x) { return x * 1000.0; }
+double MillionTimes(double x) { return x * 1e6; }
+double BillionTimes(double x) { return x * 1e9; }
 
 double ChangeSign(double x) { return -x; }
 
@@ -92,17 +95,17 @@ struct PostfixOperator {
 
 // In the order of definition; a later name replaces a default of that name.
 constexpr PostfixOperator PostfixOperators[] = {
-    {"mi?", Scale<0.001>},
-    {"mc?", Scale<1e-6>},
-    {"n?", Scale<1e-9>},
+    {"mi?", ThousandthOf},
+    {"mc?", MillionthOf},
+    {"n?", BillionthOf},
     {"in?", ConvertLength<ToNamedUnit, Inches>},
     {"mm?", ConvertLength<ToNamedUnit, Millimetres>},
     {"ft?", ConvertLength<ToNamedUnit, Feet>},
     {"cm?", ConvertLength<ToNamedUnit, Centimetres>},
     {"m?", ConvertLength<ToNamedUnit, Metres>},
-    {"mi", Scale<1000.0>},
-    {"mc", Scale<1e6>},
-    {"n", Scale<1e9>},
+    {"mi", ThousandTimes},
+    {"mc", MillionTimes},
+    {"n", BillionTimes},
     {"in", ConvertLength<FromNamedUnit, Inches>},
     {"mm", ConvertLength<FromNamedUnit, Millimetres>},
     {"ft", ConvertLength<FromNamedUnit, Feet>},
