@@ -77,9 +77,12 @@ std::string Disassemble(std::span<const Cell> cells,
 
 namespace MathUtils {
 
-// "^" as the interpreter, the compiler and the derived program all compute
-// it: the C library's pow, for squares too (its last digit can differ from
-// the product x * x).
-inline double Power(double base, double exponent) { return std::pow(base, exponent); }
+// "^" as the compiler, the interpreter and the derived program all compute
+// it: the C library's pow, but a square is the product x * x. That is the
+// exact square rounded once, the value C++ compilers themselves put in for
+// pow(x, 2); glibc's pow can miss it by one unit in the last place.
+inline double Power(double base, double exponent) {
+  return exponent == 2 ? base * base : std::pow(base, exponent);
+}
 
 }  // namespace MathUtils
