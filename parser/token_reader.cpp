@@ -142,30 +142,26 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
 
+  // The other kinds of token, in the order they are tried: what recognises
+  // one, the flag that forbids it, the message then, the flags after it.
+  struct Kind {
+    bool (ParserBase::*Match)(Token&);
+    SyntaxFlags ForbiddenBy;
+    const char* Message;
+    SyntaxFlags Next;
+  };
+  static constexpr Kind Kinds[] = {
+      {&ParserBase::MatchFunction, NoFunction, "No function expected: ", FlagsAfterFunction},
+      {&ParserBase::MatchValue, NoValue, "No value expected:", FlagsAfterValue},
+      {&ParserBase::MatchVariable, NoVariable, "No variable expected:", FlagsAfterVariable},
+      {&ParserBase::MatchPrefixOp, NoPrefixOp, "No unary operator expected:", FlagsAfterPrefixOp},
+      {&ParserBase::MatchPostfixOp, NoPostfixOp, "No unary operator expected:", FlagsAfterPostfixOp},
+  };
   Token token;
-  if (MatchFunction(token)) {
-    if (flags & NoFunction) RaiseError("No function expected: ", Pos);
-    flags = FlagsAfterFunction;
-    return token;
-  }
-  if (MatchValue(token)) {
-    if (flags & NoValue) RaiseError("No value expected:", Pos);
-    flags = FlagsAfterValue;
-    return token;
-  }
-  if (MatchVariable(token)) {
-    if (flags & NoVariable) RaiseError("No variable expected:", Pos);
-    flags = FlagsAfterVariable;
-    return token;
-  }
-  if (MatchPrefixOp(token)) {
-    if (flags & NoPrefixOp) RaiseError("No unary operator expected:", Pos);
-    flags = FlagsAfterPrefixOp;
-    return token;
-  }
-  if (MatchPostfixOp(token)) {
-    if (flags & NoPostfixOp) RaiseError("No unary operator expected:", Pos);
-    flags = FlagsAfterPostfixOp;
+  for (const Kind& kind : Kinds) {
+    if (!(this->*kind.Match)(token)) continue;
+    if (flags & kind.ForbiddenBy) RaiseError(kind.Message, Pos);
+    flags = kind.Next;
     return token;
   }
 
