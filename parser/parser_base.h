@@ -2,6 +2,7 @@
 // reader, compiler and interpreter (each implemented in its own file).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -147,6 +148,10 @@ class ParserBase {
 
   void AddFunction(std::string_view name, UnaryCallback callback, bool optimizable = true);
   void AddFunction(std::string_view name, ListCallback callback, bool optimizable = true);
+  // A null callback of either form: refused like one.
+  void AddFunction(std::string_view name, std::nullptr_t, bool optimizable = true) {
+    AddFunction(name, UnaryCallback{nullptr}, optimizable);
+  }
   void AddPostfixOperator(std::string_view name, UnaryCallback callback);
   void AddPrefixOperator(std::string_view name, UnaryCallback callback);
   void AddConstant(std::string_view name, double value);

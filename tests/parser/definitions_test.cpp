@@ -32,6 +32,7 @@ TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
       {[](Parser& p) { p.AddFunction("f-g", Twice); }, chars},
       {[](Parser& p) { p.AddFunction("1 bad", UnaryCallback{nullptr}); }, nullFunction},  // callback first
       {[](Parser& p) { p.AddFunction("f", ListCallback{nullptr}); }, nullFunction},
+      {[](Parser& p) { p.AddFunction("f", nullptr, false); }, nullFunction},
       {[](Parser& p) { p.AddPostfixOperator("", nullptr); }, nullOperator},
       {[](Parser& p) { p.AddPrefixOperator("~", nullptr); }, nullOperator},
       {[](Parser& p) { p.AddPostfixOperator("m2", Twice); }, chars},
