@@ -48,6 +48,7 @@ void ParserBase::InitVocabulary() {
 
 void ParserBase::AssignFormula(std::string_view formula) {
   Formula = formula;
+  Pos = 0;
   EvalEntry = &ParserBase::CompileFormula;
 }
 

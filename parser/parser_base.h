@@ -169,6 +169,10 @@ class ParserBase {
   // The compiled formula as text, one entry a line (see Disassemble).
   std::string Listing() const;
 
+  // Reads the next token of the formula at the reader's position (0 after
+  // AssignFormula) and replaces flags with the set that fits it.
+  Token ScanToken(SyntaxFlags& flags);
+
   void CheckName(std::string_view name, const char* charSet);
   [[noreturn]] void RaiseError(std::string_view message, int position);
   std::int32_t Priority(std::int32_t code);
@@ -181,9 +185,6 @@ class ParserBase {
   void AdoptFunctions(const ParserBase& from);
   void AdoptConstants(const ParserBase& from);
   void AdoptOperators(const ParserBase& from);
-
-  // token_reader.cpp
-  Token ScanToken(SyntaxFlags& flags);
 
   // compiler.cpp
   double CompileFormula();
