@@ -114,7 +114,9 @@ double ParserBase::CompileFormula() {
   if (singleConstant)
     EvalEntry = &ParserBase::ReturnConstant;
   else
-    EvalEntry = DeriveProgram() ? &ParserBase::RunProgram : &ParserBase::ParseCmdCode;
+    EvalEntry = !DeriveProgram() ? &ParserBase::ParseCmdCode
+                : ProgramCalls   ? &ParserBase::RunProgram
+                                 : &ParserBase::RunArithmetic;
   return value;
 }
 

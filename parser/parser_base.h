@@ -201,6 +201,7 @@ class ParserBase {
   double ParseCmdCode();
   double ReturnConstant();
   double RunProgram();
+  double RunArithmetic();
 
   // Later evaluations run a form derived once from the cells: each operand
   // is read through a pointer (a stack slot, a variable or a constant kept
@@ -215,6 +216,8 @@ class ParserBase {
     double Constants[2];  // operands that are numbers
   };
   bool DeriveProgram();
+  template <bool WithCalls>
+  double Run();
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
@@ -229,6 +232,7 @@ class ParserBase {
   bool OptimizerOn = true;
   std::vector<Instruction> Program;
   const double* ProgramResult = nullptr;
+  bool ProgramCalls = false;  // whether any step calls a function
   double ProgramStack[EvaluationStackSize];
 
  private:

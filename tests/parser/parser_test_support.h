@@ -22,7 +22,10 @@ struct Probe : MathUtils::Parser {
   bool Compiling() const { return EvalEntry == &Probe::CompileFormula; }
   // Running the bytecode: through the program derived from the cells, or
   // through the cell interpreter itself.
-  bool Running() const { return EvalEntry == &Probe::RunProgram || EvalEntry == &Probe::ParseCmdCode; }
+  bool Running() const {
+    return EvalEntry == &Probe::RunProgram || EvalEntry == &Probe::RunArithmetic ||
+           EvalEntry == &Probe::ParseCmdCode;
+  }
   // Evaluates the compiled cells with the cell interpreter.
   double RunCells() { return ParseCmdCode(); }
   bool Constant() const { return EvalEntry == &Probe::ReturnConstant; }
