@@ -241,6 +241,8 @@ class ParserBase {
   bool MatchVariable(Token& token);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
+  bool MatchOperator(const CharClass& members, const NameMap<UnaryCallback>& registry, CmdCode code,
+                     Token& token);
   std::size_t RunLength(const CharClass& members) const;
   Token ScanBuiltInOperator(int index, SyntaxFlags& flags);
 

@@ -259,23 +259,22 @@ bool ParserBase::MatchVariable(Token& token) {
 }
 
 bool ParserBase::MatchPrefixOp(Token& token) {
-  const std::size_t length = RunLength(SymbolClass);
-  if (length == 0) return false;
-  const UnaryCallback* callback = PrefixOps.Find(std::string_view(Formula).substr(Pos, length));
-  if (!callback) return false;
-  Pos += static_cast<std::int32_t>(length);
-  token.Code = cdPrefixOp;
-  token.Addr = reinterpret_cast<void*>(*callback);
-  return true;
+  return MatchOperator(SymbolClass, PrefixOps, cdPrefixOp, token);
 }
 
 bool ParserBase::MatchPostfixOp(Token& token) {
-  const std::size_t length = RunLength(OperatorClass);
+  return MatchOperator(OperatorClass, PostfixOps, cdPostfixOp, token);
+}
+
+// The run of the set's characters at Pos, when the registry holds exactly it.
+bool ParserBase::MatchOperator(const CharClass& members, const NameMap<UnaryCallback>& registry,
+                               CmdCode code, Token& token) {
+  const std::size_t length = RunLength(members);
   if (length == 0) return false;
-  const UnaryCallback* callback = PostfixOps.Find(std::string_view(Formula).substr(Pos, length));
+  const UnaryCallback* callback = registry.Find(std::string_view(Formula).substr(Pos, length));
   if (!callback) return false;
   Pos += static_cast<std::int32_t>(length);
-  token.Code = cdPostfixOp;
+  token.Code = code;
   token.Addr = reinterpret_cast<void*>(*callback);
   return true;
 }
