@@ -12,26 +12,6 @@ namespace MathUtils {
 
 namespace {
 
-double BinaryResult(std::int32_t code, double left, double right, bool& known) {
-  known = true;
-  switch (code) {
-    case cdLessEq: return left <= right;
-    case cdGreaterEq: return left >= right;
-    case cdNotEqual: return left != right;
-    case cdEqual: return left == right;
-    case cdLess: return left < right;
-    case cdGreater: return left > right;
-    case cdAdd: return left + right;
-    case cdSub: return left - right;
-    case cdMul: return left * right;
-    case cdDiv: return left / right;
-    case cdPow: return Power(left, right);
-    case cdAnd: return left != 0 && right != 0;
-    case cdOr: return left != 0 || right != 0;
-    default: known = false; return 0;
-  }
-}
-
 // The argument values of one call at compile time; short lists stay on
 // the machine stack.
 class ArgumentList {
@@ -106,9 +86,8 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
                                 int& stackPos) {
   const double leftValue = left.GetVal();
   const double rightValue = right.GetVal();
-  bool known;
-  const double result = BinaryResult(code, leftValue, rightValue, known);
-  if (!known) RaiseError("internal error in ParserBase::ApplyOperator(...): unexpected operator token.", -1);
+  if (!IsBinaryOperator(code)) RaiseError("internal error in ParserBase::ApplyOperator(...): unexpected operator token.", -1);
+  const double result = ComputeBinary(code, leftValue, rightValue);
 
   const bool operandsVolatile = left.Volatile() || right.Volatile();
   if (!OptimizerOn || operandsVolatile) {
@@ -189,36 +168,32 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   AppendValue(index, stackPos, result);
 }
 
+// One line for an entry: its slot, its listing name and its payload.
 std::string Disassemble(std::span<const Cell> cells, const std::function<std::string(const void*)>& nameOf) {
-  static constexpr std::array<const char*, 13> BinaryNames = {"LE",  "GE",  "NE",  "EQ",  "LT", "GT", "ADD",
-                                                              "SUB", "MUL", "DIV", "POW", "AND", "OR"};
   std::string text;
   std::size_t i = 0;
   while (i + 1 < cells.size()) {
     const Cell slot = cells[i], code = cells[i + 1];
     if (!text.empty()) text += '\n';
-    if (code == cdEnd) return text + "END";
-    text += std::to_string(slot) + ' ';
-    if (IsBinaryOperator(code)) {
-      text += BinaryNames[static_cast<std::size_t>(code)];
-      i += BinaryEntryCells;
-    } else if (code == cdValue && i + ValueEntryCells <= cells.size()) {
-      char number[32];
-      const auto end = std::to_chars(number, number + sizeof number, ReadDouble(&cells[i + 2])).ptr;
-      text += "VALUE " + std::string(number, end);
-      i += ValueEntryCells;
-    } else if (code == cdVariable && i + VariableEntryCells <= cells.size()) {
-      text += "VAR " + nameOf(ReadAddress(&cells[i + 2]));
-      i += VariableEntryCells;
-    } else if (code == cdFunction && i + FunctionEntryCells <= cells.size()) {
-      text += "FUNC " + std::to_string(cells[i + 2]) + ' ' + nameOf(ReadAddress(&cells[i + 3]));
-      i += FunctionEntryCells;
-    } else if (code == cdPostfixOp && i + CallEntryCells <= cells.size()) {
-      text += "CALL " + nameOf(ReadAddress(&cells[i + 2]));
-      i += CallEntryCells;
-    } else {
-      return text + "?" + std::to_string(code);
+    if (code == cdEnd) return text + std::string(Commands[cdEnd].Listing);
+    const Command* command = FindCommand(code);
+    if (!command || command->Cells == 0 || i + static_cast<std::size_t>(command->Cells) > cells.size())
+      return text + std::to_string(slot) + " ?" + std::to_string(code);
+    text += std::to_string(slot) + ' ' + std::string(command->Listing);
+    const Cell* payload = &cells[i + 2];
+    switch (code) {
+      case cdValue: {
+        char number[32];
+        const auto end = std::to_chars(number, number + sizeof number, ReadDouble(payload)).ptr;
+        text += ' ' + std::string(number, end);
+        break;
+      }
+      case cdVariable:
+      case cdPostfixOp: text += ' ' + nameOf(ReadAddress(payload)); break;
+      case cdFunction: text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1)); break;
+      default: break;  // binary operators carry no payload
     }
+    i += static_cast<std::size_t>(command->Cells);
   }
   return text;
 }

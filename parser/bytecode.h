@@ -25,7 +25,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <span>
@@ -72,17 +71,5 @@ inline void WriteAddress(Cell* at, void* address) { std::memcpy(at, &address, si
 // nameOf turns a variable or callback address into a name.
 std::string Disassemble(std::span<const Cell> cells,
                         const std::function<std::string(const void*)>& nameOf);
-
-}  // namespace MathUtils
-
-namespace MathUtils {
-
-// "^" as the compiler, the interpreter and the derived program all compute
-// it: the C library's pow, but a square is the product x * x. That is the
-// exact square rounded once, the value C++ compilers themselves put in for
-// pow(x, 2); glibc's pow can miss it by one unit in the last place.
-inline double Power(double base, double exponent) {
-  return exponent == 2 ? base * base : std::pow(base, exponent);
-}
 
 }  // namespace MathUtils

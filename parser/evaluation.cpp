@@ -33,19 +33,13 @@ double ParserBase::ParseCmdCode() {
     const Cell slot = cell[0];
     double* const s = &stack[slot];
     switch (cell[1]) {
-      case cdLessEq: *s = s[0] <= s[1]; cell += BinaryEntryCells; break;
-      case cdGreaterEq: *s = s[0] >= s[1]; cell += BinaryEntryCells; break;
-      case cdNotEqual: *s = s[0] != s[1]; cell += BinaryEntryCells; break;
-      case cdEqual: *s = s[0] == s[1]; cell += BinaryEntryCells; break;
-      case cdLess: *s = s[0] < s[1]; cell += BinaryEntryCells; break;
-      case cdGreater: *s = s[0] > s[1]; cell += BinaryEntryCells; break;
-      case cdAdd: *s = s[0] + s[1]; cell += BinaryEntryCells; break;
-      case cdSub: *s = s[0] - s[1]; cell += BinaryEntryCells; break;
-      case cdMul: *s = s[0] * s[1]; cell += BinaryEntryCells; break;
-      case cdDiv: *s = s[0] / s[1]; cell += BinaryEntryCells; break;
-      case cdPow: *s = Power(s[0], s[1]); cell += BinaryEntryCells; break;
-      case cdAnd: *s = s[0] != 0 && s[1] != 0; cell += BinaryEntryCells; break;
-      case cdOr: *s = s[0] != 0 || s[1] != 0; cell += BinaryEntryCells; break;
+#define MATHUTILS_RUN_BINARY(code)         \
+  case code:                                 \
+    *s = ComputeBinary(code, s[0], s[1]);    \
+    cell += BinaryEntryCells;                \
+    break;
+      MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
+#undef MATHUTILS_RUN_BINARY
       case cdVariable:
         *s = *static_cast<const double*>(ReadAddress(cell + 2));
         cell += VariableEntryCells;
@@ -94,11 +88,9 @@ bool ParserBase::DeriveProgram() {
   std::size_t entries = 0;
   for (std::size_t i = 0; i + 1 < Bytecode.size() && Bytecode[i + 1] != cdEnd; ++entries) {
     const Cell code = Bytecode[i + 1];
-    i += IsBinaryOperator(code) ? BinaryEntryCells
-         : code == cdVariable   ? VariableEntryCells
-         : code == cdValue      ? ValueEntryCells
-         : code == cdFunction   ? FunctionEntryCells
-                                : CallEntryCells;
+    const Command* command = FindCommand(code);
+    if (!command || command->Cells == 0) return false;
+    i += static_cast<std::size_t>(command->Cells);
   }
   Program.clear();
   Program.reserve(2 * entries + 1);
@@ -187,23 +179,15 @@ template <bool WithCalls>
 double ParserBase::Run() {
   for (const Instruction& i : Program) {
     switch (i.Op) {
-      case cdLessEq: *i.Result = *i.Left <= *i.Right; break;
-      case cdGreaterEq: *i.Result = *i.Left >= *i.Right; break;
-      case cdNotEqual: *i.Result = *i.Left != *i.Right; break;
-      case cdEqual: *i.Result = *i.Left == *i.Right; break;
-      case cdLess: *i.Result = *i.Left < *i.Right; break;
-      case cdGreater: *i.Result = *i.Left > *i.Right; break;
-      case cdAdd: *i.Result = *i.Left + *i.Right; break;
-      case cdSub: *i.Result = *i.Left - *i.Right; break;
-      case cdMul: *i.Result = *i.Left * *i.Right; break;
-      case cdDiv: *i.Result = *i.Left / *i.Right; break;
-      case cdAnd: *i.Result = *i.Left != 0 && *i.Right != 0; break;
-      case cdOr: *i.Result = *i.Left != 0 || *i.Right != 0; break;
+// A power calls the C library: only the variant with calls runs it.
+#define MATHUTILS_RUN_BINARY(code)                                         \
+  case code:                                                               \
+    if constexpr (code != cdPow || WithCalls) *i.Result = ComputeBinary(code, *i.Left, *i.Right); \
+    break;
+      MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
+#undef MATHUTILS_RUN_BINARY
       case OpSquare: *i.Result = *i.Left * *i.Left; break;
       case OpLoad: *i.Result = *i.Left; break;
-      case cdPow:
-        if constexpr (WithCalls) *i.Result = Power(*i.Left, *i.Right);
-        break;
       case OpCallUnary:
         if constexpr (WithCalls) *i.Result = reinterpret_cast<UnaryCallback>(i.Callback)(*i.Left);
         break;

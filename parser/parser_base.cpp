@@ -1,24 +1,8 @@
 #include "parser/parser_base.h"
 
-#include <array>
-
 namespace MathUtils {
 
 namespace {
-
-constexpr std::int32_t NoPriority = -1000;
-
-// ORDER CmdCode: priorities of codes 0 to 21.
-constexpr std::array<std::int32_t, cdEnd + 1> Priorities = {
-    2, 2, 2, 2, 2, 2,  // <= >= != == < >
-    3, 3,              // + -
-    4, 4,              // * /
-    5,                 // ^
-    1, 1,              // and or
-    0, 0, -1,          // ( ) ,
-    NoPriority, NoPriority, NoPriority, NoPriority, NoPriority,  // operands and user operators
-    -2,                // end
-};
 
 bool AllIn(std::string_view name, const CharClass& members) {
   for (char c : name)
@@ -138,9 +122,10 @@ void ParserBase::RaiseError(std::string_view message, int position) {
 }
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
-  if (code < 0 || code > cdEnd || Priorities[code] == NoPriority)
+  const Command* command = FindCommand(code);
+  if (!command || command->Priority == NoPriority)
     RaiseError("internal error in ParserBase::Priority(int):  unknown operator!", -1);
-  return Priorities[code];
+  return command->Priority;
 }
 
 std::string ParserBase::Listing() const {

@@ -10,19 +10,13 @@ namespace MathUtils {
 
 namespace {
 
-// ORDER CmdCode: the index of each entry is its command code. The
-// two-character comparisons come first so that they win over "<" and ">".
-constexpr std::array<std::string_view, 16> BuiltInOperators = {
-    "<=", ">=", "!=", "==", "<", ">", "+", "-", "*", "/", "^", "and", "or", "(", ")", ","};
-static_assert(BuiltInOperators.size() == cdComma + 1);
-
-// For each character, the first table entry that begins with it, or -1:
-// the scan tries only the entries that can match.
+// For each character, the first operator of the command table that begins
+// with it, or -1: the scan tries only the entries that can match.
 constexpr std::array<signed char, 256> FirstOperatorWith = [] {
   std::array<signed char, 256> first{};
   first.fill(-1);
-  for (int i = static_cast<int>(BuiltInOperators.size()) - 1; i >= 0; --i)
-    first[static_cast<unsigned char>(BuiltInOperators[i][0])] = static_cast<signed char>(i);
+  for (int i = static_cast<int>(ReaderOperatorCount) - 1; i >= 0; --i)
+    first[static_cast<unsigned char>(Commands[i].Text[0])] = static_cast<signed char>(i);
   return first;
 }();
 
@@ -30,8 +24,8 @@ constexpr std::array<signed char, 256> FirstOperatorWith = [] {
 int FindBuiltInOperator(std::string_view text) {
   int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
   if (i < 0) return -1;
-  for (; i < static_cast<int>(BuiltInOperators.size()); ++i)
-    if (text.starts_with(BuiltInOperators[i])) return i;
+  for (; i < static_cast<int>(ReaderOperatorCount); ++i)
+    if (text.starts_with(Commands[i].Text)) return i;
   return -1;
 }
 
@@ -202,7 +196,7 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
       flags = FlagsAfterOpening;
       break;
   }
-  Pos += static_cast<std::int32_t>(BuiltInOperators[index].size());
+  Pos += static_cast<std::int32_t>(Commands[index].Text.size());
   Token token;
   token.Code = static_cast<CmdCode>(index);
   return token;

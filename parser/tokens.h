@@ -9,39 +9,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "parser/commands.h"
+
 namespace MathUtils {
-
-// Command codes. The numbers are fixed: the reader's operator table, the
-// priority table and the bytecode are all indexed by them.
-// ORDER CmdCode: keep in step with BuiltInOperators (token_reader.cpp) and
-// the priority table (parser_base.cpp).
-enum CmdCode : std::int32_t {
-  cdLessEq = 0,     // "<="
-  cdGreaterEq = 1,  // ">="
-  cdNotEqual = 2,   // "!="
-  cdEqual = 3,      // "=="
-  cdLess = 4,       // "<"
-  cdGreater = 5,    // ">"
-  cdAdd = 6,        // "+"
-  cdSub = 7,        // "-"
-  cdMul = 8,        // "*"
-  cdDiv = 9,        // "/"
-  cdPow = 10,       // "^"
-  cdAnd = 11,       // "and"
-  cdOr = 12,        // "or"
-  cdOpenBracket = 13,
-  cdCloseBracket = 14,
-  cdComma = 15,
-  cdVariable = 16,   // Addr: the variable's double
-  cdValue = 17,      // Val: the number itself
-  cdFunction = 18,   // Addr: callback, ArgCount: 1 or -1 (any number)
-  cdPostfixOp = 19,  // Addr: callback
-  cdPrefixOp = 20,   // Addr: callback
-  cdEnd = 21,
-  cdUnknown = 22,    // a freshly constructed token
-};
-
-inline constexpr bool IsBinaryOperator(std::int32_t code) { return code >= cdLessEq && code <= cdOr; }
 
 // Callback forms. A ListCallback sees the arguments of one call, first
 // argument first, as a view of the evaluation stack: no copy is made.
