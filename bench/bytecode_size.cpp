@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "parser/commands.h"
+
 namespace bench {
 
 namespace {

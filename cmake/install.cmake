@@ -1,14 +1,11 @@
-# Installs mathutils with its headers and a package config, so that
+# Installs mathutils with its public headers and a package config, so that
 # find_package(vorncalc) gives the target vorncalc::mathutils.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS mathutils EXPORT vorncalcTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/parser/
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/parser
-        FILES_MATCHING PATTERN "*.h")
+        FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vorncalc)
 install(EXPORT vorncalcTargets NAMESPACE vorncalc::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vorncalc)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vorncalcConfig.cmake.in

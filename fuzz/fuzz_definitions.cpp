@@ -17,7 +17,9 @@
 #include <string_view>
 
 #include "fuzz_oracle.h"
+#include "parser/builtins.h"
 #include "parser/parser.h"
+#include "parser/token_reader.h"
 
 namespace {
 
@@ -55,13 +57,6 @@ constexpr std::array<std::string_view, 24> NamePool = {"f", "g",   "sin", "sum",
                                                        "*", "<",   "?",   "#",   "_",   "_pi", "x",   "pi",
                                                        "e", "and", "ord", "1a",  "a.b", "",    "a b", "~'|"};
 
-// The default vocabulary, as far as the reader's choices depend on it.
-constexpr std::array<std::string_view, 37> DefaultFunctions = {
-    "sin",   "cos",    "tan",    "sinr",   "cosr",  "tanr",  "asin",  "acos",  "atan",  "sinh",
-    "cosh",  "tanh",   "asinh",  "acosh",  "atanh", "asinr", "acosr", "atanr", "sinhr", "coshr",
-    "tanhr", "asinhr", "acoshr", "atanhr", "log2",  "log10", "log",   "ln",    "exp",   "sqrt",
-    "sign",  "rint",   "abs",    "sum",    "avg",   "min",   "max"};
-
 constexpr std::string_view IdentChars = MathUtils::IdentChars;
 constexpr std::string_view OperatorChars = MathUtils::OperatorChars;
 constexpr std::string_view SymbolChars = MathUtils::SymbolChars;
@@ -72,15 +67,18 @@ bool OnlyOf(std::string_view name, std::string_view set) {
 
 // The message a definition must fail with, or none.
 std::optional<std::string_view> ExpectedNameError(std::string_view name, std::string_view set) {
-  if (name.empty()) return "Identifier has zero length.";
-  if (!OnlyOf(name, set)) return "Variable names may only contain the following charakters: a-z, A-Z, 0-9, _";
-  if (name[0] >= '0' && name[0] <= '9') return "Name identifiers may not start with numbers.";
+  if (name.empty()) return MathUtils::Messages::EmptyName;
+  if (!OnlyOf(name, set)) return MathUtils::Messages::InvalidNameCharacter;
+  if (name[0] >= '0' && name[0] <= '9') return MathUtils::Messages::NameStartsWithDigit;
   return std::nullopt;
 }
 
+// The default vocabulary, as far as the reader's choices depend on it.
 bool IsDefaultFunction(std::string_view name) {
-  for (std::string_view d : DefaultFunctions)
-    if (d == name) return true;
+  for (const auto& function : MathUtils::detail::BuiltinUnaryFunctions())
+    if (function.Name == name) return true;
+  for (const auto& function : MathUtils::detail::BuiltinListFunctions())
+    if (function.Name == name) return true;
   return false;
 }
 
@@ -196,7 +194,7 @@ class Session {
     const std::string name = ConsumeName();
     const int callback = Input.ConsumeIntegralInRange<int>(0, UnaryCallbacks.size() - 1);
     const bool optimizable = Input.ConsumeBool();
-    const auto expected = callback == 0 ? std::optional<std::string_view>("User defined function is null!")
+    const auto expected = callback == 0 ? std::optional<std::string_view>(MathUtils::Messages::NullFunction)
                                         : ExpectedNameError(name, IdentChars);
     if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, UnaryCallbacks[callback], optimizable); },
               expected, name))
@@ -207,7 +205,7 @@ class Session {
     const std::string name = ConsumeName();
     const int callback = Input.ConsumeIntegralInRange<int>(0, ListCallbacks.size() - 1);
     const bool optimizable = Input.ConsumeBool();
-    const auto expected = callback == 0 ? std::optional<std::string_view>("User defined function is null!")
+    const auto expected = callback == 0 ? std::optional<std::string_view>(MathUtils::Messages::NullFunction)
                                         : ExpectedNameError(name, IdentChars);
     if (Apply([&](MathUtils::Parser& p) { p.AddFunction(name, ListCallbacks[callback], optimizable); },
               expected, name))
@@ -219,7 +217,7 @@ class Session {
     const UnaryCallback callback =
         UnaryCallbacks[Input.ConsumeIntegralInRange<std::size_t>(0, UnaryCallbacks.size() - 1)];
     const auto expected =
-        !callback ? std::optional<std::string_view>("User defined operator callback function is null!")
+        !callback ? std::optional<std::string_view>(MathUtils::Messages::NullOperator)
                   : ExpectedNameError(name, OperatorChars);
     const bool done = Apply(
         [&](MathUtils::Parser& p) {
@@ -245,7 +243,7 @@ class Session {
     const std::string name = ConsumeName();
     const int which = Input.ConsumeIntegralInRange(0, 2);  // 0: null address
     double* address = which == 0 ? nullptr : &VariableStore[which - 1];
-    const auto expected = !address ? std::optional<std::string_view>("Variable address is null!")
+    const auto expected = !address ? std::optional<std::string_view>(MathUtils::Messages::NullVariable)
                                    : ExpectedNameError(name, IdentChars);
     if (Apply([&](MathUtils::Parser& p) { p.AddVariable(name, address); }, expected, name))
       Defined.Variables[name] = address;

@@ -8,67 +8,33 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
+#include <string>
+#include <vector>
+
+#include "parser/builtins.h"
 
 namespace FuzzOracle {
 
 namespace {
 
-// Every message the parser and the calculator raise, in full. A composed
-// error text is one of these, optionally followed by the formula.
-constexpr std::array<std::string_view, 45> KnownMessages = {
-    // tokens and the stack
-    "stack is empty.",
-    "internal error in ParserBase::Priority(int):  unknown operator!",
-    "internal error:  GetVal() called for non value token.",
-    "internal error:  GetFuncAddr() called non function/postfix operator token.",
-    "internal error:  Token::GetArgCount() called for non function token.",
-    // definitions
-    "User defined function is null!",
-    "User defined operator callback function is null!",
-    "Identifier has zero length.",
-    "Variable names may only contain the following charakters: a-z, A-Z, 0-9, _",
-    "Name identifiers may not start with numbers.",
-    "Variable address is null!",
-    // token reader
-    "Unexpected end of formula: ",
-    "No \"(\" expected:",
-    "No \")\" expected: ",
-    "No value expected:",
-    "No variable expected:",
-    "No \",\" expected:",
-    "No function expected: ",
-    "Unexpected operator: ",
-    "No unary operator expected:",
-    "Unknown token found:",
-    "internal error while checking syntax:  unsupported operator used",
-    // compiler
-    "Formula string is empty.",
-    "internal error:  unsupported operator/function used",
-    "No opening bracket for the last closing one found: ",
-    "Comma used without a function",
-    "internal error:  stack empty.",
-    "internal error: value stack empty!",
-    "parse error:  missing \")\"",
-    "No formula set.",
-    "internal error:  missing operator.",
-    "Formula too complex: the evaluation stack has room for 299 values:",
-    // apply steps
-    "internal error in ParserBase::ApplyOperator(...): unexpected operator token.",
-    "internal error:  negative bytecode index (optimization).",
-    "internal error:  Unary operator applied to empty value stack.",
-    "internal error in ApplyUnaryOprt:  negative bytecode index (optimization).",
-    "Too many function parameter:",
-    "Too few function parameter:",
-    "Unsupported number of arguments in funtion call",
-    // interpreter
-    "internal error in ParserBase::ParseCmdCode(...) :  unexpected or unknown CmdCode",
-    "internal error:  Unsupported number of arguments in function call.",
-    // list functions
-    "too few arguments for function sum.",
-    "too few arguments for function avg.",
-    "too few arguments for function min.",
-    "too few arguments for function max.",
-};
+// Every message the parser raises, in full: the library's own list, with
+// the message of a list function called without arguments completed by the
+// name of each built-in list function. A composed error text is one of
+// these, optionally followed by the formula.
+std::vector<std::string> ListKnownMessages() {
+  std::vector<std::string> known;
+  for (std::string_view message : MathUtils::Messages::All) {
+    if (message != MathUtils::Messages::NoArgumentsFor) {
+      known.emplace_back(message);
+      continue;
+    }
+    for (const auto& function : MathUtils::detail::BuiltinListFunctions())
+      known.push_back(std::string(message).append(function.Name) + ".");
+  }
+  return known;
+}
+
+const std::vector<std::string> KnownMessages = ListKnownMessages();
 
 std::string_view MatchingMessage(std::string_view text) {
   std::string_view best;

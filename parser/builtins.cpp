@@ -1,6 +1,9 @@
 #include "parser/builtins.h"
 
 #include <cmath>
+#include <string>
+
+#include "parser/parser.h"
 
 namespace MathUtils {
 
@@ -52,9 +55,9 @@ double Sign(double x) {
   return 1;
 }
 
-void RequireArguments(std::span<const double> arguments, const char* name) {
+void RequireArguments(std::span<const double> arguments, std::string_view name) {
   if (arguments.empty())
-    throw ParserException(std::string("too few arguments for function ") + name + ".", NoFormulaText);
+    detail::ThrowParserException(std::string(Messages::NoArgumentsFor).append(name) + ".", NoFormulaText);
 }
 
 double Total(std::span<const double> arguments) {
@@ -96,6 +99,29 @@ double Milli(double x) { return x * 0.001; }
 double Micro(double x) { return x * 1e-6; }
 double Nano(double x) { return x * 1e-9; }
 
+// "sin" alone is not optimisable: the compiler leaves every call of it in
+// the bytecode.
+constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
+    {"sin", Sin, false},       {"cos", Cos, true},       {"tan", Tan, true},
+    {"sinr", SinR, true},      {"cosr", CosR, true},     {"tanr", TanR, true},
+    {"asin", ASin, true},      {"acos", ACos, true},     {"atan", ATan, true},
+    {"sinh", SinH, true},      {"cosh", CosH, true},     {"tanh", TanH, true},
+    {"asinh", ASinH, true},    {"acosh", ACosH, true},   {"atanh", ATanH, true},
+    {"asinr", ASinR, true},    {"acosr", ACosR, true},   {"atanr", ATanR, true},
+    {"sinhr", SinHR, true},    {"coshr", CosHR, true},   {"tanhr", TanHR, true},
+    {"asinhr", ASinHR, true},  {"acoshr", ACosHR, true}, {"atanhr", ATanHR, true},
+    {"log2", Log2, true},      {"log10", Log10, true},   {"log", Log10, true},
+    {"ln", Ln, true},          {"exp", Exp, true},       {"sqrt", Sqrt, true},
+    {"sign", Sign, true},      {"rint", Rint, true},     {"abs", Abs, true},
+};
+
+constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
+    {"sum", Sum, true},
+    {"avg", Avg, true},
+    {"min", Min, true},
+    {"max", Max, true},
+};
+
 // The default vocabulary, defined once through the definition operations.
 // Every Parser adopts a copy, which costs a few block copies instead of
 // forty-odd name checks and insertions.
@@ -125,6 +151,9 @@ const DefaultVocabulary& Defaults() {
 
 }  // namespace
 
+std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions() { return UnaryFunctions; }
+std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() { return ListFunctions; }
+
 Parser::Parser() {
   // Called directly: virtual dispatch does not reach beyond Parser here.
   Parser::InitFunctions();
@@ -139,43 +168,8 @@ void Parser::InitConstants() { AdoptConstants(Defaults()); }
 void Parser::InitOperators() { AdoptOperators(Defaults()); }
 
 void DefaultVocabulary::DefineFunctions() {
-  AddFunction("sin", Sin, false);
-  AddFunction("cos", Cos, true);
-  AddFunction("tan", Tan, true);
-  AddFunction("sinr", SinR, true);
-  AddFunction("cosr", CosR, true);
-  AddFunction("tanr", TanR, true);
-  AddFunction("asin", ASin, true);
-  AddFunction("acos", ACos, true);
-  AddFunction("atan", ATan, true);
-  AddFunction("sinh", SinH, true);
-  AddFunction("cosh", CosH, true);
-  AddFunction("tanh", TanH, true);
-  AddFunction("asinh", ASinH, true);
-  AddFunction("acosh", ACosH, true);
-  AddFunction("atanh", ATanH, true);
-  AddFunction("asinr", ASinR, true);
-  AddFunction("acosr", ACosR, true);
-  AddFunction("atanr", ATanR, true);
-  AddFunction("sinhr", SinHR, true);
-  AddFunction("coshr", CosHR, true);
-  AddFunction("tanhr", TanHR, true);
-  AddFunction("asinhr", ASinHR, true);
-  AddFunction("acoshr", ACosHR, true);
-  AddFunction("atanhr", ATanHR, true);
-  AddFunction("log2", Log2, true);
-  AddFunction("log10", Log10, true);
-  AddFunction("log", Log10, true);
-  AddFunction("ln", Ln, true);
-  AddFunction("exp", Exp, true);
-  AddFunction("sqrt", Sqrt, true);
-  AddFunction("sign", Sign, true);
-  AddFunction("rint", Rint, true);
-  AddFunction("abs", Abs, true);
-  AddFunction("sum", Sum, true);
-  AddFunction("avg", Avg, true);
-  AddFunction("min", Min, true);
-  AddFunction("max", Max, true);
+  for (const auto& row : UnaryFunctions) AddFunction(row.Name, row.Function, row.Optimizable);
+  for (const auto& row : ListFunctions) AddFunction(row.Name, row.Function, row.Optimizable);
 }
 
 void DefaultVocabulary::DefineConstants() {

@@ -1,19 +1,23 @@
-// The concrete parser: ParserBase plus the default vocabulary.
+// The default vocabulary as data: one row per built-in function.
 #pragma once
+
+#include <span>
+#include <string_view>
 
 #include "parser/parser_base.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
-class Parser : public ParserBase {
- public:
-  // Installs the default functions, constants and operators.
-  Parser();
-  ~Parser() override;
-
-  void InitFunctions() override;
-  void InitConstants() override;
-  void InitOperators() override;
+template <typename Callback>
+struct BuiltinFunction {
+  std::string_view Name;
+  Callback Function;
+  bool Optimizable;
 };
 
-}  // namespace MathUtils
+// In the order of definition: the functions of one argument, then those
+// of any number of arguments.
+std::span<const BuiltinFunction<UnaryCallback>> BuiltinUnaryFunctions();
+std::span<const BuiltinFunction<ListCallback>> BuiltinListFunctions();
+
+}  // namespace MathUtils::detail

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <vector>
 
+#include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/tokens.h"
 
 namespace MathUtils {
 
@@ -86,7 +88,7 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
                                 int& stackPos) {
   const double leftValue = left.GetVal();
   const double rightValue = right.GetVal();
-  if (!IsBinaryOperator(code)) RaiseError("internal error in ParserBase::ApplyOperator(...): unexpected operator token.", -1);
+  if (!IsBinaryOperator(code)) RaiseError(Messages::UnexpectedOperatorToken, -1);
   const double result = ComputeBinary(code, leftValue, rightValue);
 
   const bool operandsVolatile = left.Volatile() || right.Volatile();
@@ -97,7 +99,7 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
     return token;
   }
   index -= 2 * ValueEntryCells;
-  if (index < 0) RaiseError("internal error:  negative bytecode index (optimization).", -1);
+  if (index < 0) RaiseError(Messages::NegativeIndex, -1);
   AppendValue(index, --stackPos, result);
   return ValueToken(result, false);
 }
@@ -111,7 +113,7 @@ Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index,
     return ValueToken(result, true);
   }
   index -= ValueEntryCells;
-  if (index < 0) RaiseError("internal error in ApplyUnaryOprt:  negative bytecode index (optimization).", -1);
+  if (index < 0) RaiseError(Messages::NegativeIndexAfterPrefix, -1);
   AppendValue(index, stackPos, result);
   return ValueToken(result, false);
 }
@@ -119,7 +121,7 @@ Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index,
 void ParserBase::ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index,
                                 int& stackPos) {
   if (operators.empty() || operators.top().Code != cdPrefixOp) return;
-  if (values.empty()) RaiseError("internal error:  Unary operator applied to empty value stack.", -1);
+  if (values.empty()) RaiseError(Messages::PrefixWithoutOperand, -1);
   const Token op = operators.pop();
   const Token operand = values.pop();
   values.push(UnaryResult(op, operand, index, stackPos));
@@ -134,8 +136,8 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   if (operators.empty() || operators.top().Code != cdFunction) return;
   const Token function = operators.pop();
   const std::int32_t declared = function.GetArgCount();
-  if (declared != -1 && argCount > declared) RaiseError("Too many function parameter:", Pos);
-  if (argCount < declared) RaiseError("Too few function parameter:", Pos);
+  if (declared != -1 && argCount > declared) RaiseError(Messages::TooManyArguments, Pos);
+  if (argCount < declared) RaiseError(Messages::TooFewArguments, Pos);
   if (values.size() < static_cast<std::size_t>(argCount)) values.pop();  // raises "stack is empty."
 
   // The arguments are the top argCount values, first argument lowest.
@@ -153,7 +155,7 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
     result = reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
   } else {
     // No definition makes other fixed counts; there is no callback form to call.
-    RaiseError("Unsupported number of arguments in funtion call", -1);
+    RaiseError(Messages::UnsupportedArgumentCount, -1);
   }
   for (int i = 0; i < argCount; ++i) values.pop();
 
@@ -164,7 +166,7 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
     return;
   }
   index -= ValueEntryCells * argCount;
-  if (index < 0) RaiseError("internal error:  negative bytecode index (optimization).", -1);
+  if (index < 0) RaiseError(Messages::NegativeIndex, -1);
   AppendValue(index, stackPos, result);
 }
 

@@ -30,9 +30,9 @@
 #include <span>
 #include <string>
 
-namespace MathUtils {
+#include "parser/parser_base.h"
 
-using Cell = std::int32_t;
+namespace MathUtils {
 
 inline constexpr int AddressCells = static_cast<int>(sizeof(void*) / sizeof(Cell));
 static_assert(sizeof(void*) % sizeof(Cell) == 0);

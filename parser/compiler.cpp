@@ -1,14 +1,144 @@
+// The compiler: one pass over the tokens with an operator stack, writing the
+// bytecode as each operation is applied (see the apply steps).
+#include "parser/bytecode.h"
+#include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
 
-namespace MathUtils {
-
-namespace {
+namespace MathUtils::detail {
 
 // The evaluation stack's highest slot; a formula that needs more is refused.
 constexpr int HighestStackSlot = EvaluationStackSize - 1;
 
-// The working state of one compilation.
-struct Compilation {
+// The working state of one compilation, and one step per kind of token.
+class Compiler {
+ public:
+  explicit Compiler(ParserBase& parser) : Parser(parser) {}
+
+  // Reads the whole formula; returns its value.
+  double Run() {
+    SyntaxFlags flags = FlagsAtStart;
+    while (Take(Parser.ScanToken(flags))) {
+    }
+    return Finish();
+  }
+
+  int EndOfBytecode() const { return Index; }
+
+ private:
+  // Returns false after the end of the formula.
+  bool Take(const Token& current) {
+    switch (current.Code) {
+      case cdOpenBracket: OpenBracket(current); return true;
+      case cdCloseBracket: return CloseBracket(current);
+      case cdComma: return Comma(current);
+      case cdVariable:
+      case cdValue: Operand(current); return true;
+      case cdFunction:
+      case cdPrefixOp: Operators.push(current); return true;
+      case cdPostfixOp: Postfix(current); return true;
+      default:
+        if (current.Code > cdEnd) Parser.RaiseError(Messages::UnsupportedToken, -1);
+        return Delimit(current);  // a binary operator or the end
+    }
+  }
+
+  // "(" opens a group, and the argument list of a function before it.
+  void OpenBracket(const Token& bracket) {
+    ++BracketDepth;
+    ArgCounts.push(1);
+    Operators.push(bracket);
+  }
+
+  bool CloseBracket(const Token& bracket) {
+    if (--BracketDepth < 0) Parser.RaiseError(Messages::NoOpeningBracket, Parser.Pos);
+    return Delimit(bracket);
+  }
+
+  bool Comma(const Token& comma) {
+    if (ArgCounts.empty()) Parser.RaiseError(Messages::CommaWithoutFunction, Parser.Pos);
+    ++ArgCounts.top();
+    return Delimit(comma);
+  }
+
+  // A number or a variable takes the next slot; a prefix operator waiting
+  // for it applies at once.
+  void Operand(const Token& operand) {
+    if (StackPos >= HighestStackSlot) Parser.RaiseError(Messages::TooComplex, Parser.Pos);
+    Values.push(operand);
+    ++StackPos;
+    if (operand.Code == cdVariable)
+      Parser.AppendAddressed(Index, StackPos, cdVariable, operand.Addr);
+    else
+      Parser.AppendValue(Index, StackPos, operand.Val);
+    Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
+  }
+
+  void Postfix(const Token& op) {
+    if (Values.empty()) Parser.RaiseError(Messages::PostfixWithoutOperand, -1);
+    const Token operand = Values.pop();
+    Values.push(Parser.ApplyPostfix(op, operand, Index, StackPos));
+  }
+
+  // ")", ",", a binary operator or the end: the waiting operators that bind
+  // at least as tightly are applied first. Returns false at the end.
+  bool Delimit(const Token& current) {
+    if (Operators.empty() && current.Code != cdEnd) {
+      Operators.push(current);
+      return true;
+    }
+    Token top;
+    const bool haveTop = Unwind(current, top);
+    if (haveTop && top.Code == cdOpenBracket && current.Code == cdCloseBracket) {
+      CloseGroup();
+      return true;
+    }
+    if (haveTop) Operators.push(top);
+    if (current.Code == cdEnd) return false;
+    if (current.Code != cdComma) Operators.push(current);
+    return true;
+  }
+
+  // Applies the waiting binary operators down to the innermost "(" or to
+  // one that binds less tightly than current. Returns whether an operator
+  // stopped it; that one is popped into top.
+  bool Unwind(const Token& current, Token& top) {
+    bool haveTop = !Operators.empty();
+    if (haveTop) top = Operators.pop();
+    while (haveTop && top.Code != cdOpenBracket) {
+      if (Parser.Priority(top.Code) < Parser.Priority(current.Code)) break;
+      ApplyBinary(top.Code);
+      haveTop = !Operators.empty();
+      if (haveTop) top = Operators.pop();
+    }
+    return haveTop;
+  }
+
+  void ApplyBinary(CmdCode code) {
+    if (Values.size() < 2) Parser.RaiseError(Messages::OperatorWithoutOperands, -1);
+    const Token right = Values.pop();
+    const Token left = Values.pop();
+    Values.push(Parser.ApplyOperator(left, code, right, Index, StackPos));
+  }
+
+  // The ")" of a group: calls the function it belongs to, if any, then a
+  // prefix operator waiting before it.
+  void CloseGroup() {
+    Parser.CallFunction(ArgCounts.pop(), Operators, Values, Index, StackPos);
+    Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
+  }
+
+  double Finish() {
+    Parser.AppendEnd(Index);
+    if (BracketDepth > 0) Parser.RaiseError(Messages::MissingClosingBracket, -1);
+    if (Values.empty()) Parser.RaiseError(Messages::NoFormula, -1);
+    const Token result = Values.pop();
+    if (!Values.empty()) Parser.RaiseError(Messages::MissingOperator, -1);
+    return result.GetVal();
+  }
+
+  ParserBase& Parser;
   Stack<Token> Operators;
   Stack<Token> Values;
   Stack<std::int32_t> ArgCounts;
@@ -17,106 +147,20 @@ struct Compilation {
   int StackPos = 0;  // slot of the most recent result
 };
 
-}  // namespace
+}  // namespace MathUtils::detail
 
-void ParserBase::PushOperand(const Token& operand, Stack<Token>& values, int& index, int& stackPos) {
-  if (stackPos >= HighestStackSlot)
-    RaiseError("Formula too complex: the evaluation stack has room for 299 values:", Pos);
-  values.push(operand);
-  ++stackPos;
-  if (operand.Code == cdVariable)
-    AppendAddressed(index, stackPos, cdVariable, operand.Addr);
-  else
-    AppendValue(index, stackPos, operand.Val);
-}
+namespace MathUtils {
 
 double ParserBase::CompileFormula() {
-  if (Formula.empty()) RaiseError("Formula string is empty.", -1);
+  if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
   Bytecode.assign(BytecodeCellsFor(Formula.size()), 0);
   Pos = 0;
   UsedVariables.Clear();
 
-  Compilation c;
-  SyntaxFlags flags = FlagsAtStart;
-  for (;;) {
-    const Token current = ScanToken(flags);
-    if (current.Code > cdEnd) RaiseError("internal error:  unsupported operator/function used", -1);
-
-    switch (current.Code) {
-      case cdOpenBracket:
-        ++c.BracketDepth;
-        c.ArgCounts.push(1);
-        c.Operators.push(current);
-        continue;
-      case cdCloseBracket:
-        if (--c.BracketDepth < 0) RaiseError("No opening bracket for the last closing one found: ", Pos);
-        break;
-      case cdComma:
-        if (c.ArgCounts.empty()) RaiseError("Comma used without a function", Pos);
-        ++c.ArgCounts.top();
-        break;
-      case cdVariable:
-      case cdValue:
-        PushOperand(current, c.Values, c.Index, c.StackPos);
-        ApplyUnaryOprt(c.Operators, c.Values, c.Index, c.StackPos);
-        continue;
-      case cdFunction:
-      case cdPrefixOp:
-        c.Operators.push(current);
-        continue;
-      case cdPostfixOp: {
-        if (c.Values.empty()) RaiseError("internal error:  stack empty.", -1);
-        const Token operand = c.Values.pop();
-        c.Values.push(ApplyPostfix(current, operand, c.Index, c.StackPos));
-        continue;
-      }
-      default:  // binary operators and the end
-        break;
-    }
-
-    // Unwind: apply the waiting operators that bind at least as tightly as
-    // the current token, down to the innermost "(".
-    const bool hadOperator = !c.Operators.empty();
-    if (!hadOperator && current.Code != cdEnd) {
-      c.Operators.push(current);
-      continue;
-    }
-    bool haveTop = hadOperator;
-    Token top = haveTop ? c.Operators.pop() : Token{};
-    while (haveTop && top.Code != cdOpenBracket) {
-      if (Priority(top.Code) < Priority(current.Code)) break;
-      if (c.Values.size() < 2) RaiseError("internal error: value stack empty!", -1);
-      const Token right = c.Values.pop();
-      const Token left = c.Values.pop();
-      c.Values.push(ApplyOperator(left, top.Code, right, c.Index, c.StackPos));
-      haveTop = !c.Operators.empty();
-      if (haveTop) top = c.Operators.pop();
-    }
-    if (haveTop && top.Code == cdOpenBracket && current.Code == cdCloseBracket) {
-      // The bracket closes: call the function it belongs to, if any.
-      CallFunction(c.ArgCounts.pop(), c.Operators, c.Values, c.Index, c.StackPos);
-      ApplyUnaryOprt(c.Operators, c.Values, c.Index, c.StackPos);
-      continue;
-    }
-    if (haveTop) c.Operators.push(top);
-    if (current.Code == cdEnd) break;
-    if (current.Code != cdComma) c.Operators.push(current);
-  }
-
-  AppendEnd(c.Index);
-  if (c.BracketDepth > 0) RaiseError("parse error:  missing \")\"", -1);
-  if (c.Values.empty()) RaiseError("No formula set.", -1);
-  const Token result = c.Values.pop();
-  if (!c.Values.empty()) RaiseError("internal error:  missing operator.", -1);
-  const double value = result.GetVal();
-
-  const bool singleConstant = c.Index == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
-  if (singleConstant)
-    EvalEntry = &ParserBase::ReturnConstant;
-  else
-    EvalEntry = !DeriveProgram() ? &ParserBase::ParseCmdCode
-                : ProgramCalls   ? &ParserBase::RunProgram
-                                 : &ParserBase::RunArithmetic;
+  detail::Compiler compiler(*this);
+  const double value = compiler.Run();
+  const bool oneNumber = compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
+  EvalEntry = oneNumber ? &ParserBase::ReturnConstant : &ParserBase::DeriveAndRun;
   return value;
 }
 

@@ -4,9 +4,26 @@
 //   parser.AssignFormula("2*sin(30)");
 //   double value = parser.Evaluate();  // compiles once, then runs bytecode
 //
-// Every failure is thrown as MathUtils::ParserException.
+// Every failure is thrown as MathUtils::ParserException; its text begins
+// with one of the messages named in MathUtils::Messages.
 #pragma once
 
-#include "parser/builtins.h"
+#include "parser/errors.h"
 #include "parser/parser_base.h"
-#include "parser/tokens.h"
+
+namespace MathUtils {
+
+// ParserBase with the default vocabulary: the functions sin to max, the
+// constants _pi and _e, the postfix operators m, n and mc, the prefix "-".
+class Parser : public ParserBase {
+ public:
+  // Installs the default functions, constants and operators.
+  Parser();
+  ~Parser() override;
+
+  void InitFunctions() override;
+  void InitConstants() override;
+  void InitOperators() override;
+};
+
+}  // namespace MathUtils

@@ -1,17 +1,23 @@
 #include "parser/parser_base.h"
 
+#include "parser/bytecode.h"
+#include "parser/commands.h"
+#include "parser/program.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
+
 namespace MathUtils {
 
 namespace {
 
-bool AllIn(std::string_view name, const CharClass& members) {
+bool AllIn(std::string_view name, const detail::CharClass& members) {
   for (char c : name)
     if (!members.Has(c)) return false;
   return true;
 }
 
 // The prepared table of one of the three shared sets, or null.
-const CharClass* PreparedClass(const char* charSet) {
+const detail::CharClass* PreparedClass(const char* charSet) {
   if (charSet == IdentChars) return &IdentClass;
   if (charSet == OperatorChars) return &OperatorClass;
   if (charSet == SymbolChars) return &SymbolClass;
@@ -37,28 +43,28 @@ void ParserBase::AssignFormula(std::string_view formula) {
 }
 
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
-  if (!callback) RaiseError("User defined function is null!", -1);
+  if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
   EvalEntry = &ParserBase::CompileFormula;
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
-  if (!callback) RaiseError("User defined function is null!", -1);
+  if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
   EvalEntry = &ParserBase::CompileFormula;
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
-  if (!callback) RaiseError("User defined operator callback function is null!", -1);
+  if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
   PostfixOps.Set(name, callback);
   EvalEntry = &ParserBase::CompileFormula;
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
-  if (!callback) RaiseError("User defined operator callback function is null!", -1);
+  if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
   PrefixOps.Set(name, callback);
   EvalEntry = &ParserBase::CompileFormula;
@@ -71,7 +77,7 @@ void ParserBase::AddConstant(std::string_view name, double value) {
 }
 
 void ParserBase::AddVariable(std::string_view name, double* address) {
-  if (!address) RaiseError("Variable address is null!", -1);
+  if (!address) RaiseError(Messages::NullVariable, -1);
   CheckName(name, IdentChars);
   Variables.Set(name, address);
   EvalEntry = &ParserBase::CompileFormula;
@@ -99,11 +105,11 @@ void ParserBase::SetOptimizer(bool on) {
 }
 
 void ParserBase::CheckName(std::string_view name, const char* charSet) {
-  if (name.empty()) RaiseError("Identifier has zero length.", -1);
-  const CharClass* prepared = PreparedClass(charSet);
-  if (!(prepared ? AllIn(name, *prepared) : AllIn(name, CharClass{charSet})))
-    RaiseError("Variable names may only contain the following charakters: a-z, A-Z, 0-9, _", -1);
-  if (name[0] >= '0' && name[0] <= '9') RaiseError("Name identifiers may not start with numbers.", -1);
+  if (name.empty()) RaiseError(Messages::EmptyName, -1);
+  const detail::CharClass* prepared = PreparedClass(charSet);
+  if (!(prepared ? AllIn(name, *prepared) : AllIn(name, detail::CharClass{charSet})))
+    RaiseError(Messages::InvalidNameCharacter, -1);
+  if (name[0] >= '0' && name[0] <= '9') RaiseError(Messages::NameStartsWithDigit, -1);
 }
 
 void ParserBase::RaiseError(std::string_view message, int position) {
@@ -118,29 +124,38 @@ void ParserBase::RaiseError(std::string_view message, int position) {
     }
   }
   EvalEntry = &ParserBase::CompileFormula;
-  throw ParserException(text, Formula);
+  detail::ThrowParserException(text, Formula);
 }
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
   const Command* command = FindCommand(code);
   if (!command || command->Priority == NoPriority)
-    RaiseError("internal error in ParserBase::Priority(int):  unknown operator!", -1);
+    RaiseError(Messages::PriorityOfNonOperator, -1);
   return command->Priority;
 }
 
-std::string ParserBase::Listing() const {
-  auto nameOf = [this](const void* address) {
-    std::string found;
-    auto match = [&](std::string_view name, const void* candidate) {
-      if (candidate == address && (found.empty() || name < found)) found = name;
-    };
-    Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
-    Functions.ForEach([&](std::string_view n, const FunctionDef& f) { match(n, f.Callback); });
-    PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-    PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-    return found.empty() ? std::string("?") : found;
+// The name under which the address is defined (the least, when several
+// are), or "?".
+std::string ParserBase::NameOf(const void* address) const {
+  std::string found;
+  auto match = [&](std::string_view name, const void* candidate) {
+    if (candidate == address && (found.empty() || name < found)) found = name;
   };
-  return Disassemble(Bytecode, nameOf);
+  Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
+  Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
+  PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  return found.empty() ? std::string("?") : found;
+}
+
+std::string ParserBase::Listing() const {
+  return Disassemble(Bytecode, [this](const void* address) { return NameOf(address); });
+}
+
+std::string ParserBase::ProgramListing() {
+  if (EvalEntry == &ParserBase::DeriveAndRun) PrepareLaterRuns();
+  if (EvalEntry != &ParserBase::RunProgram && EvalEntry != &ParserBase::RunArithmetic) return "";
+  return detail::DisassembleProgram(*DerivedProgram, [this](const void* address) { return NameOf(address); });
 }
 
 }  // namespace MathUtils

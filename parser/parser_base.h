@@ -4,125 +4,41 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "parser/bytecode.h"
-#include "parser/token_reader.h"
-#include "parser/tokens.h"
+#include "parser/detail/name_map.h"
+#include "parser/errors.h"
 
 namespace MathUtils {
 
-// A dictionary with exact string keys, cheap to fill: open addressing over
-// one array of plain slots, with the names kept side by side in one string.
+// Callback forms. A ListCallback sees the arguments of one call, first
+// argument first, as a view of the evaluation stack: no copy is made.
+using UnaryCallback = double (*)(double);
+using ListCallback = double (*)(std::span<const double>);
+
+// One cell of the compiled formula; the entry layout is documented with
+// the bytecode.
+using Cell = std::int32_t;
+
+// The token reader's syntax flags, a set of bits.
+using SyntaxFlags = std::uint32_t;
+
+// Types of the reader and the compiler that only the library's own files
+// define and use.
+enum CmdCode : std::int32_t;
+struct Token;
 template <typename T>
-class NameMap {
- public:
-  // Makes room for entries names without growing; only on an empty map.
-  void Reserve(std::size_t entries) {
-    if (!Empty()) return;
-    Slots.assign(RoundUpToPowerOfTwo(entries * 4 / 3 + 1), Slot{});
-    Names.reserve(8 * entries);
-  }
+class Stack;
 
-  const T* Find(std::string_view name) const {
-    if (Slots.empty()) return nullptr;
-    const std::uint32_t hash = Hash(name);
-    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
-      const Slot& slot = Slots[i];
-      if (!slot.Used) return nullptr;
-      if (slot.Hash == hash && NameOf(slot) == name) return &slot.Value;
-    }
-  }
+namespace detail {
 
-  // Inserts the name or replaces its value.
-  void Set(std::string_view name, const T& value) {
-    if ((Count + 1) * 4 > Slots.size() * 3) Grow();
-    const std::uint32_t hash = Hash(name);
-    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
-      Slot& slot = Slots[i];
-      if (!slot.Used) {
-        slot = Slot{hash, static_cast<std::uint32_t>(Names.size()), static_cast<std::uint32_t>(name.size()),
-                    true, value};
-        Names.append(name);
-        ++Count;
-        return;
-      }
-      if (slot.Hash == hash && NameOf(slot) == name) {
-        slot.Value = value;
-        return;
-      }
-    }
-  }
-
-  // Sets every entry of the other map here; a copy when this one is empty.
-  void Merge(const NameMap& other) {
-    if (Empty()) {
-      Slots = other.Slots;
-      Names.reserve(other.Names.capacity());  // keep the room reserved for more names
-      Names.assign(other.Names);
-      Count = other.Count;
-      return;
-    }
-    other.ForEach([this](std::string_view name, const T& value) { Set(name, value); });
-  }
-
-  // Calls visit(name, value) for every entry, in no particular order.
-  template <typename Visit>
-  void ForEach(Visit&& visit) const {
-    for (const Slot& slot : Slots)
-      if (slot.Used) visit(NameOf(slot), slot.Value);
-  }
-
-  void Clear() {
-    for (Slot& slot : Slots) slot.Used = false;
-    Names.clear();
-    Count = 0;
-  }
-  bool Empty() const { return Count == 0; }
-  std::size_t Size() const { return Count; }
-
- private:
-  struct Slot {
-    std::uint32_t Hash;
-    std::uint32_t Offset;  // of the name in Names
-    std::uint32_t Length;
-    bool Used;
-    T Value;
-  };
-
-  static std::size_t RoundUpToPowerOfTwo(std::size_t n) {
-    std::size_t capacity = 8;
-    while (capacity < n) capacity *= 2;
-    return capacity;
-  }
-  static std::uint32_t Hash(std::string_view name) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
-    return hash;
-  }
-  std::size_t Mask() const { return Slots.size() - 1; }
-  std::string_view NameOf(const Slot& slot) const {
-    return std::string_view(Names).substr(slot.Offset, slot.Length);
-  }
-
-  void Grow() {
-    std::vector<Slot> old = std::move(Slots);
-    Slots.assign(old.empty() ? 8 : old.size() * 2, Slot{});
-    for (const Slot& slot : old) {
-      if (!slot.Used) continue;
-      std::size_t i = slot.Hash & Mask();
-      while (Slots[i].Used) i = (i + 1) & Mask();
-      Slots[i] = slot;
-    }
-  }
-
-  std::vector<Slot> Slots;
-  std::string Names;
-  std::size_t Count = 0;
-};
+class CharClass;
+class Compiler;
+struct Program;
 
 // A plain record, so that registries copy as blocks of bytes.
 struct FunctionDef {
@@ -130,6 +46,8 @@ struct FunctionDef {
   std::int32_t ArgCount;
   bool Optimizable;
 };
+
+}  // namespace detail
 
 class ParserBase {
  public:
@@ -168,17 +86,26 @@ class ParserBase {
   std::span<const Cell> GetBytecode() const { return Bytecode; }
   // The compiled formula as text, one entry a line (see Disassemble).
   std::string Listing() const;
+  // The program that later evaluations run, one instruction a line (see
+  // DisassembleProgram); derived here when no later evaluation has run yet.
+  // Empty before a compilation, for a formula that compiled to one number,
+  // and for cells that the interpreter runs as they are.
+  std::string ProgramListing();
 
-  // Reads the next token of the formula at the reader's position (0 after
+ protected:
+  using EvalRoutine = double (ParserBase::*)();
+
+  // token_reader.cpp: reads the next token of the formula at Pos (0 after
   // AssignFormula) and replaces flags with the set that fits it.
   Token ScanToken(SyntaxFlags& flags);
 
   void CheckName(std::string_view name, const char* charSet);
+  // The door for every error about a formula or a definition: composes the
+  // text from the message and the formula up to position (none for a
+  // negative one, the whole formula for 0), and sends the parser back to
+  // compiling.
   [[noreturn]] void RaiseError(std::string_view message, int position);
   std::int32_t Priority(std::int32_t code);
-
- protected:
-  using EvalRoutine = double (ParserBase::*)();
 
   // Defines here every function, constant or operator that another parser
   // holds, as the definition operations would; the names are known valid.
@@ -197,62 +124,51 @@ class ParserBase {
   void CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index,
                     int& stackPos);
 
-  // evaluation.cpp
+  // evaluation.cpp: the entries that Evaluate runs once a compilation
+  // succeeded. The first later evaluation derives the program.
   double ParseCmdCode();
   double ReturnConstant();
+  double DeriveAndRun();
   double RunProgram();
   double RunArithmetic();
-
-  // Later evaluations run a form derived once from the cells: each operand
-  // is read through a pointer (a stack slot, a variable or a constant kept
-  // in the instruction), so loads cost no step of their own.
-  struct Instruction {
-    std::int32_t Op;  // a CmdCode, or one of the program's own codes
-    std::int32_t ArgCount;
-    double* Result;
-    const double* Left;
-    const double* Right;
-    void* Callback;
-    double Constants[2];  // operands that are numbers
-  };
-  bool DeriveProgram();
-  template <bool WithCalls>
-  double Run();
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
   std::vector<Cell> Bytecode;
   std::string Formula;
-  NameMap<FunctionDef> Functions;
-  NameMap<double> Constants;
-  NameMap<double*> Variables;
-  NameMap<double*> UsedVariables;
-  NameMap<UnaryCallback> PostfixOps;
-  NameMap<UnaryCallback> PrefixOps;
+  detail::NameMap<detail::FunctionDef> Functions;
+  detail::NameMap<double> Constants;
+  detail::NameMap<double*> Variables;
+  detail::NameMap<double*> UsedVariables;
+  detail::NameMap<UnaryCallback> PostfixOps;
+  detail::NameMap<UnaryCallback> PrefixOps;
   bool OptimizerOn = true;
-  std::vector<Instruction> Program;
-  const double* ProgramResult = nullptr;
-  bool ProgramCalls = false;  // whether any step calls a function
-  double ProgramStack[EvaluationStackSize];
+  // Made by the first later evaluation and kept for the parser's life: a
+  // parser that evaluates once never needs it.
+  std::unique_ptr<detail::Program> DerivedProgram;
 
  private:
+  friend class detail::Compiler;
+
   bool MatchFunction(Token& token);
   bool MatchValue(Token& token);
   bool MatchVariable(Token& token);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
-  bool MatchOperator(const CharClass& members, const NameMap<UnaryCallback>& registry, CmdCode code,
-                     Token& token);
-  std::size_t RunLength(const CharClass& members) const;
+  bool MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
+                     CmdCode code, Token& token);
+  std::size_t RunLength(const detail::CharClass& members) const;
   Token ScanBuiltInOperator(int index, SyntaxFlags& flags);
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
-  void PushOperand(const Token& operand, Stack<Token>& values, int& index, int& stackPos);
   void AppendValue(int& index, int slot, double value);
   void AppendAddressed(int& index, int slot, CmdCode code, void* address);
   void AppendFunction(int& index, int slot, Cell argCount, void* callback);
   void AppendBinary(int& index, int slot, std::int32_t code);
   void AppendEnd(int& index);
+
+  void PrepareLaterRuns();
+  std::string NameOf(const void* address) const;
 };
 
 }  // namespace MathUtils

@@ -4,7 +4,10 @@
 #include <limits>
 #include <string_view>
 
+#include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
 
 namespace MathUtils {
 
@@ -115,7 +118,7 @@ double ConvertDecimal(std::string_view number) {
 
 }  // namespace
 
-std::size_t ParserBase::RunLength(const CharClass& members) const {
+std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   std::size_t end = static_cast<std::size_t>(Pos);
   while (end < Formula.size() && members.Has(Formula[end])) ++end;
   return end - static_cast<std::size_t>(Pos);
@@ -126,7 +129,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 
   const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
   if (current == '\0' || current == '\n') {
-    if (flags & NoEnd) RaiseError("Unexpected end of formula: ", 0);
+    if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
     flags = 0;
     Token end;
     end.Code = cdEnd;
@@ -141,15 +144,15 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   struct Kind {
     bool (ParserBase::*Match)(Token&);
     SyntaxFlags ForbiddenBy;
-    const char* Message;
+    std::string_view Message;
     SyntaxFlags Next;
   };
   static constexpr Kind Kinds[] = {
-      {&ParserBase::MatchFunction, NoFunction, "No function expected: ", FlagsAfterFunction},
-      {&ParserBase::MatchValue, NoValue, "No value expected:", FlagsAfterValue},
-      {&ParserBase::MatchVariable, NoVariable, "No variable expected:", FlagsAfterVariable},
-      {&ParserBase::MatchPrefixOp, NoPrefixOp, "No unary operator expected:", FlagsAfterPrefixOp},
-      {&ParserBase::MatchPostfixOp, NoPostfixOp, "No unary operator expected:", FlagsAfterPostfixOp},
+      {&ParserBase::MatchFunction, NoFunction, Messages::UnexpectedFunction, FlagsAfterFunction},
+      {&ParserBase::MatchValue, NoValue, Messages::UnexpectedValue, FlagsAfterValue},
+      {&ParserBase::MatchVariable, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable},
+      {&ParserBase::MatchPrefixOp, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp},
+      {&ParserBase::MatchPostfixOp, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp},
   };
   Token token;
   for (const Kind& kind : Kinds) {
@@ -165,31 +168,31 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     if (!(IdentClass.Has(c) || c == '.')) break;
     ++unknown;
   }
-  RaiseError("Unknown token found:", Pos + static_cast<int>(unknown ? unknown : 1));
+  RaiseError(Messages::UnknownToken, Pos + static_cast<int>(unknown ? unknown : 1));
 }
 
 Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
   switch (index) {
     case cdOpenBracket:
-      if (flags & NoOpenBracket) RaiseError("No \"(\" expected:", Pos);
+      if (flags & NoOpenBracket) RaiseError(Messages::UnexpectedOpenBracket, Pos);
       flags = FlagsAfterOpening;
       break;
     case cdCloseBracket:
-      if (flags & NoCloseBracket) RaiseError("No \")\" expected: ", Pos);
+      if (flags & NoCloseBracket) RaiseError(Messages::UnexpectedCloseBracket, Pos);
       flags = FlagsAfterValue;
       break;
     case cdComma:
-      if (flags & NoComma) RaiseError("No \",\" expected:", Pos);
+      if (flags & NoComma) RaiseError(Messages::UnexpectedComma, Pos);
       flags = FlagsAfterOpening;
       break;
     default:
       if (!IsBinaryOperator(index))
-        RaiseError("internal error while checking syntax:  unsupported operator used", -1);
+        RaiseError(Messages::UnsupportedReaderOperator, -1);
       if (flags & NoOperator) {
         // Where no binary operator may stand, the text may still be a prefix operator.
         Token prefix;
-        if (!MatchPrefixOp(prefix)) RaiseError("Unexpected operator: ", Pos);
-        if (flags & NoPrefixOp) RaiseError("No unary operator expected:", Pos);
+        if (!MatchPrefixOp(prefix)) RaiseError(Messages::UnexpectedOperator, Pos);
+        if (flags & NoPrefixOp) RaiseError(Messages::UnexpectedUnaryOperator, Pos);
         flags = FlagsAfterPrefixOp;
         return prefix;
       }
@@ -205,7 +208,7 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
 bool ParserBase::MatchFunction(Token& token) {
   const std::size_t length = RunLength(IdentClass);
   if (length == 0) return false;
-  const FunctionDef* function = Functions.Find(std::string_view(Formula).substr(Pos, length));
+  const detail::FunctionDef* function = Functions.Find(std::string_view(Formula).substr(Pos, length));
   if (!function) return false;
   Pos += static_cast<std::int32_t>(length);
   token.Code = cdFunction;
@@ -261,7 +264,7 @@ bool ParserBase::MatchPostfixOp(Token& token) {
 }
 
 // The run of the set's characters at Pos, when the registry holds exactly it.
-bool ParserBase::MatchOperator(const CharClass& members, const NameMap<UnaryCallback>& registry,
+bool ParserBase::MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
                                CmdCode code, Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "parser/parser_base.h"
+
 namespace MathUtils {
 
 // A set bit forbids a kind of token as the next one. After each token the
@@ -45,8 +47,6 @@ enum SyntaxFlag : std::uint32_t {
   NoEnd = 0x200,
 };
 
-using SyntaxFlags = std::uint32_t;
-
 inline constexpr SyntaxFlags FlagsAtStart = NoCloseBracket | NoOperator | NoPostfixOp;
 inline constexpr SyntaxFlags FlagsAfterOpening = NoCloseBracket | NoComma | NoOperator | NoPostfixOp | NoEnd;
 inline constexpr SyntaxFlags FlagsAfterValue = NoOpenBracket | NoValue | NoVariable | NoFunction | NoPrefixOp;
@@ -66,6 +66,8 @@ inline constexpr char IdentChars[] = "0123456789_abcdefghijklmnopqrstuvwxyzABCDE
 inline constexpr char OperatorChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
 inline constexpr char SymbolChars[] = "+-*/^?<>=#!$%&|~'_";
 
+namespace detail {
+
 // A character set as a lookup table; the terminating NUL is never a member.
 class CharClass {
  public:
@@ -78,8 +80,10 @@ class CharClass {
   bool Member[256] = {};
 };
 
-inline constexpr CharClass IdentClass{IdentChars};
-inline constexpr CharClass OperatorClass{OperatorChars};
-inline constexpr CharClass SymbolClass{SymbolChars};
+}  // namespace detail
+
+inline constexpr detail::CharClass IdentClass{IdentChars};
+inline constexpr detail::CharClass OperatorClass{OperatorChars};
+inline constexpr detail::CharClass SymbolClass{SymbolChars};
 
 }  // namespace MathUtils

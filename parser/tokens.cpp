@@ -2,11 +2,19 @@
 
 namespace MathUtils {
 
+namespace {
+
+[[noreturn]] void RaiseOutsideFormula(std::string_view message) {
+  detail::ThrowParserException(std::string(message), NoFormulaText);
+}
+
+}  // namespace
+
 double Token::GetVal() const {
   switch (Code) {
     case cdVariable: return *static_cast<const double*>(Addr);
     case cdValue: return Val;
-    default: throw ParserException("internal error:  GetVal() called for non value token.", NoFormulaText);
+    default: RaiseOutsideFormula(Messages::ValueOfNonValue);
   }
 }
 
@@ -15,15 +23,12 @@ void* Token::GetFuncAddr() const {
     case cdFunction:
     case cdPostfixOp:
     case cdPrefixOp: return Addr;
-    default:
-      throw ParserException("internal error:  GetFuncAddr() called non function/postfix operator token.",
-                            NoFormulaText);
+    default: RaiseOutsideFormula(Messages::CallbackOfNonCall);
   }
 }
 
 std::int32_t Token::GetArgCount() const {
-  if (Code != cdFunction)
-    throw ParserException("internal error:  Token::GetArgCount() called for non function token.", NoFormulaText);
+  if (Code != cdFunction) RaiseOutsideFormula(Messages::ArgCountOfNonFunction);
   return ArgCount;
 }
 

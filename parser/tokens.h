@@ -1,36 +1,18 @@
-// Tokens, the stack container and the one exception type of the formula parser.
+// Tokens and the stack container of the reader and the compiler.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
-#include <algorithm>
 #include <vector>
 
 #include "parser/commands.h"
+#include "parser/errors.h"
 
 namespace MathUtils {
-
-// Callback forms. A ListCallback sees the arguments of one call, first
-// argument first, as a view of the evaluation stack: no copy is made.
-using UnaryCallback = double (*)(double);
-using ListCallback = double (*)(std::span<const double>);
-
-// The formula text carried by errors raised outside a formula's context.
-inline constexpr const char* NoFormulaText = "(formula is not available)";
-
-class ParserException : public std::runtime_error {
- public:
-  ParserException(const std::string& message, const std::string& formula)
-      : std::runtime_error(message), Formula(formula) {}
-
-  const std::string& GetFormula() const { return Formula; }
-
- private:
-  std::string Formula;
-};
 
 struct Token {
   CmdCode Code = cdUnknown;
@@ -57,11 +39,13 @@ struct Token {
 // A last-in first-out stack; popping an empty one is a parser error. The
 // first InlineCapacity elements live inside the object, so short formulas
 // compile without allocating.
-template <typename T, std::size_t InlineCapacity = 32>
+template <typename T>
 class Stack {
   static_assert(std::is_trivially_copyable_v<T>);
 
  public:
+  static constexpr std::size_t InlineCapacity = 32;
+
   Stack() = default;
   Stack(const Stack&) = delete;
   Stack& operator=(const Stack&) = delete;
@@ -71,7 +55,7 @@ class Stack {
     Base()[Count++] = item;
   }
   T pop() {
-    if (Count == 0) throw ParserException("stack is empty.", NoFormulaText);
+    if (Count == 0) detail::ThrowParserException(std::string(Messages::StackIsEmpty), NoFormulaText);
     return Base()[--Count];
   }
   T& top() { return Base()[Count - 1]; }

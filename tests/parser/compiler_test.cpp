@@ -8,7 +8,6 @@ namespace {
 
 using namespace MathUtils;
 using ParserTests::CompileError;
-using ParserTests::ErrorText;
 using ParserTests::Eval;
 
 struct CompilerTest : ::testing::Test {
@@ -60,30 +59,36 @@ TEST_F(CompilerTest, SquaresAreTheExactProduct) {
 }
 
 TEST_F(CompilerTest, ErrorsWithTheirTexts) {
-  const char* priority = "internal error in ParserBase::Priority(int):  unknown operator!";
-  const char* comma = "Comma used without a function ";
-  const char* opening = "No opening bracket for the last closing one found:  ";
+  using namespace Messages;
+  using ParserTests::Marked;
+  const std::string priority(PriorityOfNonOperator);
+  const std::string missing(MissingClosingBracket);
   const std::pair<std::string, std::string> cases[] = {
-      {"", "Formula string is empty."},  {"   ", "No formula set."},  {"\n1", "No formula set."},
-      {"(1+2", "parse error:  missing \")\""},  {"((x)", "parse error:  missing \")\""},
-      {"1+2)", opening + std::string("1+2) <- here")},  {"(1))+2", opening + std::string("(1)) <- here")},
-      {"1,2", comma + std::string("1, <- here")},  {",", comma + std::string(", <- here")},
-      {"-,", comma + std::string("-, <- here")},  {"sum(1),2", comma + std::string("sum(1), <- here")},
-      {"sum(1,)", "No \")\" expected:  sum(1, <- here"},  {"(1,2)", "internal error:  missing operator."},
-      {"-", priority},  {"sin-30", priority},  {"sin(1,2)", "Too many function parameter: sin(1,2) <- here"},
-      {"2*cos(x,2,3)+1", "Too many function parameter: 2*cos(x,2,3) <- here"},
+      {"", std::string(EmptyFormula)},  {"   ", std::string(NoFormula)},  {"\n1", std::string(NoFormula)},
+      {"(1+2", missing},  {"((x)", missing},
+      {"1+2)", Marked(NoOpeningBracket, "1+2)")},  {"(1))+2", Marked(NoOpeningBracket, "(1))")},
+      {"1,2", Marked(CommaWithoutFunction, "1,")},  {",", Marked(CommaWithoutFunction, ",")},
+      {"-,", Marked(CommaWithoutFunction, "-,")},  {"sum(1),2", Marked(CommaWithoutFunction, "sum(1),")},
+      {"sum(1,)", Marked(UnexpectedCloseBracket, "sum(1,")},  {"(1,2)", std::string(MissingOperator)},
+      {"-", priority},  {"sin-30", priority},  {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
+      {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
   };
-  for (auto [formula, text] : cases) {
+  for (const auto& [formula, text] : cases) {
     parser.AssignFormula(formula);
-    try {
-      parser.Evaluate();
-      ADD_FAILURE() << formula << " was accepted";
-    } catch (const ParserException& error) {
-      EXPECT_EQ(error.what(), text) << formula;
-      EXPECT_EQ(error.GetFormula(), formula);
-    }
+    EXPECT_PARSER_ERROR_IN(parser.Evaluate(), text, formula);
     EXPECT_EQ(Eval(parser, "1+x"), 4) << "after " << formula;
   }
+}
+
+// The literal texts, blanks included, as a user sees them.
+TEST_F(CompilerTest, ComposedTextsKeepTheMessagesBlanks) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1+2)", "No opening bracket for the last closing one found:  1+2) <- here"},
+      {"1,2", "Comma used without a function 1, <- here"},
+      {"(1+2", "parse error:  missing \")\""},
+      {"sin(1,2)", "Too many function parameter: sin(1,2) <- here"},
+  };
+  for (auto [formula, text] : cases) EXPECT_EQ(CompileError(parser, formula), text) << formula;
 }
 
 TEST_F(CompilerTest, CallbacksThrowThroughUnchanged) {
@@ -121,7 +126,7 @@ TEST_F(CompilerTest, SlotAbove299IsRefusedAndParserStaysUsable) {
     for (bool folding : {true, false}) {
       parser.SetOptimizer(folding);
       const std::string text = CompileError(parser, formula);
-      EXPECT_EQ(text.rfind("Formula", 0), 0u) << text.substr(0, 80);
+      EXPECT_TRUE(text.starts_with(Messages::TooComplex)) << text.substr(0, 80);
       EXPECT_EQ(Eval(parser, "2*x"), 6);
       EXPECT_EQ(parser.Evaluate(), 6);
     }

@@ -4,31 +4,38 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "parser/bytecode.h"
+#include "parser/commands.h"
 #include "parser/parser.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
 
 namespace ParserTests {
 
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
+  using ParserBase::CheckName;
   using ParserBase::Constants;
   using ParserBase::Functions;
   using ParserBase::Pos;
   using ParserBase::PostfixOps;
   using ParserBase::PrefixOps;
+  using ParserBase::Priority;
+  using ParserBase::RaiseError;
   using ParserBase::ScanToken;
 
+  // The next evaluation compiles the formula afresh.
   bool Compiling() const { return EvalEntry == &Probe::CompileFormula; }
-  // Running the bytecode: through the program derived from the cells, or
-  // through the cell interpreter itself.
-  bool Running() const {
-    return EvalEntry == &Probe::RunProgram || EvalEntry == &Probe::RunArithmetic ||
-           EvalEntry == &Probe::ParseCmdCode;
-  }
+  // The formula compiled to one number, returned without running anything.
+  bool Constant() const { return EvalEntry == &Probe::ReturnConstant; }
+  // Later evaluations run what the compiler made of the formula.
+  bool Running() const { return !Compiling() && !Constant(); }
   // Evaluates the compiled cells with the cell interpreter.
   double RunCells() { return ParseCmdCode(); }
-  bool Constant() const { return EvalEntry == &Probe::ReturnConstant; }
 };
 
 // Runs the action and returns the text of the ParserException it throws;
@@ -45,6 +52,33 @@ std::string ErrorText(Action&& action) {
   }
   ADD_FAILURE() << "no ParserException thrown";
   return "<no exception>";
+}
+
+// Whether the action throws a ParserException with exactly this text, and,
+// when one is given, this formula.
+template <typename Action>
+::testing::AssertionResult ThrowsParserError(const char* statement, Action&& action, std::string_view text,
+                                             std::optional<std::string_view> formula = std::nullopt) {
+  try {
+    action();
+  } catch (const MathUtils::ParserException& error) {
+    if (error.what() != text)
+      return ::testing::AssertionFailure() << statement << "\n  threw:    \"" << error.what()
+                                           << "\"\n  expected: \"" << text << "\"";
+    if (formula && error.GetFormula() != *formula)
+      return ::testing::AssertionFailure() << statement << "\n  carried the formula \"" << error.GetFormula()
+                                           << "\", expected \"" << *formula << "\"";
+    return ::testing::AssertionSuccess();
+  } catch (const std::exception& other) {
+    return ::testing::AssertionFailure() << statement << "\n  threw another exception: " << other.what();
+  }
+  return ::testing::AssertionFailure() << statement << "\n  threw nothing; expected \"" << text << "\"";
+}
+
+// The message followed by the part of the formula read so far and the
+// marker, as RaiseError composes the text of a formula error.
+inline std::string Marked(std::string_view message, std::string_view shown) {
+  return std::string(message) + ' ' + std::string(shown) + " <- here";
 }
 
 // Keeps the compiler from folding library calls at build time, where it
@@ -69,3 +103,10 @@ inline std::string ListingOf(MathUtils::ParserBase& parser, const std::string& f
 }
 
 }  // namespace ParserTests
+
+// Expects the statement to throw a ParserException whose what() is exactly
+// text; the second form also checks the formula that the exception carries.
+#define EXPECT_PARSER_ERROR(statement, text) \
+  EXPECT_TRUE(::ParserTests::ThrowsParserError(#statement, [&] { statement; }, text))
+#define EXPECT_PARSER_ERROR_IN(statement, text, formula) \
+  EXPECT_TRUE(::ParserTests::ThrowsParserError(#statement, [&] { statement; }, text, formula))

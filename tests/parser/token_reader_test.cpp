@@ -10,7 +10,6 @@ namespace {
 
 using namespace MathUtils;
 using ParserTests::CompileError;
-using ParserTests::ErrorText;
 using ParserTests::Eval;
 
 struct ReaderTest : ::testing::Test {
@@ -75,7 +74,7 @@ TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
   };
   for (const auto& c : cases) {
     SyntaxFlags flags = c.flags;
-    EXPECT_EQ(ErrorText([&] { ScanFrom(c.formula, flags, 1); }), c.text) << c.formula;
+    EXPECT_PARSER_ERROR(ScanFrom(c.formula, flags, 1), c.text) << c.formula;
   }
 }
 

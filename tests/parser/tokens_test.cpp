@@ -4,7 +4,7 @@
 namespace {
 
 using namespace MathUtils;
-using ParserTests::ErrorText;
+using ParserTests::Probe;
 
 TEST(Token, VariablesAreReadWhenAsked) {
   double variable = 1;
@@ -13,34 +13,31 @@ TEST(Token, VariablesAreReadWhenAsked) {
   EXPECT_EQ(bound.GetVal(), 42);
 }
 
-TEST(Token, AccessorsRefuseTheWrongKind) {
-  const std::string value = "internal error:  GetVal() called for non value token.";
-  const std::string callback = "internal error:  GetFuncAddr() called non function/postfix operator token.";
-  const std::string count = "internal error:  Token::GetArgCount() called for non function token.";
-  for (CmdCode code : {cdFunction, cdUnknown}) EXPECT_EQ(ErrorText([&] { Token{code}.GetVal(); }), value);
-  for (CmdCode code : {cdValue, cdEnd}) EXPECT_EQ(ErrorText([&] { Token{code}.GetFuncAddr(); }), callback);
-  for (CmdCode code : {cdPostfixOp, cdValue}) EXPECT_EQ(ErrorText([&] { Token{code}.GetArgCount(); }), count);
-  try {
-    Token{cdValue}.GetFuncAddr();
-  } catch (const ParserException& error) {
-    EXPECT_EQ(error.GetFormula(), "(formula is not available)");
-  }
-  Stack<int> stack;
-  stack.push(1);
-  stack.push(2);
-  EXPECT_EQ(stack.pop(), 2);
-  EXPECT_EQ(stack.pop(), 1);
-  EXPECT_EQ(ErrorText([&] { stack.pop(); }), "stack is empty.");
+TEST(Token, AccessorsRefuseTheWrongKindOutsideAnyFormula) {
+  for (CmdCode code : {cdFunction, cdUnknown})
+    EXPECT_PARSER_ERROR_IN(Token{code}.GetVal(), Messages::ValueOfNonValue, NoFormulaText);
+  for (CmdCode code : {cdValue, cdEnd})
+    EXPECT_PARSER_ERROR_IN(Token{code}.GetFuncAddr(), Messages::CallbackOfNonCall, NoFormulaText);
+  for (CmdCode code : {cdPostfixOp, cdValue})
+    EXPECT_PARSER_ERROR_IN(Token{code}.GetArgCount(), Messages::ArgCountOfNonFunction, NoFormulaText);
 }
 
-TEST(Priority, FixedTableAndUnknownCodes) {
-  Parser parser;
-  const int expected[] = {2, 2, 2, 2, 2, 2, 3, 3, 4, 4, 5, 1, 1, 0, 0, -1};  // codes 0 to 15
-  for (int code = 0; code < 16; ++code) EXPECT_EQ(parser.Priority(code), expected[code]) << code;
-  EXPECT_EQ(parser.Priority(cdEnd), -2);
-  for (int code : {16, 17, 18, 19, 20, 22, -1, 1000})
-    EXPECT_EQ(ErrorText([&] { parser.Priority(code); }),
-              "internal error in ParserBase::Priority(int):  unknown operator!") << code;
+TEST(Stack, LastInFirstOutBeyondItsInlineRoom) {
+  Stack<int> stack;
+  const int count = static_cast<int>(Stack<int>::InlineCapacity) * 3;
+  for (int i = 0; i < count; ++i) stack.push(i);
+  EXPECT_EQ(stack.items().front(), 0);
+  for (int i = count - 1; i >= 0; --i) EXPECT_EQ(stack.pop(), i);
+  EXPECT_PARSER_ERROR_IN(stack.pop(), Messages::StackIsEmpty, NoFormulaText);
+}
+
+// The order among the priorities shows in the values of formulas (see the
+// compiler's tests); codes that are no operator have none.
+TEST(Priority, OnlyOperatorsBracketsCommaAndEndHaveOne) {
+  Probe parser;
+  for (int code : std::initializer_list<int>{cdVariable, cdValue, cdFunction, cdPostfixOp, cdPrefixOp, cdUnknown, -1, 1000})
+    EXPECT_PARSER_ERROR(parser.Priority(code), Messages::PriorityOfNonOperator) << code;
+  for (int code = cdLessEq; code <= cdComma; ++code) EXPECT_GT(parser.Priority(code), parser.Priority(cdEnd));
 }
 
 TEST(RaiseError, ComposesMessageFormulaAndMarker) {
@@ -52,16 +49,11 @@ TEST(RaiseError, ComposesMessageFormulaAndMarker) {
                {"5+3", -1, "msg:"},           {"5+3", 3, "msg: 5+3 <- here"}, {"5+3", 99, "msg: 5+3 <- here"},
                {"", 3, "msg:"},               {"", 0, "msg:"}};
   for (const auto& c : cases) {
-    ParserTests::Probe parser;
+    Probe parser;
     parser.AssignFormula(c.formula);
     if (*c.formula) parser.Evaluate();  // the error must send the parser back to compiling
-    try {
-      parser.RaiseError("msg:", c.position);
-    } catch (const ParserException& error) {
-      EXPECT_STREQ(error.what(), c.text) << c.formula << " at " << c.position;
-      EXPECT_EQ(error.GetFormula(), c.formula);
-      EXPECT_TRUE(parser.Compiling());
-    }
+    EXPECT_PARSER_ERROR_IN(parser.RaiseError("msg:", c.position), c.text, c.formula) << c.position;
+    EXPECT_TRUE(parser.Compiling());
   }
 }
 

@@ -1,0 +1,122 @@
+// The registries' dictionary. Installed because ParserBase holds its
+// registries by value; nothing here is meant to be called by a user.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace MathUtils::detail {
+
+// A dictionary with exact string keys, cheap to fill: open addressing over
+// one array of plain slots, with the names kept side by side in one string.
+template <typename T>
+class NameMap {
+ public:
+  // Makes room for entries names without growing; only on an empty map.
+  void Reserve(std::size_t entries) {
+    if (!Empty()) return;
+    Slots.assign(RoundUpToPowerOfTwo(entries * 4 / 3 + 1), Slot{});
+    Names.reserve(8 * entries);
+  }
+
+  const T* Find(std::string_view name) const {
+    if (Slots.empty()) return nullptr;
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      const Slot& slot = Slots[i];
+      if (!slot.Used) return nullptr;
+      if (slot.Hash == hash && NameOf(slot) == name) return &slot.Value;
+    }
+  }
+
+  // Inserts the name or replaces its value.
+  void Set(std::string_view name, const T& value) {
+    if ((Count + 1) * 4 > Slots.size() * 3) Grow();
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      Slot& slot = Slots[i];
+      if (!slot.Used) {
+        slot = Slot{hash, static_cast<std::uint32_t>(Names.size()), static_cast<std::uint32_t>(name.size()),
+                    true, value};
+        Names.append(name);
+        ++Count;
+        return;
+      }
+      if (slot.Hash == hash && NameOf(slot) == name) {
+        slot.Value = value;
+        return;
+      }
+    }
+  }
+
+  // Sets every entry of the other map here; a copy when this one is empty.
+  void Merge(const NameMap& other) {
+    if (Empty()) {
+      Slots = other.Slots;
+      Names.reserve(other.Names.capacity());  // keep the room reserved for more names
+      Names.assign(other.Names);
+      Count = other.Count;
+      return;
+    }
+    other.ForEach([this](std::string_view name, const T& value) { Set(name, value); });
+  }
+
+  // Calls visit(name, value) for every entry, in no particular order.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    for (const Slot& slot : Slots)
+      if (slot.Used) visit(NameOf(slot), slot.Value);
+  }
+
+  void Clear() {
+    for (Slot& slot : Slots) slot.Used = false;
+    Names.clear();
+    Count = 0;
+  }
+  bool Empty() const { return Count == 0; }
+  std::size_t Size() const { return Count; }
+
+ private:
+  struct Slot {
+    std::uint32_t Hash;
+    std::uint32_t Offset;  // of the name in Names
+    std::uint32_t Length;
+    bool Used;
+    T Value;
+  };
+
+  static std::size_t RoundUpToPowerOfTwo(std::size_t n) {
+    std::size_t capacity = 8;
+    while (capacity < n) capacity *= 2;
+    return capacity;
+  }
+  static std::uint32_t Hash(std::string_view name) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    return hash;
+  }
+  std::size_t Mask() const { return Slots.size() - 1; }
+  std::string_view NameOf(const Slot& slot) const {
+    return std::string_view(Names).substr(slot.Offset, slot.Length);
+  }
+
+  void Grow() {
+    std::vector<Slot> old = std::move(Slots);
+    Slots.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+    for (const Slot& slot : old) {
+      if (!slot.Used) continue;
+      std::size_t i = slot.Hash & Mask();
+      while (Slots[i].Used) i = (i + 1) & Mask();
+      Slots[i] = slot;
+    }
+  }
+
+  std::vector<Slot> Slots;
+  std::string Names;
+  std::size_t Count = 0;
+};
+
+}  // namespace MathUtils::detail
