@@ -98,9 +98,7 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
     if (OptimizerOn) token.Prio = Priority(code);
     return token;
   }
-  index -= 2 * ValueEntryCells;
-  if (index < 0) RaiseError(Messages::NegativeIndex, -1);
-  AppendValue(index, --stackPos, result);
+  Fold(index, 2, --stackPos, result, Messages::NegativeIndex);
   return ValueToken(result, false);
 }
 
@@ -112,9 +110,7 @@ Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index,
     AppendAddressed(index, stackPos, cdPostfixOp, callback);
     return ValueToken(result, true);
   }
-  index -= ValueEntryCells;
-  if (index < 0) RaiseError(Messages::NegativeIndexAfterPrefix, -1);
-  AppendValue(index, stackPos, result);
+  Fold(index, 1, stackPos, result, Messages::NegativeIndexAfterPrefix);
   return ValueToken(result, false);
 }
 
@@ -144,30 +140,36 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   const std::span<const Token> arguments = values.items().last(static_cast<std::size_t>(argCount));
   bool isVolatile = function.Volatile();
   for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
-
-  void* callback = function.GetFuncAddr();
-  double result;
-  if (declared == -1) {
-    ArgumentList list(arguments.size());
-    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
-    result = reinterpret_cast<ListCallback>(callback)(list.View());
-  } else if (declared == 1) {
-    result = reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
-  } else {
-    // No definition makes other fixed counts; there is no callback form to call.
-    RaiseError(Messages::UnsupportedArgumentCount, -1);
-  }
+  const double result = Call(function, arguments);
   for (int i = 0; i < argCount; ++i) values.pop();
 
   values.push(ValueToken(result, isVolatile));
   stackPos += 1 - argCount;
-  if (!OptimizerOn || isVolatile) {
-    AppendFunction(index, stackPos, declared == -1 ? -argCount : argCount, callback);
-    return;
+  if (!OptimizerOn || isVolatile)
+    AppendFunction(index, stackPos, declared == -1 ? -argCount : argCount, function.GetFuncAddr());
+  else
+    Fold(index, argCount, stackPos, result, Messages::NegativeIndex);
+}
+
+// Calls the function's callback in the form its argument count gives.
+double ParserBase::Call(const Token& function, std::span<const Token> arguments) {
+  void* callback = function.GetFuncAddr();
+  if (function.ArgCount == -1) {
+    ArgumentList list(arguments.size());
+    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
+    return reinterpret_cast<ListCallback>(callback)(list.View());
   }
-  index -= ValueEntryCells * argCount;
-  if (index < 0) RaiseError(Messages::NegativeIndex, -1);
-  AppendValue(index, stackPos, result);
+  // No definition makes fixed counts other than 1; there is no callback form to call.
+  if (function.ArgCount != 1) RaiseError(Messages::UnsupportedArgumentCount, -1);
+  return reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
+}
+
+// Folding: the value entries of the operands, the last ones written, make
+// way for one value entry of the result.
+void ParserBase::Fold(int& index, int operands, int slot, double value, std::string_view negativeIndex) {
+  index -= ValueEntryCells * operands;
+  if (index < 0) RaiseError(negativeIndex, -1);
+  AppendValue(index, slot, value);
 }
 
 // One line for an entry: its slot, its listing name and its payload.

@@ -86,16 +86,9 @@ bool ConvertShortDecimal(std::string_view number, double& value) {
   return true;
 }
 
-// Converts a decimal number as DecimalLength found it, independent of the
-// locale. Beyond the range of a double it becomes infinity, below it 0.
-double ConvertDecimal(std::string_view number) {
-  double value = 0;
-  if (ConvertShortDecimal(number, value)) return value;
-  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
-                                      std::chars_format::general);
-  if (error != std::errc::result_out_of_range) return value;
-  // Out of range: decide between overflow and underflow by the decimal
-  // exponent of the leading significant digit.
+// A decimal number beyond the range of a double: infinity when the decimal
+// exponent of its leading significant digit is positive, else 0.
+double OutOfRangeDecimal(std::string_view number) {
   long long magnitude = 0;
   bool seenPoint = false, seenSignificant = false;
   std::size_t i = 0;
@@ -116,6 +109,16 @@ double ConvertDecimal(std::string_view number) {
   return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
+// Converts a decimal number as DecimalLength found it, independent of the
+// locale.
+double ConvertDecimal(std::string_view number) {
+  double value = 0;
+  if (ConvertShortDecimal(number, value)) return value;
+  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                      std::chars_format::general);
+  return error == std::errc::result_out_of_range ? OutOfRangeDecimal(number) : value;
+}
+
 }  // namespace
 
 std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
@@ -126,15 +129,8 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
 
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   while (static_cast<std::size_t>(Pos) < Formula.size() && Formula[Pos] == ' ') ++Pos;
-
   const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
-  if (current == '\0' || current == '\n') {
-    if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
-    flags = 0;
-    Token end;
-    end.Code = cdEnd;
-    return end;
-  }
+  if (current == '\0' || current == '\n') return ScanEnd(flags);
 
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
@@ -161,7 +157,21 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     flags = kind.Next;
     return token;
   }
+  RaiseUnknownToken();
+}
 
+// The end of the formula: a NUL, a line feed or the end of the text.
+Token ParserBase::ScanEnd(SyntaxFlags& flags) {
+  if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
+  flags = 0;
+  Token end;
+  end.Code = cdEnd;
+  return end;
+}
+
+// Nothing known starts at Pos. The marker stands after the run of name
+// characters (and points) there, or after the one character if none.
+void ParserBase::RaiseUnknownToken() {
   std::size_t unknown = 0;
   while (static_cast<std::size_t>(Pos) + unknown < Formula.size()) {
     const char c = Formula[Pos + unknown];
