@@ -62,3 +62,44 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace ParserTests
+
+namespace ParserTests {
+namespace {
+
+// What later evaluations run, by listing: loads cost no instruction, a
+// square needs no call, and a variable below a call is read before it.
+TEST(ProgramListing, OneInstructionPerOperationLoadsOnlyWhereNeeded) {
+  double v = 3;
+  const struct {
+    const char* formula;
+    bool folding;
+    const char* listing;
+  } cases[] = {
+      {"v", true, "RESULT v"},
+      {"v+1", true, "s1 = ADD v, 1\nRESULT s1"},
+      {"1-v*2", true, "s2 = MUL v, 2\ns1 = SUB 1, s2\nRESULT s1"},
+      {"v^2", true, "s1 = SQUARE v\nRESULT s1"},
+      {"v^3", true, "s1 = POW v, 3\nRESULT s1"},
+      {"sin(v)", true, "s1 = CALL sin v\nRESULT s1"},
+      {"v+sin(v)", true, "s1 = LOAD v\ns2 = CALL sin v\ns1 = ADD s1, s2\nRESULT s1"},
+      {"sum(v,2)", true, "s1 = LOAD v\ns2 = LOAD 2\ns1 = CALL sum s1..s2\nRESULT s1"},
+      {"(v)m", true, "s1 = CALL m v\nRESULT s1"},
+      {"2*3", false, "s1 = MUL 2, 3\nRESULT s1"},
+      {"2*3", true, ""},  // one number: nothing to run
+      {"sin(30)", true, "s1 = CALL sin 30\nRESULT s1"},
+  };
+  for (const auto& c : cases) {
+    MathUtils::Parser parser;
+    parser.AddVariable("v", &v);
+    parser.SetOptimizer(c.folding);
+    EXPECT_EQ(parser.ProgramListing(), "") << "before compiling " << c.formula;
+    Eval(parser, c.formula);
+    EXPECT_EQ(parser.ProgramListing(), c.listing) << c.formula << " folding " << c.folding;
+    v = 4;  // the listed program is the one that runs
+    EXPECT_EQ(parser.Evaluate(), Eval(parser, c.formula)) << c.formula;
+    v = 3;
+  }
+}
+
+}  // namespace
+}  // namespace ParserTests
