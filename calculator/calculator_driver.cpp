@@ -30,12 +30,16 @@ std::string FormatValue(double value) {
 
 }  // namespace
 
-std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
+void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
   const std::string formula = LowerCaseAscii(text);
   ActiveUnitSystem = unitSystem;
-  MathUtils::Parser parser;
   parser.AssignFormula(formula);
   AddCalculatorVocabulary(parser);
   parser.SetOptimizer(true);
+}
+
+std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
+  MathUtils::Parser parser;
+  PrepareCommandLine(parser, text, unitSystem);
   return FormatValue(parser.Evaluate());
 }

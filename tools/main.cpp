@@ -9,6 +9,7 @@
 
 #include "tools/batch_mode.h"
 #include "tools/interactive_mode.h"
+#include "tools/listing.h"
 #include "tools/unit_systems.h"
 
 namespace {
@@ -33,6 +34,7 @@ void DefineOptions(CLI::App& app, Options& options) {
          "the document's unit system: mm (default), cm, m, km, uin, mil, in, ft, mi, or its "
          "number")
       ->type_name("UNIT");
+  AddListingOption(app, options.UnitSystem);
   app.add_option("FORMULA", options.Formulas,
                  "formulas to evaluate (put -- before one that begins with -); without any, "
                  "one a line from standard input, or interactive on a terminal");
