@@ -1,5 +1,6 @@
 // The interpreters behind Evaluate once a formula has compiled.
 #include <memory>
+#include <vector>
 
 #include "parser/commands.h"
 #include "parser/parser_base.h"
@@ -68,13 +69,18 @@ double ParserBase::DeriveAndRun() {
 
 void ParserBase::PrepareLaterRuns() {
   if (!DerivedProgram) DerivedProgram = std::make_unique_for_overwrite<detail::Program>();
-  if (!DerivedProgram->Derive(Bytecode))
+  if (!DerivedProgram->Derive(Bytecode)) {
     EvalEntry = &ParserBase::ParseCmdCode;
-  else
-    EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
+    return;
+  }
+  const std::vector<detail::Instruction>& instructions = DerivedProgram->Instructions;
+  ProgramBegin = instructions.data();
+  ProgramEnd = instructions.data() + instructions.size();
+  ProgramResult = DerivedProgram->Result;
+  EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
 }
 
-double ParserBase::RunProgram() { return DerivedProgram->Run<true>(); }
-double ParserBase::RunArithmetic() { return DerivedProgram->Run<false>(); }
+double ParserBase::RunProgram() { return detail::Run<true>(ProgramBegin, ProgramEnd, ProgramResult); }
+double ParserBase::RunArithmetic() { return detail::Run<false>(ProgramBegin, ProgramEnd, ProgramResult); }
 
 }  // namespace MathUtils

@@ -38,6 +38,7 @@ namespace detail {
 
 class CharClass;
 class Compiler;
+struct Instruction;
 struct Program;
 
 // A plain record, so that registries copy as blocks of bytes.
@@ -146,6 +147,10 @@ class ParserBase {
   // Made by the first later evaluation and kept for the parser's life: a
   // parser that evaluates once never needs it.
   std::unique_ptr<detail::Program> DerivedProgram;
+  // Its instructions and result, where RunProgram and RunArithmetic read them.
+  const detail::Instruction* ProgramBegin = nullptr;
+  const detail::Instruction* ProgramEnd = nullptr;
+  const double* ProgramResult = nullptr;
 
  private:
   friend class detail::Compiler;

@@ -166,8 +166,9 @@ bool Program::Derive(std::span<const Cell> cells) {
 // The variant without calls needs no registers kept across calls, which
 // makes it markedly faster for plain arithmetic; it never meets a call.
 template <bool WithCalls>
-double Program::Run() {
-  for (const Instruction& i : Instructions) {
+double Run(const Instruction* first, const Instruction* end, const double* result) {
+  for (const Instruction* at = first; at != end; ++at) {
+    const Instruction& i = *at;
     switch (i.Op) {
 #define MATHUTILS_RUN_BINARY(code)                                   \
   case code:                                                         \
@@ -188,11 +189,11 @@ double Program::Run() {
         break;
     }
   }
-  return *Result;
+  return *result;
 }
 
-template double Program::Run<true>();
-template double Program::Run<false>();
+template double Run<true>(const Instruction*, const Instruction*, const double*);
+template double Run<false>(const Instruction*, const Instruction*, const double*);
 
 namespace {
 

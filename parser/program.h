@@ -62,17 +62,20 @@ struct Program {
   // reports them.
   bool Derive(std::span<const Cell> cells);
 
-  template <bool WithCalls>
-  double Run();
-
   std::vector<Instruction> Instructions;
   const double* Result = nullptr;
   bool Calls = false;  // whether any instruction calls a function
   double Slots[EvaluationStackSize];  // the stack; slot 0 is never written
 };
 
-extern template double Program::Run<true>();
-extern template double Program::Run<false>();
+// Runs the instructions from first up to end and returns the value at
+// result. The parser keeps the three pointers itself, so that a later
+// evaluation starts the loop without a detour through the Program.
+template <bool WithCalls>
+double Run(const Instruction* first, const Instruction* end, const double* result);
+
+extern template double Run<true>(const Instruction*, const Instruction*, const double*);
+extern template double Run<false>(const Instruction*, const Instruction*, const double*);
 
 // Lists the instructions one per line, as in the table above; nameOf turns
 // a variable or callback address into a name.
