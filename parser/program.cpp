@@ -198,7 +198,8 @@ template double Run<false>(const Instruction*, const Instruction*, const double*
 namespace {
 
 std::string SlotName(const Program& program, const double* slot) {
-  return "s" + std::to_string(slot - program.Slots);
+  std::string name = "s";
+  return name.append(std::to_string(slot - program.Slots));
 }
 
 bool InStack(const Program& program, const double* address) {
