@@ -65,7 +65,9 @@ class TimingsFile : public ::testing::Test {
  protected:
   void TearDown() override { std::remove(Path.c_str()); }
   void Write(const std::string& text) { std::ofstream(Path) << text; }
-  const std::string Path = ::testing::TempDir() + "bench_timings_test.txt";
+  // One file per test: ctest runs the tests of this suite side by side.
+  const std::string Path = ::testing::TempDir() + "bench_timings_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
 };
 
 TEST_F(TimingsFile, KeepsEveryRepetitionBitForBit) {
