@@ -161,6 +161,21 @@ class ParserBase {
 
   void SetOptimizer(bool on);
 
+  // The kinds of name a parser defines.
+  enum class NameKind { Function, Constant, Variable, PostfixOperator, PrefixOperator };
+  // Calls visit(kind, name) for every defined name, in no particular order.
+  template <typename Visit>
+  void ForEachName(Visit&& visit) const {
+    Functions.ForEach(
+        [&](std::string_view name, const FunctionDef&) { visit(NameKind::Function, name); });
+    Constants.ForEach([&](std::string_view name, double) { visit(NameKind::Constant, name); });
+    Variables.ForEach([&](std::string_view name, double*) { visit(NameKind::Variable, name); });
+    PostfixOps.ForEach(
+        [&](std::string_view name, UnaryCallback) { visit(NameKind::PostfixOperator, name); });
+    PrefixOps.ForEach(
+        [&](std::string_view name, UnaryCallback) { visit(NameKind::PrefixOperator, name); });
+  }
+
   // Compiles on the first call after any change, then runs the bytecode.
   double Evaluate() { return (this->*EvalEntry)(); }
 
