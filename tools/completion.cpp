@@ -13,7 +13,19 @@ namespace {
 using NameKind = MathUtils::ParserBase::NameKind;
 
 constexpr std::string_view Blanks = " \t";
-constexpr std::string_view NumberCharacters = "0123456789.";
+constexpr std::string_view Digits = "0123456789";
+constexpr std::string_view DigitsAndPoint = "0123456789.";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the number that begins the word: digits and a point, then
+// perhaps an exponent ("1e3"; a sign in it would have ended the word).
+std::size_t NumberLength(std::string_view word) {
+  std::size_t end = std::min(word.find_first_not_of(DigitsAndPoint), word.size());
+  if (end > 0 && end + 1 < word.size() && word[end] == 'e' && IsDigit(word[end + 1]))
+    end = std::min(word.find_first_not_of(Digits, end + 1), word.size());
+  return end;
+}
 
 bool IsBlank(std::string_view text) { return text.find_first_not_of(Blanks) == text.npos; }
 
@@ -65,9 +77,8 @@ std::vector<std::string> NameCompleter::Complete(std::string_view line, std::siz
   std::vector<std::string> words;
   if (FollowsUnitsCommand(before)) {
     AddMatches(UnitSystems, word, "", words);
-  } else if (!word.empty() && NumberCharacters.find(word.front()) != word.npos) {
-    const std::size_t numberEnd = std::min(word.find_first_not_of(NumberCharacters), word.size());
-    AddMatches(UnitSuffixes, word.substr(numberEnd), typed.substr(0, numberEnd), words);
+  } else if (const std::size_t number = NumberLength(word); number > 0) {
+    AddMatches(UnitSuffixes, word.substr(number), typed.substr(0, number), words);
   } else {
     if (IsBlank(before)) AddMatches(Commands, word, "", words);
     AddMatches(Functions, word, "", words);
