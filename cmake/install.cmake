@@ -22,7 +22,12 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vorncalcConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/vorncalcConfig.cmake ${PROJECT_BINARY_DIR}/vorncalcConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vorncalc COMPONENT dev)
 
-# The directories relative to ${prefix}, unless they are absolute paths.
+# vorncalc.pc finds the prefix from its own place, as the CMake package
+# does, so that it holds wherever the files are installed or unpacked.
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH pc_to_prefix /prefix/${pc_dir} /prefix)
+string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+set(PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(PC_${dir} "${CMAKE_INSTALL_${dir}}")
@@ -31,5 +36,4 @@ foreach(dir LIBDIR INCLUDEDIR)
   endif()
 endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vorncalc.pc.in ${PROJECT_BINARY_DIR}/vorncalc.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vorncalc.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+install(FILES ${PROJECT_BINARY_DIR}/vorncalc.pc DESTINATION ${pc_dir} COMPONENT dev)

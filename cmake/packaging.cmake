@@ -3,8 +3,8 @@
 #   vorncalc          component cli: the terminal calculator and its manual page
 #   libvorncalc-dev   component dev: the static library, its headers, the CMake
 #                     package and vorncalc.pc
-# The packages install under CMAKE_INSTALL_PREFIX, the prefix vorncalc.pc was
-# written for; scripts/package configures /usr.
+# The packages install under CMAKE_INSTALL_PREFIX; scripts/package
+# configures /usr, where GNUInstallDirs then picks Debian's library directory.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorncalc)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
