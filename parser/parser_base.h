@@ -166,14 +166,14 @@ class ParserBase {
   // Calls visit(kind, name) for every defined name, in no particular order.
   template <typename Visit>
   void ForEachName(Visit&& visit) const {
-    Functions.ForEach(
-        [&](std::string_view name, const FunctionDef&) { visit(NameKind::Function, name); });
-    Constants.ForEach([&](std::string_view name, double) { visit(NameKind::Constant, name); });
-    Variables.ForEach([&](std::string_view name, double*) { visit(NameKind::Variable, name); });
-    PostfixOps.ForEach(
-        [&](std::string_view name, UnaryCallback) { visit(NameKind::PostfixOperator, name); });
-    PrefixOps.ForEach(
-        [&](std::string_view name, UnaryCallback) { visit(NameKind::PrefixOperator, name); });
+    const auto visitAs = [&visit](NameKind kind) {
+      return [&visit, kind](std::string_view name, const auto&) { visit(kind, name); };
+    };
+    Functions.ForEach(visitAs(NameKind::Function));
+    Constants.ForEach(visitAs(NameKind::Constant));
+    Variables.ForEach(visitAs(NameKind::Variable));
+    PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
+    PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
   }
 
   // Compiles on the first call after any change, then runs the bytecode.

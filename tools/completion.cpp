@@ -40,8 +40,8 @@ bool FollowsUnitsCommand(std::string_view before) {
 }
 
 // Appends to `out` every name that begins with `prefix`, each preceded by `lead`.
-void AddMatches(const std::vector<std::string>& names, std::string_view prefix,
-                std::string_view lead, std::vector<std::string>& out) {
+void AddMatches(const std::vector<std::string>& names, std::string_view prefix, std::string_view lead,
+                std::vector<std::string>& out) {
   for (const std::string& name : names)
     if (name.starts_with(prefix)) out.push_back(std::string(lead) + name);
 }

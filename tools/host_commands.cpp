@@ -62,8 +62,7 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem,
-                                         std::ostream& out) {
+std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out) {
   const std::string_view text = Trim(line);
   const std::string_view word = text.substr(0, text.find_first_of(Blanks));
   const std::string name = LowerCaseAscii(word);
@@ -105,8 +104,8 @@ void PrintHelp(std::ostream& out) {
     out << "  " << std::left << std::setw(25) << example << meaning << '\n';
   out << "\nDocument units (units NAME, or vorncalc -u NAME):\n";
   for (const UnitSystemName& system : KnownUnitSystems())
-    out << "  " << std::left << std::setw(5) << system.Abbreviation << std::setw(13)
-        << system.Description << system.Number << '\n';
+    out << "  " << std::left << std::setw(5) << system.Abbreviation << std::setw(13) << system.Description
+        << system.Number << '\n';
   out << "  any other number: the unit operators leave values unchanged\n"
          "\n"
          "Commands: units, units NAME, help, exit, quit (or Ctrl-D)\n"

@@ -12,8 +12,7 @@ enum class HostAction { Continue, Exit };
 // Runs the line when its first word (in any case) is a command, writing any
 // answer to out; unitSystem is the document's and may be changed. Returns
 // nothing for a line that is no command.
-std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem,
-                                         std::ostream& out);
+std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out);
 
 // The text without its surrounding blanks when it reads as a command name:
 // one word of letters, digits, '_' and '-', with a letter in it and no digit

@@ -139,9 +139,9 @@ TEST(InteractiveMode, TabCompletesNames) {
   TerminalSession session({"-u", "in"});
   session.ReadUntil(Prompt);
   EXPECT_TRUE(Answers(session, "sq\t2)", "1.414213562"));  // "sqrt("
-  EXPECT_TRUE(Answers(session, "2*SQ\t9)", "6"));           // in any case
-  EXPECT_TRUE(Answers(session, "5f\t", "60"));              // "5ft "
-  EXPECT_TRUE(Answers(session, "_p\t", "3.141592654"));     // "_pi "
+  EXPECT_TRUE(Answers(session, "2*SQ\t9)", "6"));          // in any case
+  EXPECT_TRUE(Answers(session, "5f\t", "60"));             // "5ft "
+  EXPECT_TRUE(Answers(session, "_p\t", "3.141592654"));    // "_pi "
   EXPECT_TRUE(Answers(session, "un\tk\t", "Document units: kilometres (km, 5)"));
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);

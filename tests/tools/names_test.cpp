@@ -19,15 +19,15 @@ TEST(Completion, OffersTheNamesThatFitWhereTheWordStands) {
   };
   const Case cases[] = {
       {"he", 0, {"help"}},
-      {"e", 0, {"e", "exit", "exp"}},             // commands only at the start of the line
+      {"e", 0, {"e", "exit", "exp"}},  // commands only at the start of the line
       {"1+e", 2, {"e", "exp"}},
       {"2*u", 2, {}},
       {"  qu", 2, {"quit"}},
-      {"LOG", 0, {"log", "log10", "log2"}},       // any case
+      {"LOG", 0, {"log", "log10", "log2"}},  // any case
       {"_", 0, {"_e", "_pi"}},
-      {"rn", 0, {"rnd"}},                         // the calculator's own function
+      {"rn", 0, {"rnd"}},  // the calculator's own function
       {"sqrt(x", 5, {}},
-      {"5f", 0, {"5ft", "5ft?"}},                 // unit suffixes after a number
+      {"5f", 0, {"5ft", "5ft?"}},  // unit suffixes after a number
       {"2.5MM", 0, {"2.5mm", "2.5mm?"}},
       {"1e3c", 0, {"1e3cm", "1e3cm?"}},
       {"5n", 0, {"5n", "5n?"}},
@@ -35,7 +35,7 @@ TEST(Completion, OffersTheNamesThatFitWhereTheWordStands) {
       {"3x", 0, {}},
       {"units ", 6, {"cm", "ft", "in", "km", "m", "mi", "mil", "mm", "uin"}},
       {"UNITS  m", 7, {"m", "mi", "mil", "mm"}},
-      {"help m", 5, {"max", "min"}},              // only after "units" come unit names
+      {"help m", 5, {"max", "min"}},  // only after "units" come unit names
       {"units 2*m", 8, {"max", "min"}},
   };
   const NameCompleter completer;
@@ -92,9 +92,9 @@ TEST(HostCommands, RunOnlyForTheirOwnNames) {
 
 TEST(HostCommands, ReportAsUnknownCommandsOnlyWhatReadsAsOneName) {
   const std::pair<std::string, std::optional<std::string_view>> cases[] = {
-      {"Circle", "Circle"}, {"  _Line ", "_Line"}, {"-Layer", "-Layer"}, {"x2", "x2"},
-      {"sin(30", std::nullopt}, {"5mm+1", std::nullopt}, {"Draw line", std::nullopt},
-      {"2x", std::nullopt},     {"-", std::nullopt},     {"", std::nullopt},
+      {"Circle", "Circle"},     {"  _Line ", "_Line"},   {"-Layer", "-Layer"},        {"x2", "x2"},
+      {"sin(30", std::nullopt}, {"5mm+1", std::nullopt}, {"Draw line", std::nullopt}, {"2x", std::nullopt},
+      {"-", std::nullopt},      {"", std::nullopt},
   };
   for (const auto& [text, word] : cases) EXPECT_EQ(CommandLikeWord(text), word) << text;
 }
