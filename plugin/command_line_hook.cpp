@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "calculator/command_line_proc.h"
+#include "plugin/command_line_proc.h"
 
 namespace {
 

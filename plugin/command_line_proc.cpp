@@ -1,4 +1,4 @@
-#include "calculator/command_line_proc.h"
+#include "plugin/command_line_proc.h"
 
 #include <richedit.h>
 
