@@ -96,12 +96,14 @@ void InstallCommandLineHook() {
   if (!commandBar) return;
   EnumChildWindows(commandBar->m_hWnd, FindCommandLineEditProc, 0);
   if (!CommandLineWindow) return;
+  // The wide-character call keeps the control a Unicode window: through an
+  // ANSI procedure every character typed or set would pass the ANSI code page.
   PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(CommandLineProc)));
+      SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CommandLineProc)));
 }
 
 void RemoveCommandLineHook() {
   if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
-  if (GetWindowLongA(CommandLineWindow, GWL_WNDPROC) != reinterpret_cast<LONG>(CommandLineProc)) return;
-  SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(PreviousCommandLineProc));
+  if (GetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(CommandLineProc)) return;
+  SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
 }

@@ -8,8 +8,10 @@
 extern HWND CommandLineWindow;
 extern WNDPROC PreviousCommandLineProc;
 
-// When Ctrl or Enter was pressed since the last message and the command line
-// has the focus, replaces its text with the value of the formula it holds
-// (undoably), or beeps when it holds no formula. Every message then goes on
-// to PreviousCommandLineProc, whose result it returns.
+// When Enter goes down in the command line, or Ctrl is tapped alone there,
+// and the command line has the focus, replaces its text with the value of
+// the formula it holds (undoably), or beeps when it holds no formula. Every
+// message then goes on to PreviousCommandLineProc, whose result it returns.
+// It is a Unicode window procedure: install it with SetWindowLongPtrW, so
+// that the control keeps every character typed into it.
 LRESULT CALLBACK CommandLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

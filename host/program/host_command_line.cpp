@@ -1,26 +1,40 @@
 #include "host/program/host_command_line.h"
 
+#include <richedit.h>
+
 #include "host/program/host_output.h"
 
 namespace {
 
-WNDPROC richEditProc = nullptr;
+struct HostCommandLine {
+  WNDPROC RichEditProc = nullptr;
+  HWND History = nullptr;
+  HWND Notes = nullptr;
+  bool FocusAwayOnRead = false;
+} commandLine;
 
 LRESULT CALLBACK HostCommandLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-    PrintLine("received: " + WindowTextUtf8(window));
+    std::string text = WindowTextUtf8(window);
+    PrintLine("received: " + text);
+    if (commandLine.History) SetWindowTextW(commandLine.History, FromUtf8(text).c_str());
     SetWindowTextW(window, L"");
     return 0;
   }
   if (message == WM_CHAR && wParam == '\r') return 0;
-  return CallWindowProcW(richEditProc, window, message, wParam, lParam);
+  LRESULT result = CallWindowProcW(commandLine.RichEditProc, window, message, wParam, lParam);
+  if (message == EM_GETSELTEXT && commandLine.FocusAwayOnRead) SetFocus(commandLine.Notes);
+  return result;
 }
 
 }  // namespace
 
-void AttachHostCommandLine(HWND commandLine) {
-  richEditProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(commandLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HostCommandLineProc)));
+void AttachHostCommandLine(const HostFrame& frame, bool focusAwayOnRead) {
+  commandLine.History = frame.History;
+  commandLine.Notes = frame.Notes;
+  commandLine.FocusAwayOnRead = focusAwayOnRead;
+  commandLine.RichEditProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(frame.CommandLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HostCommandLineProc)));
 }
 
 WNDPROC HostCommandLineProcedure() { return HostCommandLineProc; }

@@ -105,12 +105,12 @@ class BarFiller {
   // The history, then a panel with a plain edit, the prompt and the command
   // line, then the options; without the prompt there are two rich edits.
   void FillCommandBar(HWND bar, bool withPrompt) {
-    AddRichEdit(bar, "history");
+    frame_.History = AddRichEdit(bar, "history");
     HWND panel = CreateChild(bar, kWindowClass, L"", WS_CLIPCHILDREN, 2, Next(400));
     int panelX = x_;
     x_ = 0;
     CreateChild(panel, L"Edit", L"", WS_BORDER, 3, Next(60));
-    if (withPrompt) AddRichEdit(panel, "prompt");
+    if (withPrompt) frame_.Prompt = AddRichEdit(panel, "prompt");
     frame_.CommandLine = AddRichEdit(panel, "command line");
     x_ = panelX;
     if (withPrompt) AddRichEdit(bar, "options");
@@ -134,11 +134,15 @@ class BarFiller {
 
 }  // namespace
 
-std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
+std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   LoadLibraryW(L"riched20.dll");
   RegisterWindowClass();
   auto frame = std::make_unique<HostFrame>();
+  const HostLayout layout = options.Layout;
   std::vector<BarPlan> bars = BarsOf(layout);
+  if (options.UpperCaseTitles) {
+    for (BarPlan& plan : bars) CharUpperW(plan.Title.data());
+  }
   frame->MainWindow = CreateWindowExW(0, kWindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                       0, 0, kFrameWidth + 16, kBarHeight * static_cast<int>(bars.size()) + 40, nullptr,
                                       nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -154,6 +158,7 @@ std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
                            plan.Id, RECT{0, y, kFrameWidth, y + kBarHeight});
     y += kBarHeight;
     filler.Fill(bar, plan.Content, plan.Label);
+    if (plan.Label == "command bar" && frame->Prompt) SetWindowTextW(frame->Prompt, (plan.Title + L":").c_str());
     std::unique_ptr<CControlBar> barObject = NewBarObject(plan.Kind);
     barObject->m_hWnd = bar;
     if (frameObject) frameObject->AddControlBar(barObject.get());

@@ -6,7 +6,14 @@
 namespace {
 
 const std::map<std::string_view, HostLanguage> kLanguages = {
-    {"en", HostLanguage::English}, {"de", HostLanguage::German}};
+    {"en", HostLanguage::English}, {"de", HostLanguage::German}, {"blank", HostLanguage::Blank}};
+
+// The options that take no value.
+const std::map<std::string_view, bool HostOptions::*> kFlags = {
+    {"--brief", &HostOptions::Brief},
+    {"--upper-case-titles", &HostOptions::UpperCaseTitles},
+    {"--focus-away-on-read", &HostOptions::FocusAwayOnRead},
+    {"--supply-ctrl-press-bit", &HostOptions::SupplyCtrlPressBit}};
 
 const std::map<std::string_view, HostLayout> kLayouts = {{"standard", HostLayout::Standard},
                                                          {"two-rich-edits", HostLayout::TwoRichEdits},
@@ -27,8 +34,8 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& 
   HostOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string_view option = argv[i];
-    if (option == "--supply-ctrl-press-bit" || option == "--brief") {
-      (option == "--brief" ? options.Brief : options.SupplyCtrlPressBit) = true;
+    if (auto flag = kFlags.find(option); flag != kFlags.end()) {
+      options.*(flag->second) = true;
       continue;
     }
     if (i + 1 == argc) {

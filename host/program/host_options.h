@@ -18,15 +18,21 @@ struct HostOptions {
   bool SupplyCtrlPressBit = false;
   // Report of the plug-in's exports and identity cut down to its name.
   bool Brief = false;
+  // The bars show their titles in capitals, unlike the host's title table.
+  bool UpperCaseTitles = false;
+  // The command line gives the focus to the Notes bar whenever its selected
+  // text is read, as a host might that opens a list of completions.
+  bool FocusAwayOnRead = false;
 };
 
 inline constexpr const char* kHostUsage =
-    "usage: vorncalc-host [--plugin PATH] [--language en|de]\n"
+    "usage: vorncalc-host [--plugin PATH] [--language en|de|blank]\n"
     "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
-    "                     [--brief] [--supply-ctrl-press-bit (test mode for Wine)]\n"
+    "                     [--brief] [--upper-case-titles] [--focus-away-on-read]\n"
+    "                     [--supply-ctrl-press-bit (test mode for Wine)]\n"
     "Reads a script from standard input, one command a line: units N, units none,\n"
-    "type TEXT, enter, ctrl, focus away, focus back, undo, show, state, onload, unload,\n"
-    "quit.\n";
+    "type TEXT, settext TEXT, select A B, enter, ctrl, chord KEY ..., focus away,\n"
+    "focus back, undo, show, state, onload, unload, quit.\n";
 
 // The options, or nothing with `error` set.
 std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error);

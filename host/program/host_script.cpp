@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "host/program/host_command_line.h"
 #include "host/program/host_output.h"
@@ -18,6 +19,23 @@
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
+
+// The blank-separated words of a text.
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  while (!text.empty()) {
+    std::size_t end = text.find(' ');
+    if (end != 0) words.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return words;
+}
+
+// The whole text as a decimal integer, "-1" included.
+bool ReadInteger(std::string_view text, int& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size() && !text.empty();
+}
 
 class ScriptRunner {
  public:
@@ -43,10 +61,9 @@ class ScriptRunner {
   // the host without an active document.
   bool Units(std::string_view text) {
     int unitSystem = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), unitSystem);
     if (text == "none") {
       document_.reset();
-    } else if (error == std::errc{} && end == text.data() + text.size()) {
+    } else if (ReadInteger(text, unitSystem)) {
       document_ = std::make_unique<CRhinoDoc>(unitSystem);
     } else {
       return false;
@@ -57,6 +74,36 @@ class ScriptRunner {
 
   bool Type(std::string_view text) {
     TypeText(FromUtf8(text));
+    return true;
+  }
+
+  // "chord ctrl shift left": the named keys, pressed in order and released
+  // in reverse order.
+  bool Chord(std::string_view names) {
+    std::vector<WORD> keys;
+    for (std::string_view name : Words(names)) {
+      std::optional<WORD> key = KeyNamed(name);
+      if (!key) return false;
+      keys.push_back(*key);
+    }
+    if (keys.empty()) return false;
+    PressChord(keys);
+    return true;
+  }
+
+  // "select A B" sends EM_SETSEL A, B to the command line.
+  bool Select(std::string_view text) {
+    std::vector<std::string_view> words = Words(text);
+    int range[2] = {0, 0};
+    if (words.size() != 2 || !ReadInteger(words[0], range[0]) || !ReadInteger(words[1], range[1])) return false;
+    SendMessageW(frame_.CommandLine, EM_SETSEL, range[0], range[1]);
+    ProcessPendingMessages();
+    return true;
+  }
+
+  bool SetText(std::string_view text) {
+    SetWindowTextW(frame_.CommandLine, FromUtf8(text).c_str());
+    ProcessPendingMessages();
     return true;
   }
 
@@ -103,7 +150,8 @@ const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::kPlai
     {"state", &ScriptRunner::State},   {"onload", &ScriptRunner::OnLoad}, {"unload", &ScriptRunner::Unload}};
 
 const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::kCommandsWithText = {
-    {"units", &ScriptRunner::Units}, {"type", &ScriptRunner::Type}};
+    {"units", &ScriptRunner::Units}, {"type", &ScriptRunner::Type},       {"chord", &ScriptRunner::Chord},
+    {"select", &ScriptRunner::Select}, {"settext", &ScriptRunner::SetText}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.

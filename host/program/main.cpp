@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
 
   CRhinoHostSide::SetLanguage(options->Language);
   AFX_MAINTAIN_STATE2 hostState(RhinoApp().RhinoModuleState());
-  std::unique_ptr<HostFrame> frame = CreateHostFrame(options->Layout);
-  AttachHostCommandLine(frame->CommandLine);
+  std::unique_ptr<HostFrame> frame = CreateHostFrame(*options);
+  AttachHostCommandLine(*frame, options->FocusAwayOnRead);
   ProcessPendingMessages();
 
   PlugInSession session;

@@ -26,6 +26,7 @@ std::wstring_view WithoutDisambiguationTag(std::wstring_view text) {
 }
 
 std::wstring_view Translate(std::wstring_view english) {
+  if (currentLanguage == HostLanguage::Blank) return {};
   if (currentLanguage == HostLanguage::German) {
     for (const Translation& translation : kGermanTitles) {
       if (translation.English == english) return translation.German;
