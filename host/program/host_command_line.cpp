@@ -37,8 +37,6 @@ void AttachHostCommandLine(const HostFrame& frame, bool focusAwayOnRead) {
       SetWindowLongPtrW(frame.CommandLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HostCommandLineProc)));
 }
 
-WNDPROC HostCommandLineProcedure() { return HostCommandLineProc; }
-
 std::string WindowTextUtf8(HWND window) {
   int length = GetWindowTextLengthW(window);
   std::wstring text(length + 1, L'\0');

@@ -12,6 +12,5 @@
 // is loaded. With `focusAwayOnRead` the control hands the focus to the Notes
 // bar whenever its selected text is read.
 void AttachHostCommandLine(const HostFrame& frame, bool focusAwayOnRead);
-WNDPROC HostCommandLineProcedure();
 
 std::string WindowTextUtf8(HWND window);

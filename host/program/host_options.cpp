@@ -12,8 +12,7 @@ const std::map<std::string_view, HostLanguage> kLanguages = {
 const std::map<std::string_view, bool HostOptions::*> kFlags = {
     {"--brief", &HostOptions::Brief},
     {"--upper-case-titles", &HostOptions::UpperCaseTitles},
-    {"--focus-away-on-read", &HostOptions::FocusAwayOnRead},
-    {"--supply-ctrl-press-bit", &HostOptions::SupplyCtrlPressBit}};
+    {"--focus-away-on-read", &HostOptions::FocusAwayOnRead}};
 
 const std::map<std::string_view, HostLayout> kLayouts = {{"standard", HostLayout::Standard},
                                                          {"two-rich-edits", HostLayout::TwoRichEdits},

@@ -3,7 +3,6 @@
 #include <map>
 #include <vector>
 
-#include "host/program/plugin_observers.h"
 
 namespace {
 
@@ -73,7 +72,6 @@ bool DispatchQueuedMessages() {
   bool handled = false;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     handled = true;
-    ObserveKeyMessage(message);
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

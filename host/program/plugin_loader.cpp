@@ -101,9 +101,6 @@ bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSessio
   session.Object = CRhinoHostSide::RegisteredPlugIn();
   if (!session.Object) return Refuse(session, "no plug-in object");
   if (!ObservePlugInBeeps(session.Module)) PrintLine("note: the plug-in does not import MessageBeep");
-  if (options.SupplyCtrlPressBit && !SupplyCtrlPressBit(session.Module)) {
-    PrintLine("note: the plug-in does not import GetAsyncKeyState");
-  }
   ReportIdentity(*session.Object, options.Brief);
   return true;
 }
