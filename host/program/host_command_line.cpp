@@ -6,34 +6,34 @@
 
 namespace {
 
-struct HostCommandLine {
+struct CommandLineSetup {
   WNDPROC RichEditProc = nullptr;
   HWND History = nullptr;
   HWND Notes = nullptr;
   bool FocusAwayOnRead = false;
-} commandLine;
+} Setup;
 
 LRESULT CALLBACK HostCommandLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_KEYDOWN && wParam == VK_RETURN) {
     std::string text = WindowTextUtf8(window);
     PrintLine("received: " + text);
-    if (commandLine.History) SetWindowTextW(commandLine.History, FromUtf8(text).c_str());
+    if (Setup.History) SetWindowTextW(Setup.History, FromUtf8(text).c_str());
     SetWindowTextW(window, L"");
     return 0;
   }
   if (message == WM_CHAR && wParam == '\r') return 0;
-  LRESULT result = CallWindowProcW(commandLine.RichEditProc, window, message, wParam, lParam);
-  if (message == EM_GETSELTEXT && commandLine.FocusAwayOnRead) SetFocus(commandLine.Notes);
+  LRESULT result = CallWindowProcW(Setup.RichEditProc, window, message, wParam, lParam);
+  if (message == EM_GETSELTEXT && Setup.FocusAwayOnRead) SetFocus(Setup.Notes);
   return result;
 }
 
 }  // namespace
 
 void AttachHostCommandLine(const HostFrame& frame, bool focusAwayOnRead) {
-  commandLine.History = frame.History;
-  commandLine.Notes = frame.Notes;
-  commandLine.FocusAwayOnRead = focusAwayOnRead;
-  commandLine.RichEditProc = reinterpret_cast<WNDPROC>(
+  Setup.History = frame.History;
+  Setup.Notes = frame.Notes;
+  Setup.FocusAwayOnRead = focusAwayOnRead;
+  Setup.RichEditProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(frame.CommandLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HostCommandLineProc)));
 }
 

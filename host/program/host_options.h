@@ -21,7 +21,7 @@ struct HostOptions {
   bool FocusAwayOnRead = false;
 };
 
-inline constexpr const char* kHostUsage =
+inline constexpr const char* HostUsage =
     "usage: vorncalc-host [--plugin PATH] [--language en|de|blank]\n"
     "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
     "                     [--brief] [--upper-case-titles] [--focus-away-on-read]\n"

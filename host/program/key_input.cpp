@@ -3,13 +3,12 @@
 #include <map>
 #include <vector>
 
-
 namespace {
 
-constexpr int kQuietRoundsBeforeIdle = 3;
-constexpr DWORD kQuietRoundMilliseconds = 20;
+constexpr int QuietRoundsBeforeIdle = 3;
+constexpr DWORD QuietRoundMilliseconds = 20;
 
-const std::map<std::string_view, WORD> kNamedKeys = {
+const std::map<std::string_view, WORD> NamedKeys = {
     {"ctrl", VK_CONTROL}, {"shift", VK_SHIFT}, {"alt", VK_MENU},  {"enter", VK_RETURN},
     {"left", VK_LEFT},    {"right", VK_RIGHT}, {"home", VK_HOME}, {"end", VK_END}};
 
@@ -59,11 +58,12 @@ void PressChord(const std::vector<WORD>& virtualKeys) {
 }
 
 std::optional<WORD> KeyNamed(std::string_view name) {
-  if (auto named = kNamedKeys.find(name); named != kNamedKeys.end()) return named->second;
+  if (auto named = NamedKeys.find(name); named != NamedKeys.end()) return named->second;
   if (name.size() != 1) return std::nullopt;
   char c = name.front();
   // The virtual keys of letters and digits are their upper-case characters.
-  if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return static_cast<WORD>(c >= 'a' ? c - 'a' + 'A' : c);
+  if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+    return static_cast<WORD>(c >= 'a' ? c - 'a' + 'A' : c);
   return std::nullopt;
 }
 
@@ -79,12 +79,12 @@ bool DispatchQueuedMessages() {
 }
 
 void ProcessPendingMessages() {
-  for (int quietRounds = 0; quietRounds < kQuietRoundsBeforeIdle;) {
+  for (int quietRounds = 0; quietRounds < QuietRoundsBeforeIdle;) {
     if (DispatchQueuedMessages()) {
       quietRounds = 0;
     } else {
       ++quietRounds;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, kQuietRoundMilliseconds, QS_ALLINPUT);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, QuietRoundMilliseconds, QS_ALLINPUT);
     }
   }
 }

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   std::string error;
   std::optional<HostOptions> options = ParseHostOptions(argc, argv, error);
   if (!options) {
-    std::fprintf(stderr, "%s\n%s", error.c_str(), kHostUsage);
+    std::fprintf(stderr, "%s\n%s", error.c_str(), HostUsage);
     return 2;
   }
   if (options->PlugInPath.empty()) options->PlugInPath = BesideHostProgram("vornCalc.dll");

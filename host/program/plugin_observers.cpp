@@ -10,7 +10,7 @@ namespace {
 
 using MessageBeepFunction = BOOL(WINAPI*)(UINT);
 
-MessageBeepFunction systemMessageBeep = nullptr;
+MessageBeepFunction SystemMessageBeep = nullptr;
 
 std::string BeepReport(UINT type) {
   if (type == MB_ICONEXCLAMATION) return "beep";
@@ -21,14 +21,14 @@ std::string BeepReport(UINT type) {
 
 BOOL WINAPI ReportedMessageBeep(UINT type) {
   PrintLine(BeepReport(type));
-  return systemMessageBeep(type);
+  return SystemMessageBeep(type);
 }
 
 }  // namespace
 
 bool ObservePlugInBeeps(HMODULE plugIn) {
-  void* previous =
-      ReplaceImportedFunction(plugIn, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&ReportedMessageBeep));
-  systemMessageBeep = reinterpret_cast<MessageBeepFunction>(previous);
+  void* previous = ReplaceImportedFunction(plugIn, "user32.dll", "MessageBeep",
+                                           reinterpret_cast<void*>(&ReportedMessageBeep));
+  SystemMessageBeep = reinterpret_cast<MessageBeepFunction>(previous);
   return previous != nullptr;
 }
