@@ -78,6 +78,11 @@ void RegisterWindowClass() {
   RegisterClassW(&windowClass);
 }
 
+int RichEditWidth(const std::string& label) {
+  if (label == "command line") return 220;
+  return label == "history" ? 160 : 90;
+}
+
 HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id,
                  RECT place) {
   return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, place.left, place.top,
@@ -110,7 +115,9 @@ class BarFiller {
   // line, then the options; without the prompt there are two rich edits.
   void FillCommandBar(HWND bar, bool withPrompt) {
     Frame.History = AddRichEdit(bar, "history");
-    HWND panel = CreateChild(bar, WindowClass, L"", WS_CLIPCHILDREN, 2, Next(400));
+    RECT panelPlace = Next(400);
+    panelPlace.bottom += 4;  // the panel's controls sit 4 pixels down, as in the bar
+    HWND panel = CreateChild(bar, WindowClass, L"", WS_CLIPCHILDREN, 2, panelPlace);
     int panelX = NextX;
     NextX = 0;
     CreateChild(panel, L"Edit", L"", WS_BORDER, 3, Next(60));
@@ -121,8 +128,8 @@ class BarFiller {
   }
 
   HWND AddRichEdit(HWND parent, const std::string& label) {
-    HWND edit = CreateChild(parent, L"RichEdit20W", L"", WS_BORDER | ES_AUTOHSCROLL, 10,
-                            Next(label == "command line" ? 220 : 90));
+    HWND edit =
+        CreateChild(parent, L"RichEdit20W", L"", WS_BORDER | ES_AUTOHSCROLL, 10, Next(RichEditWidth(label)));
     Frame.RichEdits.push_back({edit, label});
     return edit;
   }
