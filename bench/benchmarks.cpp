@@ -8,6 +8,7 @@
 #include "bench/enter_path.h"
 #include "bench/expression_set.h"
 #include "bench/formulas.h"
+#include "bench/one_shot.h"
 #include "calculator/calculator_driver.h"
 
 namespace bench {
@@ -23,10 +24,10 @@ const char* ImplementationName(Implementation implementation) {
   return "?";
 }
 
-std::string Numbered(const char* kind, Implementation implementation, int expression) {
+std::string Numbered(const char* kind, Implementation implementation, int index,
+                     const char* format = "%s/%s/%02d") {
   char name[48];
-  std::snprintf(name, sizeof name, "%s/%s/%02d", kind, ImplementationName(implementation),
-                expression + 1);
+  std::snprintf(name, sizeof name, format, kind, ImplementationName(implementation), index + 1);
   return name;
 }
 
@@ -66,6 +67,18 @@ void CompilePeer(benchmark::State& state, int expression) {
   for (auto _ : state) benchmark::DoNotOptimize(parser.Parse(text, "x,y"));
 }
 
+// Construction, parsing, one evaluation and destruction, as a caller that
+// needs one value pays for them.
+void OneShotOurs(benchmark::State& state, int formula) {
+  const char* text = OneShotFormulas()[formula].Ours;
+  for (auto _ : state) benchmark::DoNotOptimize(OurOneShot(text));
+}
+
+void OneShotPeer(benchmark::State& state, int formula) {
+  const char* text = OneShotFormulas()[formula].Peer;
+  for (auto _ : state) benchmark::DoNotOptimize(PeerOneShot(text));
+}
+
 void PressEnter(benchmark::State& state, int commandLine) {
   const char* text = EnterCommandLines[commandLine].Text;
   for (auto _ : state) benchmark::DoNotOptimize(EvaluateCommandLine(text, EnterUnitSystem));
@@ -81,6 +94,10 @@ std::string CompileName(Implementation implementation, int expression) {
   return Numbered("compile", implementation, expression);
 }
 
+std::string OneShotName(Implementation implementation, int formula) {
+  return Numbered("oneshot", implementation, formula, "%s/%s/%d");
+}
+
 std::string EnterName(int commandLine) { return "enter/" + std::to_string(commandLine + 1); }
 
 void RegisterBenchmarks() {
@@ -92,6 +109,10 @@ void RegisterBenchmarks() {
   for (int i = 0; i < ExpressionCount; ++i) {
     benchmark::RegisterBenchmark(CompileName(Implementation::Ours, i).c_str(), CompileOurs, i);
     benchmark::RegisterBenchmark(CompileName(Implementation::Peer, i).c_str(), CompilePeer, i);
+  }
+  for (int i = 0; i < OneShotCount; ++i) {
+    benchmark::RegisterBenchmark(OneShotName(Implementation::Ours, i).c_str(), OneShotOurs, i);
+    benchmark::RegisterBenchmark(OneShotName(Implementation::Peer, i).c_str(), OneShotPeer, i);
   }
   for (int i = 0; i < static_cast<int>(EnterCommandLines.size()); ++i)
     benchmark::RegisterBenchmark(EnterName(i).c_str(), PressEnter, i);

@@ -5,12 +5,15 @@
 
 namespace bench {
 
+// Native: the formula hand-written in C++; Peer: fparser.
 enum class Implementation { Native, Ours, Peer };
 
 // "eval/ours/04": one sweep over the grid per iteration.
 std::string EvalName(Implementation implementation, int expression);
 // "compile/ours/04": one compilation per iteration.
 std::string CompileName(Implementation implementation, int expression);
+// "oneshot/ours/1": a new parser, one formula, one evaluation per iteration.
+std::string OneShotName(Implementation implementation, int formula);
 // "enter/1": one press of Enter per iteration.
 std::string EnterName(int commandLine);
 

@@ -1,15 +1,26 @@
 // Runs one path of the benchmark a given number of times and nothing else,
 // for instruction-level profiles under valgrind --tool=callgrind:
-//   vorncalc-bench-profile compile|eval|enter INDEX COUNT
-// INDEX counts from 1: an expression of the set, or an Enter command line.
+//   vorncalc-bench-profile PATH INDEX COUNT
+// PATH is one of
+//   compile          ours: assign an expression of the set and evaluate once
+//   eval             ours: later evaluations of an expression (COUNT of them)
+//   oneshot          ours: new parser, one-shot formula, one evaluation
+//   construct        ours: new parser with the default vocabulary alone (INDEX unused)
+//   enter            the Enter path on a command line
+//   peer-compile     fparser: Parse of an expression of the set
+//   peer-oneshot     fparser: new FunctionParser, Parse, Eval
+// INDEX counts from 1: an expression of the set, a one-shot formula or an
+// Enter command line.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "bench/enter_path.h"
 #include "bench/expression_set.h"
 #include "bench/formulas.h"
+#include "bench/one_shot.h"
 #include "calculator/calculator_driver.h"
 
 namespace {
@@ -34,6 +45,21 @@ double Evaluate(int expression, long count) {
   return total;
 }
 
+double OneShot(int formula, long count) {
+  double total = 0;
+  for (long i = 0; i < count; ++i) total += bench::OurOneShot(bench::OneShotFormulas()[formula].Ours);
+  return total;
+}
+
+double Construct(int, long count) {
+  double total = 0;
+  for (long i = 0; i < count; ++i) {
+    auto parser = std::make_unique<MathUtils::Parser>();
+    total += static_cast<double>(parser->GetFormula().size());
+  }
+  return total;
+}
+
 double PressEnter(int commandLine, long count) {
   double total = 0;
   for (long i = 0; i < count; ++i)
@@ -42,28 +68,56 @@ double PressEnter(int commandLine, long count) {
   return total;
 }
 
+double PeerCompile(int expression, long count) {
+  FunctionParser parser;
+  bench::PreparePeerParser(parser);
+  const std::string text = bench::Expressions()[expression].Peer;
+  double total = 0;
+  for (long i = 0; i < count; ++i) total += parser.Parse(text, "x,y");
+  return total;
+}
+
+double PeerOneShot(int formula, long count) {
+  double total = 0;
+  for (long i = 0; i < count; ++i)
+    total += bench::PeerOneShot(bench::OneShotFormulas()[formula].Peer);
+  return total;
+}
+
+struct Path {
+  const char* Name;
+  double (*Run)(int index, long count);
+  int Indices;
+};
+
+const Path Paths[] = {
+    {"compile", Compile, bench::ExpressionCount},
+    {"eval", Evaluate, bench::ExpressionCount},
+    {"oneshot", OneShot, bench::OneShotCount},
+    {"construct", Construct, 1},
+    {"enter", PressEnter, static_cast<int>(bench::EnterCommandLines.size())},
+    {"peer-compile", PeerCompile, bench::ExpressionCount},
+    {"peer-oneshot", PeerOneShot, bench::OneShotCount},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s compile|eval|enter INDEX COUNT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s PATH INDEX COUNT (see the source for the paths)\n", argv[0]);
     return 2;
   }
-  const int index = std::atoi(argv[2]) - 1;
-  const long count = std::atol(argv[3]);
-  const bool enter = std::strcmp(argv[1], "enter") == 0;
-  const int limit = enter ? static_cast<int>(bench::EnterCommandLines.size()) : bench::ExpressionCount;
-  if (index < 0 || index >= limit || count <= 0) {
-    std::fprintf(stderr, "index out of range or count not positive\n");
-    return 2;
+  for (const Path& path : Paths) {
+    if (std::strcmp(argv[1], path.Name) != 0) continue;
+    const int index = std::atoi(argv[2]) - 1;
+    const long count = std::atol(argv[3]);
+    if (index < 0 || index >= path.Indices || count <= 0) {
+      std::fprintf(stderr, "index out of range (1 to %d) or count not positive\n", path.Indices);
+      return 2;
+    }
+    std::printf("checksum %g\n", path.Run(index, count));
+    return 0;
   }
-  double checksum;
-  if (enter) checksum = PressEnter(index, count);
-  else if (std::strcmp(argv[1], "compile") == 0) checksum = Compile(index, count);
-  else if (std::strcmp(argv[1], "eval") == 0) checksum = Evaluate(index, count);
-  else {
-    std::fprintf(stderr, "unknown path: %s\n", argv[1]);
-    return 2;
-  }
-  std::printf("checksum %g\n", checksum);
+  std::fprintf(stderr, "unknown path: %s\n", argv[1]);
+  return 2;
 }

@@ -4,19 +4,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <optional>
-#include <string>
 #include <vector>
 
-namespace bench {
+#include "bench/timings.h"
 
-struct TimingStats {
-  double Median = 0;     // seconds per iteration
-  double Fastest = 0;
-  double Variation = 0;  // standard deviation over mean, over repetitions
-  int Repetitions = 0;
-};
+namespace bench {
 
 class TimingReporter : public benchmark::ConsoleReporter {
  public:
@@ -24,11 +16,10 @@ class TimingReporter : public benchmark::ConsoleReporter {
   // benchmarks; every repetition is kept all the same.
   void ReportRuns(const std::vector<Run>& runs) override;
 
-  // Empty when the benchmark did not run (filtered out or failed).
-  std::optional<TimingStats> Find(const std::string& name) const;
+  const ProcessTimings& Timings() const { return Seconds; }
 
  private:
-  std::map<std::string, std::vector<double>> Seconds;
+  ProcessTimings Seconds;
 };
 
 }  // namespace bench

@@ -80,6 +80,21 @@ class ParserBase {
 
   void SetOptimizer(bool on);
 
+  // The kinds of name a parser defines.
+  enum class NameKind { Function, Constant, Variable, PostfixOperator, PrefixOperator };
+  // Calls visit(kind, name) for every defined name, in no particular order.
+  template <typename Visit>
+  void ForEachName(Visit&& visit) const {
+    const auto visitAs = [&visit](NameKind kind) {
+      return [&visit, kind](std::string_view name, const auto&) { visit(kind, name); };
+    };
+    Functions.ForEach(visitAs(NameKind::Function));
+    Constants.ForEach(visitAs(NameKind::Constant));
+    Variables.ForEach(visitAs(NameKind::Variable));
+    PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
+    PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+  }
+
   // Compiles on the first call after any change, then runs the bytecode.
   double Evaluate() { return (this->*EvalEntry)(); }
 

@@ -5,66 +5,69 @@
 #include <array>
 #include <cstring>
 
-#include "calculator/command_line_proc.h"
+#include "plugin/command_line_proc.h"
 
 namespace {
 
-constexpr int kTitleCount = 13;
-constexpr int kOsnapTitleIndex = 3;
-constexpr int kStatusTitleIndex = 12;
-constexpr int kCommandLineRichEditNumber = 3;
+constexpr int TitleCount = 13;
+constexpr int OsnapTitleIndex = 3;
+constexpr int StatusTitleIndex = 12;
+constexpr int CommandLineRichEditNumber = 3;
 
-constexpr std::array<const wchar_t*, kTitleCount> kEnglishTitles = {
+constexpr std::array<const wchar_t*, TitleCount> EnglishTitles = {
     L"Command",       L"Notes",           L"Layers",        L"Osnap[[0269]]", L"Properties",
     L"Zebra Options", L"Curvature Graph", L"Edge Analysis", L"EMap Options",  L"Draft Angle",
     L"Curvature",     L"MoveUVN",         L"Status"};
 
 // The framework's standard bar and dock-bar identifiers.
-constexpr UINT kFirstStandardBarId = 0xE800, kLastStandardBarId = 0xE805;
-constexpr UINT kFirstDockBarId = 0xE81B, kLastDockBarId = 0xE81F;
+constexpr UINT FirstStandardBarId = 0xE800, LastStandardBarId = 0xE805;
+constexpr UINT FirstDockBarId = 0xE81B, LastDockBarId = 0xE81F;
 
 int RichEditSeenCount = 0;
 bool HookSearchDone = false;
 
-using TitleTable = std::array<ON_String, kTitleCount>;
+using TitleTable = std::array<ON_String, TitleCount>;
 
 TitleTable LocalizeTitles() {
   TitleTable titles;
-  for (int index = 0; index < kTitleCount; ++index) {
-    titles[index] = ON_String(RhLocalizeString(reinterpret_cast<const unsigned short*>(kEnglishTitles[index]), 0));
+  for (int index = 0; index < TitleCount; ++index) {
+    titles[index] =
+        ON_String(RhLocalizeString(reinterpret_cast<const unsigned short*>(EnglishTitles[index]), 0));
   }
   return titles;
 }
 
 // Built at the first search, destroyed with the module.
 const TitleTable& HostControlBarTitles() {
-  static const TitleTable titles = LocalizeTitles();
-  return titles;
+  static const TitleTable Titles = LocalizeTitles();
+  return Titles;
 }
 
 bool IsFrameworkDockBar(const CControlBar& bar) {
   if (!bar.IsDockBar()) return false;
   UINT id = static_cast<UINT>(bar.GetDlgCtrlID());
-  return (id >= kFirstStandardBarId && id <= kLastStandardBarId) || (id >= kFirstDockBarId && id <= kLastDockBarId);
+  return (id >= FirstStandardBarId && id <= LastStandardBarId) ||
+         (id >= FirstDockBarId && id <= LastDockBarId);
 }
 
 bool SameTitle(const char* text, const char* title) {
-  return _mbsicmp(reinterpret_cast<const unsigned char*>(text), reinterpret_cast<const unsigned char*>(title)) == 0;
+  return _mbsicmp(reinterpret_cast<const unsigned char*>(text),
+                  reinterpret_cast<const unsigned char*>(title)) == 0;
 }
 
 bool BarMatches(const CControlBar& bar, int index, const ON_String& title) {
   char text[256] = "";
   bar.GetWindowText(text, sizeof text);
-  if (bar.IsKindOf(RUNTIME_CLASS(CToolBar))) return index == kOsnapTitleIndex && SameTitle(text, title);
-  if (bar.IsKindOf(RUNTIME_CLASS(CStatusBar)) && index == kStatusTitleIndex) return true;
+  if (bar.IsKindOf(RUNTIME_CLASS(CToolBar))) return index == OsnapTitleIndex && SameTitle(text, title);
+  if (bar.IsKindOf(RUNTIME_CLASS(CStatusBar)) && index == StatusTitleIndex) return true;
   return text[0] != '\0' && SameTitle(text, title);
 }
 
 // Takes the hook out when the module is unloaded, so the control never calls
 // into code that is gone.
-struct HookRemovalAtUnload {
-  ~HookRemovalAtUnload() { RemoveCommandLineHook(); }
-} hookRemovalAtUnload;
+struct HookRemover {
+  ~HookRemover() { RemoveCommandLineHook(); }
+} HookRemovalAtUnload;
 
 }  // namespace
 
@@ -83,7 +86,7 @@ BOOL CALLBACK FindCommandLineEditProc(HWND window, LPARAM) {
   char className[64] = "";
   GetClassNameA(window, className, sizeof className);
   if (std::strcmp(className, "RichEdit20W") != 0) return TRUE;
-  if (++RichEditSeenCount != kCommandLineRichEditNumber) return TRUE;
+  if (++RichEditSeenCount != CommandLineRichEditNumber) return TRUE;
   CommandLineWindow = window;
   return FALSE;
 }
@@ -92,16 +95,19 @@ void InstallCommandLineHook() {
   // A second subclassing would make the previous procedure our own.
   if (HookSearchDone) return;
   HookSearchDone = true;
-  CWnd* commandBar = FindHostControlBar(kCommandBarTitleIndex);
+  CWnd* commandBar = FindHostControlBar(CommandBarTitleIndex);
   if (!commandBar) return;
   EnumChildWindows(commandBar->m_hWnd, FindCommandLineEditProc, 0);
   if (!CommandLineWindow) return;
+  // The wide-character call keeps the control a Unicode window: through an
+  // ANSI procedure every character typed or set would pass the ANSI code page.
   PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(CommandLineProc)));
+      SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CommandLineProc)));
 }
 
 void RemoveCommandLineHook() {
   if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
-  if (GetWindowLongA(CommandLineWindow, GWL_WNDPROC) != reinterpret_cast<LONG>(CommandLineProc)) return;
-  SetWindowLongA(CommandLineWindow, GWL_WNDPROC, reinterpret_cast<LONG>(PreviousCommandLineProc));
+  if (GetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(CommandLineProc))
+    return;
+  SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
 }

@@ -7,7 +7,7 @@
 #include "plugin/host_interface.h"
 
 // Index of the command bar's title in the host's title table.
-inline constexpr int kCommandBarTitleIndex = 0;
+inline constexpr int CommandBarTitleIndex = 0;
 
 // Hooks the third "RichEdit20W" window under the host's command bar. Runs its
 // search once per process; without a command line nothing is installed.

@@ -3,22 +3,22 @@
 #include "plugin/command_line_hook.h"
 
 namespace {
-constexpr int kHostSdkVersion = 200211190;
-constexpr GUID kPlugInId = {0x3C1F7A52, 0x9B4E, 0x4D27, {0xA6, 0xE0, 0x1D, 0x58, 0xB2, 0xC9, 0x4E, 0x73}};
+constexpr int HostSdkVersion = 200211190;
+constexpr GUID VornCalcId = {0x3C1F7A52, 0x9B4E, 0x4D27, {0xA6, 0xE0, 0x1D, 0x58, 0xB2, 0xC9, 0x4E, 0x73}};
 }  // namespace
 
 // The one plug-in object; constructing it registers it with the host.
-CCalcPlugIn thePlugIn;
+CCalcPlugIn ThePlugIn;
 
-CCalcPlugIn::CCalcPlugIn() { m_plugin_version = "Oct  2 2004  00:06:17"; }
+CCalcPlugIn::CCalcPlugIn() { VersionText = "Oct  2 2004  00:06:17"; }
 
 CCalcPlugIn::~CCalcPlugIn() = default;
 
-GUID CCalcPlugIn::PlugInID() const { return kPlugInId; }
+GUID CCalcPlugIn::PlugInID() const { return VornCalcId; }
 
 const wchar_t* CCalcPlugIn::PlugInName() const { return L"vornCalc"; }
 
-const wchar_t* CCalcPlugIn::PlugInVersion() const { return m_plugin_version; }
+const wchar_t* CCalcPlugIn::PlugInVersion() const { return VersionText; }
 
 // Without a command line the plug-in still loads and stays inert.
 BOOL CCalcPlugIn::OnLoadPlugIn() {
@@ -32,7 +32,7 @@ BOOL CCalcPlugIn::HostQueryOne() const { return TRUE; }
 
 BOOL CCalcPlugIn::HostQueryTwo() const { return TRUE; }
 
-int RhinoPlugInSdkVersion() { return kHostSdkVersion; }
+int RhinoPlugInSdkVersion() { return HostSdkVersion; }
 
 const wchar_t* RhinoPlugInDeveloperOrganization() { return L"vorncalc developers"; }
 

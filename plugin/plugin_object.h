@@ -18,7 +18,7 @@ class CCalcPlugIn : public CRhinoUtilityPlugIn {
   BOOL HostQueryTwo() const override;
 
  private:
-  ON_wString m_plugin_version;
+  ON_wString VersionText;
 };
 
 extern "C" {

@@ -30,26 +30,63 @@ void ChangeUnitSystem(std::string_view name, int& unitSystem, std::ostream& out)
   }
 }
 
+HostAction ShowHelp(std::string_view, int&, std::ostream& out) {
+  PrintHelp(out);
+  return HostAction::Continue;
+}
+
+HostAction ShowOrChangeUnits(std::string_view argument, int& unitSystem, std::ostream& out) {
+  if (argument.empty())
+    ShowUnitSystem(unitSystem, out);
+  else
+    ChangeUnitSystem(argument, unitSystem, out);
+  return HostAction::Continue;
+}
+
+HostAction Leave(std::string_view, int&, std::ostream&) { return HostAction::Exit; }
+
+struct HostCommand {
+  std::string_view Name;
+  HostAction (*Run)(std::string_view argument, int& unitSystem, std::ostream& out);
+};
+
+constexpr HostCommand HostCommands[] = {
+    {"help", ShowHelp},
+    {"units", ShowOrChangeUnits},
+    {"exit", Leave},
+    {"quit", Leave},
+};
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
 
-HostAction RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out) {
+std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out) {
   const std::string_view text = Trim(line);
-  const std::string lower = LowerCaseAscii(text);
-  const std::string_view command = std::string_view(lower).substr(0, lower.find_first_of(Blanks));
-  const std::string_view argument = Trim(text.substr(command.size()));
+  const std::string_view word = text.substr(0, text.find_first_of(Blanks));
+  const std::string name = LowerCaseAscii(word);
+  for (const HostCommand& command : HostCommands)
+    if (name == command.Name) return command.Run(Trim(text.substr(word.size())), unitSystem, out);
+  return std::nullopt;
+}
 
-  if (text.empty()) return HostAction::Continue;
-  if (command == "exit" || command == "quit") return HostAction::Exit;
-  if (command == "help") {
-    PrintHelp(out);
-  } else if (command == "units" && argument.empty()) {
-    ShowUnitSystem(unitSystem, out);
-  } else if (command == "units") {
-    ChangeUnitSystem(argument, unitSystem, out);
-  } else {
-    out << "Unknown command: " << text << '\n';
+std::optional<std::string_view> CommandLikeWord(std::string_view text) {
+  text = Trim(text);
+  if (text.empty() || IsAsciiDigit(text.front())) return std::nullopt;
+  bool hasLetter = false;
+  for (char c : text) {
+    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_' && c != '-') return std::nullopt;
+    hasLetter |= IsAsciiLetter(c);
   }
-  return HostAction::Continue;
+  if (!hasLetter) return std::nullopt;
+  return text;
+}
+
+std::vector<std::string_view> HostCommandNames() {
+  std::vector<std::string_view> names;
+  for (const HostCommand& command : HostCommands) names.push_back(command.Name);
+  return names;
 }
 
 void PrintHelp(std::ostream& out) {
@@ -67,9 +104,10 @@ void PrintHelp(std::ostream& out) {
     out << "  " << std::left << std::setw(25) << example << meaning << '\n';
   out << "\nDocument units (units NAME, or vorncalc -u NAME):\n";
   for (const UnitSystemName& system : KnownUnitSystems())
-    out << "  " << std::left << std::setw(5) << system.Abbreviation << std::setw(13)
-        << system.Description << system.Number << '\n';
+    out << "  " << std::left << std::setw(5) << system.Abbreviation << std::setw(13) << system.Description
+        << system.Number << '\n';
   out << "  any other number: the unit operators leave values unchanged\n"
          "\n"
-         "Commands: units, units NAME, help, exit, quit (or Ctrl-D)\n";
+         "Commands: units, units NAME, help, exit, quit (or Ctrl-D)\n"
+         "Tab completes names; a second Tab lists the candidates.\n";
 }

@@ -7,13 +7,14 @@
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"VorncalcHostWindow";
-constexpr int kFrameWidth = 720;
-constexpr int kBarHeight = 70;
+constexpr wchar_t WindowClass[] = L"VorncalcHostWindow";
+constexpr int FrameWidth = 720;
+constexpr int BarHeight = 70;
 
 // The framework's toolbar, status bar and dock-bar identifiers.
-constexpr int kToolBarId = 0xE800, kStatusBarId = 0xE801;
-constexpr int kDockBarTopId = 0xE81B, kDockBarLeftId = 0xE81C, kDockBarRightId = 0xE81D, kDockBarBottomId = 0xE81E;
+constexpr int ToolBarId = 0xE800, StatusBarId = 0xE801;
+constexpr int DockBarTopId = 0xE81B, DockBarLeftId = 0xE81C, DockBarRightId = 0xE81D,
+              DockBarBottomId = 0xE81E;
 
 enum class BarKind { Dock, Tool, Status, Plain };
 
@@ -29,16 +30,17 @@ struct BarPlan {
 };
 
 std::wstring Localized(const wchar_t* english) {
-  return reinterpret_cast<const wchar_t*>(RhLocalizeString(reinterpret_cast<const unsigned short*>(english), 0));
+  return reinterpret_cast<const wchar_t*>(
+      RhLocalizeString(reinterpret_cast<const unsigned short*>(english), 0));
 }
 
 // Bars that a search for the command bar must pass over come first; each
 // holds rich edits that would be taken if it were matched.
 std::vector<BarPlan> BarsOf(HostLayout layout) {
   std::vector<BarPlan> bars = {
-      {BarKind::Dock, kDockBarTopId, Localized(L"Command"), BarContent::ThreeRichEdits, "dock bar"},
-      {BarKind::Tool, kToolBarId, Localized(L"Command"), BarContent::ThreeRichEdits, "toolbar"},
-      {BarKind::Status, kStatusBarId, L"Ready", BarContent::Nothing, "status bar"},
+      {BarKind::Dock, DockBarTopId, Localized(L"Command"), BarContent::ThreeRichEdits, "dock bar"},
+      {BarKind::Tool, ToolBarId, Localized(L"Command"), BarContent::ThreeRichEdits, "toolbar"},
+      {BarKind::Status, StatusBarId, L"Ready", BarContent::Nothing, "status bar"},
       {BarKind::Plain, 0xE902, L"", BarContent::ThreeRichEdits, "untitled bar"},
       {BarKind::Plain, 0xE903, Localized(L"Layers"), BarContent::ThreeRichEdits, "layers bar"},
   };
@@ -50,7 +52,7 @@ std::vector<BarPlan> BarsOf(HostLayout layout) {
       layout == HostLayout::TwoRichEdits ? BarContent::TwoRichEditCommandLine : BarContent::CommandLine;
   bars.push_back({BarKind::Plain, 0xE905, commandTitle, commandContent, "command bar"});
   bars.push_back({BarKind::Plain, 0xE906, Localized(L"Notes"), BarContent::NotesEdit, "notes bar"});
-  for (int id : {kDockBarLeftId, kDockBarRightId, kDockBarBottomId}) {
+  for (int id : {DockBarLeftId, DockBarRightId, DockBarBottomId}) {
     bars.push_back({BarKind::Dock, id, L"", BarContent::Nothing, "dock bar"});
   }
   return bars;
@@ -72,22 +74,29 @@ void RegisterWindowClass() {
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = kWindowClass;
+  windowClass.lpszClassName = WindowClass;
   RegisterClassW(&windowClass);
 }
 
-HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id, RECT place) {
+int RichEditWidth(const std::string& label) {
+  if (label == "command line") return 220;
+  return label == "history" ? 160 : 90;
+}
+
+HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id,
+                 RECT place) {
   return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, place.left, place.top,
                          place.right - place.left, place.bottom - place.top, parent,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                         nullptr);
 }
 
 class BarFiller {
  public:
-  explicit BarFiller(HostFrame& frame) : frame_(frame) {}
+  explicit BarFiller(HostFrame& frame) : Frame(frame) {}
 
   void Fill(HWND bar, BarContent content, const std::string& label) {
-    x_ = 4;
+    NextX = 4;
     switch (content) {
       case BarContent::Nothing: break;
       case BarContent::ThreeRichEdits:
@@ -96,7 +105,7 @@ class BarFiller {
       case BarContent::CommandLine: FillCommandBar(bar, true); break;
       case BarContent::TwoRichEditCommandLine: FillCommandBar(bar, false); break;
       case BarContent::NotesEdit:
-        frame_.Notes = CreateChild(bar, L"Edit", L"", WS_BORDER | ES_AUTOHSCROLL, 1, Next(300));
+        Frame.Notes = CreateChild(bar, L"Edit", L"", WS_BORDER | ES_AUTOHSCROLL, 1, Next(300));
         break;
     }
   }
@@ -105,43 +114,50 @@ class BarFiller {
   // The history, then a panel with a plain edit, the prompt and the command
   // line, then the options; without the prompt there are two rich edits.
   void FillCommandBar(HWND bar, bool withPrompt) {
-    AddRichEdit(bar, "history");
-    HWND panel = CreateChild(bar, kWindowClass, L"", WS_CLIPCHILDREN, 2, Next(400));
-    int panelX = x_;
-    x_ = 0;
+    Frame.History = AddRichEdit(bar, "history");
+    RECT panelPlace = Next(400);
+    panelPlace.bottom += 4;  // the panel's controls sit 4 pixels down, as in the bar
+    HWND panel = CreateChild(bar, WindowClass, L"", WS_CLIPCHILDREN, 2, panelPlace);
+    int panelX = NextX;
+    NextX = 0;
     CreateChild(panel, L"Edit", L"", WS_BORDER, 3, Next(60));
-    if (withPrompt) AddRichEdit(panel, "prompt");
-    frame_.CommandLine = AddRichEdit(panel, "command line");
-    x_ = panelX;
+    if (withPrompt) Frame.Prompt = AddRichEdit(panel, "prompt");
+    Frame.CommandLine = AddRichEdit(panel, "command line");
+    NextX = panelX;
     if (withPrompt) AddRichEdit(bar, "options");
   }
 
   HWND AddRichEdit(HWND parent, const std::string& label) {
-    HWND edit = CreateChild(parent, L"RichEdit20W", L"", WS_BORDER | ES_AUTOHSCROLL, 10, Next(label == "command line" ? 220 : 90));
-    frame_.RichEdits.push_back({edit, label});
+    HWND edit =
+        CreateChild(parent, L"RichEdit20W", L"", WS_BORDER | ES_AUTOHSCROLL, 10, Next(RichEditWidth(label)));
+    Frame.RichEdits.push_back({edit, label});
     return edit;
   }
 
   RECT Next(int width) {
-    RECT place = {x_, 4, x_ + width, 30};
-    x_ += width + 6;
+    RECT place = {NextX, 4, NextX + width, 30};
+    NextX += width + 6;
     return place;
   }
 
-  HostFrame& frame_;
-  int x_ = 4;
+  HostFrame& Frame;
+  int NextX = 4;
 };
 
 }  // namespace
 
-std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
+std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   LoadLibraryW(L"riched20.dll");
   RegisterWindowClass();
   auto frame = std::make_unique<HostFrame>();
+  const HostLayout layout = options.Layout;
   std::vector<BarPlan> bars = BarsOf(layout);
-  frame->MainWindow = CreateWindowExW(0, kWindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                      0, 0, kFrameWidth + 16, kBarHeight * static_cast<int>(bars.size()) + 40, nullptr,
-                                      nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (options.UpperCaseTitles) {
+    for (BarPlan& plan : bars) CharUpperW(plan.Title.data());
+  }
+  frame->MainWindow = CreateWindowExW(
+      0, WindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, FrameWidth + 16,
+      BarHeight * static_cast<int>(bars.size()) + 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   auto mainObject = layout == HostLayout::NoFrame ? std::make_unique<CWnd>() : std::make_unique<CFrameWnd>();
   mainObject->m_hWnd = frame->MainWindow;
   auto* frameObject = layout == HostLayout::NoFrame ? nullptr : static_cast<CFrameWnd*>(mainObject.get());
@@ -150,10 +166,13 @@ std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout) {
   BarFiller filler(*frame);
   int y = 0;
   for (const BarPlan& plan : bars) {
-    HWND bar = CreateChild(frame->MainWindow, kWindowClass, plan.Title.c_str(), WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN,
-                           plan.Id, RECT{0, y, kFrameWidth, y + kBarHeight});
-    y += kBarHeight;
+    HWND bar =
+        CreateChild(frame->MainWindow, WindowClass, plan.Title.c_str(),
+                    WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN, plan.Id, RECT{0, y, FrameWidth, y + BarHeight});
+    y += BarHeight;
     filler.Fill(bar, plan.Content, plan.Label);
+    if (plan.Label == "command bar" && frame->Prompt)
+      SetWindowTextW(frame->Prompt, (plan.Title + L":").c_str());
     std::unique_ptr<CControlBar> barObject = NewBarObject(plan.Kind);
     barObject->m_hWnd = bar;
     if (frameObject) frameObject->AddControlBar(barObject.get());

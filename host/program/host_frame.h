@@ -19,14 +19,16 @@ struct LabelledWindow {
 struct HostFrame {
   HWND MainWindow = nullptr;
   HWND CommandLine = nullptr;
-  HWND Notes = nullptr;  // an edit control that takes the focus away
+  HWND History = nullptr;  // shows the last line the host received
+  HWND Prompt = nullptr;   // shows the command bar's title
+  HWND Notes = nullptr;    // an edit control that takes the focus away
   // Every rich-edit control, so the host can tell which one got hooked.
   std::vector<LabelledWindow> RichEdits;
   std::vector<std::unique_ptr<CWnd>> WindowObjects;
 };
 
-// Builds the windows of the layout, titled in the host's current language,
-// and makes the main window RhinoApp()'s main window. Call it under the
-// host's module state.
-std::unique_ptr<HostFrame> CreateHostFrame(HostLayout layout);
+// Builds the windows of the options' layout, titled in the host's current
+// language (in capitals with --upper-case-titles), and makes the main window
+// RhinoApp()'s main window. Call it under the host's module state.
+std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options);
 void DestroyHostFrame(HostFrame& frame);

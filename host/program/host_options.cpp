@@ -5,13 +5,19 @@
 
 namespace {
 
-const std::map<std::string_view, HostLanguage> kLanguages = {
-    {"en", HostLanguage::English}, {"de", HostLanguage::German}};
+const std::map<std::string_view, HostLanguage> Languages = {
+    {"en", HostLanguage::English}, {"de", HostLanguage::German}, {"blank", HostLanguage::Blank}};
 
-const std::map<std::string_view, HostLayout> kLayouts = {{"standard", HostLayout::Standard},
-                                                         {"two-rich-edits", HostLayout::TwoRichEdits},
-                                                         {"no-command-bar", HostLayout::NoCommandBar},
-                                                         {"no-frame", HostLayout::NoFrame}};
+// The options that take no value.
+const std::map<std::string_view, bool HostOptions::*> Flags = {
+    {"--brief", &HostOptions::Brief},
+    {"--upper-case-titles", &HostOptions::UpperCaseTitles},
+    {"--focus-away-on-read", &HostOptions::FocusAwayOnRead}};
+
+const std::map<std::string_view, HostLayout> Layouts = {{"standard", HostLayout::Standard},
+                                                        {"two-rich-edits", HostLayout::TwoRichEdits},
+                                                        {"no-command-bar", HostLayout::NoCommandBar},
+                                                        {"no-frame", HostLayout::NoFrame}};
 
 template <typename Value>
 bool Lookup(const std::map<std::string_view, Value>& choices, std::string_view name, Value& value) {
@@ -27,8 +33,8 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& 
   HostOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string_view option = argv[i];
-    if (option == "--supply-ctrl-press-bit" || option == "--brief") {
-      (option == "--brief" ? options.Brief : options.SupplyCtrlPressBit) = true;
+    if (auto flag = Flags.find(option); flag != Flags.end()) {
+      options.*(flag->second) = true;
       continue;
     }
     if (i + 1 == argc) {
@@ -37,8 +43,8 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& 
     }
     std::string_view value = argv[++i];
     bool known = (option == "--plugin" && (options.PlugInPath = value, true)) ||
-                 (option == "--language" && Lookup(kLanguages, value, options.Language)) ||
-                 (option == "--layout" && Lookup(kLayouts, value, options.Layout));
+                 (option == "--language" && Lookup(Languages, value, options.Language)) ||
+                 (option == "--layout" && Lookup(Layouts, value, options.Layout));
     if (!known) {
       error = "bad option: " + std::string(option) + " " + std::string(value);
       return std::nullopt;

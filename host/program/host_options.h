@@ -12,21 +12,22 @@ struct HostOptions {
   std::string PlugInPath;  // empty: vornCalc.dll beside the host program
   HostLanguage Language = HostLanguage::English;
   HostLayout Layout = HostLayout::Standard;
-  // Test mode for Wine, whose GetAsyncKeyState never reports a Ctrl press
-  // since the last query (bit 0): the host adds that bit for the plug-in's
-  // queries from the Ctrl key-down messages its message loop sees.
-  bool SupplyCtrlPressBit = false;
   // Report of the plug-in's exports and identity cut down to its name.
   bool Brief = false;
+  // The bars show their titles in capitals, unlike the host's title table.
+  bool UpperCaseTitles = false;
+  // The command line gives the focus to the Notes bar whenever its selected
+  // text is read, as a host might that opens a list of completions.
+  bool FocusAwayOnRead = false;
 };
 
-inline constexpr const char* kHostUsage =
-    "usage: vorncalc-host [--plugin PATH] [--language en|de]\n"
+inline constexpr const char* HostUsage =
+    "usage: vorncalc-host [--plugin PATH] [--language en|de|blank]\n"
     "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
-    "                     [--brief] [--supply-ctrl-press-bit (test mode for Wine)]\n"
+    "                     [--brief] [--upper-case-titles] [--focus-away-on-read]\n"
     "Reads a script from standard input, one command a line: units N, units none,\n"
-    "type TEXT, enter, ctrl, focus away, focus back, undo, show, state, onload, unload,\n"
-    "quit.\n";
+    "type TEXT, settext TEXT, select A B, enter, ctrl, chord KEY ..., focus away,\n"
+    "focus back, undo, show, state, onload, unload, quit.\n";
 
 // The options, or nothing with `error` set.
 std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error);

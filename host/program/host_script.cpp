@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "host/program/host_command_line.h"
 #include "host/program/host_output.h"
@@ -19,15 +20,32 @@
 
 namespace {
 
+// The blank-separated words of a text.
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  while (!text.empty()) {
+    std::size_t end = text.find(' ');
+    if (end != 0) words.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return words;
+}
+
+// The whole text as a decimal integer, "-1" included.
+bool ReadInteger(std::string_view text, int& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size() && !text.empty();
+}
+
 class ScriptRunner {
  public:
-  ScriptRunner(HostFrame& frame, PlugInSession& session) : frame_(frame), session_(session) {}
+  ScriptRunner(HostFrame& frame, PlugInSession& session) : Frame(frame), Session(session) {}
 
   void Run(std::string_view line) {
-    if (auto plain = kPlainCommands.find(line); plain != kPlainCommands.end()) return (this->*plain->second)();
+    if (auto plain = PlainCommands.find(line); plain != PlainCommands.end()) return (this->*plain->second)();
     std::size_t blank = line.find(' ');
-    auto command = kCommandsWithText.find(line.substr(0, blank));
-    bool done = blank != std::string_view::npos && command != kCommandsWithText.end() &&
+    auto command = CommandsWithText.find(line.substr(0, blank));
+    bool done = blank != std::string_view::npos && command != CommandsWithText.end() &&
                 (this->*command->second)(line.substr(blank + 1));
     if (!done) PrintLine("unknown command: " + std::string(line));
   }
@@ -36,22 +54,21 @@ class ScriptRunner {
   using PlainCommand = void (ScriptRunner::*)();
   // False when the command cannot take the text.
   using CommandWithText = bool (ScriptRunner::*)(std::string_view text);
-  static const std::map<std::string_view, PlainCommand> kPlainCommands;
-  static const std::map<std::string_view, CommandWithText> kCommandsWithText;
+  static const std::map<std::string_view, PlainCommand> PlainCommands;
+  static const std::map<std::string_view, CommandWithText> CommandsWithText;
 
   // "units N" makes a document in unit system N active; "units none" leaves
   // the host without an active document.
   bool Units(std::string_view text) {
     int unitSystem = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), unitSystem);
     if (text == "none") {
-      document_.reset();
-    } else if (error == std::errc{} && end == text.data() + text.size()) {
-      document_ = std::make_unique<CRhinoDoc>(unitSystem);
+      Document.reset();
+    } else if (ReadInteger(text, unitSystem)) {
+      Document = std::make_unique<CRhinoDoc>(unitSystem);
     } else {
       return false;
     }
-    CRhinoHostSide::SetActiveDoc(document_.get());
+    CRhinoHostSide::SetActiveDoc(Document.get());
     return true;
   }
 
@@ -60,13 +77,44 @@ class ScriptRunner {
     return true;
   }
 
+  // "chord ctrl shift left": the named keys, pressed in order and released
+  // in reverse order.
+  bool Chord(std::string_view names) {
+    std::vector<WORD> keys;
+    for (std::string_view name : Words(names)) {
+      std::optional<WORD> key = KeyNamed(name);
+      if (!key) return false;
+      keys.push_back(*key);
+    }
+    if (keys.empty()) return false;
+    PressChord(keys);
+    return true;
+  }
+
+  // "select A B" sends EM_SETSEL A, B to the command line.
+  bool Select(std::string_view text) {
+    std::vector<std::string_view> words = Words(text);
+    int range[2] = {0, 0};
+    if (words.size() != 2 || !ReadInteger(words[0], range[0]) || !ReadInteger(words[1], range[1]))
+      return false;
+    SendMessageW(Frame.CommandLine, EM_SETSEL, range[0], range[1]);
+    ProcessPendingMessages();
+    return true;
+  }
+
+  bool SetText(std::string_view text) {
+    SetWindowTextW(Frame.CommandLine, FromUtf8(text).c_str());
+    ProcessPendingMessages();
+    return true;
+  }
+
   void Enter() { PressKey(VK_RETURN); }
   void Ctrl() { PressKey(VK_CONTROL); }
-  void FocusAway() { MoveFocus(frame_.Notes); }
-  void FocusBack() { MoveFocus(frame_.CommandLine); }
-  void OnLoad() { RunLoadHandler(session_, frame_); }
-  void Unload() { UnloadPlugIn(session_, frame_); }
-  void Show() { PrintLine("line: " + WindowTextUtf8(frame_.CommandLine)); }
+  void FocusAway() { MoveFocus(Frame.Notes); }
+  void FocusBack() { MoveFocus(Frame.CommandLine); }
+  void OnLoad() { RunLoadHandler(Session, Frame); }
+  void Unload() { UnloadPlugIn(Session, Frame); }
+  void Show() { PrintLine("line: " + WindowTextUtf8(Frame.CommandLine)); }
 
   void MoveFocus(HWND window) {
     SetFocus(window);
@@ -74,56 +122,69 @@ class ScriptRunner {
   }
 
   void Undo() {
-    SendMessageW(frame_.CommandLine, EM_UNDO, 0, 0);
+    SendMessageW(Frame.CommandLine, EM_UNDO, 0, 0);
     ProcessPendingMessages();
   }
 
   // "selection: whole line", "none" or the range; then who has the focus.
   void State() {
     CHARRANGE selection{};
-    SendMessageW(frame_.CommandLine, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-    bool whole = selection.cpMin == 0 && selection.cpMax > 0 && selection.cpMax >= GetWindowTextLengthW(frame_.CommandLine);
+    SendMessageW(Frame.CommandLine, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    bool whole = selection.cpMin == 0 && selection.cpMax > 0 &&
+                 selection.cpMax >= GetWindowTextLengthW(Frame.CommandLine);
     std::string selected = whole ? "whole line"
                            : selection.cpMin == selection.cpMax
                                ? "none"
                                : std::to_string(selection.cpMin) + "-" + std::to_string(selection.cpMax);
     HWND focus = GetFocus();
-    std::string owner = focus == frame_.CommandLine ? "command line" : focus == frame_.Notes ? "notes" : "elsewhere";
+    std::string owner = focus == Frame.CommandLine ? "command line"
+                        : focus == Frame.Notes     ? "notes"
+                                                   : "elsewhere";
     PrintLine("selection: " + selected + ", focus: " + owner);
   }
 
-  HostFrame& frame_;
-  PlugInSession& session_;
-  std::unique_ptr<CRhinoDoc> document_;
+  HostFrame& Frame;
+  PlugInSession& Session;
+  std::unique_ptr<CRhinoDoc> Document;
 };
 
-const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::kPlainCommands = {
-    {"enter", &ScriptRunner::Enter},   {"ctrl", &ScriptRunner::Ctrl},     {"focus away", &ScriptRunner::FocusAway},
-    {"focus back", &ScriptRunner::FocusBack}, {"undo", &ScriptRunner::Undo}, {"show", &ScriptRunner::Show},
-    {"state", &ScriptRunner::State},   {"onload", &ScriptRunner::OnLoad}, {"unload", &ScriptRunner::Unload}};
+const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::PlainCommands = {
+    {"enter", &ScriptRunner::Enter},
+    {"ctrl", &ScriptRunner::Ctrl},
+    {"focus away", &ScriptRunner::FocusAway},
+    {"focus back", &ScriptRunner::FocusBack},
+    {"undo", &ScriptRunner::Undo},
+    {"show", &ScriptRunner::Show},
+    {"state", &ScriptRunner::State},
+    {"onload", &ScriptRunner::OnLoad},
+    {"unload", &ScriptRunner::Unload}};
 
-const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::kCommandsWithText = {
-    {"units", &ScriptRunner::Units}, {"type", &ScriptRunner::Type}};
+const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::CommandsWithText = {
+    {"units", &ScriptRunner::Units},
+    {"type", &ScriptRunner::Type},
+    {"chord", &ScriptRunner::Chord},
+    {"select", &ScriptRunner::Select},
+    {"settext", &ScriptRunner::SetText}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.
 class ScriptLineReader {
  public:
-  explicit ScriptLineReader(std::istream& input) : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  explicit ScriptLineReader(std::istream& input) : Ready(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     // Detached: a person may close the window while the thread waits for input.
     std::thread([this, &input] { ReadAll(input); }).detach();
   }
 
-  HANDLE ReadyEvent() const { return ready_; }
+  HANDLE ReadyEvent() const { return Ready; }
 
   // The next line, or nothing when none has arrived yet; `ended` after the
   // last line.
   std::optional<std::string> Take(bool& ended) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ended = ended_ && lines_.empty();
-    if (lines_.empty()) return std::nullopt;
-    std::string line = std::move(lines_.front());
-    lines_.pop_front();
+    std::lock_guard<std::mutex> lock(Mutex);
+    ended = Ended && Lines.empty();
+    if (Lines.empty()) return std::nullopt;
+    std::string line = std::move(Lines.front());
+    Lines.pop_front();
     return line;
   }
 
@@ -136,17 +197,19 @@ class ScriptLineReader {
 
   void Hand(std::string line, bool ended) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (ended) ended_ = true;
-      else lines_.push_back(std::move(line));
+      std::lock_guard<std::mutex> lock(Mutex);
+      if (ended)
+        Ended = true;
+      else
+        Lines.push_back(std::move(line));
     }
-    SetEvent(ready_);
+    SetEvent(Ready);
   }
 
-  HANDLE ready_;
-  std::mutex mutex_;
-  std::deque<std::string> lines_;
-  bool ended_ = false;
+  HANDLE Ready;
+  std::mutex Mutex;
+  std::deque<std::string> Lines;
+  bool Ended = false;
 };
 
 bool IsCommand(const std::string& line) { return !line.empty() && line.front() != '#'; }

@@ -14,7 +14,8 @@ const IMAGE_IMPORT_DESCRIPTOR* FindImportedDll(HMODULE module, const char* dll) 
   auto* nt = AtOffset<const IMAGE_NT_HEADERS>(module, dos->e_lfanew);
   const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (imports.VirtualAddress == 0) return nullptr;
-  for (auto* entry = AtOffset<const IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); entry->Name; ++entry) {
+  for (auto* entry = AtOffset<const IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); entry->Name;
+       ++entry) {
     if (_stricmp(AtOffset<const char>(module, entry->Name), dll) == 0) return entry;
   }
   return nullptr;

@@ -32,15 +32,15 @@ int main(int argc, char** argv) {
   std::string error;
   std::optional<HostOptions> options = ParseHostOptions(argc, argv, error);
   if (!options) {
-    std::fprintf(stderr, "%s\n%s", error.c_str(), kHostUsage);
+    std::fprintf(stderr, "%s\n%s", error.c_str(), HostUsage);
     return 2;
   }
   if (options->PlugInPath.empty()) options->PlugInPath = BesideHostProgram("vornCalc.dll");
 
   CRhinoHostSide::SetLanguage(options->Language);
   AFX_MAINTAIN_STATE2 hostState(RhinoApp().RhinoModuleState());
-  std::unique_ptr<HostFrame> frame = CreateHostFrame(options->Layout);
-  AttachHostCommandLine(frame->CommandLine);
+  std::unique_ptr<HostFrame> frame = CreateHostFrame(*options);
+  AttachHostCommandLine(*frame, options->FocusAwayOnRead);
   ProcessPendingMessages();
 
   PlugInSession session;

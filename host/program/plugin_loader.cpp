@@ -9,12 +9,12 @@
 
 namespace {
 
-constexpr int kHostSdkVersion = 200211190;
+constexpr int HostSdkVersion = 200211190;
 
-constexpr const char* kDeveloperExports[] = {
-    "RhinoPlugInDeveloperOrganization", "RhinoPlugInDeveloperAddress", "RhinoPlugInDeveloperCountry",
-    "RhinoPlugInDeveloperPhone",        "RhinoPlugInDeveloperFax",     "RhinoPlugInDeveloperEmail",
-    "RhinoPlugInDeveloperWebsite",      "RhinoPlugInUpdateURL"};
+constexpr const char* DeveloperExports[] = {"RhinoPlugInDeveloperOrganization", "RhinoPlugInDeveloperAddress",
+                                            "RhinoPlugInDeveloperCountry",      "RhinoPlugInDeveloperPhone",
+                                            "RhinoPlugInDeveloperFax",          "RhinoPlugInDeveloperEmail",
+                                            "RhinoPlugInDeveloperWebsite",      "RhinoPlugInUpdateURL"};
 
 using SdkVersionExport = int (*)();
 using TextExport = const wchar_t* (*)();
@@ -34,15 +34,15 @@ bool Refuse(PlugInSession& session, const std::string& reason) {
 std::string FormatGuid(const GUID& id) {
   char text[40];
   std::snprintf(text, sizeof text, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", id.Data1, id.Data2,
-                id.Data3, id.Data4[0], id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
-                id.Data4[7]);
+                id.Data3, id.Data4[0], id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5],
+                id.Data4[6], id.Data4[7]);
   return text;
 }
 
 // Every developer export must give a terminated UTF-16 text.
 bool CheckDeveloperTexts(PlugInSession& session, bool report) {
   std::string texts;
-  for (const char* name : kDeveloperExports) {
+  for (const char* name : DeveloperExports) {
     TextExport text = Export<TextExport>(session.Module, name);
     if (!text || !text()) return Refuse(session, std::string("no text from ") + name);
     texts += (texts.empty() ? "" : " | ") + ToUtf8(text());
@@ -66,7 +66,8 @@ void ReportIdentity(const CRhinoPlugIn& plugIn, bool brief) {
 
 std::vector<LONG_PTR> CurrentProcedures(const HostFrame& frame) {
   std::vector<LONG_PTR> procedures;
-  for (const LabelledWindow& edit : frame.RichEdits) procedures.push_back(GetWindowLongPtrW(edit.Window, GWLP_WNDPROC));
+  for (const LabelledWindow& edit : frame.RichEdits)
+    procedures.push_back(GetWindowLongPtrW(edit.Window, GWLP_WNDPROC));
   return procedures;
 }
 
@@ -75,7 +76,8 @@ std::string HookedControls(const PlugInSession& session, const HostFrame& frame)
   std::vector<LONG_PTR> now = CurrentProcedures(frame);
   std::string hooked;
   for (std::size_t i = 0; i < now.size(); ++i) {
-    if (now[i] != session.HostProcedures[i]) hooked += (hooked.empty() ? "" : ", ") + frame.RichEdits[i].Label;
+    if (now[i] != session.HostProcedures[i])
+      hooked += (hooked.empty() ? "" : ", ") + frame.RichEdits[i].Label;
   }
   return hooked;
 }
@@ -96,14 +98,11 @@ bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSessio
   auto sdkVersion = Export<SdkVersionExport>(session.Module, "RhinoPlugInSdkVersion");
   if (!sdkVersion) return Refuse(session, "no RhinoPlugInSdkVersion");
   if (!options.Brief) PrintLine("sdk version: " + std::to_string(sdkVersion()));
-  if (sdkVersion() != kHostSdkVersion) return Refuse(session, "built for SDK " + std::to_string(sdkVersion()));
+  if (sdkVersion() != HostSdkVersion) return Refuse(session, "built for SDK " + std::to_string(sdkVersion()));
   if (!CheckDeveloperTexts(session, !options.Brief)) return false;
   session.Object = CRhinoHostSide::RegisteredPlugIn();
   if (!session.Object) return Refuse(session, "no plug-in object");
   if (!ObservePlugInBeeps(session.Module)) PrintLine("note: the plug-in does not import MessageBeep");
-  if (options.SupplyCtrlPressBit && !SupplyCtrlPressBit(session.Module)) {
-    PrintLine("note: the plug-in does not import GetAsyncKeyState");
-  }
   ReportIdentity(*session.Object, options.Brief);
   return true;
 }
@@ -118,7 +117,7 @@ void RunLoadHandler(PlugInSession& session, const HostFrame& frame) {
     ReportModuleState(session);
   }
   std::string hooked = HookedControls(session, frame);
-  PrintLine(hooked.empty() ? "hook: not installed"
+  PrintLine(hooked.empty()             ? "hook: not installed"
             : hooked == "command line" ? "hook: installed"
                                        : "hook: installed on " + hooked);
   PrintLine("onload: " + std::to_string(result));

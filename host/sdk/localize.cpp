@@ -11,13 +11,16 @@ struct Translation {
 };
 
 // The titles of the host's control bars that the German host shows otherwise.
-constexpr Translation kGermanTitles[] = {
-    {L"Command", L"Befehl"},          {L"Notes", L"Notizen"},
-    {L"Layers", L"Ebenen"},           {L"Osnap", L"Objektfang"},
-    {L"Properties", L"Eigenschaften"}, {L"Curvature", L"Kr\u00fcmmung"},
+constexpr Translation GermanTitles[] = {
+    {L"Command", L"Befehl"},
+    {L"Notes", L"Notizen"},
+    {L"Layers", L"Ebenen"},
+    {L"Osnap", L"Objektfang"},
+    {L"Properties", L"Eigenschaften"},
+    {L"Curvature", L"Kr\u00fcmmung"},
 };
 
-HostLanguage currentLanguage = HostLanguage::English;
+HostLanguage CurrentLanguage = HostLanguage::English;
 
 std::wstring_view WithoutDisambiguationTag(std::wstring_view text) {
   std::size_t tag = text.rfind(L"[[");
@@ -26,8 +29,9 @@ std::wstring_view WithoutDisambiguationTag(std::wstring_view text) {
 }
 
 std::wstring_view Translate(std::wstring_view english) {
-  if (currentLanguage == HostLanguage::German) {
-    for (const Translation& translation : kGermanTitles) {
+  if (CurrentLanguage == HostLanguage::Blank) return {};
+  if (CurrentLanguage == HostLanguage::German) {
+    for (const Translation& translation : GermanTitles) {
       if (translation.English == english) return translation.German;
     }
   }
@@ -36,11 +40,11 @@ std::wstring_view Translate(std::wstring_view english) {
 
 }  // namespace
 
-void CRhinoHostSide::SetLanguage(HostLanguage language) { currentLanguage = language; }
+void CRhinoHostSide::SetLanguage(HostLanguage language) { CurrentLanguage = language; }
 
 const unsigned short* RhLocalizeString(const unsigned short* english, int) {
   // Valid until the next call, which is as long as callers may rely on it.
-  static std::wstring localized;
-  localized = Translate(WithoutDisambiguationTag(reinterpret_cast<const wchar_t*>(english)));
-  return reinterpret_cast<const unsigned short*>(localized.c_str());
+  static std::wstring Localized;
+  Localized = Translate(WithoutDisambiguationTag(reinterpret_cast<const wchar_t*>(english)));
+  return reinterpret_cast<const unsigned short*>(Localized.c_str());
 }

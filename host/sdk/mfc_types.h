@@ -35,9 +35,9 @@ struct RHINO_SDK_API CRuntimeClass {
 };
 
 #define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
-#define DECLARE_DYNAMIC(class_name)                   \
- public:                                              \
-  static const CRuntimeClass class##class_name;       \
+#define DECLARE_DYNAMIC(class_name)             \
+ public:                                        \
+  static const CRuntimeClass class##class_name; \
   const CRuntimeClass* GetRuntimeClass() const override;
 
 class RHINO_SDK_API CObject {

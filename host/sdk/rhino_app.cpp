@@ -11,8 +11,8 @@ CRhinoDoc* CRhinoApp::ActiveDoc() const { return m_pActiveDoc; }
 AFX_MODULE_STATE* CRhinoApp::RhinoModuleState() { return &m_moduleState; }
 
 CRhinoApp& RhinoApp() {
-  static CRhinoApp app;
-  return app;
+  static CRhinoApp App;
+  return App;
 }
 
 void CRhinoHostSide::SetActiveDoc(CRhinoDoc* doc) { RhinoApp().m_pActiveDoc = doc; }

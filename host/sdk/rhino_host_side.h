@@ -5,7 +5,8 @@
 
 #include "host/sdk/rhino_sdk.h"
 
-enum class HostLanguage { English, German };
+// Blank: a host whose translation gives an empty text for every title.
+enum class HostLanguage { English, German, Blank };
 
 class RHINO_SDK_API CRhinoHostSide {
  public:

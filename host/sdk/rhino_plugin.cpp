@@ -1,27 +1,27 @@
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
-CRhinoPlugIn* registeredPlugIn = nullptr;
-int baseLoadHandlerCalls = 0;
-int baseUnloadHandlerCalls = 0;
+CRhinoPlugIn* LivePlugIn = nullptr;
+int LoadHandlerCallCount = 0;
+int UnloadHandlerCallCount = 0;
 }  // namespace
 
-CRhinoPlugIn::CRhinoPlugIn() { registeredPlugIn = this; }
+CRhinoPlugIn::CRhinoPlugIn() { LivePlugIn = this; }
 
 CRhinoPlugIn::~CRhinoPlugIn() {
-  if (registeredPlugIn == this) registeredPlugIn = nullptr;
+  if (LivePlugIn == this) LivePlugIn = nullptr;
 }
 
 BOOL CRhinoPlugIn::IsValid(ON_TextLog*) const { return TRUE; }
 
 BOOL CRhinoPlugIn::OnLoadPlugIn() {
-  ++baseLoadHandlerCalls;
+  ++LoadHandlerCallCount;
   return TRUE;
 }
 
 BOOL CRhinoPlugIn::CanUnLoad() { return TRUE; }
 
-void CRhinoPlugIn::OnUnloadPlugIn() { ++baseUnloadHandlerCalls; }
+void CRhinoPlugIn::OnUnloadPlugIn() { ++UnloadHandlerCallCount; }
 
 void CRhinoPlugIn::LoadProfile(const wchar_t*, CRhinoProfileContext&) {}
 
@@ -59,8 +59,8 @@ ON_Object* CRhinoUtilityPlugIn::DuplicateObject() const { return nullptr; }
 
 CRhinoPlugIn::plugin_type CRhinoUtilityPlugIn::PlugInType() const { return utility_plugin; }
 
-CRhinoPlugIn* CRhinoHostSide::RegisteredPlugIn() { return registeredPlugIn; }
+CRhinoPlugIn* CRhinoHostSide::RegisteredPlugIn() { return LivePlugIn; }
 
-int CRhinoHostSide::BaseLoadHandlerCalls() { return baseLoadHandlerCalls; }
+int CRhinoHostSide::BaseLoadHandlerCalls() { return LoadHandlerCallCount; }
 
-int CRhinoHostSide::BaseUnloadHandlerCalls() { return baseUnloadHandlerCalls; }
+int CRhinoHostSide::BaseUnloadHandlerCalls() { return UnloadHandlerCallCount; }

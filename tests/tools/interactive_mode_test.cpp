@@ -31,9 +31,7 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
             "Command: ");
 
   session.Type("units m\r");
-  const std::string units = session.ReadUntil(Prompt);
-  EXPECT_NE(units.find('\a'), std::string::npos) << units;
-  EXPECT_NE(units.find("Document units: metres (m, 4)\r\n"), std::string::npos) << units;
+  EXPECT_EQ(session.ReadUntil(Prompt), "units m\r\nDocument units: metres (m, 4)\r\nCommand: ");
 
   session.Type("5mm\r");  // now in metres
   EXPECT_EQ(session.ReadUntil(Prompt), "5mm\r\n0.005\r\nCommand: ");
@@ -43,6 +41,39 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
   const std::string history = FileText(session.Home() + "/.vorncalc_history");
   EXPECT_NE(history.find("1/4"), std::string::npos) << history;
   EXPECT_NE(history.find("Circle"), std::string::npos) << history;
+}
+
+// The calculator's own commands are no failed formulas: no bell, no parser
+// message. A failed formula rings once, and is called an unknown command
+// only when it reads as one.
+TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
+  struct Case {
+    std::string Line;
+    std::string Answer;  // between the echoed line and the next prompt
+  };
+  const Case cases[] = {
+      {"units", "Document units: millimetres (mm, 2)\r\n"},
+      {"UNITS ft", "Document units: feet (ft, 9)\r\n"},
+      {"units parsec", "Unknown unit: parsec (type help for the list)\r\n"},
+      {"sin(30", "\aparse error:  missing \")\"\r\n"},
+      {"5mm+1", "\aUnknown token found: 5mm <- here\r\n"},
+      {"_Line", "\aUnknown token found: _line <- here\r\nUnknown command: _Line\r\n"},
+      {"", "\aFormula string is empty.\r\n"},
+  };
+  TerminalSession session;
+  session.ReadUntil(Prompt);
+  for (const Case& c : cases) {
+    session.Type(c.Line + "\r");
+    EXPECT_EQ(session.ReadUntil(Prompt), c.Line + "\r\n" + c.Answer + Prompt) << c.Line;
+  }
+  session.Type("help\r");
+  const std::string help = session.ReadUntil(Prompt);
+  EXPECT_NE(help.find("Commands:"), std::string::npos) << help;
+  EXPECT_EQ(help.find('\a'), std::string::npos) << help;
+  EXPECT_EQ(help.find("Unknown"), std::string::npos) << help;
+
+  session.Type("Quit\r");
+  EXPECT_EQ(session.WaitForExit(), 0);
 }
 
 TEST(InteractiveMode, StartsInTheUnitSystemGivenAndShowsIt) {
@@ -85,6 +116,62 @@ TEST(InteractiveMode, EndOfInputLeavesAndTheHistoryIsKept) {
     EXPECT_EQ(second.WaitForExit(), 0);
   }
   std::filesystem::remove_all(home);
+}
+
+}  // namespace
+
+namespace {
+
+// Types the keys and a Return, and tells whether the calculator answered
+// with the answer line and a new prompt. (libedit rings the bell on
+// completion and redraws the line, so the text before is not compared.)
+testing::AssertionResult Answers(TerminalSession& session, const std::string& keys,
+                                 const std::string& answer) {
+  session.Type(keys + "\r");
+  const std::string expected = "\r\n" + answer + "\r\n" + Prompt;
+  const std::string shown = session.ReadUntil(expected);
+  if (shown.ends_with(expected)) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "typed " << testing::PrintToString(keys) << ", shown "
+                                     << testing::PrintToString(shown);
+}
+
+TEST(InteractiveMode, TabCompletesNames) {
+  TerminalSession session({"-u", "in"});
+  session.ReadUntil(Prompt);
+  EXPECT_TRUE(Answers(session, "sq\t2)", "1.414213562"));  // "sqrt("
+  EXPECT_TRUE(Answers(session, "2*SQ\t9)", "6"));          // in any case
+  EXPECT_TRUE(Answers(session, "5f\t", "60"));             // "5ft "
+  EXPECT_TRUE(Answers(session, "_p\t", "3.141592654"));    // "_pi "
+  EXPECT_TRUE(Answers(session, "un\tk\t", "Document units: kilometres (km, 5)"));
+  session.Type("quit\r");
+  EXPECT_EQ(session.WaitForExit(), 0);
+}
+
+// The list ends with the prompt and the line on a line of their own.
+std::string ListedCandidates(TerminalSession& session) {
+  return session.ReadUntil("\r\n" + std::string(Prompt));
+}
+
+TEST(InteractiveMode, ASecondTabListsTheCandidates) {
+  TerminalSession session;
+  session.ReadUntil(Prompt);
+  session.Type("lo\t\t");  // completes "log", then lists
+  const std::string logs = ListedCandidates(session);
+  EXPECT_NE(logs.find("log10"), std::string::npos) << logs;
+  EXPECT_NE(logs.find("log2"), std::string::npos) << logs;
+  EXPECT_TRUE(Answers(session, "2(8)", "3"));  // the line is "log2(8)"
+
+  session.Type("5m\t\t");
+  const std::string units = ListedCandidates(session);
+  for (const char* name : {"5m ", "5m?", "5mc ", "5mc?", "5mi ", "5mi?", "5mm ", "5mm?"})
+    EXPECT_NE(units.find(name), std::string::npos) << name << " in " << units;
+
+  session.Type("\x15\t\t");  // Ctrl-U clears the line
+  const std::string all = ListedCandidates(session);
+  for (const char* name : {"exit", "help", "sqrt", "units", "_pi"})
+    EXPECT_NE(all.find(name), std::string::npos) << name << " in " << all;
+  session.Type("\x04");
+  EXPECT_EQ(session.WaitForExit(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+# Builds the Debian packages with scripts/package, unpacks them into a
+# temporary root (dpkg-deb -x: the machine's own packages stay as they are),
+# builds the consumer against that root twice, through find_package and
+# through pkg-config, and runs the unpacked calculator.
+# Usage: cmake -DSOURCE=... -DWORK=... -DVERSION=... -DCOMPILER=... -P packages.cmake
+function(run)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGV}\n${out}")
+  endif()
+endfunction()
+
+# Runs the command and stores its standard output, without the final line
+# feed, in the variable named by `into`.
+function(capture into)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}\n${out}${err}")
+  endif()
+  set(${into} "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_equal actual expected what)
+  if(NOT actual STREQUAL expected)
+    message(FATAL_ERROR "${what}: expected '${expected}', got '${actual}'")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+set(root ${WORK}/root)
+run(${SOURCE}/scripts/package ${WORK}/packages ${WORK}/build)
+
+capture(arch dpkg --print-architecture)
+set(cli ${WORK}/packages/vorncalc_${VERSION}_${arch}.deb)
+set(dev ${WORK}/packages/libvorncalc-dev_${VERSION}_${arch}.deb)
+
+# Each package holds its own part of the installation, with its dependencies.
+capture(cli_files dpkg-deb -c ${cli})
+capture(dev_files dpkg-deb -c ${dev})
+foreach(check "cli_files;/usr/bin/vorncalc" "cli_files;/usr/share/man/man1/vorncalc.1.gz"
+              "dev_files;/usr/include/vorncalc/parser/parser.h" "dev_files;/libmathutils.a"
+              "dev_files;/vorncalc/vorncalcConfig.cmake" "dev_files;/pkgconfig/vorncalc.pc")
+  list(GET check 0 listing)
+  list(GET check 1 file)
+  string(FIND "${${listing}}" "${file}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${file} is missing from the package:\n${${listing}}")
+  endif()
+endforeach()
+foreach(file "/usr/include/" "libmathutils.a")
+  string(FIND "${cli_files}" "${file}" found)
+  if(NOT found EQUAL -1)
+    message(FATAL_ERROR "${file} belongs to libvorncalc-dev, not vorncalc:\n${cli_files}")
+  endif()
+endforeach()
+capture(depends dpkg-deb -f ${cli} Depends)
+if(NOT depends MATCHES "(^|, )libedit2 ")
+  message(FATAL_ERROR "vorncalc does not depend on libedit2: '${depends}'")
+endif()
+
+run(dpkg-deb -x ${cli} ${root})
+run(dpkg-deb -x ${dev} ${root})
+
+# The calculator runs from the root.
+capture(value ${root}/usr/bin/vorncalc -u m "2*sin(30)+5mm")
+expect_equal("${value}" "1.005" "vorncalc from the package")
+
+# A CMake project finds the package under the root's prefix.
+set(consumer ${SOURCE}/tests/consumer/installed)
+run(${CMAKE_COMMAND} -S ${consumer} -B ${WORK}/cmake-consumer -G Ninja
+    -DCMAKE_CXX_COMPILER=${COMPILER} -DCMAKE_PREFIX_PATH=${root}/usr)
+run(${CMAKE_COMMAND} --build ${WORK}/cmake-consumer --target consumer)
+run(${WORK}/cmake-consumer/consumer)
+file(STRINGS ${WORK}/cmake-consumer/CMakeCache.txt found REGEX "^vorncalc_DIR:")
+if(NOT found MATCHES "=${root}/")
+  message(FATAL_ERROR "find_package found vorncalc outside the root: ${found}")
+endif()
+
+# pkg-config reads only the root's vorncalc.pc, and puts the root before
+# the paths it gives.
+file(GLOB_RECURSE pc_file ${root}/vorncalc.pc)
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+set(pkg_env ${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${pc_dir} PKG_CONFIG_PATH=
+            PKG_CONFIG_SYSROOT_DIR=${root})
+capture(flags ${pkg_env} pkg-config --cflags --libs vorncalc)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${COMPILER} ${SOURCE}/tests/consumer/main.cpp ${flags} -o ${WORK}/pkg-config-consumer)
+run(${WORK}/pkg-config-consumer)
