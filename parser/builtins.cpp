@@ -102,17 +102,15 @@ double Nano(double x) { return x * 1e-9; }
 // "sin" alone is not optimisable: the compiler leaves every call of it in
 // the bytecode.
 constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
-    {"sin", Sin, false},       {"cos", Cos, true},       {"tan", Tan, true},
-    {"sinr", SinR, true},      {"cosr", CosR, true},     {"tanr", TanR, true},
-    {"asin", ASin, true},      {"acos", ACos, true},     {"atan", ATan, true},
-    {"sinh", SinH, true},      {"cosh", CosH, true},     {"tanh", TanH, true},
-    {"asinh", ASinH, true},    {"acosh", ACosH, true},   {"atanh", ATanH, true},
-    {"asinr", ASinR, true},    {"acosr", ACosR, true},   {"atanr", ATanR, true},
-    {"sinhr", SinHR, true},    {"coshr", CosHR, true},   {"tanhr", TanHR, true},
-    {"asinhr", ASinHR, true},  {"acoshr", ACosHR, true}, {"atanhr", ATanHR, true},
-    {"log2", Log2, true},      {"log10", Log10, true},   {"log", Log10, true},
-    {"ln", Ln, true},          {"exp", Exp, true},       {"sqrt", Sqrt, true},
-    {"sign", Sign, true},      {"rint", Rint, true},     {"abs", Abs, true},
+    {"sin", Sin, false},    {"cos", Cos, true},       {"tan", Tan, true},       {"sinr", SinR, true},
+    {"cosr", CosR, true},   {"tanr", TanR, true},     {"asin", ASin, true},     {"acos", ACos, true},
+    {"atan", ATan, true},   {"sinh", SinH, true},     {"cosh", CosH, true},     {"tanh", TanH, true},
+    {"asinh", ASinH, true}, {"acosh", ACosH, true},   {"atanh", ATanH, true},   {"asinr", ASinR, true},
+    {"acosr", ACosR, true}, {"atanr", ATanR, true},   {"sinhr", SinHR, true},   {"coshr", CosHR, true},
+    {"tanhr", TanHR, true}, {"asinhr", ASinHR, true}, {"acoshr", ACosHR, true}, {"atanhr", ATanHR, true},
+    {"log2", Log2, true},   {"log10", Log10, true},   {"log", Log10, true},     {"ln", Ln, true},
+    {"exp", Exp, true},     {"sqrt", Sqrt, true},     {"sign", Sign, true},     {"rint", Rint, true},
+    {"abs", Abs, true},
 };
 
 constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
@@ -151,8 +149,12 @@ const DefaultVocabulary& Defaults() {
 
 }  // namespace
 
-std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions() { return UnaryFunctions; }
-std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() { return ListFunctions; }
+std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions() {
+  return UnaryFunctions;
+}
+std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() {
+  return ListFunctions;
+}
 
 Parser::Parser() {
   // Called directly: virtual dispatch does not reach beyond Parser here.

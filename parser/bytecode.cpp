@@ -22,9 +22,7 @@ class ArgumentList {
     if (count > Inline.size()) Heap.resize(count);
   }
   double& operator[](std::size_t i) { return Heap.empty() ? Inline[i] : Heap[i]; }
-  std::span<const double> View() const {
-    return {Heap.empty() ? Inline.data() : Heap.data(), Count};
-  }
+  std::span<const double> View() const { return {Heap.empty() ? Inline.data() : Heap.data(), Count}; }
 
  private:
   std::array<double, 16> Inline;
@@ -114,8 +112,7 @@ Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index,
   return ValueToken(result, false);
 }
 
-void ParserBase::ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index,
-                                int& stackPos) {
+void ParserBase::ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos) {
   if (operators.empty() || operators.top().Code != cdPrefixOp) return;
   if (values.empty()) RaiseError(Messages::PrefixWithoutOperand, -1);
   const Token op = operators.pop();
@@ -194,7 +191,9 @@ std::string Disassemble(std::span<const Cell> cells, const std::function<std::st
       }
       case cdVariable:
       case cdPostfixOp: text += ' ' + nameOf(ReadAddress(payload)); break;
-      case cdFunction: text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1)); break;
+      case cdFunction:
+        text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1));
+        break;
       default: break;  // binary operators carry no payload
     }
     i += static_cast<std::size_t>(command->Cells);

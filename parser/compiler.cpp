@@ -159,7 +159,8 @@ double ParserBase::CompileFormula() {
 
   detail::Compiler compiler(*this);
   const double value = compiler.Run();
-  const bool oneNumber = compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
+  const bool oneNumber =
+      compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
   EvalEntry = oneNumber ? &ParserBase::ReturnConstant : &ParserBase::DeriveAndRun;
   return value;
 }

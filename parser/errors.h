@@ -32,7 +32,8 @@ namespace Messages {
 
 // tokens and the stack
 inline constexpr std::string_view StackIsEmpty = "stack is empty.";
-inline constexpr std::string_view PriorityOfNonOperator = "internal error in ParserBase::Priority(int):  unknown operator!";
+inline constexpr std::string_view PriorityOfNonOperator =
+    "internal error in ParserBase::Priority(int):  unknown operator!";
 inline constexpr std::string_view ValueOfNonValue = "internal error:  GetVal() called for non value token.";
 inline constexpr std::string_view CallbackOfNonCall =
     "internal error:  GetFuncAddr() called non function/postfix operator token.";
@@ -72,18 +73,21 @@ inline constexpr std::string_view OperatorWithoutOperands = "internal error: val
 inline constexpr std::string_view MissingClosingBracket = "parse error:  missing \")\"";
 inline constexpr std::string_view NoFormula = "No formula set.";
 inline constexpr std::string_view MissingOperator = "internal error:  missing operator.";
-inline constexpr std::string_view TooComplex = "Formula too complex: the evaluation stack has room for 299 values:";
+inline constexpr std::string_view TooComplex =
+    "Formula too complex: the evaluation stack has room for 299 values:";
 
 // apply steps
 inline constexpr std::string_view UnexpectedOperatorToken =
     "internal error in ParserBase::ApplyOperator(...): unexpected operator token.";
 inline constexpr std::string_view NegativeIndex = "internal error:  negative bytecode index (optimization).";
-inline constexpr std::string_view PrefixWithoutOperand = "internal error:  Unary operator applied to empty value stack.";
+inline constexpr std::string_view PrefixWithoutOperand =
+    "internal error:  Unary operator applied to empty value stack.";
 inline constexpr std::string_view NegativeIndexAfterPrefix =
     "internal error in ApplyUnaryOprt:  negative bytecode index (optimization).";
 inline constexpr std::string_view TooManyArguments = "Too many function parameter:";
 inline constexpr std::string_view TooFewArguments = "Too few function parameter:";
-inline constexpr std::string_view UnsupportedArgumentCount = "Unsupported number of arguments in funtion call";
+inline constexpr std::string_view UnsupportedArgumentCount =
+    "Unsupported number of arguments in funtion call";
 
 // interpreter
 inline constexpr std::string_view UnknownCode =
@@ -96,16 +100,47 @@ inline constexpr std::string_view UnsupportedCallArgumentCount =
 inline constexpr std::string_view NoArgumentsFor = "too few arguments for function ";
 
 inline constexpr std::string_view All[] = {
-    StackIsEmpty, PriorityOfNonOperator, ValueOfNonValue, CallbackOfNonCall, ArgCountOfNonFunction,
-    NullFunction, NullOperator, EmptyName, InvalidNameCharacter, NameStartsWithDigit, NullVariable,
-    UnexpectedEnd, UnexpectedOpenBracket, UnexpectedCloseBracket, UnexpectedValue, UnexpectedVariable,
-    UnexpectedComma, UnexpectedFunction, UnexpectedOperator, UnexpectedUnaryOperator, UnknownToken,
+    StackIsEmpty,
+    PriorityOfNonOperator,
+    ValueOfNonValue,
+    CallbackOfNonCall,
+    ArgCountOfNonFunction,
+    NullFunction,
+    NullOperator,
+    EmptyName,
+    InvalidNameCharacter,
+    NameStartsWithDigit,
+    NullVariable,
+    UnexpectedEnd,
+    UnexpectedOpenBracket,
+    UnexpectedCloseBracket,
+    UnexpectedValue,
+    UnexpectedVariable,
+    UnexpectedComma,
+    UnexpectedFunction,
+    UnexpectedOperator,
+    UnexpectedUnaryOperator,
+    UnknownToken,
     UnsupportedReaderOperator,
-    EmptyFormula, UnsupportedToken, NoOpeningBracket, CommaWithoutFunction, PostfixWithoutOperand,
-    OperatorWithoutOperands, MissingClosingBracket, NoFormula, MissingOperator, TooComplex,
-    UnexpectedOperatorToken, NegativeIndex, PrefixWithoutOperand, NegativeIndexAfterPrefix, TooManyArguments,
-    TooFewArguments, UnsupportedArgumentCount,
-    UnknownCode, UnsupportedCallArgumentCount,
+    EmptyFormula,
+    UnsupportedToken,
+    NoOpeningBracket,
+    CommaWithoutFunction,
+    PostfixWithoutOperand,
+    OperatorWithoutOperands,
+    MissingClosingBracket,
+    NoFormula,
+    MissingOperator,
+    TooComplex,
+    UnexpectedOperatorToken,
+    NegativeIndex,
+    PrefixWithoutOperand,
+    NegativeIndexAfterPrefix,
+    TooManyArguments,
+    TooFewArguments,
+    UnsupportedArgumentCount,
+    UnknownCode,
+    UnsupportedCallArgumentCount,
     NoArgumentsFor,
 };
 

@@ -41,7 +41,8 @@ double ParserBase::ParseCmdCode() {
         if (argCount == 1) {
           *s = reinterpret_cast<UnaryCallback>(callback)(*s);
         } else if (argCount <= 0) {
-          *s = reinterpret_cast<ListCallback>(callback)(std::span<const double>(s, static_cast<std::size_t>(-argCount)));
+          *s = reinterpret_cast<ListCallback>(callback)(
+              std::span<const double>(s, static_cast<std::size_t>(-argCount)));
         } else {
           // Only one-argument and variadic functions can be defined.
           RaiseError(Messages::UnsupportedCallArgumentCount, -1);
@@ -53,10 +54,8 @@ double ParserBase::ParseCmdCode() {
         *s = reinterpret_cast<UnaryCallback>(ReadAddress(cell + 2))(*s);
         cell += CallEntryCells;
         break;
-      case cdEnd:
-        return stack[1];
-      default:
-        RaiseError(Messages::UnknownCode, -1);
+      case cdEnd: return stack[1];
+      default: RaiseError(Messages::UnknownCode, -1);
     }
   }
 }

@@ -129,8 +129,7 @@ void ParserBase::RaiseError(std::string_view message, int position) {
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
   const Command* command = FindCommand(code);
-  if (!command || command->Priority == NoPriority)
-    RaiseError(Messages::PriorityOfNonOperator, -1);
+  if (!command || command->Priority == NoPriority) RaiseError(Messages::PriorityOfNonOperator, -1);
   return command->Priority;
 }
 

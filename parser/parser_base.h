@@ -133,12 +133,10 @@ class ParserBase {
   double CompileFormula();
 
   // bytecode.cpp: the apply steps compute a result and write its entry.
-  Token ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index,
-                      int& stackPos);
+  Token ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index, int& stackPos);
   void ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos);
   Token ApplyPostfix(const Token& op, const Token& operand, int& index, int& stackPos);
-  void CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index,
-                    int& stackPos);
+  void CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos);
 
   // evaluation.cpp: the entries that Evaluate runs once a compilation
   // succeeded. The first later evaluation derives the program.

@@ -108,9 +108,7 @@ class ProgramBuilder {
   const double* Source(int slot, Instruction& instruction, int which) {
     switch (Homes[slot]) {
       case Home::Variable: return Variables[slot];
-      case Home::Number:
-        instruction.Constants[which] = Numbers[slot];
-        return &instruction.Constants[which];
+      case Home::Number: instruction.Constants[which] = Numbers[slot]; return &instruction.Constants[which];
       default: return &Out.Slots[slot];
     }
   }
@@ -170,10 +168,9 @@ double Run(const Instruction* first, const Instruction* end, const double* resul
   for (const Instruction* at = first; at != end; ++at) {
     const Instruction& i = *at;
     switch (i.Op) {
-#define MATHUTILS_RUN_BINARY(code)                                   \
-  case code:                                                         \
-    if constexpr (code != cdPow || WithCalls)                        \
-      *i.Result = ComputeBinary(code, *i.Left, *i.Right);            \
+#define MATHUTILS_RUN_BINARY(code)                                                                \
+  case code:                                                                                      \
+    if constexpr (code != cdPow || WithCalls) *i.Result = ComputeBinary(code, *i.Left, *i.Right); \
     break;
       MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY
@@ -235,7 +232,8 @@ std::string InstructionText(const Program& program, const Instruction& i,
 
 }  // namespace
 
-std::string DisassembleProgram(const Program& program, const std::function<std::string(const void*)>& nameOf) {
+std::string DisassembleProgram(const Program& program,
+                               const std::function<std::string(const void*)>& nameOf) {
   std::string text;
   for (const Instruction& instruction : program.Instructions)
     text += InstructionText(program, instruction, nameOf) + '\n';

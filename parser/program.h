@@ -64,7 +64,7 @@ struct Program {
 
   std::vector<Instruction> Instructions;
   const double* Result = nullptr;
-  bool Calls = false;  // whether any instruction calls a function
+  bool Calls = false;                 // whether any instruction calls a function
   double Slots[EvaluationStackSize];  // the stack; slot 0 is never written
 };
 

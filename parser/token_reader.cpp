@@ -1,3 +1,5 @@
+#include "parser/token_reader.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -6,7 +8,6 @@
 
 #include "parser/commands.h"
 #include "parser/parser_base.h"
-#include "parser/token_reader.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {
@@ -64,7 +65,7 @@ std::size_t DecimalLength(std::string_view text) {
 // operation: up to 15 digits are an exact integer m, and m divided by an
 // exact power of ten is correctly rounded.
 bool ConvertShortDecimal(std::string_view number, double& value) {
-  static constexpr double PowersOfTen[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+  static constexpr double PowersOfTen[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   if (number.size() > 16) return false;
   std::uint64_t mantissa = 0;
@@ -93,7 +94,10 @@ double OutOfRangeDecimal(std::string_view number) {
   bool seenPoint = false, seenSignificant = false;
   std::size_t i = 0;
   for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
-    if (number[i] == '.') { seenPoint = true; continue; }
+    if (number[i] == '.') {
+      seenPoint = true;
+      continue;
+    }
     if (number[i] != '0') seenSignificant = true;
     if (!seenPoint && seenSignificant) ++magnitude;
     if (seenPoint && !seenSignificant) --magnitude;
@@ -114,8 +118,8 @@ double OutOfRangeDecimal(std::string_view number) {
 double ConvertDecimal(std::string_view number) {
   double value = 0;
   if (ConvertShortDecimal(number, value)) return value;
-  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
-                                      std::chars_format::general);
+  auto [end, error] =
+      std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
   return error == std::errc::result_out_of_range ? OutOfRangeDecimal(number) : value;
 }
 
@@ -196,8 +200,7 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
       flags = FlagsAfterOpening;
       break;
     default:
-      if (!IsBinaryOperator(index))
-        RaiseError(Messages::UnsupportedReaderOperator, -1);
+      if (!IsBinaryOperator(index)) RaiseError(Messages::UnsupportedReaderOperator, -1);
       if (flags & NoOperator) {
         // Where no binary operator may stand, the text may still be a prefix operator.
         Token prefix;
@@ -274,8 +277,8 @@ bool ParserBase::MatchPostfixOp(Token& token) {
 }
 
 // The run of the set's characters at Pos, when the registry holds exactly it.
-bool ParserBase::MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
-                               CmdCode code, Token& token) {
+bool ParserBase::MatchOperator(const detail::CharClass& members,
+                               const detail::NameMap<UnaryCallback>& registry, CmdCode code, Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;
   const UnaryCallback* callback = registry.Find(std::string_view(Formula).substr(Pos, length));

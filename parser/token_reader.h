@@ -53,7 +53,8 @@ inline constexpr SyntaxFlags FlagsAfterValue = NoOpenBracket | NoValue | NoVaria
 inline constexpr SyntaxFlags FlagsAfterVariable = FlagsAfterValue | NoPostfixOp;
 inline constexpr SyntaxFlags FlagsAfterFunction = 0x3FFu & ~(NoOpenBracket | NoPrefixOp);
 inline constexpr SyntaxFlags FlagsAfterPrefixOp = NoCloseBracket | NoOperator | NoPostfixOp | NoPrefixOp;
-inline constexpr SyntaxFlags FlagsAfterPostfixOp = NoOpenBracket | NoValue | NoVariable | NoFunction | NoPostfixOp;
+inline constexpr SyntaxFlags FlagsAfterPostfixOp =
+    NoOpenBracket | NoValue | NoVariable | NoFunction | NoPostfixOp;
 
 static_assert(FlagsAtStart == 194 && FlagsAfterOpening == 722 && FlagsAfterValue == 301);
 static_assert(FlagsAfterVariable == 429 && FlagsAfterFunction == 766);
@@ -63,7 +64,8 @@ static_assert(FlagsAfterPrefixOp == 450 && FlagsAfterPostfixOp == 173);
 // IdentChars, operator names of OperatorChars; the reader takes runs of
 // SymbolChars as prefix operators.
 inline constexpr char IdentChars[] = "0123456789_abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr char OperatorChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
+inline constexpr char OperatorChars[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
 inline constexpr char SymbolChars[] = "+-*/^?<>=#!$%&|~'_";
 
 namespace detail {

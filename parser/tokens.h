@@ -17,10 +17,10 @@ namespace MathUtils {
 struct Token {
   CmdCode Code = cdUnknown;
   double Val = 0;
-  void* Addr = nullptr;        // variable address or callback, see CmdCode
-  std::int32_t ArgCount = 0;   // functions: 1, or -1 for any number
+  void* Addr = nullptr;          // variable address or callback, see CmdCode
+  std::int32_t ArgCount = 0;     // functions: 1, or -1 for any number
   std::uint32_t IsVolatile = 0;  // bit 0: the value may change between evaluations
-  std::int32_t Prio = 999;     // priority of an operation left unfolded
+  std::int32_t Prio = 999;       // priority of an operation left unfolded
 
   // Turns the token into a value; ArgCount and Prio are kept.
   void SetVal(double value) {

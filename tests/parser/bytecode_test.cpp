@@ -93,15 +93,18 @@ TEST_F(BytecodeTest, ListingsWithFoldingOn) {
 TEST_F(BytecodeTest, ListingsWithFoldingOff) {
   parser.SetOptimizer(false);
   const std::pair<const char*, const char*> cases[] = {
-      {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"}, {"-2", "1 VALUE 2\n1 CALL -\nEND"},
-      {"sum(1,2,3)", "1 VALUE 1\n2 VALUE 2\n3 VALUE 3\n1 FUNC -3 sum\nEND"}, {"2m", "1 VALUE 2\n1 CALL m\nEND"},
-      {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"}, {"7", "1 VALUE 7\nEND"}};
+      {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"},
+      {"-2", "1 VALUE 2\n1 CALL -\nEND"},
+      {"sum(1,2,3)", "1 VALUE 1\n2 VALUE 2\n3 VALUE 3\n1 FUNC -3 sum\nEND"},
+      {"2m", "1 VALUE 2\n1 CALL m\nEND"},
+      {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"},
+      {"7", "1 VALUE 7\nEND"}};
   for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
 }
 
 TEST_F(BytecodeTest, EveryBinaryOperatorHasItsCode) {
   const std::pair<const char*, const char*> operators[] = {
-      {"<=", "LE"}, {">=", "GE"}, {"!=", "NE"}, {"==", "EQ"}, {"<", "LT"},     {">", "GT"}, {"+", "ADD"},
+      {"<=", "LE"}, {">=", "GE"}, {"!=", "NE"}, {"==", "EQ"}, {"<", "LT"},      {">", "GT"},   {"+", "ADD"},
       {"-", "SUB"}, {"*", "MUL"}, {"/", "DIV"}, {"^", "POW"}, {" and ", "AND"}, {" or ", "OR"}};
   for (auto [text, name] : operators) {
     const std::string formula = std::string("x") + text + "2";
@@ -115,8 +118,8 @@ TEST_F(BytecodeTest, WorstCaseFormulasFitTheirBuffer) {
   parser.AddPrefixOperator("~", Twice);
   for (bool folding : {true, false}) {
     parser.SetOptimizer(folding);
-    for (const std::string formula : {"x", "-x", "~x", "r(x)", "(x)m", "-r(-x)m", "x^x", "sum(x,x)",
-                                      "-(-(-x))", "r(r(r(x)))", "~(x)m"}) {
+    for (const std::string formula :
+         {"x", "-x", "~x", "r(x)", "(x)m", "-r(-x)m", "x^x", "sum(x,x)", "-(-(-x))", "r(r(r(x)))", "~(x)m"}) {
       Eval(parser, formula);
       const auto cells = parser.GetBytecode();
       EXPECT_LE(cells.size(), BytecodeCellsFor(formula.size())) << formula;

@@ -12,7 +12,8 @@ using namespace MathUtils;
 using ParserTests::Probe;
 
 bool SameBits(double a, double b) {
-  return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  return (std::isnan(a) && std::isnan(b)) ||
+         std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // Folded while compiling, computed while compiling, run by the derived

@@ -30,18 +30,73 @@ struct CompilerTest : ::testing::Test {
 
 TEST_F(CompilerTest, Values) {
   const std::pair<const char*, double> cases[] = {
-      {"1+2*3", 7}, {"(1+2)*3", 9}, {"1-2*3", -5}, {"2*3^2", 18}, {"2^3*2", 16}, {"2^3^2", 64}, {"-2^2", 4},
-      {"8-2-1", 5}, {"16/4/2", 2}, {"7/2", 3.5}, {"1/0", HUGE_VAL}, {"1+2<4", 1}, {"1+1==2", 1}, {"2<3==1", 1},
-      {"1 or 0 and 0", 0}, {"1<=1", 1}, {"2>=3", 0}, {"1!=1", 0}, {"1==1", 1}, {"1<2", 1}, {"1>2", 0},
-      {"2 and 0", 0}, {"2 and 3", 1}, {"0 or 3", 1}, {"0 or 0", 0}, {"2^-1", 0.5}, {"2*-3", -6}, {"2--3", 5},
-      {"-(2+3)", -5}, {"-(1+2)^2", 9}, {"5m +3", 5 * 0.001 + 3}, {"2+3m", 2 + 3 * 0.001}, {"-5m", -5 * 0.001},
-      {"sum(1,2)m", 3 * 0.001}, {"0.1+0.2", 0.1 + 0.2}, {"_pi*2", 6.283185307179586}, {"sum(1,sum(2,3),4)", 10},
-      {"max(1,2)+min(3,4)", 5}, {"3 + 4 * 2 / ( 1 - 5 ) ^ 2 ^ 3", 3.001953125}, {"((((((((((7))))))))))", 7},
-      {"x*x", 9}, {"-x^2", 9}, {"-x*2", -6}, {"x-1-1", 1}, {"10-x-x", 4}, {"x/x/x", 1.0 / 3}, {"2^x^2", 64},
-      {"2*(x+1)^2", 32}, {"(((x)))", 3}, {"-(x)", -3}, {"-(x)m", -3 * 0.001}, {"(x)m", 3 * 0.001},
-      {"sum(x,1,2)", 6}, {"avg(x,5)", 4}, {"abs(-x)", 3}, {"max(x,sin(30),-x)", 3}, {"sum(x,max(1,x*2),4)", 13},
-      {"-sum(1,x)^2", 16}, {"sqrt(x*x+16)", 5}, {"x>2 and x<4", 1}, {"x<2 or x>4", 0},
-      {"-sin(30)", -0.49999999999999994}, {"x<=3", 1}, {"x>=3", 1}, {"x<3", 0}, {"x>3", 0}, {"x==3", 1},
+      {"1+2*3", 7},
+      {"(1+2)*3", 9},
+      {"1-2*3", -5},
+      {"2*3^2", 18},
+      {"2^3*2", 16},
+      {"2^3^2", 64},
+      {"-2^2", 4},
+      {"8-2-1", 5},
+      {"16/4/2", 2},
+      {"7/2", 3.5},
+      {"1/0", HUGE_VAL},
+      {"1+2<4", 1},
+      {"1+1==2", 1},
+      {"2<3==1", 1},
+      {"1 or 0 and 0", 0},
+      {"1<=1", 1},
+      {"2>=3", 0},
+      {"1!=1", 0},
+      {"1==1", 1},
+      {"1<2", 1},
+      {"1>2", 0},
+      {"2 and 0", 0},
+      {"2 and 3", 1},
+      {"0 or 3", 1},
+      {"0 or 0", 0},
+      {"2^-1", 0.5},
+      {"2*-3", -6},
+      {"2--3", 5},
+      {"-(2+3)", -5},
+      {"-(1+2)^2", 9},
+      {"5m +3", 5 * 0.001 + 3},
+      {"2+3m", 2 + 3 * 0.001},
+      {"-5m", -5 * 0.001},
+      {"sum(1,2)m", 3 * 0.001},
+      {"0.1+0.2", 0.1 + 0.2},
+      {"_pi*2", 6.283185307179586},
+      {"sum(1,sum(2,3),4)", 10},
+      {"max(1,2)+min(3,4)", 5},
+      {"3 + 4 * 2 / ( 1 - 5 ) ^ 2 ^ 3", 3.001953125},
+      {"((((((((((7))))))))))", 7},
+      {"x*x", 9},
+      {"-x^2", 9},
+      {"-x*2", -6},
+      {"x-1-1", 1},
+      {"10-x-x", 4},
+      {"x/x/x", 1.0 / 3},
+      {"2^x^2", 64},
+      {"2*(x+1)^2", 32},
+      {"(((x)))", 3},
+      {"-(x)", -3},
+      {"-(x)m", -3 * 0.001},
+      {"(x)m", 3 * 0.001},
+      {"sum(x,1,2)", 6},
+      {"avg(x,5)", 4},
+      {"abs(-x)", 3},
+      {"max(x,sin(30),-x)", 3},
+      {"sum(x,max(1,x*2),4)", 13},
+      {"-sum(1,x)^2", 16},
+      {"sqrt(x*x+16)", 5},
+      {"x>2 and x<4", 1},
+      {"x<2 or x>4", 0},
+      {"-sin(30)", -0.49999999999999994},
+      {"x<=3", 1},
+      {"x>=3", 1},
+      {"x<3", 0},
+      {"x>3", 0},
+      {"x==3", 1},
       {"x!=3", 0},
   };
   for (auto [formula, value] : cases) ExpectValue(formula, value);
@@ -64,13 +119,22 @@ TEST_F(CompilerTest, ErrorsWithTheirTexts) {
   const std::string priority(PriorityOfNonOperator);
   const std::string missing(MissingClosingBracket);
   const std::pair<std::string, std::string> cases[] = {
-      {"", std::string(EmptyFormula)},  {"   ", std::string(NoFormula)},  {"\n1", std::string(NoFormula)},
-      {"(1+2", missing},  {"((x)", missing},
-      {"1+2)", Marked(NoOpeningBracket, "1+2)")},  {"(1))+2", Marked(NoOpeningBracket, "(1))")},
-      {"1,2", Marked(CommaWithoutFunction, "1,")},  {",", Marked(CommaWithoutFunction, ",")},
-      {"-,", Marked(CommaWithoutFunction, "-,")},  {"sum(1),2", Marked(CommaWithoutFunction, "sum(1),")},
-      {"sum(1,)", Marked(UnexpectedCloseBracket, "sum(1,")},  {"(1,2)", std::string(MissingOperator)},
-      {"-", priority},  {"sin-30", priority},  {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
+      {"", std::string(EmptyFormula)},
+      {"   ", std::string(NoFormula)},
+      {"\n1", std::string(NoFormula)},
+      {"(1+2", missing},
+      {"((x)", missing},
+      {"1+2)", Marked(NoOpeningBracket, "1+2)")},
+      {"(1))+2", Marked(NoOpeningBracket, "(1))")},
+      {"1,2", Marked(CommaWithoutFunction, "1,")},
+      {",", Marked(CommaWithoutFunction, ",")},
+      {"-,", Marked(CommaWithoutFunction, "-,")},
+      {"sum(1),2", Marked(CommaWithoutFunction, "sum(1),")},
+      {"sum(1,)", Marked(UnexpectedCloseBracket, "sum(1,")},
+      {"(1,2)", std::string(MissingOperator)},
+      {"-", priority},
+      {"sin-30", priority},
+      {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
       {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
   };
   for (const auto& [formula, text] : cases) {
@@ -92,7 +156,8 @@ TEST_F(CompilerTest, ComposedTextsKeepTheMessagesBlanks) {
 }
 
 TEST_F(CompilerTest, CallbacksThrowThroughUnchanged) {
-  parser.AddFunction("fail", +[](double) -> double { throw std::domain_error("callback"); });
+  parser.AddFunction(
+      "fail", +[](double) -> double { throw std::domain_error("callback"); });
   parser.AssignFormula("1+fail(2)");
   EXPECT_THROW(parser.Evaluate(), std::domain_error);
   EXPECT_THROW(parser.Evaluate(), std::domain_error);  // still compiling, not half-installed
@@ -121,8 +186,8 @@ TEST_F(CompilerTest, SlotsUpTo299AreUsable) {
 }
 
 TEST_F(CompilerTest, SlotAbove299IsRefusedAndParserStaysUsable) {
-  for (const std::string& formula : {NestedOperands(300), ArgumentList(300), NestedOperands(1000),
-                                     ArgumentList(5000)}) {
+  for (const std::string& formula :
+       {NestedOperands(300), ArgumentList(300), NestedOperands(1000), ArgumentList(5000)}) {
     for (bool folding : {true, false}) {
       parser.SetOptimizer(folding);
       const std::string text = CompileError(parser, formula);

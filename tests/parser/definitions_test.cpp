@@ -8,8 +8,8 @@ namespace {
 
 using namespace MathUtils;
 using ParserTests::CompileError;
-using ParserTests::Marked;
 using ParserTests::Eval;
+using ParserTests::Marked;
 using ParserTests::Probe;
 
 double Twice(double x) { return 2 * x; }
@@ -80,7 +80,7 @@ TEST(Definitions, RedefinitionAndSharedNames) {
   EXPECT_EQ(Eval(parser, "sin(7,2)"), 7);
   parser.AddFunction("sin", Twice);
   EXPECT_EQ(ParserTests::ListingOf(parser, "sin(4)"), "1 VALUE 8\nEND");  // optimisable by default
-  parser.AddConstant("cos", 5);  // functions are tried first
+  parser.AddConstant("cos", 5);                                           // functions are tried first
   EXPECT_EQ(CompileError(parser, "cos"), "Unexpected end of formula:  cos");
   parser.AddConstant("q", 5);  // constants before postfix operators
   parser.AddPostfixOperator("q", Twice);
@@ -122,7 +122,8 @@ TEST(Definitions, ParsersShareNoDefinitions) {
 TEST(Definitions, DefaultVocabularyAndBareBase) {
   Probe parser;
   int variadic = 0;
-  parser.Functions.ForEach([&](std::string_view, const detail::FunctionDef& def) { variadic += def.ArgCount == -1; });
+  parser.Functions.ForEach(
+      [&](std::string_view, const detail::FunctionDef& def) { variadic += def.ArgCount == -1; });
   EXPECT_EQ(parser.Functions.Size(), 37u);
   EXPECT_EQ(variadic, 4);
   EXPECT_EQ(parser.Constants.Size() + parser.PostfixOps.Size() + parser.PrefixOps.Size(), 6u);

@@ -36,9 +36,10 @@ TEST_F(EvaluationTest, StateAfterCompilation) {
   const struct {
     const char* formula;
     bool folding, constant;
-  } cases[] = {{"2*3", true, true},  {"2*3", false, false},    {"7", false, true},     {"-7", true, true},
-               {"-7", false, false}, {"x", true, false},       {"x*0", true, false},   {"sin(30)", true, false},
-               {"cos(30)", true, true}, {"sum(1,2)", true, true}, {"tick(1)", true, false}};
+  } cases[] = {{"2*3", true, true},      {"2*3", false, false},    {"7", false, true},
+               {"-7", true, true},       {"-7", false, false},     {"x", true, false},
+               {"x*0", true, false},     {"sin(30)", true, false}, {"cos(30)", true, true},
+               {"sum(1,2)", true, true}, {"tick(1)", true, false}};
   for (const auto& c : cases) {
     parser.SetOptimizer(c.folding);
     ASSERT_TRUE(parser.Compiling());
@@ -85,7 +86,8 @@ TEST_F(EvaluationTest, CallbacksRunAgainOnlyWhenNotFolded) {
     const char* formula;
     bool folding;
     int calls;
-  } cases[] = {{"counted(1)", true, 1}, {"counted(1)", false, 3}, {"counted(x)", true, 3}, {"counted(1)+x", true, 1}};
+  } cases[] = {
+      {"counted(1)", true, 1}, {"counted(1)", false, 3}, {"counted(x)", true, 3}, {"counted(1)+x", true, 1}};
   for (const auto& c : cases) {
     calls = 0;
     parser.SetOptimizer(c.folding);
@@ -98,11 +100,27 @@ TEST_F(EvaluationTest, CallbacksRunAgainOnlyWhenNotFolded) {
 
 TEST_F(EvaluationTest, LaterRunsReadTheVariablesAnew) {
   const std::pair<const char*, double> atFive[] = {
-      {"x", 5},          {"(x)", 5},        {"-x", -5},           {"x^2", 25},          {"2^x", 32},
-      {"x*x-x", 20},     {"1-x/x", 0},      {"x<4", 0},           {"x>=5 and 1", 1},    {"sum(x,x,1)", 11},
-      {"max(1,x)", 5},   {"sum(x)", 5},     {"(x)m", 5 * 0.001},  {"sin(x*6)", 0.49999999999999994},
-      {"-(x+1)^2", 36},  {"2*3+x", 11},     {"x+sum(x,2*3)", 16}, {"avg(1,2,x,x*2,-x)", 2.6},
-      {"digits(x,2,3)", 523}, {"7+digits(x,x*2,-x)", 7 + 500 + 100 - 5}, {"1+count(x,x,x,x,x,x)", 7},
+      {"x", 5},
+      {"(x)", 5},
+      {"-x", -5},
+      {"x^2", 25},
+      {"2^x", 32},
+      {"x*x-x", 20},
+      {"1-x/x", 0},
+      {"x<4", 0},
+      {"x>=5 and 1", 1},
+      {"sum(x,x,1)", 11},
+      {"max(1,x)", 5},
+      {"sum(x)", 5},
+      {"(x)m", 5 * 0.001},
+      {"sin(x*6)", 0.49999999999999994},
+      {"-(x+1)^2", 36},
+      {"2*3+x", 11},
+      {"x+sum(x,2*3)", 16},
+      {"avg(1,2,x,x*2,-x)", 2.6},
+      {"digits(x,2,3)", 523},
+      {"7+digits(x,x*2,-x)", 7 + 500 + 100 - 5},
+      {"1+count(x,x,x,x,x,x)", 7},
       {"count(x)", 1}};  // list callbacks get their arguments in formula order
   for (bool folding : {true, false}) {
     parser.SetOptimizer(folding);
@@ -123,7 +141,8 @@ TEST_F(EvaluationTest, RedefinitionsReachLaterRuns) {
   parser.AddVariable("x", &other);
   EXPECT_EQ(parser.Evaluate(), 30);
   EXPECT_EQ(parser.Evaluate(), 30);
-  parser.AddFunction("f", +[](double v) { return v / 2; });
+  parser.AddFunction(
+      "f", +[](double v) { return v / 2; });
   EXPECT_EQ(parser.Evaluate(), 15);
   EXPECT_EQ(parser.Evaluate(), 15);
 }

@@ -63,8 +63,8 @@ template <typename Action>
     action();
   } catch (const MathUtils::ParserException& error) {
     if (error.what() != text)
-      return ::testing::AssertionFailure() << statement << "\n  threw:    \"" << error.what()
-                                           << "\"\n  expected: \"" << text << "\"";
+      return ::testing::AssertionFailure()
+             << statement << "\n  threw:    \"" << error.what() << "\"\n  expected: \"" << text << "\"";
     if (formula && error.GetFormula() != *formula)
       return ::testing::AssertionFailure() << statement << "\n  carried the formula \"" << error.GetFormula()
                                            << "\", expected \"" << *formula << "\"";
@@ -106,7 +106,9 @@ inline std::string ListingOf(MathUtils::ParserBase& parser, const std::string& f
 
 // Expects the statement to throw a ParserException whose what() is exactly
 // text; the second form also checks the formula that the exception carries.
-#define EXPECT_PARSER_ERROR(statement, text) \
-  EXPECT_TRUE(::ParserTests::ThrowsParserError(#statement, [&] { statement; }, text))
+#define EXPECT_PARSER_ERROR(statement, text)    \
+  EXPECT_TRUE(::ParserTests::ThrowsParserError( \
+      #statement, [&] { statement; }, text))
 #define EXPECT_PARSER_ERROR_IN(statement, text, formula) \
-  EXPECT_TRUE(::ParserTests::ThrowsParserError(#statement, [&] { statement; }, text, formula))
+  EXPECT_TRUE(::ParserTests::ThrowsParserError(          \
+      #statement, [&] { statement; }, text, formula))

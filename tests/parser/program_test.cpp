@@ -51,14 +51,14 @@ TEST_P(ProgramTest, AgreesWithTheCellsAndTheCompiler) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formulas, ProgramTest,
-    ::testing::Values("x", "-x", "7", "(7)", "x+y", "x-y*2", "2^x", "x^2", "x^y", "(x+1)^2", "2^2^x",
-                      "x<y", "x>=1 and y!=0", "0 or x", "x == y", "sum(x,y,1)", "avg(x)", "min(x,2,y)",
-                      "first(x,y,x,y)", "max(1,2)*x", "x + bump(1)", "x * (y + bump(x))",
-                      "first(x, bump(2), x)", "sin(x)+cos(y)", "-sin(-x)", "sqrt(x)m", "(x)m + 1",
-                      "sum(1,2,3)*2^0.5", "1/x", "x/0", "(1+2)*(3+x)", "1+(1+(1+(1+(1+x))))",
-                      "rint(x*1.5)+abs(y)-sign(x)"));
+INSTANTIATE_TEST_SUITE_P(Formulas, ProgramTest,
+                         ::testing::Values("x", "-x", "7", "(7)", "x+y", "x-y*2", "2^x", "x^2", "x^y",
+                                           "(x+1)^2", "2^2^x", "x<y", "x>=1 and y!=0", "0 or x", "x == y",
+                                           "sum(x,y,1)", "avg(x)", "min(x,2,y)", "first(x,y,x,y)",
+                                           "max(1,2)*x", "x + bump(1)", "x * (y + bump(x))",
+                                           "first(x, bump(2), x)", "sin(x)+cos(y)", "-sin(-x)", "sqrt(x)m",
+                                           "(x)m + 1", "sum(1,2,3)*2^0.5", "1/x", "x/0", "(1+2)*(3+x)",
+                                           "1+(1+(1+(1+(1+x))))", "rint(x*1.5)+abs(y)-sign(x)"));
 
 }  // namespace
 }  // namespace ParserTests

@@ -35,7 +35,8 @@ TEST(Stack, LastInFirstOutBeyondItsInlineRoom) {
 // compiler's tests); codes that are no operator have none.
 TEST(Priority, OnlyOperatorsBracketsCommaAndEndHaveOne) {
   Probe parser;
-  for (int code : std::initializer_list<int>{cdVariable, cdValue, cdFunction, cdPostfixOp, cdPrefixOp, cdUnknown, -1, 1000})
+  for (int code : std::initializer_list<int>{cdVariable, cdValue, cdFunction, cdPostfixOp, cdPrefixOp,
+                                             cdUnknown, -1, 1000})
     EXPECT_PARSER_ERROR(parser.Priority(code), Messages::PriorityOfNonOperator) << code;
   for (int code = cdLessEq; code <= cdComma; ++code) EXPECT_GT(parser.Priority(code), parser.Priority(cdEnd));
 }
@@ -45,9 +46,14 @@ TEST(RaiseError, ComposesMessageFormulaAndMarker) {
     const char* formula;
     int position;
     const char* text;
-  } cases[] = {{"5+3", 2, "msg: 5+ <- here"}, {"5+3", 1, "msg: 5 <- here"}, {"5+3", 0, "msg: 5+3"},
-               {"5+3", -1, "msg:"},           {"5+3", 3, "msg: 5+3 <- here"}, {"5+3", 99, "msg: 5+3 <- here"},
-               {"", 3, "msg:"},               {"", 0, "msg:"}};
+  } cases[] = {{"5+3", 2, "msg: 5+ <- here"},
+               {"5+3", 1, "msg: 5 <- here"},
+               {"5+3", 0, "msg: 5+3"},
+               {"5+3", -1, "msg:"},
+               {"5+3", 3, "msg: 5+3 <- here"},
+               {"5+3", 99, "msg: 5+3 <- here"},
+               {"", 3, "msg:"},
+               {"", 0, "msg:"}};
   for (const auto& c : cases) {
     Probe parser;
     parser.AssignFormula(c.formula);
