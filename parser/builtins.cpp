@@ -143,8 +143,8 @@ class DefaultVocabulary : public ParserBase {
 };
 
 const DefaultVocabulary& Defaults() {
-  static const DefaultVocabulary defaults;
-  return defaults;
+  static const DefaultVocabulary Vocabulary;
+  return Vocabulary;
 }
 
 }  // namespace

@@ -128,11 +128,11 @@ constexpr bool BinaryOperatorsLeadTheTable() {
 
 constexpr bool EachBinaryOperatorOnceInOrder() {
 #define MATHUTILS_CODE_ELEMENT(code) code,
-  constexpr CmdCode codes[] = {MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_CODE_ELEMENT)};
+  constexpr CmdCode Codes[] = {MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_CODE_ELEMENT)};
 #undef MATHUTILS_CODE_ELEMENT
-  if (std::size(codes) != BinaryOperatorCount) return false;
-  for (std::size_t i = 0; i < std::size(codes); ++i)
-    if (codes[i] != static_cast<CmdCode>(i)) return false;
+  if (std::size(Codes) != BinaryOperatorCount) return false;
+  for (std::size_t i = 0; i < std::size(Codes); ++i)
+    if (Codes[i] != static_cast<CmdCode>(i)) return false;
   return true;
 }
 

@@ -20,8 +20,8 @@ bool SameBits(double a, double b) {
 // program (with the right operand in a variable and as a number, which
 // makes "^ 2" a square), and run by the cell interpreter.
 TEST(BinaryOperators, EveryPathComputesTheSame) {
-  constexpr double inf = std::numeric_limits<double>::infinity();
-  const double operands[] = {0.0, -0.0, 1.0, -2.5, 2.0, 3.0, 1e308, inf, -inf, std::nan("")};
+  constexpr double Infinity = std::numeric_limits<double>::infinity();
+  const double operands[] = {0.0, -0.0, 1.0, -2.5, 2.0, 3.0, 1e308, Infinity, -Infinity, std::nan("")};
   double a = 0, b = 0;
   for (std::size_t code = 0; code < BinaryOperatorCount; ++code) {
     const std::string op = " " + std::string(Commands[code].Text) + " ";
