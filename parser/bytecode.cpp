@@ -30,6 +30,17 @@ class ArgumentList {
   std::size_t Count;
 };
 
+// Calls the callback in the form that the argument count gives: -1 for a
+// list of any length, else one argument.
+double Call(void* callback, std::int32_t argCount, std::span<const Token> arguments) {
+  if (argCount == -1) {
+    ArgumentList list(arguments.size());
+    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
+    return reinterpret_cast<ListCallback>(callback)(list.View());
+  }
+  return reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
+}
+
 Token ValueToken(double value, bool isVolatile) {
   Token token;
   token.SetVal(value);
@@ -137,7 +148,9 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   const std::span<const Token> arguments = values.items().last(static_cast<std::size_t>(argCount));
   bool isVolatile = function.Volatile();
   for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
-  const double result = Call(function, arguments);
+  // No definition makes fixed counts other than 1; there is no callback form to call.
+  if (declared != -1 && declared != 1) RaiseError(Messages::UnsupportedArgumentCount, -1);
+  const double result = Call(function.GetFuncAddr(), declared, arguments);
   for (int i = 0; i < argCount; ++i) values.pop();
 
   values.push(ValueToken(result, isVolatile));
@@ -146,19 +159,6 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
     AppendFunction(index, stackPos, declared == -1 ? -argCount : argCount, function.GetFuncAddr());
   else
     Fold(index, argCount, stackPos, result, Messages::NegativeIndex);
-}
-
-// Calls the function's callback in the form its argument count gives.
-double ParserBase::Call(const Token& function, std::span<const Token> arguments) {
-  void* callback = function.GetFuncAddr();
-  if (function.ArgCount == -1) {
-    ArgumentList list(arguments.size());
-    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
-    return reinterpret_cast<ListCallback>(callback)(list.View());
-  }
-  // No definition makes fixed counts other than 1; there is no callback form to call.
-  if (function.ArgCount != 1) RaiseError(Messages::UnsupportedArgumentCount, -1);
-  return reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
 }
 
 // Folding: the value entries of the operands, the last ones written, make

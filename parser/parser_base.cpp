@@ -1,5 +1,7 @@
 #include "parser/parser_base.h"
 
+#include <array>
+
 #include "parser/bytecode.h"
 #include "parser/commands.h"
 #include "parser/program.h"
@@ -9,6 +11,13 @@
 namespace MathUtils {
 
 namespace {
+
+// The command table's priorities, packed for the compiler's unwinding.
+constexpr std::array<std::int32_t, CommandCount> Priorities = [] {
+  std::array<std::int32_t, CommandCount> priorities{};
+  for (std::size_t i = 0; i < CommandCount; ++i) priorities[i] = Commands[i].Priority;
+  return priorities;
+}();
 
 bool AllIn(std::string_view name, const detail::CharClass& members) {
   for (char c : name)
@@ -128,9 +137,9 @@ void ParserBase::RaiseError(std::string_view message, int position) {
 }
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
-  const Command* command = FindCommand(code);
-  if (!command || command->Priority == NoPriority) RaiseError(Messages::PriorityOfNonOperator, -1);
-  return command->Priority;
+  if (code < 0 || code >= static_cast<std::int32_t>(CommandCount) || Priorities[code] == NoPriority)
+    RaiseError(Messages::PriorityOfNonOperator, -1);
+  return Priorities[code];
 }
 
 // The name under which the address is defined (the least, when several

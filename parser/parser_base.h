@@ -177,11 +177,9 @@ class ParserBase {
                      CmdCode code, Token& token);
   std::size_t RunLength(const detail::CharClass& members) const;
   Token ScanBuiltInOperator(int index, SyntaxFlags& flags);
-  Token ScanEnd(SyntaxFlags& flags);
   [[noreturn]] void RaiseUnknownToken();
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
-  double Call(const Token& function, std::span<const Token> arguments);
   void Fold(int& index, int operands, int slot, double value, std::string_view negativeIndex);
   void AppendValue(int& index, int slot, double value);
   void AppendAddressed(int& index, int slot, CmdCode code, void* address);

@@ -14,23 +14,37 @@ namespace MathUtils {
 
 namespace {
 
-// For each character, the first operator of the command table that begins
-// with it, or -1: the scan tries only the entries that can match.
+// The texts of the operators, brackets and comma, indexed by their codes:
+// the command table's column, packed for the scan.
+constexpr std::array<std::string_view, ReaderOperatorCount> OperatorTexts = [] {
+  std::array<std::string_view, ReaderOperatorCount> texts{};
+  for (std::size_t i = 0; i < ReaderOperatorCount; ++i) texts[i] = Commands[i].Text;
+  return texts;
+}();
+
+// For each character, the first operator that begins with it, or -1: the
+// scan tries only the entries that can match.
 constexpr std::array<signed char, 256> FirstOperatorWith = [] {
   std::array<signed char, 256> first{};
   first.fill(-1);
   for (int i = static_cast<int>(ReaderOperatorCount) - 1; i >= 0; --i)
-    first[static_cast<unsigned char>(Commands[i].Text[0])] = static_cast<signed char>(i);
+    first[static_cast<unsigned char>(OperatorTexts[i][0])] = static_cast<signed char>(i);
   return first;
 }();
 
-// The index of the first table entry that the text begins with, or -1.
+// The code of the first operator that the text begins with, or -1.
 int FindBuiltInOperator(std::string_view text) {
   int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
   if (i < 0) return -1;
   for (; i < static_cast<int>(ReaderOperatorCount); ++i)
-    if (text.starts_with(Commands[i].Text)) return i;
+    if (text.starts_with(OperatorTexts[i])) return i;
   return -1;
+}
+
+Token EndToken() {
+  Token end;
+  end.Code = cdEnd;
+  return end;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -134,7 +148,11 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   while (static_cast<std::size_t>(Pos) < Formula.size() && Formula[Pos] == ' ') ++Pos;
   const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
-  if (current == '\0' || current == '\n') return ScanEnd(flags);
+  if (current == '\0' || current == '\n') {  // the end of the formula
+    if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
+    flags = 0;
+    return EndToken();
+  }
 
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
@@ -162,15 +180,6 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     return token;
   }
   RaiseUnknownToken();
-}
-
-// The end of the formula: a NUL, a line feed or the end of the text.
-Token ParserBase::ScanEnd(SyntaxFlags& flags) {
-  if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
-  flags = 0;
-  Token end;
-  end.Code = cdEnd;
-  return end;
 }
 
 // Nothing known starts at Pos. The marker stands after the run of name
@@ -212,7 +221,7 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
       flags = FlagsAfterOpening;
       break;
   }
-  Pos += static_cast<std::int32_t>(Commands[index].Text.size());
+  Pos += static_cast<std::int32_t>(OperatorTexts[index].size());
   Token token;
   token.Code = static_cast<CmdCode>(index);
   return token;

@@ -10,6 +10,8 @@ namespace {
 
 }  // namespace
 
+void detail::RaiseStackIsEmpty() { RaiseOutsideFormula(Messages::StackIsEmpty); }
+
 double Token::GetVal() const {
   switch (Code) {
     case cdVariable: return *static_cast<const double*>(Addr);

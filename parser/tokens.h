@@ -14,6 +14,13 @@
 
 namespace MathUtils {
 
+namespace detail {
+
+// Out of line, so that pop stays small enough to inline.
+[[noreturn]] void RaiseStackIsEmpty();
+
+}  // namespace detail
+
 struct Token {
   CmdCode Code = cdUnknown;
   double Val = 0;
@@ -55,7 +62,7 @@ class Stack {
     Base()[Count++] = item;
   }
   T pop() {
-    if (Count == 0) detail::ThrowParserException(std::string(Messages::StackIsEmpty), NoFormulaText);
+    if (Count == 0) detail::RaiseStackIsEmpty();
     return Base()[--Count];
   }
   T& top() { return Base()[Count - 1]; }
