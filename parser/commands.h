@@ -103,11 +103,11 @@ constexpr bool IsBinaryOperator(std::int32_t code) { return code >= cdLessEq && 
 // Expands CASE(code) for every binary operator. The dispatch loops build
 // one case per operator with it, each calling ComputeBinary with its code
 // as a constant, so that every case compiles to the bare instruction.
-#define MATHUTILS_FOR_EACH_BINARY_OPERATOR(CASE)                                                  \
-  CASE(cdLessEq)                                                                                  \
-  CASE(cdGreaterEq)                                                                               \
-  CASE(cdNotEqual) CASE(cdEqual) CASE(cdLess) CASE(cdGreater) CASE(cdAdd) CASE(cdSub) CASE(cdMul) \
-      CASE(cdDiv) CASE(cdPow) CASE(cdAnd) CASE(cdOr)
+// clang-format off
+#define MATHUTILS_FOR_EACH_BINARY_OPERATOR(CASE)                                                 \
+  CASE(cdLessEq) CASE(cdGreaterEq) CASE(cdNotEqual) CASE(cdEqual) CASE(cdLess) CASE(cdGreater) \
+  CASE(cdAdd) CASE(cdSub) CASE(cdMul) CASE(cdDiv) CASE(cdPow) CASE(cdAnd) CASE(cdOr)
+// clang-format on
 
 namespace detail {
 

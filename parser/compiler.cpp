@@ -21,8 +21,7 @@ class Compiler {
   // Reads the whole formula; returns its value.
   double Run() {
     SyntaxFlags flags = FlagsAtStart;
-    while (Take(Parser.ScanToken(flags))) {
-    }
+    for (bool more = true; more;) more = Take(Parser.ScanToken(flags));
     return Finish();
   }
 

@@ -79,7 +79,4 @@ void ParserBase::PrepareLaterRuns() {
   EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
 }
 
-double ParserBase::RunProgram() { return detail::Run<true>(ProgramBegin, ProgramEnd, ProgramResult); }
-double ParserBase::RunArithmetic() { return detail::Run<false>(ProgramBegin, ProgramEnd, ProgramResult); }
-
 }  // namespace MathUtils

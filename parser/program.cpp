@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "parser/commands.h"
+#include "parser/parser_base.h"
 
 namespace MathUtils::detail {
 
@@ -161,8 +162,12 @@ bool Program::Derive(std::span<const Cell> cells) {
   return true;
 }
 
-// The variant without calls needs no registers kept across calls, which
-// makes it markedly faster for plain arithmetic; it never meets a call.
+namespace {
+
+// Runs the instructions from first up to end and returns the value at
+// result. The variant without calls needs no registers kept across calls,
+// which makes it markedly faster for plain arithmetic; it never meets a
+// call.
 template <bool WithCalls>
 double Run(const Instruction* first, const Instruction* end, const double* result) {
   for (const Instruction* at = first; at != end; ++at) {
@@ -189,8 +194,20 @@ double Run(const Instruction* first, const Instruction* end, const double* resul
   return *result;
 }
 
-template double Run<true>(const Instruction*, const Instruction*, const double*);
-template double Run<false>(const Instruction*, const Instruction*, const double*);
+}  // namespace
+
+}  // namespace MathUtils::detail
+
+namespace MathUtils {
+
+// The parser keeps the program's three pointers itself, so that a later
+// evaluation starts the loop without a detour through the Program.
+double ParserBase::RunProgram() { return detail::Run<true>(ProgramBegin, ProgramEnd, ProgramResult); }
+double ParserBase::RunArithmetic() { return detail::Run<false>(ProgramBegin, ProgramEnd, ProgramResult); }
+
+}  // namespace MathUtils
+
+namespace MathUtils::detail {
 
 namespace {
 

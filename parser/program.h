@@ -68,15 +68,6 @@ struct Program {
   double Slots[EvaluationStackSize];  // the stack; slot 0 is never written
 };
 
-// Runs the instructions from first up to end and returns the value at
-// result. The parser keeps the three pointers itself, so that a later
-// evaluation starts the loop without a detour through the Program.
-template <bool WithCalls>
-double Run(const Instruction* first, const Instruction* end, const double* result);
-
-extern template double Run<true>(const Instruction*, const Instruction*, const double*);
-extern template double Run<false>(const Instruction*, const Instruction*, const double*);
-
 // Lists the instructions one per line, as in the table above; nameOf turns
 // a variable or callback address into a name.
 std::string DisassembleProgram(const Program& program, const std::function<std::string(const void*)>& nameOf);
