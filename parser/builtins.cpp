@@ -156,6 +156,19 @@ std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFuncti
   return ListFunctions;
 }
 
+detail::CallForm detail::CallFormOf(const void* callback) {
+  const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
+  if (is(Sqrt)) return CallForm::Sqrt;
+  if (is(Abs)) return CallForm::Abs;
+  if (is(Negate)) return CallForm::Negate;
+  if (is(Milli) || is(Micro) || is(Nano)) return CallForm::Builtin;
+  for (const auto& row : UnaryFunctions)
+    if (is(row.Function)) return CallForm::Builtin;
+  for (const auto& row : ListFunctions)
+    if (is(row.Function)) return CallForm::Builtin;
+  return CallForm::Callback;
+}
+
 Parser::Parser() {
   // Called directly: virtual dispatch does not reach beyond Parser here.
   Parser::InitFunctions();

@@ -20,4 +20,13 @@ struct BuiltinFunction {
 std::span<const BuiltinFunction<UnaryCallback>> BuiltinUnaryFunctions();
 std::span<const BuiltinFunction<ListCallback>> BuiltinListFunctions();
 
+// What generated machine code may put in place of a call of a callback:
+//   Callback  a callback of the user's, which may throw
+//   Builtin   a built-in function or operator; throws only when a list
+//             function gets no arguments
+//   Sqrt, Abs, Negate  computed inline: the same correctly rounded square
+//             root, the sign cleared, the sign flipped
+enum class CallForm : unsigned char { Callback, Builtin, Sqrt, Abs, Negate };
+CallForm CallFormOf(const void* callback);
+
 }  // namespace MathUtils::detail

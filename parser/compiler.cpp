@@ -2,6 +2,7 @@
 // bytecode as each operation is applied (see the apply steps).
 #include "parser/bytecode.h"
 #include "parser/commands.h"
+#include "parser/machine_code.h"
 #include "parser/parser_base.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
@@ -154,6 +155,7 @@ namespace MathUtils {
 
 double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
+  Machine.reset();
   Bytecode.assign(BytecodeCellsFor(Formula.size()), 0);
   Pos = 0;
   UsedVariables.Clear();

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "parser/commands.h"
+#include "parser/machine_code.h"
 #include "parser/parser_base.h"
 #include "parser/program.h"
 #include "parser/tokens.h"
@@ -77,6 +78,27 @@ void ParserBase::PrepareLaterRuns() {
   ProgramEnd = instructions.data() + instructions.size();
   ProgramResult = DerivedProgram->Result;
   EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
+  if (MachineCodeOn && detail::MachineCode::Supported()) {
+    LaterRunsLeft = MachineCodeAfter;
+    EvalEntry = &ParserBase::CountLaterRuns;
+  }
 }
+
+double ParserBase::CountLaterRuns() {
+  if (LaterRunsLeft-- > 0) return DerivedProgram->Calls ? RunProgram() : RunArithmetic();
+  SwitchToMachineCode();
+  return (this->*EvalEntry)();
+}
+
+// Where no code can be made, the program goes on being interpreted.
+void ParserBase::SwitchToMachineCode() {
+  Machine = detail::MachineCode::Generate(*DerivedProgram);
+  if (Machine)
+    EvalEntry = &ParserBase::RunMachineCode;
+  else
+    EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
+}
+
+double ParserBase::RunMachineCode() { return Machine->Run(); }
 
 }  // namespace MathUtils

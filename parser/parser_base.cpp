@@ -1,9 +1,12 @@
 #include "parser/parser_base.h"
 
 #include <array>
+#include <cstdlib>
+#include <cstring>
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
+#include "parser/machine_code.h"
 #include "parser/program.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
@@ -33,9 +36,35 @@ const detail::CharClass* PreparedClass(const char* charSet) {
   return nullptr;
 }
 
+// Later evaluations interpreted before a formula is turned into machine
+// code: generating it costs about as much as this many evaluations save.
+constexpr std::int32_t LaterRunsBeforeMachineCode = 1000;
+
+struct MachineCodeDefault {
+  bool On = true;
+  std::int32_t After = LaterRunsBeforeMachineCode;
+};
+
+// VORNCALC_MACHINE_CODE: "0" off, "1" from the first later evaluation on.
+MachineCodeDefault ReadMachineCodeDefault() {
+  MachineCodeDefault setting;
+  const char* text = std::getenv("VORNCALC_MACHINE_CODE");
+  if (text && std::strcmp(text, "0") == 0) setting.On = false;
+  if (text && std::strcmp(text, "1") == 0) setting.After = 0;
+  return setting;
+}
+
+const MachineCodeDefault& DefaultMachineCode() {
+  static const MachineCodeDefault setting = ReadMachineCodeDefault();
+  return setting;
+}
+
 }  // namespace
 
-ParserBase::ParserBase() : EvalEntry(&ParserBase::CompileFormula) {}
+ParserBase::ParserBase()
+    : EvalEntry(&ParserBase::CompileFormula),
+      MachineCodeOn(DefaultMachineCode().On),
+      MachineCodeAfter(DefaultMachineCode().After) {}
 
 ParserBase::~ParserBase() = default;
 
@@ -48,6 +77,7 @@ void ParserBase::InitVocabulary() {
 void ParserBase::AssignFormula(std::string_view formula) {
   Formula = formula;
   Pos = 0;
+  Machine.reset();
   EvalEntry = &ParserBase::CompileFormula;
 }
 
@@ -113,6 +143,20 @@ void ParserBase::SetOptimizer(bool on) {
   EvalEntry = &ParserBase::CompileFormula;
 }
 
+void ParserBase::SetMachineCode(bool on) {
+  MachineCodeOn = on;
+  EvalEntry = &ParserBase::CompileFormula;
+}
+
+std::size_t ParserBase::MachineCodeSize() const {
+  return EvalEntry == &ParserBase::RunMachineCode ? Machine->Size() : 0;
+}
+
+std::span<const std::uint8_t> ParserBase::MachineCodeBytes() const {
+  if (EvalEntry != &ParserBase::RunMachineCode) return {};
+  return Machine->Code();
+}
+
 void ParserBase::CheckName(std::string_view name, const char* charSet) {
   if (name.empty()) RaiseError(Messages::EmptyName, -1);
   const detail::CharClass* prepared = PreparedClass(charSet);
@@ -162,7 +206,9 @@ std::string ParserBase::Listing() const {
 
 std::string ParserBase::ProgramListing() {
   if (EvalEntry == &ParserBase::DeriveAndRun) PrepareLaterRuns();
-  if (EvalEntry != &ParserBase::RunProgram && EvalEntry != &ParserBase::RunArithmetic) return "";
+  const bool derived = EvalEntry == &ParserBase::RunProgram || EvalEntry == &ParserBase::RunArithmetic ||
+                       EvalEntry == &ParserBase::CountLaterRuns || EvalEntry == &ParserBase::RunMachineCode;
+  if (!derived) return "";
   return detail::DisassembleProgram(*DerivedProgram, [this](const void* address) { return NameOf(address); });
 }
 

@@ -38,6 +38,7 @@ namespace detail {
 
 class CharClass;
 class Compiler;
+class MachineCode;
 struct Instruction;
 struct Program;
 
@@ -79,6 +80,19 @@ class ParserBase {
   void AddVariable(std::string_view name, double* address);
 
   void SetOptimizer(bool on);
+
+  // Whether later evaluations may run as machine code generated at run
+  // time (where this build and the system allow it), once a formula has
+  // been evaluated often enough to repay the generation. On by default;
+  // VORNCALC_MACHINE_CODE=0 in the environment makes the default off, =1
+  // makes the code at the first later evaluation. Changing it compiles the
+  // formula anew at the next evaluation.
+  void SetMachineCode(bool on);
+  // Bytes of machine code (instructions and their constants) that the
+  // current formula runs as; 0 while it is interpreted.
+  std::size_t MachineCodeSize() const;
+  // The instructions of that machine code, for a disassembler.
+  std::span<const std::uint8_t> MachineCodeBytes() const;
 
   // The kinds of name a parser defines.
   enum class NameKind { Function, Constant, Variable, PostfixOperator, PrefixOperator };
@@ -145,6 +159,10 @@ class ParserBase {
   double DeriveAndRun();
   double RunProgram();
   double RunArithmetic();
+  // Counts later evaluations down to the machine code, then makes it.
+  double CountLaterRuns();
+  double RunMachineCode();
+  void SwitchToMachineCode();
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
@@ -164,6 +182,13 @@ class ParserBase {
   const detail::Instruction* ProgramBegin = nullptr;
   const detail::Instruction* ProgramEnd = nullptr;
   const double* ProgramResult = nullptr;
+  // The machine code of the current formula, made from the program.
+  std::unique_ptr<detail::MachineCode> Machine;
+  bool MachineCodeOn;
+  // Later evaluations interpreted before the machine code is made, and
+  // those still to come.
+  std::int32_t MachineCodeAfter;
+  std::int32_t LaterRunsLeft = 0;
 
  private:
   friend class detail::Compiler;

@@ -1,0 +1,631 @@
+#include "parser/machine_code.h"
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "parser/builtins.h"
+#include "parser/commands.h"
+#include "parser/program.h"
+
+#if VORNCALC_JIT
+#if defined(__x86_64__) && !defined(_WIN32)
+#define MATHUTILS_MACHINE_X64 1
+#elif defined(__i386__)
+#define MATHUTILS_MACHINE_IA32 1
+#else
+#error "machine code is generated for x86-64 (System V) and IA-32 only"
+#endif
+#include <xbyak/xbyak.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+#endif
+
+namespace MathUtils::detail {
+
+MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize)
+    : Pages(pages), Reserved(reserved), TotalSize(size), CodeSize(codeSize), Entry(reinterpret_cast<Function>(pages)) {}
+
+void MachineCode::RethrowCaught() {
+  std::exception_ptr caught = std::move(Caught.Exception);
+  Caught = Failure{};
+  std::rethrow_exception(caught);
+}
+
+#if !VORNCALC_JIT
+
+bool MachineCode::Supported() { return false; }
+std::unique_ptr<MachineCode> MachineCode::Generate(Program&) { return nullptr; }
+MachineCode::~MachineCode() = default;
+
+#else
+
+bool MachineCode::Supported() { return true; }
+
+namespace {
+
+// Whole pages of memory that are never writable and executable at once.
+#ifdef _WIN32
+std::uint8_t* AllocateWritable(std::size_t bytes) {
+  return static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
+  DWORD previous;
+  return VirtualProtect(pages, bytes, PAGE_EXECUTE_READ, &previous) &&
+         FlushInstructionCache(GetCurrentProcess(), pages, bytes);
+}
+void Release(std::uint8_t* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+std::size_t PageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+#else
+std::uint8_t* AllocateWritable(std::size_t bytes) {
+  void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(pages);
+}
+bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
+  return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0;
+}
+void Release(std::uint8_t* pages, std::size_t bytes) { munmap(pages, bytes); }
+std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+#endif
+
+// The functions that the code calls besides the callbacks themselves. The
+// catching ones never let an exception into the generated frames.
+double CallUnaryCaught(Failure* failure, UnaryCallback callback, double argument) noexcept {
+  try {
+    return callback(argument);
+  } catch (...) {
+    failure->Caught = true;
+    failure->Exception = std::current_exception();
+    return 0;
+  }
+}
+
+double CallList(ListCallback callback, const double* arguments, std::size_t count) {
+  return callback(std::span<const double>(arguments, count));
+}
+
+double CallListCaught(Failure* failure, ListCallback callback, const double* arguments,
+                      std::size_t count) noexcept {
+  try {
+    return callback(std::span<const double>(arguments, count));
+  } catch (...) {
+    failure->Caught = true;
+    failure->Exception = std::current_exception();
+    return 0;
+  }
+}
+
+// "^" with an exponent known only when the code runs.
+double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
+
+double (*const LibraryPow)(double, double) = std::pow;
+
+#ifdef MATHUTILS_MACHINE_X64
+constexpr int RegisterSlots = 14;  // slots 1..14 in xmm0..xmm13; xmm14 and xmm15 are scratch
+#else
+constexpr int RegisterSlots = 6;  // slots 1..6 in xmm0..xmm5; xmm6 and xmm7 are scratch
+#endif
+
+// Where an instruction's operand lives.
+struct Source {
+  enum Kind { Slot, Variable, Number } Is;
+  int SlotIndex;
+  const double* Address;
+  double Value;
+};
+
+// The numbers the code reads, 16 bytes each so that the masks can be
+// operands of the packed bit operations. They sit at the end of the pages.
+class ConstantPool {
+ public:
+  int Add(std::uint64_t bits) {
+    for (std::size_t i = 0; i < Bits.size(); ++i)
+      if (Bits[i] == bits) return static_cast<int>(i);
+    Bits.push_back(bits);
+    return static_cast<int>(Bits.size() - 1);
+  }
+  int Add(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return Add(bits);
+  }
+  // The index of a constant collected before; the code adds none of its own.
+  int IndexOf(double value) const {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (std::size_t i = 0; i < Bits.size(); ++i)
+      if (Bits[i] == bits) return static_cast<int>(i);
+    throw std::logic_error("a constant missing from the pool");
+  }
+  std::size_t Bytes() const { return 16 * Bits.size(); }
+  void WriteTo(std::uint8_t* at) const {
+    std::memset(at, 0, Bytes());
+    for (std::size_t i = 0; i < Bits.size(); ++i) std::memcpy(at + 16 * i, &Bits[i], sizeof Bits[i]);
+  }
+
+ private:
+  std::vector<std::uint64_t> Bits;
+};
+
+class Generator : public Xbyak::CodeGenerator {
+ public:
+  Generator(Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
+            const ConstantPool& constants)
+      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
+
+  // Emits the whole function; throws Xbyak::Error when it does not fit.
+  void Emit() {
+    ScanProgram();
+    Prologue();
+    for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
+    LoadResult();
+    Epilogue();
+  }
+
+  // The constants the code will read, before any code is emitted.
+  static void CollectConstants(const Program& program, ConstantPool& pool) {
+    pool.Add(1.0);
+    pool.Add(0.0);
+    pool.Add(std::uint64_t{0x7fffffffffffffff});
+    pool.Add(std::uint64_t{0x8000000000000000});
+    for (const Instruction& instruction : program.Instructions)
+      for (const double& number : instruction.Constants)
+        if (&number == instruction.Left || &number == instruction.Right) pool.Add(number);
+  }
+
+ private:
+  using Xmm = Xbyak::Xmm;
+
+  // ---- the program's shape ----
+
+  void ScanProgram() {
+    for (const Instruction& instruction : In.Instructions) {
+      if (IsCall(instruction)) Calls = true;
+      if (instruction.Result - In.Slots > RegisterSlots) DeepSlots = true;
+    }
+  }
+
+  static bool IsCall(const Instruction& instruction) {
+    switch (instruction.Op) {
+      case cdPow: return true;
+      case OpCallList: return true;
+      case OpCallUnary: return CallFormOf(instruction.Callback) <= CallForm::Builtin;
+      default: return false;
+    }
+  }
+
+  Source SourceOf(const Instruction& instruction, const double* operand) const {
+    if (operand >= In.Slots && operand < In.Slots + EvaluationStackSize)
+      return {Source::Slot, static_cast<int>(operand - In.Slots), operand, 0};
+    if (operand == &instruction.Constants[0] || operand == &instruction.Constants[1])
+      return {Source::Number, 0, operand, *operand};
+    return {Source::Variable, 0, operand, 0};
+  }
+
+  int SlotOf(const double* result) const { return static_cast<int>(result - In.Slots); }
+
+  // ---- where things are ----
+
+  static bool InRegister(int slot) { return slot <= RegisterSlots; }
+  static Xmm RegisterOf(int slot) { return Xmm(slot - 1); }
+  static Xmm ScratchA() { return Xmm(RegisterSlots); }
+  static Xmm ScratchB() { return Xmm(RegisterSlots + 1); }
+  // The register that computes a slot's value.
+  static Xmm Target(int slot) { return InRegister(slot) ? RegisterOf(slot) : ScratchA(); }
+
+  bool InRegisterNow(int slot) const { return InRegister(slot) && !Stored[slot]; }
+
+  const std::uint8_t* ConstantAt(int index) const { return Pool + 16 * index; }
+
+#ifdef MATHUTILS_MACHINE_X64
+  Xbyak::Address SlotMemory(int slot) { return qword[rbx + 8 * slot]; }
+  Xbyak::Address ConstantMemory(int index) { return qword[rip + ConstantAt(index)]; }
+  Xbyak::Address MaskMemory(int index) { return xword[rip + ConstantAt(index)]; }
+  // Emits what the address needs, so use it at once.
+  Xbyak::Address VariableMemory(const double* variable) {
+    mov(rax, reinterpret_cast<std::size_t>(variable));
+    return qword[rax];
+  }
+#else
+  Xbyak::Address SlotMemory(int slot) { return qword[reinterpret_cast<std::size_t>(In.Slots + slot)]; }
+  Xbyak::Address ConstantMemory(int index) { return qword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
+  Xbyak::Address MaskMemory(int index) { return xword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
+  Xbyak::Address VariableMemory(const double* variable) {
+    return qword[reinterpret_cast<std::size_t>(variable)];
+  }
+#endif
+
+  Xbyak::Address NumberMemory(double value) { return ConstantMemory(Constants.IndexOf(value)); }
+
+  // Calls use(operand) with the source as an operand of a scalar instruction.
+  template <typename Use>
+  void WithOperand(const Source& source, Use&& use) {
+    switch (source.Is) {
+      case Source::Slot:
+        if (InRegisterNow(source.SlotIndex))
+          use(RegisterOf(source.SlotIndex));
+        else
+          use(SlotMemory(source.SlotIndex));
+        return;
+      case Source::Variable: use(VariableMemory(source.Address)); return;
+      case Source::Number: use(NumberMemory(source.Value)); return;
+    }
+  }
+
+  void LoadInto(const Xmm& into, const Source& source) {
+    if (source.Is == Source::Slot && InRegisterNow(source.SlotIndex)) {
+      if (RegisterOf(source.SlotIndex).getIdx() != into.getIdx()) movapd(into, RegisterOf(source.SlotIndex));
+      return;
+    }
+    WithOperand(source, [&](const Xbyak::Operand& operand) { movsd(into, operand); });
+  }
+
+  // The value computed in from becomes the slot's.
+  void Store(int slot, const Xmm& from) {
+    if (InRegister(slot)) {
+      if (RegisterOf(slot).getIdx() != from.getIdx()) movapd(RegisterOf(slot), from);
+    } else {
+      movsd(SlotMemory(slot), from);
+    }
+    Stored[slot] = false;
+    Live[slot] = true;
+  }
+
+  void Consume(int first, int count) {
+    for (int k = first; k < first + count; ++k) Live[k] = false;
+  }
+
+  // A call clobbers every XMM register: the live slots below the limit go
+  // to the slot array, to be reloaded when read.
+  void SpillBelow(int limit) {
+    for (int k = 1; k < limit && k <= RegisterSlots; ++k) {
+      if (!Live[k] || Stored[k]) continue;
+      movsd(SlotMemory(k), RegisterOf(k));
+      Stored[k] = true;
+    }
+  }
+
+  // ---- frame ----
+
+#ifdef MATHUTILS_MACHINE_X64
+  // rbx holds the slot array, r12 the run's Failure; the stack is 16-byte
+  // aligned at every call.
+  void Prologue() {
+    Framed = Calls || DeepSlots;
+    if (!Framed) return;
+    push(rbx);
+    push(r12);
+    sub(rsp, 8);
+    mov(rbx, reinterpret_cast<std::size_t>(In.Slots));
+    mov(r12, rdi);
+  }
+  void Epilogue() {
+    L(Leave);
+    if (Framed) {
+      add(rsp, 8);
+      pop(r12);
+      pop(rbx);
+    }
+    ret();
+  }
+#else
+  // ebp frames the call, esi holds the run's Failure; the stack is aligned
+  // to 16 bytes with 32 bytes of room for arguments and returned values.
+  void Prologue() {
+    push(ebp);
+    mov(ebp, esp);
+    push(esi);
+    and_(esp, -16);
+    sub(esp, 32);
+    mov(esi, ptr[ebp + 8]);
+  }
+  // The result goes back in st(0).
+  void Epilogue() {
+    L(Leave);
+    movsd(qword[esp], xmm0);
+    fld(qword[esp]);
+    lea(esp, ptr[ebp - 4]);
+    pop(esi);
+    pop(ebp);
+    ret();
+  }
+#endif
+
+  // ---- calls ----
+
+  void CallAddress(const void* function) {
+#ifdef MATHUTILS_MACHINE_X64
+    mov(rax, reinterpret_cast<std::size_t>(function));
+    call(rax);
+#else
+    mov(eax, reinterpret_cast<std::size_t>(function));
+    call(eax);
+#endif
+  }
+
+  // After a catching trampoline: leave at once when it caught.
+  void LeaveIfCaught() {
+#ifdef MATHUTILS_MACHINE_X64
+    cmp(byte[r12 + offsetof(Failure, Caught)], 0);
+#else
+    cmp(byte[esi + offsetof(Failure, Caught)], 0);
+#endif
+    jne(Leave, T_NEAR);
+  }
+
+#ifdef MATHUTILS_MACHINE_IA32
+  // A double returned in st(0) lands in the register.
+  void TakeReturned(const Xmm& into) {
+    fstp(qword[esp]);
+    movsd(into, qword[esp]);
+  }
+#endif
+
+  void UnaryCall(int slot, const Source& argument, void* callback, bool caught) {
+    SpillBelow(slot);
+#ifdef MATHUTILS_MACHINE_X64
+    LoadInto(xmm0, argument);
+    if (caught) {
+      mov(rdi, r12);
+      mov(rsi, reinterpret_cast<std::size_t>(callback));
+      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
+      LeaveIfCaught();
+    } else {
+      CallAddress(callback);
+    }
+    Store(slot, xmm0);
+#else
+    LoadInto(ScratchA(), argument);
+    if (caught) {
+      movsd(qword[esp + 8], ScratchA());
+      mov(ptr[esp], esi);
+      mov(dword[esp + 4], reinterpret_cast<std::size_t>(callback));
+      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
+      fstp(qword[esp]);
+      LeaveIfCaught();
+      movsd(ScratchA(), qword[esp]);
+    } else {
+      movsd(qword[esp], ScratchA());
+      CallAddress(callback);
+      TakeReturned(ScratchA());
+    }
+    Store(slot, ScratchA());
+#endif
+  }
+
+  void ListCall(int slot, int count, void* callback, bool caught) {
+    SpillBelow(slot + count);
+#ifdef MATHUTILS_MACHINE_X64
+    const auto arguments = caught ? rdx : rsi;
+    if (caught) {
+      mov(rdi, r12);
+      mov(rsi, reinterpret_cast<std::size_t>(callback));
+      mov(rcx, count);
+    } else {
+      mov(rdi, reinterpret_cast<std::size_t>(callback));
+      mov(rdx, count);
+    }
+    lea(arguments, ptr[rbx + 8 * slot]);
+    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught) : reinterpret_cast<const void*>(CallList));
+    if (caught) LeaveIfCaught();
+    Store(slot, xmm0);
+#else
+    const int first = caught ? 4 : 0;
+    if (caught) mov(ptr[esp], esi);
+    mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
+    mov(dword[esp + first + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
+    mov(dword[esp + first + 8], count);
+    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught) : reinterpret_cast<const void*>(CallList));
+    fstp(qword[esp]);
+    if (caught) LeaveIfCaught();
+    movsd(ScratchA(), qword[esp]);
+    Store(slot, ScratchA());
+#endif
+    Consume(slot + 1, count - 1);
+  }
+
+  void PowerCall(int slot, const Source& base, const Source& exponent) {
+    SpillBelow(slot);
+    const void* function = exponent.Is == Source::Number ? reinterpret_cast<const void*>(LibraryPow)
+                                                         : reinterpret_cast<const void*>(RaiseToPower);
+#ifdef MATHUTILS_MACHINE_X64
+    // xmm1 is slot 2's register: slot 2 is the base itself (moved to xmm0
+    // first), the exponent, or spilled.
+    LoadInto(xmm0, base);
+    LoadInto(xmm1, exponent);
+    CallAddress(function);
+    Store(slot, xmm0);
+#else
+    LoadInto(ScratchA(), base);
+    movsd(qword[esp], ScratchA());
+    LoadInto(ScratchA(), exponent);
+    movsd(qword[esp + 8], ScratchA());
+    CallAddress(function);
+    TakeReturned(ScratchA());
+    Store(slot, ScratchA());
+#endif
+    Consume(slot + 1, 1);
+  }
+
+  // ---- instructions ----
+
+  void EmitInstruction(const Instruction& instruction) {
+    const int slot = SlotOf(instruction.Result);
+    switch (instruction.Op) {
+      case OpLoad: {
+        const Xmm target = Target(slot);
+        LoadInto(target, SourceOf(instruction, instruction.Left));
+        Store(slot, target);
+        return;
+      }
+      case OpSquare: {
+        const Xmm target = Target(slot);
+        LoadInto(target, SourceOf(instruction, instruction.Left));
+        mulsd(target, target);
+        Store(slot, target);
+        return;
+      }
+      case OpCallUnary: UnaryInstruction(slot, instruction); return;
+      case OpCallList:
+        ListCall(slot, instruction.ArgCount, instruction.Callback,
+                 instruction.ArgCount == 0 || CallFormOf(instruction.Callback) != CallForm::Builtin);
+        return;
+      default: Binary(slot, instruction); return;
+    }
+  }
+
+  void UnaryInstruction(int slot, const Instruction& instruction) {
+    const Source argument = SourceOf(instruction, instruction.Left);
+    const CallForm form = CallFormOf(instruction.Callback);
+    if (form == CallForm::Callback || form == CallForm::Builtin) {
+      UnaryCall(slot, argument, instruction.Callback, form == CallForm::Callback);
+      return;
+    }
+    const Xmm target = Target(slot);
+    LoadInto(target, argument);
+    switch (form) {
+      case CallForm::Sqrt: sqrtsd(target, target); break;
+      case CallForm::Abs: andpd(target, MaskMemory(AbsMask)); break;
+      default: xorpd(target, MaskMemory(SignMask)); break;
+    }
+    Store(slot, target);
+  }
+
+  void Binary(int slot, const Instruction& instruction) {
+    const Source left = SourceOf(instruction, instruction.Left);
+    const Source right = SourceOf(instruction, instruction.Right);
+    const std::int32_t code = instruction.Op;
+    if (code == cdPow) {
+      if (right.Is == Source::Number && right.Value == 2) {
+        const Xmm target = Target(slot);
+        LoadInto(target, left);
+        mulsd(target, target);
+        Store(slot, target);
+        return;
+      }
+      PowerCall(slot, left, right);
+      return;
+    }
+    const Xmm target = Target(slot);
+    LoadInto(target, left);
+    const auto withRight = [&](auto&& use) { WithOperand(right, use); };
+    switch (code) {
+      case cdAdd: withRight([&](const Xbyak::Operand& r) { addsd(target, r); }); break;
+      case cdSub: withRight([&](const Xbyak::Operand& r) { subsd(target, r); }); break;
+      case cdMul: withRight([&](const Xbyak::Operand& r) { mulsd(target, r); }); break;
+      case cdDiv: withRight([&](const Xbyak::Operand& r) { divsd(target, r); }); break;
+      // Ordered predicates are false on NaN, as C++'s <=, <, ==; NEQ is
+      // unordered-or-unequal, true on NaN, as C++'s !=.
+      case cdLessEq: withRight([&](const Xbyak::Operand& r) { cmplesd(target, r); }); break;
+      case cdLess: withRight([&](const Xbyak::Operand& r) { cmpltsd(target, r); }); break;
+      case cdEqual: withRight([&](const Xbyak::Operand& r) { cmpeqsd(target, r); }); break;
+      case cdNotEqual: withRight([&](const Xbyak::Operand& r) { cmpneqsd(target, r); }); break;
+      case cdGreaterEq:
+      case cdGreater: {
+        // left >= right is right <= left, false on NaN as well.
+        const Xmm other = RightInRegister(right);
+        if (code == cdGreaterEq)
+          cmplesd(other, target);
+        else
+          cmpltsd(other, target);
+        movapd(target, other);
+        break;
+      }
+      case cdAnd:
+      case cdOr: {
+        cmpneqsd(target, ConstantMemory(Zero));
+        const Xmm other = RightInRegister(right);
+        cmpneqsd(other, ConstantMemory(Zero));
+        if (code == cdAnd)
+          andpd(target, other);
+        else
+          orpd(target, other);
+        break;
+      }
+      default: break;
+    }
+    if (Commands[code].Family == Computes::Comparison || Commands[code].Family == Computes::Logical)
+      andpd(target, MaskMemory(One));  // all ones or zero, to 1.0 or 0.0
+    Consume(slot + 1, 1);
+    Store(slot, target);
+  }
+
+  // The right operand in a register that may be overwritten: its own slot's
+  // register (the operation consumes it), else the second scratch register.
+  Xmm RightInRegister(const Source& right) {
+    if (right.Is == Source::Slot && InRegisterNow(right.SlotIndex)) return RegisterOf(right.SlotIndex);
+    LoadInto(ScratchB(), right);
+    return ScratchB();
+  }
+
+  void LoadResult() {
+    const double* result = In.Result;
+    if (result >= In.Slots && result < In.Slots + EvaluationStackSize) {
+      LoadInto(xmm0, Source{Source::Slot, SlotOf(result), result, 0});
+    } else {
+      movsd(xmm0, VariableMemory(result));
+    }
+  }
+
+  // The fixed entries of the pool, as CollectConstants adds them.
+  enum { One = 0, Zero = 1, AbsMask = 2, SignMask = 3 };
+
+  Program& In;
+  const std::uint8_t* Pool;
+  const ConstantPool& Constants;
+  Xbyak::Label Leave;
+  bool Calls = false;
+  bool DeepSlots = false;
+  bool Framed = false;
+  std::array<bool, EvaluationStackSize + 1> Live{};
+  std::array<bool, EvaluationStackSize + 1> Stored{};  // in the slot array, not its register
+};
+
+// Generous room for one instruction: the spills before a call and the call.
+std::size_t CodeRoomFor(const Program& program) {
+  return 512 + program.Instructions.size() * (64 + 10 * static_cast<std::size_t>(RegisterSlots));
+}
+
+}  // namespace
+
+std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
+  ConstantPool constants;
+  Generator::CollectConstants(program, constants);
+  const std::size_t page = PageSize();
+  const std::size_t codeRoom = CodeRoomFor(program);
+  const std::size_t reserved = (codeRoom + constants.Bytes() + page - 1) / page * page;
+  std::uint8_t* pages = AllocateWritable(reserved);
+  if (!pages) return nullptr;
+  std::uint8_t* pool = pages + reserved - constants.Bytes();
+  try {
+    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
+    generator.Emit();
+    constants.WriteTo(pool);
+    const std::size_t codeSize = generator.getSize();
+    if (!MakeExecutable(pages, reserved)) {
+      Release(pages, reserved);
+      return nullptr;
+    }
+    return std::unique_ptr<MachineCode>(new MachineCode(pages, reserved, codeSize + constants.Bytes(), codeSize));
+  } catch (...) {
+    Release(pages, reserved);
+    return nullptr;
+  }
+}
+
+MachineCode::~MachineCode() { Release(Pages, Reserved); }
+
+#endif
+
+}  // namespace MathUtils::detail

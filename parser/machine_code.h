@@ -1,0 +1,88 @@
+// Machine code for later evaluations, generated at run time from the derived
+// program (x86-64 with the System V calling convention, and IA-32 cdecl).
+//
+// The code computes every double as the program does: the same operations
+// in the same order in SSE2 scalar arithmetic, the same callbacks, and the
+// variables read from their addresses at each run.
+//
+//   program                     machine code
+//   --------------------------  ------------------------------------------------
+//   + - * /                     addsd subsd mulsd divsd
+//   <= < == !=                  cmplesd cmpltsd cmpeqsd cmpneqsd, then and with 1.0
+//   >= >                        the same compare with the operands swapped
+//   and, or                     both operands compared != 0, andpd / orpd, and 1.0
+//   ^                           pow for a number exponent, else Power(); SQUARE: mulsd
+//   built-in sqrt, abs, "-"     sqrtsd, andpd with the sign cleared, xorpd with the sign
+//   other built-in callbacks    called directly (they cannot throw)
+//   user callbacks              through a catching trampoline (below)
+//
+// Stack slots live in XMM registers (slot k in xmm(k-1); the deepest slots,
+// beyond the registers, in the program's slot array). Before a call, live
+// slots below the call's own are stored to that array and reloaded when
+// next read; a list callback reads its arguments there.
+//
+// A callback that may throw is called through a trampoline that catches
+// the exception into the run's Failure and returns; the code then leaves at
+// once, and Run rethrows after the machine code has returned, since C++
+// cannot unwind through frames that have no unwind information.
+//
+// The code lives in pages of its own: written while read+write, then made
+// read+execute, never both at once. Where any step fails, Generate returns
+// null and the parser keeps interpreting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+
+namespace MathUtils::detail {
+
+struct Program;
+
+// What a run of the machine code reports besides its value.
+struct Failure {
+  bool Caught = false;
+  std::exception_ptr Exception;
+};
+
+class MachineCode {
+ public:
+  // Whether this build generates machine code at all.
+  static bool Supported();
+  // The code for the program, or null where it cannot be made. The program
+  // must outlive the code: the code reads its slot array.
+  static std::unique_ptr<MachineCode> Generate(Program& program);
+
+  ~MachineCode();
+  MachineCode(const MachineCode&) = delete;
+  MachineCode& operator=(const MachineCode&) = delete;
+
+  double Run() {
+    const double value = Entry(&Caught);
+    if (Caught.Caught) RethrowCaught();
+    return value;
+  }
+
+  // The instructions, from the entry on; their constants follow at the
+  // end of the pages.
+  std::span<const std::uint8_t> Code() const { return {Pages, CodeSize}; }
+  // Bytes generated: the instructions and their constants.
+  std::size_t Size() const { return TotalSize; }
+
+ private:
+  using Function = double (*)(Failure*);
+  MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize);
+
+  [[noreturn]] void RethrowCaught();
+
+  std::uint8_t* Pages;
+  std::size_t Reserved;  // bytes of pages allocated
+  std::size_t TotalSize;
+  std::size_t CodeSize;
+  Function Entry;
+  Failure Caught;
+};
+
+}  // namespace MathUtils::detail
