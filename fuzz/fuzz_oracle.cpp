@@ -145,6 +145,8 @@ Outcome EvaluateThrice(Probe& parser, std::string_view formula) {
            Printable(formula) + "\n*** first: " + Describe(first) + "\n*** later: " + Describe(later));
   }
   if (!first.Failed) {
+    if (parser.MachineCodeExpected() && parser.MachineCodeSize() == 0)
+      Fail("the third evaluation ran no machine code", Printable(formula));
     const Outcome cells{false, parser.RunCells(), {}};
     if (!SameOutcome(first, cells))
       Fail("the cell interpreter disagrees with the first evaluation",

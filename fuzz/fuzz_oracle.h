@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "parser/machine_code.h"
 #include "parser/parser.h"
 
 namespace FuzzOracle {
@@ -23,10 +24,21 @@ bool IsKnownMessage(std::string_view text);
 void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_view formula);
 
 // A parser whose cell interpreter can be run directly, beside whatever
-// later evaluations run.
+// later evaluations run. The second evaluation of a formula runs the derived
+// program, the third and every later one its machine code.
 struct Probe : MathUtils::Parser {
+  Probe() {
+    SetMachineCode(true);
+    MachineCodeAfter = 1;
+  }
   // Valid only after a successful compilation.
   double RunCells() { return ParseCmdCode(); }
+  // Whether later evaluations run machine code, as they must after three
+  // evaluations of a formula that did not fold to one number.
+  bool MachineCodeExpected() const {
+    return EvalEntry != &Probe::ReturnConstant && EvalEntry != &Probe::CompileFormula &&
+           MathUtils::detail::MachineCode::Supported();
+  }
 };
 
 // The outcome of one evaluation: a value, or the text of a ParserException.
@@ -40,10 +52,10 @@ struct Outcome {
 Outcome EvaluateOnce(MathUtils::Parser& parser);
 
 // Evaluates the formula already assigned three times: the value found while
-// compiling, then twice from the compiled form or the folded constant. All
-// three must agree, and so must the cell interpreter run directly; a
-// failure must repeat with the same text, since every error sends the
-// parser back to compiling. Returns the first outcome.
+// compiling, then from the derived program and from the machine code (or
+// the folded constant). All three must agree, and so must the cell
+// interpreter run directly; a failure must repeat with the same text, since
+// every error sends the parser back to compiling. Returns the first outcome.
 Outcome EvaluateThrice(Probe& parser, std::string_view formula);
 
 // Folding on and off must agree on the value, or on the error text.

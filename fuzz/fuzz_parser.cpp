@@ -5,7 +5,8 @@
 // in a formula, the compile-time value may differ from later runs (the
 // compiler reads a variable when it applies an operation, the cells when
 // they load it), so such formulas are checked only for the agreement of the
-// compiled form with the cells, each run from the same variable value.
+// compiled form and its machine code with the cells, each run from the same
+// variable value.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -71,10 +72,17 @@ Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
   variant.X = StartValue;
   const Outcome compiled = FuzzOracle::EvaluateOnce(variant.Parser);
   variant.X = StartValue;
+  const Outcome machine = FuzzOracle::EvaluateOnce(variant.Parser);
+  variant.X = StartValue;
   const double cells = variant.Parser.RunCells();
   if (!FuzzOracle::SameValue(compiled.Value, cells))
     FuzzOracle::Fail("the compiled form and the cells disagree on a formula with side effects",
                      FuzzOracle::Printable(formula));
+  if (machine.Failed || !FuzzOracle::SameValue(machine.Value, cells))
+    FuzzOracle::Fail("the machine code and the cells disagree on a formula with side effects",
+                     FuzzOracle::Printable(formula));
+  if (variant.Parser.MachineCodeExpected() && variant.Parser.MachineCodeSize() == 0)
+    FuzzOracle::Fail("the third evaluation ran no machine code", FuzzOracle::Printable(formula));
   variant.X = StartValue;
   return compiled;
 }
