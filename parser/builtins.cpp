@@ -156,11 +156,47 @@ std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFuncti
   return ListFunctions;
 }
 
+namespace {
+
+using LibraryFunction = double (*)(double);
+
+struct LibraryRow {
+  UnaryCallback Builtin;
+  detail::LibraryCall Call;
+};
+
+// The built-ins above that are one library call, with the same scaling.
+const LibraryRow LibraryRows[] = {
+    {Sin, {LibraryFunction{std::sin}, K, 0}},     {Cos, {LibraryFunction{std::cos}, K, 0}},
+    {Tan, {LibraryFunction{std::tan}, K, 0}},     {SinR, {LibraryFunction{std::sin}, 0, 0}},
+    {CosR, {LibraryFunction{std::cos}, 0, 0}},    {TanR, {LibraryFunction{std::tan}, 0, 0}},
+    {ASin, {LibraryFunction{std::asin}, 0, R}},   {ACos, {LibraryFunction{std::acos}, 0, R}},
+    {SinH, {LibraryFunction{std::sinh}, K, 0}},   {CosH, {LibraryFunction{std::cosh}, K, 0}},
+    {TanH, {LibraryFunction{std::tanh}, K, 0}},   {ASinR, {LibraryFunction{std::asin}, 0, 0}},
+    {ACosR, {LibraryFunction{std::acos}, 0, 0}},  {SinHR, {LibraryFunction{std::sinh}, 0, 0}},
+    {CosHR, {LibraryFunction{std::cosh}, 0, 0}},  {TanHR, {LibraryFunction{std::tanh}, 0, 0}},
+    {Log10, {LibraryFunction{std::log10}, 0, 0}}, {Ln, {LibraryFunction{std::log}, 0, 0}},
+    {Exp, {LibraryFunction{std::exp}, 0, 0}},
+};
+
+}  // namespace
+
+detail::LibraryCall detail::LibraryCallOf(const void* callback) {
+  for (const LibraryRow& row : LibraryRows)
+    if (callback == reinterpret_cast<const void*>(row.Builtin)) return row.Call;
+  return {nullptr, 0, 0};
+}
+
 detail::CallForm detail::CallFormOf(const void* callback) {
   const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
+  if (LibraryCallOf(callback).Function) return CallForm::Library;
   if (is(Sqrt)) return CallForm::Sqrt;
   if (is(Abs)) return CallForm::Abs;
   if (is(Negate)) return CallForm::Negate;
+  if (is(Sum)) return CallForm::Sum;
+  if (is(Avg)) return CallForm::Avg;
+  if (is(Min)) return CallForm::Min;
+  if (is(Max)) return CallForm::Max;
   if (is(Milli) || is(Micro) || is(Nano)) return CallForm::Builtin;
   for (const auto& row : UnaryFunctions)
     if (is(row.Function)) return CallForm::Builtin;

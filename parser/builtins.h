@@ -26,7 +26,21 @@ std::span<const BuiltinFunction<ListCallback>> BuiltinListFunctions();
 //             function gets no arguments
 //   Sqrt, Abs, Negate  computed inline: the same correctly rounded square
 //             root, the sign cleared, the sign flipped
-enum class CallForm : unsigned char { Callback, Builtin, Sqrt, Abs, Negate };
+//   Library   a built-in that is one C library function of one argument,
+//             perhaps scaled before or after: see LibraryCallOf
+//   Sum, Avg, Min, Max  computed inline, with the same additions and
+//             comparisons in the same order (given at least one argument)
+enum class CallForm : unsigned char { Callback, Builtin, Library, Sqrt, Abs, Negate, Sum, Avg, Min, Max };
 CallForm CallFormOf(const void* callback);
+
+// A built-in as the C library function it calls: Function(x * Before) *
+// After, where a scale of 0 stands for no multiplication.
+struct LibraryCall {
+  double (*Function)(double);
+  double Before;
+  double After;
+};
+// The form of a callback whose CallFormOf is Library.
+LibraryCall LibraryCallOf(const void* callback);
 
 }  // namespace MathUtils::detail

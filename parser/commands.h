@@ -159,9 +159,12 @@ static_assert(detail::LongerOperatorsFirst());
 
 // "^": the C library's pow, but a square is the product x * x. That is the
 // exact square rounded once, the value C++ compilers themselves put in for
-// pow(x, 2); glibc's pow can miss it by one unit in the last place.
+// pow(x, 2); glibc's pow can miss it by one unit in the last place. The
+// first power is the base itself, as compilers make pow(x, 1) too.
 inline double Power(double base, double exponent) {
-  return exponent == 2 ? base * base : std::pow(base, exponent);
+  if (exponent == 2) return base * base;
+  if (exponent == 1) return base;
+  return std::pow(base, exponent);
 }
 
 // The one definition of the binary operators, for folding and for every

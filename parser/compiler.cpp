@@ -156,6 +156,7 @@ namespace MathUtils {
 double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
   Machine.reset();
+  MachineEntry = nullptr;
   Bytecode.assign(BytecodeCellsFor(Formula.size()), 0);
   Pos = 0;
   UsedVariables.Clear();

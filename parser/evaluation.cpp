@@ -93,12 +93,13 @@ double ParserBase::CountLaterRuns() {
 // Where no code can be made, the program goes on being interpreted.
 void ParserBase::SwitchToMachineCode() {
   Machine = detail::MachineCode::Generate(*DerivedProgram);
-  if (Machine)
+  if (Machine) {
     EvalEntry = &ParserBase::RunMachineCode;
-  else
+    MachineEntry = Machine->Entry();
+  } else
     EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
 }
 
-double ParserBase::RunMachineCode() { return Machine->Run(); }
+double ParserBase::RunMachineCode() { return MachineEntry(); }
 
 }  // namespace MathUtils

@@ -31,13 +31,7 @@
 namespace MathUtils::detail {
 
 MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize)
-    : Pages(pages), Reserved(reserved), TotalSize(size), CodeSize(codeSize), Entry(reinterpret_cast<Function>(pages)) {}
-
-void MachineCode::RethrowCaught() {
-  std::exception_ptr caught = std::move(Caught.Exception);
-  Caught = Failure{};
-  std::rethrow_exception(caught);
-}
+    : Pages(pages), Reserved(reserved), TotalSize(size), CodeSize(codeSize) {}
 
 #if !VORNCALC_JIT
 
@@ -106,6 +100,19 @@ double CallListCaught(Failure* failure, ListCallback callback, const double* arg
   }
 }
 
+// Where the code jumps, its own frame taken down, after a trampoline caught
+// an exception: to the unwinder this function was called by the code's
+// caller. On IA-32 it takes its argument in eax, as the caller's stack has
+// no room for one.
+#ifdef MATHUTILS_MACHINE_IA32
+[[gnu::regparm(1)]]
+#endif
+[[noreturn]] void RethrowCaught(Failure* failure) {
+  std::exception_ptr caught = std::move(failure->Exception);
+  failure->Caught = false;
+  std::rethrow_exception(caught);
+}
+
 // "^" with an exponent known only when the code runs.
 double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
 
@@ -161,8 +168,8 @@ class ConstantPool {
 class Generator : public Xbyak::CodeGenerator {
  public:
   Generator(Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
-            const ConstantPool& constants)
-      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
+            const ConstantPool& constants, Failure& caught)
+      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants), Caught(caught) {}
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
@@ -179,9 +186,17 @@ class Generator : public Xbyak::CodeGenerator {
     pool.Add(0.0);
     pool.Add(std::uint64_t{0x7fffffffffffffff});
     pool.Add(std::uint64_t{0x8000000000000000});
-    for (const Instruction& instruction : program.Instructions)
+    for (const Instruction& instruction : program.Instructions) {
       for (const double& number : instruction.Constants)
         if (&number == instruction.Left || &number == instruction.Right) pool.Add(number);
+      if (instruction.Op == OpCallList && CallFormOf(instruction.Callback) == CallForm::Avg)
+        pool.Add(static_cast<double>(instruction.ArgCount));
+      if (instruction.Op == OpCallUnary && CallFormOf(instruction.Callback) == CallForm::Library) {
+        const LibraryCall call = LibraryCallOf(instruction.Callback);
+        if (call.Before != 0) pool.Add(call.Before);
+        if (call.After != 0) pool.Add(call.After);
+      }
+    }
   }
 
  private:
@@ -196,11 +211,11 @@ class Generator : public Xbyak::CodeGenerator {
     }
   }
 
-  static bool IsCall(const Instruction& instruction) {
+  bool IsCall(const Instruction& instruction) const {
     switch (instruction.Op) {
       case cdPow: return true;
-      case OpCallList: return true;
-      case OpCallUnary: return CallFormOf(instruction.Callback) <= CallForm::Builtin;
+      case OpCallList: return !ListInline(instruction);
+      case OpCallUnary: return CallFormOf(instruction.Callback) <= CallForm::Library;
       default: return false;
     }
   }
@@ -299,46 +314,51 @@ class Generator : public Xbyak::CodeGenerator {
   // ---- frame ----
 
 #ifdef MATHUTILS_MACHINE_X64
-  // rbx holds the slot array, r12 the run's Failure; the stack is 16-byte
-  // aligned at every call.
+  // rbx holds the slot array; the stack is 16-byte aligned at every call.
   void Prologue() {
     Framed = Calls || DeepSlots;
     if (!Framed) return;
     push(rbx);
-    push(r12);
-    sub(rsp, 8);
     mov(rbx, reinterpret_cast<std::size_t>(In.Slots));
-    mov(r12, rdi);
+  }
+  void TakeDownFrame() {
+    if (Framed) pop(rbx);
   }
   void Epilogue() {
-    L(Leave);
-    if (Framed) {
-      add(rsp, 8);
-      pop(r12);
-      pop(rbx);
-    }
+    TakeDownFrame();
     ret();
+    if (!Guarded) return;
+    L(Rethrow);
+    TakeDownFrame();
+    mov(rdi, reinterpret_cast<std::size_t>(&Caught));
+    mov(rax, reinterpret_cast<std::size_t>(RethrowCaught));
+    jmp(rax);
   }
 #else
-  // ebp frames the call, esi holds the run's Failure; the stack is aligned
-  // to 16 bytes with 32 bytes of room for arguments and returned values.
+  // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
+  // room for arguments and returned values.
   void Prologue() {
     push(ebp);
     mov(ebp, esp);
-    push(esi);
     and_(esp, -16);
     sub(esp, 32);
-    mov(esi, ptr[ebp + 8]);
+  }
+  void TakeDownFrame() {
+    mov(esp, ebp);
+    pop(ebp);
   }
   // The result goes back in st(0).
   void Epilogue() {
-    L(Leave);
     movsd(qword[esp], xmm0);
     fld(qword[esp]);
-    lea(esp, ptr[ebp - 4]);
-    pop(esi);
-    pop(ebp);
+    TakeDownFrame();
     ret();
+    if (!Guarded) return;
+    L(Rethrow);
+    TakeDownFrame();
+    mov(eax, reinterpret_cast<std::size_t>(&Caught));
+    mov(ecx, reinterpret_cast<std::size_t>(RethrowCaught));
+    jmp(ecx);
   }
 #endif
 
@@ -356,12 +376,14 @@ class Generator : public Xbyak::CodeGenerator {
 
   // After a catching trampoline: leave at once when it caught.
   void LeaveIfCaught() {
+    Guarded = true;
 #ifdef MATHUTILS_MACHINE_X64
-    cmp(byte[r12 + offsetof(Failure, Caught)], 0);
+    mov(rax, reinterpret_cast<std::size_t>(&Caught.Caught));
+    cmp(byte[rax], 0);
 #else
-    cmp(byte[esi + offsetof(Failure, Caught)], 0);
+    cmp(byte[reinterpret_cast<std::size_t>(&Caught.Caught)], 0);
 #endif
-    jne(Leave, T_NEAR);
+    jne(Rethrow, T_NEAR);
   }
 
 #ifdef MATHUTILS_MACHINE_IA32
@@ -377,7 +399,7 @@ class Generator : public Xbyak::CodeGenerator {
 #ifdef MATHUTILS_MACHINE_X64
     LoadInto(xmm0, argument);
     if (caught) {
-      mov(rdi, r12);
+      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
       mov(rsi, reinterpret_cast<std::size_t>(callback));
       CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
       LeaveIfCaught();
@@ -389,7 +411,7 @@ class Generator : public Xbyak::CodeGenerator {
     LoadInto(ScratchA(), argument);
     if (caught) {
       movsd(qword[esp + 8], ScratchA());
-      mov(ptr[esp], esi);
+      mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
       mov(dword[esp + 4], reinterpret_cast<std::size_t>(callback));
       CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
       fstp(qword[esp]);
@@ -404,12 +426,33 @@ class Generator : public Xbyak::CodeGenerator {
 #endif
   }
 
+  // The C library function that a built-in calls, with its scaling.
+  void LibraryFunctionCall(int slot, const Source& argument, const LibraryCall& call) {
+    SpillBelow(slot);
+#ifdef MATHUTILS_MACHINE_X64
+    const Xmm value = xmm0;
+#else
+    const Xmm value = ScratchA();
+#endif
+    LoadInto(value, argument);
+    if (call.Before != 0) mulsd(value, NumberMemory(call.Before));
+#ifdef MATHUTILS_MACHINE_X64
+    CallAddress(reinterpret_cast<const void*>(call.Function));
+#else
+    movsd(qword[esp], value);
+    CallAddress(reinterpret_cast<const void*>(call.Function));
+    TakeReturned(value);
+#endif
+    if (call.After != 0) mulsd(value, NumberMemory(call.After));
+    Store(slot, value);
+  }
+
   void ListCall(int slot, int count, void* callback, bool caught) {
     SpillBelow(slot + count);
 #ifdef MATHUTILS_MACHINE_X64
     const auto arguments = caught ? rdx : rsi;
     if (caught) {
-      mov(rdi, r12);
+      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
       mov(rsi, reinterpret_cast<std::size_t>(callback));
       mov(rcx, count);
     } else {
@@ -422,7 +465,7 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, xmm0);
 #else
     const int first = caught ? 4 : 0;
-    if (caught) mov(ptr[esp], esi);
+    if (caught) mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
     mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
     mov(dword[esp + first + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
     mov(dword[esp + first + 8], count);
@@ -477,10 +520,7 @@ class Generator : public Xbyak::CodeGenerator {
         return;
       }
       case OpCallUnary: UnaryInstruction(slot, instruction); return;
-      case OpCallList:
-        ListCall(slot, instruction.ArgCount, instruction.Callback,
-                 instruction.ArgCount == 0 || CallFormOf(instruction.Callback) != CallForm::Builtin);
-        return;
+      case OpCallList: ListInstruction(slot, instruction); return;
       default: Binary(slot, instruction); return;
     }
   }
@@ -490,6 +530,10 @@ class Generator : public Xbyak::CodeGenerator {
     const CallForm form = CallFormOf(instruction.Callback);
     if (form == CallForm::Callback || form == CallForm::Builtin) {
       UnaryCall(slot, argument, instruction.Callback, form == CallForm::Callback);
+      return;
+    }
+    if (form == CallForm::Library) {
+      LibraryFunctionCall(slot, argument, LibraryCallOf(instruction.Callback));
       return;
     }
     const Xmm target = Target(slot);
@@ -502,15 +546,76 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, target);
   }
 
+  // sum, avg, min and max of register slots are computed in place.
+  bool ListInline(const Instruction& instruction) const {
+    const int last = SlotOf(instruction.Result) + instruction.ArgCount - 1;
+    return instruction.ArgCount >= 1 && last <= RegisterSlots &&
+           CallFormOf(instruction.Callback) >= CallForm::Sum;
+  }
+
+  void ListInstruction(int slot, const Instruction& instruction) {
+    const int count = instruction.ArgCount;
+    const CallForm form = CallFormOf(instruction.Callback);
+    if (!ListInline(instruction)) {
+      ListCall(slot, count, instruction.Callback, count == 0 || form == CallForm::Callback);
+      return;
+    }
+    if (form == CallForm::Sum || form == CallForm::Avg) {
+      // The total starts from 0, as the functions' own does: 0 + -0 is 0.
+      const Xmm total = ScratchA();
+      xorpd(total, total);
+      for (int k = slot; k < slot + count; ++k)
+        WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) { addsd(total, argument); });
+      if (form == CallForm::Avg) divsd(total, NumberMemory(static_cast<double>(count)));
+      Consume(slot + 1, count - 1);
+      Store(slot, total);
+      return;
+    }
+    // pick stays where the kept mask is set, else becomes the argument: the
+    // mask is argument >= pick for min, pick >= argument for max, both false
+    // on NaN as the functions' own comparisons.
+    const Xmm pick = Reloaded(slot);
+    for (int k = slot + 1; k < slot + count; ++k) {
+      const Xmm argument = Reloaded(k);
+      const Xmm kept = ScratchA(), chosen = ScratchB();
+      if (form == CallForm::Min) {
+        movapd(kept, pick);
+        cmplesd(kept, argument);
+      } else {
+        movapd(kept, argument);
+        cmplesd(kept, pick);
+      }
+      movapd(chosen, kept);
+      andpd(chosen, pick);
+      andnpd(kept, argument);
+      orpd(chosen, kept);
+      movapd(pick, chosen);
+    }
+    Consume(slot + 1, count - 1);
+    Store(slot, pick);
+  }
+
+  Source SlotSource(int slot) const { return {Source::Slot, slot, In.Slots + slot, 0}; }
+
+  // A register slot's own register, holding its value.
+  Xmm Reloaded(int slot) {
+    if (Stored[slot]) {
+      movsd(RegisterOf(slot), SlotMemory(slot));
+      Stored[slot] = false;
+    }
+    return RegisterOf(slot);
+  }
+
   void Binary(int slot, const Instruction& instruction) {
     const Source left = SourceOf(instruction, instruction.Left);
     const Source right = SourceOf(instruction, instruction.Right);
     const std::int32_t code = instruction.Op;
     if (code == cdPow) {
-      if (right.Is == Source::Number && right.Value == 2) {
+      if (right.Is == Source::Number && (right.Value == 2 || right.Value == 1)) {
         const Xmm target = Target(slot);
         LoadInto(target, left);
-        mulsd(target, target);
+        if (right.Value == 2) mulsd(target, target);
+        Consume(slot + 1, 1);
         Store(slot, target);
         return;
       }
@@ -584,7 +689,9 @@ class Generator : public Xbyak::CodeGenerator {
   Program& In;
   const std::uint8_t* Pool;
   const ConstantPool& Constants;
-  Xbyak::Label Leave;
+  Failure& Caught;
+  Xbyak::Label Rethrow;
+  bool Guarded = false;  // whether any call goes through a catching trampoline
   bool Calls = false;
   bool DeepSlots = false;
   bool Framed = false;
@@ -608,20 +715,20 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
   std::uint8_t* pages = AllocateWritable(reserved);
   if (!pages) return nullptr;
   std::uint8_t* pool = pages + reserved - constants.Bytes();
+  // Made first, so that the code can hold the address of its Failure; it
+  // releases the pages when anything below fails.
+  std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
-    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
+    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants, code->Caught);
     generator.Emit();
     constants.WriteTo(pool);
-    const std::size_t codeSize = generator.getSize();
-    if (!MakeExecutable(pages, reserved)) {
-      Release(pages, reserved);
-      return nullptr;
-    }
-    return std::unique_ptr<MachineCode>(new MachineCode(pages, reserved, codeSize + constants.Bytes(), codeSize));
+    code->CodeSize = generator.getSize();
+    code->TotalSize = code->CodeSize + constants.Bytes();
   } catch (...) {
-    Release(pages, reserved);
     return nullptr;
   }
+  if (!MakeExecutable(pages, reserved)) return nullptr;
+  return code;
 }
 
 MachineCode::~MachineCode() { Release(Pages, Reserved); }

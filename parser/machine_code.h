@@ -22,9 +22,11 @@
 // next read; a list callback reads its arguments there.
 //
 // A callback that may throw is called through a trampoline that catches
-// the exception into the run's Failure and returns; the code then leaves at
-// once, and Run rethrows after the machine code has returned, since C++
-// cannot unwind through frames that have no unwind information.
+// the exception into the code's Failure and returns, since C++ cannot unwind
+// through frames that have no unwind information. The code then takes down
+// its frame and jumps to a function that rethrows it: that function returns
+// (by unwinding) straight to the caller of the code, whose frames unwind as
+// usual.
 //
 // The code lives in pages of its own: written while read+write, then made
 // read+execute, never both at once. Where any step fails, Generate returns
@@ -59,11 +61,9 @@ class MachineCode {
   MachineCode(const MachineCode&) = delete;
   MachineCode& operator=(const MachineCode&) = delete;
 
-  double Run() {
-    const double value = Entry(&Caught);
-    if (Caught.Caught) RethrowCaught();
-    return value;
-  }
+  using Function = double (*)();
+  // Runs the code; called by the parser directly.
+  Function Entry() const { return reinterpret_cast<Function>(Pages); }
 
   // The instructions, from the entry on; their constants follow at the
   // end of the pages.
@@ -72,16 +72,12 @@ class MachineCode {
   std::size_t Size() const { return TotalSize; }
 
  private:
-  using Function = double (*)(Failure*);
   MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize);
-
-  [[noreturn]] void RethrowCaught();
 
   std::uint8_t* Pages;
   std::size_t Reserved;  // bytes of pages allocated
   std::size_t TotalSize;
   std::size_t CodeSize;
-  Function Entry;
   Failure Caught;
 };
 

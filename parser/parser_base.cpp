@@ -77,75 +77,75 @@ void ParserBase::InitVocabulary() {
 void ParserBase::AssignFormula(std::string_view formula) {
   Formula = formula;
   Pos = 0;
+  RequireCompilation();
   Machine.reset();
-  EvalEntry = &ParserBase::CompileFormula;
 }
 
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
   Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
   PostfixOps.Set(name, callback);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
   PrefixOps.Set(name, callback);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AddConstant(std::string_view name, double value) {
   CheckName(name, IdentChars);
   Constants.Set(name, value);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AddVariable(std::string_view name, double* address) {
   if (!address) RaiseError(Messages::NullVariable, -1);
   CheckName(name, IdentChars);
   Variables.Set(name, address);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AdoptFunctions(const ParserBase& from) {
   Functions.Merge(from.Functions);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AdoptConstants(const ParserBase& from) {
   Constants.Merge(from.Constants);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::AdoptOperators(const ParserBase& from) {
   PostfixOps.Merge(from.PostfixOps);
   PrefixOps.Merge(from.PrefixOps);
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::SetOptimizer(bool on) {
   OptimizerOn = on;
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 void ParserBase::SetMachineCode(bool on) {
   MachineCodeOn = on;
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
 }
 
 std::size_t ParserBase::MachineCodeSize() const {
@@ -176,7 +176,7 @@ void ParserBase::RaiseError(std::string_view message, int position) {
       text += " <- here";
     }
   }
-  EvalEntry = &ParserBase::CompileFormula;
+  RequireCompilation();
   detail::ThrowParserException(text, Formula);
 }
 

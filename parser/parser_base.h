@@ -109,8 +109,9 @@ class ParserBase {
     PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
   }
 
-  // Compiles on the first call after any change, then runs the bytecode.
-  double Evaluate() { return (this->*EvalEntry)(); }
+  // Compiles on the first call after any change, then runs the bytecode,
+  // or the machine code made from it, called directly.
+  double Evaluate() { return MachineEntry ? MachineEntry() : (this->*EvalEntry)(); }
 
   // The compiled formula (empty before the first compilation).
   std::span<const Cell> GetBytecode() const { return Bytecode; }
@@ -163,6 +164,11 @@ class ParserBase {
   double CountLaterRuns();
   double RunMachineCode();
   void SwitchToMachineCode();
+  // The next evaluation compiles the formula afresh.
+  void RequireCompilation() {
+    EvalEntry = &ParserBase::CompileFormula;
+    MachineEntry = nullptr;
+  }
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
@@ -182,8 +188,10 @@ class ParserBase {
   const detail::Instruction* ProgramBegin = nullptr;
   const detail::Instruction* ProgramEnd = nullptr;
   const double* ProgramResult = nullptr;
-  // The machine code of the current formula, made from the program.
+  // The machine code of the current formula, made from the program, and
+  // its entry while EvalEntry is RunMachineCode (else null).
   std::unique_ptr<detail::MachineCode> Machine;
+  double (*MachineEntry)() = nullptr;
   bool MachineCodeOn;
   // Later evaluations interpreted before the machine code is made, and
   // those still to come.

@@ -198,6 +198,19 @@ TEST(MachineCodeTest, BinaryOperatorsOnSpecialOperands) {
   }
 }
 
+// The list functions computed in place: equal values, both zeros and NaN
+// decide which argument min and max keep.
+TEST(MachineCodeTest, ListFunctionsOnSpecialArguments) {
+  const double specials[] = {NaN, -NaN, Inf, -Inf, 0.0, -0.0, 1, -1, 2};
+  std::vector<Point> points;
+  for (double a : specials)
+    for (double b : specials)
+      for (double c : {0.0, -0.0, NaN, 1.0}) points.push_back({a, b, c});
+  for (const char* formula : {"min(x,y)", "max(x,y)", "min(x,y,z)", "max(z,x,y)", "sum(x,y)", "sum(x,y,z)",
+                              "avg(x,y,z)", "min(x)", "avg(y)", "sum(-0)+x", "1+max(x,y*1,z,x)"})
+    EXPECT_TRUE(MachineCodeAgrees(formula, false, points));
+}
+
 // Random formulas from a fixed seed: every operator, built-ins, callbacks
 // of the user, nesting deep enough to pass the slots kept in registers.
 class FormulaMaker {
