@@ -123,18 +123,18 @@ void ParserBase::AddVariable(std::string_view name, double* address) {
 }
 
 void ParserBase::AdoptFunctions(const ParserBase& from) {
-  Functions.Merge(from.Functions);
+  Functions.Share(from.Functions);
   RequireCompilation();
 }
 
 void ParserBase::AdoptConstants(const ParserBase& from) {
-  Constants.Merge(from.Constants);
+  Constants.Share(from.Constants);
   RequireCompilation();
 }
 
 void ParserBase::AdoptOperators(const ParserBase& from) {
-  PostfixOps.Merge(from.PostfixOps);
-  PrefixOps.Merge(from.PrefixOps);
+  PostfixOps.Share(from.PostfixOps);
+  PrefixOps.Share(from.PrefixOps);
   RequireCompilation();
 }
 

@@ -140,6 +140,9 @@ class ParserBase {
 
   // Defines here every function, constant or operator that another parser
   // holds, as the definition operations would; the names are known valid.
+  // The other parser must never change and outlive this one (the default
+  // vocabulary): a parser without names of its own reads them there until
+  // it defines one.
   void AdoptFunctions(const ParserBase& from);
   void AdoptConstants(const ParserBase& from);
   void AdoptOperators(const ParserBase& from);
@@ -201,9 +204,11 @@ class ParserBase {
  private:
   friend class detail::Compiler;
 
-  bool MatchFunction(Token& token);
-  bool MatchValue(Token& token);
-  bool MatchVariable(Token& token);
+  bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchValue(std::string_view rest, std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  Token Accept(const Token& token, SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message,
+               SyntaxFlags next);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
   bool MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,

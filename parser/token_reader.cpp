@@ -157,29 +157,31 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
 
-  // The other kinds of token, in the order they are tried: what recognises
-  // one, the flag that forbids it, the message then, the flags after it.
-  struct Kind {
-    bool (ParserBase::*Match)(Token&);
-    SyntaxFlags ForbiddenBy;
-    std::string_view Message;
-    SyntaxFlags Next;
-  };
-  static constexpr Kind Kinds[] = {
-      {&ParserBase::MatchFunction, NoFunction, Messages::UnexpectedFunction, FlagsAfterFunction},
-      {&ParserBase::MatchValue, NoValue, Messages::UnexpectedValue, FlagsAfterValue},
-      {&ParserBase::MatchVariable, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable},
-      {&ParserBase::MatchPrefixOp, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp},
-      {&ParserBase::MatchPostfixOp, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp},
-  };
+  // The other kinds of token, in the order they are tried. A name is read
+  // and hashed once for the three registries that may hold it.
+  const std::string_view name = rest.substr(0, RunLength(IdentClass));
+  const std::uint32_t hash = detail::NameMap<double>::Hash(name);
   Token token;
-  for (const Kind& kind : Kinds) {
-    if (!(this->*kind.Match)(token)) continue;
-    if (flags & kind.ForbiddenBy) RaiseError(kind.Message, Pos);
-    flags = kind.Next;
-    return token;
-  }
+  if (MatchFunction(name, hash, token)) return Accept(token, flags, NoFunction, Messages::UnexpectedFunction,
+                                                      FlagsAfterFunction);
+  if (MatchValue(rest, name, hash, token))
+    return Accept(token, flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
+  if (MatchVariable(name, hash, token))
+    return Accept(token, flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
+  if (MatchPrefixOp(token))
+    return Accept(token, flags, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp);
+  if (MatchPostfixOp(token))
+    return Accept(token, flags, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp);
   RaiseUnknownToken();
+}
+
+// A token was recognised and Pos moved past it: it is an error where the
+// flags forbid it, else the flags after it replace them.
+Token ParserBase::Accept(const Token& token, SyntaxFlags& flags, SyntaxFlags forbiddenBy,
+                         std::string_view message, SyntaxFlags next) {
+  if (flags & forbiddenBy) RaiseError(message, Pos);
+  flags = next;
+  return token;
 }
 
 // Nothing known starts at Pos. The marker stands after the run of name
@@ -227,12 +229,11 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
   return token;
 }
 
-bool ParserBase::MatchFunction(Token& token) {
-  const std::size_t length = RunLength(IdentClass);
-  if (length == 0) return false;
-  const detail::FunctionDef* function = Functions.Find(std::string_view(Formula).substr(Pos, length));
+bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
+  if (name.empty()) return false;
+  const detail::FunctionDef* function = Functions.Find(name, hash);
   if (!function) return false;
-  Pos += static_cast<std::int32_t>(length);
+  Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdFunction;
   token.Addr = function->Callback;
   token.ArgCount = function->ArgCount;
@@ -240,8 +241,7 @@ bool ParserBase::MatchFunction(Token& token) {
   return true;
 }
 
-bool ParserBase::MatchValue(Token& token) {
-  const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
+bool ParserBase::MatchValue(std::string_view rest, std::string_view name, std::uint32_t hash, Token& token) {
   if (rest.empty() || rest[0] == '+' || rest[0] == '-') return false;
 
   std::size_t space = 0;
@@ -252,28 +252,24 @@ bool ParserBase::MatchValue(Token& token) {
     return true;
   }
 
-  const std::size_t length = RunLength(IdentClass);
-  if (length == 0) return false;
-  const double* constant = Constants.Find(rest.substr(0, length));
+  if (name.empty()) return false;
+  const double* constant = Constants.Find(name, hash);
   if (!constant) return false;
   token.SetVal(*constant);
-  Pos += static_cast<std::int32_t>(length);
+  Pos += static_cast<std::int32_t>(name.size());
   return true;
 }
 
-bool ParserBase::MatchVariable(Token& token) {
-  if (Variables.Empty()) return false;
-  const char current = Formula[Pos];
-  if (current == '+' || current == '-' || !IdentClass.Has(current)) return false;
-  const std::size_t length = RunLength(IdentClass);
-  const std::string_view name = std::string_view(Formula).substr(Pos, length);
-  double* const* address = Variables.Find(name);
+// The name is the run of IdentChars at Pos, which holds no "+" or "-".
+bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
+  if (Variables.Empty() || name.empty()) return false;
+  double* const* address = Variables.Find(name, hash);
   if (!address) return false;
-  Pos += static_cast<std::int32_t>(length);
+  Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
   token.Addr = *address;
   token.IsVolatile = 1;
-  UsedVariables.Set(name, *address);
+  UsedVariables.Set(name, hash, *address);
   return true;
 }
 

@@ -12,6 +12,10 @@ namespace MathUtils::detail {
 
 // A dictionary with exact string keys, cheap to fill: open addressing over
 // one array of plain slots, with the names kept side by side in one string.
+//
+// A map may share the entries of another that never changes and outlives
+// it (a default vocabulary built once): it reads them there, without a copy,
+// until its first change copies them.
 template <typename T>
 class NameMap {
  public:
@@ -22,20 +26,30 @@ class NameMap {
     Names.reserve(8 * entries);
   }
 
-  const T* Find(std::string_view name) const {
-    if (Slots.empty()) return nullptr;
-    const std::uint32_t hash = Hash(name);
-    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
-      const Slot& slot = Slots[i];
+  // The hash that Find and Set take, so that one name can be looked up in
+  // several maps while hashed once.
+  static std::uint32_t Hash(std::string_view name) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    return hash;
+  }
+
+  const T* Find(std::string_view name) const { return Find(name, Hash(name)); }
+  const T* Find(std::string_view name, std::uint32_t hash) const {
+    const NameMap& map = Entries();
+    if (map.Slots.empty()) return nullptr;
+    for (std::size_t i = hash & map.Mask();; i = (i + 1) & map.Mask()) {
+      const Slot& slot = map.Slots[i];
       if (!slot.Used) return nullptr;
-      if (slot.Hash == hash && NameOf(slot) == name) return &slot.Value;
+      if (slot.Hash == hash && map.NameOf(slot) == name) return &slot.Value;
     }
   }
 
   // Inserts the name or replaces its value.
-  void Set(std::string_view name, const T& value) {
+  void Set(std::string_view name, const T& value) { Set(name, Hash(name), value); }
+  void Set(std::string_view name, std::uint32_t hash, const T& value) {
+    if (Shared) CopyShared();
     if ((Count + 1) * 4 > Slots.size() * 3) Grow();
-    const std::uint32_t hash = Hash(name);
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       Slot& slot = Slots[i];
       if (!slot.Used) {
@@ -55,29 +69,38 @@ class NameMap {
   // Sets every entry of the other map here; a copy when this one is empty.
   void Merge(const NameMap& other) {
     if (Empty()) {
-      Slots = other.Slots;
-      Names.reserve(other.Names.capacity());  // keep the room reserved for more names
-      Names.assign(other.Names);
-      Count = other.Count;
+      CopyFrom(other.Entries());
       return;
     }
     other.ForEach([this](std::string_view name, const T& value) { Set(name, value); });
   }
 
+  // Reads the entries of a map that never changes and outlives this one,
+  // when this one is empty; else sets them here, as Merge.
+  void Share(const NameMap& unchanging) {
+    if (!Empty()) {
+      Merge(unchanging);
+      return;
+    }
+    Shared = &unchanging.Entries();
+  }
+
   // Calls visit(name, value) for every entry, in no particular order.
   template <typename Visit>
   void ForEach(Visit&& visit) const {
-    for (const Slot& slot : Slots)
-      if (slot.Used) visit(NameOf(slot), slot.Value);
+    const NameMap& map = Entries();
+    for (const Slot& slot : map.Slots)
+      if (slot.Used) visit(map.NameOf(slot), slot.Value);
   }
 
   void Clear() {
+    Shared = nullptr;
     for (Slot& slot : Slots) slot.Used = false;
     Names.clear();
     Count = 0;
   }
-  bool Empty() const { return Count == 0; }
-  std::size_t Size() const { return Count; }
+  bool Empty() const { return Entries().Count == 0; }
+  std::size_t Size() const { return Entries().Count; }
 
  private:
   struct Slot {
@@ -93,11 +116,17 @@ class NameMap {
     while (capacity < n) capacity *= 2;
     return capacity;
   }
-  static std::uint32_t Hash(std::string_view name) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
-    return hash;
+  const NameMap& Entries() const { return Shared ? *Shared : *this; }
+
+  void CopyFrom(const NameMap& source) {
+    Shared = nullptr;
+    Slots = source.Slots;
+    Names.reserve(source.Names.capacity());  // keep the room reserved for more names
+    Names.assign(source.Names);
+    Count = source.Count;
   }
+  void CopyShared() { CopyFrom(*Shared); }
+
   std::size_t Mask() const { return Slots.size() - 1; }
   std::string_view NameOf(const Slot& slot) const {
     return std::string_view(Names).substr(slot.Offset, slot.Length);
@@ -117,6 +146,7 @@ class NameMap {
   std::vector<Slot> Slots;
   std::string Names;
   std::size_t Count = 0;
+  const NameMap* Shared = nullptr;
 };
 
 }  // namespace MathUtils::detail
