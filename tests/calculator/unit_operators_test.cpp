@@ -89,9 +89,11 @@ void CheckFactorTable(const FactorRow (&table)[9], const char* suffix) {
   }
 }
 
-TEST(UnitOperators, DocumentUnitsToNamedUnitFollowTableA) { CheckFactorTable(ToNamedUnit, "?"); }
+TEST(UnitOperators, QuestionMarkFormsConvertDocumentUnitsToTheNamedUnit) {
+  CheckFactorTable(ToNamedUnit, "?");
+}
 
-TEST(UnitOperators, NamedUnitToDocumentUnitsFollowTableB) { CheckFactorTable(FromNamedUnit, ""); }
+TEST(UnitOperators, PlainFormsConvertTheNamedUnitToDocumentUnits) { CheckFactorTable(FromNamedUnit, ""); }
 
 TEST(UnitOperators, LeaveOperandAloneOutsideTheLengthUnitSystems) {
   const char* const names[] = {"mm", "cm", "m", "in", "ft", "mm?", "cm?", "m?", "in?", "ft?"};

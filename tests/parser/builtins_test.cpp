@@ -1,5 +1,7 @@
 // The default vocabulary: every function, constant and operator, with the
 // edge values of the degree conversions, rounding and the list functions.
+#include "parser/builtins.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -179,6 +181,26 @@ TEST_F(BuiltinsTest, ListFunctionsRefuseAnEmptyListAndLogIsLog10) {
                            "too few arguments for function " + std::string(name) + ".", NoFormulaText);
   }
   EXPECT_EQ(probe.Functions.Find("log")->Callback, probe.Functions.Find("log10")->Callback);
+}
+
+// The fuzzers take the vocabulary from the tables: each row is defined as
+// it reads, and no default function is defined outside them.
+TEST_F(BuiltinsTest, TablesHoldEveryDefaultFunction) {
+  Probe probe;
+  std::size_t rows = 0;
+  const auto check = [&](const auto& table, std::int32_t argCount) {
+    for (const auto& row : table) {
+      ++rows;
+      const detail::FunctionDef* def = probe.Functions.Find(row.Name);
+      ASSERT_NE(def, nullptr) << row.Name;
+      EXPECT_EQ(def->Callback, reinterpret_cast<void*>(row.Function)) << row.Name;
+      EXPECT_EQ(def->ArgCount, argCount) << row.Name;
+      EXPECT_EQ(def->Optimizable, row.Optimizable) << row.Name;
+    }
+  };
+  check(detail::BuiltinUnaryFunctions(), 1);
+  check(detail::BuiltinListFunctions(), -1);
+  EXPECT_EQ(rows, probe.Functions.Size());
 }
 
 }  // namespace

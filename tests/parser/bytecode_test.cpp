@@ -112,6 +112,20 @@ TEST_F(BytecodeTest, EveryBinaryOperatorHasItsCode) {
   }
 }
 
+// A callback or variable defined under several names is listed under the
+// least of them; one that no name holds any longer, as "?".
+TEST_F(BytecodeTest, ListingsNameEachAddressByItsLeastName) {
+  parser.SetOptimizer(false);
+  for (const char* alias : {"tw5", "tw3", "tw1", "tw4", "tw2"}) parser.AddFunction(alias, Twice);
+  for (const char* alias : {"xc", "xa", "xb"}) parser.AddVariable(alias, &x);
+  EXPECT_EQ(ListingOf(parser, "tw4(2)"), "1 VALUE 2\n1 FUNC 1 tw1\nEND");
+  EXPECT_EQ(ListingOf(parser, "xb"), "1 VAR x\nEND");
+  EXPECT_EQ(ListingOf(parser, "log10(100)"), "1 VALUE 100\n1 FUNC 1 log\nEND");
+  Eval(parser, "r(1)");
+  parser.AddFunction("r", Twice);  // the cells keep Fresh until the next compilation
+  EXPECT_EQ(parser.Listing(), "1 VALUE 1\n1 FUNC 1 ?\nEND");
+}
+
 // Entries of every kind, densest per character: the sanitizer build
 // catches any write past the buffer, the listing finds the end marker.
 TEST_F(BytecodeTest, WorstCaseFormulasFitTheirBuffer) {

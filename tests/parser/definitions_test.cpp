@@ -133,4 +133,65 @@ TEST(Definitions, DefaultVocabularyAndBareBase) {
   EXPECT_PARSER_ERROR(base.Evaluate(), Marked(Messages::UnknownToken, "_pi"));
 }
 
+// Far more names than the registries hold at first: on a bare parser they
+// start empty, on a Parser with room reserved for the defaults and as many
+// again. Each name keeps its own meaning while the registries grow.
+TEST(Definitions, HundredsOfNamesOfEveryKind) {
+  constexpr int Count = 300;
+  double values[Count];
+  Parser parser;
+  ParserBase base;
+  for (ParserBase* p : {static_cast<ParserBase*>(&parser), &base}) {
+    for (int i = 0; i < Count; ++i) {
+      const std::string n = std::to_string(i);
+      values[i] = 1000 + i;
+      p->AddVariable("v" + n, &values[i]);
+      p->AddConstant("k" + n, i);
+      p->AddFunction("f" + n, Twice);
+      p->AddPostfixOperator("p" + std::string(i / 26 + 1, 'q') + char('a' + i % 26), Twice);
+    }
+    for (int i = 0; i < Count; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string postfix = "p" + std::string(i / 26 + 1, 'q') + char('a' + i % 26);
+      EXPECT_EQ(Eval(*p, "v" + n + "-k" + n + "*f" + n + "(1)"), 1000 - i) << n;
+      EXPECT_EQ(Eval(*p, "(1)" + postfix), 2) << postfix;
+    }
+  }
+}
+
+// "glbvs" and "yacxa" have the same 32-bit FNV-1a hash, the registries'
+// hash: only the names themselves tell them apart.
+TEST(Definitions, NamesWithTheSameHashStayApart) {
+  Parser parser;
+  parser.AddConstant("glbvs", 1);
+  EXPECT_EQ(CompileError(parser, "yacxa"), Marked(Messages::UnknownToken, "yacxa"));
+  parser.AddConstant("yacxa", 2);
+  parser.AddConstant("glbvs", 3);
+  EXPECT_EQ(Eval(parser, "glbvs*10+yacxa"), 32);
+}
+
+// InitVocabulary defines again whatever the parser's own hooks define,
+// over redefinitions of those names; other names stay.
+TEST(Definitions, InitVocabularyRunsTheHooksOfTheParser) {
+  struct WithConstant : ParserBase {
+    void InitConstants() override { AddConstant("k", 2); }
+  } withConstant;
+  EXPECT_EQ(CompileError(withConstant, "k"), Marked(Messages::UnknownToken, "k"));
+  withConstant.InitVocabulary();
+  EXPECT_EQ(Eval(withConstant, "k*3"), 6);
+  EXPECT_EQ(CompileError(withConstant, "abs(k)"), Marked(Messages::UnknownToken, "abs"));
+  ParserBase base;
+  base.InitVocabulary();
+  EXPECT_EQ(CompileError(base, "_pi"), Marked(Messages::UnknownToken, "_pi"));
+
+  Parser parser;
+  parser.AddFunction("sin", Twice);
+  parser.AddConstant("_pi", 3);
+  parser.AddPostfixOperator("m", Twice);
+  parser.AddPrefixOperator("-", Twice);
+  parser.AddConstant("own", 4);
+  parser.InitVocabulary();
+  EXPECT_EQ(Eval(parser, "sin(30)+_pi+1m +-own"), 0.49999999999999994 + 3.141592653589793 + 0.001 - 4);
+}
+
 }  // namespace

@@ -18,6 +18,7 @@ namespace ParserTests {
 
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
+  using ParserBase::Bytecode;
   using ParserBase::CheckName;
   using ParserBase::Constants;
   using ParserBase::Functions;

@@ -149,10 +149,17 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"0.1", 0.1},
       {"2*\t3", 6},
       {"\r4", 4},
+      {"\v4", 4},
+      {"\f4", 4},
+      {"2*\t 3", 6},
       {"2 * 3", 6},
       {"1+2\n+5", 3},
       {std::string("1+2\0+5", 6), 3},
       {"1e999", HUGE_VAL},
+      {"1E999", HUGE_VAL},
+      {"1e+999", HUGE_VAL},
+      {"1E-999", 0},
+      {"9007199254740993", 9007199254740992},  // 16 digits: 2^53 + 1 rounds to even
       {"5e-324", std::numeric_limits<double>::denorm_min()},
       {"17976931348623157" + std::string(292, '0'), std::numeric_limits<double>::max()},
       {"1.7976931348623158e308", std::numeric_limits<double>::max()},
@@ -167,6 +174,7 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"1.5e", "Unknown token found: 1.5e <- here"},   {".", "Unknown token found: . <- here"},
       {"e3", "Unknown token found: e3 <- here"},       {"\t-3", "Unknown token found: \t <- here"},
       {"2*\t+3", "Unknown token found: 2*\t <- here"}, {"\t", "Unknown token found: \t <- here"},
+      {"1ex", "Unknown token found: 1ex <- here"},     {"2e+x", "Unknown token found: 2e <- here"},
   };
   for (auto [formula, text] : refused) EXPECT_EQ(CompileError(parser, formula), text) << formula;
 }

@@ -1,0 +1,128 @@
+// Cells that no compilation makes: unknown codes, entries cut short, slots
+// outside the evaluation stack. The disassembler lists them up to the
+// first it cannot read, the derived program refuses them, and the cell
+// interpreter that then runs them reports them; none reads or writes
+// outside the cells and the stack.
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "parser/program.h"
+#include "parser_test_support.h"
+
+namespace {
+
+using namespace MathUtils;
+
+double Twice(double x) { return 2 * x; }
+double Sum(std::span<const double> values) {
+  double total = 0;
+  for (double value : values) total += value;
+  return total;
+}
+
+using Entry = std::vector<Cell>;
+
+Entry Value(Cell slot, double value) {
+  Entry entry{slot, cdValue, 0, 0};
+  WriteDouble(&entry[2], value);
+  return entry;
+}
+
+Entry Addressed(Cell slot, CmdCode code, void* address) {
+  Entry entry(2 + AddressCells);
+  entry[0] = slot;
+  entry[1] = code;
+  WriteAddress(&entry[2], address);
+  return entry;
+}
+
+Entry Function(Cell slot, Cell argCount, void* callback) {
+  Entry entry(FunctionEntryCells);
+  entry[0] = slot;
+  entry[1] = cdFunction;
+  entry[2] = argCount;
+  WriteAddress(&entry[3], callback);
+  return entry;
+}
+
+// The entries in order, then the end marker.
+std::vector<Cell> Cells(std::initializer_list<Entry> entries) {
+  std::vector<Cell> cells;
+  for (const Entry& entry : entries) cells.insert(cells.end(), entry.begin(), entry.end());
+  cells.insert(cells.end(), EndEntryCells, cdEnd);
+  return cells;
+}
+
+TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
+  const auto nameOf = [](const void*) { return std::string("name"); };
+  const std::pair<std::vector<Cell>, const char*> cases[] = {
+      {{}, ""},
+      {{1}, ""},
+      {{1, cdEnd}, "END"},
+      {{1, cdValue, 0, 0}, "1 VALUE 0"},  // no end marker
+      {{1, cdValue, 0}, "1 ?17"},         // an entry cut short
+      {Cells({{1, 99}}), "1 ?99"},
+      {Cells({{2, -1}}), "2 ?-1"},
+      {Cells({{1, cdOpenBracket}}), "1 ?13"},
+      {Cells({Addressed(1, cdPrefixOp, nullptr)}), "1 ?20"},
+      {Cells({Value(1, 0), {2, 1000}}), "1 VALUE 0\n2 ?1000"},
+  };
+  for (const auto& [cells, listing] : cases) EXPECT_EQ(Disassemble(cells, nameOf), listing) << listing;
+}
+
+// Every entry of these has a slot or shape that the program cannot hold;
+// the first case shows that the same shapes are taken where they fit.
+TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
+  double x = 4;
+  const auto program = std::make_unique<detail::Program>();
+  const auto nameOf = [](const void*) { return std::string("name"); };
+  ASSERT_TRUE(program->Derive(Cells({Addressed(1, cdVariable, &x),
+                                     Value(2, 2),
+                                     {1, cdPow},
+                                     Addressed(1, cdPostfixOp, reinterpret_cast<void*>(Twice)),
+                                     Value(2, 1),
+                                     Function(1, -2, reinterpret_cast<void*>(Sum))})));
+  EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
+            "s1 = SQUARE name\ns1 = CALL name s1\ns2 = LOAD 1\ns1 = CALL name s1..s2\nRESULT s1");
+  ASSERT_TRUE(program->Derive(Cells({Value(1, 5)})));  // the compiler returns a lone number itself
+  EXPECT_EQ(detail::DisassembleProgram(*program, nameOf), "s1 = LOAD 5\nRESULT s1");
+
+  const std::pair<std::vector<Cell>, const char*> refused[] = {
+      {Cells({Value(0, 1)}), "a number in slot 0"},
+      {Cells({Value(300, 1)}), "a number above the stack"},
+      {Cells({Addressed(0, cdVariable, &x)}), "a variable in slot 0"},
+      {Cells({Value(299, 1), {299, cdAdd}}), "an operator whose right operand is above the stack"},
+      {Cells({Value(1, 1), Addressed(0, cdPostfixOp, reinterpret_cast<void*>(Twice))}), "a call in slot 0"},
+      {Cells({Value(1, 1), Function(0, 1, reinterpret_cast<void*>(Twice))}), "a function in slot 0"},
+      {Cells({Value(297, 1), Function(297, -4, reinterpret_cast<void*>(Sum))}), "arguments above the stack"},
+      {Cells({Value(1, 1), Value(2, 1), Function(1, 2, reinterpret_cast<void*>(Sum))}),
+       "a function of two fixed arguments"},
+      {Cells({Value(1, 1), {1, 99}}), "an unknown code"},
+      {Cells({Value(1, 1), {1, cdComma}}), "a code never written as an entry"},
+  };
+  for (const auto& [cells, what] : refused) EXPECT_FALSE(program->Derive(cells)) << what;
+}
+
+// Later evaluations of cells that the program refuses fall back to the cell
+// interpreter, which reports the entry it does not know; the parser then
+// compiles the formula afresh.
+TEST(ForeignCells, InterpreterReportsWhatItDoesNotKnow) {
+  using ParserTests::Probe;
+  Probe parser;
+  parser.AddFunction("twice", Twice, false);
+  const std::pair<Entry, std::string_view> cases[] = {
+      {{1, 99}, Messages::UnknownCode},
+      {Function(1, 2, reinterpret_cast<void*>(Twice)), Messages::UnsupportedCallArgumentCount},
+  };
+  for (const auto& [entry, message] : cases) {
+    EXPECT_EQ(ParserTests::Eval(parser, "twice(3)+1"), 7);
+    parser.Bytecode = Cells({Value(1, 3), entry});
+    EXPECT_PARSER_ERROR(parser.Evaluate(), message);
+    EXPECT_TRUE(parser.Compiling());
+    EXPECT_EQ(parser.Evaluate(), 7);
+    EXPECT_EQ(parser.Evaluate(), 7);
+  }
+}
+
+}  // namespace
