@@ -1,5 +1,6 @@
 #include "parser/bytecode.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <charconv>
@@ -49,6 +50,23 @@ Token ValueToken(double value, bool isVolatile) {
 }
 
 }  // namespace
+
+void detail::CellBuffer::AssignZeros(std::size_t count) {
+  if (count > InlineCells) {
+    Heap.assign(count, 0);
+    Data = Heap.data();
+  } else {
+    std::fill_n(Inline, count, 0);
+    Data = Inline;
+  }
+  Count = count;
+}
+
+detail::CellBuffer& detail::CellBuffer::operator=(std::span<const Cell> cells) {
+  AssignZeros(cells.size());
+  std::copy(cells.begin(), cells.end(), Data);
+  return *this;
+}
 
 // Each append checks that the entry fits; the sizing of the buffer makes
 // this hold for every formula, the check guards the proof.

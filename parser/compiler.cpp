@@ -157,7 +157,7 @@ double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
   Machine.reset();
   MachineEntry = nullptr;
-  Bytecode.assign(BytecodeCellsFor(Formula.size()), 0);
+  Bytecode.AssignZeros(BytecodeCellsFor(Formula.size()));
   Pos = 0;
   UsedVariables.Clear();
 

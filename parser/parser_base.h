@@ -49,6 +49,34 @@ struct FunctionDef {
   bool Optimizable;
 };
 
+// The compiled formula's cells. Short formulas keep them inside the parser,
+// so that compiling one allocates nothing.
+class CellBuffer {
+ public:
+  static constexpr std::size_t InlineCells = 96;
+
+  CellBuffer() = default;
+  CellBuffer(const CellBuffer&) = delete;
+  CellBuffer& operator=(const CellBuffer&) = delete;
+
+  // Makes the buffer count cells long, all 0.
+  void AssignZeros(std::size_t count);
+  CellBuffer& operator=(std::span<const Cell> cells);
+
+  Cell* data() { return Data; }
+  const Cell* data() const { return Data; }
+  std::size_t size() const { return Count; }
+  Cell& operator[](std::size_t i) { return Data[i]; }
+  const Cell& operator[](std::size_t i) const { return Data[i]; }
+  operator std::span<const Cell>() const { return {Data, Count}; }
+
+ private:
+  Cell Inline[InlineCells];
+  std::vector<Cell> Heap;
+  Cell* Data = Inline;
+  std::size_t Count = 0;
+};
+
 }  // namespace detail
 
 class ParserBase {
@@ -175,7 +203,7 @@ class ParserBase {
 
   EvalRoutine EvalEntry;
   std::int32_t Pos = 0;
-  std::vector<Cell> Bytecode;
+  detail::CellBuffer Bytecode;
   std::string Formula;
   detail::NameMap<detail::FunctionDef> Functions;
   detail::NameMap<double> Constants;

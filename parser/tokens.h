@@ -57,34 +57,35 @@ class Stack {
   Stack(const Stack&) = delete;
   Stack& operator=(const Stack&) = delete;
 
-  void push(const T& item) {
+  [[gnu::always_inline]] void push(const T& item) {
     if (Count == Capacity) Grow();
-    Base()[Count++] = item;
+    Items[Count++] = item;
   }
-  T pop() {
+  [[gnu::always_inline]] T pop() {
     if (Count == 0) detail::RaiseStackIsEmpty();
-    return Base()[--Count];
+    return Items[--Count];
   }
-  T& top() { return Base()[Count - 1]; }
-  const T& top() const { return Base()[Count - 1]; }
+  T& top() { return Items[Count - 1]; }
+  const T& top() const { return Items[Count - 1]; }
   std::size_t size() const { return Count; }
   bool empty() const { return Count == 0; }
   // The elements from the bottom of the stack up.
-  std::span<const T> items() const { return {Base(), Count}; }
+  std::span<const T> items() const { return {Items, Count}; }
 
  private:
-  T* Base() { return Heap.empty() ? reinterpret_cast<T*>(Inline) : Heap.data(); }
-  const T* Base() const { return Heap.empty() ? reinterpret_cast<const T*>(Inline) : Heap.data(); }
-
-  void Grow() {
+  [[gnu::noinline]] void Grow() {
     std::vector<T> larger(Capacity * 2);
-    std::copy(Base(), Base() + Count, larger.begin());
+    std::copy(Items, Items + Count, larger.begin());
     Heap = std::move(larger);
+    Items = Heap.data();
     Capacity = Heap.size();
   }
 
+  // Raw storage: the elements are trivially copyable, and a token is made
+  // only where one is pushed.
   alignas(T) unsigned char Inline[InlineCapacity * sizeof(T)];
   std::vector<T> Heap;
+  T* Items = reinterpret_cast<T*>(Inline);
   std::size_t Count = 0;
   std::size_t Capacity = InlineCapacity;
 };
