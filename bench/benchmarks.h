@@ -6,7 +6,8 @@
 namespace bench {
 
 // Native: the formula hand-written in C++; Peer: fparser.
-enum class Implementation { Native, Ours, Peer };
+// Interpreted: our parser with machine code switched off (evaluations only).
+enum class Implementation { Native, Ours, Peer, Interpreted };
 
 // "eval/ours/04": one sweep over the grid per iteration.
 std::string EvalName(Implementation implementation, int expression);

@@ -63,6 +63,7 @@ ExpressionFacts FactsOf(int index, std::vector<std::string>& mismatches) {
   PeerFormula peer(expression.Peer);
   facts.OurAllocationsPerEvaluation = AllocationsPerEvaluation(ours);
   facts.PeerAllocationsPerEvaluation = AllocationsPerEvaluation(peer);
+  facts.OurMachineCodeBytes = static_cast<std::int64_t>(ours.Compiled().MachineCodeSize());
   facts.OurAllocationsPerCompile =
       static_cast<double>(AllocationsDuring([&] { ours.CompileAt(1.5, 2.5); }));
   facts.Bytecode = MeasureBytecode(ours.Compiled().GetBytecode());

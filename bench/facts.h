@@ -28,6 +28,8 @@ struct ExpressionFacts {
   std::int64_t OurParserBytes = 0;
   std::int64_t PeerParserBytes = 0;  // after Parse
   BytecodeSize Bytecode;
+  // The machine code that later evaluations run: instructions and constants.
+  std::int64_t OurMachineCodeBytes = 0;
 };
 
 // One side of a one-shot: the value it computed, what the whole shot

@@ -35,8 +35,9 @@ void ParsePeerFormula(FunctionParser& parser, const std::string& text) {
                              ": " + parser.ErrorMsg());
 }
 
-OurFormula::OurFormula(const char* text, bool optimizer) : Optimizer(optimizer) {
+OurFormula::OurFormula(const char* text, bool optimizer, bool machineCode) : Optimizer(optimizer) {
   PrepareOurParser(Parser, &X, &Y);
+  Parser.SetMachineCode(machineCode);
   Parser.AssignFormula(text);
   Parser.SetOptimizer(optimizer);
   First = Parser.Evaluate();

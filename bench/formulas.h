@@ -23,7 +23,8 @@ void ParsePeerFormula(FunctionParser& parser, const std::string& text);
 class OurFormula {
  public:
   // Compiles right away; FirstValue() is what that first Evaluate returned.
-  explicit OurFormula(const char* text, bool optimizer = true);
+  // Later evaluations run as machine code unless machineCode is false.
+  explicit OurFormula(const char* text, bool optimizer = true, bool machineCode = true);
   OurFormula(const OurFormula&) = delete;
   OurFormula& operator=(const OurFormula&) = delete;
 

@@ -192,10 +192,13 @@ void PrintEvalTable(std::FILE* out, const Timings& timings, const Figures& figur
               {"fparser ns", true, ns(Peer)},
               {"fparser/native", true, ratio(Peer, Native, "%.2fx"), mean(Peer, Native, "%.2fx")},
               {"ours/fparser", true, ratio(Ours, Peer, "%.2f"), mean(Ours, Peer, "%.2f")},
+              {"interpreted ns", true, ns(Interpreted)},
+              {"interpreted/native", true, ratio(Interpreted, Native, "%.2fx"),
+               mean(Interpreted, Native, "%.2fx")},
               NoiseColumn(timings,
                           [](int i) {
-                            return std::vector{EvalName(Native, i), EvalName(Ours, i),
-                                               EvalName(Peer, i)};
+                            return std::vector{EvalName(Native, i), EvalName(Ours, i), EvalName(Peer, i),
+                                               EvalName(Interpreted, i)};
                           })},
              ExpressionCount, true);
 }
@@ -238,6 +241,7 @@ void PrintCompileTable(std::FILE* out, const Facts& facts, const Timings& timing
               {"cells", true, [=](int i) { return std::to_string(expression(i).Bytecode.Cells); }},
               {"entries", true,
                [=](int i) { return std::to_string(expression(i).Bytecode.Entries); }},
+              {"machine code bytes", true, [=](int i) { return Bytes(expression(i).OurMachineCodeBytes); }},
               {"parser bytes: ours", true,
                [=](int i) { return Bytes(expression(i).OurParserBytes); }},
               {"fparser", true, [=](int i) { return Bytes(expression(i).PeerParserBytes); }},
@@ -372,11 +376,13 @@ const char* Verdict(bool met) { return met ? "MET" : "MISSED"; }
 
 void PrintTargets(std::FILE* out, const Facts& facts, const Headline& headline) {
   double allocations = 0;
-  std::int64_t fewestBytes = INT64_MAX, mostBytes = 0;
+  std::int64_t fewestBytes = INT64_MAX, mostBytes = 0, fewestCode = INT64_MAX, mostCode = 0;
   for (const ExpressionFacts& f : facts.Expressions) {
     allocations = std::max(allocations, f.OurAllocationsPerEvaluation);
     fewestBytes = std::min(fewestBytes, f.OurParserBytes);
     mostBytes = std::max(mostBytes, f.OurParserBytes);
+    fewestCode = std::min(fewestCode, f.OurMachineCodeBytes);
+    mostCode = std::max(mostCode, f.OurMachineCodeBytes);
   }
   std::fprintf(out, "\nTargets:\n");
   std::fprintf(out, "- later evaluations <= %.2fx native (geomean): %.2fx, %s\n", EvalTarget,
@@ -395,6 +401,10 @@ void PrintTargets(std::FILE* out, const Facts& facts, const Headline& headline) 
                "and `%s` compiled: %lld bytes\n",
                static_cast<long long>(fewestBytes), static_cast<long long>(mostBytes),
                OneShotFormulas()[0].Ours, static_cast<long long>(facts.OneShot[0].Ours.ParserBytes));
+  std::fprintf(out,
+               "- machine code per formula (instructions and their constants, in pages of its "
+               "own): %lld to %lld bytes\n",
+               static_cast<long long>(fewestCode), static_cast<long long>(mostCode));
 }
 
 }  // namespace
@@ -409,7 +419,8 @@ void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings) {
   std::fprintf(out,
                "\nLater evaluations, ns per evaluation, each over the %d grid points; noise: the "
                "largest coefficient of variation within a process and the largest ratio of "
-               "process medians, of the three implementations:\n",
+               "process medians, of the four implementations (ours runs machine code, "
+               "interpreted is ours with it switched off):\n",
                GridSize);
   PrintEvalTable(out, timings, figures);
   std::fprintf(out,

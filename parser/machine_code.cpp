@@ -113,6 +113,16 @@ double CallListCaught(Failure* failure, ListCallback callback, const double* arg
   std::rethrow_exception(caught);
 }
 
+// Whether dividing by the number is multiplying by its reciprocal: for a
+// power of two whose reciprocal is a normal number both are the same exact
+// quotient rounded once, for every dividend.
+bool ExactReciprocal(double divisor, double& reciprocal) {
+  int exponent;
+  if (!std::isfinite(divisor) || std::fabs(std::frexp(divisor, &exponent)) != 0.5) return false;
+  reciprocal = 1 / divisor;
+  return std::isnormal(reciprocal) && reciprocal * divisor == 1;
+}
+
 // "^" with an exponent known only when the code runs.
 double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
 
@@ -189,6 +199,10 @@ class Generator : public Xbyak::CodeGenerator {
     for (const Instruction& instruction : program.Instructions) {
       for (const double& number : instruction.Constants)
         if (&number == instruction.Left || &number == instruction.Right) pool.Add(number);
+      double reciprocal;
+      if (instruction.Op == cdDiv && instruction.Right == &instruction.Constants[1] &&
+          ExactReciprocal(instruction.Constants[1], reciprocal))
+        pool.Add(reciprocal);
       if (instruction.Op == OpCallList && CallFormOf(instruction.Callback) == CallForm::Avg)
         pool.Add(static_cast<double>(instruction.ArgCount));
       if (instruction.Op == OpCallUnary && CallFormOf(instruction.Callback) == CallForm::Library) {
@@ -629,7 +643,14 @@ class Generator : public Xbyak::CodeGenerator {
       case cdAdd: withRight([&](const Xbyak::Operand& r) { addsd(target, r); }); break;
       case cdSub: withRight([&](const Xbyak::Operand& r) { subsd(target, r); }); break;
       case cdMul: withRight([&](const Xbyak::Operand& r) { mulsd(target, r); }); break;
-      case cdDiv: withRight([&](const Xbyak::Operand& r) { divsd(target, r); }); break;
+      case cdDiv: {
+        double reciprocal;
+        if (right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal))
+          mulsd(target, NumberMemory(reciprocal));
+        else
+          withRight([&](const Xbyak::Operand& r) { divsd(target, r); });
+        break;
+      }
       // Ordered predicates are false on NaN, as C++'s <=, <, ==; NEQ is
       // unordered-or-unequal, true on NaN, as C++'s !=.
       case cdLessEq: withRight([&](const Xbyak::Operand& r) { cmplesd(target, r); }); break;

@@ -174,7 +174,9 @@ TEST(MachineCodeTest, FormulasAgreeWithTheCells) {
 // NaN, infinities and both zeros.
 TEST(MachineCodeTest, BinaryOperatorsOnSpecialOperands) {
   const char* operators[] = {"<=", ">=", "!=", "==", "<", ">", "+", "-", "*", "/", "^", " and ", " or "};
-  const double specials[] = {NaN, -NaN, Inf, -Inf, 0.0, -0.0, 1, -1, 2, 0.5, 3, 1e308, 5e-324};
+  // Powers of two among them: a division by one may become a product.
+  const double specials[] = {NaN, -NaN, Inf, -Inf, 0.0,  -0.0,    1,       -1,         2, 0.5, 3, 1e308,
+                             5e-324, -0.25, 4096, 2.2250738585072014e-308, 8.98846567431158e307};
   const char* shapes[][2] = {{"x", "y"}, {"(x+0)", "(y*1)"}, {"x", "(y*1)"}, {"(x*1)", "y"}};
   for (const char* op : operators) {
     for (const auto& shape : shapes) {
