@@ -1,9 +1,11 @@
 #include "parser/machine_code.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -222,6 +224,7 @@ class Generator : public Xbyak::CodeGenerator {
     for (const Instruction& instruction : In.Instructions) {
       if (IsCall(instruction)) Calls = true;
       if (instruction.Result - In.Slots > RegisterSlots) DeepSlots = true;
+      HighestSlot = std::max(HighestSlot, SlotOf(instruction.Result));
     }
   }
 
@@ -258,7 +261,7 @@ class Generator : public Xbyak::CodeGenerator {
   const std::uint8_t* ConstantAt(int index) const { return Pool + 16 * index; }
 
 #ifdef MATHUTILS_MACHINE_X64
-  Xbyak::Address SlotMemory(int slot) { return qword[rbx + 8 * slot]; }
+  Xbyak::Address SlotMemory(int slot) { return qword[rsp + 8 * slot]; }
   Xbyak::Address ConstantMemory(int index) { return qword[rip + ConstantAt(index)]; }
   Xbyak::Address MaskMemory(int index) { return xword[rip + ConstantAt(index)]; }
   // Emits what the address needs, so use it at once.
@@ -300,8 +303,12 @@ class Generator : public Xbyak::CodeGenerator {
     WithOperand(source, [&](const Xbyak::Operand& operand) { movsd(into, operand); });
   }
 
+  // Whether the slot holds a number known here that is not zero.
+  bool NonZeroNumber(int slot) const { return Numbers[slot] && *Numbers[slot] != 0; }
+
   // The value computed in from becomes the slot's.
   void Store(int slot, const Xmm& from) {
+    Numbers[slot].reset();
     if (InRegister(slot)) {
       if (RegisterOf(slot).getIdx() != from.getIdx()) movapd(RegisterOf(slot), from);
     } else {
@@ -316,7 +323,7 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // A call clobbers every XMM register: the live slots below the limit go
-  // to the slot array, to be reloaded when read.
+  // to memory, to be reloaded when read.
   void SpillBelow(int limit) {
     for (int k = 1; k < limit && k <= RegisterSlots; ++k) {
       if (!Live[k] || Stored[k]) continue;
@@ -328,15 +335,16 @@ class Generator : public Xbyak::CodeGenerator {
   // ---- frame ----
 
 #ifdef MATHUTILS_MACHINE_X64
-  // rbx holds the slot array; the stack is 16-byte aligned at every call.
+  // The slots kept in memory live in the code's own stack frame, slot k at
+  // rsp + 8 k; the frame keeps the stack 16-byte aligned at every call.
   void Prologue() {
     Framed = Calls || DeepSlots;
     if (!Framed) return;
-    push(rbx);
-    mov(rbx, reinterpret_cast<std::size_t>(In.Slots));
+    FrameBytes = (8 * (HighestSlot + 1) + 15) / 16 * 16 + 8;
+    sub(rsp, FrameBytes);
   }
   void TakeDownFrame() {
-    if (Framed) pop(rbx);
+    if (Framed) add(rsp, FrameBytes);
   }
   void Epilogue() {
     TakeDownFrame();
@@ -378,8 +386,16 @@ class Generator : public Xbyak::CodeGenerator {
 
   // ---- calls ----
 
+  // A direct call where the function lies within reach of a 32-bit
+  // displacement (the C library usually does), else through rax.
   void CallAddress(const void* function) {
 #ifdef MATHUTILS_MACHINE_X64
+    const std::int64_t distance =
+        reinterpret_cast<std::int64_t>(function) - reinterpret_cast<std::int64_t>(getCurr() + 5);
+    if (distance >= INT32_MIN + 4096 && distance <= INT32_MAX - 4096) {
+      call(function);
+      return;
+    }
     mov(rax, reinterpret_cast<std::size_t>(function));
     call(rax);
 #else
@@ -473,7 +489,7 @@ class Generator : public Xbyak::CodeGenerator {
       mov(rdi, reinterpret_cast<std::size_t>(callback));
       mov(rdx, count);
     }
-    lea(arguments, ptr[rbx + 8 * slot]);
+    lea(arguments, ptr[rsp + 8 * slot]);
     CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught) : reinterpret_cast<const void*>(CallList));
     if (caught) LeaveIfCaught();
     Store(slot, xmm0);
@@ -522,8 +538,10 @@ class Generator : public Xbyak::CodeGenerator {
     switch (instruction.Op) {
       case OpLoad: {
         const Xmm target = Target(slot);
-        LoadInto(target, SourceOf(instruction, instruction.Left));
+        const Source source = SourceOf(instruction, instruction.Left);
+        LoadInto(target, source);
         Store(slot, target);
+        if (source.Is == Source::Number) Numbers[slot] = source.Value;
         return;
       }
       case OpSquare: {
@@ -587,9 +605,21 @@ class Generator : public Xbyak::CodeGenerator {
     }
     // pick stays where the kept mask is set, else becomes the argument: the
     // mask is argument >= pick for min, pick >= argument for max, both false
-    // on NaN as the functions' own comparisons.
+    // on NaN as the functions' own comparisons. minsd and maxsd give the
+    // same (the argument on NaN) except for equal values, where they take
+    // the argument: that differs only for zeros of opposite signs, which
+    // cannot meet where either side is a number other than zero.
     const Xmm pick = Reloaded(slot);
     for (int k = slot + 1; k < slot + count; ++k) {
+      if (NonZeroNumber(k) || (k == slot + 1 && NonZeroNumber(slot))) {
+        WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) {
+          if (form == CallForm::Min)
+            minsd(pick, argument);
+          else
+            maxsd(pick, argument);
+        });
+        continue;
+      }
       const Xmm argument = Reloaded(k);
       const Xmm kept = ScratchA(), chosen = ScratchB();
       if (form == CallForm::Min) {
@@ -716,8 +746,11 @@ class Generator : public Xbyak::CodeGenerator {
   bool Calls = false;
   bool DeepSlots = false;
   bool Framed = false;
+  int HighestSlot = 1;
+  int FrameBytes = 0;
   std::array<bool, EvaluationStackSize + 1> Live{};
-  std::array<bool, EvaluationStackSize + 1> Stored{};  // in the slot array, not its register
+  std::array<bool, EvaluationStackSize + 1> Stored{};  // in memory, not in its register
+  std::array<std::optional<double>, EvaluationStackSize + 1> Numbers{};  // loaded from a number
 };
 
 // Generous room for one instruction: the spills before a call and the call.

@@ -16,10 +16,11 @@
 //   other built-in callbacks    called directly (they cannot throw)
 //   user callbacks              through a catching trampoline (below)
 //
-// Stack slots live in XMM registers (slot k in xmm(k-1); the deepest slots,
-// beyond the registers, in the program's slot array). Before a call, live
-// slots below the call's own are stored to that array and reloaded when
-// next read; a list callback reads its arguments there.
+// Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
+// slots, beyond the registers, live in memory: in the code's own stack
+// frame on x86-64, in the program's slot array on IA-32. Before a call, live
+// slots below the call's own are stored there and reloaded when next read;
+// a list callback reads its arguments there.
 //
 // A callback that may throw is called through a trampoline that catches
 // the exception into the code's Failure and returns, since C++ cannot unwind
@@ -54,7 +55,7 @@ class MachineCode {
   // Whether this build generates machine code at all.
   static bool Supported();
   // The code for the program, or null where it cannot be made. The program
-  // must outlive the code: the code reads its slot array.
+  // must outlive the code: on IA-32 the code uses its slot array.
   static std::unique_ptr<MachineCode> Generate(Program& program);
 
   ~MachineCode();

@@ -208,9 +208,13 @@ TEST(MachineCodeTest, ListFunctionsOnSpecialArguments) {
   for (double a : specials)
     for (double b : specials)
       for (double c : {0.0, -0.0, NaN, 1.0}) points.push_back({a, b, c});
-  for (const char* formula : {"min(x,y)", "max(x,y)", "min(x,y,z)", "max(z,x,y)", "sum(x,y)", "sum(x,y,z)",
-                              "avg(x,y,z)", "min(x)", "avg(y)", "sum(-0)+x", "1+max(x,y*1,z,x)"})
-    EXPECT_TRUE(MachineCodeAgrees(formula, false, points));
+  // With a number among the arguments the code may take minsd and maxsd:
+  // zeros of either sign must still pick as the functions do.
+  for (const char* formula :
+       {"min(x,y)", "max(x,y)", "min(x,y,z)", "max(z,x,y)", "sum(x,y)", "sum(x,y,z)", "avg(x,y,z)", "min(x)",
+        "avg(y)", "sum(-0)+x", "1+max(x,y*1,z,x)", "min(x,1.11)", "max(3.33,x)", "min(x,0)", "max(0,x)",
+        "min(x,-0)", "max(-0,x)", "min(2,x,0,y)", "max(x,-1,y,1)", "max(3.33, min(sqrt(x), 1.11))"})
+    for (bool folding : {true, false}) EXPECT_TRUE(MachineCodeAgrees(formula, folding, points));
 }
 
 // Random formulas from a fixed seed: every operator, built-ins, callbacks
