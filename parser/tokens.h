@@ -57,35 +57,34 @@ class Stack {
   Stack(const Stack&) = delete;
   Stack& operator=(const Stack&) = delete;
 
-  [[gnu::always_inline]] void push(const T& item) {
+  void push(const T& item) {
     if (Count == Capacity) Grow();
-    Items[Count++] = item;
+    Base()[Count++] = item;
   }
-  [[gnu::always_inline]] T pop() {
+  T pop() {
     if (Count == 0) detail::RaiseStackIsEmpty();
-    return Items[--Count];
+    return Base()[--Count];
   }
-  T& top() { return Items[Count - 1]; }
-  const T& top() const { return Items[Count - 1]; }
+  T& top() { return Base()[Count - 1]; }
+  const T& top() const { return Base()[Count - 1]; }
   std::size_t size() const { return Count; }
   bool empty() const { return Count == 0; }
   // The elements from the bottom of the stack up.
-  std::span<const T> items() const { return {Items, Count}; }
+  std::span<const T> items() const { return {Base(), Count}; }
 
  private:
-  [[gnu::noinline]] void Grow() {
+  T* Base() { return Heap.empty() ? reinterpret_cast<T*>(Inline) : Heap.data(); }
+  const T* Base() const { return Heap.empty() ? reinterpret_cast<const T*>(Inline) : Heap.data(); }
+
+  void Grow() {
     std::vector<T> larger(Capacity * 2);
-    std::copy(Items, Items + Count, larger.begin());
+    std::copy(Base(), Base() + Count, larger.begin());
     Heap = std::move(larger);
-    Items = Heap.data();
     Capacity = Heap.size();
   }
 
-  // Raw storage: the elements are trivially copyable, and a token is made
-  // only where one is pushed.
   alignas(T) unsigned char Inline[InlineCapacity * sizeof(T)];
   std::vector<T> Heap;
-  T* Items = reinterpret_cast<T*>(Inline);
   std::size_t Count = 0;
   std::size_t Capacity = InlineCapacity;
 };
