@@ -235,14 +235,13 @@ class ParserBase {
   bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
   bool MatchValue(std::string_view rest, std::string_view name, std::uint32_t hash, Token& token);
   bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
-  Token Accept(const Token& token, SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message,
-               SyntaxFlags next);
+  void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
   bool MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
                      CmdCode code, Token& token);
   std::size_t RunLength(const detail::CharClass& members) const;
-  Token ScanBuiltInOperator(int index, SyntaxFlags& flags);
+  void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
   [[noreturn]] void RaiseUnknownToken();
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);

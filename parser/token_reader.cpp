@@ -32,19 +32,22 @@ constexpr std::array<signed char, 256> FirstOperatorWith = [] {
   return first;
 }();
 
+// Whether the text begins with the operator's text; the texts are one to
+// three characters, too short to be worth a call of memcmp.
+bool BeginsWith(std::string_view text, std::string_view operatorText) {
+  if (text.size() < operatorText.size()) return false;
+  for (std::size_t i = 0; i < operatorText.size(); ++i)
+    if (text[i] != operatorText[i]) return false;
+  return true;
+}
+
 // The code of the first operator that the text begins with, or -1.
 int FindBuiltInOperator(std::string_view text) {
   int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
   if (i < 0) return -1;
   for (; i < static_cast<int>(ReaderOperatorCount); ++i)
-    if (text.starts_with(OperatorTexts[i])) return i;
+    if (BeginsWith(text, OperatorTexts[i])) return i;
   return -1;
-}
-
-Token EndToken() {
-  Token end;
-  end.Code = cdEnd;
-  return end;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -145,43 +148,50 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   return end - static_cast<std::size_t>(Pos);
 }
 
+// The token is made in place and returned as it was made: the caller reads
+// it right away, and a copy read back in wider pieces than it was written
+// would stall until the writes reach the cache.
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
+  Token token;
   while (static_cast<std::size_t>(Pos) < Formula.size() && Formula[Pos] == ' ') ++Pos;
   const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
     if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
     flags = 0;
-    return EndToken();
+    token.Code = cdEnd;
+    return token;
   }
 
   const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
-  if (const int op = FindBuiltInOperator(rest); op >= 0) return ScanBuiltInOperator(op, flags);
+  if (const int op = FindBuiltInOperator(rest); op >= 0) {
+    ScanBuiltInOperator(op, flags, token);
+    return token;
+  }
 
   // The other kinds of token, in the order they are tried. A name is read
   // and hashed once for the three registries that may hold it.
   const std::string_view name = rest.substr(0, RunLength(IdentClass));
   const std::uint32_t hash = detail::NameMap<double>::Hash(name);
-  Token token;
-  if (MatchFunction(name, hash, token)) return Accept(token, flags, NoFunction, Messages::UnexpectedFunction,
-                                                      FlagsAfterFunction);
-  if (MatchValue(rest, name, hash, token))
-    return Accept(token, flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
-  if (MatchVariable(name, hash, token))
-    return Accept(token, flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
-  if (MatchPrefixOp(token))
-    return Accept(token, flags, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp);
-  if (MatchPostfixOp(token))
-    return Accept(token, flags, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp);
-  RaiseUnknownToken();
+  if (MatchFunction(name, hash, token))
+    Accept(flags, NoFunction, Messages::UnexpectedFunction, FlagsAfterFunction);
+  else if (MatchValue(rest, name, hash, token))
+    Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
+  else if (MatchVariable(name, hash, token))
+    Accept(flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
+  else if (MatchPrefixOp(token))
+    Accept(flags, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp);
+  else if (MatchPostfixOp(token))
+    Accept(flags, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp);
+  else
+    RaiseUnknownToken();
+  return token;
 }
 
 // A token was recognised and Pos moved past it: it is an error where the
 // flags forbid it, else the flags after it replace them.
-Token ParserBase::Accept(const Token& token, SyntaxFlags& flags, SyntaxFlags forbiddenBy,
-                         std::string_view message, SyntaxFlags next) {
+void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next) {
   if (flags & forbiddenBy) RaiseError(message, Pos);
   flags = next;
-  return token;
 }
 
 // Nothing known starts at Pos. The marker stands after the run of name
@@ -196,7 +206,7 @@ void ParserBase::RaiseUnknownToken() {
   RaiseError(Messages::UnknownToken, Pos + static_cast<int>(unknown ? unknown : 1));
 }
 
-Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
+void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token) {
   switch (index) {
     case cdOpenBracket:
       if (flags & NoOpenBracket) RaiseError(Messages::UnexpectedOpenBracket, Pos);
@@ -214,19 +224,16 @@ Token ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags) {
       if (!IsBinaryOperator(index)) RaiseError(Messages::UnsupportedReaderOperator, -1);
       if (flags & NoOperator) {
         // Where no binary operator may stand, the text may still be a prefix operator.
-        Token prefix;
-        if (!MatchPrefixOp(prefix)) RaiseError(Messages::UnexpectedOperator, Pos);
+        if (!MatchPrefixOp(token)) RaiseError(Messages::UnexpectedOperator, Pos);
         if (flags & NoPrefixOp) RaiseError(Messages::UnexpectedUnaryOperator, Pos);
         flags = FlagsAfterPrefixOp;
-        return prefix;
+        return;
       }
       flags = FlagsAfterOpening;
       break;
   }
   Pos += static_cast<std::int32_t>(OperatorTexts[index].size());
-  Token token;
   token.Code = static_cast<CmdCode>(index);
-  return token;
 }
 
 bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {

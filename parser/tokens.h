@@ -59,7 +59,7 @@ class Stack {
 
   void push(const T& item) {
     if (Count == Capacity) Grow();
-    Base()[Count++] = item;
+    CopyItem(Base()[Count++], item);
   }
   T pop() {
     if (Count == 0) detail::RaiseStackIsEmpty();
@@ -75,6 +75,21 @@ class Stack {
  private:
   T* Base() { return Heap.empty() ? reinterpret_cast<T*>(Inline) : Heap.data(); }
   const T* Base() const { return Heap.empty() ? reinterpret_cast<const T*>(Inline) : Heap.data(); }
+
+  // A token is copied field by field: it was written so a moment ago, and
+  // wider reads of it would wait for those writes to reach the cache.
+  static void CopyItem(T& to, const T& from) {
+    if constexpr (std::is_same_v<T, Token>) {
+      to.Code = from.Code;
+      to.Val = from.Val;
+      to.Addr = from.Addr;
+      to.ArgCount = from.ArgCount;
+      to.IsVolatile = from.IsVolatile;
+      to.Prio = from.Prio;
+    } else {
+      to = from;
+    }
+  }
 
   void Grow() {
     std::vector<T> larger(Capacity * 2);

@@ -41,7 +41,7 @@ class NameMap {
     for (std::size_t i = hash & map.Mask();; i = (i + 1) & map.Mask()) {
       const Slot& slot = map.Slots[i];
       if (!slot.Used) return nullptr;
-      if (slot.Hash == hash && map.NameOf(slot) == name) return &slot.Value;
+      if (slot.Hash == hash && map.Holds(slot, name)) return &slot.Value;
     }
   }
 
@@ -59,7 +59,7 @@ class NameMap {
         ++Count;
         return;
       }
-      if (slot.Hash == hash && NameOf(slot) == name) {
+      if (slot.Hash == hash && Holds(slot, name)) {
         slot.Value = value;
         return;
       }
@@ -126,6 +126,15 @@ class NameMap {
     Count = source.Count;
   }
   void CopyShared() { CopyFrom(*Shared); }
+
+  // Names are short: a loop here is quicker than a call of memcmp.
+  bool Holds(const Slot& slot, std::string_view name) const {
+    if (slot.Length != name.size()) return false;
+    const char* stored = Names.data() + slot.Offset;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (stored[i] != name[i]) return false;
+    return true;
+  }
 
   std::size_t Mask() const { return Slots.size() - 1; }
   std::string_view NameOf(const Slot& slot) const {
