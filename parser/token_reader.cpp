@@ -168,6 +168,12 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     return token;
   }
 
+  // No name starts with a digit: there only a number can stand.
+  if (IsDigit(current) && MatchValue(rest, {}, 0, token)) {
+    Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
+    return token;
+  }
+
   // The other kinds of token, in the order they are tried. A name is read
   // and hashed once for the three registries that may hold it.
   const std::string_view name = rest.substr(0, RunLength(IdentClass));
