@@ -100,7 +100,9 @@ bool ConvertShortDecimal(std::string_view number, double& value) {
     }
   }
   if (digits > 15) return false;
-  value = static_cast<double>(mantissa) / PowersOfTen[fractionDigits];
+  // An integer needs no division, which would cost more than the rest.
+  value = static_cast<double>(mantissa);
+  if (fractionDigits > 0) value /= PowersOfTen[fractionDigits];
   return true;
 }
 
