@@ -107,9 +107,11 @@ double CallListCaught(Failure* failure, ListCallback callback, const double* arg
 // caller. On IA-32 it takes its argument in eax, as the caller's stack has
 // no room for one.
 #ifdef MATHUTILS_MACHINE_IA32
-[[gnu::regparm(1)]]
+#define MATHUTILS_ARGUMENT_IN_EAX [[gnu::regparm(1)]]
+#else
+#define MATHUTILS_ARGUMENT_IN_EAX
 #endif
-[[noreturn]] void RethrowCaught(Failure* failure) {
+[[noreturn]] MATHUTILS_ARGUMENT_IN_EAX void RethrowCaught(Failure* failure) {
   std::exception_ptr caught = std::move(failure->Exception);
   failure->Caught = false;
   std::rethrow_exception(caught);
@@ -490,7 +492,8 @@ class Generator : public Xbyak::CodeGenerator {
       mov(rdx, count);
     }
     lea(arguments, ptr[rsp + 8 * slot]);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught) : reinterpret_cast<const void*>(CallList));
+    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
+                       : reinterpret_cast<const void*>(CallList));
     if (caught) LeaveIfCaught();
     Store(slot, xmm0);
 #else
@@ -499,7 +502,8 @@ class Generator : public Xbyak::CodeGenerator {
     mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
     mov(dword[esp + first + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
     mov(dword[esp + first + 8], count);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught) : reinterpret_cast<const void*>(CallList));
+    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
+                       : reinterpret_cast<const void*>(CallList));
     fstp(qword[esp]);
     if (caught) LeaveIfCaught();
     movsd(ScratchA(), qword[esp]);
@@ -748,9 +752,11 @@ class Generator : public Xbyak::CodeGenerator {
   bool Framed = false;
   int HighestSlot = 1;
   int FrameBytes = 0;
+  // Per slot: written and not yet consumed; kept in memory rather than in
+  // its register; loaded from a number known here.
   std::array<bool, EvaluationStackSize + 1> Live{};
-  std::array<bool, EvaluationStackSize + 1> Stored{};  // in memory, not in its register
-  std::array<std::optional<double>, EvaluationStackSize + 1> Numbers{};  // loaded from a number
+  std::array<bool, EvaluationStackSize + 1> Stored{};
+  std::array<std::optional<double>, EvaluationStackSize + 1> Numbers{};
 };
 
 // Generous room for one instruction: the spills before a call and the call.
@@ -773,7 +779,8 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
   // releases the pages when anything below fails.
   std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
-    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants, code->Caught);
+    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants,
+                        code->Caught);
     generator.Emit();
     constants.WriteTo(pool);
     code->CodeSize = generator.getSize();

@@ -197,7 +197,8 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 
 // A token was recognised and Pos moved past it: it is an error where the
 // flags forbid it, else the flags after it replace them.
-void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next) {
+void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message,
+                        SyntaxFlags next) {
   if (flags & forbiddenBy) RaiseError(message, Pos);
   flags = next;
 }

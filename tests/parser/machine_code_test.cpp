@@ -2,6 +2,8 @@
 // the cell interpreter computes (any NaN counts as the same value), the
 // variables read when the cells read them, and a callback's exception must
 // reach the caller as it does from the interpreters.
+#include "parser/machine_code.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "parser/machine_code.h"
 #include "tests/parser/parser_test_support.h"
 
 namespace ParserTests {
@@ -103,21 +104,22 @@ struct Point {
     const bool ran = parser.MachineCodeSize() > 0;
     x = p.X, y = p.Y, z = p.Z;
     const double cells = parser.RunCells();
-    if (!parser.Constant() && !ran) return ::testing::AssertionFailure() << formula << ": no machine code ran";
+    if (!parser.Constant() && !ran)
+      return ::testing::AssertionFailure() << formula << ": no machine code ran";
     if (!SameDouble(machine, cells))
-      return ::testing::AssertionFailure() << formula << " folding " << folding << " at x=" << p.X << " y=" << p.Y
-                                           << " z=" << p.Z << ": machine code " << Bits(machine) << ", cells "
-                                           << Bits(cells);
+      return ::testing::AssertionFailure()
+             << formula << " folding " << folding << " at x=" << p.X << " y=" << p.Y << " z=" << p.Z
+             << ": machine code " << Bits(machine) << ", cells " << Bits(cells);
   }
   x = points[0].X, y = points[0].Y, z = points[0].Z;
   const double again = parser.Evaluate();
   if (formula.find("bump") == std::string::npos && !SameDouble(again, compiled))
-    return ::testing::AssertionFailure() << formula << ": compiled " << Bits(compiled) << ", machine code "
-                                         << Bits(again);
+    return ::testing::AssertionFailure()
+           << formula << ": compiled " << Bits(compiled) << ", machine code " << Bits(again);
   return ::testing::AssertionSuccess();
 }
 
-const Point Points[] = {{1.5, -2.25, 3},   {-7, 0.5, -0.0}, {0.0, -0.0, 2},   {1e300, 1e-300, -3},
+const Point Points[] = {{1.5, -2.25, 3},  {-7, 0.5, -0.0}, {0.0, -0.0, 2},   {1e300, 1e-300, -3},
                         {NaN, 1, 2},      {Inf, -Inf, 0},  {-Inf, NaN, Inf}, {2, 2, 2},
                         {-1, 1, 0.00001}, {15, -15, 1e15}};
 
@@ -175,8 +177,23 @@ TEST(MachineCodeTest, FormulasAgreeWithTheCells) {
 TEST(MachineCodeTest, BinaryOperatorsOnSpecialOperands) {
   const char* operators[] = {"<=", ">=", "!=", "==", "<", ">", "+", "-", "*", "/", "^", " and ", " or "};
   // Powers of two among them: a division by one may become a product.
-  const double specials[] = {NaN, -NaN, Inf, -Inf, 0.0,  -0.0,    1,       -1,         2, 0.5, 3, 1e308,
-                             5e-324, -0.25, 4096, 2.2250738585072014e-308, 8.98846567431158e307};
+  const double specials[] = {NaN,
+                             -NaN,
+                             Inf,
+                             -Inf,
+                             0.0,
+                             -0.0,
+                             1,
+                             -1,
+                             2,
+                             0.5,
+                             3,
+                             1e308,
+                             5e-324,
+                             -0.25,
+                             4096,
+                             2.2250738585072014e-308,
+                             8.98846567431158e307};
   const char* shapes[][2] = {{"x", "y"}, {"(x+0)", "(y*1)"}, {"x", "(y*1)"}, {"(x*1)", "y"}};
   for (const char* op : operators) {
     for (const auto& shape : shapes) {
@@ -211,9 +228,10 @@ TEST(MachineCodeTest, ListFunctionsOnSpecialArguments) {
   // With a number among the arguments the code may take minsd and maxsd:
   // zeros of either sign must still pick as the functions do.
   for (const char* formula :
-       {"min(x,y)", "max(x,y)", "min(x,y,z)", "max(z,x,y)", "sum(x,y)", "sum(x,y,z)", "avg(x,y,z)", "min(x)",
-        "avg(y)", "sum(-0)+x", "1+max(x,y*1,z,x)", "min(x,1.11)", "max(3.33,x)", "min(x,0)", "max(0,x)",
-        "min(x,-0)", "max(-0,x)", "min(2,x,0,y)", "max(x,-1,y,1)", "max(3.33, min(sqrt(x), 1.11))"})
+       {"min(x,y)",         "max(x,y)",    "min(x,y,z)",   "max(z,x,y)",    "sum(x,y)",
+        "sum(x,y,z)",       "avg(x,y,z)",  "min(x)",       "avg(y)",        "sum(-0)+x",
+        "1+max(x,y*1,z,x)", "min(x,1.11)", "max(3.33,x)",  "min(x,0)",      "max(0,x)",
+        "min(x,-0)",        "max(-0,x)",   "min(2,x,0,y)", "max(x,-1,y,1)", "max(3.33, min(sqrt(x), 1.11))"})
     for (bool folding : {true, false}) EXPECT_TRUE(MachineCodeAgrees(formula, folding, points));
 }
 
