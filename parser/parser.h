@@ -10,6 +10,8 @@
 
 #include "parser/errors.h"
 #include "parser/parser_base.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
 
 namespace MathUtils {
 

@@ -151,20 +151,28 @@ class ParserBase {
   // and for cells that the interpreter runs as they are.
   std::string ProgramListing();
 
- protected:
-  using EvalRoutine = double (ParserBase::*)();
+  // The compiler's own steps, public so that the reader, a name check or
+  // an error can be driven one at a time; parser/parser.h declares the
+  // tokens, the syntax flags and the character sets they take.
 
-  // token_reader.cpp: reads the next token of the formula at Pos (0 after
-  // AssignFormula) and replaces flags with the set that fits it.
+  // Reads the next token of the formula at Pos (0 after AssignFormula) and
+  // replaces flags with the set that fits it.
   Token ScanToken(SyntaxFlags& flags);
-
+  // Refuses an empty name, a name with a character outside charSet (one of
+  // IdentChars, OperatorChars, SymbolChars, or any other set), and one
+  // that starts with a digit.
   void CheckName(std::string_view name, const char* charSet);
   // The door for every error about a formula or a definition: composes the
   // text from the message and the formula up to position (none for a
   // negative one, the whole formula for 0), and sends the parser back to
   // compiling.
   [[noreturn]] void RaiseError(std::string_view message, int position);
+  // The operator priority of a code: binary operators, brackets, the comma
+  // and the end have one; any other code is an internal error.
   std::int32_t Priority(std::int32_t code);
+
+ protected:
+  using EvalRoutine = double (ParserBase::*)();
 
   // Defines here every function, constant or operator that another parser
   // holds, as the definition operations would; the names are known valid.

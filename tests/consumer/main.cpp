@@ -1,13 +1,31 @@
 // A program of another project that uses the parser library through its
-// one public header.
+// one public header: evaluation, errors, and the reader driven by hand.
 #include <string_view>
 
 #include "parser/parser.h"
+
+namespace {
+
+// The reader's tokens and flags for "-sin(30)", one token at a time.
+bool ReadsTokenByToken() {
+  MathUtils::Parser parser;
+  parser.AssignFormula("-sin(30)");
+  MathUtils::SyntaxFlags flags = MathUtils::FlagsAtStart;
+  const MathUtils::CmdCode expected[] = {MathUtils::cdPrefixOp,    MathUtils::cdFunction,
+                                         MathUtils::cdOpenBracket, MathUtils::cdValue,
+                                         MathUtils::cdCloseBracket, MathUtils::cdEnd};
+  for (MathUtils::CmdCode code : expected)
+    if (parser.ScanToken(flags).Code != code) return false;
+  return flags == 0 && parser.Priority(MathUtils::cdPow) == 5;
+}
+
+}  // namespace
 
 int main() {
   MathUtils::Parser parser;
   parser.AssignFormula("1+2*3");
   if (parser.Evaluate() != 7 || parser.Listing() != "1 VALUE 7\nEND") return 1;
+  if (!ReadsTokenByToken()) return 4;
   try {
     parser.AssignFormula("sin(30");
     parser.Evaluate();

@@ -51,6 +51,38 @@ TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
   }
 }
 
+// CheckName on its own, with each shared set and with a set of the
+// caller's: the tests run in order, so an empty name fails before its
+// characters are looked at, and those before its first digit.
+TEST(Definitions, CheckNameWithAnyCharacterSet) {
+  const struct {
+    std::string_view Name;
+    const char* Set;
+    std::string_view Refusal;  // empty: accepted
+  } cases[] = {
+      {"x_1", IdentChars, ""},
+      {"", IdentChars, Messages::EmptyName},
+      {"1x", IdentChars, Messages::NameStartsWithDigit},
+      {"x+", IdentChars, Messages::InvalidNameCharacter},
+      {"ft?", OperatorChars, ""},
+      {"m2", OperatorChars, Messages::InvalidNameCharacter},
+      {"<>", SymbolChars, ""},
+      {"-x", SymbolChars, Messages::InvalidNameCharacter},
+      {"", SymbolChars, Messages::EmptyName},
+      {"abc", "cba", ""},
+      {"abd", "cba", Messages::InvalidNameCharacter},
+      {"7ab", "ab7", Messages::NameStartsWithDigit},
+      {"a", "", Messages::InvalidNameCharacter},
+  };
+  for (const auto& c : cases) {
+    Parser parser;
+    if (c.Refusal.empty())
+      EXPECT_NO_THROW(parser.CheckName(c.Name, c.Set)) << c.Name;
+    else
+      EXPECT_PARSER_ERROR(parser.CheckName(c.Name, c.Set), c.Refusal) << c.Name << " in " << c.Set;
+  }
+}
+
 TEST(Definitions, RefusedDefinitionWritesNothing) {
   Probe parser;
   EXPECT_PARSER_ERROR(parser.AddConstant("k k", 1), Messages::InvalidNameCharacter);

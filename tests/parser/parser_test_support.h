@@ -19,15 +19,11 @@ namespace ParserTests {
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
   using ParserBase::Bytecode;
-  using ParserBase::CheckName;
   using ParserBase::Constants;
   using ParserBase::Functions;
   using ParserBase::Pos;
   using ParserBase::PostfixOps;
   using ParserBase::PrefixOps;
-  using ParserBase::Priority;
-  using ParserBase::RaiseError;
-  using ParserBase::ScanToken;
 
   // The next evaluation compiles the formula afresh.
   bool Compiling() const { return EvalEntry == &Probe::CompileFormula; }
