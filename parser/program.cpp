@@ -133,16 +133,17 @@ class ProgramBuilder {
   std::array<double, EvaluationStackSize> Numbers{};
 };
 
-// The number of entries before the end marker, or -1 for cells with an
-// entry of no known size.
+// The number of entries before the end marker, or -1 for cells that hold
+// an entry of no known size, an entry cut short, or no end marker.
 int CountEntries(std::span<const Cell> cells) {
   int entries = 0;
-  for (std::size_t i = 0; i + 1 < cells.size() && cells[i + 1] != cdEnd; ++entries) {
+  std::size_t i = 0;
+  for (; i + 1 < cells.size() && cells[i + 1] != cdEnd; ++entries) {
     const Command* command = FindCommand(cells[i + 1]);
     if (!command || command->Cells == 0) return -1;
     i += static_cast<std::size_t>(command->Cells);
   }
-  return entries;
+  return i + 1 < cells.size() ? entries : -1;
 }
 
 }  // namespace
@@ -156,7 +157,8 @@ bool Program::Derive(std::span<const Cell> cells) {
   Instructions.reserve(2 * static_cast<std::size_t>(entries) + 1);
   Calls = false;
   ProgramBuilder builder(*this);
-  for (const Cell* cell = cells.data(); cell[1] != cdEnd; cell += Commands[cell[1]].Cells)
+  const Cell* cell = cells.data();
+  for (int entry = 0; entry < entries; ++entry, cell += Commands[cell[1]].Cells)
     if (!builder.Add(cell)) return false;
   builder.Finish();
   return true;

@@ -102,6 +102,15 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
       {Cells({Value(1, 1), {1, cdComma}}), "a code never written as an entry"},
   };
   for (const auto& [cells, what] : refused) EXPECT_FALSE(program->Derive(cells)) << what;
+
+  // Cells are read only within their span: an end marker cut off, or an
+  // entry cut short by the span's end, is refused before anything past it
+  // is read (the sanitizers would report such a read).
+  const std::vector<Cell> whole = Cells({Value(1, 1), Value(2, 2), {1, cdAdd}});
+  const std::span<const Cell> all(whole);
+  EXPECT_TRUE(program->Derive(all));
+  EXPECT_FALSE(program->Derive(all.first(all.size() - EndEntryCells))) << "no end marker";
+  EXPECT_FALSE(program->Derive(all.first(ValueEntryCells + 2))) << "the second number cut short";
 }
 
 // Later evaluations of cells that the program refuses fall back to the cell
