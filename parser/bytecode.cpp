@@ -54,24 +54,24 @@ Token ValueToken(double value, bool isVolatile) {
 void detail::CellBuffer::AssignZeros(std::size_t count) {
   if (count > InlineCells) {
     Heap.assign(count, 0);
-    Data = Heap.data();
+    Begin = Heap.data();
   } else {
     std::fill_n(Inline, count, 0);
-    Data = Inline;
+    Begin = Inline;
   }
   Count = count;
 }
 
 detail::CellBuffer& detail::CellBuffer::operator=(std::span<const Cell> cells) {
   AssignZeros(cells.size());
-  std::copy(cells.begin(), cells.end(), Data);
+  std::copy(cells.begin(), cells.end(), Begin);
   return *this;
 }
 
 // Each append checks that the entry fits; the sizing of the buffer makes
 // this hold for every formula, the check guards the proof.
 void ParserBase::AppendValue(int& index, int slot, double value) {
-  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.size());
+  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.Size());
   Cell* at = &Bytecode[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = cdValue;
@@ -80,7 +80,7 @@ void ParserBase::AppendValue(int& index, int slot, double value) {
 }
 
 void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
-  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.size());
+  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.Size());
   Cell* at = &Bytecode[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = code;
@@ -89,7 +89,7 @@ void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* addre
 }
 
 void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
-  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.size());
+  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.Size());
   Cell* at = &Bytecode[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = cdFunction;
@@ -99,14 +99,14 @@ void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callb
 }
 
 void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
-  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.size());
+  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.Size());
   Bytecode[static_cast<std::size_t>(index)] = slot;
   Bytecode[static_cast<std::size_t>(index) + 1] = code;
   index += BinaryEntryCells;
 }
 
 void ParserBase::AppendEnd(int& index) {
-  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.size());
+  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.Size());
   for (int i = 0; i < EndEntryCells; ++i) Bytecode[static_cast<std::size_t>(index) + i] = cdEnd;
   index += EndEntryCells;
 }

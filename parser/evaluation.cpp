@@ -16,7 +16,7 @@ double ParserBase::ReturnConstant() { return ReadDouble(&Bytecode[2]); }
 // allocation. The compiler guarantees slots 1 to 299 and well-formed entries.
 double ParserBase::ParseCmdCode() {
   double stack[EvaluationStackSize];
-  const Cell* cell = Bytecode.data();
+  const Cell* cell = Bytecode.Data();
   for (;;) {
     const Cell slot = cell[0];
     double* const s = &stack[slot];

@@ -59,8 +59,8 @@ MachineCodeDefault ReadMachineCodeDefault() {
 }
 
 const MachineCodeDefault& DefaultMachineCode() {
-  static const MachineCodeDefault setting = ReadMachineCodeDefault();
-  return setting;
+  static const MachineCodeDefault Setting = ReadMachineCodeDefault();
+  return Setting;
 }
 
 }  // namespace

@@ -63,17 +63,17 @@ class CellBuffer {
   void AssignZeros(std::size_t count);
   CellBuffer& operator=(std::span<const Cell> cells);
 
-  Cell* data() { return Data; }
-  const Cell* data() const { return Data; }
-  std::size_t size() const { return Count; }
-  Cell& operator[](std::size_t i) { return Data[i]; }
-  const Cell& operator[](std::size_t i) const { return Data[i]; }
-  operator std::span<const Cell>() const { return {Data, Count}; }
+  Cell* Data() { return Begin; }
+  const Cell* Data() const { return Begin; }
+  std::size_t Size() const { return Count; }
+  Cell& operator[](std::size_t i) { return Begin[i]; }
+  const Cell& operator[](std::size_t i) const { return Begin[i]; }
+  operator std::span<const Cell>() const { return {Begin, Count}; }
 
  private:
   Cell Inline[InlineCells];
   std::vector<Cell> Heap;
-  Cell* Data = Inline;
+  Cell* Begin = Inline;
   std::size_t Count = 0;
 };
 

@@ -19,7 +19,7 @@
 namespace ParserTests {
 namespace {
 
-double x = 0, y = 0, z = 0;
+double X = 0, Y = 0, Z = 0;
 
 constexpr double Inf = std::numeric_limits<double>::infinity();
 const double NaN = std::nan("");
@@ -48,7 +48,7 @@ double Spread(std::span<const double> values) {
 }
 // Changes x: a value of x read before the call must stay as it was read.
 double BumpX(double v) {
-  x += 100;
+  X += 100;
   return v;
 }
 
@@ -65,9 +65,9 @@ double ThrowOnNegativeFirst(std::span<const double> values) {
 }
 
 void Define(Probe& parser) {
-  parser.AddVariable("x", &x);
-  parser.AddVariable("y", &y);
-  parser.AddVariable("z", &z);
+  parser.AddVariable("x", &X);
+  parser.AddVariable("y", &Y);
+  parser.AddVariable("z", &Z);
   parser.AddFunction("twice", Twice, false);
   parser.AddFunction("spread", Spread, false);
   parser.AddFunction("bump", BumpX, false);
@@ -100,13 +100,13 @@ struct Point {
   Define(parser);
   parser.SetOptimizer(folding);
   parser.AssignFormula(formula);
-  x = points[0].X, y = points[0].Y, z = points[0].Z;
+  X = points[0].X, Y = points[0].Y, Z = points[0].Z;
   const double compiled = parser.Evaluate();
   for (const Point& p : points) {
-    x = p.X, y = p.Y, z = p.Z;
+    X = p.X, Y = p.Y, Z = p.Z;
     const double machine = parser.Evaluate();
     const bool ran = parser.MachineCodeSize() > 0;
-    x = p.X, y = p.Y, z = p.Z;
+    X = p.X, Y = p.Y, Z = p.Z;
     const double cells = parser.RunCells();
     if (Generates() && !parser.Constant() && !ran)
       return ::testing::AssertionFailure() << formula << ": no machine code ran";
@@ -115,7 +115,7 @@ struct Point {
              << formula << " folding " << folding << " at x=" << p.X << " y=" << p.Y << " z=" << p.Z
              << ": machine code " << Bits(machine) << ", cells " << Bits(cells);
   }
-  x = points[0].X, y = points[0].Y, z = points[0].Z;
+  X = points[0].X, Y = points[0].Y, Z = points[0].Z;
   const double again = parser.Evaluate();
   if (formula.find("bump") == std::string::npos && !SameDouble(again, compiled))
     return ::testing::AssertionFailure()
@@ -329,11 +329,11 @@ TEST(MachineCodeTest, CallbackExceptionsReachTheCaller) {
     MachineProbe parser;
     Define(parser);
     parser.AssignFormula(c.Formula);
-    x = 1, y = 2;
+    X = 1, Y = 2;
     const double good = parser.Evaluate();
     EXPECT_EQ(parser.Evaluate(), good);
     ASSERT_EQ(parser.MachineCodeSize() > 0, Generates()) << c.Formula;
-    x = c.X;
+    X = c.X;
     for (int attempt = 0; attempt < 2; ++attempt) {
       try {
         parser.Evaluate();
@@ -346,7 +346,7 @@ TEST(MachineCodeTest, CallbackExceptionsReachTheCaller) {
     }
     // Still the same machine code, and it still evaluates.
     EXPECT_EQ(parser.MachineCodeSize() > 0, Generates());
-    x = 1;
+    X = 1;
     EXPECT_EQ(parser.Evaluate(), good) << c.Formula;
   }
 }
@@ -356,7 +356,7 @@ TEST(MachineCodeTest, TheSwitchAndTheTiers) {
   parser.SetMachineCode(true);
   Define(parser);
   parser.AssignFormula("x * y + 1");
-  x = 2, y = 3;
+  X = 2, Y = 3;
   EXPECT_EQ(parser.Evaluate(), 7);
   EXPECT_EQ(parser.MachineCodeSize(), 0u);  // compiling makes none
 
