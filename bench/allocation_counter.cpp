@@ -22,10 +22,9 @@ std::size_t HeaderFor(std::align_val_t alignment) {
 }
 
 void* Allocate(std::size_t size, std::size_t header) {
-  void* block = header == PlainHeader
-                    ? std::malloc(size + header)
-                    // aligned_alloc wants a size that is a multiple of the alignment.
-                    : std::aligned_alloc(header, (size + 2 * header - 1) / header * header);
+  void* block = header == PlainHeader ? std::malloc(size + header)
+                                      // aligned_alloc wants a size that is a multiple of the alignment.
+                                      : std::aligned_alloc(header, (size + 2 * header - 1) / header * header);
   if (!block) return nullptr;
   ++Allocations;
   Live += static_cast<std::int64_t>(size);
@@ -56,12 +55,8 @@ std::int64_t LiveBytes() { return Live; }
 
 void* operator new(std::size_t size) { return OrThrow(Allocate(size, PlainHeader)); }
 void* operator new[](std::size_t size) { return OrThrow(Allocate(size, PlainHeader)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return Allocate(size, PlainHeader);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return Allocate(size, PlainHeader);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, PlainHeader); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size, PlainHeader); }
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return OrThrow(Allocate(size, HeaderFor(alignment)));
 }
@@ -79,12 +74,8 @@ void operator delete(void* memory) noexcept { Release(memory, PlainHeader); }
 void operator delete[](void* memory) noexcept { Release(memory, PlainHeader); }
 void operator delete(void* memory, std::size_t) noexcept { Release(memory, PlainHeader); }
 void operator delete[](void* memory, std::size_t) noexcept { Release(memory, PlainHeader); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept {
-  Release(memory, PlainHeader);
-}
-void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-  Release(memory, PlainHeader);
-}
+void operator delete(void* memory, const std::nothrow_t&) noexcept { Release(memory, PlainHeader); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { Release(memory, PlainHeader); }
 void operator delete(void* memory, std::align_val_t alignment) noexcept {
   Release(memory, HeaderFor(alignment));
 }

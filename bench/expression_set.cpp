@@ -37,8 +37,8 @@ inline double N08(double x, double y) {
   return (5.5 + x) + (2 * x - 2.0 / 3 * y) * (x / 3 + y / 4) + (y + 7.7);
 }
 inline double N09(double x, double y) {
-  return 1.1 * std::pow(x, 1) + 2.2 * std::pow(y, 2) - 3.3 * std::pow(x, 3) +
-         4.4 * std::pow(y, 15) - 5.5 * std::pow(x, 23) + 6.6 * std::pow(y, 55);
+  return 1.1 * std::pow(x, 1) + 2.2 * std::pow(y, 2) - 3.3 * std::pow(x, 3) + 4.4 * std::pow(y, 15) -
+         5.5 * std::pow(x, 23) + 6.6 * std::pow(y, 55);
 }
 inline double N10(double x, double y) { return std::sin(2 * x) + std::cos(Pi / y); }
 inline double N11(double x, double y) { return 1 - std::sin(2 * x) + std::cos(Pi / y); }
@@ -93,8 +93,7 @@ const std::array<Expression, ExpressionCount>& Expressions() {
       {"1 - sinr(2 * x) + cosr(_pi / y)", "1 - sin(2 * x) + cos(pi / y)", N11, SweepOf<N11>, false},
       {"sqrt(111.111 - sinr(2 * x) + cosr(_pi / y) / 333.333)",
        "sqrt(111.111 - sin(2 * x) + cos(pi / y) / 333.333)", N12, SweepOf<N12>, false},
-      {"(x^2 / sinr(2 * _pi / y)) - x / 2", "(x^2 / sin(2 * pi / y)) - x / 2", N13, SweepOf<N13>,
-       false},
+      {"(x^2 / sinr(2 * _pi / y)) - x / 2", "(x^2 / sin(2 * pi / y)) - x / 2", N13, SweepOf<N13>, false},
       {"x + (cosr(y - sinr(2 / x * _pi)) - sinr(x - cosr(2 * y / _pi))) - y",
        "x + (cos(y - sin(2 / x * pi)) - sin(x - cos(2 * y / pi))) - y", N14, SweepOf<N14>, false},
       {"clamp(-1.0, sinr(2 * _pi * x) + cosr(y / 2 * _pi), 1.0)",

@@ -24,11 +24,11 @@ using NativeFormula = double (*)(double x, double y);
 using NativeSweep = double (*)(std::span<const Point> points);
 
 struct Expression {
-  const char* Ours;     // our dialect: sinr/cosr, _pi, clamp as a variadic function
-  const char* Peer;     // fparser's dialect: radian sin/cos, pi, clamp of three arguments
+  const char* Ours;  // our dialect: sinr/cosr, _pi, clamp as a variadic function
+  const char* Peer;  // fparser's dialect: radian sin/cos, pi, clamp of three arguments
   NativeFormula Native;
   NativeSweep Sweep;
-  bool Arithmetic;      // no function call: only + - * / ^
+  bool Arithmetic;  // no function call: only + - * / ^
 };
 
 inline constexpr int ExpressionCount = 16;

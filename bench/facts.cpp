@@ -55,8 +55,8 @@ ExpressionFacts FactsOf(int index, std::vector<std::string>& mismatches) {
   if (facts.Ours.OutOfTolerance) mismatches.push_back(Describe("ours", index, facts.Ours));
   if (facts.Peer.OutOfTolerance) mismatches.push_back(Describe("fparser", index, facts.Peer));
   if (facts.Ours.Inconsistent)
-    mismatches.push_back("expression " + std::to_string(index + 1) + ", ours: " +
-                         std::to_string(facts.Ours.Inconsistent) +
+    mismatches.push_back("expression " + std::to_string(index + 1) +
+                         ", ours: " + std::to_string(facts.Ours.Inconsistent) +
                          " points where compile-time and later values differ");
 
   OurFormula ours(expression.Ours);
@@ -64,8 +64,7 @@ ExpressionFacts FactsOf(int index, std::vector<std::string>& mismatches) {
   facts.OurAllocationsPerEvaluation = AllocationsPerEvaluation(ours);
   facts.PeerAllocationsPerEvaluation = AllocationsPerEvaluation(peer);
   facts.OurMachineCodeBytes = static_cast<std::int64_t>(ours.Compiled().MachineCodeSize());
-  facts.OurAllocationsPerCompile =
-      static_cast<double>(AllocationsDuring([&] { ours.CompileAt(1.5, 2.5); }));
+  facts.OurAllocationsPerCompile = static_cast<double>(AllocationsDuring([&] { ours.CompileAt(1.5, 2.5); }));
   facts.Bytecode = MeasureBytecode(ours.Compiled().GetBytecode());
 
   double x = 1.5, y = 2.5;
@@ -89,8 +88,7 @@ OneShotSide SideOf(const char* who, const char* text, double native, Shot&& shot
   side.Exact = std::bit_cast<std::uint64_t>(side.Value) == std::bit_cast<std::uint64_t>(native);
   if (!(std::fabs(side.Value - native) <= RelativeTolerance * std::max(std::fabs(native), 1.0))) {
     char line[200];
-    std::snprintf(line, sizeof line, "one-shot %s, %s: %.17g, native %.17g", text, who,
-                  side.Value, native);
+    std::snprintf(line, sizeof line, "one-shot %s, %s: %.17g, native %.17g", text, who, side.Value, native);
     mismatches.push_back(line);
   }
   return side;
@@ -113,11 +111,11 @@ OneShotFacts OneShotFactsOf(const OneShotFormula& formula, std::vector<std::stri
 
 EnterFacts EnterFactsOf(const CommandLine& line, std::vector<std::string>& mismatches) {
   EnterFacts facts;
-  facts.Allocations = static_cast<double>(AllocationsDuring(
-      [&] { facts.Result = EvaluateCommandLine(line.Text, EnterUnitSystem); }));
+  facts.Allocations = static_cast<double>(
+      AllocationsDuring([&] { facts.Result = EvaluateCommandLine(line.Text, EnterUnitSystem); }));
   if (facts.Result != line.Expected)
-    mismatches.push_back(std::string("Enter on ") + line.Text + " gave " + facts.Result +
-                         ", expected " + line.Expected);
+    mismatches.push_back(std::string("Enter on ") + line.Text + " gave " + facts.Result + ", expected " +
+                         line.Expected);
   return facts;
 }
 

@@ -31,8 +31,8 @@ void PreparePeerParser(FunctionParser& parser) {
 void ParsePeerFormula(FunctionParser& parser, const std::string& text) {
   const int errorAt = parser.Parse(text, "x,y");
   if (errorAt >= 0)
-    throw std::runtime_error("fparser cannot parse \"" + text + "\" at " + std::to_string(errorAt) +
-                             ": " + parser.ErrorMsg());
+    throw std::runtime_error("fparser cannot parse \"" + text + "\" at " + std::to_string(errorAt) + ": " +
+                             parser.ErrorMsg());
 }
 
 OurFormula::OurFormula(const char* text, bool optimizer, bool machineCode) : Optimizer(optimizer) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fparser.hh>
-
 #include <span>
 #include <string>
 

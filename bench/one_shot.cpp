@@ -1,8 +1,7 @@
 #include "bench/one_shot.h"
 
-#include <fparser.hh>
-
 #include <cmath>
+#include <fparser.hh>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -29,8 +28,7 @@ double OurOneShot(const char* text) {
 double PeerOneShot(const char* text) {
   FunctionParser parser;
   if (parser.Parse(text, "", true) >= 0)
-    throw std::runtime_error(std::string("fparser cannot parse \"") + text + "\": " +
-                             parser.ErrorMsg());
+    throw std::runtime_error(std::string("fparser cannot parse \"") + text + "\": " + parser.ErrorMsg());
   const double noVariables = 0;
   return parser.Eval(&noVariables);
 }

@@ -63,8 +63,7 @@ double Construct(int, long count) {
 double PressEnter(int commandLine, long count) {
   double total = 0;
   for (long i = 0; i < count; ++i)
-    total += EvaluateCommandLine(bench::EnterCommandLines[commandLine].Text, bench::EnterUnitSystem)
-                 .size();
+    total += EvaluateCommandLine(bench::EnterCommandLines[commandLine].Text, bench::EnterUnitSystem).size();
   return total;
 }
 
@@ -79,8 +78,7 @@ double PeerCompile(int expression, long count) {
 
 double PeerOneShot(int formula, long count) {
   double total = 0;
-  for (long i = 0; i < count; ++i)
-    total += bench::PeerOneShot(bench::OneShotFormulas()[formula].Peer);
+  for (long i = 0; i < count; ++i) total += bench::PeerOneShot(bench::OneShotFormulas()[formula].Peer);
   return total;
 }
 

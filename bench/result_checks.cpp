@@ -38,8 +38,8 @@ Agreement CheckOurs(const Expression& expression, std::span<const Point> points)
   for (const Point& p : points) {
     const double later = folded.At(p.X, p.Y);
     Record(agreement, later, expression.Native(p.X, p.Y));
-    const double values[] = {folded.CompileAt(p.X, p.Y), unfolded.CompileAt(p.X, p.Y),
-                             unfolded.At(p.X, p.Y), folded.At(p.X, p.Y)};
+    const double values[] = {folded.CompileAt(p.X, p.Y), unfolded.CompileAt(p.X, p.Y), unfolded.At(p.X, p.Y),
+                             folded.At(p.X, p.Y)};
     if (!std::all_of(std::begin(values), std::end(values),
                      [later](double v) { return SameDouble(v, later); }))
       ++agreement.Inconsistent;

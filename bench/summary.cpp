@@ -58,9 +58,7 @@ class Figures {
  public:
   Figures(const Timings& timings, View view = {}) : All(timings), Seen(view) {}
 
-  Value EvalNs(Implementation who, int i) const {
-    return Scaled(EvalName(who, i), 1e9 / GridSize);
-  }
+  Value EvalNs(Implementation who, int i) const { return Scaled(EvalName(who, i), 1e9 / GridSize); }
   Value CompileUs(Implementation who, int i) const { return Scaled(CompileName(who, i), 1e6); }
   Value OneShotUs(Implementation who, int i) const { return Scaled(OneShotName(who, i), 1e6); }
   Value EnterUs(int i) const { return Scaled(EnterName(i), 1e6); }
@@ -120,13 +118,12 @@ Headline HeadlineOf(const Figures& figures) {
 // one column here.
 struct Column {
   const char* Header;
-  bool Numeric;                               // right-aligned
+  bool Numeric;  // right-aligned
   std::function<std::string(int row)> Cell;
-  std::string Footer = "";                    // the closing row, e.g. a geometric mean
+  std::string Footer = "";  // the closing row, e.g. a geometric mean
 };
 
-void PrintTable(std::FILE* out, const std::vector<Column>& columns, int rows,
-                bool withFooter = false) {
+void PrintTable(std::FILE* out, const std::vector<Column>& columns, int rows, bool withFooter = false) {
   std::string header = "|", rule = "|";
   for (const Column& column : columns) {
     header += " " + std::string(column.Header) + " |";
@@ -140,8 +137,7 @@ void PrintTable(std::FILE* out, const std::vector<Column>& columns, int rows,
   }
   if (!withFooter) return;
   std::string line = "|";
-  for (const Column& column : columns)
-    line += column.Footer.empty() ? " |" : " **" + column.Footer + "** |";
+  for (const Column& column : columns) line += column.Footer.empty() ? " |" : " **" + column.Footer + "** |";
   std::fprintf(out, "%s\n", line.c_str());
 }
 
@@ -182,40 +178,37 @@ void PrintEvalTable(std::FILE* out, const Timings& timings, const Figures& figur
   const auto mean = [&](Implementation who, Implementation base, const char* format) {
     return Format(EvalRatio(figures, who, base), format);
   };
-  PrintTable(out,
-             {{"#", true, [](int i) { return std::to_string(i + 1); }},
-              {"expression", false, [](int i) { return Code(Expressions()[i].Ours); },
-               "geometric mean"},
-              {"native ns", true, ns(Native)},
-              {"ours ns", true, ns(Ours)},
-              {"ours/native", true, ratio(Ours, Native, "%.2fx"), mean(Ours, Native, "%.2fx")},
-              {"fparser ns", true, ns(Peer)},
-              {"fparser/native", true, ratio(Peer, Native, "%.2fx"), mean(Peer, Native, "%.2fx")},
-              {"ours/fparser", true, ratio(Ours, Peer, "%.2f"), mean(Ours, Peer, "%.2f")},
-              {"interpreted ns", true, ns(Interpreted)},
-              {"interpreted/native", true, ratio(Interpreted, Native, "%.2fx"),
-               mean(Interpreted, Native, "%.2fx")},
-              NoiseColumn(timings,
-                          [](int i) {
-                            return std::vector{EvalName(Native, i), EvalName(Ours, i), EvalName(Peer, i),
-                                               EvalName(Interpreted, i)};
-                          })},
-             ExpressionCount, true);
+  PrintTable(
+      out,
+      {{"#", true, [](int i) { return std::to_string(i + 1); }},
+       {"expression", false, [](int i) { return Code(Expressions()[i].Ours); }, "geometric mean"},
+       {"native ns", true, ns(Native)},
+       {"ours ns", true, ns(Ours)},
+       {"ours/native", true, ratio(Ours, Native, "%.2fx"), mean(Ours, Native, "%.2fx")},
+       {"fparser ns", true, ns(Peer)},
+       {"fparser/native", true, ratio(Peer, Native, "%.2fx"), mean(Peer, Native, "%.2fx")},
+       {"ours/fparser", true, ratio(Ours, Peer, "%.2f"), mean(Ours, Peer, "%.2f")},
+       {"interpreted ns", true, ns(Interpreted)},
+       {"interpreted/native", true, ratio(Interpreted, Native, "%.2fx"), mean(Interpreted, Native, "%.2fx")},
+       NoiseColumn(timings,
+                   [](int i) {
+                     return std::vector{EvalName(Native, i), EvalName(Ours, i), EvalName(Peer, i),
+                                        EvalName(Interpreted, i)};
+                   })},
+      ExpressionCount, true);
 }
 
 std::string Exactness(const Agreement& agreement) {
   char text[48];
   if (agreement.Exact == GridSize) return "all";
-  std::snprintf(text, sizeof text, "%d (max err %.1e)", agreement.Exact,
-                agreement.MaxRelativeError);
+  std::snprintf(text, sizeof text, "%d (max err %.1e)", agreement.Exact, agreement.MaxRelativeError);
   return text;
 }
 
 std::string Count(double value) { return Format(value, "%.3g"); }
 std::string Bytes(std::int64_t bytes) { return std::to_string(bytes); }
 
-void PrintCompileTable(std::FILE* out, const Facts& facts, const Timings& timings,
-                       const Figures& figures) {
+void PrintCompileTable(std::FILE* out, const Facts& facts, const Timings& timings, const Figures& figures) {
   using enum Implementation;
   const auto us = [&](Implementation who) {
     return [&figures, who](int i) { return Format(figures.CompileUs(who, i), "%.3f"); };
@@ -225,43 +218,35 @@ void PrintCompileTable(std::FILE* out, const Facts& facts, const Timings& timing
     for (int i = 0; i < ExpressionCount; ++i) values.push_back(figures.CompileUs(who, i));
     return Format(GeometricMean(values), "%.3f");
   };
-  const auto expression = [&facts](int i) -> const ExpressionFacts& {
-    return facts.Expressions[i];
-  };
-  PrintTable(out,
-             {{"#", true, [](int i) { return std::to_string(i + 1); }, "geometric mean"},
-              {"ours compile us", true, us(Ours), mean(Ours)},
-              {"fparser parse us", true, us(Peer), mean(Peer)},
-              {"ours/fparser", true,
-               [&figures](int i) {
-                 return Format(Ratio(figures.CompileUs(Ours, i), figures.CompileUs(Peer, i)),
-                               "%.2f");
-               },
-               Format(HeadlineOf(figures).CompileRatio, "%.2f")},
-              {"cells", true, [=](int i) { return std::to_string(expression(i).Bytecode.Cells); }},
-              {"entries", true,
-               [=](int i) { return std::to_string(expression(i).Bytecode.Entries); }},
-              {"machine code bytes", true, [=](int i) { return Bytes(expression(i).OurMachineCodeBytes); }},
-              {"parser bytes: ours", true,
-               [=](int i) { return Bytes(expression(i).OurParserBytes); }},
-              {"fparser", true, [=](int i) { return Bytes(expression(i).PeerParserBytes); }},
-              {"allocs/compile", true,
-               [=](int i) { return Count(expression(i).OurAllocationsPerCompile); }},
-              {"allocs/eval: ours", true,
-               [=](int i) { return Count(expression(i).OurAllocationsPerEvaluation); }},
-              {"fparser", true,
-               [=](int i) { return Count(expression(i).PeerAllocationsPerEvaluation); }},
-              {"points exact: ours", true, [=](int i) { return Exactness(expression(i).Ours); }},
-              {"fparser", true, [=](int i) { return Exactness(expression(i).Peer); }},
-              NoiseColumn(timings,
-                          [](int i) {
-                            return std::vector{CompileName(Ours, i), CompileName(Peer, i)};
-                          })},
-             ExpressionCount, true);
+  const auto expression = [&facts](int i) -> const ExpressionFacts& { return facts.Expressions[i]; };
+  PrintTable(
+      out,
+      {{"#", true, [](int i) { return std::to_string(i + 1); }, "geometric mean"},
+       {"ours compile us", true, us(Ours), mean(Ours)},
+       {"fparser parse us", true, us(Peer), mean(Peer)},
+       {"ours/fparser", true,
+        [&figures](int i) {
+          return Format(Ratio(figures.CompileUs(Ours, i), figures.CompileUs(Peer, i)), "%.2f");
+        },
+        Format(HeadlineOf(figures).CompileRatio, "%.2f")},
+       {"cells", true, [=](int i) { return std::to_string(expression(i).Bytecode.Cells); }},
+       {"entries", true, [=](int i) { return std::to_string(expression(i).Bytecode.Entries); }},
+       {"machine code bytes", true, [=](int i) { return Bytes(expression(i).OurMachineCodeBytes); }},
+       {"parser bytes: ours", true, [=](int i) { return Bytes(expression(i).OurParserBytes); }},
+       {"fparser", true, [=](int i) { return Bytes(expression(i).PeerParserBytes); }},
+       {"allocs/compile", true, [=](int i) { return Count(expression(i).OurAllocationsPerCompile); }},
+       {"allocs/eval: ours", true, [=](int i) { return Count(expression(i).OurAllocationsPerEvaluation); }},
+       {"fparser", true, [=](int i) { return Count(expression(i).PeerAllocationsPerEvaluation); }},
+       {"points exact: ours", true, [=](int i) { return Exactness(expression(i).Ours); }},
+       {"fparser", true, [=](int i) { return Exactness(expression(i).Peer); }},
+       NoiseColumn(timings,
+                   [](int i) {
+                     return std::vector{CompileName(Ours, i), CompileName(Peer, i)};
+                   })},
+      ExpressionCount, true);
 }
 
-void PrintOneShotTable(std::FILE* out, const Facts& facts, const Timings& timings,
-                       const Figures& figures) {
+void PrintOneShotTable(std::FILE* out, const Facts& facts, const Timings& timings, const Figures& figures) {
   using enum Implementation;
   const auto us = [&](Implementation who) {
     return [&figures, who](int i) { return Format(figures.OneShotUs(who, i), "%.3f"); };
@@ -279,33 +264,31 @@ void PrintOneShotTable(std::FILE* out, const Facts& facts, const Timings& timing
     for (int i = 0; i < OneShotCount; ++i) values.push_back(figures.OneShotUs(who, i));
     return Format(GeometricMean(values), "%.3f");
   };
-  PrintTable(out,
-             {{"formula: ours", false, [](int i) { return Code(OneShotFormulas()[i].Ours); },
-               "geometric mean"},
-              {"fparser", false, [](int i) { return Code(OneShotFormulas()[i].Peer); }},
-              {"value: ours", true, value(Ours)},
-              {"fparser", true, value(Peer)},
-              {"ours us", true, us(Ours), mean(Ours)},
-              {"fparser us", true, us(Peer), mean(Peer)},
-              {"ours/fparser", true,
-               [&figures](int i) {
-                 return Format(Ratio(figures.OneShotUs(Ours, i), figures.OneShotUs(Peer, i)),
-                               "%.2f");
-               },
-               Format(HeadlineOf(figures).OneShotRatio, "%.2f")},
-              {"allocations: ours", true, [side](int i) { return Count(side(Ours, i).Allocations); }},
-              {"fparser", true, [side](int i) { return Count(side(Peer, i).Allocations); }},
-              {"parser bytes: ours", true, [side](int i) { return Bytes(side(Ours, i).ParserBytes); }},
-              {"fparser", true, [side](int i) { return Bytes(side(Peer, i).ParserBytes); }},
-              NoiseColumn(timings,
-                          [](int i) {
-                            return std::vector{OneShotName(Ours, i), OneShotName(Peer, i)};
-                          })},
-             OneShotCount, true);
+  PrintTable(
+      out,
+      {{"formula: ours", false, [](int i) { return Code(OneShotFormulas()[i].Ours); }, "geometric mean"},
+       {"fparser", false, [](int i) { return Code(OneShotFormulas()[i].Peer); }},
+       {"value: ours", true, value(Ours)},
+       {"fparser", true, value(Peer)},
+       {"ours us", true, us(Ours), mean(Ours)},
+       {"fparser us", true, us(Peer), mean(Peer)},
+       {"ours/fparser", true,
+        [&figures](int i) {
+          return Format(Ratio(figures.OneShotUs(Ours, i), figures.OneShotUs(Peer, i)), "%.2f");
+        },
+        Format(HeadlineOf(figures).OneShotRatio, "%.2f")},
+       {"allocations: ours", true, [side](int i) { return Count(side(Ours, i).Allocations); }},
+       {"fparser", true, [side](int i) { return Count(side(Peer, i).Allocations); }},
+       {"parser bytes: ours", true, [side](int i) { return Bytes(side(Ours, i).ParserBytes); }},
+       {"fparser", true, [side](int i) { return Bytes(side(Peer, i).ParserBytes); }},
+       NoiseColumn(timings,
+                   [](int i) {
+                     return std::vector{OneShotName(Ours, i), OneShotName(Peer, i)};
+                   })},
+      OneShotCount, true);
 }
 
-void PrintEnterTable(std::FILE* out, const Facts& facts, const Timings& timings,
-                     const Figures& figures) {
+void PrintEnterTable(std::FILE* out, const Facts& facts, const Timings& timings, const Figures& figures) {
   PrintTable(out,
              {{"Enter on", false, [](int i) { return Code(EnterCommandLines[i].Text); }},
               {"result", false, [&facts](int i) { return facts.Enter[i].Result; }},
@@ -326,16 +309,15 @@ void PrintProcessTable(std::FILE* out, const Timings& timings, const Headline& c
   const auto figure = [&rows](double Headline::*member, const char* format) {
     return [&rows, member, format](int i) { return Format(rows[i].*member, format); };
   };
-  PrintTable(out,
-             {{"process", false,
-               [last](int i) {
-                 return i == last ? std::string("**median of medians**") : std::to_string(i + 1);
-               }},
-              {"eval ratio to native", true, figure(&Headline::EvalRatio, "%.2f")},
-              {"compile ratio to fparser", true, figure(&Headline::CompileRatio, "%.2f")},
-              {"one-shot ratio to fparser", true, figure(&Headline::OneShotRatio, "%.2f")},
-              {"enter path us (max of three)", true, figure(&Headline::EnterMaxUs, "%.3f")}},
-             static_cast<int>(rows.size()));
+  PrintTable(
+      out,
+      {{"process", false,
+        [last](int i) { return i == last ? std::string("**median of medians**") : std::to_string(i + 1); }},
+       {"eval ratio to native", true, figure(&Headline::EvalRatio, "%.2f")},
+       {"compile ratio to fparser", true, figure(&Headline::CompileRatio, "%.2f")},
+       {"one-shot ratio to fparser", true, figure(&Headline::OneShotRatio, "%.2f")},
+       {"enter path us (max of three)", true, figure(&Headline::EnterMaxUs, "%.3f")}},
+      static_cast<int>(rows.size()));
 }
 
 void PrintNoise(std::FILE* out, const Timings& timings) {
@@ -391,10 +373,10 @@ void PrintTargets(std::FILE* out, const Facts& facts, const Headline& headline) 
                headline.CompileRatio, Verdict(headline.CompileRatio <= CompileTarget));
   std::fprintf(out, "- one-shot <= %.2fx fparser's (geomean): %.2fx, %s\n", OneShotTarget,
                headline.OneShotRatio, Verdict(headline.OneShotRatio <= OneShotTarget));
-  std::fprintf(out, "- Enter path <= %.1f us for each command line: max %.3f us, %s\n",
-               EnterTargetUs, headline.EnterMaxUs, Verdict(headline.EnterMaxUs <= EnterTargetUs));
-  std::fprintf(out, "- zero allocations in a later evaluation: max %.3g per evaluation, %s\n",
-               allocations, Verdict(allocations == 0));
+  std::fprintf(out, "- Enter path <= %.1f us for each command line: max %.3f us, %s\n", EnterTargetUs,
+               headline.EnterMaxUs, Verdict(headline.EnterMaxUs <= EnterTargetUs));
+  std::fprintf(out, "- zero allocations in a later evaluation: max %.3g per evaluation, %s\n", allocations,
+               Verdict(allocations == 0));
   std::fprintf(out,
                "- memory per parser (the object and its heap, x, y and clamp defined, one "
                "expression compiled): %lld to %lld bytes; with the default vocabulary alone "
@@ -435,8 +417,9 @@ void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings) {
                "Allocations are per shot; parser bytes are held just before the parser is "
                "dropped:\n");
   PrintOneShotTable(out, facts, timings, figures);
-  std::fprintf(out, "\nThe Enter path: a new parser with both vocabularies, compile, evaluate, "
-                    "format the value:\n");
+  std::fprintf(out,
+               "\nThe Enter path: a new parser with both vocabularies, compile, evaluate, "
+               "format the value:\n");
   PrintEnterTable(out, facts, timings, figures);
   std::fprintf(out, "\nEach process on its own (its medians), and the figures of the summary:\n");
   PrintProcessTable(out, timings, headline);

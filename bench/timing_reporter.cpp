@@ -15,8 +15,7 @@ void TimingReporter::ReportRuns(const std::vector<Run>& runs) {
   std::vector<Run> shown;
   for (const Run& run : runs) {
     if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-      Seconds[run.benchmark_name()].push_back(run.cpu_accumulated_time /
-                                              static_cast<double>(run.iterations));
+      Seconds[run.benchmark_name()].push_back(run.cpu_accumulated_time / static_cast<double>(run.iterations));
     }
     if (Shown(run)) shown.push_back(run);
   }

@@ -21,7 +21,7 @@ struct TimingStats {
   double Variation = 0;  // the largest coefficient of variation within one process
   double Spread = 1;     // slowest process median over fastest process median
   int Processes = 0;
-  int Repetitions = 0;   // per process
+  int Repetitions = 0;  // per process
 };
 
 // Median of the values; even counts take the mean of the middle two.

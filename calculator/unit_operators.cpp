@@ -28,6 +28,7 @@ using FactorTable = std::optional<double>[UnitSystemCount][LengthUnitCount];
 // Document units to the named unit ("mm?", "cm?", "m?", "in?", "ft?"). The
 // literals are the exact doubles to multiply by; several are one unit in the
 // last place off the nearest double to the ratio, and must stay so.
+// clang-format off
 constexpr FactorTable ToNamedUnit = {
     /*  2 mm   */ {unchanged, 0.1, 0.001, 0.03937007874015748, 0.0032808398950131237},
     /*  3 cm   */ {10, unchanged, 0.01, 0.39370078740157477, 0.03280839895013123},
@@ -55,6 +56,7 @@ constexpr FactorTable FromNamedUnit = {
     /* 10 mi   */ {6.21371192237334e-7, 6.21371192237334e-6, 0.000621371192237334,
                    0.000015782828282828283, 0.0001893939393939394},
 };
+// clang-format on
 
 // Reads the unit system at every call: constant operands are folded while
 // compiling, others converted while the bytecode runs.

@@ -111,30 +111,14 @@ class Session {
 
   void Step() {
     switch (Input.ConsumeIntegralInRange(0, 8)) {
-      case 0:
-        DefineUnaryFunction();
-        break;
-      case 1:
-        DefineListFunction();
-        break;
-      case 2:
-        DefineOperator(true);
-        break;
-      case 3:
-        DefineOperator(false);
-        break;
-      case 4:
-        DefineConstant();
-        break;
-      case 5:
-        DefineVariable();
-        break;
-      case 6:
-        EvaluateFormula(Input.ConsumeRandomLengthString(64));
-        break;
-      case 7:
-        ProbeDefinedNames();
-        break;
+      case 0: DefineUnaryFunction(); break;
+      case 1: DefineListFunction(); break;
+      case 2: DefineOperator(true); break;
+      case 3: DefineOperator(false); break;
+      case 4: DefineConstant(); break;
+      case 5: DefineVariable(); break;
+      case 6: EvaluateFormula(Input.ConsumeRandomLengthString(64)); break;
+      case 7: ProbeDefinedNames(); break;
       default:
         Folded.SetOptimizer(true);
         Unfolded.SetOptimizer(false);
@@ -216,9 +200,8 @@ class Session {
     const std::string name = ConsumeName();
     const UnaryCallback callback =
         UnaryCallbacks[Input.ConsumeIntegralInRange<std::size_t>(0, UnaryCallbacks.size() - 1)];
-    const auto expected =
-        !callback ? std::optional<std::string_view>(MathUtils::Messages::NullOperator)
-                  : ExpectedNameError(name, OperatorChars);
+    const auto expected = !callback ? std::optional<std::string_view>(MathUtils::Messages::NullOperator)
+                                    : ExpectedNameError(name, OperatorChars);
     const bool done = Apply(
         [&](MathUtils::Parser& p) {
           if (postfix)

@@ -8,9 +8,9 @@
 namespace {
 
 constexpr UnitSystemName UnitSystems[] = {
-    {"mm", "millimetres", 2}, {"cm", "centimetres", 3}, {"m", "metres", 4},
+    {"mm", "millimetres", 2}, {"cm", "centimetres", 3},  {"m", "metres", 4},
     {"km", "kilometres", 5},  {"uin", "microinches", 6}, {"mil", "mils", 7},
-    {"in", "inches", 8},      {"ft", "feet", 9},        {"mi", "miles", 10},
+    {"in", "inches", 8},      {"ft", "feet", 9},         {"mi", "miles", 10},
 };
 
 std::optional<int> ParseInt32(std::string_view text) {
@@ -36,7 +36,7 @@ std::optional<int> ParseUnitSystem(std::string_view text) {
 std::string DescribeUnitSystem(int number) {
   for (const UnitSystemName& system : UnitSystems)
     if (system.Number == number)
-      return std::string(system.Description) + " (" + system.Abbreviation + ", " +
-             std::to_string(number) + ")";
+      return std::string(system.Description) + " (" + system.Abbreviation + ", " + std::to_string(number) +
+             ")";
   return std::to_string(number) + " (no length unit: unit operators leave values unchanged)";
 }

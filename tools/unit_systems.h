@@ -9,7 +9,7 @@
 struct UnitSystemName {
   const char* Abbreviation;  // as typed after -u or "units"
   const char* Description;
-  int Number;                // the host's unit-system value
+  int Number;  // the host's unit-system value
 };
 
 // The nine unit systems that the unit operators convert, millimetres first.

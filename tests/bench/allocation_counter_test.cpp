@@ -21,8 +21,8 @@ struct alignas(64) Aligned {
 
 struct Form {
   const char* Name;
-  std::size_t Size;                 // bytes requested
-  std::size_t Alignment;            // of the address returned
+  std::size_t Size;       // bytes requested
+  std::size_t Alignment;  // of the address returned
   void* (*Allocate)();
   void (*Release)(void*);
 };

@@ -76,7 +76,9 @@ TEST(EvaluateCommandLine, ConvertsInTheGivenUnitSystem) {
 TEST(EvaluateCommandLine, ReportsTextsThatAreNoFormula) {
   CheckCases({{4, "", "Formula string is empty."}});
   // A postfix name runs up to the next blank, so "mm+" names nothing.
-  for (const char* text : {"5mm+1", "sin(30", "line", "\xE4" "2"})
+  for (const char* text : {"5mm+1", "sin(30", "line",
+                           "\xE4"
+                           "2"})
     EXPECT_THROW(EvaluateCommandLine(text, 4), MathUtils::ParserException) << text;
 }
 

@@ -68,10 +68,10 @@ const FactorRow FromNamedUnit[] = {
     {6, {39370.078740157485, 393700.78740157484, 39370078.740157485, 1000000, 12000000.000000002}},
     {7, {39.37007874015748, 393.70078740157476, 39370.07874015748, 1000, 12000}},
     {8, {0.03937007874015748, 0.39370078740157477, 39.37007874015748, unchanged, 12}},
-    {9, {0.0032808398950131237, 0.03280839895013123, 3.280839895013124, 0.08333333333333333,
-         unchanged}},
-    {10, {6.21371192237334e-7, 6.21371192237334e-6, 0.000621371192237334,
-          0.000015782828282828283, 0.0001893939393939394}},
+    {9, {0.0032808398950131237, 0.03280839895013123, 3.280839895013124, 0.08333333333333333, unchanged}},
+    {10,
+     {6.21371192237334e-7, 6.21371192237334e-6, 0.000621371192237334, 0.000015782828282828283,
+      0.0001893939393939394}},
 };
 
 // Checks every operator of one table, folded and from bytecode: the operand
@@ -126,8 +126,7 @@ TEST(FixedFactorOperators, IgnoreTheUnitSystem) {
     const char* Name;
     double Factor;
   };
-  const Row rows[] = {{"mi", 1000}, {"mc", 1e6}, {"n", 1e9},
-                      {"mi?", 0.001}, {"mc?", 1e-6}, {"n?", 1e-9}};
+  const Row rows[] = {{"mi", 1000}, {"mc", 1e6}, {"n", 1e9}, {"mi?", 0.001}, {"mc?", 1e-6}, {"n?", 1e-9}};
   Calculator calculator;
   for (int unitSystem : {0, 2, 4, 9, 10, 11}) {
     for (const Row& row : rows) {
@@ -168,8 +167,7 @@ TEST(CalculatorVocabulary, ExactValues) {
 std::vector<double> ExpectedDraws(unsigned seed, int count) {
   std::srand(seed);
   std::vector<double> draws;
-  for (int i = 0; i < count; ++i)
-    draws.push_back(std::floor(std::rand() / ((RAND_MAX + 1.0) / 32768)));
+  for (int i = 0; i < count; ++i) draws.push_back(std::floor(std::rand() / ((RAND_MAX + 1.0) / 32768)));
   return draws;
 }
 

@@ -11,8 +11,8 @@ bool ReadsTokenByToken() {
   MathUtils::Parser parser;
   parser.AssignFormula("-sin(30)");
   MathUtils::SyntaxFlags flags = MathUtils::FlagsAtStart;
-  const MathUtils::CmdCode expected[] = {MathUtils::cdPrefixOp,    MathUtils::cdFunction,
-                                         MathUtils::cdOpenBracket, MathUtils::cdValue,
+  const MathUtils::CmdCode expected[] = {MathUtils::cdPrefixOp,     MathUtils::cdFunction,
+                                         MathUtils::cdOpenBracket,  MathUtils::cdValue,
                                          MathUtils::cdCloseBracket, MathUtils::cdEnd};
   for (MathUtils::CmdCode code : expected)
     if (parser.ScanToken(flags).Code != code) return false;

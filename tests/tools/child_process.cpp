@@ -92,8 +92,7 @@ Finished RunVorncalc(const std::vector<std::string>& arguments, const std::strin
   return finished;
 }
 
-TerminalSession::TerminalSession(const std::vector<std::string>& arguments,
-                                 const std::string& home)
+TerminalSession::TerminalSession(const std::vector<std::string>& arguments, const std::string& home)
     : HomeDirectory(home.empty() ? MakeHomeDirectory() : home), OwnsHome(home.empty()) {
   Child = forkpty(&Terminal, nullptr, nullptr, nullptr);
   if (Child < 0) throw std::runtime_error("forkpty failed");
@@ -133,8 +132,8 @@ std::string TerminalSession::ReadUntil(const std::string& text, std::chrono::mil
       Pending.erase(0, found + text.size());
       return read;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd fd{Terminal, POLLIN, 0};
     char buffer[4096];
     ssize_t n = 0;
@@ -150,7 +149,7 @@ int TerminalSession::WaitForExit(std::chrono::milliseconds timeout) {
   int status = 0;
   while (waitpid(Child, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) return -1;  // the destructor kills it
-    ReadUntil("\x01", std::chrono::milliseconds(20));  // keep the terminal drained
+    ReadUntil("\x01", std::chrono::milliseconds(20));            // keep the terminal drained
   }
   Child = -1;
   return ExitStatusOf(status);

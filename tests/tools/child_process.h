@@ -24,8 +24,7 @@ Finished RunVorncalc(const std::vector<std::string>& arguments, const std::strin
 class TerminalSession {
  public:
   // Without a home directory it makes one of its own and removes it at the end.
-  explicit TerminalSession(const std::vector<std::string>& arguments = {},
-                           const std::string& home = "");
+  explicit TerminalSession(const std::vector<std::string>& arguments = {}, const std::string& home = "");
   ~TerminalSession();
   TerminalSession(const TerminalSession&) = delete;
   TerminalSession& operator=(const TerminalSession&) = delete;
