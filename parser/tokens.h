@@ -91,7 +91,9 @@ class Stack {
     }
   }
 
-  void Grow() {
+  // Out of line: inlined, it would make every push save and restore the
+  // registers that the allocation needs.
+  [[gnu::noinline]] void Grow() {
     std::vector<T> larger(Capacity * 2);
     std::copy(Base(), Base() + Count, larger.begin());
     Heap = std::move(larger);
