@@ -90,13 +90,12 @@ class Compiler {
       Operators.push(current);
       return true;
     }
-    Token top;
-    const bool haveTop = Unwind(current, top);
-    if (haveTop && top.Code == cdOpenBracket && current.Code == cdCloseBracket) {
+    const bool haveTop = Unwind(current);
+    if (haveTop && Operators.top().Code == cdOpenBracket && current.Code == cdCloseBracket) {
+      Operators.pop();
       CloseGroup();
       return true;
     }
-    if (haveTop) Operators.push(top);
     if (current.Code == cdEnd) return false;
     if (current.Code != cdComma) Operators.push(current);
     return true;
@@ -104,24 +103,23 @@ class Compiler {
 
   // Applies the waiting binary operators down to the innermost "(" or to
   // one that binds less tightly than current. Returns whether an operator
-  // stopped it; that one is popped into top.
-  [[gnu::always_inline]] bool Unwind(const Token& current, Token& top) {
-    bool haveTop = !Operators.empty();
-    if (haveTop) top = Operators.pop();
-    while (haveTop && top.Code != cdOpenBracket) {
-      if (Parser.Priority(top.Code) < Parser.Priority(current.Code)) break;
-      ApplyBinary(top.Code);
-      haveTop = !Operators.empty();
-      if (haveTop) top = Operators.pop();
+  // stopped it; that one stays on the stack.
+  [[gnu::always_inline]] bool Unwind(const Token& current) {
+    while (!Operators.empty()) {
+      const CmdCode top = Operators.top().Code;
+      if (top == cdOpenBracket) return true;
+      if (Parser.Priority(top) < Parser.Priority(current.Code)) return true;
+      Operators.pop();
+      ApplyBinary(top);
     }
-    return haveTop;
+    return false;
   }
 
+  // The result takes the place of the left operand.
   void ApplyBinary(CmdCode code) {
     if (Values.size() < 2) Parser.RaiseError(Messages::OperatorWithoutOperands, -1);
     const Token right = Values.pop();
-    const Token left = Values.pop();
-    Values.push(Parser.ApplyOperator(left, code, right, Index, StackPos));
+    Values.ReplaceTop(Parser.ApplyOperator(Values.top(), code, right, Index, StackPos));
   }
 
   // The ")" of a group: calls the function it belongs to, if any, then a

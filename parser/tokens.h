@@ -65,6 +65,8 @@ class Stack {
     if (Count == 0) detail::RaiseStackIsEmpty();
     return Base()[--Count];
   }
+  // Overwrites the top element, which must exist.
+  void ReplaceTop(const T& item) { CopyItem(Base()[Count - 1], item); }
   T& top() { return Base()[Count - 1]; }
   const T& top() const { return Base()[Count - 1]; }
   std::size_t size() const { return Count; }
