@@ -241,7 +241,11 @@ class ParserBase {
   friend class detail::Compiler;
 
   bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
-  bool MatchValue(std::string_view rest, std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchNumber(std::string_view rest, Token& token);
+  bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
+  void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
+  void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);
+  void ScanUnaryOperator(SyntaxFlags& flags, Token& token);
   bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
   bool MatchPrefixOp(Token& token);

@@ -171,28 +171,49 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   }
 
   // No name starts with a digit: there only a number can stand.
-  if (IsDigit(current) && MatchValue(rest, {}, 0, token)) {
+  if (IsDigit(current) && MatchNumber(rest, token)) {
     Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
     return token;
   }
+  if (IdentClass.Has(current))
+    ScanName(rest, flags, token);
+  else
+    ScanNonName(rest, flags, token);
+  return token;
+}
 
-  // The other kinds of token, in the order they are tried. A name is read
-  // and hashed once for the three registries that may hold it.
+// A run of IdentChars starts at Pos: a function, constant or variable
+// name, else an operator. The name is hashed once for the three
+// registries that may hold it.
+void ParserBase::ScanName(std::string_view rest, SyntaxFlags& flags, Token& token) {
   const std::string_view name = rest.substr(0, RunLength(IdentClass));
   const std::uint32_t hash = detail::NameMap<double>::Hash(name);
   if (MatchFunction(name, hash, token))
     Accept(flags, NoFunction, Messages::UnexpectedFunction, FlagsAfterFunction);
-  else if (MatchValue(rest, name, hash, token))
+  else if (MatchConstant(name, hash, token))
     Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
   else if (MatchVariable(name, hash, token))
     Accept(flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
-  else if (MatchPrefixOp(token))
+  else
+    ScanUnaryOperator(flags, token);
+}
+
+// No name starts at Pos: a number that starts with a point or white space,
+// else an operator.
+void ParserBase::ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token) {
+  if (MatchNumber(rest, token))
+    Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
+  else
+    ScanUnaryOperator(flags, token);
+}
+
+void ParserBase::ScanUnaryOperator(SyntaxFlags& flags, Token& token) {
+  if (MatchPrefixOp(token))
     Accept(flags, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp);
   else if (MatchPostfixOp(token))
     Accept(flags, NoPostfixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPostfixOp);
   else
     RaiseUnknownToken();
-  return token;
 }
 
 // A token was recognised and Pos moved past it: it is an error where the
@@ -246,7 +267,6 @@ void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token
 }
 
 bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
-  if (name.empty()) return false;
   const detail::FunctionDef* function = Functions.Find(name, hash);
   if (!function) return false;
   Pos += static_cast<std::int32_t>(name.size());
@@ -257,18 +277,20 @@ bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token&
   return true;
 }
 
-bool ParserBase::MatchValue(std::string_view rest, std::string_view name, std::uint32_t hash, Token& token) {
+// A decimal number at Pos, after any white space that the number conversion
+// swallows; a sign never starts one.
+bool ParserBase::MatchNumber(std::string_view rest, Token& token) {
   if (rest.empty() || rest[0] == '+' || rest[0] == '-') return false;
-
   std::size_t space = 0;
   while (space < rest.size() && IsLeadingSpace(rest[space])) ++space;
-  if (const std::size_t length = DecimalLength(rest.substr(space))) {
-    token.SetVal(ConvertDecimal(rest.substr(space, length)));
-    Pos += static_cast<std::int32_t>(space + length);
-    return true;
-  }
+  const std::size_t length = DecimalLength(rest.substr(space));
+  if (length == 0) return false;
+  token.SetVal(ConvertDecimal(rest.substr(space, length)));
+  Pos += static_cast<std::int32_t>(space + length);
+  return true;
+}
 
-  if (name.empty()) return false;
+bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token& token) {
   const double* constant = Constants.Find(name, hash);
   if (!constant) return false;
   token.SetVal(*constant);
@@ -278,7 +300,7 @@ bool ParserBase::MatchValue(std::string_view rest, std::string_view name, std::u
 
 // The name is the run of IdentChars at Pos, which holds no "+" or "-".
 bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
-  if (Variables.Empty() || name.empty()) return false;
+  if (Variables.Empty()) return false;
   double* const* address = Variables.Find(name, hash);
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
