@@ -240,20 +240,23 @@ class ParserBase {
  private:
   friend class detail::Compiler;
 
-  bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
-  bool MatchNumber(std::string_view rest, Token& token);
-  bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
+  // The token reader's steps. Those marked inline are defined in the
+  // reader alone and called there once per token: inlined, they save a
+  // call for every name and operator.
+  inline void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
   void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
   void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);
   void ScanUnaryOperator(SyntaxFlags& flags, Token& token);
-  bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  inline bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
+  inline bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
+  inline bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchNumber(std::string_view rest, Token& token);
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
   bool MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
                      CmdCode code, Token& token);
   std::size_t RunLength(const detail::CharClass& members) const;
-  void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
   [[noreturn]] void RaiseUnknownToken();
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
