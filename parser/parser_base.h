@@ -250,6 +250,7 @@ class ParserBase {
   inline bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  inline bool MatchShortNumber(std::string_view rest, Token& token);
   bool MatchNumber(std::string_view rest, Token& token);
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
   bool MatchPrefixOp(Token& token);

@@ -78,32 +78,32 @@ std::size_t DecimalLength(std::string_view text) {
   return i;
 }
 
-// Short numbers without exponent, the common case, convert exactly with one
-// operation: up to 15 digits are an exact integer m, and m divided by an
-// exact power of ten is correctly rounded.
-bool ConvertShortDecimal(std::string_view number, double& value) {
+// The common number, read and converted in one pass: digits with an
+// optional point and more digits, at most 15 digits in all, and no exponent
+// after them. Returns its length, or 0 for any other text. Up to 15 digits
+// are an exact integer m, and m divided by an exact power of ten is
+// correctly rounded; an integer needs no division, which would cost more
+// than the rest. Inline: it is most of the work of a number token.
+inline std::size_t ReadShortDecimal(std::string_view text, double& value) {
   static constexpr double PowersOfTen[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  if (number.size() > 16) return false;
   std::uint64_t mantissa = 0;
-  int digits = 0, fractionDigits = 0;
-  bool inFraction = false;
-  for (char c : number) {
-    if (c == '.') {
-      inFraction = true;
-    } else if (IsDigit(c)) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      ++digits;
-      fractionDigits += inFraction;
-    } else {
-      return false;  // an exponent
-    }
+  std::size_t i = 0;
+  while (i < text.size() && IsDigit(text[i]))
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+  std::size_t digits = i, fractionDigits = 0;
+  if (i < text.size() && text[i] == '.') {
+    const std::size_t point = i++;
+    while (i < text.size() && IsDigit(text[i]))
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+    fractionDigits = i - point - 1;
+    digits += fractionDigits;
   }
-  if (digits > 15) return false;
-  // An integer needs no division, which would cost more than the rest.
+  if (digits == 0 || digits > 15) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) return 0;
   value = static_cast<double>(mantissa);
   if (fractionDigits > 0) value /= PowersOfTen[fractionDigits];
-  return true;
+  return i;
 }
 
 // A decimal number beyond the range of a double: infinity when the decimal
@@ -136,7 +136,7 @@ double OutOfRangeDecimal(std::string_view number) {
 // locale.
 double ConvertDecimal(std::string_view number) {
   double value = 0;
-  if (ConvertShortDecimal(number, value)) return value;
+  if (ReadShortDecimal(number, value) == number.size()) return value;
   auto [end, error] =
       std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
   return error == std::errc::result_out_of_range ? OutOfRangeDecimal(number) : value;
@@ -171,7 +171,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   }
 
   // No name starts with a digit: there only a number can stand.
-  if (IsDigit(current) && MatchNumber(rest, token)) {
+  if (IsDigit(current) && (MatchShortNumber(rest, token) || MatchNumber(rest, token))) {
     Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
     return token;
   }
@@ -287,6 +287,15 @@ bool ParserBase::MatchNumber(std::string_view rest, Token& token) {
   if (length == 0) return false;
   token.SetVal(ConvertDecimal(rest.substr(space, length)));
   Pos += static_cast<std::int32_t>(space + length);
+  return true;
+}
+
+bool ParserBase::MatchShortNumber(std::string_view rest, Token& token) {
+  double value = 0;
+  const std::size_t length = ReadShortDecimal(rest, value);
+  if (length == 0) return false;
+  token.SetVal(value);
+  Pos += static_cast<std::int32_t>(length);
   return true;
 }
 
