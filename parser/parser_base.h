@@ -243,6 +243,7 @@ class ParserBase {
   // The token reader's steps. Those marked inline are defined in the
   // reader alone and called there once per token: inlined, they save a
   // call for every name and operator.
+  inline void SkipBlanks();
   inline void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
   void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
   void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);

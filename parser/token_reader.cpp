@@ -41,10 +41,22 @@ bool BeginsWith(std::string_view text, std::string_view operatorText) {
   return true;
 }
 
+// For each character, whether it is an operator's whole text and begins
+// no other: then that operator is found without comparing texts.
+constexpr std::array<bool, 256> AloneOperator = [] {
+  std::array<int, 256> beginning{};
+  for (std::string_view text : OperatorTexts) ++beginning[static_cast<unsigned char>(text[0])];
+  std::array<bool, 256> alone{};
+  for (std::string_view text : OperatorTexts)
+    alone[static_cast<unsigned char>(text[0])] =
+        text.size() == 1 && beginning[static_cast<unsigned char>(text[0])] == 1;
+  return alone;
+}();
+
 // The code of the first operator that the text begins with, or -1.
 int FindBuiltInOperator(std::string_view text) {
   int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
-  if (i < 0) return -1;
+  if (i < 0 || AloneOperator[static_cast<unsigned char>(text[0])]) return i;
   for (; i < static_cast<int>(ReaderOperatorCount); ++i)
     if (BeginsWith(text, OperatorTexts[i])) return i;
   return -1;
@@ -150,12 +162,21 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   return end - static_cast<std::size_t>(Pos);
 }
 
+// Counted in a local and stored once: Pos is a member, which each store
+// of a character would otherwise have to update.
+void ParserBase::SkipBlanks() {
+  const std::string_view text = Formula;
+  std::size_t pos = static_cast<std::size_t>(Pos);
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  Pos = static_cast<std::int32_t>(pos);
+}
+
 // The token is made in place and returned as it was made: the caller reads
 // it right away, and a copy read back in wider pieces than it was written
 // would stall until the writes reach the cache.
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   Token token;
-  while (static_cast<std::size_t>(Pos) < Formula.size() && Formula[Pos] == ' ') ++Pos;
+  SkipBlanks();
   const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
     if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
