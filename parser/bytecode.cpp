@@ -122,7 +122,7 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
   if (!OptimizerOn || operandsVolatile) {
     AppendBinary(index, --stackPos, code);
     Token token = ValueToken(result, OptimizerOn);
-    if (OptimizerOn) token.Prio = Priority(code);
+    if (OptimizerOn) token.Prio = Commands[code].Priority;  // a binary operator has one
     return token;
   }
   Fold(index, 2, --stackPos, result, Messages::NegativeIndex);

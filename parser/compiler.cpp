@@ -74,8 +74,13 @@ class Compiler {
       Parser.AppendAddressed(Index, StackPos, cdVariable, operand.Addr);
     else
       Parser.AppendValue(Index, StackPos, operand.Val);
-    Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
+    if (Waits(cdPrefixOp)) Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
   }
+
+  // Whether a function or prefix operator waits on top of the stack. The
+  // apply steps check it again; checked here first, it saves their call
+  // for most operands and groups, which have none.
+  bool Waits(CmdCode code) const { return !Operators.empty() && Operators.top().Code == code; }
 
   void Postfix(const Token& op) {
     if (Values.empty()) Parser.RaiseError(Messages::PostfixWithoutOperand, -1);
@@ -125,8 +130,9 @@ class Compiler {
   // The ")" of a group: calls the function it belongs to, if any, then a
   // prefix operator waiting before it.
   void CloseGroup() {
-    Parser.CallFunction(ArgCounts.pop(), Operators, Values, Index, StackPos);
-    Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
+    const std::int32_t argCount = ArgCounts.pop();
+    if (Waits(cdFunction)) Parser.CallFunction(argCount, Operators, Values, Index, StackPos);
+    if (Waits(cdPrefixOp)) Parser.ApplyUnaryOprt(Operators, Values, Index, StackPos);
   }
 
   double Finish() {
