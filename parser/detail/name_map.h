@@ -19,10 +19,15 @@ namespace MathUtils::detail {
 template <typename T>
 class NameMap {
  public:
+  // Copies only: a moved-from map would keep its mask without its slots.
+  NameMap() = default;
+  NameMap(const NameMap&) = default;
+  NameMap& operator=(const NameMap&) = default;
+
   // Makes room for entries names without growing; only on an empty map.
   void Reserve(std::size_t entries) {
     if (!Empty()) return;
-    Slots.assign(RoundUpToPowerOfTwo(entries * 4 / 3 + 1), Slot{});
+    AssignSlots(RoundUpToPowerOfTwo(entries * 4 / 3 + 1));
     Names.reserve(8 * entries);
   }
 
@@ -49,7 +54,7 @@ class NameMap {
   void Set(std::string_view name, const T& value) { Set(name, Hash(name), value); }
   void Set(std::string_view name, std::uint32_t hash, const T& value) {
     if (Shared) CopyShared();
-    if ((Count + 1) * 4 > Slots.size() * 3) Grow();
+    if ((Count + 1) * 4 > (Mask() + 1) * 3) Grow();  // also when there are no slots yet
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       Slot& slot = Slots[i];
       if (!slot.Used) {
@@ -121,6 +126,7 @@ class NameMap {
   void CopyFrom(const NameMap& source) {
     Shared = nullptr;
     Slots = source.Slots;
+    SlotMask = source.SlotMask;
     Names.reserve(source.Names.capacity());  // keep the room reserved for more names
     Names.assign(source.Names);
     Count = source.Count;
@@ -136,14 +142,18 @@ class NameMap {
     return true;
   }
 
-  std::size_t Mask() const { return Slots.size() - 1; }
+  std::size_t Mask() const { return SlotMask; }
+  void AssignSlots(std::size_t count) {
+    Slots.assign(count, Slot{});
+    SlotMask = count - 1;
+  }
   std::string_view NameOf(const Slot& slot) const {
     return std::string_view(Names).substr(slot.Offset, slot.Length);
   }
 
   void Grow() {
     std::vector<Slot> old = std::move(Slots);
-    Slots.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+    AssignSlots(old.empty() ? 8 : old.size() * 2);
     for (const Slot& slot : old) {
       if (!slot.Used) continue;
       std::size_t i = slot.Hash & Mask();
@@ -153,6 +163,7 @@ class NameMap {
   }
 
   std::vector<Slot> Slots;
+  std::size_t SlotMask = 0;  // Slots.size() - 1, kept rather than divided out of the vector's bounds
   std::string Names;
   std::size_t Count = 0;
   const NameMap* Shared = nullptr;
