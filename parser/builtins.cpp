@@ -125,7 +125,9 @@ constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
 // forty-odd name checks and insertions.
 class DefaultVocabulary : public ParserBase {
  public:
-  DefaultVocabulary() {
+  // Out of line: inlined into Defaults, it would make every call of it save
+  // and restore the registers that building needs, though it builds once.
+  [[gnu::noinline]] DefaultVocabulary() {
     // Room for the defaults and a vocabulary of about the same size on top.
     Functions.Reserve(48);
     Constants.Reserve(6);
