@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
@@ -79,7 +80,15 @@ void ParserBase::InitVocabulary() {
 }
 
 void ParserBase::AssignFormula(std::string_view formula) {
-  Formula = formula;
+  // Cleared and appended, which costs less than an assignment, unless the
+  // text is part of the formula itself: only the assignment allows for that.
+  const std::less_equal<const char*> notAfter;
+  if (notAfter(Formula.data(), formula.data()) && notAfter(formula.data(), Formula.data() + Formula.size())) {
+    Formula = formula;
+  } else {
+    Formula.clear();
+    Formula.append(formula);
+  }
   Pos = 0;
   RequireCompilation();
   Machine.reset();

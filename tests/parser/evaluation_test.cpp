@@ -78,6 +78,20 @@ TEST_F(EvaluationTest, EveryChangeSendsTheNextEvaluationToTheCompiler) {
   }
 }
 
+TEST_F(EvaluationTest, AFormulaCanBeAssignedFromPartOfItself) {
+  parser.AssignFormula("1+2*3");
+  const std::string_view own = parser.GetFormula();
+  const struct {
+    std::string_view Part;
+    double Value;
+  } cases[] = {{own, 7}, {own.substr(2), 6}, {own.substr(4), 3}, {own.substr(0, 1), 1}};
+  for (const auto& c : cases) {
+    parser.AssignFormula("1+2*3");
+    parser.AssignFormula(c.Part);
+    EXPECT_EQ(parser.Evaluate(), c.Value) << c.Part;
+  }
+}
+
 TEST_F(EvaluationTest, CallbacksRunAgainOnlyWhenNotFolded) {
   EXPECT_EQ(Eval(parser, "tick(0)*10"), 10);  // the call made while compiling
   EXPECT_EQ(parser.Evaluate(), 20);
