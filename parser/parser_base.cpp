@@ -82,8 +82,8 @@ void ParserBase::InitVocabulary() {
 void ParserBase::AssignFormula(std::string_view formula) {
   // Cleared and appended, which costs less than an assignment, unless the
   // text is part of the formula itself: only the assignment allows for that.
-  const std::less_equal<const char*> notAfter;
-  if (notAfter(Formula.data(), formula.data()) && notAfter(formula.data(), Formula.data() + Formula.size())) {
+  const std::less<const char*> before;
+  if (!before(formula.data(), Formula.data()) && before(formula.data(), Formula.data() + Formula.size())) {
     Formula = formula;
   } else {
     Formula.clear();
