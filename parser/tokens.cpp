@@ -12,26 +12,10 @@ namespace {
 
 void detail::RaiseStackIsEmpty() { RaiseOutsideFormula(Messages::StackIsEmpty); }
 
-double Token::GetVal() const {
-  switch (Code) {
-    case cdVariable: return *static_cast<const double*>(Addr);
-    case cdValue: return Val;
-    default: RaiseOutsideFormula(Messages::ValueOfNonValue);
-  }
-}
+void detail::RaiseValueOfNonValue() { RaiseOutsideFormula(Messages::ValueOfNonValue); }
 
-void* Token::GetFuncAddr() const {
-  switch (Code) {
-    case cdFunction:
-    case cdPostfixOp:
-    case cdPrefixOp: return Addr;
-    default: RaiseOutsideFormula(Messages::CallbackOfNonCall);
-  }
-}
+void detail::RaiseCallbackOfNonCall() { RaiseOutsideFormula(Messages::CallbackOfNonCall); }
 
-std::int32_t Token::GetArgCount() const {
-  if (Code != cdFunction) RaiseOutsideFormula(Messages::ArgCountOfNonFunction);
-  return ArgCount;
-}
+void detail::RaiseArgCountOfNonFunction() { RaiseOutsideFormula(Messages::ArgCountOfNonFunction); }
 
 }  // namespace MathUtils

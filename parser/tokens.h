@@ -16,8 +16,11 @@ namespace MathUtils {
 
 namespace detail {
 
-// Out of line, so that pop stays small enough to inline.
+// Out of line, so that pop and GetVal stay small enough to inline.
 [[noreturn]] void RaiseStackIsEmpty();
+[[noreturn]] void RaiseValueOfNonValue();
+[[noreturn]] void RaiseCallbackOfNonCall();
+[[noreturn]] void RaiseArgCountOfNonFunction();
 
 }  // namespace detail
 
@@ -37,9 +40,19 @@ struct Token {
     IsVolatile = 0;
   }
 
-  double GetVal() const;
-  void* GetFuncAddr() const;
-  std::int32_t GetArgCount() const;
+  double GetVal() const {
+    if (Code == cdValue) return Val;
+    if (Code == cdVariable) return *static_cast<const double*>(Addr);
+    detail::RaiseValueOfNonValue();
+  }
+  void* GetFuncAddr() const {
+    if (Code == cdFunction || Code == cdPostfixOp || Code == cdPrefixOp) return Addr;
+    detail::RaiseCallbackOfNonCall();
+  }
+  std::int32_t GetArgCount() const {
+    if (Code != cdFunction) detail::RaiseArgCountOfNonFunction();
+    return ArgCount;
+  }
   bool Volatile() const { return (IsVolatile & 1u) != 0; }
 };
 
