@@ -164,6 +164,7 @@ double ParserBase::CompileFormula() {
   Bytecode.AssignZeros(BytecodeCellsFor(Formula.size()));
   Pos = 0;
   UsedVariables.Clear();
+  UsedVariablesSettled = true;
 
   detail::Compiler compiler(*this);
   const double value = compiler.Run();

@@ -207,6 +207,7 @@ class ParserBase {
   void RequireCompilation() {
     EvalEntry = &ParserBase::CompileFormula;
     MachineEntry = nullptr;
+    UsedVariablesSettled = false;
   }
 
   EvalRoutine EvalEntry;
@@ -217,6 +218,10 @@ class ParserBase {
   detail::NameMap<double> Constants;
   detail::NameMap<double*> Variables;
   detail::NameMap<double*> UsedVariables;
+  // Whether the names in UsedVariables are known to be variables: set when
+  // a compilation begins, cleared by any change of the definitions (every
+  // one requires a compilation), also one made by a callback during it.
+  bool UsedVariablesSettled = false;
   detail::NameMap<UnaryCallback> PostfixOps;
   detail::NameMap<UnaryCallback> PrefixOps;
   bool OptimizerOn = true;
@@ -251,6 +256,7 @@ class ParserBase {
   inline bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  inline bool MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchShortNumber(std::string_view rest, Token& token);
   bool MatchNumber(std::string_view rest, Token& token);
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);

@@ -209,7 +209,9 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 void ParserBase::ScanName(std::string_view rest, SyntaxFlags& flags, Token& token) {
   const std::string_view name = rest.substr(0, RunLength(IdentClass));
   const std::uint32_t hash = detail::NameMap<double>::Hash(name);
-  if (MatchFunction(name, hash, token))
+  if (MatchUsedVariable(name, hash, token))
+    Accept(flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
+  else if (MatchFunction(name, hash, token))
     Accept(flags, NoFunction, Messages::UnexpectedFunction, FlagsAfterFunction);
   else if (MatchConstant(name, hash, token))
     Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
@@ -338,6 +340,21 @@ bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token&
   token.Addr = *address;
   token.IsVolatile = 1;
   UsedVariables.Set(name, hash, *address);
+  return true;
+}
+
+// A variable met before in this compilation, while no definition has
+// changed since it began, is no function or constant either: one lookup
+// then settles the name, with the token and Pos just as MatchVariable
+// leaves them.
+bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
+  if (!UsedVariablesSettled) return false;
+  double* const* address = UsedVariables.Find(name, hash);
+  if (!address) return false;
+  Pos += static_cast<std::int32_t>(name.size());
+  token.Code = cdVariable;
+  token.Addr = *address;
+  token.IsVolatile = 1;
   return true;
 }
 

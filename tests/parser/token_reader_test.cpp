@@ -12,6 +12,14 @@ using namespace MathUtils;
 using ParserTests::CompileError;
 using ParserTests::Eval;
 
+// A callback that makes x a function of the parser compiling it.
+MathUtils::ParserBase* parserToRedefine = nullptr;
+double One(double) { return 1; }
+double DefineXAsFunction(double value) {
+  parserToRedefine->AddFunction("x", One);
+  return value;
+}
+
 struct ReaderTest : ::testing::Test {
   ReaderTest() { parser.AddVariable("x", &x); }
 
@@ -191,6 +199,15 @@ TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
   EXPECT_EQ(Eval(parser, "1.5*2"), 3);
   EXPECT_EQ(Eval(parser, "2.5e-1"), 0.25);
   EXPECT_EQ(CompileError(parser, "1,5"), "Comma used without a function 1, <- here");
+}
+
+// A name is read against the definitions of the moment, even when a
+// callback changes them halfway through the formula.
+TEST_F(ReaderTest, ANameMetBeforeIsReadAgainWhenACallbackRedefinesIt) {
+  parserToRedefine = &parser;
+  parser.AddFunction("redefine", DefineXAsFunction);
+  EXPECT_EQ(Eval(parser, "x + redefine(1) + x(2)"), 3 + 1 + 1);
+  EXPECT_EQ(CompileError(parser, "x"), "Unexpected end of formula:  x");
 }
 
 }  // namespace
