@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "parser/commands.h"
 #include "parser/errors.h"
@@ -88,8 +88,8 @@ class Stack {
   std::span<const T> items() const { return {Base(), Count}; }
 
  private:
-  T* Base() { return Heap.empty() ? reinterpret_cast<T*>(Inline) : Heap.data(); }
-  const T* Base() const { return Heap.empty() ? reinterpret_cast<const T*>(Inline) : Heap.data(); }
+  T* Base() { return Heap ? Heap.get() : reinterpret_cast<T*>(Inline); }
+  const T* Base() const { return Heap ? Heap.get() : reinterpret_cast<const T*>(Inline); }
 
   // A token is copied field by field: it was written so a moment ago, and
   // wider reads of it would wait for those writes to reach the cache.
@@ -109,14 +109,14 @@ class Stack {
   // Out of line: inlined, it would make every push save and restore the
   // registers that the allocation needs.
   [[gnu::noinline]] void Grow() {
-    std::vector<T> larger(Capacity * 2);
-    std::copy(Base(), Base() + Count, larger.begin());
+    auto larger = std::make_unique<T[]>(Capacity * 2);
+    std::copy(Base(), Base() + Count, larger.get());
     Heap = std::move(larger);
-    Capacity = Heap.size();
+    Capacity *= 2;
   }
 
   alignas(T) unsigned char Inline[InlineCapacity * sizeof(T)];
-  std::vector<T> Heap;
+  std::unique_ptr<T[]> Heap;  // once the elements outgrow Inline; one test tells which holds them
   std::size_t Count = 0;
   std::size_t Capacity = InlineCapacity;
 };
