@@ -204,11 +204,14 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 }
 
 // A run of IdentChars starts at Pos: a function, constant or variable
-// name, else an operator. The name is hashed once for the three
-// registries that may hold it.
+// name, else an operator. The name is read and hashed in one pass, once
+// for all the registries that may hold it.
 void ParserBase::ScanName(std::string_view rest, SyntaxFlags& flags, Token& token) {
-  const std::string_view name = rest.substr(0, RunLength(IdentClass));
-  const std::uint32_t hash = detail::NameMap<double>::Hash(name);
+  using Names = detail::NameMap<double>;
+  std::uint32_t hash = Names::HashStart;
+  std::size_t length = 0;
+  while (length < rest.size() && IdentClass.Has(rest[length])) hash = Names::HashStep(hash, rest[length++]);
+  const std::string_view name = rest.substr(0, length);
   if (MatchUsedVariable(name, hash, token))
     Accept(flags, NoVariable, Messages::UnexpectedVariable, FlagsAfterVariable);
   else if (MatchFunction(name, hash, token))

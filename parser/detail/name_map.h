@@ -34,9 +34,15 @@ class NameMap {
   // The hash that Find and Set take, so that one name can be looked up in
   // several maps while hashed once.
   static std::uint32_t Hash(std::string_view name) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    std::uint32_t hash = HashStart;
+    for (char c : name) hash = HashStep(hash, c);
     return hash;
+  }
+  // FNV-1a, one character at a time, for a reader that hashes a name while
+  // it finds where the name ends.
+  static constexpr std::uint32_t HashStart = 2166136261u;
+  static std::uint32_t HashStep(std::uint32_t hash, char c) {
+    return (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   }
 
   const T* Find(std::string_view name) const { return Find(name, Hash(name)); }
