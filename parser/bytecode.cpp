@@ -169,7 +169,7 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   // No definition makes fixed counts other than 1; there is no callback form to call.
   if (declared != -1 && declared != 1) RaiseError(Messages::UnsupportedArgumentCount, -1);
   const double result = Call(function.GetFuncAddr(), declared, arguments);
-  for (int i = 0; i < argCount; ++i) values.pop();
+  values.Drop(static_cast<std::size_t>(argCount));
 
   values.push(ValueToken(result, isVolatile));
   stackPos += 1 - argCount;

@@ -78,6 +78,11 @@ class Stack {
     if (Count == 0) detail::RaiseStackIsEmpty();
     return Base()[--Count];
   }
+  // Pops count elements at once.
+  void Drop(std::size_t count) {
+    if (count > Count) detail::RaiseStackIsEmpty();
+    Count -= count;
+  }
   // Overwrites the top element, which must exist.
   void ReplaceTop(const T& item) { CopyItem(Base()[Count - 1], item); }
   T& top() { return Base()[Count - 1]; }
