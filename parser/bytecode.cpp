@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "parser/bytecode_writer.h"
 #include "parser/commands.h"
 #include "parser/parser_base.h"
 #include "parser/tokens.h"
@@ -66,49 +67,6 @@ detail::CellBuffer& detail::CellBuffer::operator=(std::span<const Cell> cells) {
   AssignZeros(cells.size());
   std::copy(cells.begin(), cells.end(), Begin);
   return *this;
-}
-
-// Each append checks that the entry fits; the sizing of the buffer makes
-// this hold for every formula, the check guards the proof.
-void ParserBase::AppendValue(int& index, int slot, double value) {
-  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdValue;
-  WriteDouble(at + 2, value);
-  index += ValueEntryCells;
-}
-
-void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
-  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = code;
-  WriteAddress(at + 2, address);
-  index += 2 + AddressCells;
-}
-
-void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
-  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdFunction;
-  at[2] = argCount;
-  WriteAddress(at + 3, callback);
-  index += FunctionEntryCells;
-}
-
-void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
-  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.Size());
-  Bytecode[static_cast<std::size_t>(index)] = slot;
-  Bytecode[static_cast<std::size_t>(index) + 1] = code;
-  index += BinaryEntryCells;
-}
-
-void ParserBase::AppendEnd(int& index) {
-  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.Size());
-  for (int i = 0; i < EndEntryCells; ++i) Bytecode[static_cast<std::size_t>(index) + i] = cdEnd;
-  index += EndEntryCells;
 }
 
 Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index,

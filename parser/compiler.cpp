@@ -1,6 +1,7 @@
 // The compiler: one pass over the tokens with an operator stack, writing the
 // bytecode as each operation is applied (see the apply steps).
 #include "parser/bytecode.h"
+#include "parser/bytecode_writer.h"
 #include "parser/commands.h"
 #include "parser/machine_code.h"
 #include "parser/parser_base.h"

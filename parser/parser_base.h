@@ -269,11 +269,11 @@ class ParserBase {
 
   Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
   void Fold(int& index, int operands, int slot, double value, std::string_view negativeIndex);
-  void AppendValue(int& index, int slot, double value);
-  void AppendAddressed(int& index, int slot, CmdCode code, void* address);
-  void AppendFunction(int& index, int slot, Cell argCount, void* callback);
-  void AppendBinary(int& index, int slot, std::int32_t code);
-  void AppendEnd(int& index);
+  inline void AppendValue(int& index, int slot, double value);
+  inline void AppendAddressed(int& index, int slot, CmdCode code, void* address);
+  inline void AppendFunction(int& index, int slot, Cell argCount, void* callback);
+  inline void AppendBinary(int& index, int slot, std::int32_t code);
+  inline void AppendEnd(int& index);
 
   void PrepareLaterRuns();
   std::string NameOf(const void* address) const;

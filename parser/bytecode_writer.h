@@ -1,0 +1,57 @@
+// Writing the entries of the bytecode (layout in parser/bytecode.h).
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+
+#include "parser/bytecode.h"
+#include "parser/commands.h"
+
+namespace MathUtils {
+
+// The appends write one entry each. Inline: the compiler calls them for
+// every operand and operation. Each checks that the entry fits; the sizing
+// of the buffer makes this hold for every formula, the check guards the
+// proof.
+inline void ParserBase::AppendValue(int& index, int slot, double value) {
+  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.Size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdValue;
+  WriteDouble(at + 2, value);
+  index += ValueEntryCells;
+}
+
+inline void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
+  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.Size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = code;
+  WriteAddress(at + 2, address);
+  index += 2 + AddressCells;
+}
+
+inline void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
+  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.Size());
+  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdFunction;
+  at[2] = argCount;
+  WriteAddress(at + 3, callback);
+  index += FunctionEntryCells;
+}
+
+inline void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
+  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.Size());
+  Bytecode[static_cast<std::size_t>(index)] = slot;
+  Bytecode[static_cast<std::size_t>(index) + 1] = code;
+  index += BinaryEntryCells;
+}
+
+inline void ParserBase::AppendEnd(int& index) {
+  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.Size());
+  for (int i = 0; i < EndEntryCells; ++i) Bytecode[static_cast<std::size_t>(index) + i] = cdEnd;
+  index += EndEntryCells;
+}
+
+}  // namespace MathUtils
