@@ -46,12 +46,12 @@ void* OrThrow(void* memory) {
 
 }  // namespace
 
-namespace bench {
+namespace Bench {
 
 std::size_t AllocationCount() { return Allocations; }
 std::int64_t LiveBytes() { return Live; }
 
-}  // namespace bench
+}  // namespace Bench
 
 void* operator new(std::size_t size) { return OrThrow(Allocate(size, PlainHeader)); }
 void* operator new[](std::size_t size) { return OrThrow(Allocate(size, PlainHeader)); }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace bench {
+namespace Bench {
 
 std::size_t AllocationCount();
 // Bytes requested from operator new and not yet given back, by this thread;
@@ -29,4 +29,4 @@ std::int64_t BytesKeptBy(Work&& work) {
   return LiveBytes() - before;
 }
 
-}  // namespace bench
+}  // namespace Bench

@@ -11,7 +11,7 @@
 #include "bench/one_shot.h"
 #include "calculator/calculator_driver.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -129,4 +129,4 @@ void RegisterBenchmarks() {
     benchmark::RegisterBenchmark(EnterName(i).c_str(), PressEnter, i);
 }
 
-}  // namespace bench
+}  // namespace Bench

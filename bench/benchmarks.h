@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace bench {
+namespace Bench {
 
 // Native: the formula hand-written in C++; Peer: fparser.
 // Interpreted: our parser with machine code switched off (evaluations only).
@@ -20,4 +20,4 @@ std::string EnterName(int commandLine);
 
 void RegisterBenchmarks();
 
-}  // namespace bench
+}  // namespace Bench

@@ -4,7 +4,7 @@
 
 #include "parser/commands.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -36,4 +36,4 @@ BytecodeSize MeasureBytecode(std::span<const Cell> cells) {
   }
 }
 
-}  // namespace bench
+}  // namespace Bench

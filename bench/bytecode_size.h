@@ -6,7 +6,7 @@
 
 #include "parser/parser.h"
 
-namespace bench {
+namespace Bench {
 
 struct BytecodeSize {
   int Cells = 0;
@@ -15,4 +15,4 @@ struct BytecodeSize {
 
 BytecodeSize MeasureBytecode(std::span<const MathUtils::Cell> cells);
 
-}  // namespace bench
+}  // namespace Bench

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace bench {
+namespace Bench {
 
 struct CommandLine {
   const char* Text;
@@ -20,4 +20,4 @@ inline constexpr std::array<CommandLine, 3> EnterCommandLines = {{
     {"sum(1,2,3)*2^0.5", "8.485281374"},
 }};
 
-}  // namespace bench
+}  // namespace Bench

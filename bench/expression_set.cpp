@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -72,12 +72,12 @@ double Clamp(double low, double value, double high) {
 }
 
 std::span<const Point> Grid() {
-  static const std::array<Point, GridSize> points = MakeGrid();
-  return points;
+  static const std::array<Point, GridSize> Points = MakeGrid();
+  return Points;
 }
 
 const std::array<Expression, ExpressionCount>& Expressions() {
-  static const std::array<Expression, ExpressionCount> set = {{
+  static const std::array<Expression, ExpressionCount> Set = {{
       {"(y + x)", "(y + x)", N01, SweepOf<N01>, true},
       {"2 * (y + x)", "2 * (y + x)", N02, SweepOf<N02>, true},
       {"(2 * y + 2 * x)", "(2 * y + 2 * x)", N03, SweepOf<N03>, true},
@@ -101,7 +101,7 @@ const std::array<Expression, ExpressionCount>& Expressions() {
       {"max(3.33, min(sqrt(1 - sinr(2 * x) + cosr(_pi / y) / 3), 1.11))",
        "max(3.33, min(sqrt(1 - sin(2 * x) + cos(pi / y) / 3), 1.11))", N16, SweepOf<N16>, false},
   }};
-  return set;
+  return Set;
 }
 
-}  // namespace bench
+}  // namespace Bench

@@ -6,7 +6,7 @@
 #include <array>
 #include <span>
 
-namespace bench {
+namespace Bench {
 
 struct Point {
   double X;
@@ -37,4 +37,4 @@ const std::array<Expression, ExpressionCount>& Expressions();
 // The clamp of the set: clamp(low, value, high).
 double Clamp(double low, double value, double high);
 
-}  // namespace bench
+}  // namespace Bench

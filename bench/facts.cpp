@@ -12,7 +12,7 @@
 #include "bench/result_checks.h"
 #include "calculator/calculator_driver.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -131,4 +131,4 @@ Facts GatherFacts() {
   return facts;
 }
 
-}  // namespace bench
+}  // namespace Bench

@@ -15,7 +15,7 @@
 #include "bench/one_shot.h"
 #include "bench/result_checks.h"
 
-namespace bench {
+namespace Bench {
 
 struct ExpressionFacts {
   Agreement Ours;
@@ -61,4 +61,4 @@ struct Facts {
 
 Facts GatherFacts();
 
-}  // namespace bench
+}  // namespace Bench

@@ -3,7 +3,7 @@
 #include <numbers>
 #include <stdexcept>
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -56,4 +56,4 @@ PeerFormula::PeerFormula(const char* text) {
   Parser.Optimize();
 }
 
-}  // namespace bench
+}  // namespace Bench

@@ -9,7 +9,7 @@
 #include "bench/expression_set.h"
 #include "parser/parser.h"
 
-namespace bench {
+namespace Bench {
 
 // Defines what the set needs beyond the default vocabulary: x and y bound
 // to the given doubles, and clamp.
@@ -73,4 +73,4 @@ class PeerFormula {
   FunctionParser Parser;
 };
 
-}  // namespace bench
+}  // namespace Bench

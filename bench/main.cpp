@@ -60,9 +60,9 @@ void PrintMismatches(const std::vector<std::string>& mismatches) {
   for (const std::string& mismatch : mismatches) std::printf("MISMATCH: %s\n", mismatch.c_str());
 }
 
-bench::Facts CheckedFacts() {
-  bench::Facts facts = bench::GatherFacts();
-  std::printf("Results checked against native on all %d points: %s\n", bench::GridSize,
+Bench::Facts CheckedFacts() {
+  Bench::Facts facts = Bench::GatherFacts();
+  std::printf("Results checked against native on all %d points: %s\n", Bench::GridSize,
               facts.Mismatches.empty() ? "all within tolerance" : "MISMATCHES, see below");
   PrintMismatches(facts.Mismatches);
   std::fflush(stdout);
@@ -70,39 +70,39 @@ bench::Facts CheckedFacts() {
 }
 
 // Runs the timed benchmarks in this process and returns their timings.
-bench::ProcessTimings RunBenchmarks(std::vector<std::string> arguments) {
+Bench::ProcessTimings RunBenchmarks(std::vector<std::string> arguments) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   int count = static_cast<int>(pointers.size());
   benchmark::Initialize(&count, pointers.data());
   if (benchmark::ReportUnrecognizedArguments(count, pointers.data()))
     throw std::runtime_error("unrecognised arguments");
-  bench::RegisterBenchmarks();
-  bench::TimingReporter reporter;
+  Bench::RegisterBenchmarks();
+  Bench::TimingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return reporter.Timings();
 }
 
 int Summarize(const std::vector<std::string>& files) {
-  bench::Timings timings;
-  for (const std::string& file : files) timings.Add(bench::ReadTimings(file));
-  const bench::Facts facts = CheckedFacts();
-  bench::PrintSummary(stdout, facts, timings);
+  Bench::Timings timings;
+  for (const std::string& file : files) timings.Add(Bench::ReadTimings(file));
+  const Bench::Facts facts = CheckedFacts();
+  Bench::PrintSummary(stdout, facts, timings);
   return facts.Mismatches.empty() ? 0 : 1;
 }
 
 int Run(std::vector<std::string> arguments) {
   const std::optional<std::string> timingsOut = TakeFlag(arguments, "timings_out");
-  const bench::Facts facts = CheckedFacts();
-  const bench::ProcessTimings timings = RunBenchmarks(WithDefaults(std::move(arguments)));
+  const Bench::Facts facts = CheckedFacts();
+  const Bench::ProcessTimings timings = RunBenchmarks(WithDefaults(std::move(arguments)));
   PrintMismatches(facts.Mismatches);
   if (timingsOut) {
-    bench::WriteTimings(*timingsOut, timings);
+    Bench::WriteTimings(*timingsOut, timings);
   } else {
-    bench::Timings single;
+    Bench::Timings single;
     single.Add(timings);
-    bench::PrintSummary(stdout, facts, single);
+    Bench::PrintSummary(stdout, facts, single);
   }
   return facts.Mismatches.empty() ? 0 : 1;
 }

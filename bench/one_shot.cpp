@@ -8,15 +8,15 @@
 
 #include "parser/parser.h"
 
-namespace bench {
+namespace Bench {
 
 const std::array<OneShotFormula, OneShotCount>& OneShotFormulas() {
-  static const std::array<OneShotFormula, OneShotCount> formulas = {{
+  static const std::array<OneShotFormula, OneShotCount> Formulas = {{
       {"2*sin(30)+5", "2*sin(30)+5", 2 * std::sin(30 * (std::numbers::pi / 180)) + 5},
       {"1/3", "1/3", 1.0 / 3},
       {"sum(1,2,3)*2^0.5", "(1+2+3)*2^0.5", (1.0 + 2 + 3) * std::pow(2, 0.5)},
   }};
-  return formulas;
+  return Formulas;
 }
 
 double OurOneShot(const char* text) {
@@ -33,4 +33,4 @@ double PeerOneShot(const char* text) {
   return parser.Eval(&noVariables);
 }
 
-}  // namespace bench
+}  // namespace Bench

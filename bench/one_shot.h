@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace bench {
+namespace Bench {
 
 struct OneShotFormula {
   const char* Ours;
@@ -22,4 +22,4 @@ double OurOneShot(const char* text);
 // Throws std::runtime_error when fparser refuses the text.
 double PeerOneShot(const char* text);
 
-}  // namespace bench
+}  // namespace Bench

@@ -28,8 +28,8 @@ namespace {
 double Compile(int expression, long count) {
   double x = 1.5, y = 2.5, total = 0;
   MathUtils::Parser parser;
-  bench::PrepareOurParser(parser, &x, &y);
-  const std::string text = bench::Expressions()[expression].Ours;
+  Bench::PrepareOurParser(parser, &x, &y);
+  const std::string text = Bench::Expressions()[expression].Ours;
   for (long i = 0; i < count; ++i) {
     parser.AssignFormula(text);
     total += parser.Evaluate();
@@ -39,15 +39,15 @@ double Compile(int expression, long count) {
 
 // COUNT evaluations, run as sweeps over the grid.
 double Evaluate(int expression, long count) {
-  bench::OurFormula formula(bench::Expressions()[expression].Ours);
+  Bench::OurFormula formula(Bench::Expressions()[expression].Ours);
   double total = 0;
-  for (long i = 0; i < count / bench::GridSize; ++i) total += formula.Sweep(bench::Grid());
+  for (long i = 0; i < count / Bench::GridSize; ++i) total += formula.Sweep(Bench::Grid());
   return total;
 }
 
 double OneShot(int formula, long count) {
   double total = 0;
-  for (long i = 0; i < count; ++i) total += bench::OurOneShot(bench::OneShotFormulas()[formula].Ours);
+  for (long i = 0; i < count; ++i) total += Bench::OurOneShot(Bench::OneShotFormulas()[formula].Ours);
   return total;
 }
 
@@ -63,14 +63,14 @@ double Construct(int, long count) {
 double PressEnter(int commandLine, long count) {
   double total = 0;
   for (long i = 0; i < count; ++i)
-    total += EvaluateCommandLine(bench::EnterCommandLines[commandLine].Text, bench::EnterUnitSystem).size();
+    total += EvaluateCommandLine(Bench::EnterCommandLines[commandLine].Text, Bench::EnterUnitSystem).size();
   return total;
 }
 
 double PeerCompile(int expression, long count) {
   FunctionParser parser;
-  bench::PreparePeerParser(parser);
-  const std::string text = bench::Expressions()[expression].Peer;
+  Bench::PreparePeerParser(parser);
+  const std::string text = Bench::Expressions()[expression].Peer;
   double total = 0;
   for (long i = 0; i < count; ++i) total += parser.Parse(text, "x,y");
   return total;
@@ -78,7 +78,7 @@ double PeerCompile(int expression, long count) {
 
 double PeerOneShot(int formula, long count) {
   double total = 0;
-  for (long i = 0; i < count; ++i) total += bench::PeerOneShot(bench::OneShotFormulas()[formula].Peer);
+  for (long i = 0; i < count; ++i) total += Bench::PeerOneShot(Bench::OneShotFormulas()[formula].Peer);
   return total;
 }
 
@@ -89,13 +89,13 @@ struct Path {
 };
 
 const Path Paths[] = {
-    {"compile", Compile, bench::ExpressionCount},
-    {"eval", Evaluate, bench::ExpressionCount},
-    {"oneshot", OneShot, bench::OneShotCount},
+    {"compile", Compile, Bench::ExpressionCount},
+    {"eval", Evaluate, Bench::ExpressionCount},
+    {"oneshot", OneShot, Bench::OneShotCount},
     {"construct", Construct, 1},
-    {"enter", PressEnter, static_cast<int>(bench::EnterCommandLines.size())},
-    {"peer-compile", PeerCompile, bench::ExpressionCount},
-    {"peer-oneshot", PeerOneShot, bench::OneShotCount},
+    {"enter", PressEnter, static_cast<int>(Bench::EnterCommandLines.size())},
+    {"peer-compile", PeerCompile, Bench::ExpressionCount},
+    {"peer-oneshot", PeerOneShot, Bench::OneShotCount},
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "bench/formulas.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -54,4 +54,4 @@ Agreement CheckPeer(const Expression& expression, std::span<const Point> points)
   return agreement;
 }
 
-}  // namespace bench
+}  // namespace Bench

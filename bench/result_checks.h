@@ -6,7 +6,7 @@
 
 #include "bench/expression_set.h"
 
-namespace bench {
+namespace Bench {
 
 // Tolerance on |value - native| / max(|native|, 1).
 inline constexpr double RelativeTolerance = 1e-12;
@@ -23,4 +23,4 @@ struct Agreement {
 Agreement CheckOurs(const Expression& expression, std::span<const Point> points);
 Agreement CheckPeer(const Expression& expression, std::span<const Point> points);
 
-}  // namespace bench
+}  // namespace Bench

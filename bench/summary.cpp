@@ -9,7 +9,7 @@
 
 #include "bench/benchmarks.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -432,4 +432,4 @@ void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings) {
   std::fprintf(out, "enter path us (max of three): %.3f\n", headline.EnterMaxUs);
 }
 
-}  // namespace bench
+}  // namespace Bench

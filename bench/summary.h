@@ -8,8 +8,8 @@
 #include "bench/facts.h"
 #include "bench/timings.h"
 
-namespace bench {
+namespace Bench {
 
 void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings);
 
-}  // namespace bench
+}  // namespace Bench

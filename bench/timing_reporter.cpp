@@ -1,6 +1,6 @@
 #include "bench/timing_reporter.h"
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -22,4 +22,4 @@ void TimingReporter::ReportRuns(const std::vector<Run>& runs) {
   if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
 }
 
-}  // namespace bench
+}  // namespace Bench

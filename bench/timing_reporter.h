@@ -8,7 +8,7 @@
 
 #include "bench/timings.h"
 
-namespace bench {
+namespace Bench {
 
 class TimingReporter : public benchmark::ConsoleReporter {
  public:
@@ -22,4 +22,4 @@ class TimingReporter : public benchmark::ConsoleReporter {
   ProcessTimings Seconds;
 };
 
-}  // namespace bench
+}  // namespace Bench

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace bench {
+namespace Bench {
 
 namespace {
 
@@ -85,4 +85,4 @@ ProcessTimings ReadTimings(const std::string& path) {
   return timings;
 }
 
-}  // namespace bench
+}  // namespace Bench

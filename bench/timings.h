@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace Bench {
 
 // Seconds per iteration, one value per repetition, by benchmark name.
 using ProcessTimings = std::map<std::string, std::vector<double>>;
@@ -48,4 +48,4 @@ void WriteTimings(const std::string& path, const ProcessTimings& timings);
 // Throws std::runtime_error when the file cannot be read or is malformed.
 ProcessTimings ReadTimings(const std::string& path);
 
-}  // namespace bench
+}  // namespace Bench

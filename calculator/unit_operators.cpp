@@ -21,7 +21,7 @@ constexpr int UnitSystemCount = LastUnitSystem - FirstUnitSystem + 1;
 constexpr int LengthUnitCount = 5;
 
 // The operator's own unit: the operand is returned as it is.
-constexpr std::optional<double> unchanged;
+constexpr std::optional<double> Unchanged;
 
 using FactorTable = std::optional<double>[UnitSystemCount][LengthUnitCount];
 
@@ -30,29 +30,29 @@ using FactorTable = std::optional<double>[UnitSystemCount][LengthUnitCount];
 // last place off the nearest double to the ratio, and must stay so.
 // clang-format off
 constexpr FactorTable ToNamedUnit = {
-    /*  2 mm   */ {unchanged, 0.1, 0.001, 0.03937007874015748, 0.0032808398950131237},
-    /*  3 cm   */ {10, unchanged, 0.01, 0.39370078740157477, 0.03280839895013123},
-    /*  4 m    */ {1000, 100, unchanged, 39.37007874015748, 3.280839895013124},
+    /*  2 mm   */ {Unchanged, 0.1, 0.001, 0.03937007874015748, 0.0032808398950131237},
+    /*  3 cm   */ {10, Unchanged, 0.01, 0.39370078740157477, 0.03280839895013123},
+    /*  4 m    */ {1000, 100, Unchanged, 39.37007874015748, 3.280839895013124},
     /*  5 km   */ {1000000, 100000, 1000, 39370.07874015748, 3280.839895013123},
     /*  6 uin  */ {0.000025399999999999997, 2.54e-6, 2.54e-8, 1e-6, 8.333333333333333e-8},
     /*  7 mil  */ {0.0254, 0.00254, 0.0000254, 0.001, 0.00008333333333333333},
-    /*  8 in   */ {25.4, 2.54, 0.0254, unchanged, 0.08333333333333333},
-    /*  9 ft   */ {304.79999999999995, 30.48, 0.30479999999999996, 12, unchanged},
+    /*  8 in   */ {25.4, 2.54, 0.0254, Unchanged, 0.08333333333333333},
+    /*  9 ft   */ {304.79999999999995, 30.48, 0.30479999999999996, 12, Unchanged},
     /* 10 mi   */ {1609344, 160934.4, 1609.3439999999998, 63360, 5280},
 };
 
 // The named unit to document units ("mm", "cm", "m", "in", "ft").
 constexpr FactorTable FromNamedUnit = {
-    /*  2 mm   */ {unchanged, 10, 1000, 25.4, 304.79999999999995},
-    /*  3 cm   */ {0.1, unchanged, 100, 2.54, 30.48},
-    /*  4 m    */ {0.001, 0.01, unchanged, 0.0254, 0.30479999999999996},
+    /*  2 mm   */ {Unchanged, 10, 1000, 25.4, 304.79999999999995},
+    /*  3 cm   */ {0.1, Unchanged, 100, 2.54, 30.48},
+    /*  4 m    */ {0.001, 0.01, Unchanged, 0.0254, 0.30479999999999996},
     /*  5 km   */ {1e-6, 0.00001, 0.001, 0.0000254, 0.00030480000000000004},
     /*  6 uin  */ {39370.078740157485, 393700.78740157484, 39370078.740157485, 1000000,
                    12000000.000000002},
     /*  7 mil  */ {39.37007874015748, 393.70078740157476, 39370.07874015748, 1000, 12000},
-    /*  8 in   */ {0.03937007874015748, 0.39370078740157477, 39.37007874015748, unchanged, 12},
+    /*  8 in   */ {0.03937007874015748, 0.39370078740157477, 39.37007874015748, Unchanged, 12},
     /*  9 ft   */ {0.0032808398950131237, 0.03280839895013123, 3.280839895013124,
-                   0.08333333333333333, unchanged},
+                   0.08333333333333333, Unchanged},
     /* 10 mi   */ {6.21371192237334e-7, 6.21371192237334e-6, 0.000621371192237334,
                    0.000015782828282828283, 0.0001893939393939394},
 };
@@ -83,8 +83,8 @@ double ChangeSign(double x) { return -x; }
 int DrawFifteenBits() {
   static_assert(RAND_MAX >= 32767 && (RAND_MAX & (RAND_MAX + 1u)) == 0,
                 "rand() must yield at least 15 whole bits");
-  constexpr int surplusBits = std::bit_width(static_cast<unsigned>(RAND_MAX)) - 15;
-  return std::rand() >> surplusBits;
+  constexpr int SurplusBits = std::bit_width(static_cast<unsigned>(RAND_MAX)) - 15;
+  return std::rand() >> SurplusBits;
 }
 
 // r * x / 32768 with r in 0..32767; the generator is never seeded here.

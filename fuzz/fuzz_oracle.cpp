@@ -52,9 +52,9 @@ bool IsComposedTail(std::string_view tail, std::string_view formula) {
   if (tail[0] != ' ') return false;
   tail.remove_prefix(1);
   if (tail == formula) return true;
-  constexpr std::string_view marker = " <- here";
-  if (!tail.ends_with(marker)) return false;
-  tail.remove_suffix(marker.size());
+  constexpr std::string_view Marker = " <- here";
+  if (!tail.ends_with(Marker)) return false;
+  tail.remove_suffix(Marker.size());
   return !tail.empty() && formula.starts_with(tail);
 }
 

@@ -46,24 +46,24 @@ const Form Forms[] = {
 TEST(AllocationCounter, EveryFormCountsAndGivesBackItsBytes) {
   for (const Form& form : Forms) {
     SCOPED_TRACE(form.Name);
-    const std::size_t allocations = bench::AllocationCount();
-    const std::int64_t before = bench::LiveBytes();
+    const std::size_t allocations = Bench::AllocationCount();
+    const std::int64_t before = Bench::LiveBytes();
     void* memory = form.Allocate();
     ASSERT_NE(memory, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % form.Alignment, 0u);
-    EXPECT_EQ(bench::AllocationCount() - allocations, 1u);
-    EXPECT_EQ(bench::LiveBytes() - before, static_cast<std::int64_t>(form.Size));
+    EXPECT_EQ(Bench::AllocationCount() - allocations, 1u);
+    EXPECT_EQ(Bench::LiveBytes() - before, static_cast<std::int64_t>(form.Size));
     form.Release(memory);
-    EXPECT_EQ(bench::LiveBytes(), before);
+    EXPECT_EQ(Bench::LiveBytes(), before);
   }
 }
 
 TEST(AllocationCounter, BytesKeptAreWhatOutlivesTheWork) {
   std::vector<double> kept;
-  EXPECT_EQ(bench::BytesKeptBy([&] { kept.reserve(100); }), 800);
+  EXPECT_EQ(Bench::BytesKeptBy([&] { kept.reserve(100); }), 800);
   // Grown and shrunk inside: only the final buffer is kept.
   std::unique_ptr<std::string> text;
-  const std::int64_t bytes = bench::BytesKeptBy([&] {
+  const std::int64_t bytes = Bench::BytesKeptBy([&] {
     std::vector<int> scratch(1000);
     Escaped = scratch.data();
     text = std::make_unique<std::string>(200, 'x');
@@ -74,8 +74,8 @@ TEST(AllocationCounter, BytesKeptAreWhatOutlivesTheWork) {
     std::vector<int> gone(50);
     Escaped = gone.data();
   };
-  EXPECT_EQ(bench::BytesKeptBy(dropped), 0);
-  EXPECT_EQ(bench::AllocationsDuring(dropped), 1u);
+  EXPECT_EQ(Bench::BytesKeptBy(dropped), 0);
+  EXPECT_EQ(Bench::AllocationsDuring(dropped), 1u);
 }
 
 }  // namespace

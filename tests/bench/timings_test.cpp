@@ -11,8 +11,8 @@
 
 namespace {
 
-using bench::ProcessTimings;
-using bench::Timings;
+using Bench::ProcessTimings;
+using Bench::Timings;
 
 TEST(Timings, MedianOfOddAndEvenCounts) {
   const struct {
@@ -24,7 +24,7 @@ TEST(Timings, MedianOfOddAndEvenCounts) {
       {{4, 1, 3, 2}, 2.5},
       {{9, 1, 1, 1, 9}, 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(bench::Median(c.Values), c.Median);
+  for (const auto& c : cases) EXPECT_EQ(Bench::Median(c.Values), c.Median);
 }
 
 // One process whose layout makes a benchmark slow throughout must not move
@@ -75,21 +75,21 @@ TEST_F(TimingsFile, KeepsEveryRepetitionBitForBit) {
       {"eval/ours/01", {2.6412345678901234e-09, 1.0 / 3, 5e-324}},
       {"oneshot/fparser/3", {3.5e-07}},
   };
-  bench::WriteTimings(Path, written);
-  EXPECT_EQ(bench::ReadTimings(Path), written);
+  Bench::WriteTimings(Path, written);
+  EXPECT_EQ(Bench::ReadTimings(Path), written);
 }
 
 TEST_F(TimingsFile, RefusesWhatIsNotATimingsLine) {
   for (const char* text : {"eval/ours/01\n", "eval/ours/01 1e-9 fast\n", "a 1\nb 2 x3\n"}) {
     Write(text);
-    EXPECT_THROW(bench::ReadTimings(Path), std::runtime_error) << text;
+    EXPECT_THROW(Bench::ReadTimings(Path), std::runtime_error) << text;
   }
   Write("\neval/ours/01 1e-9 2e-9\n\n");
-  EXPECT_EQ(bench::ReadTimings(Path).at("eval/ours/01").size(), 2u);
+  EXPECT_EQ(Bench::ReadTimings(Path).at("eval/ours/01").size(), 2u);
 }
 
 TEST_F(TimingsFile, MissingFileIsAnError) {
-  EXPECT_THROW(bench::ReadTimings(Path + ".missing"), std::runtime_error);
+  EXPECT_THROW(Bench::ReadTimings(Path + ".missing"), std::runtime_error);
 }
 
 }  // namespace

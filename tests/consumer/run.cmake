@@ -1,12 +1,7 @@
 # Builds and runs a consumer project against this repository, either through
 # `cmake --install` and find_package (MODE installed) or add_subdirectory
 # (MODE embedded). Usage: cmake -DMODE=... -DSOURCE=... -DBUILD=... -DWORK=... -P run.cmake
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed: ${ARGV}\n${out}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/commands.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 set(consumer ${SOURCE}/tests/consumer/${MODE})

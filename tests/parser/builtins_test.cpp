@@ -20,7 +20,7 @@ constexpr double R = 57.29577951308232;
 using ParserTests::Opaque;
 
 struct BuiltinsTest : ::testing::Test {
-  Parser parser;
+  Parser Subject;
 };
 
 // The unit factors multiply: 9m, 5n and 3mc differ from a division.
@@ -76,10 +76,10 @@ TEST_F(BuiltinsTest, ExactValues) {
       {"-0.5", -0.5},
   };
   for (bool folding : {true, false}) {
-    parser.SetOptimizer(folding);
+    Subject.SetOptimizer(folding);
     for (auto [formula, value] : cases) {
-      EXPECT_EQ(Eval(parser, formula), value) << formula << " folding " << folding;
-      EXPECT_EQ(parser.Evaluate(), value) << formula << " rerun, folding " << folding;
+      EXPECT_EQ(Eval(Subject, formula), value) << formula << " folding " << folding;
+      EXPECT_EQ(Subject.Evaluate(), value) << formula << " rerun, folding " << folding;
     }
   }
 }
@@ -125,22 +125,22 @@ TEST_F(BuiltinsTest, EveryFunctionOfOneArgument) {
       {"rint(7.4)", 7},
       {"abs(-0.25)", 0.25},
   };
-  for (auto [formula, value] : cases) EXPECT_EQ(Eval(parser, formula), value) << formula;
+  for (auto [formula, value] : cases) EXPECT_EQ(Eval(Subject, formula), value) << formula;
 }
 
 TEST_F(BuiltinsTest, ValuesNearZerosAndOutsideDomains) {
-  const double cos90 = Eval(parser, "cos(90)");
+  const double cos90 = Eval(Subject, "cos(90)");
   EXPECT_GT(cos90, 0);
   // glibc gives 6.123233995736766e-17 exactly; Windows' C library reduces
   // the argument with a shorter pi and lands 2e-21 away.
   EXPECT_NEAR(cos90, 6.123233995736766e-17, 1e-20);
-  const double tan90 = Eval(parser, "tan(90)");
+  const double tan90 = Eval(Subject, "tan(90)");
   EXPECT_TRUE(std::isfinite(tan90));
   EXPECT_NEAR(tan90, 1.633123935319537e16, 1e3);
   for (const char* formula :
        {"acosh(30)", "sqrt(-1)", "ln(-1)", "log10(-1)", "log2(-1)", "asin(2)", "acos(-2)", "acoshr(0.5)",
         "min(1,sqrt(-1))", "max(1,sqrt(-1))", "avg(1,sqrt(-1))"})
-    EXPECT_TRUE(std::isnan(Eval(parser, formula))) << formula;
+    EXPECT_TRUE(std::isnan(Eval(Subject, formula))) << formula;
 }
 
 TEST_F(BuiltinsTest, SignedZeros) {
@@ -149,9 +149,9 @@ TEST_F(BuiltinsTest, SignedZeros) {
       {"max(0,-0)", false}, {"max(-0,0)", true},  {"abs(-0)", false},   {"0m", false},
       {"sum(-0)", false},   {"avg(-0,-0)", false}};  // the sum starts from +0
   for (bool folding : {true, false}) {
-    parser.SetOptimizer(folding);
+    Subject.SetOptimizer(folding);
     for (auto [formula, negative] : cases) {
-      const double value = Eval(parser, formula);
+      const double value = Eval(Subject, formula);
       EXPECT_EQ(value, 0) << formula;
       EXPECT_EQ(std::signbit(value), negative) << formula << " folding " << folding;
     }
@@ -162,7 +162,7 @@ TEST_F(BuiltinsTest, OnlySinIsNotOptimisable) {
   Probe probe;
   probe.Functions.ForEach([&](std::string_view name, const detail::FunctionDef& def) {
     const std::string formula = std::string(name) + "(1)";
-    const std::string listing = ListingOf(parser, formula);
+    const std::string listing = ListingOf(Subject, formula);
     if (name == "sin")
       EXPECT_EQ(listing, "1 VALUE 1\n1 FUNC 1 sin\nEND");
     else

@@ -15,19 +15,19 @@ double Fresh(double x) { return x; }  // registered as not optimisable
 
 struct BytecodeTest : ::testing::Test {
   BytecodeTest() {
-    parser.AddVariable("x", &x);
-    parser.AddFunction("twice", Twice);
-    parser.AddFunction("r", Fresh, false);
+    Subject.AddVariable("x", &X);
+    Subject.AddFunction("twice", Twice);
+    Subject.AddFunction("r", Fresh, false);
   }
 
   std::vector<Cell> CellsOf(const std::string& formula) {
-    Eval(parser, formula);
-    const auto cells = parser.GetBytecode();
+    Eval(Subject, formula);
+    const auto cells = Subject.GetBytecode();
     return {cells.begin(), cells.end()};
   }
 
-  double x = 3;
-  Parser parser;
+  double X = 3;
+  Parser Subject;
 };
 
 TEST_F(BytecodeTest, CellLayout) {
@@ -45,7 +45,7 @@ TEST_F(BytecodeTest, CellLayout) {
 
   const std::vector<Cell> variable = CellsOf("x");
   ASSERT_EQ(variable.size(), BytecodeCellsFor(1));
-  EXPECT_TRUE(variable[0] == 1 && variable[1] == cdVariable && ReadAddress(&variable[2]) == &x);
+  EXPECT_TRUE(variable[0] == 1 && variable[1] == cdVariable && ReadAddress(&variable[2]) == &X);
   EXPECT_EQ(variable[VariableEntryCells], cdEnd);
 
   const std::vector<Cell> call = CellsOf("r(x)");
@@ -54,7 +54,7 @@ TEST_F(BytecodeTest, CellLayout) {
   EXPECT_EQ(ReadAddress(&entry[3]), reinterpret_cast<void*>(&Fresh));
   EXPECT_EQ(entry[FunctionEntryCells], cdEnd);
 
-  parser.AddPostfixOperator("tw", Twice);
+  Subject.AddPostfixOperator("tw", Twice);
   const std::vector<Cell> postfix = CellsOf("(x)tw");
   entry = &postfix[VariableEntryCells];
   EXPECT_TRUE(entry[0] == 1 && entry[1] == cdPostfixOp && entry[CallEntryCells] == cdEnd);
@@ -87,11 +87,11 @@ TEST_F(BytecodeTest, ListingsWithFoldingOn) {
       {"x+sum(x,2*3)", "1 VAR x\n2 VAR x\n3 VALUE 6\n2 FUNC -2 sum\n1 ADD\nEND"},
       {"max(1,sin(30))", "1 VALUE 1\n2 VALUE 30\n2 FUNC 1 sin\n1 FUNC -2 max\nEND"},
   };
-  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
+  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(Subject, formula), listing) << formula;
 }
 
 TEST_F(BytecodeTest, ListingsWithFoldingOff) {
-  parser.SetOptimizer(false);
+  Subject.SetOptimizer(false);
   const std::pair<const char*, const char*> cases[] = {
       {"2*3+1", "1 VALUE 2\n2 VALUE 3\n1 MUL\n2 VALUE 1\n1 ADD\nEND"},
       {"-2", "1 VALUE 2\n1 CALL -\nEND"},
@@ -99,7 +99,7 @@ TEST_F(BytecodeTest, ListingsWithFoldingOff) {
       {"2m", "1 VALUE 2\n1 CALL m\nEND"},
       {"twice(2)", "1 VALUE 2\n1 FUNC 1 twice\nEND"},
       {"7", "1 VALUE 7\nEND"}};
-  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(parser, formula), listing) << formula;
+  for (auto [formula, listing] : cases) EXPECT_EQ(ListingOf(Subject, formula), listing) << formula;
 }
 
 TEST_F(BytecodeTest, EveryBinaryOperatorHasItsCode) {
@@ -108,36 +108,36 @@ TEST_F(BytecodeTest, EveryBinaryOperatorHasItsCode) {
       {"-", "SUB"}, {"*", "MUL"}, {"/", "DIV"}, {"^", "POW"}, {" and ", "AND"}, {" or ", "OR"}};
   for (auto [text, name] : operators) {
     const std::string formula = std::string("x") + text + "2";
-    EXPECT_EQ(ListingOf(parser, formula), std::string("1 VAR x\n2 VALUE 2\n1 ") + name + "\nEND") << formula;
+    EXPECT_EQ(ListingOf(Subject, formula), std::string("1 VAR x\n2 VALUE 2\n1 ") + name + "\nEND") << formula;
   }
 }
 
 // A callback or variable defined under several names is listed under the
 // least of them; one that no name holds any longer, as "?".
 TEST_F(BytecodeTest, ListingsNameEachAddressByItsLeastName) {
-  parser.SetOptimizer(false);
-  for (const char* alias : {"tw5", "tw3", "tw1", "tw4", "tw2"}) parser.AddFunction(alias, Twice);
-  for (const char* alias : {"xc", "xa", "xb"}) parser.AddVariable(alias, &x);
-  EXPECT_EQ(ListingOf(parser, "tw4(2)"), "1 VALUE 2\n1 FUNC 1 tw1\nEND");
-  EXPECT_EQ(ListingOf(parser, "xb"), "1 VAR x\nEND");
-  EXPECT_EQ(ListingOf(parser, "log10(100)"), "1 VALUE 100\n1 FUNC 1 log\nEND");
-  Eval(parser, "r(1)");
-  parser.AddFunction("r", Twice);  // the cells keep Fresh until the next compilation
-  EXPECT_EQ(parser.Listing(), "1 VALUE 1\n1 FUNC 1 ?\nEND");
+  Subject.SetOptimizer(false);
+  for (const char* alias : {"tw5", "tw3", "tw1", "tw4", "tw2"}) Subject.AddFunction(alias, Twice);
+  for (const char* alias : {"xc", "xa", "xb"}) Subject.AddVariable(alias, &X);
+  EXPECT_EQ(ListingOf(Subject, "tw4(2)"), "1 VALUE 2\n1 FUNC 1 tw1\nEND");
+  EXPECT_EQ(ListingOf(Subject, "xb"), "1 VAR x\nEND");
+  EXPECT_EQ(ListingOf(Subject, "log10(100)"), "1 VALUE 100\n1 FUNC 1 log\nEND");
+  Eval(Subject, "r(1)");
+  Subject.AddFunction("r", Twice);  // the cells keep Fresh until the next compilation
+  EXPECT_EQ(Subject.Listing(), "1 VALUE 1\n1 FUNC 1 ?\nEND");
 }
 
 // Entries of every kind, densest per character: the sanitizer build
 // catches any write past the buffer, the listing finds the end marker.
 TEST_F(BytecodeTest, WorstCaseFormulasFitTheirBuffer) {
-  parser.AddPrefixOperator("~", Twice);
+  Subject.AddPrefixOperator("~", Twice);
   for (bool folding : {true, false}) {
-    parser.SetOptimizer(folding);
+    Subject.SetOptimizer(folding);
     for (const std::string formula :
          {"x", "-x", "~x", "r(x)", "(x)m", "-r(-x)m", "x^x", "sum(x,x)", "-(-(-x))", "r(r(r(x)))", "~(x)m"}) {
-      Eval(parser, formula);
-      const auto cells = parser.GetBytecode();
+      Eval(Subject, formula);
+      const auto cells = Subject.GetBytecode();
       EXPECT_LE(cells.size(), BytecodeCellsFor(formula.size())) << formula;
-      EXPECT_EQ(parser.Listing().substr(parser.Listing().size() - 3), "END") << formula;
+      EXPECT_EQ(Subject.Listing().substr(Subject.Listing().size() - 3), "END") << formula;
     }
   }
 }

@@ -11,21 +11,21 @@ using ParserTests::CompileError;
 using ParserTests::Eval;
 
 struct CompilerTest : ::testing::Test {
-  CompilerTest() { parser.AddVariable("x", &x); }
+  CompilerTest() { Subject.AddVariable("x", &X); }
 
   // The compile-time value and the bytecode's value, folded and unfolded.
   void ExpectValue(const std::string& formula, double expected) {
     for (bool folding : {true, false}) {
-      parser.SetOptimizer(folding);
-      parser.AssignFormula(formula);
-      EXPECT_EQ(parser.Evaluate(), expected) << formula << " compiled, folding " << folding;
-      EXPECT_EQ(parser.Evaluate(), expected) << formula << " rerun, folding " << folding;
+      Subject.SetOptimizer(folding);
+      Subject.AssignFormula(formula);
+      EXPECT_EQ(Subject.Evaluate(), expected) << formula << " compiled, folding " << folding;
+      EXPECT_EQ(Subject.Evaluate(), expected) << formula << " rerun, folding " << folding;
     }
-    parser.SetOptimizer(true);
+    Subject.SetOptimizer(true);
   }
 
-  double x = 3;
-  Parser parser;
+  double X = 3;
+  Parser Subject;
 };
 
 TEST_F(CompilerTest, Values) {
@@ -105,12 +105,12 @@ TEST_F(CompilerTest, Values) {
 // A square is the exact product x * x, on every path; for this x glibc's
 // pow(x, 2) is one unit in the last place away from it.
 TEST_F(CompilerTest, SquaresAreTheExactProduct) {
-  x = 9.9756079079109277e+26;
-  const double square = ParserTests::Opaque(x) * ParserTests::Opaque(x);
+  X = 9.9756079079109277e+26;
+  const double square = ParserTests::Opaque(X) * ParserTests::Opaque(X);
   ExpectValue("x^2", square);
   ExpectValue("9.9756079079109277e+26^2", square);
   ExpectValue("x^(1+1)", square);
-  ExpectValue("x^3", std::pow(ParserTests::Opaque(x), ParserTests::Opaque(3)));
+  ExpectValue("x^3", std::pow(ParserTests::Opaque(X), ParserTests::Opaque(3)));
 }
 
 TEST_F(CompilerTest, ErrorsWithTheirTexts) {
@@ -138,9 +138,9 @@ TEST_F(CompilerTest, ErrorsWithTheirTexts) {
       {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
   };
   for (const auto& [formula, text] : cases) {
-    parser.AssignFormula(formula);
-    EXPECT_PARSER_ERROR_IN(parser.Evaluate(), text, formula);
-    EXPECT_EQ(Eval(parser, "1+x"), 4) << "after " << formula;
+    Subject.AssignFormula(formula);
+    EXPECT_PARSER_ERROR_IN(Subject.Evaluate(), text, formula);
+    EXPECT_EQ(Eval(Subject, "1+x"), 4) << "after " << formula;
   }
 }
 
@@ -152,15 +152,15 @@ TEST_F(CompilerTest, ComposedTextsKeepTheMessagesBlanks) {
       {"(1+2", "parse error:  missing \")\""},
       {"sin(1,2)", "Too many function parameter: sin(1,2) <- here"},
   };
-  for (auto [formula, text] : cases) EXPECT_EQ(CompileError(parser, formula), text) << formula;
+  for (auto [formula, text] : cases) EXPECT_EQ(CompileError(Subject, formula), text) << formula;
 }
 
 TEST_F(CompilerTest, CallbacksThrowThroughUnchanged) {
-  parser.AddFunction(
+  Subject.AddFunction(
       "fail", +[](double) -> double { throw std::domain_error("callback"); });
-  parser.AssignFormula("1+fail(2)");
-  EXPECT_THROW(parser.Evaluate(), std::domain_error);
-  EXPECT_THROW(parser.Evaluate(), std::domain_error);  // still compiling, not half-installed
+  Subject.AssignFormula("1+fail(2)");
+  EXPECT_THROW(Subject.Evaluate(), std::domain_error);
+  EXPECT_THROW(Subject.Evaluate(), std::domain_error);  // still compiling, not half-installed
 }
 
 // "x+(x+(...x...))" with n operands waiting at once: slots 1 to n.
@@ -189,11 +189,11 @@ TEST_F(CompilerTest, SlotAbove299IsRefusedAndParserStaysUsable) {
   for (const std::string& formula :
        {NestedOperands(300), ArgumentList(300), NestedOperands(1000), ArgumentList(5000)}) {
     for (bool folding : {true, false}) {
-      parser.SetOptimizer(folding);
-      const std::string text = CompileError(parser, formula);
+      Subject.SetOptimizer(folding);
+      const std::string text = CompileError(Subject, formula);
       EXPECT_TRUE(text.starts_with(Messages::TooComplex)) << text.substr(0, 80);
-      EXPECT_EQ(Eval(parser, "2*x"), 6);
-      EXPECT_EQ(parser.Evaluate(), 6);
+      EXPECT_EQ(Eval(Subject, "2*x"), 6);
+      EXPECT_EQ(Subject.Evaluate(), 6);
     }
   }
 }

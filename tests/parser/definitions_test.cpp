@@ -43,7 +43,9 @@ TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
       {[&](Parser& p) { p.AddVariable("v!", &v); }, chars},
       {[](Parser& p) { p.AddVariable("v", nullptr); }, Messages::NullVariable},
   };
-  for (const auto& [define, text] : cases) {
+  for (const auto& refused : cases) {
+    const auto& define = refused.first;  // named, not bound: the check's lambda captures it
+    const std::string_view text = refused.second;
     Parser parser;
     parser.AssignFormula("1+1");
     EXPECT_PARSER_ERROR_IN(define(parser), text, "1+1");

@@ -9,45 +9,45 @@ namespace {
 using namespace MathUtils;
 using ParserTests::Eval;
 
-int calls = 0;
-bool failNow = false;
-double Tick(double) { return ++calls; }
-double Counted(double x) { return ++calls, 2 * x; }
-double FailOnRequest(double x) { return failNow ? throw std::runtime_error("callback failed") : x; }
+int Calls = 0;
+bool FailNow = false;
+double Tick(double) { return ++Calls; }
+double Counted(double x) { return ++Calls, 2 * x; }
+double FailOnRequest(double x) { return FailNow ? throw std::runtime_error("callback failed") : x; }
 double Digits(std::span<const double> a) { return a.size() == 3 ? a[0] * 100 + a[1] * 10 + a[2] : -1; }
 double Count(std::span<const double> a) { return static_cast<double>(a.size()); }
 
 struct EvaluationTest : ::testing::Test {
   EvaluationTest() {
-    calls = 0;
-    failNow = false;
-    parser.AddVariable("x", &x);
-    parser.AddFunction("tick", Tick, false);
-    parser.AddFunction("counted", Counted);
-    parser.AddFunction("digits", Digits);
-    parser.AddFunction("count", Count);
-    parser.AddFunction("fail", FailOnRequest);
+    Calls = 0;
+    FailNow = false;
+    Subject.AddVariable("x", &X);
+    Subject.AddFunction("tick", Tick, false);
+    Subject.AddFunction("counted", Counted);
+    Subject.AddFunction("digits", Digits);
+    Subject.AddFunction("count", Count);
+    Subject.AddFunction("fail", FailOnRequest);
   }
-  double x = 3;
-  ParserTests::Probe parser;
+  double X = 3;
+  ParserTests::Probe Subject;
 };
 
 TEST_F(EvaluationTest, StateAfterCompilation) {
   const struct {
-    const char* formula;
-    bool folding, constant;
+    const char* Formula;
+    bool Folding, Constant;
   } cases[] = {{"2*3", true, true},      {"2*3", false, false},    {"7", false, true},
                {"-7", true, true},       {"-7", false, false},     {"x", true, false},
                {"x*0", true, false},     {"sin(30)", true, false}, {"cos(30)", true, true},
                {"sum(1,2)", true, true}, {"tick(1)", true, false}};
   for (const auto& c : cases) {
-    parser.SetOptimizer(c.folding);
-    ASSERT_TRUE(parser.Compiling());
-    const double first = Eval(parser, c.formula);
-    EXPECT_EQ(parser.Constant(), c.constant) << c.formula << " folding " << c.folding;
-    EXPECT_EQ(parser.Running(), !c.constant) << c.formula << " folding " << c.folding;
-    if (c.constant) {
-      EXPECT_EQ(parser.Evaluate(), first) << c.formula;
+    Subject.SetOptimizer(c.Folding);
+    ASSERT_TRUE(Subject.Compiling());
+    const double first = Eval(Subject, c.Formula);
+    EXPECT_EQ(Subject.Constant(), c.Constant) << c.Formula << " folding " << c.Folding;
+    EXPECT_EQ(Subject.Running(), !c.Constant) << c.Formula << " folding " << c.Folding;
+    if (c.Constant) {
+      EXPECT_EQ(Subject.Evaluate(), first) << c.Formula;
     }
   }
 }
@@ -55,26 +55,26 @@ TEST_F(EvaluationTest, StateAfterCompilation) {
 TEST_F(EvaluationTest, EveryChangeSendsTheNextEvaluationToTheCompiler) {
   double y = 0;
   const std::pair<const char*, std::function<void()>> changes[] = {
-      {"AssignFormula", [&] { parser.AssignFormula("x+1"); }},
-      {"AddFunction", [&] { parser.AddFunction("f", Tick); }},
-      {"AddFunction list", [&] { parser.AddFunction("g", Count); }},
-      {"AddConstant", [&] { parser.AddConstant("k", 1); }},
-      {"AddPostfixOperator", [&] { parser.AddPostfixOperator("pp", Tick); }},
-      {"AddPrefixOperator", [&] { parser.AddPrefixOperator("~", Tick); }},
-      {"AddVariable", [&] { parser.AddVariable("y", &y); }},
-      {"SetOptimizer same", [&] { parser.SetOptimizer(true); }},
-      {"refused definition", [&] { EXPECT_THROW(parser.AddConstant("", 1), ParserException); }},
+      {"AssignFormula", [&] { Subject.AssignFormula("x+1"); }},
+      {"AddFunction", [&] { Subject.AddFunction("f", Tick); }},
+      {"AddFunction list", [&] { Subject.AddFunction("g", Count); }},
+      {"AddConstant", [&] { Subject.AddConstant("k", 1); }},
+      {"AddPostfixOperator", [&] { Subject.AddPostfixOperator("pp", Tick); }},
+      {"AddPrefixOperator", [&] { Subject.AddPrefixOperator("~", Tick); }},
+      {"AddVariable", [&] { Subject.AddVariable("y", &y); }},
+      {"SetOptimizer same", [&] { Subject.SetOptimizer(true); }},
+      {"refused definition", [&] { EXPECT_THROW(Subject.AddConstant("", 1), ParserException); }},
   };
   for (const auto& [what, change] : changes) {
-    Eval(parser, "x+1");
-    ASSERT_TRUE(parser.Running());
+    Eval(Subject, "x+1");
+    ASSERT_TRUE(Subject.Running());
     change();
-    EXPECT_TRUE(parser.Compiling()) << what;
-    EXPECT_EQ(parser.Evaluate(), 4) << what;
-    x = 5;  // variables are read at each run, without recompiling
-    EXPECT_EQ(parser.Evaluate(), 6) << what;
-    EXPECT_TRUE(parser.Running()) << what;
-    x = 3;
+    EXPECT_TRUE(Subject.Compiling()) << what;
+    EXPECT_EQ(Subject.Evaluate(), 4) << what;
+    X = 5;  // variables are read at each run, without recompiling
+    EXPECT_EQ(Subject.Evaluate(), 6) << what;
+    EXPECT_TRUE(Subject.Running()) << what;
+    X = 3;
   }
 }
 
@@ -93,22 +93,22 @@ TEST_F(EvaluationTest, AFormulaCanBeAssignedFromPartOfItself) {
 }
 
 TEST_F(EvaluationTest, CallbacksRunAgainOnlyWhenNotFolded) {
-  EXPECT_EQ(Eval(parser, "tick(0)*10"), 10);  // the call made while compiling
-  EXPECT_EQ(parser.Evaluate(), 20);
-  EXPECT_EQ(parser.Evaluate(), 30);
+  EXPECT_EQ(Eval(Subject, "tick(0)*10"), 10);  // the call made while compiling
+  EXPECT_EQ(Subject.Evaluate(), 20);
+  EXPECT_EQ(Subject.Evaluate(), 30);
   const struct {
-    const char* formula;
-    bool folding;
-    int calls;
+    const char* Formula;
+    bool Folding;
+    int Calls;
   } cases[] = {
       {"counted(1)", true, 1}, {"counted(1)", false, 3}, {"counted(x)", true, 3}, {"counted(1)+x", true, 1}};
   for (const auto& c : cases) {
-    calls = 0;
-    parser.SetOptimizer(c.folding);
-    Eval(parser, c.formula);
-    parser.Evaluate();
-    parser.Evaluate();
-    EXPECT_EQ(calls, c.calls) << c.formula << " folding " << c.folding;
+    Calls = 0;
+    Subject.SetOptimizer(c.Folding);
+    Eval(Subject, c.Formula);
+    Subject.Evaluate();
+    Subject.Evaluate();
+    EXPECT_EQ(Calls, c.Calls) << c.Formula << " folding " << c.Folding;
   }
 }
 
@@ -137,37 +137,37 @@ TEST_F(EvaluationTest, LaterRunsReadTheVariablesAnew) {
       {"1+count(x,x,x,x,x,x)", 7},
       {"count(x)", 1}};  // list callbacks get their arguments in formula order
   for (bool folding : {true, false}) {
-    parser.SetOptimizer(folding);
+    Subject.SetOptimizer(folding);
     for (auto [formula, value] : atFive) {
-      x = 3;
-      Eval(parser, formula);
-      x = 5;
-      EXPECT_EQ(parser.Evaluate(), value) << formula << " folding " << folding;
+      X = 3;
+      Eval(Subject, formula);
+      X = 5;
+      EXPECT_EQ(Subject.Evaluate(), value) << formula << " folding " << folding;
     }
   }
 }
 
 TEST_F(EvaluationTest, RedefinitionsReachLaterRuns) {
-  parser.AddFunction("f", Counted);
-  EXPECT_EQ(Eval(parser, "x+f(x)"), 9);
-  EXPECT_EQ(parser.Evaluate(), 9);
+  Subject.AddFunction("f", Counted);
+  EXPECT_EQ(Eval(Subject, "x+f(x)"), 9);
+  EXPECT_EQ(Subject.Evaluate(), 9);
   double other = 10;
-  parser.AddVariable("x", &other);
-  EXPECT_EQ(parser.Evaluate(), 30);
-  EXPECT_EQ(parser.Evaluate(), 30);
-  parser.AddFunction(
+  Subject.AddVariable("x", &other);
+  EXPECT_EQ(Subject.Evaluate(), 30);
+  EXPECT_EQ(Subject.Evaluate(), 30);
+  Subject.AddFunction(
       "f", +[](double v) { return v / 2; });
-  EXPECT_EQ(parser.Evaluate(), 15);
-  EXPECT_EQ(parser.Evaluate(), 15);
+  EXPECT_EQ(Subject.Evaluate(), 15);
+  EXPECT_EQ(Subject.Evaluate(), 15);
 }
 
 TEST_F(EvaluationTest, CallbackErrorWhileRunningLeavesTheBytecodeInstalled) {
-  EXPECT_EQ(Eval(parser, "fail(x)+1"), 4);
-  failNow = true;
-  EXPECT_THROW(parser.Evaluate(), std::runtime_error);
-  EXPECT_TRUE(parser.Running());
-  failNow = false;
-  EXPECT_EQ(parser.Evaluate(), 4);
+  EXPECT_EQ(Eval(Subject, "fail(x)+1"), 4);
+  FailNow = true;
+  EXPECT_THROW(Subject.Evaluate(), std::runtime_error);
+  EXPECT_TRUE(Subject.Running());
+  FailNow = false;
+  EXPECT_EQ(Subject.Evaluate(), 4);
 }
 
 }  // namespace

@@ -54,19 +54,19 @@ Case Fails(std::string name, std::string formula, std::string errorStart) {
 class LimitsTest : public ::testing::Test {
  protected:
   LimitsTest() {
-    for (Parser* parser : {&folded, &unfolded}) parser->AddVariable("x", &x);
-    unfolded.SetOptimizer(false);
+    for (Parser* parser : {&Folded, &Unfolded}) parser->AddVariable("x", &X);
+    Unfolded.SetOptimizer(false);
   }
 
   // Both parsers, three evaluations each: the same bits every time.
   void Check(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.Name + " (" + std::to_string(c.Formula.size()) + " characters)");
-      for (Parser* parser : {&folded, &unfolded}) {
+      for (Parser* parser : {&Folded, &Unfolded}) {
         parser->AssignFormula(c.Formula);
         for (int run = 1; run <= 3; ++run) {
           SCOPED_TRACE("evaluation " + std::to_string(run) +
-                       (parser == &folded ? ", folding" : ", no folding"));
+                       (parser == &Folded ? ", folding" : ", no folding"));
           if (c.Value)
             EXPECT_EQ(std::bit_cast<std::uint64_t>(parser->Evaluate()),
                       std::bit_cast<std::uint64_t>(*c.Value));
@@ -80,9 +80,9 @@ class LimitsTest : public ::testing::Test {
     }
   }
 
-  double x = 0.5;
-  Parser folded;
-  Parser unfolded;
+  double X = 0.5;
+  Parser Folded;
+  Parser Unfolded;
 };
 
 const std::string TooComplex = "Formula too complex";

@@ -9,12 +9,12 @@
 namespace ParserTests {
 namespace {
 
-double x = 0, y = 0;
+double X = 0, Y = 0;
 
 // A callback that changes a variable: values read before the call must
 // stay as they were read.
 double BumpX(double v) {
-  x += 100;
+  X += 100;
   return v;
 }
 double First(std::span<const double> values) { return values[0] * 1000 + values.size(); }
@@ -29,17 +29,17 @@ TEST_P(ProgramTest, AgreesWithTheCellsAndTheCompiler) {
   for (bool folding : {true, false}) {
     for (double point : {-2.5, 0.0, 1.0, 3.0}) {
       Probe parser;
-      parser.AddVariable("x", &x);
-      parser.AddVariable("y", &y);
+      parser.AddVariable("x", &X);
+      parser.AddVariable("y", &Y);
       parser.AddFunction("bump", BumpX, false);
       parser.AddFunction("first", First, true);
       parser.SetOptimizer(folding);
       parser.AssignFormula(GetParam());
-      x = point, y = 2 - point;
+      X = point, Y = 2 - point;
       const double compiled = parser.Evaluate();
-      x = point, y = 2 - point;
+      X = point, Y = 2 - point;
       const double program = parser.Evaluate();
-      x = point, y = 2 - point;
+      X = point, Y = 2 - point;
       const double cells = parser.RunCells();
       // The compiler reads a variable when it applies the operation, after
       // any callback inside it; only the cells and the program read it first.
@@ -71,9 +71,9 @@ namespace {
 TEST(ProgramListing, OneInstructionPerOperationLoadsOnlyWhereNeeded) {
   double v = 3;
   const struct {
-    const char* formula;
-    bool folding;
-    const char* listing;
+    const char* Formula;
+    bool Folding;
+    const char* Listing;
   } cases[] = {
       {"v", true, "RESULT v"},
       {"v+1", true, "s1 = ADD v, 1\nRESULT s1"},
@@ -91,12 +91,12 @@ TEST(ProgramListing, OneInstructionPerOperationLoadsOnlyWhereNeeded) {
   for (const auto& c : cases) {
     MathUtils::Parser parser;
     parser.AddVariable("v", &v);
-    parser.SetOptimizer(c.folding);
-    EXPECT_EQ(parser.ProgramListing(), "") << "before compiling " << c.formula;
-    Eval(parser, c.formula);
-    EXPECT_EQ(parser.ProgramListing(), c.listing) << c.formula << " folding " << c.folding;
+    parser.SetOptimizer(c.Folding);
+    EXPECT_EQ(parser.ProgramListing(), "") << "before compiling " << c.Formula;
+    Eval(parser, c.Formula);
+    EXPECT_EQ(parser.ProgramListing(), c.Listing) << c.Formula << " folding " << c.Folding;
     v = 4;  // the listed program is the one that runs
-    EXPECT_EQ(parser.Evaluate(), Eval(parser, c.formula)) << c.formula;
+    EXPECT_EQ(parser.Evaluate(), Eval(parser, c.Formula)) << c.Formula;
     v = 3;
   }
 }

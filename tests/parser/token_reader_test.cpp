@@ -21,25 +21,25 @@ double DefineXAsFunction(double value) {
 }
 
 struct ReaderTest : ::testing::Test {
-  ReaderTest() { parser.AddVariable("x", &x); }
+  ReaderTest() { Subject.AddVariable("x", &X); }
 
   Token ScanFrom(const std::string& formula, SyntaxFlags& flags, int pos = 0) {
-    parser.AssignFormula(formula);
-    parser.Pos = pos;
-    return parser.ScanToken(flags);
+    Subject.AssignFormula(formula);
+    Subject.Pos = pos;
+    return Subject.ScanToken(flags);
   }
 
-  double x = 3;
-  ParserTests::Probe parser;
+  double X = 3;
+  ParserTests::Probe Subject;
 };
 
 TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
   const struct {
-    const char* formula;
-    SyntaxFlags before;
-    CmdCode code;
-    SyntaxFlags after;
-    int pos;
+    const char* Formula;
+    SyntaxFlags Before;
+    CmdCode Code;
+    SyntaxFlags After;
+    int Pos;
   } cases[] = {
       {"(", 0, cdOpenBracket, 722, 1},
       {")", 0, cdCloseBracket, 301, 1},
@@ -71,20 +71,20 @@ TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
       {"", 0x1FF, cdEnd, 0, 0},
   };
   for (const auto& c : cases) {
-    SyntaxFlags flags = c.before;
-    const Token token = ScanFrom(c.formula, flags);
-    EXPECT_EQ(token.Code, c.code) << c.formula;
-    EXPECT_EQ(flags, c.after) << c.formula;
-    EXPECT_EQ(parser.Pos, c.pos) << c.formula;
+    SyntaxFlags flags = c.Before;
+    const Token token = ScanFrom(c.Formula, flags);
+    EXPECT_EQ(token.Code, c.Code) << c.Formula;
+    EXPECT_EQ(flags, c.After) << c.Formula;
+    EXPECT_EQ(Subject.Pos, c.Pos) << c.Formula;
   }
 }
 
 // Each flag forbids its kind; reading starts after the '#'.
 TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
   const struct {
-    const char* formula;
-    SyntaxFlags flags;
-    const char* text;
+    const char* Formula;
+    SyntaxFlags Flags;
+    const char* Text;
   } cases[] = {
       {"#(", NoOpenBracket, "No \"(\" expected: # <- here"},
       {"#)", NoCloseBracket, "No \")\" expected:  # <- here"},
@@ -99,8 +99,8 @@ TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
       {"#", NoEnd, "Unexpected end of formula:  #"},
   };
   for (const auto& c : cases) {
-    SyntaxFlags flags = c.flags;
-    EXPECT_PARSER_ERROR(ScanFrom(c.formula, flags, 1), c.text) << c.formula;
+    SyntaxFlags flags = c.Flags;
+    EXPECT_PARSER_ERROR(ScanFrom(c.Formula, flags, 1), c.Text) << c.Formula;
   }
 }
 
@@ -140,8 +140,8 @@ TEST_F(ReaderTest, FormulaErrorsWithTheirMarkers) {
       {"x(", "No \"(\" expected: x <- here"},
   };
   for (auto [formula, text] : cases) {
-    EXPECT_EQ(CompileError(parser, formula), text) << formula;
-    EXPECT_EQ(Eval(parser, "1+1"), 2) << "after " << formula;
+    EXPECT_EQ(CompileError(Subject, formula), text) << formula;
+    EXPECT_EQ(Eval(Subject, "1+1"), 2) << "after " << formula;
   }
 }
 
@@ -173,7 +173,7 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"1.7976931348623158e308", std::numeric_limits<double>::max()},
       {"1.797693134862316e308", HUGE_VAL},
       {"1e-400", 0}};
-  for (const auto& [formula, value] : values) EXPECT_EQ(Eval(parser, formula), value) << formula;
+  for (const auto& [formula, value] : values) EXPECT_EQ(Eval(Subject, formula), value) << formula;
 
   const std::pair<const char*, const char*> refused[] = {
       {"0x10", "Unknown token found: 0x10 <- here"},   {"inf", "Unknown token found: inf <- here"},
@@ -184,21 +184,21 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"2*\t+3", "Unknown token found: 2*\t <- here"}, {"\t", "Unknown token found: \t <- here"},
       {"1ex", "Unknown token found: 1ex <- here"},     {"2e+x", "Unknown token found: 2e <- here"},
   };
-  for (auto [formula, text] : refused) EXPECT_EQ(CompileError(parser, formula), text) << formula;
+  for (auto [formula, text] : refused) EXPECT_EQ(CompileError(Subject, formula), text) << formula;
 }
 
 TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
   struct RestoreLocale {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ~RestoreLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+    std::string Saved = std::setlocale(LC_ALL, nullptr);
+    ~RestoreLocale() { std::setlocale(LC_ALL, Saved.c_str()); }
   } restore;
   bool switched = false;
   for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"})
     if ((switched = std::setlocale(LC_ALL, name) != nullptr)) break;
   if (!switched) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  EXPECT_EQ(Eval(parser, "1.5*2"), 3);
-  EXPECT_EQ(Eval(parser, "2.5e-1"), 0.25);
-  EXPECT_EQ(CompileError(parser, "1,5"), "Comma used without a function 1, <- here");
+  EXPECT_EQ(Eval(Subject, "1.5*2"), 3);
+  EXPECT_EQ(Eval(Subject, "2.5e-1"), 0.25);
+  EXPECT_EQ(CompileError(Subject, "1,5"), "Comma used without a function 1, <- here");
 }
 
 // A name is read against the definitions of the moment, even when a

@@ -43,9 +43,9 @@ TEST(Priority, OnlyOperatorsBracketsCommaAndEndHaveOne) {
 
 TEST(RaiseError, ComposesMessageFormulaAndMarker) {
   const struct {
-    const char* formula;
-    int position;
-    const char* text;
+    const char* Formula;
+    int Position;
+    const char* Text;
   } cases[] = {{"5+3", 2, "msg: 5+ <- here"},
                {"5+3", 1, "msg: 5 <- here"},
                {"5+3", 0, "msg: 5+3"},
@@ -56,9 +56,9 @@ TEST(RaiseError, ComposesMessageFormulaAndMarker) {
                {"", 0, "msg:"}};
   for (const auto& c : cases) {
     Probe parser;
-    parser.AssignFormula(c.formula);
-    if (*c.formula) parser.Evaluate();  // the error must send the parser back to compiling
-    EXPECT_PARSER_ERROR_IN(parser.RaiseError("msg:", c.position), c.text, c.formula) << c.position;
+    parser.AssignFormula(c.Formula);
+    if (*c.Formula) parser.Evaluate();  // the error must send the parser back to compiling
+    EXPECT_PARSER_ERROR_IN(parser.RaiseError("msg:", c.Position), c.Text, c.Formula) << c.Position;
     EXPECT_TRUE(parser.Compiling());
   }
 }
