@@ -79,16 +79,16 @@ TEST_F(EvaluationTest, EveryChangeSendsTheNextEvaluationToTheCompiler) {
 }
 
 TEST_F(EvaluationTest, AFormulaCanBeAssignedFromPartOfItself) {
-  parser.AssignFormula("1+2*3");
-  const std::string_view own = parser.GetFormula();
+  Subject.AssignFormula("1+2*3");
+  const std::string_view own = Subject.GetFormula();
   const struct {
     std::string_view Part;
     double Value;
   } cases[] = {{own, 7}, {own.substr(2), 6}, {own.substr(4), 3}, {own.substr(0, 1), 1}};
   for (const auto& c : cases) {
-    parser.AssignFormula("1+2*3");
-    parser.AssignFormula(c.Part);
-    EXPECT_EQ(parser.Evaluate(), c.Value) << c.Part;
+    Subject.AssignFormula("1+2*3");
+    Subject.AssignFormula(c.Part);
+    EXPECT_EQ(Subject.Evaluate(), c.Value) << c.Part;
   }
 }
 

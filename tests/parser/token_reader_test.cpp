@@ -13,10 +13,10 @@ using ParserTests::CompileError;
 using ParserTests::Eval;
 
 // A callback that makes x a function of the parser compiling it.
-MathUtils::ParserBase* parserToRedefine = nullptr;
+MathUtils::ParserBase* ParserToRedefine = nullptr;
 double One(double) { return 1; }
 double DefineXAsFunction(double value) {
-  parserToRedefine->AddFunction("x", One);
+  ParserToRedefine->AddFunction("x", One);
   return value;
 }
 
@@ -204,10 +204,10 @@ TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
 // A name is read against the definitions of the moment, even when a
 // callback changes them halfway through the formula.
 TEST_F(ReaderTest, ANameMetBeforeIsReadAgainWhenACallbackRedefinesIt) {
-  parserToRedefine = &parser;
-  parser.AddFunction("redefine", DefineXAsFunction);
-  EXPECT_EQ(Eval(parser, "x + redefine(1) + x(2)"), 3 + 1 + 1);
-  EXPECT_EQ(CompileError(parser, "x"), "Unexpected end of formula:  x");
+  ParserToRedefine = &Subject;
+  Subject.AddFunction("redefine", DefineXAsFunction);
+  EXPECT_EQ(Eval(Subject, "x + redefine(1) + x(2)"), 3 + 1 + 1);
+  EXPECT_EQ(CompileError(Subject, "x"), "Unexpected end of formula:  x");
 }
 
 }  // namespace
