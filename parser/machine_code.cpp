@@ -749,9 +749,12 @@ class Generator : public Xbyak::CodeGenerator {
   bool Guarded = false;  // whether any call goes through a catching trampoline
   bool Calls = false;
   bool DeepSlots = false;
-  bool Framed = false;
   int HighestSlot = 1;
+#ifdef MATHUTILS_MACHINE_X64
+  // The frame that holds the slots kept in memory, and calls' alignment.
+  bool Framed = false;
   int FrameBytes = 0;
+#endif
   // Per slot: written and not yet consumed; kept in memory rather than in
   // its register; loaded from a number known here.
   std::array<bool, EvaluationStackSize + 1> Live{};
