@@ -348,12 +348,11 @@ class Generator : public Xbyak::CodeGenerator {
   void TakeDownFrame() {
     if (Framed) add(rsp, FrameBytes);
   }
-  void Epilogue() {
+  void ReturnResult() {
     TakeDownFrame();
     ret();
-    if (!Guarded) return;
-    L(Rethrow);
-    TakeDownFrame();
+  }
+  void JumpToRethrow() {
     mov(rdi, reinterpret_cast<std::size_t>(&Caught));
     mov(rax, reinterpret_cast<std::size_t>(RethrowCaught));
     jmp(rax);
@@ -372,19 +371,28 @@ class Generator : public Xbyak::CodeGenerator {
     pop(ebp);
   }
   // The result goes back in st(0).
-  void Epilogue() {
+  void ReturnResult() {
     movsd(qword[esp], xmm0);
     fld(qword[esp]);
     TakeDownFrame();
     ret();
-    if (!Guarded) return;
-    L(Rethrow);
-    TakeDownFrame();
+  }
+  void JumpToRethrow() {
     mov(eax, reinterpret_cast<std::size_t>(&Caught));
     mov(ecx, reinterpret_cast<std::size_t>(RethrowCaught));
     jmp(ecx);
   }
 #endif
+
+  // After the return, the way out for a caught exception: the frame taken
+  // down as on return, then on to the rethrow.
+  void Epilogue() {
+    ReturnResult();
+    if (!Guarded) return;
+    L(Rethrow);
+    TakeDownFrame();
+    JumpToRethrow();
+  }
 
   // ---- calls ----
 
