@@ -306,7 +306,6 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // Whether the slot holds a number known here that is not zero.
-  bool NonZeroNumber(int slot) const { return Numbers[slot] && *Numbers[slot] != 0; }
 
   // The value computed in from becomes the slot's.
   void Store(int slot, const Xmm& from) {
@@ -617,21 +616,11 @@ class Generator : public Xbyak::CodeGenerator {
     }
     // pick stays where the kept mask is set, else becomes the argument: the
     // mask is argument >= pick for min, pick >= argument for max, both false
-    // on NaN as the functions' own comparisons. minsd and maxsd give the
-    // same (the argument on NaN) except for equal values, where they take
-    // the argument: that differs only for zeros of opposite signs, which
-    // cannot meet where either side is a number other than zero.
+    // on NaN as the functions' own comparisons. The choice is made with bit
+    // operations, which pass a denormal through unchanged; minsd and maxsd
+    // would return it as zero under denormals-are-zero.
     const Xmm pick = Reloaded(slot);
     for (int k = slot + 1; k < slot + count; ++k) {
-      if (NonZeroNumber(k) || (k == slot + 1 && NonZeroNumber(slot))) {
-        WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) {
-          if (form == CallForm::Min)
-            minsd(pick, argument);
-          else
-            maxsd(pick, argument);
-        });
-        continue;
-      }
       const Xmm argument = Reloaded(k);
       const Xmm kept = ScratchA(), chosen = ScratchB();
       if (form == CallForm::Min) {
