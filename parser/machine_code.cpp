@@ -12,6 +12,7 @@
 #include "parser/builtins.h"
 #include "parser/commands.h"
 #include "parser/program.h"
+#include "parser/unwind_info.h"
 
 #if VORNCALC_JIT
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -75,46 +76,10 @@ void Release(std::uint8_t* pages, std::size_t bytes) { munmap(pages, bytes); }
 std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 #endif
 
-// The functions that the code calls besides the callbacks themselves. The
-// catching ones never let an exception into the generated frames.
-double CallUnaryCaught(Failure* failure, UnaryCallback callback, double argument) noexcept {
-  try {
-    return callback(argument);
-  } catch (...) {
-    failure->Caught = true;
-    failure->Exception = std::current_exception();
-    return 0;
-  }
-}
-
+// A list callback takes a span, which the code cannot build: this compiled
+// function does, and exceptions pass through it as through the code.
 double CallList(ListCallback callback, const double* arguments, std::size_t count) {
   return callback(std::span<const double>(arguments, count));
-}
-
-double CallListCaught(Failure* failure, ListCallback callback, const double* arguments,
-                      std::size_t count) noexcept {
-  try {
-    return callback(std::span<const double>(arguments, count));
-  } catch (...) {
-    failure->Caught = true;
-    failure->Exception = std::current_exception();
-    return 0;
-  }
-}
-
-// Where the code jumps, its own frame taken down, after a trampoline caught
-// an exception: to the unwinder this function was called by the code's
-// caller. On IA-32 it takes its argument in eax, as the caller's stack has
-// no room for one.
-#ifdef MATHUTILS_MACHINE_IA32
-#define MATHUTILS_ARGUMENT_IN_EAX [[gnu::regparm(1)]]
-#else
-#define MATHUTILS_ARGUMENT_IN_EAX
-#endif
-[[noreturn]] MATHUTILS_ARGUMENT_IN_EAX void RethrowCaught(Failure* failure) {
-  std::exception_ptr caught = std::move(failure->Exception);
-  failure->Caught = false;
-  std::rethrow_exception(caught);
 }
 
 // Whether dividing by the number is multiplying by its reciprocal: for a
@@ -182,8 +147,8 @@ class ConstantPool {
 class Generator : public Xbyak::CodeGenerator {
  public:
   Generator(Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
-            const ConstantPool& constants, Failure& caught)
-      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants), Caught(caught) {}
+            const ConstantPool& constants)
+      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
@@ -193,6 +158,11 @@ class Generator : public Xbyak::CodeGenerator {
     LoadResult();
     Epilogue();
   }
+
+  // How the frame changes along the code, for its unwind description.
+  std::span<const FrameStep> Frame() const { return FrameSteps; }
+  // Whether the code calls anything, through which an exception may pass.
+  bool MakesCalls() const { return Calls; }
 
   // The constants the code will read, before any code is emitted.
   static void CollectConstants(const Program& program, ConstantPool& pool) {
@@ -334,8 +304,16 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // ---- frame ----
+  //
+  // Each change of the frame is recorded as a step of its unwind
+  // description (parser/unwind_info.h), at the offset where it takes effect.
+
+  void FrameChange(FrameStep::Kind kind, int reg = 0, int offset = 0) {
+    FrameSteps.push_back({getSize(), kind, reg, offset});
+  }
 
 #ifdef MATHUTILS_MACHINE_X64
+  static constexpr int DwarfRsp = 7;
   // The slots kept in memory live in the code's own stack frame, slot k at
   // rsp + 8 k; the frame keeps the stack 16-byte aligned at every call.
   void Prologue() {
@@ -343,55 +321,39 @@ class Generator : public Xbyak::CodeGenerator {
     if (!Framed) return;
     FrameBytes = (8 * (HighestSlot + 1) + 15) / 16 * 16 + 8;
     sub(rsp, FrameBytes);
+    FrameChange(FrameStep::CfaOffset, DwarfRsp, FrameBytes + 8);
   }
-  void TakeDownFrame() {
-    if (Framed) add(rsp, FrameBytes);
-  }
-  void ReturnResult() {
-    TakeDownFrame();
+  void Epilogue() {
+    if (Framed) {
+      add(rsp, FrameBytes);
+      FrameChange(FrameStep::CfaOffset, DwarfRsp, 8);
+    }
     ret();
   }
-  void JumpToRethrow() {
-    mov(rdi, reinterpret_cast<std::size_t>(&Caught));
-    mov(rax, reinterpret_cast<std::size_t>(RethrowCaught));
-    jmp(rax);
-  }
 #else
+  static constexpr int DwarfEsp = 4, DwarfEbp = 5;
   // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
   // room for arguments and returned values.
   void Prologue() {
     push(ebp);
+    FrameChange(FrameStep::CfaOffset, DwarfEsp, 8);
+    FrameChange(FrameStep::Saved, DwarfEbp, 8);
     mov(ebp, esp);
+    FrameChange(FrameStep::CfaRegister, DwarfEbp);
     and_(esp, -16);
     sub(esp, 32);
   }
-  void TakeDownFrame() {
-    mov(esp, ebp);
-    pop(ebp);
-  }
   // The result goes back in st(0).
-  void ReturnResult() {
+  void Epilogue() {
     movsd(qword[esp], xmm0);
     fld(qword[esp]);
-    TakeDownFrame();
+    mov(esp, ebp);
+    pop(ebp);
+    FrameChange(FrameStep::Cfa, DwarfEsp, 4);
+    FrameChange(FrameStep::Restored, DwarfEbp);
     ret();
   }
-  void JumpToRethrow() {
-    mov(eax, reinterpret_cast<std::size_t>(&Caught));
-    mov(ecx, reinterpret_cast<std::size_t>(RethrowCaught));
-    jmp(ecx);
-  }
 #endif
-
-  // After the return, the way out for a caught exception: the frame taken
-  // down as on return, then on to the rethrow.
-  void Epilogue() {
-    ReturnResult();
-    if (!Guarded) return;
-    L(Rethrow);
-    TakeDownFrame();
-    JumpToRethrow();
-  }
 
   // ---- calls ----
 
@@ -413,18 +375,6 @@ class Generator : public Xbyak::CodeGenerator {
 #endif
   }
 
-  // After a catching trampoline: leave at once when it caught.
-  void LeaveIfCaught() {
-    Guarded = true;
-#ifdef MATHUTILS_MACHINE_X64
-    mov(rax, reinterpret_cast<std::size_t>(&Caught.Caught));
-    cmp(byte[rax], 0);
-#else
-    cmp(byte[reinterpret_cast<std::size_t>(&Caught.Caught)], 0);
-#endif
-    jne(Rethrow, T_NEAR);
-  }
-
 #ifdef MATHUTILS_MACHINE_IA32
   // A double returned in st(0) lands in the register.
   void TakeReturned(const Xmm& into) {
@@ -433,34 +383,19 @@ class Generator : public Xbyak::CodeGenerator {
   }
 #endif
 
-  void UnaryCall(int slot, const Source& argument, void* callback, bool caught) {
+  // A callback is called directly: what it throws unwinds through the
+  // code's frame by its unwind description.
+  void UnaryCall(int slot, const Source& argument, void* callback) {
     SpillBelow(slot);
 #ifdef MATHUTILS_MACHINE_X64
     LoadInto(xmm0, argument);
-    if (caught) {
-      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
-      mov(rsi, reinterpret_cast<std::size_t>(callback));
-      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
-      LeaveIfCaught();
-    } else {
-      CallAddress(callback);
-    }
+    CallAddress(callback);
     Store(slot, xmm0);
 #else
     LoadInto(ScratchA(), argument);
-    if (caught) {
-      movsd(qword[esp + 8], ScratchA());
-      mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
-      mov(dword[esp + 4], reinterpret_cast<std::size_t>(callback));
-      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
-      fstp(qword[esp]);
-      LeaveIfCaught();
-      movsd(ScratchA(), qword[esp]);
-    } else {
-      movsd(qword[esp], ScratchA());
-      CallAddress(callback);
-      TakeReturned(ScratchA());
-    }
+    movsd(qword[esp], ScratchA());
+    CallAddress(callback);
+    TakeReturned(ScratchA());
     Store(slot, ScratchA());
 #endif
   }
@@ -486,34 +421,20 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, value);
   }
 
-  void ListCall(int slot, int count, void* callback, bool caught) {
+  void ListCall(int slot, int count, void* callback) {
     SpillBelow(slot + count);
 #ifdef MATHUTILS_MACHINE_X64
-    const auto arguments = caught ? rdx : rsi;
-    if (caught) {
-      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
-      mov(rsi, reinterpret_cast<std::size_t>(callback));
-      mov(rcx, count);
-    } else {
-      mov(rdi, reinterpret_cast<std::size_t>(callback));
-      mov(rdx, count);
-    }
-    lea(arguments, ptr[rsp + 8 * slot]);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
-                       : reinterpret_cast<const void*>(CallList));
-    if (caught) LeaveIfCaught();
+    mov(rdi, reinterpret_cast<std::size_t>(callback));
+    lea(rsi, ptr[rsp + 8 * slot]);
+    mov(rdx, count);
+    CallAddress(reinterpret_cast<const void*>(CallList));
     Store(slot, xmm0);
 #else
-    const int first = caught ? 4 : 0;
-    if (caught) mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
-    mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
-    mov(dword[esp + first + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
-    mov(dword[esp + first + 8], count);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
-                       : reinterpret_cast<const void*>(CallList));
-    fstp(qword[esp]);
-    if (caught) LeaveIfCaught();
-    movsd(ScratchA(), qword[esp]);
+    mov(dword[esp], reinterpret_cast<std::size_t>(callback));
+    mov(dword[esp + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
+    mov(dword[esp + 8], count);
+    CallAddress(reinterpret_cast<const void*>(CallList));
+    TakeReturned(ScratchA());
     Store(slot, ScratchA());
 #endif
     Consume(slot + 1, count - 1);
@@ -572,7 +493,7 @@ class Generator : public Xbyak::CodeGenerator {
     const Source argument = SourceOf(instruction, instruction.Left);
     const CallForm form = CallFormOf(instruction.Callback);
     if (form == CallForm::Callback || form == CallForm::Builtin) {
-      UnaryCall(slot, argument, instruction.Callback, form == CallForm::Callback);
+      UnaryCall(slot, argument, instruction.Callback);
       return;
     }
     if (form == CallForm::Library) {
@@ -600,7 +521,7 @@ class Generator : public Xbyak::CodeGenerator {
     const int count = instruction.ArgCount;
     const CallForm form = CallFormOf(instruction.Callback);
     if (!ListInline(instruction)) {
-      ListCall(slot, count, instruction.Callback, count == 0 || form == CallForm::Callback);
+      ListCall(slot, count, instruction.Callback);
       return;
     }
     if (form == CallForm::Sum || form == CallForm::Avg) {
@@ -741,9 +662,7 @@ class Generator : public Xbyak::CodeGenerator {
   Program& In;
   const std::uint8_t* Pool;
   const ConstantPool& Constants;
-  Failure& Caught;
-  Xbyak::Label Rethrow;
-  bool Guarded = false;  // whether any call goes through a catching trampoline
+  std::vector<FrameStep> FrameSteps;
   bool Calls = false;
   bool DeepSlots = false;
   int HighestSlot = 1;
@@ -775,16 +694,19 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
   std::uint8_t* pages = AllocateWritable(reserved);
   if (!pages) return nullptr;
   std::uint8_t* pool = pages + reserved - constants.Bytes();
-  // Made first, so that the code can hold the address of its Failure; it
-  // releases the pages when anything below fails.
+  // Made first, so that it releases the pages when anything below fails.
   std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
-    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants,
-                        code->Caught);
+    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
     generator.Emit();
     constants.WriteTo(pool);
     code->CodeSize = generator.getSize();
     code->TotalSize = code->CodeSize + constants.Bytes();
+    // Without a description of its frame, nothing may unwind through the code.
+    if (generator.MakesCalls()) {
+      if (!UnwindInfo::Supported()) return nullptr;
+      code->Unwind = std::make_unique<UnwindInfo>(pages, code->CodeSize, generator.Frame());
+    }
   } catch (...) {
     return nullptr;
   }
@@ -792,7 +714,10 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
   return code;
 }
 
-MachineCode::~MachineCode() { Release(Pages, Reserved); }
+MachineCode::~MachineCode() {
+  Unwind.reset();  // no unwinder may find the code once it is gone
+  Release(Pages, Reserved);
+}
 
 #endif
 

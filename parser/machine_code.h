@@ -13,8 +13,7 @@
 //   and, or                     both operands compared != 0, andpd / orpd, and 1.0
 //   ^                           pow for a number exponent, else Power(); SQUARE: mulsd
 //   built-in sqrt, abs, "-"     sqrtsd, andpd with the sign cleared, xorpd with the sign
-//   other built-in callbacks    called directly (they cannot throw)
-//   user callbacks              through a catching trampoline (below)
+//   callbacks, built-in or not  called directly
 //
 // Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
 // slots, beyond the registers, live in memory: in the code's own stack
@@ -22,12 +21,10 @@
 // slots below the call's own are stored there and reloaded when next read;
 // a list callback reads its arguments there.
 //
-// A callback that may throw is called through a trampoline that catches
-// the exception into the code's Failure and returns, since C++ cannot unwind
-// through frames that have no unwind information. The code then takes down
-// its frame and jumps to a function that rethrows it: that function returns
-// (by unwinding) straight to the caller of the code, whose frames unwind as
-// usual.
+// What a callback throws, a thread's cancellation included, unwinds through
+// the code's frame as through a compiled function's: the code's unwind
+// description is registered for as long as the code lives
+// (parser/unwind_info.h).
 //
 // The code lives in pages of its own: written while read+write, then made
 // read+execute, never both at once. Where any step fails, Generate returns
@@ -36,19 +33,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <span>
 
 namespace MathUtils::detail {
 
 struct Program;
-
-// What a run of the machine code reports besides its value.
-struct Failure {
-  bool Caught = false;
-  std::exception_ptr Exception;
-};
+class UnwindInfo;
 
 class MachineCode {
  public:
@@ -79,7 +70,7 @@ class MachineCode {
   std::size_t Reserved;  // bytes of pages allocated
   std::size_t TotalSize;
   std::size_t CodeSize;
-  Failure Caught;
+  std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };
 
 }  // namespace MathUtils::detail
