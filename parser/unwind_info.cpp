@@ -7,8 +7,8 @@
 // GCC's unwinder, in libgcc: takes the start of .eh_frame data, a list of
 // CIEs and FDEs ending in a zero length, and reads it in place until
 // deregistered.
-extern "C" void __register_frame(void* begin);
-extern "C" void __deregister_frame(void* begin);
+extern "C" void __register_frame(void* begin);    // NOLINT(readability-identifier-naming): libgcc's name
+extern "C" void __deregister_frame(void* begin);  // NOLINT(readability-identifier-naming)
 #endif
 
 namespace MathUtils::detail {
