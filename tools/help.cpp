@@ -93,7 +93,9 @@ void PrintUnitSystems(std::ostream& out) {
 
 std::vector<NameGroup> FunctionGroups() { return Grouped(FunctionTable, CalculatorVocabulary().Functions); }
 
-std::vector<NameGroup> SuffixGroups() { return Grouped(SuffixTable, CalculatorVocabulary().PostfixOperators); }
+std::vector<NameGroup> SuffixGroups() {
+  return Grouped(SuffixTable, CalculatorVocabulary().PostfixOperators);
+}
 
 void PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands) {
   out << "Type a formula and press Enter to see its value, for example 2*sin(30)+5mm.\n"

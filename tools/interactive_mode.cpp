@@ -1,7 +1,6 @@
 #include "tools/interactive_mode.h"
 
 #include <editline/readline.h>
-
 #include <signal.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -157,7 +156,8 @@ bool FitsOnOneRow(std::size_t added) {
   int rows = 0;
   int columns = 0;
   rl_get_screen_size(&rows, &columns);
-  return std::strlen(rl_prompt) + static_cast<std::size_t>(rl_end) + added < static_cast<std::size_t>(columns);
+  return std::strlen(rl_prompt) + static_cast<std::size_t>(rl_end) + added <
+         static_cast<std::size_t>(columns);
 }
 
 // Completes a single candidate as the user typed its beginning (formulas
@@ -165,7 +165,8 @@ bool FitsOnOneRow(std::size_t added) {
 // completion would ring the bell after it. Returns false when the line
 // would not fit on one row, which the editor redraws better.
 bool CompleteSingle(const std::string& word, int start, int end) {
-  const std::string rest = word.substr(static_cast<std::size_t>(end - start)) + ActiveCompleter->Terminator(word);
+  const std::string rest =
+      word.substr(static_cast<std::size_t>(end - start)) + ActiveCompleter->Terminator(word);
   if (!FitsOnOneRow(rest.size())) return false;
   rl_insert_text(rest.c_str());
   std::fputc('\r', rl_outstream);

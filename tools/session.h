@@ -57,7 +57,7 @@ class Session {
   int Shown;
   double LastAnswer = 0;
   std::map<std::string, double> Defined;  // stable addresses for the parser
-  std::vector<std::string> Commands;       // sorted
+  std::vector<std::string> Commands;      // sorted
 };
 
 // Where a line splits into a definition: the name before a lone '=' (not

@@ -42,6 +42,6 @@ Vocabulary ReadVocabulary() {
 }  // namespace
 
 const Vocabulary& CalculatorVocabulary() {
-  static const Vocabulary vocabulary = ReadVocabulary();
-  return vocabulary;
+  static const Vocabulary Read = ReadVocabulary();
+  return Read;
 }

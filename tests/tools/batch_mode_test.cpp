@@ -63,8 +63,11 @@ TEST(BatchMode, SkipsBlankLinesAndNumbersTheMessages) {
   CheckRuns({
       {{}, "1+1\n\n", "2\n", "", 0},
       {{}, "\n \n\t\r\n1+1\n", "2\n", "", 0},
-      {{}, "1\n\nCircle\n2\nsin(30\n", "1\nCircle\n2\nsin(30\n",
-       "line 3: Unknown token found: circle <- here\nline 5: parse error:  missing \")\"\n", 1},
+      {{},
+       "1\n\nCircle\n2\nsin(30\n",
+       "1\nCircle\n2\nsin(30\n",
+       "line 3: Unknown token found: circle <- here\nline 5: parse error:  missing \")\"\n",
+       1},
       {{"Circle"}, "", "Circle\n", "Unknown token found: circle <- here\n", 1},  // no lines: no numbers
   });
 }
@@ -83,7 +86,11 @@ TEST(BatchMode, CarriesTheLastAnswerAndTheVariables) {
 TEST(BatchMode, PrintsTheDigitsAskedFor) {
   CheckRuns({
       {{"123456789012"}, "", "1.23456789e+11\n", "", 0},
-      {{"--digits", "17", "123456789012", "0.1", "1/3"}, "", "123456789012\n0.10000000000000001\n0.33333333333333331\n", "", 0},
+      {{"--digits", "17", "123456789012", "0.1", "1/3"},
+       "",
+       "123456789012\n0.10000000000000001\n0.33333333333333331\n",
+       "",
+       0},
       {{"--digits", "3", "-u", "in"}, "1m\n", "39.4\n", "", 0},
       {{"--digits=1", "2/3"}, "", "0.7\n", "", 0},
   });

@@ -26,8 +26,7 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
   EXPECT_EQ(session.ReadUntil(Prompt), "1/4\r\n0.25\r\nCommand: ");
 
   session.Type("Circle\r");
-  EXPECT_EQ(session.ReadUntil(Prompt),
-            "Circle\r\n\aUnknown command: Circle\r\nCommand: ");
+  EXPECT_EQ(session.ReadUntil(Prompt), "Circle\r\n\aUnknown command: Circle\r\nCommand: ");
 
   session.Type("units m\r");
   EXPECT_EQ(session.ReadUntil(Prompt), "units m\r\nDocument units: metres (m, 4)\r\nCommand: ");
@@ -209,8 +208,7 @@ TEST(InteractiveMode, TabCompletesAUniqueNameWithoutTheBell) {
   session.ReadUntil(Prompt);
   session.Type("radius = 2\r");
   session.ReadUntil(Prompt);
-  const std::pair<std::string, std::string> completions[] = {
-      {"2*SQ", "2*SQrt("}, {"9)*rad", "9)*radius "}};
+  const std::pair<std::string, std::string> completions[] = {{"2*SQ", "2*SQrt("}, {"9)*rad", "9)*radius "}};
   for (const auto& [keys, completed] : completions) {
     session.Type(keys + "\t");
     const std::string shown = session.ReadUntil(completed);

@@ -123,9 +123,11 @@ TEST(Help, ListsTheWholeVocabularyInItsGroups) {
   const std::string help = out.str();
   const Vocabulary& vocabulary = CalculatorVocabulary();
   for (const auto& groups : {FunctionGroups(), SuffixGroups()})
-    for (const NameGroup& group : groups) EXPECT_NE(group.Title, "others") << testing::PrintToString(group.Names);
+    for (const NameGroup& group : groups)
+      EXPECT_NE(group.Title, "others") << testing::PrintToString(group.Names);
   std::vector<std::string> grouped;
-  for (const NameGroup& group : FunctionGroups()) grouped.insert(grouped.end(), group.Names.begin(), group.Names.end());
+  for (const NameGroup& group : FunctionGroups())
+    grouped.insert(grouped.end(), group.Names.begin(), group.Names.end());
   std::sort(grouped.begin(), grouped.end());
   EXPECT_EQ(grouped, vocabulary.Functions);
   for (const auto& names : {vocabulary.Functions, vocabulary.Constants})

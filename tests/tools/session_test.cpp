@@ -28,7 +28,9 @@ void CheckSteps(Session& session, std::initializer_list<Step> steps) {
   }
 }
 
-Session NewSession(int unitSystem = 2, int digits = 10) { return Session(unitSystem, digits, HostCommandNames()); }
+Session NewSession(int unitSystem = 2, int digits = 10) {
+  return Session(unitSystem, digits, HostCommandNames());
+}
 
 TEST(Session, KeepsTheLastAnswerAndTheVariables) {
   Session session = NewSession(4);  // metres
@@ -54,24 +56,25 @@ TEST(Session, KeepsTheLastAnswerAndTheVariables) {
 
 TEST(Session, RefusesNamesOfTheVocabularyAndBrokenNames) {
   Session session = NewSession();
-  CheckSteps(session, {
-                          {"sin = 1", false, "Cannot define sin: it is a function"},
-                          {"RND = 1", false, "Cannot define rnd: it is a function"},
-                          {"pi = 3", false, "Cannot define pi: it is a constant"},
-                          {"_e = 3", false, "Cannot define _e: it is a constant"},
-                          {"mm = 3", false, "Cannot define mm: it is a unit suffix or operator"},
-                          {"n = 3", false, "Cannot define n: it is a unit suffix or operator"},
-                          {"and = 3", false, "Cannot define and: it is an operator"},
-                          {"ans = 3", false, "Cannot define ans: it is the last answer"},
-                          {"units = 3", false, "Cannot define units: it is a command"},
-                          {"vars = 3", false, "Cannot define vars: it is a command"},
-                          {"2x = 3", false, "Cannot define 2x: Name identifiers may not start with numbers."},
-                          {"a.b = 3", false,
-                           "Cannot define a.b: Variable names may only contain the following charakters: a-z, "
-                           "A-Z, 0-9, _"},
-                          {"= 3", false, "Cannot define : Identifier has zero length."},
-                          {"x = sin", false, "Unexpected end of formula:  sin"},
-                      });
+  CheckSteps(session,
+             {
+                 {"sin = 1", false, "Cannot define sin: it is a function"},
+                 {"RND = 1", false, "Cannot define rnd: it is a function"},
+                 {"pi = 3", false, "Cannot define pi: it is a constant"},
+                 {"_e = 3", false, "Cannot define _e: it is a constant"},
+                 {"mm = 3", false, "Cannot define mm: it is a unit suffix or operator"},
+                 {"n = 3", false, "Cannot define n: it is a unit suffix or operator"},
+                 {"and = 3", false, "Cannot define and: it is an operator"},
+                 {"ans = 3", false, "Cannot define ans: it is the last answer"},
+                 {"units = 3", false, "Cannot define units: it is a command"},
+                 {"vars = 3", false, "Cannot define vars: it is a command"},
+                 {"2x = 3", false, "Cannot define 2x: Name identifiers may not start with numbers."},
+                 {"a.b = 3", false,
+                  "Cannot define a.b: Variable names may only contain the following charakters: a-z, "
+                  "A-Z, 0-9, _"},
+                 {"= 3", false, "Cannot define : Identifier has zero length."},
+                 {"x = sin", false, "Unexpected end of formula:  sin"},
+             });
   EXPECT_TRUE(session.Variables().empty());
   EXPECT_EQ(session.Enter("ans").Text, "0");  // no refused line computed a value
 }
@@ -139,8 +142,16 @@ TEST(Session, PrintsTheDigitsChosen) {
 
 TEST(Session, ReadsDigitsFromOneToSeventeen) {
   const std::pair<std::string, std::optional<int>> cases[] = {
-      {"1", 1}, {"17", 17}, {"10", 10}, {"0", std::nullopt}, {"18", std::nullopt}, {"-3", std::nullopt},
-      {"", std::nullopt}, {"5x", std::nullopt}, {" 5", std::nullopt}, {"99999999999", std::nullopt},
+      {"1", 1},
+      {"17", 17},
+      {"10", 10},
+      {"0", std::nullopt},
+      {"18", std::nullopt},
+      {"-3", std::nullopt},
+      {"", std::nullopt},
+      {"5x", std::nullopt},
+      {" 5", std::nullopt},
+      {"99999999999", std::nullopt},
   };
   for (const auto& [text, digits] : cases) EXPECT_EQ(ParseDigits(text), digits) << text;
 }
