@@ -55,6 +55,21 @@ TEST(Completion, OffersEveryFunctionAndNoOperatorOnAnEmptyLine) {
     EXPECT_EQ(std::find(all.begin(), all.end(), name), all.end()) << name;
 }
 
+TEST(Completion, OffersTheLastAnswerAndTheSessionsVariables) {
+  Session session(2, 10, HostCommandNames());
+  ASSERT_TRUE(session.Enter("Radius = 2").Evaluated);
+  ASSERT_TRUE(session.Enter("area = 3").Evaluated);
+  const NameCompleter completer(&session);
+  EXPECT_EQ(completer.Complete("2*r", 2), (Words{"radius", "rint", "rnd"}));
+  EXPECT_EQ(completer.Complete("a", 0),
+            (Words{"abs", "acos", "acosh", "acoshr", "acosr", "ans", "area", "asin", "asinh", "asinhr",
+                   "asinr", "atan", "atanh", "atanhr", "atanr", "avg"}));
+  ASSERT_TRUE(session.Enter("rx = 1").Evaluated);  // defined later: offered at once
+  EXPECT_EQ(completer.Complete("r", 0), (Words{"radius", "rint", "rnd", "rx"}));
+  EXPECT_EQ(NameCompleter().Complete("an", 0), Words{});  // without a session, no variables
+  EXPECT_EQ(completer.Terminator("radius"), ' ');
+}
+
 TEST(Completion, EndsAFunctionWithItsBracketAndOtherWordsWithABlank) {
   const NameCompleter completer;
   EXPECT_EQ(completer.Terminator("sqrt"), '(');
