@@ -18,3 +18,11 @@ std::string EvaluateCommandLine(std::string_view text, int unitSystem);
 // ActiveUnitSystem and gives the parser the lower-cased text, the
 // calculator's vocabulary and folding.
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem);
+
+// The value as "%.*g" prints it with that many significant digits (1 to 17;
+// 17 reads back as the same double), whatever the locale and the platform's
+// C library (which would print infinity differently on Windows).
+std::string FormatValue(double value, int significantDigits);
+
+// The digits of "%.10g", the plug-in's.
+inline constexpr int CommandLineDigits = 10;

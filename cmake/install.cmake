@@ -1,7 +1,7 @@
-# Installs mathutils with its public headers, a package config and a
-# pkg-config file, so that find_package(vorncalc) gives the target
-# vorncalc::mathutils and `pkg-config --cflags --libs vorncalc` the flags to
-# build with it. The headers go under include/vorncalc, so that users include
+# Installs mathutils (the file libvorncalc.a) with its public headers, a
+# package config and a pkg-config file, so that find_package(vorncalc) gives
+# the target vorncalc::vorncalc (and vorncalc::mathutils, its earlier name)
+# and `pkg-config --cflags --libs vorncalc` the flags to build with it. The headers go under include/vorncalc, so that users include
 # "parser/parser.h" as in this tree. All of it is the component `dev`.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
