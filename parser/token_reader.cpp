@@ -107,7 +107,9 @@ inline std::size_t ReadShortDecimal(std::string_view text, double& value) {
 }
 
 // A decimal number beyond the range of a double: infinity when the decimal
-// exponent of its leading significant digit is positive, else 0.
+// exponent of its leading significant digit is positive, else 0. Beyond
+// the range that exponent is at least 308 or at most -324, so its sign
+// alone tells an overflow from an underflow.
 double OutOfRangeDecimal(std::string_view number) {
   long long magnitude = 0;
   bool seenPoint = false, seenSignificant = false;
