@@ -106,22 +106,23 @@ TEST_F(CompilerTest, Values) {
 // than "and" and "or": every formula here has another value if the
 // comparison's priority were equal to, above or below the other operator's.
 TEST_F(CompilerTest, ComparisonsBetweenArithmeticAndLogic) {
-  const std::pair<const char*, double> cases[] = {
-      {"0 <= 0 + 2", 1},    {"0 >= 0 + 2", 0},    {"0 != 0 + 2", 1},    {"0 == 0 + 2", 0},
-      {"0 < 0 + 2", 1},     {"0 > 0 + 2", 0},     {"1 + 0 <= 2", 1},    {"1 + 0 >= 2", 0},
-      {"1 + 0 != 2", 1},    {"1 + 0 == 2", 0},    {"1 + 0 < 2", 1},     {"1 + 0 > 2", 0},
-      {"0 <= 0 - 2", 0},    {"0 >= 0 - 2", 1},    {"0 != 0 - 2", 1},    {"0 == 0 - 2", 0},
-      {"0 < 0 - 2", 0},     {"0 > 0 - 2", 1},     {"1 - 0 <= 2", 1},    {"1 - 0 >= 2", 0},
-      {"1 - 0 != 2", 1},    {"1 - 0 == 2", 0},    {"1 - 0 < 2", 1},     {"1 - 0 > 2", 0},
-      {"2 != 1 + 1", 0},    {"0 <= 0 and 0", 0},  {"0 >= 0 and 0", 0},  {"1 != 0 and 0", 0},
-      {"0 == 0 and 0", 0},  {"1 < 2 and 1", 1},   {"1 > 0 and 0", 0},   {"0 and 0 <= 0", 0},
-      {"0 and 0 >= 0", 0},  {"0 and 0 != 1", 0},  {"0 and 0 == 0", 0},  {"0 and 0 < 1", 0},
-      {"1 and 2 > 1", 1},   {"2 <= 0 or 1", 1},   {"0 >= 0 or 1", 1},   {"1 != 0 or 1", 1},
-      {"0 == 0 or 1", 1},   {"1 < 0 or 1", 1},    {"0 > 0 or 1", 1},    {"0 or 2 <= 1", 0},
-      {"0 or 2 >= 2", 1},   {"0 or 2 != 1", 1},   {"0 or 2 == 1", 0},   {"0 or 2 < 2", 0},
-      {"0 or 2 > 1", 1},
+  const char* const comparisons[] = {"<=", ">=", "!=", "==", "<", ">"};
+  // The comparison stands between Left and Right; Values in the order above.
+  const struct {
+    const char* Left;
+    const char* Right;
+    double Values[6];
+  } shapes[] = {
+      {"0 ", " 0 + 2", {1, 0, 1, 0, 1, 0}},   {"1 + 0 ", " 2", {1, 0, 1, 0, 1, 0}},
+      {"0 ", " 0 - 2", {0, 1, 1, 0, 0, 1}},   {"1 - 0 ", " 2", {1, 0, 1, 0, 1, 0}},
+      {"2 ", " 1 + 1", {1, 1, 0, 1, 0, 0}},   {"0 and 0 ", " 0", {0, 0, 0, 0, 0, 0}},
+      {"0 and 0 ", " 1", {0, 0, 0, 0, 0, 0}}, {"1 and 2 ", " 1", {0, 1, 1, 0, 0, 1}},
+      {"0 or 2 ", " 1", {0, 1, 1, 0, 0, 1}},  {"0 ", " 0 or 1", {1, 1, 1, 1, 1, 1}},
+      {"0 ", " 0 and 0", {0, 0, 0, 0, 0, 0}}, {"1 ", " 0 and 1", {0, 1, 1, 0, 0, 1}},
   };
-  for (auto [formula, value] : cases) ExpectValue(formula, value);
+  for (const auto& shape : shapes)
+    for (int i = 0; i < 6; ++i)
+      ExpectValue(std::string(shape.Left) + comparisons[i] + shape.Right, shape.Values[i]);
 }
 
 // A square is the exact product x * x, on every path; for this x glibc's
@@ -202,8 +203,8 @@ std::string ArgumentList(int n) {
 TEST_F(CompilerTest, SlotsUpTo299AreUsable) {
   ExpectValue(NestedOperands(299), 3 * 299);
   ExpectValue(ArgumentList(299), 3 * 299);
-  ExpectValue(NestedOperands(299, "abs(x)"), 3 * 299);  // a call in slot 299
-  ExpectValue(NestedOperands(299, "sum(x)"), 3 * 299);  // a list call there
+  ExpectValue(NestedOperands(299, "abs(x)"), 3 * 299);                           // a call in slot 299
+  ExpectValue(NestedOperands(299, "sum(x)"), 3 * 299);                           // a list call there
   ExpectValue("2*" + std::string(2000, '(') + "x" + std::string(2000, ')'), 6);  // brackets take no slot
   std::string negations;
   for (int i = 0; i < 500; ++i) negations += "-(";
@@ -216,8 +217,8 @@ TEST_F(CompilerTest, DeepestSlotsKeepTheProgramAndMachineCode) {
   Subject.SetMachineCode(true);
   Subject.AssignFormula("x+(x)");
   const bool makesCode = ParserTests::EvaluationsUntilMachineCode(Subject) > 0;
-  for (const std::string& formula :
-       {NestedOperands(299), ArgumentList(299), NestedOperands(299, "abs(x)"), NestedOperands(299, "sum(x)")}) {
+  for (const std::string& formula : {NestedOperands(299), ArgumentList(299), NestedOperands(299, "abs(x)"),
+                                     NestedOperands(299, "sum(x)")}) {
     Subject.AssignFormula(formula);
     const double value = Subject.Evaluate();
     EXPECT_NE(Subject.ProgramListing(), "") << formula.substr(0, 20);

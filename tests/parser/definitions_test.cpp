@@ -76,7 +76,8 @@ TEST(Definitions, NoNameStartsWithADigit) {
       Parser parser;
       EXPECT_PARSER_ERROR(define(parser, name), text) << name;
       bool defined = false;
-      parser.ForEachName([&](Parser::NameKind, std::string_view known) { defined = defined || known == name; });
+      parser.ForEachName(
+          [&](Parser::NameKind, std::string_view known) { defined = defined || known == name; });
       EXPECT_FALSE(defined) << name;
     }
   }

@@ -114,10 +114,17 @@ TEST_F(ReaderTest, NoOtherFlagForbidsAKind) {
     SyntaxFlags Own;
     CmdCode Code;
   } cases[] = {
-      {"(", NoOpenBracket, cdOpenBracket}, {")", NoCloseBracket, cdCloseBracket}, {"5", NoValue, cdValue},
-      {"_e", NoValue, cdValue},            {"x", NoVariable, cdVariable},         {",", NoComma, cdComma},
-      {"sin", NoFunction, cdFunction},     {"*", NoOperator, cdMul},              {"m", NoPostfixOp, cdPostfixOp},
-      {"-", NoPrefixOp, cdPrefixOp},       {"", NoEnd, cdEnd},
+      {"(", NoOpenBracket, cdOpenBracket},
+      {")", NoCloseBracket, cdCloseBracket},
+      {"5", NoValue, cdValue},
+      {"_e", NoValue, cdValue},
+      {"x", NoVariable, cdVariable},
+      {",", NoComma, cdComma},
+      {"sin", NoFunction, cdFunction},
+      {"*", NoOperator, cdMul},
+      {"m", NoPostfixOp, cdPostfixOp},
+      {"-", NoPrefixOp, cdPrefixOp},
+      {"", NoEnd, cdEnd},
   };
   for (const auto& c : cases) {
     SyntaxFlags flags = 0;
