@@ -14,6 +14,9 @@
 // A text that is not a formula throws MathUtils::ParserException.
 std::string EvaluateCommandLine(std::string_view text, int unitSystem);
 
+// A value as EvaluateCommandLine prints it: "%.10g", whatever the locale.
+std::string FormatCommandLineValue(double value);
+
 // The steps of EvaluateCommandLine before it evaluates: sets
 // ActiveUnitSystem and gives the parser the lower-cased text, the
 // calculator's vocabulary and folding.

@@ -10,6 +10,7 @@ namespace {
 constexpr wchar_t WindowClass[] = L"VorncalcHostWindow";
 constexpr int FrameWidth = 720;
 constexpr int BarHeight = 70;
+constexpr int ViewportHeight = 120;
 
 // The framework's toolbar, status bar and dock-bar identifiers.
 constexpr int ToolBarId = 0xE800, StatusBarId = 0xE801;
@@ -157,7 +158,8 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   }
   frame->MainWindow = CreateWindowExW(
       0, WindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, FrameWidth + 16,
-      BarHeight * static_cast<int>(bars.size()) + 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+      BarHeight * static_cast<int>(bars.size()) + ViewportHeight + 40, nullptr, nullptr, GetModuleHandleW(nullptr),
+      nullptr);
   auto mainObject = layout == HostLayout::NoFrame ? std::make_unique<CWnd>() : std::make_unique<CFrameWnd>();
   mainObject->m_hWnd = frame->MainWindow;
   auto* frameObject = layout == HostLayout::NoFrame ? nullptr : static_cast<CFrameWnd*>(mainObject.get());
@@ -178,6 +180,10 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
     if (frameObject) frameObject->AddControlBar(barObject.get());
     frame->WindowObjects.push_back(std::move(barObject));
   }
+  // Like a CAD viewport, it takes clicks and the wheel but never the focus:
+  // a plain child window that sets no focus when clicked.
+  frame->Viewport = CreateChild(frame->MainWindow, WindowClass, L"viewport", WS_BORDER, 0xE907,
+                                RECT{0, y, FrameWidth, y + ViewportHeight});
   RhinoApp().m_pMainWnd = mainObject.get();
   frame->WindowObjects.push_back(std::move(mainObject));
 

@@ -22,6 +22,7 @@ struct HostFrame {
   HWND History = nullptr;  // shows the last line the host received
   HWND Prompt = nullptr;   // shows the command bar's title
   HWND Notes = nullptr;    // an edit control that takes the focus away
+  HWND Viewport = nullptr; // below the bars; never takes the focus
   // Every rich-edit control, so the host can tell which one got hooked.
   std::vector<LabelledWindow> RichEdits;
   std::vector<std::unique_ptr<CWnd>> WindowObjects;

@@ -26,8 +26,9 @@ inline constexpr const char* HostUsage =
     "                     [--layout standard|two-rich-edits|no-command-bar|no-frame]\n"
     "                     [--brief] [--upper-case-titles] [--focus-away-on-read]\n"
     "Reads a script from standard input, one command a line: units N, units none,\n"
-    "type TEXT, settext TEXT, select A B, enter, ctrl, chord KEY ..., focus away,\n"
-    "focus back, undo, show, state, onload, unload, quit.\n";
+    "type TEXT, settext TEXT, select A B, enter, ctrl, chord KEY ..., down KEY,\n"
+    "up KEY, click viewport, wheel viewport, clip TEXT, focus away, focus back,\n"
+    "undo, show, state, subclass, onload, unload, quit.\n";
 
 // The options, or nothing with `error` set.
 std::optional<HostOptions> ParseHostOptions(int argc, char** argv, std::string& error);

@@ -13,9 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "host/program/clipboard.h"
 #include "host/program/host_command_line.h"
 #include "host/program/host_output.h"
 #include "host/program/key_input.h"
+#include "host/program/mouse_input.h"
+#include "host/program/other_plugin.h"
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
@@ -80,14 +83,41 @@ class ScriptRunner {
   // "chord ctrl shift left": the named keys, pressed in order and released
   // in reverse order.
   bool Chord(std::string_view names) {
-    std::vector<WORD> keys;
+    std::vector<Key> keys;
     for (std::string_view name : Words(names)) {
-      std::optional<WORD> key = KeyNamed(name);
+      std::optional<Key> key = KeyNamed(name);
       if (!key) return false;
       keys.push_back(*key);
     }
     if (keys.empty()) return false;
     PressChord(keys);
+    return true;
+  }
+
+  // "down KEY" and "up KEY" press, or release, one key and leave it so.
+  bool Down(std::string_view name) { return WithKey(name, PressDown); }
+  bool Up(std::string_view name) { return WithKey(name, Release); }
+
+  bool WithKey(std::string_view name, void (*act)(Key)) {
+    std::optional<Key> key = KeyNamed(name);
+    if (key) act(*key);
+    return key.has_value();
+  }
+
+  // "click viewport", "wheel viewport": the mouse in the host's viewport.
+  bool Click(std::string_view where) { return InViewport(where, ClickIn); }
+  bool Wheel(std::string_view where) { return InViewport(where, WheelIn); }
+
+  bool InViewport(std::string_view where, void (*act)(HWND)) {
+    if (where != "viewport") return false;
+    act(Frame.Viewport);
+    return true;
+  }
+
+  // "clip TEXT" puts TEXT, its escapes \t \n \r turned into characters,
+  // on the clipboard.
+  bool Clip(std::string_view text) {
+    if (!PutOnClipboard(Frame.MainWindow, Unescaped(FromUtf8(text)))) PrintLine("clipboard: not available");
     return true;
   }
 
@@ -108,13 +138,18 @@ class ScriptRunner {
     return true;
   }
 
-  void Enter() { PressKey(VK_RETURN); }
-  void Ctrl() { PressKey(VK_CONTROL); }
+  void Enter() { PressKey({VK_RETURN}); }
+  void Ctrl() { PressKey({VK_CONTROL}); }
   void FocusAway() { MoveFocus(Frame.Notes); }
   void FocusBack() { MoveFocus(Frame.CommandLine); }
   void OnLoad() { RunLoadHandler(Session, Frame); }
   void Unload() { UnloadPlugIn(Session, Frame); }
   void Show() { PrintLine("line: " + WindowTextUtf8(Frame.CommandLine)); }
+
+  void Subclass() {
+    SubclassAsAnotherPlugIn(Frame.CommandLine);
+    PrintLine("subclassed by another plug-in");
+  }
 
   void MoveFocus(HWND window) {
     SetFocus(window);
@@ -157,14 +192,20 @@ const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::Plain
     {"show", &ScriptRunner::Show},
     {"state", &ScriptRunner::State},
     {"onload", &ScriptRunner::OnLoad},
-    {"unload", &ScriptRunner::Unload}};
+    {"unload", &ScriptRunner::Unload},
+    {"subclass", &ScriptRunner::Subclass}};
 
 const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::CommandsWithText = {
     {"units", &ScriptRunner::Units},
     {"type", &ScriptRunner::Type},
     {"chord", &ScriptRunner::Chord},
     {"select", &ScriptRunner::Select},
-    {"settext", &ScriptRunner::SetText}};
+    {"settext", &ScriptRunner::SetText},
+    {"down", &ScriptRunner::Down},
+    {"up", &ScriptRunner::Up},
+    {"click", &ScriptRunner::Click},
+    {"wheel", &ScriptRunner::Wheel},
+    {"clip", &ScriptRunner::Clip}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.
