@@ -2,7 +2,6 @@
 
 #include <richedit.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -47,30 +46,6 @@ std::optional<std::string> ReadCommandLineText(HWND window) {
   return AsciiText(text);
 }
 
-// A selection as EM_SETSEL takes it: the anchor, then the end with the caret.
-struct Selection {
-  LPARAM Anchor;
-  LPARAM Caret;
-};
-
-int CharacterX(HWND window, LONG position) {
-  POINTL place{};
-  SendMessageW(window, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&place), position);
-  return place.x;
-}
-
-// EM_EXGETSEL gives the range in order; the caret, which the control has
-// while it has the focus, tells at which end the user left it.
-Selection CurrentSelection(HWND window) {
-  CHARRANGE range{};
-  SendMessageW(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
-  POINT caret{};
-  if (range.cpMin == range.cpMax || !GetCaretPos(&caret)) return {range.cpMin, range.cpMax};
-  bool caretAtStart = std::abs(CharacterX(window, range.cpMin) - caret.x) <
-                      std::abs(CharacterX(window, range.cpMax) - caret.x);
-  return caretAtStart ? Selection{range.cpMax, range.cpMin} : Selection{range.cpMin, range.cpMax};
-}
-
 // The value is ASCII: digits, sign, point, exponent.
 void ReplaceSelection(HWND window, const std::string& value) {
   std::wstring wide(value.begin(), value.end());
@@ -85,7 +60,8 @@ void RejectLine(HWND window) {
 }
 
 void EvaluateLine(HWND window, Evaluation evaluation) {
-  const Selection before = CurrentSelection(window);
+  CHARRANGE before{};
+  SendMessageW(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&before));
   SendMessageW(window, EM_SETSEL, 0, -1);
   CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}};
   if (std::optional<std::string> text = ReadCommandLineText(window))
@@ -93,8 +69,10 @@ void EvaluateLine(HWND window, Evaluation evaluation) {
   if (verdict.What == CommandLineVerdict::Action::Replace) return ReplaceSelection(window, verdict.Value);
   if (verdict.What == CommandLineVerdict::Action::Reject) RejectLine(window);
   // Before Enter the host reads the line anyway; after a Ctrl tap the user
-  // goes on typing where the caret was.
-  if (evaluation == Evaluation::InPlace) SendMessageW(window, EM_SETSEL, before.Anchor, before.Caret);
+  // goes on typing where the caret was. (A selection made from right to
+  // left comes back with the caret at its right end: the control tells no
+  // direction.)
+  if (evaluation == Evaluation::InPlace) SendMessageW(window, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&before));
 }
 
 }  // namespace
