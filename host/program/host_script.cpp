@@ -40,6 +40,16 @@ bool ReadInteger(std::string_view text, int& value) {
   return error == std::errc{} && end == text.data() + text.size() && !text.empty();
 }
 
+// What the host's units box shows for an ON::unit_system value.
+std::wstring UnitSystemName(int unitSystem) {
+  static const std::map<int, std::wstring> Names = {
+      {0, L"none"},        {1, L"microns"}, {2, L"millimetres"}, {3, L"centimetres"},
+      {4, L"metres"},      {5, L"kilometres"}, {6, L"microinches"}, {7, L"mils"},
+      {8, L"inches"},      {9, L"feet"},    {10, L"miles"}};
+  auto name = Names.find(unitSystem);
+  return name != Names.end() ? name->second : L"system " + std::to_wstring(unitSystem);
+}
+
 class ScriptRunner {
  public:
   ScriptRunner(HostFrame& frame, PlugInSession& session) : Frame(frame), Session(session) {}
@@ -72,6 +82,7 @@ class ScriptRunner {
       return false;
     }
     CRhinoHostSide::SetActiveDoc(Document.get());
+    SetWindowTextW(Frame.Units, Document ? UnitSystemName(unitSystem).c_str() : L"no document");
     return true;
   }
 
