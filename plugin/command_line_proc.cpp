@@ -72,7 +72,8 @@ void EvaluateLine(HWND window, Evaluation evaluation) {
   // goes on typing where the caret was. (A selection made from right to
   // left comes back with the caret at its right end: the control tells no
   // direction.)
-  if (evaluation == Evaluation::InPlace) SendMessageW(window, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&before));
+  if (evaluation == Evaluation::InPlace)
+    SendMessageW(window, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&before));
 }
 
 }  // namespace

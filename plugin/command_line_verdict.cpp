@@ -90,7 +90,8 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem) {
   } catch (const MathUtils::ParserException&) {
     return Rejected();
   }
-  if (!std::isfinite(value) || IsSingleName(line) || OutermostIsComparison(line, unitSystem)) return Rejected();
+  if (!std::isfinite(value) || IsSingleName(line) || OutermostIsComparison(line, unitSystem))
+    return Rejected();
   // A printed value is itself a number as the host reads it, so evaluating
   // the line again leaves it and its undo history alone.
   return {CommandLineVerdict::Action::Replace, FormatCommandLineValue(value)};

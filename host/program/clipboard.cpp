@@ -6,7 +6,11 @@ std::wstring Unescaped(std::wstring_view text) {
   std::wstring plain;
   for (std::size_t i = 0; i < text.size(); ++i) {
     wchar_t next = i + 1 < text.size() ? text[i + 1] : L'\0';
-    wchar_t named = next == L't' ? L'\t' : next == L'n' ? L'\n' : next == L'r' ? L'\r' : next == L'\\' ? L'\\' : 0;
+    wchar_t named = next == L't'    ? L'\t'
+                    : next == L'n'  ? L'\n'
+                    : next == L'r'  ? L'\r'
+                    : next == L'\\' ? L'\\'
+                                    : 0;
     if (text[i] == L'\\' && named) {
       plain.push_back(named);
       ++i;

@@ -140,13 +140,13 @@ class BarFiller {
   void FillCommandBar(HWND bar, bool withPrompt) {
     Frame.History = Labelled(bar, AddRichEdit(bar, "history"), L"what the host received");
     RECT panelPlace = Next(428);
-    panelPlace.top = 0;  // its boxes line up with the bar's
+    panelPlace.top = 0;                    // its boxes line up with the bar's
     panelPlace.bottom = CommandBarHeight;  // room for the labels
     HWND panel = CreateChild(bar, WindowClass, L"", WS_CLIPCHILDREN, 2, panelPlace);
     int panelX = NextX;
     NextX = 0;
-    Frame.Units = Labelled(panel, CreateChild(panel, L"Edit", L"", WS_BORDER | ES_READONLY, 3, Next(80)),
-                           L"units");
+    Frame.Units =
+        Labelled(panel, CreateChild(panel, L"Edit", L"", WS_BORDER | ES_READONLY, 3, Next(80)), L"units");
     if (withPrompt) Frame.Prompt = Larger(AddRichEdit(panel, "prompt"));
     Frame.CommandLine = Labelled(panel, AddRichEdit(panel, "command line"), L"command line");
     NextX = panelX;
@@ -170,7 +170,8 @@ class BarFiller {
     RECT place{};
     GetWindowRect(box, &place);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
-    HWND text = CreateChild(parent, L"Static", label, 0, 0xFFFF, RECT{place.left, place.bottom + 2, place.right, place.bottom + 20});
+    HWND text = CreateChild(parent, L"Static", label, 0, 0xFFFF,
+                            RECT{place.left, place.bottom + 2, place.right, place.bottom + 20});
     SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(LabelFont), FALSE);
     return Larger(box);
   }
@@ -209,9 +210,9 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   BarFiller filler(*frame);
   int y = 0;
   for (const BarPlan& plan : bars) {
-    HWND bar =
-        CreateChild(frame->MainWindow, WindowClass, plan.Title.c_str(),
-                    WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN, plan.Id, RECT{0, y, FrameWidth, y + HeightOf(plan)});
+    HWND bar = CreateChild(frame->MainWindow, WindowClass, plan.Title.c_str(),
+                           WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN, plan.Id,
+                           RECT{0, y, FrameWidth, y + HeightOf(plan)});
     y += HeightOf(plan);
     filler.Fill(bar, plan.Content, plan.Label);
     if (plan.Label == "command bar" && frame->Prompt)

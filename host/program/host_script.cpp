@@ -42,10 +42,10 @@ bool ReadInteger(std::string_view text, int& value) {
 
 // What the host's units box shows for an ON::unit_system value.
 std::wstring UnitSystemName(int unitSystem) {
-  static const std::map<int, std::wstring> Names = {
-      {0, L"none"},        {1, L"microns"}, {2, L"millimetres"}, {3, L"centimetres"},
-      {4, L"metres"},      {5, L"kilometres"}, {6, L"microinches"}, {7, L"mils"},
-      {8, L"inches"},      {9, L"feet"},    {10, L"miles"}};
+  static const std::map<int, std::wstring> Names = {{0, L"none"},        {1, L"microns"}, {2, L"millimetres"},
+                                                    {3, L"centimetres"}, {4, L"metres"},  {5, L"kilometres"},
+                                                    {6, L"microinches"}, {7, L"mils"},    {8, L"inches"},
+                                                    {9, L"feet"},        {10, L"miles"}};
   auto name = Names.find(unitSystem);
   return name != Names.end() ? name->second : L"system " + std::to_wstring(unitSystem);
 }
@@ -207,15 +207,9 @@ const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::Plain
     {"subclass", &ScriptRunner::Subclass}};
 
 const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::CommandsWithText = {
-    {"units", &ScriptRunner::Units},
-    {"type", &ScriptRunner::Type},
-    {"chord", &ScriptRunner::Chord},
-    {"select", &ScriptRunner::Select},
-    {"settext", &ScriptRunner::SetText},
-    {"down", &ScriptRunner::Down},
-    {"up", &ScriptRunner::Up},
-    {"click", &ScriptRunner::Click},
-    {"wheel", &ScriptRunner::Wheel},
+    {"units", &ScriptRunner::Units},   {"type", &ScriptRunner::Type},       {"chord", &ScriptRunner::Chord},
+    {"select", &ScriptRunner::Select}, {"settext", &ScriptRunner::SetText}, {"down", &ScriptRunner::Down},
+    {"up", &ScriptRunner::Up},         {"click", &ScriptRunner::Click},     {"wheel", &ScriptRunner::Wheel},
     {"clip", &ScriptRunner::Clip}};
 
 // Reads the script's lines on its own thread and hands them to the host's

@@ -10,13 +10,22 @@ constexpr DWORD QuietRoundMilliseconds = 20;
 
 // The keys that a keyboard sends with the extended-key flag are the arrows,
 // the navigation block and the keypad's Enter.
-const std::map<std::string_view, Key> NamedKeys = {
-    {"ctrl", {VK_CONTROL}},      {"shift", {VK_SHIFT}},       {"alt", {VK_MENU}},
-    {"enter", {VK_RETURN}},      {"numenter", {VK_RETURN, true}}, {"escape", {VK_ESCAPE}},
-    {"tab", {VK_TAB}},           {"space", {VK_SPACE}},       {"back", {VK_BACK}},
-    {"left", {VK_LEFT, true}},   {"right", {VK_RIGHT, true}}, {"up", {VK_UP, true}},
-    {"down", {VK_DOWN, true}},   {"home", {VK_HOME, true}},   {"end", {VK_END, true}},
-    {"delete", {VK_DELETE, true}}};
+const std::map<std::string_view, Key> NamedKeys = {{"ctrl", {VK_CONTROL}},
+                                                   {"shift", {VK_SHIFT}},
+                                                   {"alt", {VK_MENU}},
+                                                   {"enter", {VK_RETURN}},
+                                                   {"numenter", {VK_RETURN, true}},
+                                                   {"escape", {VK_ESCAPE}},
+                                                   {"tab", {VK_TAB}},
+                                                   {"space", {VK_SPACE}},
+                                                   {"back", {VK_BACK}},
+                                                   {"left", {VK_LEFT, true}},
+                                                   {"right", {VK_RIGHT, true}},
+                                                   {"up", {VK_UP, true}},
+                                                   {"down", {VK_DOWN, true}},
+                                                   {"home", {VK_HOME, true}},
+                                                   {"end", {VK_END, true}},
+                                                   {"delete", {VK_DELETE, true}}};
 
 INPUT KeyboardInput(WORD virtualKey, WORD unit, DWORD flags) {
   INPUT input{};

@@ -29,13 +29,16 @@ POINT AbsoluteMiddle(HWND window) {
 }
 
 void SendAt(HWND window, std::vector<INPUT> actions) {
-  actions.insert(actions.begin(), MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, AbsoluteMiddle(window)));
+  actions.insert(actions.begin(),
+                 MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, AbsoluteMiddle(window)));
   SendInput(static_cast<UINT>(actions.size()), actions.data(), sizeof(INPUT));
   ProcessPendingMessages();
 }
 
 }  // namespace
 
-void ClickIn(HWND window) { SendAt(window, {MouseInput(MOUSEEVENTF_LEFTDOWN), MouseInput(MOUSEEVENTF_LEFTUP)}); }
+void ClickIn(HWND window) {
+  SendAt(window, {MouseInput(MOUSEEVENTF_LEFTDOWN), MouseInput(MOUSEEVENTF_LEFTUP)});
+}
 
 void WheelIn(HWND window) { SendAt(window, {MouseInput(MOUSEEVENTF_WHEEL, {}, WHEEL_DELTA)}); }

@@ -67,14 +67,16 @@ void ReportIdentity(const CRhinoPlugIn& plugIn, bool brief) {
 
 bool InLoadedModule(LONG_PTR address) {
   HMODULE module = nullptr;
-  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(address), &module) != 0;
+  return GetModuleHandleExW(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             reinterpret_cast<LPCWSTR>(address), &module) != 0;
 }
 
 // Each rich edit's procedure, or the one below the other plug-in's.
 std::vector<LONG_PTR> CurrentProcedures(const HostFrame& frame) {
   std::vector<LONG_PTR> procedures;
-  for (const LabelledWindow& edit : frame.RichEdits) procedures.push_back(ProcedureBelowOtherPlugIn(edit.Window));
+  for (const LabelledWindow& edit : frame.RichEdits)
+    procedures.push_back(ProcedureBelowOtherPlugIn(edit.Window));
   return procedures;
 }
 
