@@ -54,6 +54,13 @@ bool OutermostIsComparison(std::string_view line, int unitSystem) {
   return comparison;
 }
 
+// The host, like the parser, reads past blanks around a line.
+std::string_view Trimmed(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return line.substr(first, line.find_last_not_of(" \t") - first + 1);
+}
+
 CommandLineVerdict Rejected() { return {CommandLineVerdict::Action::Reject, {}}; }
 
 // Whether a line that IsHostNumber takes fits a double ("1e400" does not).
@@ -80,8 +87,9 @@ bool IsHostNumber(std::string_view line) {
 }
 
 CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem) {
-  if (IsHostNumber(line))
-    return FitsADouble(line) ? CommandLineVerdict{CommandLineVerdict::Action::LeaveAsTyped, {}} : Rejected();
+  const std::string_view bare = Trimmed(line);
+  if (IsHostNumber(bare))
+    return FitsADouble(bare) ? CommandLineVerdict{CommandLineVerdict::Action::LeaveAsTyped, {}} : Rejected();
   double value = 0;
   try {
     MathUtils::Parser parser;
@@ -90,7 +98,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem) {
   } catch (const MathUtils::ParserException&) {
     return Rejected();
   }
-  if (!std::isfinite(value) || IsSingleName(line) || OutermostIsComparison(line, unitSystem))
+  if (!std::isfinite(value) || IsSingleName(bare) || OutermostIsComparison(line, unitSystem))
     return Rejected();
   // A printed value is itself a number as the host reads it, so evaluating
   // the line again leaves it and its undo history alone.

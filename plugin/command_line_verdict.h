@@ -16,7 +16,8 @@ struct CommandLineVerdict {
   std::string Value;  // for Replace only
 };
 
-// The verdict on an ASCII line in a document of the given unit system:
+// The verdict on an ASCII line in a document of the given unit system
+// (blanks around a number or a name do not count):
 //
 //   line                                          verdict
 //   --------------------------------------------  -------------------------

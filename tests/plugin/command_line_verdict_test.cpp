@@ -28,7 +28,8 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
       // Not numbers in that sense: evaluated, or not formulas.
       {"1e", Action::Reject, ""},
       {".", Action::Reject, ""},
-      {" 5", Action::Replace, "5"},
+      {" 2600000.1234 ", Action::LeaveAsTyped, ""},
+      {"5 5", Action::Reject, ""},
       {"5mm", Action::Replace, "0.005"},
       {"--5", Action::Reject, ""},
       // Not formulas.
@@ -39,6 +40,7 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
       {"E", Action::Reject, ""},
       {"pi", Action::Reject, ""},
       {"_pi", Action::Reject, ""},
+      {" e\t", Action::Reject, ""},
       {"(e)", Action::Replace, "2.718281828"},
       {"2*pi", Action::Replace, "6.283185307"},
       {"-e", Action::Replace, "-2.718281828"},
