@@ -69,6 +69,10 @@ bool OnTopOfCommandLine() {
          GetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(CommandLineProc);
 }
 
+void PutPreviousProcedureBack() {
+  SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
+}
+
 void RemoveMouseHook() {
   if (MouseHook) UnhookWindowsHookEx(MouseHook);
   MouseHook = nullptr;
@@ -86,8 +90,7 @@ void PinModule() {
 struct HookRemover {
   ~HookRemover() {
     RemoveMouseHook();
-    if (OnTopOfCommandLine())
-      SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
+    if (OnTopOfCommandLine()) PutPreviousProcedureBack();
   }
 } HookRemovalAtUnload;
 
@@ -130,19 +133,19 @@ void InstallCommandLineHook() {
 }
 
 // Another plug-in that subclassed the control after us holds our procedure
-// as its previous one and calls it. Putting ours back would throw that one
-// out, and freeing the module would leave it calling code that is gone. So
-// our procedure stays in the chain, passing every message on, in a module
-// kept loaded. Comctl32's SetWindowSubclass chain does not help: it mends
-// only subclasses made through it, and removing its last entry restores
-// the control's first procedure over whatever another plug-in set with
-// SetWindowLongPtr, as plug-ins for this host do.
+// as its previous one and calls it. Putting back the procedure we replaced
+// would throw that one out, and freeing the module would leave it calling
+// code that is gone. So our procedure stays in the chain, passing every
+// message on, in a module kept loaded. Comctl32's SetWindowSubclass chain
+// does not help: it mends only subclasses made through it, and removing its
+// last entry restores the control's first procedure over whatever another
+// plug-in set with SetWindowLongPtr, as plug-ins for this host do.
 void RemoveCommandLineHook() {
   RemoveMouseHook();
   CommandLineEvaluates = false;
   if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
   if (OnTopOfCommandLine()) {
-    SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
+    PutPreviousProcedureBack();
   } else {
     PinModule();
   }
