@@ -6,6 +6,7 @@
 #include "host/program/host_output.h"
 #include "host/program/other_plugin.h"
 #include "host/program/plugin_observers.h"
+#include "host/program/system_emulation.h"
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
@@ -114,6 +115,8 @@ bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSessio
   session.Object = CRhinoHostSide::RegisteredPlugIn();
   if (!session.Object) return Refuse(session, "no plug-in object");
   if (!ObservePlugInBeeps(session.Module)) PrintLine("note: the plug-in does not import MessageBeep");
+  if (options.Utf8AnsiCodePage && !EmulateUtf8AnsiCodePage(session.Module))
+    PrintLine("note: the plug-in does not import WideCharToMultiByte");
   ReportIdentity(*session.Object, options.Brief);
   return true;
 }
