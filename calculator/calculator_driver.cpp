@@ -22,10 +22,15 @@ std::string LowerCaseAscii(std::string_view text) {
 
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
   const std::string formula = LowerCaseAscii(text);
-  ActiveUnitSystem = unitSystem;
   parser.AssignFormula(formula);
-  AddCalculatorVocabulary(parser);
+  AddCalculatorVocabulary(parser, unitSystem);
   parser.SetOptimizer(true);
+}
+
+double CommandLineValue(std::string_view text, int unitSystem) {
+  MathUtils::Parser parser;
+  PrepareCommandLine(parser, text, unitSystem);
+  return parser.Evaluate();
 }
 
 std::string FormatValue(double value, int significantDigits) {
@@ -37,7 +42,5 @@ std::string FormatValue(double value, int significantDigits) {
 }
 
 std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
-  MathUtils::Parser parser;
-  PrepareCommandLine(parser, text, unitSystem);
-  return FormatValue(parser.Evaluate(), CommandLineDigits);
+  return FormatValue(CommandLineValue(text, unitSystem), CommandLineDigits);
 }

@@ -22,10 +22,12 @@ constexpr int TextUnits = 50;
 
 EvaluationTrigger Trigger;
 
-// Without an active document the unit system of the last evaluation holds.
+// Sets ActiveUnitSystem from the active document, as at every evaluation;
+// without an active document the unit system of the last evaluation holds.
 int ActiveDocumentUnitSystem() {
   const CRhinoDoc* document = RhinoApp().ActiveDoc();
-  return document ? document->UnitSystem() : ActiveUnitSystem;
+  if (document) ActiveUnitSystem = document->UnitSystem();
+  return ActiveUnitSystem;
 }
 
 // UTF-16 units of the whole text, a line break counted as two so that the

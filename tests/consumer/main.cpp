@@ -1,7 +1,9 @@
 // A program of another project that uses the parser library through its
-// one public header: evaluation, errors, and the reader driven by hand.
+// public headers: evaluation, errors, the reader driven by hand, and the
+// calculator's command line in a unit system of its choosing.
 #include <string_view>
 
+#include "calculator/calculator_driver.h"
 #include "parser/parser.h"
 
 namespace {
@@ -21,7 +23,20 @@ bool ReadsTokenByToken() {
 
 }  // namespace
 
+// The plug-in's evaluation of "2*sin(30)+5mm" in a metres document and in a
+// millimetres one, and the vocabulary on a parser of the program's own.
+bool CalculatesInUnitSystems() {
+  if (EvaluateCommandLine("2*sin(30)+5mm", 4) != "1.005" || CommandLineValue("2*sin(30)+5mm", 2) != 6)
+    return false;
+  MathUtils::Parser parser;
+  double x = 2;
+  PrepareCommandLine(parser, "(x)in", 4);
+  parser.AddVariable("x", &x);
+  return parser.Evaluate() == 2 * 0.0254;
+}
+
 int main() {
+  if (!CalculatesInUnitSystems()) return 5;
   MathUtils::Parser parser;
   parser.AssignFormula("1+2*3");
   if (parser.Evaluate() != 7 || parser.Listing() != "1 VALUE 7\nEND") return 1;

@@ -32,6 +32,7 @@ foreach(check "cli_files;/usr/bin/vorncalc" "cli_files;/usr/share/man/man1/vornc
               "cli_files;/usr/share/doc/vorncalc/copyright" "cli_files;/usr/share/doc/vorncalc/changelog.Debian.gz"
               "dev_files;/usr/share/doc/libvorncalc-dev/copyright"
               "dev_files;/usr/include/vorncalc/parser/parser.h" "dev_files;/libvorncalc.a"
+              "dev_files;/usr/include/vorncalc/calculator/calculator_driver.h" "dev_files;/libvorncalc-calculator.a"
               "dev_files;/vorncalc/vorncalcConfig.cmake" "dev_files;/pkgconfig/vorncalc.pc")
   list(GET check 0 listing)
   list(GET check 1 file)
