@@ -9,14 +9,6 @@
 
 namespace {
 
-constexpr std::string_view Blanks = " \t";
-
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(Blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
-}
-
 void ShowUnitSystem(const Session& session, std::ostream& out) {
   out << "Document units: " << DescribeUnitSystem(session.UnitSystem()) << '\n';
 }
@@ -84,16 +76,16 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 std::optional<HostAction> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
-  const std::string_view text = Trim(line);
+  const std::string_view text = TrimBlanks(line);
   const std::string_view word = text.substr(0, text.find_first_of(Blanks));
   const std::string name = LowerCaseAscii(word);
   for (const HostCommand& command : HostCommands)
-    if (name == command.Name) return command.Run(Trim(text.substr(word.size())), session, out);
+    if (name == command.Name) return command.Run(TrimBlanks(text.substr(word.size())), session, out);
   return std::nullopt;
 }
 
 std::optional<std::string_view> CommandLikeWord(std::string_view text) {
-  text = Trim(text);
+  text = TrimBlanks(text);
   if (text.empty() || IsAsciiDigit(text.front())) return std::nullopt;
   bool hasLetter = false;
   for (char c : text) {

@@ -10,14 +10,6 @@
 
 namespace {
 
-constexpr std::string_view Blanks = " \t";
-
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(Blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
-}
-
 bool Holds(const std::vector<std::string>& names, std::string_view name) {
   return std::binary_search(names.begin(), names.end(), name);
 }
@@ -57,7 +49,7 @@ std::optional<Definition> SplitDefinition(std::string_view line) {
       if (at + 1 < line.size() && line[at + 1] == '=') ++at;  // skip the whole "=="
       continue;
     }
-    const std::string_view name = Trim(line.substr(0, at));
+    const std::string_view name = TrimBlanks(line.substr(0, at));
     if (name.find_first_of(Blanks) != std::string_view::npos) return std::nullopt;
     const std::string_view formula = line.substr(at + 1);
     return Definition{name, formula.substr(std::min(formula.find_first_not_of(Blanks), formula.size()))};
