@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -38,7 +39,7 @@ MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t 
 #if !VORNCALC_JIT
 
 bool MachineCode::Supported() { return false; }
-std::unique_ptr<MachineCode> MachineCode::Generate(Program&) { return nullptr; }
+std::unique_ptr<MachineCode> MachineCode::Generate(const Program&) { return nullptr; }
 MachineCode::~MachineCode() = default;
 
 #else
@@ -76,13 +77,19 @@ std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 #endif
 
 // The functions that the code calls besides the callbacks themselves. The
-// catching ones never let an exception into the generated frames.
-double CallUnaryCaught(Failure* failure, UnaryCallback callback, double argument) noexcept {
+// catching ones never let an exception into the generated frames: they keep
+// it for the thread, where RethrowCaught finds it, and set the frame's flag.
+thread_local std::exception_ptr CaughtException;
+
+double CallUnaryCaught(bool* caught, UnaryCallback callback, double argument) noexcept {
+  const CallbackScope scope;
   try {
-    return callback(argument);
+    const double value = callback(argument);
+    *caught = false;
+    return value;
   } catch (...) {
-    failure->Caught = true;
-    failure->Exception = std::current_exception();
+    CaughtException = std::current_exception();
+    *caught = true;
     return 0;
   }
 }
@@ -91,29 +98,25 @@ double CallList(ListCallback callback, const double* arguments, std::size_t coun
   return callback(std::span<const double>(arguments, count));
 }
 
-double CallListCaught(Failure* failure, ListCallback callback, const double* arguments,
-                      std::size_t count) noexcept {
+double CallListCaught(bool* caught, ListCallback callback, const double* arguments, std::size_t count) noexcept {
+  const CallbackScope scope;
   try {
-    return callback(std::span<const double>(arguments, count));
+    const double value = callback(std::span<const double>(arguments, count));
+    *caught = false;
+    return value;
   } catch (...) {
-    failure->Caught = true;
-    failure->Exception = std::current_exception();
+    CaughtException = std::current_exception();
+    *caught = true;
     return 0;
   }
 }
 
 // Where the code jumps, its own frame taken down, after a trampoline caught
 // an exception: to the unwinder this function was called by the code's
-// caller. On IA-32 it takes its argument in eax, as the caller's stack has
-// no room for one.
-#ifdef MATHUTILS_MACHINE_IA32
-#define MATHUTILS_ARGUMENT_IN_EAX [[gnu::regparm(1)]]
-#else
-#define MATHUTILS_ARGUMENT_IN_EAX
-#endif
-[[noreturn]] MATHUTILS_ARGUMENT_IN_EAX void RethrowCaught(Failure* failure) {
-  std::exception_ptr caught = std::move(failure->Exception);
-  failure->Caught = false;
+// caller.
+[[noreturn]] void RethrowCaught() {
+  std::exception_ptr caught = std::move(CaughtException);
+  CaughtException = nullptr;
   std::rethrow_exception(caught);
 }
 
@@ -181,9 +184,9 @@ class ConstantPool {
 
 class Generator : public Xbyak::CodeGenerator {
  public:
-  Generator(Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
-            const ConstantPool& constants, Failure& caught)
-      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants), Caught(caught) {}
+  Generator(const Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
+            const ConstantPool& constants)
+      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
@@ -202,9 +205,12 @@ class Generator : public Xbyak::CodeGenerator {
     pool.Add(std::uint64_t{0x8000000000000000});
     for (const Instruction& instruction : program.Instructions) {
       for (const double& number : instruction.Constants)
-        if (&number == instruction.Left || &number == instruction.Right) pool.Add(number);
+        if ((!instruction.Left.IsSlot() && &number == instruction.Left.Address()) ||
+            (!instruction.Right.IsSlot() && &number == instruction.Right.Address()))
+          pool.Add(number);
       double reciprocal;
-      if (instruction.Op == cdDiv && instruction.Right == &instruction.Constants[1] &&
+      if (instruction.Op == cdDiv && !instruction.Right.IsSlot() &&
+          instruction.Right.Address() == &instruction.Constants[1] &&
           ExactReciprocal(instruction.Constants[1], reciprocal))
         pool.Add(reciprocal);
       if (instruction.Op == OpCallList && CallFormOf(instruction.Callback) == CallForm::Avg)
@@ -225,8 +231,8 @@ class Generator : public Xbyak::CodeGenerator {
   void ScanProgram() {
     for (const Instruction& instruction : In.Instructions) {
       if (IsCall(instruction)) Calls = true;
-      if (instruction.Result - In.Slots > RegisterSlots) DeepSlots = true;
-      HighestSlot = std::max(HighestSlot, SlotOf(instruction.Result));
+      if (instruction.Slot > RegisterSlots) DeepSlots = true;
+      HighestSlot = std::max(HighestSlot, instruction.Slot);
     }
   }
 
@@ -239,15 +245,12 @@ class Generator : public Xbyak::CodeGenerator {
     }
   }
 
-  Source SourceOf(const Instruction& instruction, const double* operand) const {
-    if (operand >= In.Slots && operand < In.Slots + EvaluationStackSize)
-      return {Source::Slot, static_cast<int>(operand - In.Slots), operand, 0};
-    if (operand == &instruction.Constants[0] || operand == &instruction.Constants[1])
-      return {Source::Number, 0, operand, *operand};
-    return {Source::Variable, 0, operand, 0};
+  static Source SourceOf(const Instruction& instruction, const Operand& operand) {
+    if (operand.IsSlot()) return {Source::Slot, operand.Slot(), nullptr, 0};
+    if (instruction.IsConstant(operand))
+      return {Source::Number, 0, operand.Address(), *operand.Address()};
+    return {Source::Variable, 0, operand.Address(), 0};
   }
-
-  int SlotOf(const double* result) const { return static_cast<int>(result - In.Slots); }
 
   // ---- where things are ----
 
@@ -271,8 +274,15 @@ class Generator : public Xbyak::CodeGenerator {
     mov(rax, reinterpret_cast<std::size_t>(variable));
     return qword[rax];
   }
+  // The trampolines' flag, in slot 0's place.
+  Xbyak::Address CaughtFlag() { return byte[rsp]; }
+  void LoadCaughtFlagAddress(const Xbyak::Reg64& into) { mov(into, rsp); }
 #else
-  Xbyak::Address SlotMemory(int slot) { return qword[reinterpret_cast<std::size_t>(In.Slots + slot)]; }
+  // Above the 32 bytes of arguments and returned values.
+  static constexpr int SlotsAt = 32;
+  Xbyak::Address SlotMemory(int slot) { return qword[esp + SlotsAt + 8 * slot]; }
+  Xbyak::Address CaughtFlag() { return byte[esp + SlotsAt]; }
+  void LoadCaughtFlagAddress(const Xbyak::Reg32& into) { lea(into, ptr[esp + SlotsAt]); }
   Xbyak::Address ConstantMemory(int index) { return qword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address MaskMemory(int index) { return xword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address VariableMemory(const double* variable) {
@@ -353,18 +363,17 @@ class Generator : public Xbyak::CodeGenerator {
     ret();
   }
   void JumpToRethrow() {
-    mov(rdi, reinterpret_cast<std::size_t>(&Caught));
     mov(rax, reinterpret_cast<std::size_t>(RethrowCaught));
     jmp(rax);
   }
 #else
   // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
-  // room for arguments and returned values.
+  // room for arguments and returned values, then the slots.
   void Prologue() {
     push(ebp);
     mov(ebp, esp);
     and_(esp, -16);
-    sub(esp, 32);
+    sub(esp, (SlotsAt + 8 * (HighestSlot + 1) + 15) / 16 * 16);
   }
   void TakeDownFrame() {
     mov(esp, ebp);
@@ -378,7 +387,6 @@ class Generator : public Xbyak::CodeGenerator {
     ret();
   }
   void JumpToRethrow() {
-    mov(eax, reinterpret_cast<std::size_t>(&Caught));
     mov(ecx, reinterpret_cast<std::size_t>(RethrowCaught));
     jmp(ecx);
   }
@@ -417,12 +425,7 @@ class Generator : public Xbyak::CodeGenerator {
   // After a catching trampoline: leave at once when it caught.
   void LeaveIfCaught() {
     Guarded = true;
-#ifdef MATHUTILS_MACHINE_X64
-    mov(rax, reinterpret_cast<std::size_t>(&Caught.Caught));
-    cmp(byte[rax], 0);
-#else
-    cmp(byte[reinterpret_cast<std::size_t>(&Caught.Caught)], 0);
-#endif
+    cmp(CaughtFlag(), 0);
     jne(Rethrow, T_NEAR);
   }
 
@@ -439,7 +442,7 @@ class Generator : public Xbyak::CodeGenerator {
 #ifdef MATHUTILS_MACHINE_X64
     LoadInto(xmm0, argument);
     if (caught) {
-      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
+      LoadCaughtFlagAddress(rdi);
       mov(rsi, reinterpret_cast<std::size_t>(callback));
       CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
       LeaveIfCaught();
@@ -451,7 +454,8 @@ class Generator : public Xbyak::CodeGenerator {
     LoadInto(ScratchA(), argument);
     if (caught) {
       movsd(qword[esp + 8], ScratchA());
-      mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
+      LoadCaughtFlagAddress(eax);
+      mov(dword[esp], eax);
       mov(dword[esp + 4], reinterpret_cast<std::size_t>(callback));
       CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
       fstp(qword[esp]);
@@ -492,7 +496,7 @@ class Generator : public Xbyak::CodeGenerator {
 #ifdef MATHUTILS_MACHINE_X64
     const auto arguments = caught ? rdx : rsi;
     if (caught) {
-      mov(rdi, reinterpret_cast<std::size_t>(&Caught));
+      LoadCaughtFlagAddress(rdi);
       mov(rsi, reinterpret_cast<std::size_t>(callback));
       mov(rcx, count);
     } else {
@@ -506,9 +510,13 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, xmm0);
 #else
     const int first = caught ? 4 : 0;
-    if (caught) mov(dword[esp], reinterpret_cast<std::size_t>(&Caught));
+    if (caught) {
+      LoadCaughtFlagAddress(eax);
+      mov(dword[esp], eax);
+    }
     mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
-    mov(dword[esp + first + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
+    lea(eax, ptr[esp + SlotsAt + 8 * slot]);
+    mov(dword[esp + first + 4], eax);
     mov(dword[esp + first + 8], count);
     CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
                        : reinterpret_cast<const void*>(CallList));
@@ -546,7 +554,7 @@ class Generator : public Xbyak::CodeGenerator {
   // ---- instructions ----
 
   void EmitInstruction(const Instruction& instruction) {
-    const int slot = SlotOf(instruction.Result);
+    const int slot = instruction.Slot;
     switch (instruction.Op) {
       case OpLoad: {
         const Xmm target = Target(slot);
@@ -592,7 +600,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   // sum, avg, min and max of register slots are computed in place.
   bool ListInline(const Instruction& instruction) const {
-    const int last = SlotOf(instruction.Result) + instruction.ArgCount - 1;
+    const int last = instruction.Slot + instruction.ArgCount - 1;
     return instruction.ArgCount >= 1 && last <= RegisterSlots &&
            CallFormOf(instruction.Callback) >= CallForm::Sum;
   }
@@ -651,7 +659,7 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, pick);
   }
 
-  Source SlotSource(int slot) const { return {Source::Slot, slot, In.Slots + slot, 0}; }
+  static Source SlotSource(int slot) { return {Source::Slot, slot, nullptr, 0}; }
 
   // A register slot's own register, holding its value.
   Xmm Reloaded(int slot) {
@@ -738,21 +746,18 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void LoadResult() {
-    const double* result = In.Result;
-    if (result >= In.Slots && result < In.Slots + EvaluationStackSize) {
-      LoadInto(xmm0, Source{Source::Slot, SlotOf(result), result, 0});
-    } else {
-      movsd(xmm0, VariableMemory(result));
-    }
+    if (In.Result.IsSlot())
+      LoadInto(xmm0, SlotSource(In.Result.Slot()));
+    else
+      movsd(xmm0, VariableMemory(In.Result.Address()));
   }
 
   // The fixed entries of the pool, as CollectConstants adds them.
   enum { One = 0, Zero = 1, AbsMask = 2, SignMask = 3 };
 
-  Program& In;
+  const Program& In;
   const std::uint8_t* Pool;
   const ConstantPool& Constants;
-  Failure& Caught;
   Xbyak::Label Rethrow;
   bool Guarded = false;  // whether any call goes through a catching trampoline
   bool Calls = false;
@@ -777,7 +782,7 @@ std::size_t CodeRoomFor(const Program& program) {
 
 }  // namespace
 
-std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
+std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
   ConstantPool constants;
   Generator::CollectConstants(program, constants);
   const std::size_t page = PageSize();
@@ -786,12 +791,10 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
   std::uint8_t* pages = AllocateWritable(reserved);
   if (!pages) return nullptr;
   std::uint8_t* pool = pages + reserved - constants.Bytes();
-  // Made first, so that the code can hold the address of its Failure; it
-  // releases the pages when anything below fails.
+  // Made first: it releases the pages when anything below fails.
   std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
-    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants,
-                        code->Caught);
+    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
     generator.Emit();
     constants.WriteTo(pool);
     code->CodeSize = generator.getSize();

@@ -17,17 +17,24 @@
 //   user callbacks              through a catching trampoline (below)
 //
 // Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
-// slots, beyond the registers, live in memory: in the code's own stack
-// frame on x86-64, in the program's slot array on IA-32. Before a call, live
-// slots below the call's own are stored there and reloaded when next read;
-// a list callback reads its arguments there.
+// slots, beyond the registers, live in memory, in the code's own stack
+// frame. Before a call, live slots below the call's own are stored there and
+// reloaded when next read; a list callback reads its arguments there. The
+// code writes nothing but its frame: runs may nest and run on several
+// threads at once.
+//
+//   frame (x86-64: rsp +, IA-32: esp +)   holds
+//   ------------------------------------  ------------------------------------
+//   IA-32 only: 0 .. 31                   arguments of calls, returned doubles
+//   slot 0's place                        the trampolines' caught flag (a byte)
+//   slot k's place, 8 bytes each          slot k when kept in memory
 //
 // A callback that may throw is called through a trampoline that catches
-// the exception into the code's Failure and returns, since C++ cannot unwind
-// through frames that have no unwind information. The code then takes down
-// its frame and jumps to a function that rethrows it: that function returns
-// (by unwinding) straight to the caller of the code, whose frames unwind as
-// usual.
+// the exception (kept for the thread) and sets the frame's caught flag,
+// since C++ cannot unwind through frames that have no unwind information.
+// The code then takes down its frame and jumps to a function that rethrows
+// it: that function returns (by unwinding) straight to the caller of the
+// code, whose frames unwind as usual.
 //
 // The code lives in pages of its own: written while read+write, then made
 // read+execute, never both at once. Where any step fails, Generate returns
@@ -36,7 +43,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <span>
 
@@ -44,27 +50,22 @@ namespace MathUtils::detail {
 
 struct Program;
 
-// What a run of the machine code reports besides its value.
-struct Failure {
-  bool Caught = false;
-  std::exception_ptr Exception;
-};
-
 class MachineCode {
  public:
   // Whether this build generates machine code at all.
   static bool Supported();
-  // The code for the program, or null where it cannot be made. The program
-  // must outlive the code: on IA-32 the code uses its slot array.
-  static std::unique_ptr<MachineCode> Generate(Program& program);
+  // The code for the program, or null where it cannot be made. The code
+  // keeps no reference to the program.
+  static std::unique_ptr<MachineCode> Generate(const Program& program);
 
   ~MachineCode();
   MachineCode(const MachineCode&) = delete;
   MachineCode& operator=(const MachineCode&) = delete;
 
-  using Function = double (*)();
-  // Runs the code; called by the parser directly.
-  Function Entry() const { return reinterpret_cast<Function>(Pages); }
+  // Where the code begins. It is called as a function of one pointer
+  // argument, which it ignores, returning a double: the parser calls it
+  // directly in place of an interpreter.
+  const void* Entry() const { return Pages; }
 
   // The instructions, from the entry on; their constants follow at the
   // end of the pages.
@@ -79,7 +80,6 @@ class MachineCode {
   std::size_t Reserved;  // bytes of pages allocated
   std::size_t TotalSize;
   std::size_t CodeSize;
-  Failure Caught;
 };
 
 }  // namespace MathUtils::detail

@@ -7,6 +7,8 @@
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
+#include "parser/compilation_scope.h"
+#include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
 #include "parser/program.h"
 #include "parser/token_reader.h"
@@ -67,11 +69,56 @@ const MachineCodeDefault& DefaultMachineCode() {
 }  // namespace
 
 ParserBase::ParserBase()
-    : EvalEntry(&ParserBase::CompileFormula),
+    : EvalEntry(&ParserBase::EnterCompile),
+      State(detail::Tier::Compile),
       MachineCodeOn(DefaultMachineCode().On),
       MachineCodeAfter(DefaultMachineCode().After) {}
 
 ParserBase::~ParserBase() = default;
+
+void ParserBase::Enter(detail::Tier tier, EvalRoutine routine) {
+  State.store(tier, std::memory_order_relaxed);
+  EvalEntry.store(routine, std::memory_order_release);
+}
+
+void ParserBase::RequireCompilation() {
+  ++Changes;
+  UsedVariablesSettled = false;
+  Enter(detail::Tier::Compile, &ParserBase::EnterCompile);
+}
+
+std::unique_ptr<detail::CompiledFormula> ParserBase::TakeCompiledFormula() {
+  if (!detail::CallbackScope::Any()) {
+    Retired.clear();
+    if (Current) {
+      Current->Reset();
+      return std::move(Current);
+    }
+  } else if (Current) {
+    Retired.push_back(std::move(Current));
+  }
+  return std::make_unique<detail::CompiledFormula>();
+}
+
+// The one it replaces may still run further up this thread's stack, under
+// a callback: then it is kept until no callback runs.
+void ParserBase::Install(std::unique_ptr<detail::CompiledFormula> compiled) {
+  if (Current && detail::CallbackScope::Any()) Retired.push_back(std::move(Current));
+  Current = std::move(compiled);
+}
+
+void ParserBase::AssignBytecode(std::span<const Cell> cells) {
+  std::unique_ptr<detail::CompiledFormula> compiled = TakeCompiledFormula();
+  compiled->Cells = cells;
+  Install(std::move(compiled));
+  ++Changes;
+  Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
+}
+
+std::span<const Cell> ParserBase::GetBytecode() const {
+  if (!Current) return {};
+  return Current->Cells;
+}
 
 void ParserBase::InitVocabulary() {
   InitFunctions();
@@ -83,15 +130,33 @@ void ParserBase::AssignFormula(std::string_view formula) {
   // Cleared and appended, which costs less than an assignment, unless the
   // text is part of the formula itself: only the assignment allows for that.
   const std::less<const char*> before;
-  if (!before(formula.data(), Formula.data()) && before(formula.data(), Formula.data() + Formula.size())) {
+  const bool inFormula =
+      !before(formula.data(), Formula.data()) && before(formula.data(), Formula.data() + Formula.size());
+  if (InnermostCompilation) HoldTextsInUse();
+  if (inFormula) {
     Formula = formula;
   } else {
     Formula.clear();
     Formula.append(formula);
   }
-  Pos = 0;
   RequireCompilation();
-  Machine.reset();
+  if (InnermostCompilation) return;  // the compilations under way keep their position
+  ReadText = Formula;
+  Pos = 0;
+}
+
+// A callback assigns a formula while compilations read the current one:
+// they go on reading a copy of it.
+void ParserBase::HoldTextsInUse() {
+  const auto readsFormula = [this](std::string_view text) { return text.data() == Formula.data(); };
+  bool inUse = readsFormula(ReadText);
+  for (detail::CompilationScope* scope = InnermostCompilation; scope; scope = scope->Outer())
+    inUse = inUse || readsFormula(scope->SavedText());
+  if (!inUse) return;
+  const std::string& held = *HeldTexts.emplace_back(std::make_unique<std::string>(Formula));
+  if (readsFormula(ReadText)) ReadText = held;
+  for (detail::CompilationScope* scope = InnermostCompilation; scope; scope = scope->Outer())
+    if (readsFormula(scope->SavedText())) scope->SavedText() = held;
 }
 
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
@@ -162,12 +227,12 @@ void ParserBase::SetMachineCode(bool on) {
 }
 
 std::size_t ParserBase::MachineCodeSize() const {
-  return EvalEntry == &ParserBase::RunMachineCode ? Machine->Size() : 0;
+  return CurrentTier() == detail::Tier::MachineCode ? Current->Machine->Size() : 0;
 }
 
 std::span<const std::uint8_t> ParserBase::MachineCodeBytes() const {
-  if (EvalEntry != &ParserBase::RunMachineCode) return {};
-  return Machine->Code();
+  if (CurrentTier() != detail::Tier::MachineCode) return {};
+  return Current->Machine->Code();
 }
 
 void ParserBase::CheckName(std::string_view name, const char* charSet) {
@@ -178,19 +243,22 @@ void ParserBase::CheckName(std::string_view name, const char* charSet) {
   if (name[0] >= '0' && name[0] <= '9') RaiseError(Messages::NameStartsWithDigit, -1);
 }
 
+// Composed from the text being read: the formula, or the one that a
+// compilation under way began with.
 void ParserBase::RaiseError(std::string_view message, int position) {
   std::string text(message);
-  if (position >= 0 && !Formula.empty()) {
+  if (position >= 0 && !ReadText.empty()) {
     text += ' ';
     if (position == 0) {
-      text += Formula;
+      text += ReadText;
     } else {
-      text.append(Formula, 0, static_cast<std::size_t>(position));
+      text.append(ReadText.substr(0, static_cast<std::size_t>(position)));
       text += " <- here";
     }
   }
+  std::string formula(ReadText);
   RequireCompilation();
-  detail::ThrowParserException(text, Formula);
+  detail::ThrowParserException(text, formula);
 }
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
@@ -214,15 +282,20 @@ std::string ParserBase::NameOf(const void* address) const {
 }
 
 std::string ParserBase::Listing() const {
-  return Disassemble(Bytecode, [this](const void* address) { return NameOf(address); });
+  return Disassemble(GetBytecode(), [this](const void* address) { return NameOf(address); });
 }
 
 std::string ParserBase::ProgramListing() {
-  if (EvalEntry == &ParserBase::DeriveAndRun) PrepareLaterRuns();
-  const bool derived = EvalEntry == &ParserBase::RunProgram || EvalEntry == &ParserBase::RunArithmetic ||
-                       EvalEntry == &ParserBase::CountLaterRuns || EvalEntry == &ParserBase::RunMachineCode;
-  if (!derived) return "";
-  return detail::DisassembleProgram(*DerivedProgram, [this](const void* address) { return NameOf(address); });
+  if (CurrentTier() == detail::Tier::Derive) PrepareLaterRuns();
+  switch (CurrentTier()) {
+    case detail::Tier::Program:
+    case detail::Tier::Arithmetic:
+    case detail::Tier::Counting:
+    case detail::Tier::MachineCode:
+      return detail::DisassembleProgram(Current->Derived,
+                                        [this](const void* address) { return NameOf(address); });
+    default: return "";
+  }
 }
 
 }  // namespace MathUtils

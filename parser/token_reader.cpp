@@ -158,14 +158,14 @@ double ConvertDecimal(std::string_view number) {
 
 std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   std::size_t end = static_cast<std::size_t>(Pos);
-  while (end < Formula.size() && members.Has(Formula[end])) ++end;
+  while (end < ReadText.size() && members.Has(ReadText[end])) ++end;
   return end - static_cast<std::size_t>(Pos);
 }
 
 // Counted in a local and stored once: Pos is a member, which each store
 // of a character would otherwise have to update.
 void ParserBase::SkipBlanks() {
-  const std::string_view text = Formula;
+  const std::string_view text = ReadText;
   std::size_t pos = static_cast<std::size_t>(Pos);
   while (pos < text.size() && text[pos] == ' ') ++pos;
   Pos = static_cast<std::int32_t>(pos);
@@ -177,7 +177,7 @@ void ParserBase::SkipBlanks() {
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   Token token;
   SkipBlanks();
-  const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
+  const char current = static_cast<std::size_t>(Pos) < ReadText.size() ? ReadText[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
     if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
     flags = 0;
@@ -185,7 +185,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     return token;
   }
 
-  const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
+  const std::string_view rest = ReadText.substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) {
     ScanBuiltInOperator(op, flags, token);
     return token;
@@ -254,8 +254,8 @@ void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string
 // characters (and points) there, or after the one character if none.
 void ParserBase::RaiseUnknownToken() {
   std::size_t unknown = 0;
-  while (static_cast<std::size_t>(Pos) + unknown < Formula.size()) {
-    const char c = Formula[Pos + unknown];
+  while (static_cast<std::size_t>(Pos) + unknown < ReadText.size()) {
+    const char c = ReadText[Pos + unknown];
     if (!(IdentClass.Has(c) || c == '.')) break;
     ++unknown;
   }
@@ -374,7 +374,7 @@ bool ParserBase::MatchOperator(const detail::CharClass& members,
                                const detail::NameMap<UnaryCallback>& registry, CmdCode code, Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;
-  const UnaryCallback* callback = registry.Find(std::string_view(Formula).substr(Pos, length));
+  const UnaryCallback* callback = registry.Find(ReadText.substr(Pos, length));
   if (!callback) return false;
   Pos += static_cast<std::int32_t>(length);
   token.Code = code;

@@ -3,9 +3,10 @@
 
 #include <cstdint>
 
-#include "parser/parser_base.h"
-
 namespace MathUtils {
+
+// The token reader's syntax flags, a set of bits.
+using SyntaxFlags = std::uint32_t;
 
 // A set bit forbids a kind of token as the next one. After each token the
 // reader replaces the whole set:

@@ -132,7 +132,7 @@ TEST(ForeignCells, InterpreterReportsWhatItDoesNotKnow) {
   };
   for (const auto& [entry, message] : cases) {
     EXPECT_EQ(ParserTests::Eval(parser, "twice(3)+1"), 7);
-    parser.Bytecode = Cells({Value(1, 3), entry});
+    parser.AssignBytecode(Cells({Value(1, 3), entry}));
     EXPECT_PARSER_ERROR(parser.Evaluate(), message);
     EXPECT_TRUE(parser.Compiling());
     EXPECT_EQ(parser.Evaluate(), 7);
@@ -154,7 +154,7 @@ TEST(ForeignCells, CallbackSeesOnlyTheEvaluationsSlots) {
   parser.AddFunction("spy", Spy, false);
   for (int round = 0; round < 3; ++round) {
     EXPECT_EQ(ParserTests::Eval(parser, "spy(3)"), 1);
-    parser.Bytecode = Cells({Value(1, 3), Function(1, -8, reinterpret_cast<void*>(Spy))});
+    parser.AssignBytecode(Cells({Value(1, 3), Function(1, -8, reinterpret_cast<void*>(Spy))}));
     for (int i = 0; i < 3; ++i) {
       Seen.clear();
       EXPECT_EQ(parser.Evaluate(), 1);
