@@ -77,7 +77,7 @@ ParserBase::ParserBase()
 ParserBase::~ParserBase() = default;
 
 void ParserBase::Enter(detail::Tier tier, EvalRoutine routine) {
-  State.store(tier, std::memory_order_relaxed);
+  State.store(tier, std::memory_order_release);
   EvalEntry.store(routine, std::memory_order_release);
 }
 
