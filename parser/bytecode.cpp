@@ -10,6 +10,7 @@
 #include "parser/bytecode_writer.h"
 #include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/stack.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {

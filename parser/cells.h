@@ -29,16 +29,9 @@
 #include <cstring>
 #include <span>
 
+#include "parser/types.h"
+
 namespace MathUtils {
-
-// One cell of the compiled formula.
-using Cell = std::int32_t;
-
-// The callback forms that function and operator entries call. A
-// ListCallback sees the arguments of one call, first argument first, as a
-// view of the evaluation's stack: no copy is made.
-using UnaryCallback = double (*)(double);
-using ListCallback = double (*)(std::span<const double>);
 
 inline constexpr int AddressCells = static_cast<int>(sizeof(void*) / sizeof(Cell));
 static_assert(sizeof(void*) % sizeof(Cell) == 0);

@@ -5,6 +5,8 @@
 #include "parser/compilation_scope.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
+#include "parser/stack.h"
+#include "parser/registries.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 
@@ -167,7 +169,7 @@ double ParserBase::CompileFormula() {
   try {
     detail::CompilationScope scope(*this, compiled->Cells);
     compiled->Cells.AssignZeros(BytecodeCellsFor(Formula.size()));
-    UsedVariables.Clear();
+    Names().UsedVariables.Clear();
     UsedVariablesSettled = true;
 
     detail::Compiler compiler(*this);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
@@ -11,6 +12,7 @@
 #include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
 #include "parser/program.h"
+#include "parser/registries.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 
@@ -72,9 +74,38 @@ ParserBase::ParserBase()
     : EvalEntry(&ParserBase::EnterCompile),
       State(detail::Tier::Compile),
       MachineCodeOn(DefaultMachineCode().On),
-      MachineCodeAfter(DefaultMachineCode().After) {}
+      MachineCodeAfter(DefaultMachineCode().After) {
+  static_assert(sizeof(detail::Registries) == RegistryBytes);
+  static_assert(alignof(detail::Registries) <= alignof(std::size_t));
+  new (RegistryStorage) detail::Registries();
+}
 
-ParserBase::~ParserBase() = default;
+ParserBase::~ParserBase() { Names().~Registries(); }
+
+detail::Registries& ParserBase::Names() { return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage)); }
+
+const detail::Registries& ParserBase::Registry() const {
+  return *std::launder(reinterpret_cast<const detail::Registries*>(RegistryStorage));
+}
+
+void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const {
+  const auto visitAs = [visit, context](NameKind kind) {
+    return [visit, context, kind](std::string_view name, const auto&) { visit(context, kind, name); };
+  };
+  Names().Functions.ForEach(visitAs(NameKind::Function));
+  Names().Constants.ForEach(visitAs(NameKind::Constant));
+  Names().Variables.ForEach(visitAs(NameKind::Variable));
+  Names().PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
+  Names().PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+}
+
+void ParserBase::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
+                              std::size_t prefixOps) {
+  Names().Functions.Reserve(functions);
+  Names().Constants.Reserve(constants);
+  Names().PostfixOps.Reserve(postfixOps);
+  Names().PrefixOps.Reserve(prefixOps);
+}
 
 void ParserBase::Enter(detail::Tier tier, EvalRoutine routine) {
   State.store(tier, std::memory_order_release);
@@ -162,57 +193,57 @@ void ParserBase::HoldTextsInUse() {
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
+  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
   RequireCompilation();
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
+  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
   RequireCompilation();
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  PostfixOps.Set(name, callback);
+  Names().PostfixOps.Set(name, callback);
   RequireCompilation();
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  PrefixOps.Set(name, callback);
+  Names().PrefixOps.Set(name, callback);
   RequireCompilation();
 }
 
 void ParserBase::AddConstant(std::string_view name, double value) {
   CheckName(name, IdentChars);
-  Constants.Set(name, value);
+  Names().Constants.Set(name, value);
   RequireCompilation();
 }
 
 void ParserBase::AddVariable(std::string_view name, double* address) {
   if (!address) RaiseError(Messages::NullVariable, -1);
   CheckName(name, IdentChars);
-  Variables.Set(name, address);
+  Names().Variables.Set(name, address);
   RequireCompilation();
 }
 
 void ParserBase::AdoptFunctions(const ParserBase& from) {
-  Functions.Share(from.Functions);
+  Names().Functions.Share(from.Names().Functions);
   RequireCompilation();
 }
 
 void ParserBase::AdoptConstants(const ParserBase& from) {
-  Constants.Share(from.Constants);
+  Names().Constants.Share(from.Names().Constants);
   RequireCompilation();
 }
 
 void ParserBase::AdoptOperators(const ParserBase& from) {
-  PostfixOps.Share(from.PostfixOps);
-  PrefixOps.Share(from.PrefixOps);
+  Names().PostfixOps.Share(from.Names().PostfixOps);
+  Names().PrefixOps.Share(from.Names().PrefixOps);
   RequireCompilation();
 }
 
@@ -274,10 +305,10 @@ std::string ParserBase::NameOf(const void* address) const {
   auto match = [&](std::string_view name, const void* candidate) {
     if (candidate == address && (found.empty() || name < found)) found = name;
   };
-  Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
-  Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
-  PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-  PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
+  Names().Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
+  Names().PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
   return found.empty() ? std::string("?") : found;
 }
 

@@ -11,12 +11,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
-#include "parser/cells.h"
-#include "parser/detail/name_map.h"
 #include "parser/errors.h"
-#include "parser/token_reader.h"
+#include "parser/types.h"
 
 namespace MathUtils {
 
@@ -34,14 +33,11 @@ class CellBuffer;
 class CompilationScope;
 class Compiler;
 struct CompiledFormula;
+struct Registries;
+template <typename T>
+class NameMap;
 enum class Tier : std::uint8_t;
 
-// A plain record, so that registries copy as blocks of bytes.
-struct FunctionDef {
-  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1
-  std::int32_t ArgCount;
-  bool Optimizable;
-};
 
 }  // namespace detail
 
@@ -96,14 +92,10 @@ class ParserBase {
   // Calls visit(kind, name) for every defined name, in no particular order.
   template <typename Visit>
   void ForEachName(Visit&& visit) const {
-    const auto visitAs = [&visit](NameKind kind) {
-      return [&visit, kind](std::string_view name, const auto&) { visit(kind, name); };
-    };
-    Functions.ForEach(visitAs(NameKind::Function));
-    Constants.ForEach(visitAs(NameKind::Constant));
-    Variables.ForEach(visitAs(NameKind::Variable));
-    PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
-    PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+    using Visitor = std::remove_reference_t<Visit>;
+    VisitNames(
+        [](void* context, NameKind kind, std::string_view name) { (*static_cast<Visitor*>(context))(kind, name); },
+        const_cast<void*>(static_cast<const void*>(&visit)));
   }
 
   // Compiles on the first call after any change, then runs the bytecode,
@@ -156,6 +148,9 @@ class ParserBase {
   void AdoptFunctions(const ParserBase& from);
   void AdoptConstants(const ParserBase& from);
   void AdoptOperators(const ParserBase& from);
+  // Makes room for this many functions, constants, postfix and prefix
+  // operators without growing; only before the first definition.
+  void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps, std::size_t prefixOps);
 
   // compiler.cpp: compiles the formula and returns its value.
   double CompileFormula();
@@ -185,16 +180,18 @@ class ParserBase {
   detail::Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
 
   // The reader's position in the formula (0 after AssignFormula).
-  std::int32_t Pos = 0;
-  detail::NameMap<detail::FunctionDef> Functions;
-  detail::NameMap<double> Constants;
-  detail::NameMap<double*> Variables;
-  detail::NameMap<UnaryCallback> PostfixOps;
-  detail::NameMap<UnaryCallback> PrefixOps;
+  std::int32_t Position() const { return Pos; }
+  void SetPosition(std::int32_t position) { Pos = position; }
+  // The registries, for a subclass that inspects them.
+  const detail::Registries& Registry() const;
 
  private:
   friend class detail::Compiler;
   friend class detail::CompilationScope;
+
+  void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
+  detail::Registries& Names();
+  const detail::Registries& Names() const { return Registry(); }
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.
@@ -255,6 +252,12 @@ class ParserBase {
 
   std::atomic<EvalRoutine> EvalEntry;
   std::atomic<detail::Tier> State;
+  // The reader's position in the text it reads.
+  std::int32_t Pos = 0;
+  // The registries live here, built in place: the header then needs none
+  // of their types, and reaching them costs no more than a member.
+  static constexpr std::size_t RegistryBytes = 6 * (6 * sizeof(void*) + sizeof(std::string));
+  alignas(std::size_t) unsigned char RegistryStorage[RegistryBytes];
   std::string Formula;
   // The text the reader reads: the formula, or a copy of the text that a
   // compilation under way began with, kept in HeldTexts while a callback
@@ -274,7 +277,6 @@ class ParserBase {
   // Serialises the preparation of later runs between threads.
   std::mutex Preparing;
 
-  detail::NameMap<double*> UsedVariables;
   // Whether the names in UsedVariables are known to be variables: set when
   // a compilation begins, cleared by any change of the definitions (every
   // one requires a compilation), also one made by a callback during it.

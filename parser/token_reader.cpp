@@ -8,6 +8,7 @@
 
 #include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/registries.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {
@@ -293,7 +294,7 @@ void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token
 }
 
 bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
-  const detail::FunctionDef* function = Functions.Find(name, hash);
+  const detail::FunctionDef* function = Names().Functions.Find(name, hash);
   if (!function) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdFunction;
@@ -326,7 +327,7 @@ bool ParserBase::MatchShortNumber(std::string_view rest, Token& token) {
 }
 
 bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token& token) {
-  const double* constant = Constants.Find(name, hash);
+  const double* constant = Names().Constants.Find(name, hash);
   if (!constant) return false;
   token.SetVal(*constant);
   Pos += static_cast<std::int32_t>(name.size());
@@ -335,14 +336,14 @@ bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token&
 
 // The name is the run of IdentChars at Pos, which holds no "+" or "-".
 bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
-  if (Variables.Empty()) return false;
-  double* const* address = Variables.Find(name, hash);
+  if (Names().Variables.Empty()) return false;
+  double* const* address = Names().Variables.Find(name, hash);
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
   token.Addr = *address;
   token.IsVolatile = 1;
-  UsedVariables.Set(name, hash, *address);
+  Names().UsedVariables.Set(name, hash, *address);
   return true;
 }
 
@@ -352,7 +353,7 @@ bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token&
 // leaves them.
 bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
   if (!UsedVariablesSettled) return false;
-  double* const* address = UsedVariables.Find(name, hash);
+  double* const* address = Names().UsedVariables.Find(name, hash);
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
@@ -362,11 +363,11 @@ bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, To
 }
 
 bool ParserBase::MatchPrefixOp(Token& token) {
-  return MatchOperator(SymbolClass, PrefixOps, cdPrefixOp, token);
+  return MatchOperator(SymbolClass, Names().PrefixOps, cdPrefixOp, token);
 }
 
 bool ParserBase::MatchPostfixOp(Token& token) {
-  return MatchOperator(OperatorClass, PostfixOps, cdPostfixOp, token);
+  return MatchOperator(OperatorClass, Names().PostfixOps, cdPostfixOp, token);
 }
 
 // The run of the set's characters at Pos, when the registry holds exactly it.

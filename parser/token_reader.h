@@ -3,10 +3,9 @@
 
 #include <cstdint>
 
-namespace MathUtils {
+#include "parser/types.h"
 
-// The token reader's syntax flags, a set of bits.
-using SyntaxFlags = std::uint32_t;
+namespace MathUtils {
 
 // A set bit forbids a kind of token as the next one. After each token the
 // reader replaces the whole set:

@@ -1,8 +1,10 @@
 // A program of another project that uses the parser library through its
-// one public header: evaluation, errors, and the reader driven by hand.
+// public headers: evaluation and errors, and with the opt-in reader header,
+// the reader driven by hand.
 #include <string_view>
 
 #include "parser/parser.h"
+#include "parser/reader.h"
 
 namespace {
 

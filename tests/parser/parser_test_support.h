@@ -12,6 +12,9 @@
 #include "parser/commands.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
+#include "parser/reader.h"
+#include "parser/registries.h"
+#include "parser/stack.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 
@@ -20,11 +23,9 @@ namespace ParserTests {
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
   using ParserBase::AssignBytecode;
-  using ParserBase::Constants;
-  using ParserBase::Functions;
-  using ParserBase::Pos;
-  using ParserBase::PostfixOps;
-  using ParserBase::PrefixOps;
+  using ParserBase::Registry;
+  using ParserBase::Position;
+  using ParserBase::SetPosition;
 
   // The next evaluation compiles the formula afresh.
   bool Compiling() const { return CurrentTier() == MathUtils::detail::Tier::Compile; }
