@@ -2,9 +2,12 @@
 // direction, a row per document unit system, a column per named unit.
 #include "calculator/unit_operators.h"
 
+#include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 int ActiveUnitSystem = 0;
 
@@ -68,6 +71,31 @@ double ConvertLength(double x) {
   return factor ? x * *factor : x;
 }
 
+// The same conversion in a unit system fixed when the vocabulary is
+// defined: the factor is a constant of the function, no global is read.
+template <const FactorTable& Table, LengthUnit Unit, int System>
+double ConvertLengthIn(double x) {
+  constexpr std::optional<double> Factor = Table[System - FirstUnitSystem][Unit];
+  if constexpr (Factor.has_value()) return x * *Factor;
+  return x;
+}
+
+double SameLength(double x) { return x; }
+
+template <const FactorTable& Table, LengthUnit Unit, std::size_t... Index>
+constexpr std::array<UnaryCallback, UnitSystemCount> ConvertersIn(std::index_sequence<Index...>) {
+  return {ConvertLengthIn<Table, Unit, FirstUnitSystem + static_cast<int>(Index)>...};
+}
+
+// The converter for one unit system; outside 2 to 10 lengths stay as they are.
+template <const FactorTable& Table, LengthUnit Unit>
+UnaryCallback ConverterIn(int system) {
+  static constexpr std::array<UnaryCallback, UnitSystemCount> Converters =
+      ConvertersIn<Table, Unit>(std::make_index_sequence<UnitSystemCount>{});
+  if (system < FirstUnitSystem || system > LastUnitSystem) return SameLength;
+  return Converters[static_cast<std::size_t>(system - FirstUnitSystem)];
+}
+
 // The fixed factors, one function each: the factor is a literal of its own.
 double ThousandthOf(double x) { return x * 0.001; }
 double MillionthOf(double x) { return x * 1e-6; }
@@ -92,35 +120,47 @@ double Random(double x) { return (DrawFifteenBits() * x) * 0.000030517578125; }
 
 struct PostfixOperator {
   const char* Name;
-  UnaryCallback Callback;
+  UnaryCallback Callback;              // in the unit system of ActiveUnitSystem
+  UnaryCallback (*InUnitSystem)(int);  // in a given one; null for the fixed factors
 };
+
+template <const FactorTable& Table, LengthUnit Unit>
+constexpr PostfixOperator Length(const char* name) {
+  return {name, ConvertLength<Table, Unit>, ConverterIn<Table, Unit>};
+}
 
 // In the order of definition; a later name replaces a default of that name.
 constexpr PostfixOperator PostfixOperators[] = {
-    {"mi?", ThousandthOf},
-    {"mc?", MillionthOf},
-    {"n?", BillionthOf},
-    {"in?", ConvertLength<ToNamedUnit, Inches>},
-    {"mm?", ConvertLength<ToNamedUnit, Millimetres>},
-    {"ft?", ConvertLength<ToNamedUnit, Feet>},
-    {"cm?", ConvertLength<ToNamedUnit, Centimetres>},
-    {"m?", ConvertLength<ToNamedUnit, Metres>},
-    {"mi", ThousandTimes},
-    {"mc", MillionTimes},
-    {"n", BillionTimes},
-    {"in", ConvertLength<FromNamedUnit, Inches>},
-    {"mm", ConvertLength<FromNamedUnit, Millimetres>},
-    {"ft", ConvertLength<FromNamedUnit, Feet>},
-    {"cm", ConvertLength<FromNamedUnit, Centimetres>},
-    {"m", ConvertLength<FromNamedUnit, Metres>},
+    {"mi?", ThousandthOf, nullptr},
+    {"mc?", MillionthOf, nullptr},
+    {"n?", BillionthOf, nullptr},
+    Length<ToNamedUnit, Inches>("in?"),
+    Length<ToNamedUnit, Millimetres>("mm?"),
+    Length<ToNamedUnit, Feet>("ft?"),
+    Length<ToNamedUnit, Centimetres>("cm?"),
+    Length<ToNamedUnit, Metres>("m?"),
+    {"mi", ThousandTimes, nullptr},
+    {"mc", MillionTimes, nullptr},
+    {"n", BillionTimes, nullptr},
+    Length<FromNamedUnit, Inches>("in"),
+    Length<FromNamedUnit, Millimetres>("mm"),
+    Length<FromNamedUnit, Feet>("ft"),
+    Length<FromNamedUnit, Centimetres>("cm"),
+    Length<FromNamedUnit, Metres>("m"),
 };
 
-}  // namespace
-
-void AddCalculatorVocabulary(MathUtils::Parser& parser) {
+void AddVocabulary(MathUtils::Parser& parser, std::optional<int> unitSystem) {
   parser.AddConstant("pi", 3.141592653589793);
   parser.AddConstant("e", 2.718281828459045);
-  for (const PostfixOperator& op : PostfixOperators) parser.AddPostfixOperator(op.Name, op.Callback);
+  for (const PostfixOperator& op : PostfixOperators)
+    parser.AddPostfixOperator(op.Name,
+                              unitSystem && op.InUnitSystem ? op.InUnitSystem(*unitSystem) : op.Callback);
   parser.AddPrefixOperator("-", ChangeSign);
   parser.AddFunction("rnd", UnaryCallback{Random}, /*optimizable=*/false);
 }
+
+}  // namespace
+
+void AddCalculatorVocabulary(MathUtils::Parser& parser) { AddVocabulary(parser, std::nullopt); }
+
+void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem) { AddVocabulary(parser, unitSystem); }

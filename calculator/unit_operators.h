@@ -9,5 +9,12 @@
 extern int ActiveUnitSystem;
 
 // Defines "pi", "e", the sixteen postfix operators, the prefix "-" and
-// "rnd" on the parser, replacing defaults of the same names.
+// "rnd" on the parser, replacing defaults of the same names. The unit
+// operators convert in the unit system of ActiveUnitSystem at each call.
 void AddCalculatorVocabulary(MathUtils::Parser& parser);
+
+// The same vocabulary with the unit operators bound to one unit system (an
+// ON::unit_system value), giving the same doubles without reading
+// ActiveUnitSystem: parsers in different unit systems may evaluate on
+// different threads at once.
+void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem);

@@ -88,7 +88,6 @@ void Fail(std::string_view what, std::string_view detail) {
 }
 
 bool SameValue(double a, double b) {
-  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 

@@ -15,7 +15,7 @@ namespace FuzzOracle {
 // pass formulas through Printable.
 [[noreturn]] void Fail(std::string_view what, std::string_view detail);
 
-// Bit-for-bit equality, or NaN on both sides (the payload may differ).
+// Bit-for-bit equality: every tier gives the same NaN, payload and sign included.
 bool SameValue(double a, double b);
 
 // The text begins with one of the parser's or the calculator's own messages.

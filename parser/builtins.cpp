@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "parser/commands.h"
 #include "parser/parser.h"
 
 namespace MathUtils {
@@ -62,7 +63,7 @@ void RequireArguments(std::span<const double> arguments, std::string_view name) 
 
 double Total(std::span<const double> arguments) {
   double total = 0;
-  for (double argument : arguments) total += argument;
+  for (double argument : arguments) total = AddInOrder(total, argument);
   return total;
 }
 

@@ -167,6 +167,28 @@ inline double Power(double base, double exponent) {
   return std::pow(base, exponent);
 }
 
+// Of two NaN operands, x86's addsd and mulsd return the left one. A compiler
+// may swap the operands of + and *, which changes nothing but which NaN comes
+// out; these keep the written order down to the instruction, so that every
+// tier gives the same bits. Elsewhere the plain operators stand.
+[[gnu::always_inline]] inline double AddInOrder(double left, double right) {
+#ifdef __SSE2_MATH__
+  asm("addsd %1, %0" : "+x"(left) : "xm"(right));
+  return left;
+#else
+  return left + right;
+#endif
+}
+
+[[gnu::always_inline]] inline double MultiplyInOrder(double left, double right) {
+#ifdef __SSE2_MATH__
+  asm("mulsd %1, %0" : "+x"(left) : "xm"(right));
+  return left;
+#else
+  return left * right;
+#endif
+}
+
 // The one definition of the binary operators, for folding and for every
 // interpreter loop. Called with a constant code it inlines to the bare
 // operation; the code must be a binary operator.
@@ -178,9 +200,9 @@ inline double Power(double base, double exponent) {
     case cdEqual: return left == right;
     case cdLess: return left < right;
     case cdGreater: return left > right;
-    case cdAdd: return left + right;
+    case cdAdd: return AddInOrder(left, right);
     case cdSub: return left - right;
-    case cdMul: return left * right;
+    case cdMul: return MultiplyInOrder(left, right);
     case cdDiv: return left / right;
     case cdPow: return Power(left, right);
     case cdAnd: return left != 0 && right != 0;

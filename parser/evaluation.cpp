@@ -94,6 +94,13 @@ double ParserBase::RunArithmetic(ParserBase& parser) {
   return detail::RunArithmetic(parser.Current->Derived, frame);
 }
 
+// Machine code that calls callbacks of the user's runs inside a scope, as
+// the program does; code that calls none is entered directly.
+double ParserBase::RunMachineCodeCallingBack(ParserBase& parser) {
+  const detail::CallbackScope scope;
+  return reinterpret_cast<EvalRoutine>(parser.Current->Machine->Entry())(parser);
+}
+
 double ParserBase::CountLaterRuns(ParserBase& parser) {
   detail::CompiledFormula& compiled = *parser.Current;
   const std::int32_t left = compiled.LaterRunsLeft.load(std::memory_order_relaxed);
@@ -112,7 +119,10 @@ void ParserBase::EnterRun(detail::Tier tier) {
     case detail::Tier::Arithmetic: Enter(tier, &ParserBase::RunArithmetic); return;
     case detail::Tier::Counting: Enter(tier, &ParserBase::CountLaterRuns); return;
     case detail::Tier::MachineCode:
-      Enter(tier, reinterpret_cast<EvalRoutine>(Current->Machine->Entry()));
+      if (Current->Machine->CallsBack())
+        Enter(tier, &ParserBase::RunMachineCodeCallingBack);
+      else
+        Enter(tier, reinterpret_cast<EvalRoutine>(Current->Machine->Entry()));
       return;
     default: return;
   }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "parser/builtins.h"
 #include "parser/commands.h"
 #include "parser/program.h"
+#include "parser/unwind_info.h"
 
 #if VORNCALC_JIT
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -76,48 +76,10 @@ void Release(std::uint8_t* pages, std::size_t bytes) { munmap(pages, bytes); }
 std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 #endif
 
-// The functions that the code calls besides the callbacks themselves. The
-// catching ones never let an exception into the generated frames: they keep
-// it for the thread, where RethrowCaught finds it, and set the frame's flag.
-thread_local std::exception_ptr CaughtException;
-
-double CallUnaryCaught(bool* caught, UnaryCallback callback, double argument) noexcept {
-  const CallbackScope scope;
-  try {
-    const double value = callback(argument);
-    *caught = false;
-    return value;
-  } catch (...) {
-    CaughtException = std::current_exception();
-    *caught = true;
-    return 0;
-  }
-}
-
+// A list callback takes a span, which the code cannot build: this compiled
+// function does, and exceptions pass through it as through the code.
 double CallList(ListCallback callback, const double* arguments, std::size_t count) {
   return callback(std::span<const double>(arguments, count));
-}
-
-double CallListCaught(bool* caught, ListCallback callback, const double* arguments, std::size_t count) noexcept {
-  const CallbackScope scope;
-  try {
-    const double value = callback(std::span<const double>(arguments, count));
-    *caught = false;
-    return value;
-  } catch (...) {
-    CaughtException = std::current_exception();
-    *caught = true;
-    return 0;
-  }
-}
-
-// Where the code jumps, its own frame taken down, after a trampoline caught
-// an exception: to the unwinder this function was called by the code's
-// caller.
-[[noreturn]] void RethrowCaught() {
-  std::exception_ptr caught = std::move(CaughtException);
-  CaughtException = nullptr;
-  std::rethrow_exception(caught);
 }
 
 // Whether dividing by the number is multiplying by its reciprocal: for a
@@ -197,6 +159,13 @@ class Generator : public Xbyak::CodeGenerator {
     Epilogue();
   }
 
+  // How the frame changes along the code, for its unwind description.
+  std::span<const FrameStep> Frame() const { return FrameSteps; }
+  // Whether the code calls anything, through which an exception may pass.
+  bool MakesCalls() const { return Calls; }
+  // Whether it calls a callback of the user's.
+  bool CallsBack() const { return UserCalls; }
+
   // The constants the code will read, before any code is emitted.
   static void CollectConstants(const Program& program, ConstantPool& pool) {
     pool.Add(1.0);
@@ -247,8 +216,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   static Source SourceOf(const Instruction& instruction, const Operand& operand) {
     if (operand.IsSlot()) return {Source::Slot, operand.Slot(), nullptr, 0};
-    if (instruction.IsConstant(operand))
-      return {Source::Number, 0, operand.Address(), *operand.Address()};
+    if (instruction.IsConstant(operand)) return {Source::Number, 0, operand.Address(), *operand.Address()};
     return {Source::Variable, 0, operand.Address(), 0};
   }
 
@@ -274,15 +242,10 @@ class Generator : public Xbyak::CodeGenerator {
     mov(rax, reinterpret_cast<std::size_t>(variable));
     return qword[rax];
   }
-  // The trampolines' flag, in slot 0's place.
-  Xbyak::Address CaughtFlag() { return byte[rsp]; }
-  void LoadCaughtFlagAddress(const Xbyak::Reg64& into) { mov(into, rsp); }
 #else
   // Above the 32 bytes of arguments and returned values.
   static constexpr int SlotsAt = 32;
   Xbyak::Address SlotMemory(int slot) { return qword[esp + SlotsAt + 8 * slot]; }
-  Xbyak::Address CaughtFlag() { return byte[esp + SlotsAt]; }
-  void LoadCaughtFlagAddress(const Xbyak::Reg32& into) { lea(into, ptr[esp + SlotsAt]); }
   Xbyak::Address ConstantMemory(int index) { return qword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address MaskMemory(int index) { return xword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address VariableMemory(const double* variable) {
@@ -316,7 +279,6 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // Whether the slot holds a number known here that is not zero.
-  bool NonZeroNumber(int slot) const { return Numbers[slot] && *Numbers[slot] != 0; }
 
   // The value computed in from becomes the slot's.
   void Store(int slot, const Xmm& from) {
@@ -345,8 +307,16 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // ---- frame ----
+  //
+  // Each change of the frame is recorded as a step of its unwind
+  // description (parser/unwind_info.h), at the offset where it takes effect.
+
+  void FrameChange(FrameStep::Kind kind, int reg = 0, int offset = 0) {
+    FrameSteps.push_back({getSize(), kind, reg, offset});
+  }
 
 #ifdef MATHUTILS_MACHINE_X64
+  static constexpr int DwarfRsp = 7;
   // The slots kept in memory live in the code's own stack frame, slot k at
   // rsp + 8 k; the frame keeps the stack 16-byte aligned at every call.
   void Prologue() {
@@ -354,53 +324,39 @@ class Generator : public Xbyak::CodeGenerator {
     if (!Framed) return;
     FrameBytes = (8 * (HighestSlot + 1) + 15) / 16 * 16 + 8;
     sub(rsp, FrameBytes);
+    FrameChange(FrameStep::CfaOffset, DwarfRsp, FrameBytes + 8);
   }
-  void TakeDownFrame() {
-    if (Framed) add(rsp, FrameBytes);
-  }
-  void ReturnResult() {
-    TakeDownFrame();
+  void Epilogue() {
+    if (Framed) {
+      add(rsp, FrameBytes);
+      FrameChange(FrameStep::CfaOffset, DwarfRsp, 8);
+    }
     ret();
   }
-  void JumpToRethrow() {
-    mov(rax, reinterpret_cast<std::size_t>(RethrowCaught));
-    jmp(rax);
-  }
 #else
+  static constexpr int DwarfEsp = 4, DwarfEbp = 5;
   // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
-  // room for arguments and returned values, then the slots.
+  // room for arguments and returned values, then the slots kept in memory.
   void Prologue() {
     push(ebp);
+    FrameChange(FrameStep::CfaOffset, DwarfEsp, 8);
+    FrameChange(FrameStep::Saved, DwarfEbp, 8);
     mov(ebp, esp);
+    FrameChange(FrameStep::CfaRegister, DwarfEbp);
     and_(esp, -16);
     sub(esp, (SlotsAt + 8 * (HighestSlot + 1) + 15) / 16 * 16);
   }
-  void TakeDownFrame() {
-    mov(esp, ebp);
-    pop(ebp);
-  }
   // The result goes back in st(0).
-  void ReturnResult() {
+  void Epilogue() {
     movsd(qword[esp], xmm0);
     fld(qword[esp]);
-    TakeDownFrame();
+    mov(esp, ebp);
+    pop(ebp);
+    FrameChange(FrameStep::Cfa, DwarfEsp, 4);
+    FrameChange(FrameStep::Restored, DwarfEbp);
     ret();
   }
-  void JumpToRethrow() {
-    mov(ecx, reinterpret_cast<std::size_t>(RethrowCaught));
-    jmp(ecx);
-  }
 #endif
-
-  // After the return, the way out for a caught exception: the frame taken
-  // down as on return, then on to the rethrow.
-  void Epilogue() {
-    ReturnResult();
-    if (!Guarded) return;
-    L(Rethrow);
-    TakeDownFrame();
-    JumpToRethrow();
-  }
 
   // ---- calls ----
 
@@ -422,13 +378,6 @@ class Generator : public Xbyak::CodeGenerator {
 #endif
   }
 
-  // After a catching trampoline: leave at once when it caught.
-  void LeaveIfCaught() {
-    Guarded = true;
-    cmp(CaughtFlag(), 0);
-    jne(Rethrow, T_NEAR);
-  }
-
 #ifdef MATHUTILS_MACHINE_IA32
   // A double returned in st(0) lands in the register.
   void TakeReturned(const Xmm& into) {
@@ -437,35 +386,19 @@ class Generator : public Xbyak::CodeGenerator {
   }
 #endif
 
-  void UnaryCall(int slot, const Source& argument, void* callback, bool caught) {
+  // A callback is called directly: what it throws unwinds through the
+  // code's frame by its unwind description.
+  void UnaryCall(int slot, const Source& argument, void* callback) {
     SpillBelow(slot);
 #ifdef MATHUTILS_MACHINE_X64
     LoadInto(xmm0, argument);
-    if (caught) {
-      LoadCaughtFlagAddress(rdi);
-      mov(rsi, reinterpret_cast<std::size_t>(callback));
-      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
-      LeaveIfCaught();
-    } else {
-      CallAddress(callback);
-    }
+    CallAddress(callback);
     Store(slot, xmm0);
 #else
     LoadInto(ScratchA(), argument);
-    if (caught) {
-      movsd(qword[esp + 8], ScratchA());
-      LoadCaughtFlagAddress(eax);
-      mov(dword[esp], eax);
-      mov(dword[esp + 4], reinterpret_cast<std::size_t>(callback));
-      CallAddress(reinterpret_cast<const void*>(CallUnaryCaught));
-      fstp(qword[esp]);
-      LeaveIfCaught();
-      movsd(ScratchA(), qword[esp]);
-    } else {
-      movsd(qword[esp], ScratchA());
-      CallAddress(callback);
-      TakeReturned(ScratchA());
-    }
+    movsd(qword[esp], ScratchA());
+    CallAddress(callback);
+    TakeReturned(ScratchA());
     Store(slot, ScratchA());
 #endif
   }
@@ -491,38 +424,21 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, value);
   }
 
-  void ListCall(int slot, int count, void* callback, bool caught) {
+  void ListCall(int slot, int count, void* callback) {
     SpillBelow(slot + count);
 #ifdef MATHUTILS_MACHINE_X64
-    const auto arguments = caught ? rdx : rsi;
-    if (caught) {
-      LoadCaughtFlagAddress(rdi);
-      mov(rsi, reinterpret_cast<std::size_t>(callback));
-      mov(rcx, count);
-    } else {
-      mov(rdi, reinterpret_cast<std::size_t>(callback));
-      mov(rdx, count);
-    }
-    lea(arguments, ptr[rsp + 8 * slot]);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
-                       : reinterpret_cast<const void*>(CallList));
-    if (caught) LeaveIfCaught();
+    mov(rdi, reinterpret_cast<std::size_t>(callback));
+    lea(rsi, ptr[rsp + 8 * slot]);
+    mov(rdx, count);
+    CallAddress(reinterpret_cast<const void*>(CallList));
     Store(slot, xmm0);
 #else
-    const int first = caught ? 4 : 0;
-    if (caught) {
-      LoadCaughtFlagAddress(eax);
-      mov(dword[esp], eax);
-    }
-    mov(dword[esp + first], reinterpret_cast<std::size_t>(callback));
+    mov(dword[esp], reinterpret_cast<std::size_t>(callback));
     lea(eax, ptr[esp + SlotsAt + 8 * slot]);
-    mov(dword[esp + first + 4], eax);
-    mov(dword[esp + first + 8], count);
-    CallAddress(caught ? reinterpret_cast<const void*>(CallListCaught)
-                       : reinterpret_cast<const void*>(CallList));
-    fstp(qword[esp]);
-    if (caught) LeaveIfCaught();
-    movsd(ScratchA(), qword[esp]);
+    mov(dword[esp + 4], eax);
+    mov(dword[esp + 8], count);
+    CallAddress(reinterpret_cast<const void*>(CallList));
+    TakeReturned(ScratchA());
     Store(slot, ScratchA());
 #endif
     Consume(slot + 1, count - 1);
@@ -581,7 +497,8 @@ class Generator : public Xbyak::CodeGenerator {
     const Source argument = SourceOf(instruction, instruction.Left);
     const CallForm form = CallFormOf(instruction.Callback);
     if (form == CallForm::Callback || form == CallForm::Builtin) {
-      UnaryCall(slot, argument, instruction.Callback, form == CallForm::Callback);
+      UserCalls = UserCalls || form == CallForm::Callback;
+      UnaryCall(slot, argument, instruction.Callback);
       return;
     }
     if (form == CallForm::Library) {
@@ -609,7 +526,8 @@ class Generator : public Xbyak::CodeGenerator {
     const int count = instruction.ArgCount;
     const CallForm form = CallFormOf(instruction.Callback);
     if (!ListInline(instruction)) {
-      ListCall(slot, count, instruction.Callback, count == 0 || form == CallForm::Callback);
+      UserCalls = UserCalls || form == CallForm::Callback;
+      ListCall(slot, count, instruction.Callback);
       return;
     }
     if (form == CallForm::Sum || form == CallForm::Avg) {
@@ -625,21 +543,11 @@ class Generator : public Xbyak::CodeGenerator {
     }
     // pick stays where the kept mask is set, else becomes the argument: the
     // mask is argument >= pick for min, pick >= argument for max, both false
-    // on NaN as the functions' own comparisons. minsd and maxsd give the
-    // same (the argument on NaN) except for equal values, where they take
-    // the argument: that differs only for zeros of opposite signs, which
-    // cannot meet where either side is a number other than zero.
+    // on NaN as the functions' own comparisons. The choice is made with bit
+    // operations, which pass a denormal through unchanged; minsd and maxsd
+    // would return it as zero under denormals-are-zero.
     const Xmm pick = Reloaded(slot);
     for (int k = slot + 1; k < slot + count; ++k) {
-      if (NonZeroNumber(k) || (k == slot + 1 && NonZeroNumber(slot))) {
-        WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) {
-          if (form == CallForm::Min)
-            minsd(pick, argument);
-          else
-            maxsd(pick, argument);
-        });
-        continue;
-      }
       const Xmm argument = Reloaded(k);
       const Xmm kept = ScratchA(), chosen = ScratchB();
       if (form == CallForm::Min) {
@@ -746,10 +654,11 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void LoadResult() {
-    if (In.Result.IsSlot())
+    if (In.Result.IsSlot()) {
       LoadInto(xmm0, SlotSource(In.Result.Slot()));
-    else
+    } else {
       movsd(xmm0, VariableMemory(In.Result.Address()));
+    }
   }
 
   // The fixed entries of the pool, as CollectConstants adds them.
@@ -758,9 +667,9 @@ class Generator : public Xbyak::CodeGenerator {
   const Program& In;
   const std::uint8_t* Pool;
   const ConstantPool& Constants;
-  Xbyak::Label Rethrow;
-  bool Guarded = false;  // whether any call goes through a catching trampoline
+  std::vector<FrameStep> FrameSteps;
   bool Calls = false;
+  bool UserCalls = false;  // whether any call is of a callback of the user's
   bool DeepSlots = false;
   int HighestSlot = 1;
 #ifdef MATHUTILS_MACHINE_X64
@@ -791,7 +700,7 @@ std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
   std::uint8_t* pages = AllocateWritable(reserved);
   if (!pages) return nullptr;
   std::uint8_t* pool = pages + reserved - constants.Bytes();
-  // Made first: it releases the pages when anything below fails.
+  // Made first, so that it releases the pages when anything below fails.
   std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
     Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
@@ -799,6 +708,12 @@ std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
     constants.WriteTo(pool);
     code->CodeSize = generator.getSize();
     code->TotalSize = code->CodeSize + constants.Bytes();
+    code->UserCalls = generator.CallsBack();
+    // Without a description of its frame, nothing may unwind through the code.
+    if (generator.MakesCalls()) {
+      if (!UnwindInfo::Supported()) return nullptr;
+      code->Unwind = std::make_unique<UnwindInfo>(pages, code->CodeSize, generator.Frame());
+    }
   } catch (...) {
     return nullptr;
   }
@@ -806,7 +721,10 @@ std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
   return code;
 }
 
-MachineCode::~MachineCode() { Release(Pages, Reserved); }
+MachineCode::~MachineCode() {
+  Unwind.reset();  // no unwinder may find the code once it is gone
+  Release(Pages, Reserved);
+}
 
 #endif
 

@@ -13,28 +13,21 @@
 //   and, or                     both operands compared != 0, andpd / orpd, and 1.0
 //   ^                           pow for a number exponent, else Power(); SQUARE: mulsd
 //   built-in sqrt, abs, "-"     sqrtsd, andpd with the sign cleared, xorpd with the sign
-//   other built-in callbacks    called directly (they cannot throw)
-//   user callbacks              through a catching trampoline (below)
+//   callbacks, built-in or not  called directly
 //
 // Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
 // slots, beyond the registers, live in memory, in the code's own stack
-// frame. Before a call, live slots below the call's own are stored there and
-// reloaded when next read; a list callback reads its arguments there. The
-// code writes nothing but its frame: runs may nest and run on several
-// threads at once.
+// frame (x86-64: slot k at rsp + 8 k; IA-32: at esp + 32 + 8 k, above 32
+// bytes for the arguments of calls and returned doubles). Before a call,
+// live slots below the call's own are stored there and reloaded when next
+// read; a list callback reads its arguments there. The code writes nothing
+// but its frame: runs may nest (a callback that evaluates again) and run on
+// several threads at once.
 //
-//   frame (x86-64: rsp +, IA-32: esp +)   holds
-//   ------------------------------------  ------------------------------------
-//   IA-32 only: 0 .. 31                   arguments of calls, returned doubles
-//   slot 0's place                        the trampolines' caught flag (a byte)
-//   slot k's place, 8 bytes each          slot k when kept in memory
-//
-// A callback that may throw is called through a trampoline that catches
-// the exception (kept for the thread) and sets the frame's caught flag,
-// since C++ cannot unwind through frames that have no unwind information.
-// The code then takes down its frame and jumps to a function that rethrows
-// it: that function returns (by unwinding) straight to the caller of the
-// code, whose frames unwind as usual.
+// What a callback throws, a thread's cancellation included, unwinds through
+// the code's frame as through a compiled function's: the code's unwind
+// description is registered for as long as the code lives
+// (parser/unwind_info.h).
 //
 // The code lives in pages of its own: written while read+write, then made
 // read+execute, never both at once. Where any step fails, Generate returns
@@ -49,6 +42,7 @@
 namespace MathUtils::detail {
 
 struct Program;
+class UnwindInfo;
 
 class MachineCode {
  public:
@@ -66,6 +60,9 @@ class MachineCode {
   // argument, which it ignores, returning a double: the parser calls it
   // directly in place of an interpreter.
   const void* Entry() const { return Pages; }
+  // Whether the code calls a callback of the user's (one that may touch
+  // the parser that runs it).
+  bool CallsBack() const { return UserCalls; }
 
   // The instructions, from the entry on; their constants follow at the
   // end of the pages.
@@ -80,6 +77,8 @@ class MachineCode {
   std::size_t Reserved;  // bytes of pages allocated
   std::size_t TotalSize;
   std::size_t CodeSize;
+  bool UserCalls = false;
+  std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };
 
 }  // namespace MathUtils::detail

@@ -214,6 +214,7 @@ class ParserBase {
   static double RunProgram(ParserBase& parser);
   static double RunArithmetic(ParserBase& parser);
   static double CountLaterRuns(ParserBase& parser);
+  static double RunMachineCodeCallingBack(ParserBase& parser);
   // Under Preparing: derives the program / makes the machine code, once.
   void PrepareLaterRuns();
   void SwitchToMachineCode();

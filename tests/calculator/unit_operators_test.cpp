@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parser/parser.h"
@@ -191,6 +196,68 @@ TEST(RandomFunction, YieldsMultiplesOfOneIn32768BelowTheArgument) {
     ASSERT_LE(value, 0.999969482421875);
     ASSERT_EQ(value * 32768, std::floor(value * 32768)) << value;
   }
+}
+
+// A unit system given when the vocabulary is defined: every operator gives
+// the very bits it gives in that system through ActiveUnitSystem, folded and
+// from bytecode, and ActiveUnitSystem is neither read nor written.
+TEST(BoundUnitSystem, GivesTheSameBitsAsTheActiveUnitSystem) {
+  const char* const names[] = {"mm",  "cm",  "m",  "in", "ft", "mm?", "cm?", "m?",
+                               "in?", "ft?", "mi", "mc", "n",  "mi?", "mc?", "n?"};
+  const double operands[] = {1,
+                             7,
+                             -0.0,
+                             1e-310,
+                             123.456,
+                             std::numeric_limits<double>::infinity(),
+                             std::bit_cast<double>(std::uint64_t{0x7ff8000000000123})};
+  for (int unitSystem : {INT_MIN, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, INT_MAX}) {
+    Calculator active;
+    MathUtils::Parser bound;
+    double x = 0;
+    bound.AddVariable("x", &x);
+    AddCalculatorVocabulary(bound, unitSystem);
+    for (const char* name : names) {
+      for (double operand : operands) {
+        SCOPED_TRACE("unit system " + std::to_string(unitSystem) + ", " + name + ", " +
+                     std::to_string(operand));
+        const double expected = active.Run(unitSystem, operand, std::string("(x)") + name);
+        ActiveUnitSystem = 12345;  // a unit system that would leave every length alone
+        x = operand;
+        bound.AssignFormula(std::string("(x)") + name);
+        const double folded = bound.Evaluate();
+        const double run = bound.Evaluate();
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(folded), std::bit_cast<std::uint64_t>(expected));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(run), std::bit_cast<std::uint64_t>(expected));
+        EXPECT_EQ(ActiveUnitSystem, 12345);
+      }
+    }
+  }
+}
+
+// Two documents in two unit systems, evaluated on two threads at once, past
+// the point where later evaluations run machine code: each keeps its own.
+TEST(BoundUnitSystem, ParsersInTwoUnitSystemsOnTwoThreads) {
+  struct Document {
+    int UnitSystem;
+    double Expected;  // of (x)in + 5mm for x = 2
+    bool Agreed = true;
+  };
+  Document documents[] = {{4, 2 * 0.0254 + 0.005}, {8, 2 + 5 * 0.03937007874015748}};
+  const auto work = [](Document& document) {
+    MathUtils::Parser parser;
+    double x = 2;
+    parser.AddVariable("x", &x);
+    AddCalculatorVocabulary(parser, document.UnitSystem);
+    parser.AssignFormula("(x)in + 5mm");
+    for (int run = 0; run < 20000; ++run)
+      document.Agreed = document.Agreed && parser.Evaluate() == document.Expected;
+  };
+  std::thread metres(work, std::ref(documents[0])), inches(work, std::ref(documents[1]));
+  metres.join();
+  inches.join();
+  EXPECT_TRUE(documents[0].Agreed);
+  EXPECT_TRUE(documents[1].Agreed);
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+// A thread may end inside a callback, by pthread_exit or by cancellation
+// from another thread, on every tier: the unwinding passes the machine
+// code's frame as it passes the interpreter's, and the process goes on.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+
+#include "parser/machine_code.h"
+#include "parser/parser.h"
+
+namespace ParserTests {
+namespace {
+
+enum class Ending { Exit, Cancel };
+
+struct Worker {
+  bool MachineCode = false;
+  Ending How = Ending::Exit;
+  std::atomic<bool> Armed{false};     // the next call of the callback ends the thread
+  std::atomic<bool> Inside{false};    // the callback waits to be cancelled
+  std::atomic<bool> Returned{false};  // the evaluation came back: the thread did not end
+  bool MadeMachineCode = false;
+  double X = 3;
+};
+
+thread_local Worker* Current = nullptr;
+
+double Slow(double v) {
+  Worker& worker = *Current;
+  if (!worker.Armed) return v;
+  if (worker.How == Ending::Exit) pthread_exit(nullptr);
+  worker.Inside = true;
+  for (;;) {
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);  // a cancellation point
+  }
+}
+
+void* Work(void* argument) {
+  Worker& worker = *static_cast<Worker*>(argument);
+  Current = &worker;
+  MathUtils::Parser parser;
+  parser.SetMachineCode(worker.MachineCode);
+  parser.AddVariable("x", &worker.X);
+  parser.AddFunction("slow", Slow, false);
+  parser.AssignFormula("x + slow(x)");
+  for (int run = 0; run < 2000; ++run) parser.Evaluate();
+  worker.MadeMachineCode = parser.MachineCodeSize() > 0;
+  worker.Armed = true;
+  parser.Evaluate();
+  worker.Returned = true;
+  return nullptr;
+}
+
+void EndInsideCallback(bool machineCode, Ending how) {
+  Worker worker;
+  worker.MachineCode = machineCode;
+  worker.How = how;
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, nullptr, Work, &worker), 0);
+  if (how == Ending::Cancel) {
+    while (!worker.Inside) {
+      const timespec pause{0, 100000};
+      nanosleep(&pause, nullptr);
+    }
+    ASSERT_EQ(pthread_cancel(thread), 0);
+  }
+  void* result = nullptr;
+  ASSERT_EQ(pthread_join(thread, &result), 0);
+  EXPECT_FALSE(worker.Returned);
+  EXPECT_EQ(result, how == Ending::Cancel ? PTHREAD_CANCELED : nullptr);
+  if (machineCode && MathUtils::detail::MachineCode::Supported()) EXPECT_TRUE(worker.MadeMachineCode);
+}
+
+TEST(ThreadEndTest, PthreadExitInsideACallbackEndsOnlyThatThread) {
+  for (bool machineCode : {false, true}) {
+    SCOPED_TRACE(machineCode ? "machine code" : "interpreted");
+    EndInsideCallback(machineCode, Ending::Exit);
+  }
+}
+
+TEST(ThreadEndTest, ACancelledThreadEndsInsideACallback) {
+  for (bool machineCode : {false, true}) {
+    SCOPED_TRACE(machineCode ? "machine code" : "interpreted");
+    EndInsideCallback(machineCode, Ending::Cancel);
+  }
+}
+
+}  // namespace
+}  // namespace ParserTests
+
+#endif
