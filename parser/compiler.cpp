@@ -165,7 +165,7 @@ namespace MathUtils {
 // value is still returned, and the next evaluation compiles again.
 double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
-  std::unique_ptr<detail::CompiledFormula> compiled = TakeCompiledFormula();
+  FormulaPtr compiled = TakeCompiledFormula();
   try {
     detail::CompilationScope scope(*this, compiled->Cells);
     compiled->Cells.AssignZeros(BytecodeCellsFor(Formula.size()));

@@ -77,10 +77,29 @@ ParserBase::ParserBase()
       MachineCodeAfter(DefaultMachineCode().After) {
   static_assert(sizeof(detail::Registries) == RegistryBytes);
   static_assert(alignof(detail::Registries) <= alignof(std::size_t));
+  static_assert(sizeof(detail::CompiledFormula) == FormulaBytes);
+  static_assert(alignof(detail::CompiledFormula) <= alignof(void*));
   new (RegistryStorage) detail::Registries();
+  new (FormulaStorage) detail::CompiledFormula();
 }
 
-ParserBase::~ParserBase() { Names().~Registries(); }
+ParserBase::~ParserBase() {
+  Retired.clear();
+  Current.reset();
+  OwnFormula().~CompiledFormula();
+  Names().~Registries();
+}
+
+detail::CompiledFormula& ParserBase::OwnFormula() {
+  return *std::launder(reinterpret_cast<detail::CompiledFormula*>(FormulaStorage));
+}
+
+void ParserBase::ReleaseFormula::operator()(detail::CompiledFormula* formula) const {
+  if (formula == &Owner->OwnFormula())
+    Owner->OwnFormulaFree = true;
+  else
+    delete formula;
+}
 
 detail::Registries& ParserBase::Names() { return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage)); }
 
@@ -118,7 +137,7 @@ void ParserBase::RequireCompilation() {
   Enter(detail::Tier::Compile, &ParserBase::EnterCompile);
 }
 
-std::unique_ptr<detail::CompiledFormula> ParserBase::TakeCompiledFormula() {
+ParserBase::FormulaPtr ParserBase::TakeCompiledFormula() {
   if (!detail::CallbackScope::Any()) {
     Retired.clear();
     if (Current) {
@@ -128,18 +147,23 @@ std::unique_ptr<detail::CompiledFormula> ParserBase::TakeCompiledFormula() {
   } else if (Current) {
     Retired.push_back(std::move(Current));
   }
-  return std::make_unique<detail::CompiledFormula>();
+  if (OwnFormulaFree) {
+    OwnFormulaFree = false;
+    OwnFormula().Reset();
+    return FormulaPtr(&OwnFormula(), ReleaseFormula{this});
+  }
+  return FormulaPtr(new detail::CompiledFormula, ReleaseFormula{this});
 }
 
 // The one it replaces may still run further up this thread's stack, under
 // a callback: then it is kept until no callback runs.
-void ParserBase::Install(std::unique_ptr<detail::CompiledFormula> compiled) {
+void ParserBase::Install(FormulaPtr compiled) {
   if (Current && detail::CallbackScope::Any()) Retired.push_back(std::move(Current));
   Current = std::move(compiled);
 }
 
 void ParserBase::AssignBytecode(std::span<const Cell> cells) {
-  std::unique_ptr<detail::CompiledFormula> compiled = TakeCompiledFormula();
+  FormulaPtr compiled = TakeCompiledFormula();
   compiled->Cells = cells;
   Install(std::move(compiled));
   ++Changes;

@@ -198,10 +198,20 @@ class ParserBase {
   void RequireCompilation();
   void Enter(detail::Tier tier, EvalRoutine routine);
   void EnterRun(detail::Tier tier);
+  // Owns a compiled formula: deletes one of the heap, frees the parser's
+  // own for the next compilation.
+  struct ReleaseFormula {
+    ParserBase* Owner;
+    void operator()(detail::CompiledFormula* formula) const;
+  };
+  using FormulaPtr = std::unique_ptr<detail::CompiledFormula, ReleaseFormula>;
+
   // The compiled formula that a compilation fills: the current one where
-  // nothing can be running it, else a new one.
-  std::unique_ptr<detail::CompiledFormula> TakeCompiledFormula();
-  void Install(std::unique_ptr<detail::CompiledFormula> compiled);
+  // nothing can be running it, else the parser's own where free, else a
+  // new one.
+  FormulaPtr TakeCompiledFormula();
+  void Install(FormulaPtr compiled);
+  detail::CompiledFormula& OwnFormula();
   // Keeps texts that compilations under way still read when a callback
   // assigns a new formula.
   void HoldTextsInUse();
@@ -271,10 +281,16 @@ class ParserBase {
   // Counts changes: a compilation during which it moves keeps its result
   // from the parser.
   std::uint32_t Changes = 0;
-  std::unique_ptr<detail::CompiledFormula> Current;
-  // Compiled formulas pulled away while a callback ran: freed at the next
+  // The parser's own compiled formula, built in place like the registries,
+  // so that a parser that compiles one formula at a time allocates none.
+  static constexpr std::size_t FormulaBytes =
+      (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
+  alignas(void*) unsigned char FormulaStorage[FormulaBytes];
+  bool OwnFormulaFree = true;
+  FormulaPtr Current{nullptr, ReleaseFormula{this}};
+  // Compiled formulas pulled away while a callback ran: released at the next
   // compilation that begins when none runs.
-  std::vector<std::unique_ptr<detail::CompiledFormula>> Retired;
+  std::vector<FormulaPtr> Retired;
   // Serialises the preparation of later runs between threads.
   std::mutex Preparing;
 
