@@ -162,7 +162,8 @@ void CheckReentry(bool folding, const std::string& formula) {
                            std::to_string(run) + ")",
                        FuzzOracle::Printable(formula));
     if (!underTest && (outcome.Failed || outcome.Value != 3 * StartValue))
-      FuzzOracle::Fail("the formula a callback assigned was not evaluated next", FuzzOracle::Printable(formula));
+      FuzzOracle::Fail("the formula a callback assigned was not evaluated next",
+                       FuzzOracle::Printable(formula));
   }
   for (const Outcome& inner : InnerOutcomes)
     if (!Agree(inner, expected))

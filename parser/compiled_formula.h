@@ -94,6 +94,15 @@ struct CompiledFormula {
 //   Program      the program, with calls / Arithmetic: without calls
 //   Counting     the program, counting down to the machine code
 //   MachineCode  the machine code, called directly
-enum class Tier : std::uint8_t { Compile, Constant, Derive, Cells, Program, Arithmetic, Counting, MachineCode };
+enum class Tier : std::uint8_t {
+  Compile,
+  Constant,
+  Derive,
+  Cells,
+  Program,
+  Arithmetic,
+  Counting,
+  MachineCode
+};
 
 }  // namespace MathUtils::detail

@@ -101,7 +101,9 @@ void ParserBase::ReleaseFormula::operator()(detail::CompiledFormula* formula) co
     delete formula;
 }
 
-detail::Registries& ParserBase::Names() { return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage)); }
+detail::Registries& ParserBase::Names() {
+  return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage));
+}
 
 const detail::Registries& ParserBase::Registry() const {
   return *std::launder(reinterpret_cast<const detail::Registries*>(RegistryStorage));
@@ -331,8 +333,10 @@ std::string ParserBase::NameOf(const void* address) const {
   };
   Names().Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
   Names().Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
-  Names().PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-  Names().PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().PostfixOps.ForEach(
+      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().PrefixOps.ForEach(
+      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
   return found.empty() ? std::string("?") : found;
 }
 

@@ -38,7 +38,6 @@ template <typename T>
 class NameMap;
 enum class Tier : std::uint8_t;
 
-
 }  // namespace detail
 
 class ParserBase {
@@ -93,9 +92,9 @@ class ParserBase {
   template <typename Visit>
   void ForEachName(Visit&& visit) const {
     using Visitor = std::remove_reference_t<Visit>;
-    VisitNames(
-        [](void* context, NameKind kind, std::string_view name) { (*static_cast<Visitor*>(context))(kind, name); },
-        const_cast<void*>(static_cast<const void*>(&visit)));
+    VisitNames([](void* context, NameKind kind,
+                  std::string_view name) { (*static_cast<Visitor*>(context))(kind, name); },
+               const_cast<void*>(static_cast<const void*>(&visit)));
   }
 
   // Compiles on the first call after any change, then runs the bytecode,
@@ -150,7 +149,8 @@ class ParserBase {
   void AdoptOperators(const ParserBase& from);
   // Makes room for this many functions, constants, postfix and prefix
   // operators without growing; only before the first definition.
-  void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps, std::size_t prefixOps);
+  void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
+                    std::size_t prefixOps);
 
   // compiler.cpp: compiles the formula and returns its value.
   double CompileFormula();

@@ -199,9 +199,9 @@ double Run(const Program& program, double* frame) {
     const Instruction& i = *at;
     double& result = frame[i.Slot];
     switch (i.Op) {
-#define MATHUTILS_RUN_BINARY(code)                                      \
-  case code:                                                            \
-    if constexpr (code != cdPow || WithCalls)                           \
+#define MATHUTILS_RUN_BINARY(code)                                         \
+  case code:                                                               \
+    if constexpr (code != cdPow || WithCalls)                              \
       result = ComputeBinary(code, *i.Left.In(frame), *i.Right.In(frame)); \
     break;
       MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)

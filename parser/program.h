@@ -89,8 +89,7 @@ struct Instruction {
 
   // Whether the operand is one of the instruction's own numbers.
   bool IsConstant(const Operand& operand) const {
-    return !operand.IsSlot() &&
-           (operand.Address() == &Constants[0] || operand.Address() == &Constants[1]);
+    return !operand.IsSlot() && (operand.Address() == &Constants[0] || operand.Address() == &Constants[1]);
   }
 };
 

@@ -180,7 +180,8 @@ TEST_F(BuiltinsTest, ListFunctionsRefuseAnEmptyListAndLogIsLog10) {
     EXPECT_PARSER_ERROR_IN(reinterpret_cast<ListCallback>(def->Callback)({}),
                            "too few arguments for function " + std::string(name) + ".", NoFormulaText);
   }
-  EXPECT_EQ(probe.Registry().Functions.Find("log")->Callback, probe.Registry().Functions.Find("log10")->Callback);
+  EXPECT_EQ(probe.Registry().Functions.Find("log")->Callback,
+            probe.Registry().Functions.Find("log10")->Callback);
 }
 
 // The fuzzers take the vocabulary from the tables: each row is defined as

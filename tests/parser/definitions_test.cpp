@@ -160,7 +160,9 @@ TEST(Definitions, DefaultVocabularyAndBareBase) {
       [&](std::string_view, const detail::FunctionDef& def) { variadic += def.ArgCount == -1; });
   EXPECT_EQ(parser.Registry().Functions.Size(), 37u);
   EXPECT_EQ(variadic, 4);
-  EXPECT_EQ(parser.Registry().Constants.Size() + parser.Registry().PostfixOps.Size() + parser.Registry().PrefixOps.Size(), 6u);
+  EXPECT_EQ(parser.Registry().Constants.Size() + parser.Registry().PostfixOps.Size() +
+                parser.Registry().PrefixOps.Size(),
+            6u);
   ParserBase base;
   EXPECT_EQ(Eval(base, "1+2*3"), 7);
   base.AssignFormula("_pi");

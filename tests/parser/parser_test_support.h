@@ -23,8 +23,8 @@ namespace ParserTests {
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
   using ParserBase::AssignBytecode;
-  using ParserBase::Registry;
   using ParserBase::Position;
+  using ParserBase::Registry;
   using ParserBase::SetPosition;
 
   // The next evaluation compiles the formula afresh.

@@ -121,7 +121,8 @@ TEST_F(Reentry, EvaluationByACallbackLeavesTheOuterSlotsAlone) {
     EXPECT_EQ(InnerValue, 12);
   }
   // Deep enough that slots live in memory on every tier.
-  Parser.AssignFormula("x*2 + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + t(x))))))))))))))))");
+  Parser.AssignFormula(
+      "x*2 + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + t(x))))))))))))))))");
   WarmUp(54);
   Armed = true;
   EXPECT_EQ(Parser.Evaluate(), 54);

@@ -86,10 +86,10 @@ TEST_P(Threads, TwoThreadsAgreeWithOne) {
   EXPECT_EQ(shared.Evaluate(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formulas, Threads,
-    ::testing::Values("c(x) + sin(x)*2 - sqrt(x+1)",
-                      "sum(x, y, c(x), 2) + (x + (y + (x + (y + (x + (y + (x + (y + (x + (y + (x + (y + (x + (y + (x + c(y))))))))))))))))",
-                      "c(x)*0 + x*y + x/y - x", "x*y + x/y - x"));
+INSTANTIATE_TEST_SUITE_P(Formulas, Threads,
+                         ::testing::Values("c(x) + sin(x)*2 - sqrt(x+1)",
+                                           "sum(x, y, c(x), 2) + (x + (y + (x + (y + (x + (y + (x + (y + (x "
+                                           "+ (y + (x + (y + (x + (y + (x + c(y))))))))))))))))",
+                                           "c(x)*0 + x*y + x/y - x", "x*y + x/y - x"));
 
 }  // namespace
