@@ -232,7 +232,10 @@ double RunArithmetic(const Program& program, double* frame) { return Run<false>(
 
 namespace {
 
-std::string SlotName(int slot) { return "s" + std::to_string(slot); }
+std::string SlotName(int slot) {
+  std::string name = "s";
+  return name.append(std::to_string(slot));
+}
 
 // An operand as the listing shows it: a slot, a number or a variable.
 std::string OperandName(const Instruction& instruction, const Operand& operand,
