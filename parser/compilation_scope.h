@@ -43,7 +43,7 @@ class CompilationScope {
       Parser.ReadText = Parser.Formula;
       Parser.Pos = 0;
     }
-    Parser.HeldTexts.clear();
+    if (!Parser.HeldTexts.empty()) Parser.HeldTexts.clear();
   }
 
   CompilationScope(const CompilationScope&) = delete;
@@ -65,3 +65,16 @@ class CompilationScope {
 };
 
 }  // namespace MathUtils::detail
+
+namespace MathUtils {
+
+// Inline where a compilation follows another, as it mostly does.
+inline detail::CompiledFormula* ParserBase::TakeCompiledFormula() {
+  detail::CompiledFormula* compiled = Current;
+  if (!compiled || !Retired.empty() || detail::CallbackScope::Any()) return TakeCompiledFormulaAside();
+  Current = nullptr;
+  compiled->Reset();
+  return compiled;
+}
+
+}  // namespace MathUtils

@@ -165,7 +165,7 @@ namespace MathUtils {
 // value is still returned, and the next evaluation compiles again.
 double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
-  FormulaPtr compiled = TakeCompiledFormula();
+  detail::CompiledFormula* compiled = TakeCompiledFormula();
   try {
     detail::CompilationScope scope(*this, compiled->Cells);
     compiled->Cells.AssignZeros(BytecodeCellsFor(Formula.size()));
@@ -175,22 +175,33 @@ double ParserBase::CompileFormula() {
     detail::Compiler compiler(*this);
     const double value = compiler.Run();
     if (scope.Changed()) {
-      if (!Current) Current = std::move(compiled);
+      KeepOrRelease(compiled);
       return value;
     }
     const bool oneNumber =
         compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && compiled->Cells[1] == cdValue;
-    Install(std::move(compiled));
+    if (Current)
+      Install(compiled);
+    else
+      Current = compiled;
     if (oneNumber)
       Enter(detail::Tier::Constant, &ParserBase::EnterConstant);
     else
       Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
     return value;
   } catch (...) {
-    // The cells written so far stay readable, as after any compilation.
-    if (!Current) Current = std::move(compiled);
+    KeepOrRelease(compiled);
     throw;
   }
+}
+
+// A compilation that installs nothing leaves its cells readable as the
+// current ones, unless another compilation installed its own meanwhile.
+void ParserBase::KeepOrRelease(detail::CompiledFormula* compiled) {
+  if (!Current)
+    Current = compiled;
+  else
+    Release(compiled);
 }
 
 }  // namespace MathUtils

@@ -84,8 +84,8 @@ ParserBase::ParserBase()
 }
 
 ParserBase::~ParserBase() {
-  Retired.clear();
-  Current.reset();
+  for (detail::CompiledFormula* retired : Retired) Release(retired);
+  Release(Current);
   OwnFormula().~CompiledFormula();
   Names().~Registries();
 }
@@ -94,20 +94,14 @@ detail::CompiledFormula& ParserBase::OwnFormula() {
   return *std::launder(reinterpret_cast<detail::CompiledFormula*>(FormulaStorage));
 }
 
-void ParserBase::ReleaseFormula::operator()(detail::CompiledFormula* formula) const {
-  if (formula == &Owner->OwnFormula())
-    Owner->OwnFormulaFree = true;
+void ParserBase::Release(detail::CompiledFormula* compiled) {
+  if (compiled == &OwnFormula())
+    OwnFormulaFree = true;
   else
-    delete formula;
+    delete compiled;
 }
 
-detail::Registries& ParserBase::Names() {
-  return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage));
-}
-
-const detail::Registries& ParserBase::Registry() const {
-  return *std::launder(reinterpret_cast<const detail::Registries*>(RegistryStorage));
-}
+const detail::Registries& ParserBase::Registry() const { return Names(); }
 
 void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const {
   const auto visitAs = [visit, context](NameKind kind) {
@@ -139,35 +133,44 @@ void ParserBase::RequireCompilation() {
   Enter(detail::Tier::Compile, &ParserBase::EnterCompile);
 }
 
-ParserBase::FormulaPtr ParserBase::TakeCompiledFormula() {
+detail::CompiledFormula* ParserBase::TakeCompiledFormulaAside() {
   if (!detail::CallbackScope::Any()) {
+    for (detail::CompiledFormula* retired : Retired) Release(retired);
     Retired.clear();
     if (Current) {
-      Current->Reset();
-      return std::move(Current);
+      detail::CompiledFormula* compiled = Current;
+      Current = nullptr;
+      compiled->Reset();
+      return compiled;
     }
   } else if (Current) {
-    Retired.push_back(std::move(Current));
+    Retired.push_back(Current);
+    Current = nullptr;
   }
   if (OwnFormulaFree) {
     OwnFormulaFree = false;
     OwnFormula().Reset();
-    return FormulaPtr(&OwnFormula(), ReleaseFormula{this});
+    return &OwnFormula();
   }
-  return FormulaPtr(new detail::CompiledFormula, ReleaseFormula{this});
+  return new detail::CompiledFormula;
 }
 
 // The one it replaces may still run further up this thread's stack, under
 // a callback: then it is kept until no callback runs.
-void ParserBase::Install(FormulaPtr compiled) {
-  if (Current && detail::CallbackScope::Any()) Retired.push_back(std::move(Current));
-  Current = std::move(compiled);
+void ParserBase::Install(detail::CompiledFormula* compiled) {
+  if (Current) {
+    if (detail::CallbackScope::Any())
+      Retired.push_back(Current);
+    else
+      Release(Current);
+  }
+  Current = compiled;
 }
 
 void ParserBase::AssignBytecode(std::span<const Cell> cells) {
-  FormulaPtr compiled = TakeCompiledFormula();
+  detail::CompiledFormula* compiled = TakeCompiledFormula();
   compiled->Cells = cells;
-  Install(std::move(compiled));
+  Install(compiled);
   ++Changes;
   Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
 }

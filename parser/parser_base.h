@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -190,27 +191,30 @@ class ParserBase {
   friend class detail::CompilationScope;
 
   void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
-  detail::Registries& Names();
-  const detail::Registries& Names() const { return Registry(); }
+  // Inline: the reader reaches the registries for every name.
+  detail::Registries& Names() {
+    return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage));
+  }
+  const detail::Registries& Names() const {
+    return *std::launder(reinterpret_cast<const detail::Registries*>(RegistryStorage));
+  }
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.
   void RequireCompilation();
   void Enter(detail::Tier tier, EvalRoutine routine);
   void EnterRun(detail::Tier tier);
-  // Owns a compiled formula: deletes one of the heap, frees the parser's
-  // own for the next compilation.
-  struct ReleaseFormula {
-    ParserBase* Owner;
-    void operator()(detail::CompiledFormula* formula) const;
-  };
-  using FormulaPtr = std::unique_ptr<detail::CompiledFormula, ReleaseFormula>;
-
-  // The compiled formula that a compilation fills: the current one where
-  // nothing can be running it, else the parser's own where free, else a
-  // new one.
-  FormulaPtr TakeCompiledFormula();
-  void Install(FormulaPtr compiled);
+  // The compiled formula that a compilation fills, which it owns until it
+  // installs or releases it: the current one where nothing can be running
+  // it, else the parser's own where free, else a new one.
+  detail::CompiledFormula* TakeCompiledFormula();
+  detail::CompiledFormula* TakeCompiledFormulaAside();
+  // Makes it current; the one it replaces is released, or kept while a
+  // callback may still run it.
+  void Install(detail::CompiledFormula* compiled);
+  // Deletes one of the heap, frees the parser's own for the next compilation.
+  void Release(detail::CompiledFormula* compiled);
+  void KeepOrRelease(detail::CompiledFormula* compiled);
   detail::CompiledFormula& OwnFormula();
   // Keeps texts that compilations under way still read when a callback
   // assigns a new formula.
@@ -287,10 +291,12 @@ class ParserBase {
       (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
   alignas(void*) unsigned char FormulaStorage[FormulaBytes];
   bool OwnFormulaFree = true;
-  FormulaPtr Current{nullptr, ReleaseFormula{this}};
+  // Owned: released by the parser (Release), null while a compilation has
+  // taken it.
+  detail::CompiledFormula* Current = nullptr;
   // Compiled formulas pulled away while a callback ran: released at the next
   // compilation that begins when none runs.
-  std::vector<FormulaPtr> Retired;
+  std::vector<detail::CompiledFormula*> Retired;
   // Serialises the preparation of later runs between threads.
   std::mutex Preparing;
 

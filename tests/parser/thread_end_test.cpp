@@ -74,7 +74,9 @@ void EndInsideCallback(bool machineCode, Ending how) {
   ASSERT_EQ(pthread_join(thread, &result), 0);
   EXPECT_FALSE(worker.Returned);
   EXPECT_EQ(result, how == Ending::Cancel ? PTHREAD_CANCELED : nullptr);
-  if (machineCode && MathUtils::detail::MachineCode::Supported()) EXPECT_TRUE(worker.MadeMachineCode);
+  if (machineCode && MathUtils::detail::MachineCode::Supported()) {
+    EXPECT_TRUE(worker.MadeMachineCode);
+  }
 }
 
 TEST(ThreadEndTest, PthreadExitInsideACallbackEndsOnlyThatThread) {
