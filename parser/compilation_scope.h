@@ -70,11 +70,15 @@ namespace MathUtils {
 
 // Inline where a compilation follows another, as it mostly does.
 inline detail::CompiledFormula* ParserBase::TakeCompiledFormula() {
-  detail::CompiledFormula* compiled = Current;
-  if (!compiled || !Retired.empty() || detail::CallbackScope::Any()) return TakeCompiledFormulaAside();
-  Current = nullptr;
-  compiled->Reset();
-  return compiled;
+  if (!Retired.empty() || detail::CallbackScope::Any()) return TakeCompiledFormulaAside();
+  if (detail::CompiledFormula* compiled = Current) {
+    Current = nullptr;
+    compiled->Reset();
+    return compiled;
+  }
+  if (!OwnFormulaFree) return TakeCompiledFormulaAside();
+  OwnFormulaFree = false;
+  return &OwnFormula();
 }
 
 }  // namespace MathUtils

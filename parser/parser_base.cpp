@@ -79,26 +79,26 @@ ParserBase::ParserBase()
   static_assert(alignof(detail::Registries) <= alignof(std::size_t));
   static_assert(sizeof(detail::CompiledFormula) == FormulaBytes);
   static_assert(alignof(detail::CompiledFormula) <= alignof(void*));
-  new (RegistryStorage) detail::Registries();
-  new (FormulaStorage) detail::CompiledFormula();
+  // Default-initialised: value-initialising would first zero the cells.
+  new (RegistryStorage) detail::Registries;
+  new (FormulaStorage) detail::CompiledFormula;
 }
 
 ParserBase::~ParserBase() {
-  for (detail::CompiledFormula* retired : Retired) Release(retired);
-  Release(Current);
+  for (detail::CompiledFormula* retired : Retired)
+    if (retired != &OwnFormula()) delete retired;
+  if (Current != &OwnFormula()) delete Current;
   OwnFormula().~CompiledFormula();
   Names().~Registries();
 }
 
-detail::CompiledFormula& ParserBase::OwnFormula() {
-  return *std::launder(reinterpret_cast<detail::CompiledFormula*>(FormulaStorage));
-}
-
 void ParserBase::Release(detail::CompiledFormula* compiled) {
-  if (compiled == &OwnFormula())
-    OwnFormulaFree = true;
-  else
+  if (compiled != &OwnFormula()) {
     delete compiled;
+    return;
+  }
+  compiled->Reset();
+  OwnFormulaFree = true;
 }
 
 const detail::Registries& ParserBase::Registry() const { return Names(); }
@@ -149,7 +149,6 @@ detail::CompiledFormula* ParserBase::TakeCompiledFormulaAside() {
   }
   if (OwnFormulaFree) {
     OwnFormulaFree = false;
-    OwnFormula().Reset();
     return &OwnFormula();
   }
   return new detail::CompiledFormula;

@@ -215,7 +215,9 @@ class ParserBase {
   // Deletes one of the heap, frees the parser's own for the next compilation.
   void Release(detail::CompiledFormula* compiled);
   void KeepOrRelease(detail::CompiledFormula* compiled);
-  detail::CompiledFormula& OwnFormula();
+  detail::CompiledFormula& OwnFormula() {
+    return *std::launder(reinterpret_cast<detail::CompiledFormula*>(FormulaStorage));
+  }
   // Keeps texts that compilations under way still read when a callback
   // assigns a new formula.
   void HoldTextsInUse();
