@@ -18,28 +18,29 @@ std::string LowerCaseAscii(std::string_view text) {
   return lower;
 }
 
-// The text of printf's "%.10g", independent of the locale and the platform's
-// C library (which would print infinity differently on Windows).
-std::string FormatValue(double value) {
-  char buffer[32];  // the longest, "-1.234567891e-308", takes 17
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 10);
-  if (error != std::errc{}) throw std::length_error("printed value exceeds its buffer");
-  return std::string(buffer, end);
-}
-
 }  // namespace
 
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
   const std::string formula = LowerCaseAscii(text);
-  ActiveUnitSystem = unitSystem;
   parser.AssignFormula(formula);
-  AddCalculatorVocabulary(parser);
+  AddCalculatorVocabulary(parser, unitSystem);
   parser.SetOptimizer(true);
 }
 
-std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
+double CommandLineValue(std::string_view text, int unitSystem) {
   MathUtils::Parser parser;
   PrepareCommandLine(parser, text, unitSystem);
-  return FormatValue(parser.Evaluate());
+  return parser.Evaluate();
+}
+
+std::string FormatValue(double value, int significantDigits) {
+  char buffer[32];  // the longest, "-1.2345678901234567e-308", takes 24
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, significantDigits);
+  if (error != std::errc{}) throw std::length_error("printed value exceeds its buffer");
+  return std::string(buffer, end);
+}
+
+std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
+  return FormatValue(CommandLineValue(text, unitSystem), CommandLineDigits);
 }

@@ -1,5 +1,8 @@
-// The calculator's evaluation path, shared by the plug-in's window procedure
-// and the terminal calculator.
+// The calculator's evaluation path, shared by the plug-in's window procedure,
+// the terminal calculator and the library's users. The unit system (an
+// ON::unit_system value, 2 mm to 10 miles; any other leaves lengths alone)
+// is always given, never read from ActiveUnitSystem: these functions touch
+// no global state, so threads may evaluate in different unit systems at once.
 #pragma once
 
 #include <string>
@@ -9,12 +12,23 @@
 
 // Evaluates one command line as if Enter had been pressed on it in a
 // document of the given unit system: lower-cases the text byte by byte,
-// sets ActiveUnitSystem, builds a fresh parser with the calculator's
-// vocabulary, folds constants, evaluates and prints the value with "%.10g".
+// builds a fresh parser with the calculator's vocabulary in that unit
+// system, folds constants, evaluates and prints the value with "%.10g".
 // A text that is not a formula throws MathUtils::ParserException.
 std::string EvaluateCommandLine(std::string_view text, int unitSystem);
 
-// The steps of EvaluateCommandLine before it evaluates: sets
-// ActiveUnitSystem and gives the parser the lower-cased text, the
-// calculator's vocabulary and folding.
+// The value of EvaluateCommandLine, before it is printed.
+double CommandLineValue(std::string_view text, int unitSystem);
+
+// The steps of EvaluateCommandLine before it evaluates: gives the parser
+// the lower-cased text, the calculator's vocabulary in the unit system and
+// folding. Variables and functions of the caller's may be added after it.
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem);
+
+// The value as "%.*g" prints it with that many significant digits (1 to 17;
+// 17 reads back as the same double), whatever the locale and the platform's
+// C library (which would print infinity differently on Windows).
+std::string FormatValue(double value, int significantDigits);
+
+// The digits of "%.10g", the plug-in's.
+inline constexpr int CommandLineDigits = 10;

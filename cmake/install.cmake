@@ -1,12 +1,14 @@
-# Installs mathutils with its public headers, a package config and a
-# pkg-config file, so that find_package(vorncalc) gives the target
-# vorncalc::mathutils and `pkg-config --cflags --libs vorncalc` the flags to
-# build with it. The headers go under include/vorncalc, so that users include
+# Installs mathutils (the file libvorncalc.a) and the calculator
+# (libvorncalc-calculator.a) with their public headers, a package config and
+# a pkg-config file, so that find_package(vorncalc) gives the targets
+# vorncalc::vorncalc (and vorncalc::mathutils, its earlier name) and
+# vorncalc::calculator, and `pkg-config --cflags --libs vorncalc` the flags
+# to build with both. The headers go under include/vorncalc, so that users include
 # "parser/parser.h" as in this tree. All of it is the component `dev`.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS mathutils EXPORT vorncalcTargets
+install(TARGETS mathutils calculator EXPORT vorncalcTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
         FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vorncalc COMPONENT dev)
 install(EXPORT vorncalcTargets NAMESPACE vorncalc::

@@ -3,39 +3,79 @@
 #   vorncalc          component cli: the terminal calculator and its manual page
 #   libvorncalc-dev   component dev: the static library, its headers, the CMake
 #                     package and vorncalc.pc
+# Each package holds its copyright file (machine-readable, the licence of
+# LICENSE) and its Debian changelog under /usr/share/doc/PACKAGE; lintian
+# finds no error and no warning in them (the consumer_packages test runs it).
 # The packages install under CMAKE_INSTALL_PREFIX; scripts/package
 # configures /usr, where GNUInstallDirs then picks Debian's library directory.
+include(GNUInstallDirs)
+
+set(VORNCALC_MAINTAINER "vorncalc developers <maintainers@vorncalc.org>"
+    CACHE STRING "The packages' Maintainer field: a name and an address")
+set(VORNCALC_DEBIAN_REVISION 1 CACHE STRING "The packages' Debian revision")
+set(deb_version ${PROJECT_VERSION}-${VORNCALC_DEBIAN_REVISION})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorncalc)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${VORNCALC_DEBIAN_REVISION})
 set(CPACK_PACKAGE_VENDOR "vorncalc developers")
-set(CPACK_PACKAGE_CONTACT "vorncalc developers")  # the Maintainer field
+set(CPACK_PACKAGE_CONTACT "${VORNCALC_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VORNCALC_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
+# Each package's description begins with its own synopsis. CPack would put
+# the project's summary before it unless the summary is CPack's default.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_NAME} built using CMake")
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL cli dev)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # NAME_VERSION_ARCH.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # NAME_VERSION-REVISION_ARCH.deb
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME vorncalc)
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_CLI_PACKAGE_SHLIBDEPS ON)  # libedit2, libstdc++6 and libc6, as linked
-# Each description follows the project's one-line summary.
-string(CONCAT CPACK_COMPONENT_CLI_DESCRIPTION
+string(CONCAT CPACK_DEBIAN_CLI_DESCRIPTION
+    "calculator and unit converter for the CAD command line\n"
     "This package holds the terminal calculator vorncalc. It evaluates formulas\n"
     "such as 2*sin(30)+5mm as the CAD command line does with the vorncalc\n"
     "plug-in: lengths with unit suffixes convert into the document's units.\n"
     "Formulas are given as arguments, read from standard input, or typed at an\n"
-    "interactive prompt with line editing, history and completion of names.")
+    "interactive prompt with line editing, history, completion of names, the\n"
+    "last answer and variables.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvorncalc-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "cmake, pkg-config")
-string(CONCAT CPACK_COMPONENT_DEV_DESCRIPTION
-    "This package holds the formula parser MathUtils as a static library with\n"
-    "its C++20 headers, the CMake package vorncalc (target vorncalc::mathutils)\n"
-    "and vorncalc.pc for pkg-config. The parser compiles a formula to bytecode\n"
-    "once, folding constants, and then evaluates it with the current values of\n"
-    "its variables; functions, constants and operators can be added.")
+string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
+    "compiling formula parser of vorncalc (static library)\n"
+    "This package holds the formula parser MathUtils as the static library\n"
+    "libvorncalc.a with its C++20 headers, the CMake package vorncalc (target\n"
+    "vorncalc::vorncalc) and vorncalc.pc for pkg-config. The parser compiles a\n"
+    "formula to bytecode once, folding constants, and then evaluates it with the\n"
+    "current values of its variables; functions, constants and operators can be\n"
+    "added.")
+
+# /usr/share/doc/PACKAGE/copyright and changelog.Debian.gz (gzip -9n, so
+# that builds do not differ), and each package's lintian overrides, with
+# their reasons.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in ${PROJECT_BINARY_DIR}/debian/copyright @ONLY)
+foreach(component cli dev)
+  string(TOUPPER ${component} upper)
+  set(PACKAGE ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+  set(VERSION ${deb_version})
+  set(changelog ${PROJECT_BINARY_DIR}/debian/${PACKAGE}/changelog.Debian)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${changelog} @ONLY)
+  execute_process(COMMAND gzip -9nf ${changelog} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "gzip failed on ${changelog}")
+  endif()
+  install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${changelog}.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PACKAGE} COMPONENT ${component})
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/${PACKAGE}.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PACKAGE} COMPONENT ${component})
+endforeach()
 
 include(CPack)

@@ -23,13 +23,15 @@ constexpr std::array<std::string_view, ReaderOperatorCount> OperatorTexts = [] {
   return texts;
 }();
 
-// For each character, the first operator that begins with it, or -1: the
-// scan tries only the entries that can match.
-constexpr std::array<signed char, 256> FirstOperatorWith = [] {
-  std::array<signed char, 256> first{};
-  first.fill(-1);
+// For each character, the first operator that begins with it: the scan
+// compares the texts from there on, up to the end of the table, where it
+// starts for a character that begins none. An earlier start would find the
+// same operator, after more comparisons.
+constexpr std::array<unsigned char, 256> FirstOperatorWith = [] {
+  std::array<unsigned char, 256> first{};
+  first.fill(static_cast<unsigned char>(ReaderOperatorCount));
   for (int i = static_cast<int>(ReaderOperatorCount) - 1; i >= 0; --i)
-    first[static_cast<unsigned char>(OperatorTexts[i][0])] = static_cast<signed char>(i);
+    first[static_cast<unsigned char>(OperatorTexts[i][0])] = static_cast<unsigned char>(i);
   return first;
 }();
 
@@ -42,24 +44,10 @@ bool BeginsWith(std::string_view text, std::string_view operatorText) {
   return true;
 }
 
-// For each character, whether it is an operator's whole text and begins
-// no other: then that operator is found without comparing texts.
-constexpr std::array<bool, 256> AloneOperator = [] {
-  std::array<int, 256> beginning{};
-  for (std::string_view text : OperatorTexts) ++beginning[static_cast<unsigned char>(text[0])];
-  std::array<bool, 256> alone{};
-  for (std::string_view text : OperatorTexts)
-    alone[static_cast<unsigned char>(text[0])] =
-        text.size() == 1 && beginning[static_cast<unsigned char>(text[0])] == 1;
-  return alone;
-}();
-
 // The code of the first operator that the text begins with, or -1.
 int FindBuiltInOperator(std::string_view text) {
-  int i = FirstOperatorWith[static_cast<unsigned char>(text[0])];
-  if (i < 0 || AloneOperator[static_cast<unsigned char>(text[0])]) return i;
-  for (; i < static_cast<int>(ReaderOperatorCount); ++i)
-    if (BeginsWith(text, OperatorTexts[i])) return i;
+  for (std::size_t i = FirstOperatorWith[static_cast<unsigned char>(text[0])]; i < ReaderOperatorCount; ++i)
+    if (BeginsWith(text, OperatorTexts[i])) return static_cast<int>(i);
   return -1;
 }
 
@@ -120,7 +108,9 @@ inline std::size_t ReadShortDecimal(std::string_view text, double& value) {
 }
 
 // A decimal number beyond the range of a double: infinity when the decimal
-// exponent of its leading significant digit is positive, else 0.
+// exponent of its leading significant digit is positive, else 0. Beyond
+// the range that exponent is at least 308 or at most -324, so its sign
+// alone tells an overflow from an underflow.
 double OutOfRangeDecimal(std::string_view number) {
   long long magnitude = 0;
   bool seenPoint = false, seenSignificant = false;

@@ -25,6 +25,7 @@ constexpr UINT FirstDockBarId = 0xE81B, LastDockBarId = 0xE81F;
 
 int RichEditSeenCount = 0;
 bool HookSearchDone = false;
+HHOOK MouseHook = nullptr;
 
 using TitleTable = std::array<ON_String, TitleCount>;
 
@@ -63,10 +64,34 @@ bool BarMatches(const CControlBar& bar, int index, const ON_String& title) {
   return text[0] != '\0' && SameTitle(text, title);
 }
 
-// Takes the hook out when the module is unloaded, so the control never calls
-// into code that is gone.
+bool OnTopOfCommandLine() {
+  return CommandLineWindow && IsWindow(CommandLineWindow) &&
+         GetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(CommandLineProc);
+}
+
+void PutPreviousProcedureBack() {
+  SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
+}
+
+void RemoveMouseHook() {
+  if (MouseHook) UnhookWindowsHookEx(MouseHook);
+  MouseHook = nullptr;
+}
+
+// Keeps the module in memory until the process ends, whatever frees it.
+void PinModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&CommandLineProc), &self);
+}
+
+// Should the host free the module without its unload handler, the hook
+// still goes if it can; beneath another subclass nothing can help then.
 struct HookRemover {
-  ~HookRemover() { RemoveCommandLineHook(); }
+  ~HookRemover() {
+    RemoveMouseHook();
+    if (OnTopOfCommandLine()) PutPreviousProcedureBack();
+  }
 } HookRemovalAtUnload;
 
 }  // namespace
@@ -103,11 +128,25 @@ void InstallCommandLineHook() {
   // ANSI procedure every character typed or set would pass the ANSI code page.
   PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CommandLineProc)));
+  MouseHook = SetWindowsHookExW(WH_MOUSE, CommandLineMouseProc, nullptr,
+                                GetWindowThreadProcessId(CommandLineWindow, nullptr));
 }
 
+// Another plug-in that subclassed the control after us holds our procedure
+// as its previous one and calls it. Putting back the procedure we replaced
+// would throw that one out, and freeing the module would leave it calling
+// code that is gone. So our procedure stays in the chain, passing every
+// message on, in a module kept loaded. Comctl32's SetWindowSubclass chain
+// does not help: it mends only subclasses made through it, and removing its
+// last entry restores the control's first procedure over whatever another
+// plug-in set with SetWindowLongPtr, as plug-ins for this host do.
 void RemoveCommandLineHook() {
+  RemoveMouseHook();
+  CommandLineEvaluates = false;
   if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
-  if (GetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(CommandLineProc))
-    return;
-  SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
+  if (OnTopOfCommandLine()) {
+    PutPreviousProcedureBack();
+  } else {
+    PinModule();
+  }
 }

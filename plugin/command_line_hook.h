@@ -9,12 +9,15 @@
 // Index of the command bar's title in the host's title table.
 inline constexpr int CommandBarTitleIndex = 0;
 
-// Hooks the third "RichEdit20W" window under the host's command bar. Runs its
-// search once per process; without a command line nothing is installed.
+// Hooks the third "RichEdit20W" window under the host's command bar, and
+// watches the mouse of its thread. Runs its search once per process;
+// without a command line nothing is installed.
 void InstallCommandLineHook();
 
-// Gives the control its previous procedure back, if ours is still in place.
-// Also runs when the module is unloaded, before its code goes away.
+// Run by the unload handler. Gives the control its previous procedure back
+// if ours is on top; beneath another plug-in's subclass ours stays, only
+// passing messages on, and the module stays loaded. Either way the command
+// line evaluates nothing more.
 void RemoveCommandLineHook();
 
 // The host's control bar whose title is the localised entry `index` of the

@@ -5,28 +5,29 @@
 #include <optional>
 #include <string>
 
-#include "calculator/calculator_driver.h"
 #include "calculator/unit_operators.h"
-#include "parser/tokens.h"
+#include "plugin/ascii_text.h"
+#include "plugin/command_line_verdict.h"
 #include "plugin/evaluation_trigger.h"
 #include "plugin/host_interface.h"
 
 HWND CommandLineWindow = nullptr;
 WNDPROC PreviousCommandLineProc = nullptr;
+bool CommandLineEvaluates = true;
 
 namespace {
 
 // 49 UTF-16 characters and the terminator; EM_GETSELTEXT is given no size.
 constexpr int TextUnits = 50;
-// Room for those characters in any ANSI code page, and the terminator.
-constexpr int NarrowBytes = 100;
 
 EvaluationTrigger Trigger;
 
-// Without an active document the unit system of the last evaluation holds.
+// Sets ActiveUnitSystem from the active document, as at every evaluation;
+// without an active document the unit system of the last evaluation holds.
 int ActiveDocumentUnitSystem() {
   const CRhinoDoc* document = RhinoApp().ActiveDoc();
-  return document ? document->UnitSystem() : ActiveUnitSystem;
+  if (document) ActiveUnitSystem = document->UnitSystem();
+  return ActiveUnitSystem;
 }
 
 // UTF-16 units of the whole text, a line break counted as two so that the
@@ -37,28 +38,17 @@ LRESULT TextLength(HWND window) {
   return SendMessageW(window, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&measure), 0);
 }
 
-// The text in the ANSI code page, or nothing when a character has no exact
-// equivalent there: its stand-in "?" or a look-alike letter could turn a
-// name into a formula ("5mm?" for "5mm" and a CJK character).
-std::optional<std::string> ToAnsi(const wchar_t* text) {
-  char narrow[NarrowBytes] = "";
-  BOOL substituted = FALSE;
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, narrow, NarrowBytes, nullptr, &substituted);
-  if (substituted) return std::nullopt;
-  return std::string(narrow);
-}
-
-// The whole text, which is selected, in the ANSI code page; or nothing when
-// it does not fit the buffer: its first characters alone would give a wrong
-// number. EvaluateCommandLine lower-cases it.
+// The whole text, which is selected; or nothing when it does not fit the
+// buffer (its first characters alone would give a wrong number) or holds a
+// character outside ASCII.
 std::optional<std::string> ReadCommandLineText(HWND window) {
   if (TextLength(window) >= TextUnits) return std::nullopt;
   wchar_t text[TextUnits] = L"";
   SendMessageW(window, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text));
-  return ToAnsi(text);
+  return AsciiText(text);
 }
 
-// The value is ASCII: digits, sign, point, exponent, "inf" or "nan".
+// The value is ASCII: digits, sign, point, exponent.
 void ReplaceSelection(HWND window, const std::string& value) {
   std::wstring wide(value.begin(), value.end());
   SendMessageW(window, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(wide.c_str()));
@@ -71,23 +61,35 @@ void RejectLine(HWND window) {
   SetFocus(window);
 }
 
-void EvaluateInPlace(HWND window) {
+void EvaluateLine(HWND window, Evaluation evaluation) {
+  CHARRANGE before{};
+  SendMessageW(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&before));
   SendMessageW(window, EM_SETSEL, 0, -1);
-  try {
-    std::optional<std::string> text = ReadCommandLineText(window);
-    if (!text) return RejectLine(window);
-    ReplaceSelection(window, EvaluateCommandLine(*text, ActiveDocumentUnitSystem()));
-  } catch (const MathUtils::ParserException&) {
-    RejectLine(window);
-  }
+  CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}};
+  if (std::optional<std::string> text = ReadCommandLineText(window))
+    verdict = JudgeCommandLine(*text, ActiveDocumentUnitSystem());
+  if (verdict.What == CommandLineVerdict::Action::Replace) return ReplaceSelection(window, verdict.Value);
+  if (verdict.What == CommandLineVerdict::Action::Reject) RejectLine(window);
+  // Before Enter the host reads the line anyway; after a Ctrl tap the user
+  // goes on typing where the caret was. (A selection made from right to
+  // left comes back with the caret at its right end: the control tells no
+  // direction.)
+  if (evaluation == Evaluation::InPlace)
+    SendMessageW(window, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&before));
 }
 
 }  // namespace
 
 LRESULT CALLBACK CommandLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (Trigger.Observe(message, wParam, lParam) && window == CommandLineWindow &&
-      GetFocus() == CommandLineWindow) {
-    EvaluateInPlace(window);
+  if (CommandLineEvaluates) {
+    Evaluation evaluation = Trigger.Observe(message, wParam, lParam);
+    if (evaluation != Evaluation::None && window == CommandLineWindow && GetFocus() == CommandLineWindow)
+      EvaluateLine(window, evaluation);
   }
   return CallWindowProcW(PreviousCommandLineProc, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CommandLineMouseProc(int code, WPARAM message, LPARAM details) {
+  if (code >= 0) Trigger.ObserveMouse(static_cast<UINT>(message));
+  return CallNextHookEx(nullptr, code, message, details);
 }

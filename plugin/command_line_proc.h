@@ -7,11 +7,19 @@
 // once when the hook is installed.
 extern HWND CommandLineWindow;
 extern WNDPROC PreviousCommandLineProc;
+// False once the plug-in was unloaded while another subclass sat on top of
+// CommandLineProc: the procedure then only passes every message on.
+extern bool CommandLineEvaluates;
 
 // When Enter goes down in the command line, or Ctrl is tapped alone there,
 // and the command line has the focus, replaces its text with the value of
-// the formula it holds (undoably), or beeps when it holds no formula. Every
-// message then goes on to PreviousCommandLineProc, whose result it returns.
-// It is a Unicode window procedure: install it with SetWindowLongPtrW, so
-// that the control keeps every character typed into it.
+// the formula it holds (undoably), or beeps when it holds no formula; some
+// lines stay as the host reads them (see JudgeCommandLine). Every message
+// then goes on to PreviousCommandLineProc, whose result it returns. It is a
+// Unicode window procedure: install it with SetWindowLongPtrW, so that the
+// control keeps every character typed into it.
 LRESULT CALLBACK CommandLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The WH_MOUSE hook of the command line's thread: a click or a wheel notch
+// in any of the host's windows while Ctrl is down makes it no lone tap.
+LRESULT CALLBACK CommandLineMouseProc(int code, WPARAM message, LPARAM details);

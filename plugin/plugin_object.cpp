@@ -26,7 +26,11 @@ BOOL CCalcPlugIn::OnLoadPlugIn() {
   return CRhinoUtilityPlugIn::OnLoadPlugIn();
 }
 
-void CCalcPlugIn::OnUnloadPlugIn() { CRhinoUtilityPlugIn::OnUnloadPlugIn(); }
+// The hook goes while the module's code is still there.
+void CCalcPlugIn::OnUnloadPlugIn() {
+  RemoveCommandLineHook();
+  CRhinoUtilityPlugIn::OnUnloadPlugIn();
+}
 
 BOOL CCalcPlugIn::HostQueryOne() const { return TRUE; }
 

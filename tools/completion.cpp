@@ -2,15 +2,13 @@
 
 #include <algorithm>
 
-#include "calculator/unit_operators.h"
-#include "parser/parser.h"
 #include "tools/ascii.h"
 #include "tools/host_commands.h"
+#include "tools/session.h"
 #include "tools/unit_systems.h"
+#include "tools/vocabulary.h"
 
 namespace {
-
-using NameKind = MathUtils::ParserBase::NameKind;
 
 constexpr std::string_view Blanks = " \t";
 constexpr std::string_view Digits = "0123456789";
@@ -46,6 +44,12 @@ void AddMatches(const std::vector<std::string>& names, std::string_view prefix, 
     if (name.starts_with(prefix)) out.push_back(std::string(lead) + name);
 }
 
+std::vector<std::string> VariableNames(const Session& session) {
+  std::vector<std::string> names{Session::LastAnswerName};
+  for (const auto& [name, value] : session.Variables()) names.push_back(name);
+  return names;
+}
+
 void SortUnique(std::vector<std::string>& words) {
   std::sort(words.begin(), words.end());
   words.erase(std::unique(words.begin(), words.end()), words.end());
@@ -53,21 +57,14 @@ void SortUnique(std::vector<std::string>& words) {
 
 }  // namespace
 
-NameCompleter::NameCompleter() {
-  MathUtils::Parser parser;
-  AddCalculatorVocabulary(parser);
-  parser.ForEachName([this](NameKind kind, std::string_view name) {
-    switch (kind) {
-      case NameKind::Function: Functions.emplace_back(name); break;
-      case NameKind::Constant:
-      case NameKind::Variable: Values.emplace_back(name); break;
-      case NameKind::PostfixOperator: UnitSuffixes.emplace_back(name); break;
-      case NameKind::PrefixOperator: break;  // a sign, not a word
-    }
-  });
+NameCompleter::NameCompleter(const Session* session)
+    : Functions(CalculatorVocabulary().Functions),
+      Variables(session),
+      Values(CalculatorVocabulary().Constants),
+      UnitSuffixes(CalculatorVocabulary().PostfixOperators) {
   for (std::string_view command : HostCommandNames()) Commands.emplace_back(command);
   for (const UnitSystemName& system : KnownUnitSystems()) UnitSystems.emplace_back(system.Abbreviation);
-  for (auto* names : {&Functions, &Values, &UnitSuffixes, &Commands, &UnitSystems}) SortUnique(*names);
+  for (auto* names : {&Commands, &UnitSystems}) SortUnique(*names);
 }
 
 std::vector<std::string> NameCompleter::Complete(std::string_view line, std::size_t wordStart) const {
@@ -83,6 +80,7 @@ std::vector<std::string> NameCompleter::Complete(std::string_view line, std::siz
     if (IsBlank(before)) AddMatches(Commands, word, "", words);
     AddMatches(Functions, word, "", words);
     AddMatches(Values, word, "", words);
+    if (Variables) AddMatches(VariableNames(*Variables), word, "", words);
   }
   SortUnique(words);
   return words;

@@ -12,9 +12,12 @@
 // and '?' belong to numbers and unit suffixes.
 inline constexpr char WordBreakCharacters[] = " \t\n()+-*/^,<>=!&|";
 
+class Session;
+
 class NameCompleter {
  public:
-  NameCompleter();
+  // With a session, "ans" and its variables complete too.
+  explicit NameCompleter(const Session* session = nullptr);
 
   // The words that may replace the one being typed, sorted: `line` is the
   // text up to the cursor, and the word starts at wordStart. At the start
@@ -29,7 +32,8 @@ class NameCompleter {
 
  private:
   std::vector<std::string> Functions;
-  std::vector<std::string> Values;  // constants and variables
+  const Session* Variables;
+  std::vector<std::string> Values;  // constants
   std::vector<std::string> UnitSuffixes;
   std::vector<std::string> Commands;
   std::vector<std::string> UnitSystems;

@@ -1,10 +1,10 @@
 #include "tools/host_commands.h"
 
-#include <iomanip>
 #include <string>
 #include <utility>
 
 #include "tools/ascii.h"
+#include "tools/help.h"
 #include "tools/unit_systems.h"
 
 namespace {
@@ -17,42 +17,63 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
 }
 
-void ShowUnitSystem(int unitSystem, std::ostream& out) {
-  out << "Document units: " << DescribeUnitSystem(unitSystem) << '\n';
+void ShowUnitSystem(const Session& session, std::ostream& out) {
+  out << "Document units: " << DescribeUnitSystem(session.UnitSystem()) << '\n';
 }
 
-void ChangeUnitSystem(std::string_view name, int& unitSystem, std::ostream& out) {
+void ChangeUnitSystem(std::string_view name, Session& session, std::ostream& out) {
   if (const auto number = ParseUnitSystem(name)) {
-    unitSystem = *number;
-    ShowUnitSystem(unitSystem, out);
+    session.SetUnitSystem(*number);
+    ShowUnitSystem(session, out);
   } else {
     out << "Unknown unit: " << name << " (type help for the list)\n";
   }
 }
 
-HostAction ShowHelp(std::string_view, int&, std::ostream& out) {
-  PrintHelp(out);
+HostAction ShowHelp(std::string_view, Session&, std::ostream& out) {
+  PrintHelp(out, HostCommandNames());
   return HostAction::Continue;
 }
 
-HostAction ShowOrChangeUnits(std::string_view argument, int& unitSystem, std::ostream& out) {
+HostAction ShowOrChangeUnits(std::string_view argument, Session& session, std::ostream& out) {
   if (argument.empty())
-    ShowUnitSystem(unitSystem, out);
+    ShowUnitSystem(session, out);
   else
-    ChangeUnitSystem(argument, unitSystem, out);
+    ChangeUnitSystem(argument, session, out);
   return HostAction::Continue;
 }
 
-HostAction Leave(std::string_view, int&, std::ostream&) { return HostAction::Exit; }
+HostAction ShowOrChangeDigits(std::string_view argument, Session& session, std::ostream& out) {
+  if (!argument.empty()) {
+    const auto digits = ParseDigits(argument);
+    if (!digits) {
+      out << "Digits must be a number from " << MinDigits << " to " << MaxDigits << ": " << argument << '\n';
+      return HostAction::Continue;
+    }
+    session.SetDigits(*digits);
+  }
+  out << "Significant digits: " << session.Digits() << '\n';
+  return HostAction::Continue;
+}
+
+HostAction ListVariables(std::string_view, Session& session, std::ostream& out) {
+  if (session.Variables().empty()) out << "No variables yet: name = formula defines one.\n";
+  for (const auto& [name, value] : session.Variables()) out << name << " = " << session.Format(value) << '\n';
+  return HostAction::Continue;
+}
+
+HostAction Leave(std::string_view, Session&, std::ostream&) { return HostAction::Exit; }
 
 struct HostCommand {
   std::string_view Name;
-  HostAction (*Run)(std::string_view argument, int& unitSystem, std::ostream& out);
+  HostAction (*Run)(std::string_view argument, Session& session, std::ostream& out);
 };
 
 constexpr HostCommand HostCommands[] = {
     {"help", ShowHelp},
     {"units", ShowOrChangeUnits},
+    {"digits", ShowOrChangeDigits},
+    {"vars", ListVariables},
     {"exit", Leave},
     {"quit", Leave},
 };
@@ -62,12 +83,12 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out) {
+std::optional<HostAction> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
   const std::string_view text = Trim(line);
   const std::string_view word = text.substr(0, text.find_first_of(Blanks));
   const std::string name = LowerCaseAscii(word);
   for (const HostCommand& command : HostCommands)
-    if (name == command.Name) return command.Run(Trim(text.substr(word.size())), unitSystem, out);
+    if (name == command.Name) return command.Run(Trim(text.substr(word.size())), session, out);
   return std::nullopt;
 }
 
@@ -87,27 +108,4 @@ std::vector<std::string_view> HostCommandNames() {
   std::vector<std::string_view> names;
   for (const HostCommand& command : HostCommands) names.push_back(command.Name);
   return names;
-}
-
-void PrintHelp(std::ostream& out) {
-  static constexpr std::pair<const char*, const char*> Vocabulary[] = {
-      {"pi  e", "constants"},
-      {"5mm 5cm 5m 5in 5ft", "a length in that unit, in document units"},
-      {"5mm? 5cm? 5m? 5in? 5ft?", "a length in document units, in that unit"},
-      {"5mi 5mc 5n", "times 1000, 1e6, 1e9"},
-      {"5mi? 5mc? 5n?", "times 0.001, 1e-6, 1e-9"},
-      {"rnd(x)", "a random number from 0 up to x"},
-  };
-  out << "Type a formula and press Enter to see its value, for example 2*sin(30)+5mm.\n"
-         "Angles are in degrees; functions ending in r (sinr, atanr) use radians.\n\n";
-  for (const auto& [example, meaning] : Vocabulary)
-    out << "  " << std::left << std::setw(25) << example << meaning << '\n';
-  out << "\nDocument units (units NAME, or vorncalc -u NAME):\n";
-  for (const UnitSystemName& system : KnownUnitSystems())
-    out << "  " << std::left << std::setw(5) << system.Abbreviation << std::setw(13) << system.Description
-        << system.Number << '\n';
-  out << "  any other number: the unit operators leave values unchanged\n"
-         "\n"
-         "Commands: units, units NAME, help, exit, quit (or Ctrl-D)\n"
-         "Tab completes names; a second Tab lists the candidates.\n";
 }

@@ -1,5 +1,6 @@
-// The few commands of the terminal's stand-in host: help, units, exit and
-// quit. A line whose first word names one runs it instead of evaluating.
+// The commands of the terminal's stand-in host: help, units, digits, vars,
+// exit and quit. A line whose first word names one runs it instead of
+// evaluating.
 #pragma once
 
 #include <optional>
@@ -7,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/session.h"
+
 enum class HostAction { Continue, Exit };
 
 // Runs the line when its first word (in any case) is a command, writing any
-// answer to out; unitSystem is the document's and may be changed. Returns
+// answer to out; the command may change the session's settings. Returns
 // nothing for a line that is no command.
-std::optional<HostAction> RunHostCommand(std::string_view line, int& unitSystem, std::ostream& out);
+std::optional<HostAction> RunHostCommand(std::string_view line, Session& session, std::ostream& out);
 
 // The text without its surrounding blanks when it reads as a command name:
 // one word of letters, digits, '_' and '-', with a letter in it and no digit
@@ -21,6 +24,3 @@ std::optional<std::string_view> CommandLikeWord(std::string_view text);
 
 // The commands' names, in lower case.
 std::vector<std::string_view> HostCommandNames();
-
-// The vocabulary and the unit systems as a short table.
-void PrintHelp(std::ostream& out);

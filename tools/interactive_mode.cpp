@@ -1,16 +1,22 @@
 #include "tools/interactive_mode.h"
 
 #include <editline/readline.h>
+#include <signal.h>
+#include <sys/select.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "calculator/calculator_driver.h"
 #include "parser/parser.h"
 #include "tools/batch_mode.h"
 #include "tools/completion.h"
@@ -21,7 +27,10 @@ namespace {
 constexpr int HistoryLength = 1000;
 
 // The line history, read from the home directory at the start and written
-// back when the session ends; without a home directory it is not kept.
+// back after each line, so that a session that is killed loses none; the
+// file holds at most the last HistoryLength lines. (The editor's
+// append_history writes one line more than asked, so the whole history is
+// written each time.) Without a home directory it is not kept.
 class History {
  public:
   History() : Path(FilePath()) {
@@ -29,14 +38,10 @@ class History {
     stifle_history(HistoryLength);
     if (Path) read_history(Path->c_str());
   }
-  ~History() {
-    if (Path) write_history(Path->c_str());
-  }
-  History(const History&) = delete;
-  History& operator=(const History&) = delete;
 
   void Add(const std::string& line) {
-    if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+    add_history(line.c_str());
+    if (Path) write_history(Path->c_str());
   }
 
  private:
@@ -47,6 +52,83 @@ class History {
   }
 
   std::optional<std::string> Path;
+};
+
+// Ctrl-C while a line is typed abandons the line. SIGINT stays blocked
+// while the calculator runs and is let through only while it waits for a
+// key, so that the wait always ends: the key reader then reports the end of
+// input, and the editor returns whatever it has, which is dropped.
+volatile std::sig_atomic_t Interrupted = 0;
+sigset_t WhileWaiting;
+
+void NoteInterrupt(int) { Interrupted = 1; }
+
+// One byte of standard input, or false on an interrupt or the end of input.
+bool ReadByte(unsigned char& byte) {
+  for (;;) {
+    if (Interrupted) return false;
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(STDIN_FILENO, &input);
+    if (pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &WhileWaiting) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    const ssize_t count = read(STDIN_FILENO, &byte, 1);
+    if (count == 1) return true;
+    if (count < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+// The editor's key reader: one character, decoded from UTF-8 (a byte that
+// begins no sequence stands for itself), or EOF.
+int ReadKey(FILE*) {
+  unsigned char lead = 0;
+  if (!ReadByte(lead)) return EOF;
+  const int following = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  int character = following == 0 ? lead : lead & (0x3F >> following);
+  for (int i = 0; i < following; ++i) {
+    unsigned char next = 0;
+    if (!ReadByte(next)) return EOF;
+    character = (character << 6) | (next & 0x3F);
+  }
+  return character;
+}
+
+class InterruptCatcher {
+ public:
+  InterruptCatcher() {
+    struct sigaction action {};
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &PreviousAction);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_BLOCK, &interrupt, &PreviousMask);
+    WhileWaiting = PreviousMask;
+    sigdelset(&WhileWaiting, SIGINT);
+    rl_catch_signals = 0;  // the editor leaves SIGINT alone
+    rl_getc_function = ReadKey;
+  }
+  ~InterruptCatcher() {
+    sigprocmask(SIG_SETMASK, &PreviousMask, nullptr);
+    sigaction(SIGINT, &PreviousAction, nullptr);
+  }
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+  // Whether an interrupt came since the last call.
+  static bool Take() {
+    const bool interrupted = Interrupted != 0;
+    Interrupted = 0;
+    return interrupted;
+  }
+
+ private:
+  struct sigaction PreviousAction {};
+  sigset_t PreviousMask{};
 };
 
 struct FreeLine {
@@ -67,12 +149,38 @@ char* GenerateCandidate(const char*, int state) {
   return strdup(Candidates[NextCandidate++].c_str());
 }
 
-// The editor completes to the candidates' common beginning, and lists them
-// on a second Tab; a single candidate gets its terminator appended. (The
-// editor also shows the append character after each listed candidate.)
+// Whether the prompt and the line, once text is added, still fit on one
+// row of the terminal, so that a carriage return brings the cursor back to
+// where the prompt begins.
+bool FitsOnOneRow(std::size_t added) {
+  int rows = 0;
+  int columns = 0;
+  rl_get_screen_size(&rows, &columns);
+  return std::strlen(rl_prompt) + static_cast<std::size_t>(rl_end) + added <
+         static_cast<std::size_t>(columns);
+}
+
+// Completes a single candidate as the user typed its beginning (formulas
+// ignore case), with its terminator, and redraws the line: the editor's own
+// completion would ring the bell after it. Returns false when the line
+// would not fit on one row, which the editor redraws better.
+bool CompleteSingle(const std::string& word, int start, int end) {
+  const std::string rest =
+      word.substr(static_cast<std::size_t>(end - start)) + ActiveCompleter->Terminator(word);
+  if (!FitsOnOneRow(rest.size())) return false;
+  rl_insert_text(rest.c_str());
+  std::fputc('\r', rl_outstream);
+  rl_forced_update_display();
+  return true;
+}
+
+// For several candidates the editor completes their common beginning and
+// lists them on a second Tab. (It also shows the append character after
+// each listed candidate.)
 char** CompleteWord(const char* text, int start, int end) {
   rl_attempted_completion_over = 1;  // never fall back to file names
   Candidates = ActiveCompleter->Complete(std::string_view(rl_line_buffer, end), start);
+  if (Candidates.size() == 1 && CompleteSingle(Candidates.front(), start, end)) return nullptr;
   rl_completion_append_character =
       Candidates.size() == 1 ? ActiveCompleter->Terminator(Candidates.front()) : '\0';
   return rl_completion_matches(text, GenerateCandidate);
@@ -85,34 +193,46 @@ void InstallCompletion(const NameCompleter& completer) {
   rl_attempted_completion_function = CompleteWord;
 }
 
-// A command runs quietly. Any other line is a formula: its value, or a bell
-// and the parser's message, which says where the fault is; only a line
-// that reads as a command name is also reported as an unknown command.
-HostAction HandleLine(const std::string& line, int& unitSystem) {
-  if (const auto action = RunHostCommand(line, unitSystem, std::cout)) return *action;
-  try {
-    std::cout << EvaluateCommandLine(line, unitSystem) << '\n';
-  } catch (const MathUtils::ParserException& error) {
-    std::cout << '\a' << error.what() << '\n';
-    if (const auto word = CommandLikeWord(line)) std::cout << "Unknown command: " << *word << '\n';
+bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
+// A command runs quietly. Any other line is a formula or a definition: its
+// value, or a bell and the message, which says where the fault is. A single
+// word that is no name at all is called an unknown command instead.
+HostAction HandleLine(const std::string& line, Session& session) {
+  if (const auto action = RunHostCommand(line, session, std::cout)) return *action;
+  const LineResult result = session.Enter(line);
+  if (result.Evaluated) {
+    std::cout << result.Text << '\n';
+    return HostAction::Continue;
   }
+  const auto word = CommandLikeWord(line);
+  if (word && result.Text.starts_with(MathUtils::Messages::UnknownToken))
+    std::cout << "\aUnknown command: " << *word << '\n';
+  else
+    std::cout << '\a' << result.Text << '\n';
   return HostAction::Continue;
 }
 
 }  // namespace
 
-int RunInteractive(int unitSystem) {
-  const NameCompleter completer;
+int RunInteractive(Session& session) {
+  const InterruptCatcher interrupts;  // before the editor starts, which reads its key reader once
+  const NameCompleter completer(&session);
   InstallCompletion(completer);
   History history;
   for (;;) {
     const std::unique_ptr<char, FreeLine> line(readline("Command: "));
+    if (InterruptCatcher::Take()) {  // the line typed so far is dropped
+      std::cout << "^C" << std::endl;
+      continue;
+    }
     if (!line) {  // end of input: finish the prompt's line before leaving
       std::cout << '\n';
       break;
     }
+    if (IsBlank(line.get())) continue;
     history.Add(line.get());
-    if (HandleLine(line.get(), unitSystem) == HostAction::Exit) break;
+    if (HandleLine(line.get(), session) == HostAction::Exit) break;
     std::cout.flush();
   }
   return ExitAllEvaluated;

@@ -2,5 +2,7 @@
 // history, values shown at once, and a few host commands for other lines.
 #pragma once
 
+#include "tools/session.h"
+
 // Returns the exit status once the user leaves (exit, quit or end of input).
-int RunInteractive(int unitSystem);
+int RunInteractive(Session& session);

@@ -8,14 +8,17 @@
 #include <vector>
 
 #include "tools/batch_mode.h"
+#include "tools/host_commands.h"
 #include "tools/interactive_mode.h"
 #include "tools/listing.h"
+#include "tools/session.h"
 #include "tools/unit_systems.h"
 
 namespace {
 
 struct Options {
   int UnitSystem = 2;  // millimetres
+  int Digits = DefaultDigits;
   std::vector<std::string> Formulas;
 };
 
@@ -34,6 +37,16 @@ void DefineOptions(CLI::App& app, Options& options) {
          "the document's unit system: mm (default), cm, m, km, uin, mil, in, ft, mi, or its "
          "number")
       ->type_name("UNIT");
+  app.add_option_function<std::string>(
+         "--digits",
+         [&options](const std::string& text) {
+           const auto digits = ParseDigits(text);
+           if (!digits) throw CLI::ValidationError("--digits", "'" + text + "' is no number from 1 to 17");
+           options.Digits = *digits;
+         },
+         "significant digits of the printed values, 1 to 17 (default 10, as the plug-in prints; 17 "
+         "reads back as the same number)")
+      ->type_name("N");
   AddListingOption(app, options.UnitSystem);
   app.add_option("FORMULA", options.Formulas,
                  "formulas to evaluate (put -- before one that begins with -); without any, "
@@ -41,9 +54,10 @@ void DefineOptions(CLI::App& app, Options& options) {
 }
 
 int Evaluate(const Options& options) {
-  if (!options.Formulas.empty()) return EvaluateTexts(options.Formulas, options.UnitSystem);
-  if (!isatty(STDIN_FILENO)) return EvaluateLines(std::cin, options.UnitSystem);
-  return RunInteractive(options.UnitSystem);
+  Session session(options.UnitSystem, options.Digits, HostCommandNames());
+  if (!options.Formulas.empty()) return EvaluateTexts(options.Formulas, session);
+  if (!isatty(STDIN_FILENO)) return EvaluateLines(std::cin, session);
+  return RunInteractive(session);
 }
 
 }  // namespace

@@ -10,6 +10,10 @@ namespace {
 constexpr wchar_t WindowClass[] = L"VorncalcHostWindow";
 constexpr int FrameWidth = 720;
 constexpr int BarHeight = 70;
+// The command bar is taller, for the labels under its boxes.
+constexpr int CommandBarHeight = 84;
+constexpr int ViewportHeight = 120;
+constexpr int BoxHeight = 30;
 
 // The framework's toolbar, status bar and dock-bar identifiers.
 constexpr int ToolBarId = 0xE800, StatusBarId = 0xE801;
@@ -79,8 +83,21 @@ void RegisterWindowClass() {
 }
 
 int RichEditWidth(const std::string& label) {
-  if (label == "command line") return 220;
-  return label == "history" ? 160 : 90;
+  if (label == "command line") return 240;
+  return label == "history" ? 170 : 90;
+}
+
+int HeightOf(const BarPlan& plan) {
+  return plan.Content == BarContent::CommandLine || plan.Content == BarContent::TwoRichEditCommandLine
+             ? CommandBarHeight
+             : BarHeight;
+}
+
+// The command bar's boxes in a size that a picture of them shows legibly,
+// their labels smaller.
+HFONT CommandBarFont(int pixels) {
+  return CreateFontW(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
 HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id,
@@ -89,6 +106,12 @@ HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWO
                          place.right - place.left, place.bottom - place.top, parent,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                          nullptr);
+}
+
+int FramePlanHeight(const std::vector<BarPlan>& bars) {
+  int height = 0;
+  for (const BarPlan& plan : bars) height += HeightOf(plan);
+  return height;
 }
 
 class BarFiller {
@@ -111,20 +134,23 @@ class BarFiller {
   }
 
  private:
-  // The history, then a panel with a plain edit, the prompt and the command
-  // line, then the options; without the prompt there are two rich edits.
+  // The history, then a panel with a plain edit (the document's units),
+  // the prompt and the command line, then the options; without the prompt
+  // there are two rich edits. Each box but the prompt has a label under it.
   void FillCommandBar(HWND bar, bool withPrompt) {
-    Frame.History = AddRichEdit(bar, "history");
-    RECT panelPlace = Next(400);
-    panelPlace.bottom += 4;  // the panel's controls sit 4 pixels down, as in the bar
+    Frame.History = Labelled(bar, AddRichEdit(bar, "history"), L"what the host received");
+    RECT panelPlace = Next(428);
+    panelPlace.top = 0;                    // its boxes line up with the bar's
+    panelPlace.bottom = CommandBarHeight;  // room for the labels
     HWND panel = CreateChild(bar, WindowClass, L"", WS_CLIPCHILDREN, 2, panelPlace);
     int panelX = NextX;
     NextX = 0;
-    CreateChild(panel, L"Edit", L"", WS_BORDER, 3, Next(60));
-    if (withPrompt) Frame.Prompt = AddRichEdit(panel, "prompt");
-    Frame.CommandLine = AddRichEdit(panel, "command line");
+    Frame.Units =
+        Labelled(panel, CreateChild(panel, L"Edit", L"", WS_BORDER | ES_READONLY, 3, Next(80)), L"units");
+    if (withPrompt) Frame.Prompt = Larger(AddRichEdit(panel, "prompt"));
+    Frame.CommandLine = Labelled(panel, AddRichEdit(panel, "command line"), L"command line");
     NextX = panelX;
-    if (withPrompt) AddRichEdit(bar, "options");
+    if (withPrompt) Labelled(bar, AddRichEdit(bar, "options"), L"options");
   }
 
   HWND AddRichEdit(HWND parent, const std::string& label) {
@@ -134,14 +160,32 @@ class BarFiller {
     return edit;
   }
 
+  HWND Larger(HWND box) {
+    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(BoxFont), FALSE);
+    return box;
+  }
+
+  // Puts the label under the box, which it returns in the larger font.
+  HWND Labelled(HWND parent, HWND box, const wchar_t* label) {
+    RECT place{};
+    GetWindowRect(box, &place);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    HWND text = CreateChild(parent, L"Static", label, 0, 0xFFFF,
+                            RECT{place.left, place.bottom + 2, place.right, place.bottom + 20});
+    SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(LabelFont), FALSE);
+    return Larger(box);
+  }
+
   RECT Next(int width) {
-    RECT place = {NextX, 4, NextX + width, 30};
+    RECT place = {NextX, 4, NextX + width, 4 + BoxHeight};
     NextX += width + 6;
     return place;
   }
 
   HostFrame& Frame;
   int NextX = 4;
+  HFONT BoxFont = CommandBarFont(18);
+  HFONT LabelFont = CommandBarFont(13);
 };
 
 }  // namespace
@@ -157,7 +201,7 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   }
   frame->MainWindow = CreateWindowExW(
       0, WindowClass, L"vorncalc stand-in host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, FrameWidth + 16,
-      BarHeight * static_cast<int>(bars.size()) + 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+      FramePlanHeight(bars) + ViewportHeight + 40, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   auto mainObject = layout == HostLayout::NoFrame ? std::make_unique<CWnd>() : std::make_unique<CFrameWnd>();
   mainObject->m_hWnd = frame->MainWindow;
   auto* frameObject = layout == HostLayout::NoFrame ? nullptr : static_cast<CFrameWnd*>(mainObject.get());
@@ -166,10 +210,10 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
   BarFiller filler(*frame);
   int y = 0;
   for (const BarPlan& plan : bars) {
-    HWND bar =
-        CreateChild(frame->MainWindow, WindowClass, plan.Title.c_str(),
-                    WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN, plan.Id, RECT{0, y, FrameWidth, y + BarHeight});
-    y += BarHeight;
+    HWND bar = CreateChild(frame->MainWindow, WindowClass, plan.Title.c_str(),
+                           WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN, plan.Id,
+                           RECT{0, y, FrameWidth, y + HeightOf(plan)});
+    y += HeightOf(plan);
     filler.Fill(bar, plan.Content, plan.Label);
     if (plan.Label == "command bar" && frame->Prompt)
       SetWindowTextW(frame->Prompt, (plan.Title + L":").c_str());
@@ -178,6 +222,10 @@ std::unique_ptr<HostFrame> CreateHostFrame(const HostOptions& options) {
     if (frameObject) frameObject->AddControlBar(barObject.get());
     frame->WindowObjects.push_back(std::move(barObject));
   }
+  // Like a CAD viewport, it takes clicks and the wheel but never the focus:
+  // a plain child window that sets no focus when clicked.
+  frame->Viewport = CreateChild(frame->MainWindow, WindowClass, L"viewport", WS_BORDER, 0xE907,
+                                RECT{0, y, FrameWidth, y + ViewportHeight});
   RhinoApp().m_pMainWnd = mainObject.get();
   frame->WindowObjects.push_back(std::move(mainObject));
 

@@ -19,9 +19,11 @@ struct LabelledWindow {
 struct HostFrame {
   HWND MainWindow = nullptr;
   HWND CommandLine = nullptr;
-  HWND History = nullptr;  // shows the last line the host received
-  HWND Prompt = nullptr;   // shows the command bar's title
-  HWND Notes = nullptr;    // an edit control that takes the focus away
+  HWND History = nullptr;   // shows the last line the host received
+  HWND Prompt = nullptr;    // shows the command bar's title
+  HWND Units = nullptr;     // shows the active document's units
+  HWND Notes = nullptr;     // an edit control that takes the focus away
+  HWND Viewport = nullptr;  // below the bars; never takes the focus
   // Every rich-edit control, so the host can tell which one got hooked.
   std::vector<LabelledWindow> RichEdits;
   std::vector<std::unique_ptr<CWnd>> WindowObjects;

@@ -13,9 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "host/program/clipboard.h"
 #include "host/program/host_command_line.h"
 #include "host/program/host_output.h"
 #include "host/program/key_input.h"
+#include "host/program/mouse_input.h"
+#include "host/program/other_plugin.h"
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
@@ -35,6 +38,16 @@ std::vector<std::string_view> Words(std::string_view text) {
 bool ReadInteger(std::string_view text, int& value) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc{} && end == text.data() + text.size() && !text.empty();
+}
+
+// What the host's units box shows for an ON::unit_system value.
+std::wstring UnitSystemName(int unitSystem) {
+  static const std::map<int, std::wstring> Names = {{0, L"none"},        {1, L"microns"}, {2, L"millimetres"},
+                                                    {3, L"centimetres"}, {4, L"metres"},  {5, L"kilometres"},
+                                                    {6, L"microinches"}, {7, L"mils"},    {8, L"inches"},
+                                                    {9, L"feet"},        {10, L"miles"}};
+  auto name = Names.find(unitSystem);
+  return name != Names.end() ? name->second : L"system " + std::to_wstring(unitSystem);
 }
 
 class ScriptRunner {
@@ -69,6 +82,7 @@ class ScriptRunner {
       return false;
     }
     CRhinoHostSide::SetActiveDoc(Document.get());
+    SetWindowTextW(Frame.Units, Document ? UnitSystemName(unitSystem).c_str() : L"no document");
     return true;
   }
 
@@ -80,14 +94,41 @@ class ScriptRunner {
   // "chord ctrl shift left": the named keys, pressed in order and released
   // in reverse order.
   bool Chord(std::string_view names) {
-    std::vector<WORD> keys;
+    std::vector<Key> keys;
     for (std::string_view name : Words(names)) {
-      std::optional<WORD> key = KeyNamed(name);
+      std::optional<Key> key = KeyNamed(name);
       if (!key) return false;
       keys.push_back(*key);
     }
     if (keys.empty()) return false;
     PressChord(keys);
+    return true;
+  }
+
+  // "down KEY" and "up KEY" press, or release, one key and leave it so.
+  bool Down(std::string_view name) { return WithKey(name, PressDown); }
+  bool Up(std::string_view name) { return WithKey(name, Release); }
+
+  bool WithKey(std::string_view name, void (*act)(Key)) {
+    std::optional<Key> key = KeyNamed(name);
+    if (key) act(*key);
+    return key.has_value();
+  }
+
+  // "click viewport", "wheel viewport": the mouse in the host's viewport.
+  bool Click(std::string_view where) { return InViewport(where, ClickIn); }
+  bool Wheel(std::string_view where) { return InViewport(where, WheelIn); }
+
+  bool InViewport(std::string_view where, void (*act)(HWND)) {
+    if (where != "viewport") return false;
+    act(Frame.Viewport);
+    return true;
+  }
+
+  // "clip TEXT" puts TEXT, its escapes \t \n \r turned into characters,
+  // on the clipboard.
+  bool Clip(std::string_view text) {
+    if (!PutOnClipboard(Frame.MainWindow, Unescaped(FromUtf8(text)))) PrintLine("clipboard: not available");
     return true;
   }
 
@@ -108,13 +149,18 @@ class ScriptRunner {
     return true;
   }
 
-  void Enter() { PressKey(VK_RETURN); }
-  void Ctrl() { PressKey(VK_CONTROL); }
+  void Enter() { PressKey({VK_RETURN}); }
+  void Ctrl() { PressKey({VK_CONTROL}); }
   void FocusAway() { MoveFocus(Frame.Notes); }
   void FocusBack() { MoveFocus(Frame.CommandLine); }
   void OnLoad() { RunLoadHandler(Session, Frame); }
   void Unload() { UnloadPlugIn(Session, Frame); }
   void Show() { PrintLine("line: " + WindowTextUtf8(Frame.CommandLine)); }
+
+  void Subclass() {
+    SubclassAsAnotherPlugIn(Frame.CommandLine);
+    PrintLine("subclassed by another plug-in");
+  }
 
   void MoveFocus(HWND window) {
     SetFocus(window);
@@ -157,14 +203,14 @@ const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::Plain
     {"show", &ScriptRunner::Show},
     {"state", &ScriptRunner::State},
     {"onload", &ScriptRunner::OnLoad},
-    {"unload", &ScriptRunner::Unload}};
+    {"unload", &ScriptRunner::Unload},
+    {"subclass", &ScriptRunner::Subclass}};
 
 const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::CommandsWithText = {
-    {"units", &ScriptRunner::Units},
-    {"type", &ScriptRunner::Type},
-    {"chord", &ScriptRunner::Chord},
-    {"select", &ScriptRunner::Select},
-    {"settext", &ScriptRunner::SetText}};
+    {"units", &ScriptRunner::Units},   {"type", &ScriptRunner::Type},       {"chord", &ScriptRunner::Chord},
+    {"select", &ScriptRunner::Select}, {"settext", &ScriptRunner::SetText}, {"down", &ScriptRunner::Down},
+    {"up", &ScriptRunner::Up},         {"click", &ScriptRunner::Click},     {"wheel", &ScriptRunner::Wheel},
+    {"clip", &ScriptRunner::Clip}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.

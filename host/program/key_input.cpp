@@ -8,15 +8,24 @@ namespace {
 constexpr int QuietRoundsBeforeIdle = 3;
 constexpr DWORD QuietRoundMilliseconds = 20;
 
-const std::map<std::string_view, WORD> NamedKeys = {
-    {"ctrl", VK_CONTROL}, {"shift", VK_SHIFT}, {"alt", VK_MENU},  {"enter", VK_RETURN},
-    {"left", VK_LEFT},    {"right", VK_RIGHT}, {"home", VK_HOME}, {"end", VK_END}};
-
-// The keys that a keyboard sends with the extended-key flag: the arrows and
-// the navigation block, apart from their twins on the numeric keypad.
-bool IsExtendedKey(WORD virtualKey) {
-  return virtualKey == VK_LEFT || virtualKey == VK_RIGHT || virtualKey == VK_HOME || virtualKey == VK_END;
-}
+// The keys that a keyboard sends with the extended-key flag are the arrows,
+// the navigation block and the keypad's Enter.
+const std::map<std::string_view, Key> NamedKeys = {{"ctrl", {VK_CONTROL}},
+                                                   {"shift", {VK_SHIFT}},
+                                                   {"alt", {VK_MENU}},
+                                                   {"enter", {VK_RETURN}},
+                                                   {"numenter", {VK_RETURN, true}},
+                                                   {"escape", {VK_ESCAPE}},
+                                                   {"tab", {VK_TAB}},
+                                                   {"space", {VK_SPACE}},
+                                                   {"back", {VK_BACK}},
+                                                   {"left", {VK_LEFT, true}},
+                                                   {"right", {VK_RIGHT, true}},
+                                                   {"up", {VK_UP, true}},
+                                                   {"down", {VK_DOWN, true}},
+                                                   {"home", {VK_HOME, true}},
+                                                   {"end", {VK_END, true}},
+                                                   {"delete", {VK_DELETE, true}}};
 
 INPUT KeyboardInput(WORD virtualKey, WORD unit, DWORD flags) {
   INPUT input{};
@@ -25,6 +34,11 @@ INPUT KeyboardInput(WORD virtualKey, WORD unit, DWORD flags) {
   input.ki.wScan = unit;
   input.ki.dwFlags = flags;
   return input;
+}
+
+INPUT KeyInput(Key key, bool release) {
+  return KeyboardInput(key.Virtual, 0,
+                       (key.Extended ? KEYEVENTF_EXTENDEDKEY : 0) | (release ? KEYEVENTF_KEYUP : 0));
 }
 
 void Send(std::vector<INPUT>& inputs) {
@@ -43,27 +57,32 @@ void TypeText(std::wstring_view text) {
   Send(inputs);
 }
 
-void PressKey(WORD virtualKey) { PressChord({virtualKey}); }
+void PressKey(Key key) { PressChord({key}); }
 
-void PressChord(const std::vector<WORD>& virtualKeys) {
+void PressChord(const std::vector<Key>& keys) {
   std::vector<INPUT> inputs;
-  for (WORD key : virtualKeys) {
-    inputs.push_back(KeyboardInput(key, 0, IsExtendedKey(key) ? KEYEVENTF_EXTENDEDKEY : 0));
-  }
-  for (auto key = virtualKeys.rbegin(); key != virtualKeys.rend(); ++key) {
-    DWORD extended = IsExtendedKey(*key) ? KEYEVENTF_EXTENDEDKEY : 0;
-    inputs.push_back(KeyboardInput(*key, 0, extended | KEYEVENTF_KEYUP));
-  }
+  for (Key key : keys) inputs.push_back(KeyInput(key, false));
+  for (auto key = keys.rbegin(); key != keys.rend(); ++key) inputs.push_back(KeyInput(*key, true));
   Send(inputs);
 }
 
-std::optional<WORD> KeyNamed(std::string_view name) {
+void PressDown(Key key) {
+  std::vector<INPUT> inputs = {KeyInput(key, false)};
+  Send(inputs);
+}
+
+void Release(Key key) {
+  std::vector<INPUT> inputs = {KeyInput(key, true)};
+  Send(inputs);
+}
+
+std::optional<Key> KeyNamed(std::string_view name) {
   if (auto named = NamedKeys.find(name); named != NamedKeys.end()) return named->second;
   if (name.size() != 1) return std::nullopt;
   char c = name.front();
   // The virtual keys of letters and digits are their upper-case characters.
   if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
-    return static_cast<WORD>(c >= 'a' ? c - 'a' + 'A' : c);
+    return Key{static_cast<WORD>(c >= 'a' ? c - 'a' + 'A' : c)};
   return std::nullopt;
 }
 

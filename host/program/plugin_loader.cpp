@@ -4,7 +4,9 @@
 #include <string>
 
 #include "host/program/host_output.h"
+#include "host/program/other_plugin.h"
 #include "host/program/plugin_observers.h"
+#include "host/program/system_emulation.h"
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
@@ -64,20 +66,30 @@ void ReportIdentity(const CRhinoPlugIn& plugIn, bool brief) {
             std::to_string(plugIn.HostQueryTwo()));
 }
 
+bool InLoadedModule(LONG_PTR address) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             reinterpret_cast<LPCWSTR>(address), &module) != 0;
+}
+
+// Each rich edit's procedure, or the one below the other plug-in's.
 std::vector<LONG_PTR> CurrentProcedures(const HostFrame& frame) {
   std::vector<LONG_PTR> procedures;
   for (const LabelledWindow& edit : frame.RichEdits)
-    procedures.push_back(GetWindowLongPtrW(edit.Window, GWLP_WNDPROC));
+    procedures.push_back(ProcedureBelowOtherPlugIn(edit.Window));
   return procedures;
 }
 
-// The labels of the rich edits whose procedure is no longer the host's.
-std::string HookedControls(const PlugInSession& session, const HostFrame& frame) {
+// The labels of the rich edits whose procedure is no longer the host's; in
+// `kept`, whether all of those procedures still lie in a loaded module.
+std::string HookedControls(const PlugInSession& session, const HostFrame& frame, bool* kept = nullptr) {
   std::vector<LONG_PTR> now = CurrentProcedures(frame);
   std::string hooked;
   for (std::size_t i = 0; i < now.size(); ++i) {
-    if (now[i] != session.HostProcedures[i])
-      hooked += (hooked.empty() ? "" : ", ") + frame.RichEdits[i].Label;
+    if (now[i] == session.HostProcedures[i]) continue;
+    hooked += (hooked.empty() ? "" : ", ") + frame.RichEdits[i].Label;
+    if (kept) *kept = *kept && InLoadedModule(now[i]);
   }
   return hooked;
 }
@@ -103,6 +115,8 @@ bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSessio
   session.Object = CRhinoHostSide::RegisteredPlugIn();
   if (!session.Object) return Refuse(session, "no plug-in object");
   if (!ObservePlugInBeeps(session.Module)) PrintLine("note: the plug-in does not import MessageBeep");
+  if (options.Utf8AnsiCodePage && !EmulateUtf8AnsiCodePage(session.Module))
+    PrintLine("note: the plug-in does not import WideCharToMultiByte");
   ReportIdentity(*session.Object, options.Brief);
   return true;
 }
@@ -136,6 +150,8 @@ void UnloadPlugIn(PlugInSession& session, const HostFrame& frame) {
   FreeLibrary(session.Module);
   session.Module = nullptr;
   session.Object = nullptr;
-  std::string hooked = HookedControls(session, frame);
-  PrintLine(hooked.empty() ? "unloaded, hook removed" : "unloaded, hook left on " + hooked);
+  bool kept = true;
+  std::string hooked = HookedControls(session, frame, &kept);
+  if (hooked.empty()) return PrintLine("unloaded, hook removed");
+  PrintLine("unloaded, hook left on " + hooked + (kept ? ", its module kept loaded" : ", its module freed"));
 }

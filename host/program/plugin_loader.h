@@ -26,5 +26,6 @@ bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSessio
 // Calls OnLoadPlugIn and reports its result and which control it hooked.
 void RunLoadHandler(PlugInSession& session, const HostFrame& frame);
 // Calls OnUnloadPlugIn, frees the module and reports whether the host's
-// procedures are back.
+// procedures are back (below another plug-in's, if that subclassed since)
+// or, if not, whether what is left in their place is still loaded.
 void UnloadPlugIn(PlugInSession& session, const HostFrame& frame);

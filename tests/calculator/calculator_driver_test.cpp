@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
@@ -82,11 +84,42 @@ TEST(EvaluateCommandLine, ReportsTextsThatAreNoFormula) {
     EXPECT_THROW(EvaluateCommandLine(text, 4), MathUtils::ParserException) << text;
 }
 
-TEST(EvaluateCommandLine, SetsTheActiveUnitSystem) {
-  EvaluateCommandLine("1", 9);
-  EXPECT_EQ(ActiveUnitSystem, 9);
+// The library's entry points read and write no global: ActiveUnitSystem is
+// the plug-in's alone.
+TEST(EvaluateCommandLine, LeavesTheActiveUnitSystemAlone) {
+  ActiveUnitSystem = 4;
+  EXPECT_EQ(EvaluateCommandLine("5mm", 9), "0.01640419948");
+  EXPECT_EQ(CommandLineValue("5mm", 2), 5);
   EXPECT_THROW(EvaluateCommandLine("x", -3), MathUtils::ParserException);
-  EXPECT_EQ(ActiveUnitSystem, -3);
+  EXPECT_EQ(ActiveUnitSystem, 4);
+}
+
+// Two documents on two threads at once: each gets its own unit system's
+// values, on the first evaluation and on later ones of its own parser.
+TEST(EvaluateCommandLine, TwoThreadsInTwoUnitSystems) {
+  struct Document {
+    int UnitSystem;
+    std::string Printed;  // of "2*sin(30)+5mm"
+    bool Agreed = true;
+  };
+  Document documents[] = {{4, "1.005"}, {2, "6"}};
+  const auto work = [](Document& document) {
+    for (int run = 0; run < 2000; ++run)
+      document.Agreed =
+          document.Agreed && EvaluateCommandLine("2*sin(30)+5mm", document.UnitSystem) == document.Printed;
+    MathUtils::Parser parser;
+    double x = 5;
+    PrepareCommandLine(parser, "2*sin(30)+(x)mm", document.UnitSystem);
+    parser.AddVariable("x", &x);
+    const double first = parser.Evaluate();
+    for (int run = 0; run < 5000; ++run) document.Agreed = document.Agreed && parser.Evaluate() == first;
+    document.Agreed = document.Agreed && FormatValue(first, CommandLineDigits) == document.Printed;
+  };
+  std::thread metres(work, std::ref(documents[0])), millimetres(work, std::ref(documents[1]));
+  metres.join();
+  millimetres.join();
+  EXPECT_TRUE(documents[0].Agreed);
+  EXPECT_TRUE(documents[1].Agreed);
 }
 
 }  // namespace

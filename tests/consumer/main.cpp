@@ -1,8 +1,10 @@
 // A program of another project that uses the parser library through its
-// public headers: evaluation and errors, and with the opt-in reader header,
-// the reader driven by hand.
+// public headers: evaluation and errors, with the opt-in reader header the
+// reader driven by hand, and the calculator's command line in a unit system
+// of its choosing.
 #include <string_view>
 
+#include "calculator/calculator_driver.h"
 #include "parser/parser.h"
 #include "parser/reader.h"
 
@@ -23,7 +25,20 @@ bool ReadsTokenByToken() {
 
 }  // namespace
 
+// The plug-in's evaluation of "2*sin(30)+5mm" in a metres document and in a
+// millimetres one, and the vocabulary on a parser of the program's own.
+bool CalculatesInUnitSystems() {
+  if (EvaluateCommandLine("2*sin(30)+5mm", 4) != "1.005" || CommandLineValue("2*sin(30)+5mm", 2) != 6)
+    return false;
+  MathUtils::Parser parser;
+  double x = 2;
+  PrepareCommandLine(parser, "(x)in", 4);
+  parser.AddVariable("x", &x);
+  return parser.Evaluate() == 2 * 0.0254;
+}
+
 int main() {
+  if (!CalculatesInUnitSystems()) return 5;
   MathUtils::Parser parser;
   parser.AssignFormula("1+2*3");
   if (parser.Evaluate() != 7 || parser.Listing() != "1 VALUE 7\nEND") return 1;

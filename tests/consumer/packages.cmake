@@ -1,7 +1,8 @@
 # Builds the Debian packages with scripts/package, unpacks them into a
 # temporary root (dpkg-deb -x: the machine's own packages stay as they are),
 # builds the consumer against that root twice, through find_package and
-# through pkg-config, and runs the unpacked calculator.
+# through pkg-config, and runs the unpacked calculator. lintian, when it is
+# installed (scripts/install-deps package), must find no error and no warning.
 # Usage: cmake -DSOURCE=... -DWORK=... -DVERSION=... -DCOMPILER=... -P packages.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/commands.cmake)
 
@@ -10,14 +11,28 @@ set(root ${WORK}/root)
 run(${SOURCE}/scripts/package ${WORK}/packages ${WORK}/build)
 
 capture(arch dpkg --print-architecture)
-set(cli ${WORK}/packages/vorncalc_${VERSION}_${arch}.deb)
-set(dev ${WORK}/packages/libvorncalc-dev_${VERSION}_${arch}.deb)
+file(GLOB cli ${WORK}/packages/vorncalc_${VERSION}-*_${arch}.deb)
+file(GLOB dev ${WORK}/packages/libvorncalc-dev_${VERSION}-*_${arch}.deb)
+if(NOT cli OR NOT dev)
+  file(GLOB built ${WORK}/packages/*)
+  message(FATAL_ERROR "the packages of version ${VERSION} are missing: ${built}")
+endif()
+
+find_program(LINTIAN lintian)
+if(LINTIAN)
+  run(${LINTIAN} --fail-on error,warning ${cli} ${dev})
+else()
+  message(STATUS "lintian is not installed: the packages are not checked with it")
+endif()
 
 # Each package holds its own part of the installation, with its dependencies.
 capture(cli_files dpkg-deb -c ${cli})
 capture(dev_files dpkg-deb -c ${dev})
 foreach(check "cli_files;/usr/bin/vorncalc" "cli_files;/usr/share/man/man1/vorncalc.1.gz"
-              "dev_files;/usr/include/vorncalc/parser/parser.h" "dev_files;/libmathutils.a"
+              "cli_files;/usr/share/doc/vorncalc/copyright" "cli_files;/usr/share/doc/vorncalc/changelog.Debian.gz"
+              "dev_files;/usr/share/doc/libvorncalc-dev/copyright"
+              "dev_files;/usr/include/vorncalc/parser/parser.h" "dev_files;/libvorncalc.a"
+              "dev_files;/usr/include/vorncalc/calculator/calculator_driver.h" "dev_files;/libvorncalc-calculator.a"
               "dev_files;/vorncalc/vorncalcConfig.cmake" "dev_files;/pkgconfig/vorncalc.pc")
   list(GET check 0 listing)
   list(GET check 1 file)
@@ -26,7 +41,7 @@ foreach(check "cli_files;/usr/bin/vorncalc" "cli_files;/usr/share/man/man1/vornc
     message(FATAL_ERROR "${file} is missing from the package:\n${${listing}}")
   endif()
 endforeach()
-foreach(file "/usr/include/" "libmathutils.a")
+foreach(file "/usr/include/" "libvorncalc.a")
   string(FIND "${cli_files}" "${file}" found)
   if(NOT found EQUAL -1)
     message(FATAL_ERROR "${file} belongs to libvorncalc-dev, not vorncalc:\n${cli_files}")

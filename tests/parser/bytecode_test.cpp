@@ -12,6 +12,7 @@ using ParserTests::ListingOf;
 
 double Twice(double x) { return 2 * x; }
 double Fresh(double x) { return x; }  // registered as not optimisable
+double Spread(std::span<const double> values) { return values[0] - values[1]; }
 
 struct BytecodeTest : ::testing::Test {
   BytecodeTest() {
@@ -59,6 +60,52 @@ TEST_F(BytecodeTest, CellLayout) {
   entry = &postfix[VariableEntryCells];
   EXPECT_TRUE(entry[0] == 1 && entry[1] == cdPostfixOp && entry[CallEntryCells] == cdEnd);
   EXPECT_EQ(ReadAddress(&entry[2]), reinterpret_cast<void*>(&Twice));
+}
+
+// Callers read the cells themselves, so each entry's shape is pinned
+// number by number: slot, code, then the payload, an address taking one
+// cell per 32 bits of a pointer; the rest of the 5 x length + 2 cells is 0.
+TEST_F(BytecodeTest, EachEntryShapeCellByCell) {
+  using Cells = std::vector<Cell>;
+  const auto address = [](const void* at) {
+    Cells cells(sizeof at / sizeof(Cell));
+    std::memcpy(cells.data(), &at, sizeof at);
+    return cells;
+  };
+  const auto number = [](double value) {
+    Cells cells(2);
+    std::memcpy(cells.data(), &value, sizeof value);
+    return cells;
+  };
+  const auto entry = [](std::initializer_list<Cell> head, const Cells& payload = {}) {
+    Cells cells(head);
+    cells.insert(cells.end(), payload.begin(), payload.end());
+    return cells;
+  };
+  const Cells x = address(&X);
+  const Cells twice = address(reinterpret_cast<const void*>(&Twice));
+  const Cells list = address(reinterpret_cast<const void*>(&Spread));
+  const Cells end{21, 21, 21};
+  Subject.SetOptimizer(false);
+  Subject.AddFunction("spread", Spread);
+  Subject.AddPostfixOperator("tw", Twice);
+  Subject.AddPrefixOperator("~", Twice);
+  const std::pair<const char*, std::vector<Cells>> cases[] = {
+      {"7", {entry({1, 17}, number(7)), end}},
+      {"x", {entry({1, 16}, x), end}},
+      {"x<2", {entry({1, 16}, x), entry({2, 17}, number(2)), entry({1, 4}), end}},
+      {"twice(x)", {entry({1, 16}, x), entry({1, 18, 1}, twice), end}},
+      {"spread(x,2)", {entry({1, 16}, x), entry({2, 17}, number(2)), entry({1, 18, -2}, list), end}},
+      {"(x)tw", {entry({1, 16}, x), entry({1, 19}, twice), end}},
+      {"~x", {entry({1, 16}, x), entry({1, 19}, twice), end}},
+      {"1 or ~x", {entry({1, 17}, number(1)), entry({2, 16}, x), entry({2, 19}, twice), entry({1, 12}), end}},
+  };
+  for (const auto& [formula, entries] : cases) {
+    Cells expected;
+    for (const Cells& cells : entries) expected.insert(expected.end(), cells.begin(), cells.end());
+    expected.resize(5 * std::strlen(formula) + 2, 0);
+    EXPECT_EQ(CellsOf(formula), expected) << formula;
+  }
 }
 
 TEST_F(BytecodeTest, ListingsWithFoldingOn) {

@@ -102,6 +102,29 @@ TEST_F(CompilerTest, Values) {
   for (auto [formula, value] : cases) ExpectValue(formula, value);
 }
 
+// Each comparison binds less tightly than "+" and "-" and more tightly
+// than "and" and "or": every formula here has another value if the
+// comparison's priority were equal to, above or below the other operator's.
+TEST_F(CompilerTest, ComparisonsBetweenArithmeticAndLogic) {
+  const char* const comparisons[] = {"<=", ">=", "!=", "==", "<", ">"};
+  // The comparison stands between Left and Right; Values in the order above.
+  const struct {
+    const char* Left;
+    const char* Right;
+    double Values[6];
+  } shapes[] = {
+      {"0 ", " 0 + 2", {1, 0, 1, 0, 1, 0}},   {"1 + 0 ", " 2", {1, 0, 1, 0, 1, 0}},
+      {"0 ", " 0 - 2", {0, 1, 1, 0, 0, 1}},   {"1 - 0 ", " 2", {1, 0, 1, 0, 1, 0}},
+      {"2 ", " 1 + 1", {1, 1, 0, 1, 0, 0}},   {"0 and 0 ", " 0", {0, 0, 0, 0, 0, 0}},
+      {"0 and 0 ", " 1", {0, 0, 0, 0, 0, 0}}, {"1 and 2 ", " 1", {0, 1, 1, 0, 0, 1}},
+      {"0 or 2 ", " 1", {0, 1, 1, 0, 0, 1}},  {"0 ", " 0 or 1", {1, 1, 1, 1, 1, 1}},
+      {"0 ", " 0 and 0", {0, 0, 0, 0, 0, 0}}, {"1 ", " 0 and 1", {0, 1, 1, 0, 0, 1}},
+  };
+  for (const auto& shape : shapes)
+    for (int i = 0; i < 6; ++i)
+      ExpectValue(std::string(shape.Left) + comparisons[i] + shape.Right, shape.Values[i]);
+}
+
 // A square is the exact product x * x, on every path; for this x glibc's
 // pow(x, 2) is one unit in the last place away from it.
 TEST_F(CompilerTest, SquaresAreTheExactProduct) {
@@ -163,11 +186,12 @@ TEST_F(CompilerTest, CallbacksThrowThroughUnchanged) {
   EXPECT_THROW(Subject.Evaluate(), std::domain_error);  // still compiling, not half-installed
 }
 
-// "x+(x+(...x...))" with n operands waiting at once: slots 1 to n.
-std::string NestedOperands(int n) {
+// "x+(x+(...x...))" with n operands waiting at once: slots 1 to n, the
+// innermost one, the core, in slot n.
+std::string NestedOperands(int n, const std::string& core = "x") {
   std::string formula;
   for (int i = 1; i < n; ++i) formula += "x+(";
-  return formula + "x" + std::string(n - 1, ')');
+  return formula + core + std::string(n - 1, ')');
 }
 
 std::string ArgumentList(int n) {
@@ -179,10 +203,28 @@ std::string ArgumentList(int n) {
 TEST_F(CompilerTest, SlotsUpTo299AreUsable) {
   ExpectValue(NestedOperands(299), 3 * 299);
   ExpectValue(ArgumentList(299), 3 * 299);
+  ExpectValue(NestedOperands(299, "abs(x)"), 3 * 299);                           // a call in slot 299
+  ExpectValue(NestedOperands(299, "sum(x)"), 3 * 299);                           // a list call there
   ExpectValue("2*" + std::string(2000, '(') + "x" + std::string(2000, ')'), 6);  // brackets take no slot
   std::string negations;
   for (int i = 0; i < 500; ++i) negations += "-(";
   ExpectValue(negations + "x" + std::string(500, ')'), 3);
+}
+
+// Later evaluations of the deepest formulas run as a program, then as
+// machine code, as those of a shallow one do.
+TEST_F(CompilerTest, DeepestSlotsKeepTheProgramAndMachineCode) {
+  Subject.SetMachineCode(true);
+  Subject.AssignFormula("x+(x)");
+  const bool makesCode = ParserTests::EvaluationsUntilMachineCode(Subject) > 0;
+  for (const std::string& formula : {NestedOperands(299), ArgumentList(299), NestedOperands(299, "abs(x)"),
+                                     NestedOperands(299, "sum(x)")}) {
+    Subject.AssignFormula(formula);
+    const double value = Subject.Evaluate();
+    EXPECT_NE(Subject.ProgramListing(), "") << formula.substr(0, 20);
+    EXPECT_EQ(ParserTests::EvaluationsUntilMachineCode(Subject) > 0, makesCode) << formula.substr(0, 20);
+    EXPECT_EQ(Subject.Evaluate(), value) << formula.substr(0, 20);
+  }
 }
 
 TEST_F(CompilerTest, SlotAbove299IsRefusedAndParserStaysUsable) {

@@ -53,6 +53,36 @@ TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
   }
 }
 
+// Every digit, at the start of a name, for every definition operation: a
+// name is refused for it, an operator name already for the digit's being
+// no operator character; nothing is defined.
+TEST(Definitions, NoNameStartsWithADigit) {
+  double v = 0;
+  const std::pair<std::function<void(Parser&, const std::string&)>, std::string_view> operations[] = {
+      {[](Parser& p, const std::string& name) { p.AddConstant(name, 1); }, Messages::NameStartsWithDigit},
+      {[&v](Parser& p, const std::string& name) { p.AddVariable(name, &v); }, Messages::NameStartsWithDigit},
+      {[](Parser& p, const std::string& name) { p.AddFunction(name, Twice); }, Messages::NameStartsWithDigit},
+      {[](Parser& p, const std::string& name) { p.AddFunction(name, First); }, Messages::NameStartsWithDigit},
+      {[](Parser& p, const std::string& name) { p.AddPostfixOperator(name, Twice); },
+       Messages::InvalidNameCharacter},
+      {[](Parser& p, const std::string& name) { p.AddPrefixOperator(name, Negate); },
+       Messages::InvalidNameCharacter},
+  };
+  for (char digit = '0'; digit <= '9'; ++digit) {
+    const std::string name = std::string(1, digit) + "abc";
+    for (const auto& operation : operations) {
+      const auto& define = operation.first;
+      const std::string_view text = operation.second;
+      Parser parser;
+      EXPECT_PARSER_ERROR(define(parser, name), text) << name;
+      bool defined = false;
+      parser.ForEachName(
+          [&](Parser::NameKind, std::string_view known) { defined = defined || known == name; });
+      EXPECT_FALSE(defined) << name;
+    }
+  }
+}
+
 // CheckName on its own, with each shared set and with a set of the
 // caller's: the tests run in order, so an empty name fails before its
 // characters are looked at, and those before its first digit.

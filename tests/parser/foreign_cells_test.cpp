@@ -85,6 +85,8 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
                                      Function(1, -2, reinterpret_cast<void*>(Sum))})));
   EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
             "s1 = SQUARE name\ns1 = CALL name s1\ns2 = LOAD 1\ns1 = CALL name s1..s2\nRESULT s1");
+  // A list call of no arguments, which the format allows and no formula writes.
+  EXPECT_TRUE(program->Derive(Cells({Function(1, 0, reinterpret_cast<void*>(Sum))})));
   ASSERT_TRUE(program->Derive(Cells({Value(1, 5)})));  // the compiler returns a lone number itself
   EXPECT_EQ(detail::DisassembleProgram(*program, nameOf), "s1 = LOAD 5\nRESULT s1");
 

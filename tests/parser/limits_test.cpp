@@ -154,6 +154,37 @@ TEST_F(LimitsTest, NumbersOf400Digits) {
       Evaluates("a 400-digit exponent", "1e" + Repeat("9", 400), Infinity),
       Evaluates("a 400-digit negative exponent", "1e-" + Repeat("9", 400), 0),
       Evaluates("zero with a 400-digit exponent", "0e" + Repeat("9", 400), 0),
+      Evaluates("too large after 310 zeros", Repeat("0", 310) + "1e309", Infinity),
+      Evaluates("too small after 310 zeros", Repeat("0", 310) + "1e-400", 0),
+      Evaluates("too large after a point and 400 zeros", "1." + Repeat("0", 400) + "e309", Infinity),
+      Evaluates("too small after a point and 400 zeros", "1." + Repeat("0", 400) + "e-400", 0),
+  });
+}
+
+// Out of range from the first decimal exponent of the leading digit at
+// which a double overflows (308, from 1.8e308 on) or underflows to 0 (-324,
+// up to 2.4e-324), however the number puts it there; their neighbours in
+// range read as themselves.
+TEST_F(LimitsTest, DecimalsAtTheEdgesOfTheRange) {
+  const double largest = std::numeric_limits<double>::max();
+  const double smallest = std::numeric_limits<double>::denorm_min();
+  Check({
+      Evaluates("overflows", "1.8e308", Infinity),
+      Evaluates("overflows, integer digits", "18" + Repeat("0", 307), Infinity),
+      Evaluates("overflows, leading zeros", Repeat("0", 400) + "18e307", Infinity),
+      Evaluates("overflows, a fraction", "0.00018e312", Infinity),
+      Evaluates("overflows, a long fraction", "0." + Repeat("0", 390) + "18e699", Infinity),
+      Evaluates("the largest double", "1.7976931348623157e308", largest),
+      Evaluates("the largest double, leading zeros", Repeat("0", 400) + "17976931348623157e292", largest),
+      Evaluates("the largest double, a fraction", "0.00017976931348623157e312", largest),
+      Evaluates("underflows", "2.4e-324", 0),
+      Evaluates("underflows, leading zeros", Repeat("0", 400) + "24e-325", 0),
+      Evaluates("underflows, a fraction", "0.00024e-320", 0),
+      Evaluates("underflows, a long fraction", "0." + Repeat("0", 400) + "24e77", 0),
+      Evaluates("the smallest double", "2.5e-324", smallest),
+      Evaluates("the smallest double, leading zeros", Repeat("0", 400) + "25e-325", smallest),
+      Evaluates("the smallest double, a fraction", "0.00025e-320", smallest),
+      Evaluates("the smallest double, a long fraction", "0." + Repeat("0", 400) + "25e77", smallest),
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -399,6 +400,34 @@ TEST(MachineCodeTest, TheSwitchAndTheTiers) {
   eager.Evaluate();
   EXPECT_EQ(eager.Evaluate(), 3);
   EXPECT_EQ(eager.MachineCodeSize(), 0u);
+}
+
+// VORNCALC_MACHINE_CODE, read when the first parser is made, sets every
+// parser's default: "1" makes the code at the first later evaluation, "0"
+// makes none, anything else or nothing leaves it to the parser's own
+// count. The suite runs with each of these (tests/parser/CMakeLists.txt).
+TEST(MachineCodeEnvironment, SetsTheDefault) {
+  const char* setting = std::getenv("VORNCALC_MACHINE_CODE");
+  const std::string value = setting ? setting : "(unset)";
+  const auto evaluationsUntilCode = [](bool switchedOn) {
+    MathUtils::Parser parser;
+    parser.AddVariable("x", &X);
+    if (switchedOn) parser.SetMachineCode(true);
+    parser.AssignFormula("x + 1");
+    return EvaluationsUntilMachineCode(parser);
+  };
+  // Switched on by the caller, a parser makes code where this build can.
+  const int switchedOn = evaluationsUntilCode(true);
+  if (switchedOn == 0) GTEST_SKIP() << "this build makes no machine code";
+  const int byDefault = evaluationsUntilCode(false);
+  if (value == "1") {
+    EXPECT_EQ(byDefault, 2);
+  } else if (value == "0") {
+    EXPECT_EQ(byDefault, 0);
+  } else {
+    EXPECT_GT(byDefault, 2) << value;
+    EXPECT_EQ(byDefault, switchedOn) << value;
+  }
 }
 
 // Each parser's code reads its own variables and its own slots.

@@ -101,6 +101,16 @@ inline std::string ListingOf(MathUtils::ParserBase& parser, const std::string& f
   return parser.Listing();
 }
 
+// Evaluates the assigned formula until it runs as machine code: returns
+// the evaluations that took, or 0 when it still did not after the limit.
+inline int EvaluationsUntilMachineCode(MathUtils::ParserBase& parser, int limit = 5000) {
+  for (int evaluation = 1; evaluation <= limit; ++evaluation) {
+    parser.Evaluate();
+    if (parser.MachineCodeSize() > 0) return evaluation;
+  }
+  return 0;
+}
+
 }  // namespace ParserTests
 
 // Expects the statement to throw a ParserException whose what() is exactly

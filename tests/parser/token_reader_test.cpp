@@ -104,6 +104,37 @@ TEST_F(ReaderTest, EachFlagForbidsItsKindWithItsMarker) {
   }
 }
 
+// ... and no other flag forbids it: read with every other flag set, each
+// kind is taken.
+TEST_F(ReaderTest, NoOtherFlagForbidsAKind) {
+  const SyntaxFlags everyFlag[] = {NoOpenBracket, NoCloseBracket, NoValue,     NoVariable, NoComma,
+                                   NoFunction,    NoOperator,     NoPostfixOp, NoPrefixOp, NoEnd};
+  const struct {
+    const char* Formula;
+    SyntaxFlags Own;
+    CmdCode Code;
+  } cases[] = {
+      {"(", NoOpenBracket, cdOpenBracket},
+      {")", NoCloseBracket, cdCloseBracket},
+      {"5", NoValue, cdValue},
+      {"_e", NoValue, cdValue},
+      {"x", NoVariable, cdVariable},
+      {",", NoComma, cdComma},
+      {"sin", NoFunction, cdFunction},
+      {"*", NoOperator, cdMul},
+      {"m", NoPostfixOp, cdPostfixOp},
+      {"-", NoPrefixOp, cdPrefixOp},
+      {"", NoEnd, cdEnd},
+  };
+  for (const auto& c : cases) {
+    SyntaxFlags flags = 0;
+    for (SyntaxFlags flag : everyFlag)
+      if (flag != c.Own) flags |= flag;
+    Subject.AssignFormula(c.Formula);
+    EXPECT_EQ(Subject.ScanToken(flags).Code, c.Code) << c.Formula;
+  }
+}
+
 TEST_F(ReaderTest, FormulaErrorsWithTheirMarkers) {
   const std::pair<const char*, const char*> cases[] = {
       {"5 6", "No value expected: 5 6 <- here"},

@@ -13,7 +13,10 @@ struct Message {
   UINT Id;
   WPARAM WParam = 0;
   LPARAM LParam = 0;
+  bool Elsewhere = false;  // a mouse message of another window of the thread
 };
+
+Message InViewport(UINT id) { return {id, 0, 0, true}; }
 
 constexpr LPARAM Repeat = 1 << 30;
 
@@ -28,7 +31,11 @@ std::string EvaluatedAt(const std::vector<Message>& messages) {
   std::string at;
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const Message& m = messages[i];
-    if (!trigger.Observe(m.Id, m.WParam, m.LParam)) continue;
+    if (m.Elsewhere) {
+      trigger.ObserveMouse(m.Id);
+      continue;
+    }
+    if (trigger.Observe(m.Id, m.WParam, m.LParam) == Evaluation::None) continue;
     if (!at.empty()) at += ' ';
     at += std::to_string(i);
   }
@@ -77,8 +84,24 @@ TEST(EvaluationTrigger, WhichMessagesEvaluate) {
       {"a tap after a chord", {CtrlDown, {WM_KEYDOWN, 'C'}, {WM_KEYUP, 'C'}, CtrlUp, CtrlDown, CtrlUp}, "5"},
       {"Ctrl+Enter evaluates on the Enter only", {CtrlDown, {WM_KEYDOWN, VK_RETURN}, CtrlUp}, "1"},
       {"messages that are no input leave the tap whole", {CtrlDown, {WM_PAINT}, {WM_TIMER}, CtrlUp}, "3"},
+      {"Ctrl+click in a viewport",
+       {CtrlDown, InViewport(WM_LBUTTONDOWN), InViewport(WM_LBUTTONUP), CtrlUp},
+       ""},
+      {"Ctrl+wheel in a viewport", {CtrlDown, InViewport(WM_MOUSEWHEEL), CtrlUp}, ""},
+      {"Ctrl held while a button is let go elsewhere", {CtrlDown, InViewport(WM_RBUTTONUP), CtrlUp}, ""},
+      {"Ctrl+click on another window's frame", {CtrlDown, InViewport(WM_NCLBUTTONDOWN), CtrlUp}, ""},
+      {"the mouse moved elsewhere leaves the tap whole", {CtrlDown, InViewport(WM_MOUSEMOVE), CtrlUp}, "2"},
+      {"a click before the tap does not spoil it", {InViewport(WM_LBUTTONDOWN), CtrlDown, CtrlUp}, "2"},
+      {"a double click in the command line", {CtrlDown, {WM_LBUTTONDBLCLK}, CtrlUp}, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(EvaluatedAt(c.Messages), c.EvaluatedAt) << c.What;
+}
+
+TEST(EvaluationTrigger, EnterEvaluatesBeforeTheHostReadsATapInPlace) {
+  EvaluationTrigger trigger;
+  EXPECT_EQ(trigger.Observe(WM_KEYDOWN, VK_RETURN, 0), Evaluation::OnEnter);
+  EXPECT_EQ(trigger.Observe(WM_KEYDOWN, VK_CONTROL, 0), Evaluation::None);
+  EXPECT_EQ(trigger.Observe(WM_KEYUP, VK_CONTROL, 0), Evaluation::InPlace);
 }
 
 TEST(EvaluationTrigger, CtrlWithAnotherModifierHeldIsNoTap) {

@@ -53,9 +53,53 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
 TEST(BatchMode, ReadsLinesFromStandardInput) {
   CheckRuns({
       {{"-u", "m"}, "5mm\n10/4\r\n", "0.005\n2.5\n", "", 0},
-      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "Unknown token found: circle <- here\n", 1},
+      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "line 2: Unknown token found: circle <- here\n", 1},
       {{}, "", "", "", 0},
   });
+}
+
+// Blank lines do nothing; messages name the line they belong to.
+TEST(BatchMode, SkipsBlankLinesAndNumbersTheMessages) {
+  CheckRuns({
+      {{}, "1+1\n\n", "2\n", "", 0},
+      {{}, "\n \n\t\r\n1+1\n", "2\n", "", 0},
+      {{},
+       "1\n\nCircle\n2\nsin(30\n",
+       "1\nCircle\n2\nsin(30\n",
+       "line 3: Unknown token found: circle <- here\nline 5: parse error:  missing \")\"\n",
+       1},
+      {{"Circle"}, "", "Circle\n", "Unknown token found: circle <- here\n", 1},  // no lines: no numbers
+  });
+}
+
+// A file of lines is a small script: the last answer and the variables
+// carry from line to line, and from argument to argument.
+TEST(BatchMode, CarriesTheLastAnswerAndTheVariables) {
+  CheckRuns({
+      {{"-u", "m"}, "r = 5cm\n2*pi*r\nans/2\n", "0.05\n0.3141592654\n0.1570796327\n", "", 0},
+      {{}, "x = 3\nx = x+\nx*2\n", "3\nx = x+\n6\n", "line 2: Unexpected end of formula:  x+\n", 1},
+      {{}, "sin = 2\n", "sin = 2\n", "line 1: Cannot define sin: it is a function\n", 1},
+      {{"a = 2", "a^10", "ans+1"}, "", "2\n1024\n1025\n", "", 0},
+  });
+}
+
+TEST(BatchMode, PrintsTheDigitsAskedFor) {
+  CheckRuns({
+      {{"123456789012"}, "", "1.23456789e+11\n", "", 0},
+      {{"--digits", "17", "123456789012", "0.1", "1/3"},
+       "",
+       "123456789012\n0.10000000000000001\n0.33333333333333331\n",
+       "",
+       0},
+      {{"--digits", "3", "-u", "in"}, "1m\n", "39.4\n", "", 0},
+      {{"--digits=1", "2/3"}, "", "0.7\n", "", 0},
+  });
+  for (const char* digits : {"0", "18", "ten", "-1"}) {
+    const Finished finished = RunVorncalc({"--digits", digits, "1"});
+    EXPECT_EQ(finished.ExitStatus, 2) << digits;
+    EXPECT_EQ(finished.Out, "") << digits;
+    EXPECT_NE(finished.Err.find("--digits"), std::string::npos) << finished.Err;
+  }
 }
 
 TEST(BatchMode, RejectsBadUsage) {
@@ -77,6 +121,7 @@ TEST(BatchMode, AnswersHelpAndVersion) {
   const Finished help = RunVorncalc({"--help"});
   EXPECT_EQ(help.ExitStatus, 0);
   EXPECT_NE(help.Out.find("-u,--units UNIT"), std::string::npos) << help.Out;
+  EXPECT_NE(help.Out.find("--digits N"), std::string::npos) << help.Out;
 
   const Finished version = RunVorncalc({"--version"});
   EXPECT_EQ(version.ExitStatus, 0);

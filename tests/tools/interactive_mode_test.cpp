@@ -26,9 +26,7 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
   EXPECT_EQ(session.ReadUntil(Prompt), "1/4\r\n0.25\r\nCommand: ");
 
   session.Type("Circle\r");
-  EXPECT_EQ(session.ReadUntil(Prompt),
-            "Circle\r\n\aUnknown token found: circle <- here\r\nUnknown command: Circle\r\n"
-            "Command: ");
+  EXPECT_EQ(session.ReadUntil(Prompt), "Circle\r\n\aUnknown command: Circle\r\nCommand: ");
 
   session.Type("units m\r");
   EXPECT_EQ(session.ReadUntil(Prompt), "units m\r\nDocument units: metres (m, 4)\r\nCommand: ");
@@ -44,8 +42,9 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
 }
 
 // The calculator's own commands are no failed formulas: no bell, no parser
-// message. A failed formula rings once, and is called an unknown command
-// only when it reads as one.
+// message. A failed formula rings once; a single word that is no name at
+// all is called an unknown command, with no second message. A blank line
+// does nothing.
 TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
   struct Case {
     std::string Line;
@@ -57,8 +56,12 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"units parsec", "Unknown unit: parsec (type help for the list)\r\n"},
       {"sin(30", "\aparse error:  missing \")\"\r\n"},
       {"5mm+1", "\aUnknown token found: 5mm <- here\r\n"},
-      {"_Line", "\aUnknown token found: _line <- here\r\nUnknown command: _Line\r\n"},
-      {"", "\aFormula string is empty.\r\n"},
+      {"_Line", "\aUnknown command: _Line\r\n"},
+      {"sin", "\aUnexpected end of formula:  sin\r\n"},  // a name, but no formula
+      {"", ""},
+      {"   ", ""},
+      {"digits 12", "Significant digits: 12\r\n"},
+      {"vars", "No variables yet: name = formula defines one.\r\n"},
   };
   TerminalSession session;
   session.ReadUntil(Prompt);
@@ -89,9 +92,60 @@ TEST(InteractiveMode, StartsInTheUnitSystemGivenAndShowsIt) {
 
   session.Type("help\r");
   const std::string help = session.ReadUntil(Prompt);
-  EXPECT_NE(help.find("rnd(x)"), std::string::npos) << help;
+  EXPECT_NE(help.find("random, from 0 up to x: rnd"), std::string::npos) << help;
   EXPECT_NE(help.find("uin  microinches  6"), std::string::npos) << help;
 
+  session.Type("quit\r");
+  EXPECT_EQ(session.WaitForExit(), 0);
+}
+
+TEST(InteractiveMode, CtrlCDropsTheLineBeingTyped) {
+  TerminalSession session;
+  session.ReadUntil(Prompt);
+  session.Type("12+3");
+  session.ReadUntil("12+3");
+  session.Type("\x03");
+  EXPECT_EQ(session.ReadUntil(Prompt), "^C\r\nCommand: ");
+  session.Type("\x03");  // on an empty line: only a fresh prompt
+  EXPECT_EQ(session.ReadUntil(Prompt), "^C\r\nCommand: ");
+  session.Type("4*5\r");
+  EXPECT_EQ(session.ReadUntil(Prompt), "4*5\r\n20\r\nCommand: ");
+  session.Type("\x10\r");  // Ctrl-P recalls 4*5: the dropped line never entered the history
+  EXPECT_EQ(session.ReadUntil(Prompt).find("12+3"), std::string::npos);
+  session.Type("\x04");
+  EXPECT_EQ(session.WaitForExit(), 0);
+}
+
+// Each line reaches the history file as it is entered: a session that is
+// killed loses none. Blank lines are not kept.
+TEST(InteractiveMode, WritesEachLineToTheHistoryAtOnce) {
+  TerminalSession session;
+  session.ReadUntil(Prompt);
+  for (const char* line : {"6*7", " ", "Circle", "r = 2"}) {
+    session.Type(std::string(line) + "\r");
+    session.ReadUntil(Prompt);
+  }
+  const std::string history = FileText(session.Home() + "/.vorncalc_history");
+  EXPECT_EQ(history, "_HiStOrY_V2_\n6*7\nCircle\nr\\040=\\0402\n");
+}  // the session is killed here
+
+TEST(InteractiveMode, KeepsTheLastAnswerVariablesAndDigits) {
+  TerminalSession session({"-u", "cm"});
+  session.ReadUntil(Prompt);
+  const std::pair<std::string, std::string> lines[] = {
+      {"r = 5mm", "0.5"},
+      {"2*r", "1"},
+      {"ans + R", "1.5"},
+      {"pi = 3", "\aCannot define pi: it is a constant"},
+      {"digits 17", "Significant digits: 17"},
+      {"1/3", "0.33333333333333331"},
+      {"vars", "r = 0.5"},
+      {"r", "0.5"},
+  };
+  for (const auto& [line, answer] : lines) {
+    session.Type(line + "\r");
+    EXPECT_EQ(session.ReadUntil(Prompt), line + "\r\n" + answer + "\r\n" + Prompt);
+  }
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);
 }
@@ -143,6 +197,25 @@ TEST(InteractiveMode, TabCompletesNames) {
   EXPECT_TRUE(Answers(session, "5f\t", "60"));             // "5ft "
   EXPECT_TRUE(Answers(session, "_p\t", "3.141592654"));    // "_pi "
   EXPECT_TRUE(Answers(session, "un\tk\t", "Document units: kilometres (km, 5)"));
+  session.Type("quit\r");
+  EXPECT_EQ(session.WaitForExit(), 0);
+}
+
+// A unique name is completed quietly, as typed so far (case does not
+// matter in a formula); variables complete too.
+TEST(InteractiveMode, TabCompletesAUniqueNameWithoutTheBell) {
+  TerminalSession session;
+  session.ReadUntil(Prompt);
+  session.Type("radius = 2\r");
+  session.ReadUntil(Prompt);
+  const std::pair<std::string, std::string> completions[] = {{"2*SQ", "2*SQrt("}, {"9)*rad", "9)*radius "}};
+  for (const auto& [keys, completed] : completions) {
+    session.Type(keys + "\t");
+    const std::string shown = session.ReadUntil(completed);
+    EXPECT_TRUE(shown.ends_with(completed)) << shown;
+    EXPECT_EQ(shown.find('\a'), std::string::npos) << shown;
+  }
+  EXPECT_TRUE(Answers(session, "", "12"));
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);
 }

@@ -1,0 +1,21 @@
+// The text of the interactive "help": the whole vocabulary, read from the
+// parser as completion reads it, grouped as in the manual page.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct NameGroup {
+  std::string Title;
+  std::vector<std::string> Names;
+};
+
+// The functions and the postfix operators of the calculator in their
+// groups; a name that no group lists lands in a last group "others", so that
+// help never leaves a name out.
+std::vector<NameGroup> FunctionGroups();
+std::vector<NameGroup> SuffixGroups();
+
+void PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands);
