@@ -10,6 +10,7 @@
 
 #include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
+#include "parser/parser_parts.h"
 
 namespace MathUtils::detail {
 

@@ -5,7 +5,7 @@
 #include "parser/compilation_scope.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
-#include "parser/registries.h"
+#include "parser/parser_parts.h"
 #include "parser/stack.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"

@@ -11,8 +11,8 @@
 #include "parser/compilation_scope.h"
 #include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
+#include "parser/parser_parts.h"
 #include "parser/program.h"
-#include "parser/registries.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 

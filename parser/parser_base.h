@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -191,13 +190,10 @@ class ParserBase {
   friend class detail::CompilationScope;
 
   void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
-  // Inline: the reader reaches the registries for every name.
-  detail::Registries& Names() {
-    return *std::launder(reinterpret_cast<detail::Registries*>(RegistryStorage));
-  }
-  const detail::Registries& Names() const {
-    return *std::launder(reinterpret_cast<const detail::Registries*>(RegistryStorage));
-  }
+  // Inline, in parser/parser_parts.h: the reader reaches the registries for
+  // every name.
+  detail::Registries& Names();
+  const detail::Registries& Names() const;
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.
@@ -215,9 +211,7 @@ class ParserBase {
   // Deletes one of the heap, frees the parser's own for the next compilation.
   void Release(detail::CompiledFormula* compiled);
   void KeepOrRelease(detail::CompiledFormula* compiled);
-  detail::CompiledFormula& OwnFormula() {
-    return *std::launder(reinterpret_cast<detail::CompiledFormula*>(FormulaStorage));
-  }
+  detail::CompiledFormula& OwnFormula();
   // Keeps texts that compilations under way still read when a callback
   // assigns a new formula.
   void HoldTextsInUse();

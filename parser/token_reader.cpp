@@ -8,7 +8,7 @@
 
 #include "parser/commands.h"
 #include "parser/parser_base.h"
-#include "parser/registries.h"
+#include "parser/parser_parts.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {
