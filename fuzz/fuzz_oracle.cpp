@@ -104,12 +104,15 @@ void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_vie
          Printable(text) + "\n*** formula: " + Printable(formula));
 }
 
+// The error is about the formula the evaluation began with: a callback may
+// assign another while it runs.
 Outcome EvaluateOnce(MathUtils::Parser& parser) {
   Outcome outcome;
+  const std::string formula = parser.GetFormula();
   try {
     outcome.Value = parser.Evaluate();
   } catch (const MathUtils::ParserException& error) {
-    ExpectKnownFailure(error, parser.GetFormula());
+    ExpectKnownFailure(error, formula);
     outcome.Failed = true;
     outcome.Error = error.what();
   } catch (const std::exception& other) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
 #include "parser/parser.h"
 
@@ -29,14 +30,15 @@ void ExpectKnownFailure(const MathUtils::ParserException& error, std::string_vie
 struct Probe : MathUtils::Parser {
   Probe() {
     SetMachineCode(true);
-    MachineCodeAfter = 1;
+    SetMachineCodeAfter(1);
   }
   // Valid only after a successful compilation.
   double RunCells() { return ParseCmdCode(); }
   // Whether later evaluations run machine code, as they must after three
   // evaluations of a formula that did not fold to one number.
   bool MachineCodeExpected() const {
-    return EvalEntry != &Probe::ReturnConstant && EvalEntry != &Probe::CompileFormula &&
+    using MathUtils::detail::Tier;
+    return CurrentTier() != Tier::Constant && CurrentTier() != Tier::Compile &&
            MathUtils::detail::MachineCode::Supported();
   }
 };

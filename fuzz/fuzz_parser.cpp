@@ -7,12 +7,20 @@
 // they load it), so such formulas are checked only for the agreement of the
 // compiled form and its machine code with the cells, each run from the same
 // variable value.
+//
+// The functions "again", "reassign" and "redefine" touch the parser that
+// calls them, while it compiles (where they fold) or runs: they evaluate it
+// once more, assign it the formula "x*3", or bind x to another variable of
+// the same value, and return their argument. The evaluation in progress
+// must give what the formula gives with plain identity functions in their
+// place, on every tier; an assignment takes effect at the next evaluation.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_oracle.h"
 #include "parser/parser.h"
@@ -87,6 +95,89 @@ Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
   return compiled;
 }
 
+// ---- callbacks that touch their parser ----
+
+constexpr const char* AssignedFormula = "x*3";
+FuzzOracle::Probe* Touched = nullptr;
+double OtherX = StartValue;
+int Depth = 0;
+// The inner evaluations of "again" whose formula was the one under test.
+std::vector<Outcome> InnerOutcomes;
+std::string FormulaUnderTest;
+
+double Identity(double x) { return x; }
+
+double Again(double x) {
+  if (Depth > 0) return x;
+  ++Depth;
+  const bool same = Touched->GetFormula() == FormulaUnderTest;
+  const Outcome inner = FuzzOracle::EvaluateOnce(*Touched);
+  if (same) InnerOutcomes.push_back(inner);
+  --Depth;
+  return x;
+}
+
+double Reassign(double x) {
+  Touched->AssignFormula(AssignedFormula);
+  return x;
+}
+
+double Redefine(double x) {
+  Touched->AddVariable("x", &OtherX);
+  return x;
+}
+
+bool Agree(const Outcome& a, const Outcome& b) {
+  return a.Failed == b.Failed && (a.Failed ? a.Error == b.Error : FuzzOracle::SameValue(a.Value, b.Value));
+}
+
+// Four evaluations of the formula with the callbacks that touch their
+// parser, against a parser where they are identities.
+void CheckReentry(bool folding, const std::string& formula) {
+  double referenceX = StartValue;
+  FuzzOracle::Probe reference;
+  reference.AddVariable("x", &referenceX);
+  FuzzOracle::Probe touched;
+  double x = StartValue;
+  OtherX = StartValue;
+  touched.AddVariable("x", &x);
+  for (const char* name : {"again", "reassign", "redefine"}) reference.AddFunction(name, Identity);
+  touched.AddFunction("again", Again);
+  touched.AddFunction("reassign", Reassign);
+  touched.AddFunction("redefine", Redefine);
+  reference.SetOptimizer(folding);
+  touched.SetOptimizer(folding);
+  reference.AssignFormula(formula);
+  touched.AssignFormula(formula);
+  Touched = &touched;
+  FormulaUnderTest = formula;
+  InnerOutcomes.clear();
+
+  const Outcome expected = FuzzOracle::EvaluateOnce(reference);
+  for (int run = 0; run < 4; ++run) {
+    const bool underTest = touched.GetFormula() == formula;
+    const Outcome outcome = FuzzOracle::EvaluateOnce(touched);
+    if (underTest && !Agree(outcome, expected))
+      FuzzOracle::Fail("a callback that touches its parser changed the evaluation in progress (run " +
+                           std::to_string(run) + ")",
+                       FuzzOracle::Printable(formula));
+    if (!underTest && (outcome.Failed || outcome.Value != 3 * StartValue))
+      FuzzOracle::Fail("the formula a callback assigned was not evaluated next",
+                       FuzzOracle::Printable(formula));
+  }
+  for (const Outcome& inner : InnerOutcomes)
+    if (!Agree(inner, expected))
+      FuzzOracle::Fail("an evaluation from a callback differs from the one that called it",
+                       FuzzOracle::Printable(formula));
+  Touched = nullptr;
+  FuzzOracle::ExpectStillUsable(touched, formula);
+}
+
+bool TouchesParser(const std::string& formula) {
+  return formula.find("again") != std::string::npos || formula.find("reassign") != std::string::npos ||
+         formula.find("redefine") != std::string::npos;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The formula when it is one decimal number and nothing else: digits with
@@ -129,6 +220,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string formula(reinterpret_cast<const char*>(data), size);
   Variant folded(true), unfolded(false);
   const bool sideEffects = formula.find("bump") != std::string::npos;
+  if (!sideEffects && TouchesParser(formula)) {
+    CheckReentry(true, formula);
+    CheckReentry(false, formula);
+    return 0;
+  }
   const Outcome withFolding = sideEffects ? CheckWithSideEffects(folded, formula) : Check(folded, formula);
   const Outcome withoutFolding =
       sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);

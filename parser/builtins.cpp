@@ -130,10 +130,7 @@ class DefaultVocabulary : public ParserBase {
   // and restore the registers that building needs, though it builds once.
   [[gnu::noinline]] DefaultVocabulary() {
     // Room for the defaults and a vocabulary of about the same size on top.
-    Functions.Reserve(48);
-    Constants.Reserve(6);
-    PostfixOps.Reserve(24);
-    PrefixOps.Reserve(4);
+    ReserveNames(48, 6, 24, 4);
     DefineFunctions();
     DefineConstants();
     DefineOperators();

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "parser/parser_base.h"
+#include "parser/cells.h"
 
 namespace MathUtils::detail {
 

@@ -10,6 +10,7 @@
 #include "parser/bytecode_writer.h"
 #include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/stack.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {
@@ -51,23 +52,6 @@ Token ValueToken(double value, bool isVolatile) {
 }
 
 }  // namespace
-
-void detail::CellBuffer::AssignZeros(std::size_t count) {
-  if (count > InlineCells) {
-    Heap.assign(count, 0);
-    Begin = Heap.data();
-  } else {
-    std::fill_n(Inline, count, 0);
-    Begin = Inline;
-  }
-  Count = count;
-}
-
-detail::CellBuffer& detail::CellBuffer::operator=(std::span<const Cell> cells) {
-  AssignZeros(cells.size());
-  std::copy(cells.begin(), cells.end(), Begin);
-  return *this;
-}
 
 Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index,
                                 int& stackPos) {

@@ -1,11 +1,14 @@
-// Writing the entries of the bytecode (layout in parser/bytecode.h).
+// Writing the entries of the bytecode (layout in parser/cells.h) into the
+// compiled formula that the compilation under way fills.
 #pragma once
 
 #include <cassert>
 #include <cstddef>
 
-#include "parser/bytecode.h"
+#include "parser/cells.h"
 #include "parser/commands.h"
+#include "parser/compiled_formula.h"
+#include "parser/parser_base.h"
 
 namespace MathUtils {
 
@@ -14,8 +17,8 @@ namespace MathUtils {
 // of the buffer makes this hold for every formula, the check guards the
 // proof.
 inline void ParserBase::AppendValue(int& index, int slot, double value) {
-  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Writing->Size());
+  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = cdValue;
   WriteDouble(at + 2, value);
@@ -23,8 +26,8 @@ inline void ParserBase::AppendValue(int& index, int slot, double value) {
 }
 
 inline void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
-  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Writing->Size());
+  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = code;
   WriteAddress(at + 2, address);
@@ -32,8 +35,8 @@ inline void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void
 }
 
 inline void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
-  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Bytecode.Size());
-  Cell* at = &Bytecode[static_cast<std::size_t>(index)];
+  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Writing->Size());
+  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
   at[0] = slot;
   at[1] = cdFunction;
   at[2] = argCount;
@@ -42,15 +45,15 @@ inline void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void
 }
 
 inline void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
-  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Bytecode.Size());
-  Bytecode[static_cast<std::size_t>(index)] = slot;
-  Bytecode[static_cast<std::size_t>(index) + 1] = code;
+  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Writing->Size());
+  (*Writing)[static_cast<std::size_t>(index)] = slot;
+  (*Writing)[static_cast<std::size_t>(index) + 1] = code;
   index += BinaryEntryCells;
 }
 
 inline void ParserBase::AppendEnd(int& index) {
-  assert(static_cast<std::size_t>(index) + EndEntryCells <= Bytecode.Size());
-  for (int i = 0; i < EndEntryCells; ++i) Bytecode[static_cast<std::size_t>(index) + i] = cdEnd;
+  assert(static_cast<std::size_t>(index) + EndEntryCells <= Writing->Size());
+  for (int i = 0; i < EndEntryCells; ++i) (*Writing)[static_cast<std::size_t>(index) + i] = cdEnd;
   index += EndEntryCells;
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "parser/bytecode.h"
+#include "parser/cells.h"
 
 namespace MathUtils {
 

@@ -1,10 +1,12 @@
 // The compiler: one pass over the tokens with an operator stack, writing the
 // bytecode as each operation is applied (see the apply steps).
-#include "parser/bytecode.h"
 #include "parser/bytecode_writer.h"
 #include "parser/commands.h"
-#include "parser/machine_code.h"
+#include "parser/compilation_scope.h"
+#include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
+#include "parser/parser_parts.h"
+#include "parser/stack.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 
@@ -158,21 +160,48 @@ class Compiler {
 
 namespace MathUtils {
 
+// Compiles into a compiled formula of its own and installs it at the end,
+// unless a callback changed the formula or a definition meanwhile: then the
+// value is still returned, and the next evaluation compiles again.
 double ParserBase::CompileFormula() {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
-  Machine.reset();
-  MachineEntry = nullptr;
-  Bytecode.AssignZeros(BytecodeCellsFor(Formula.size()));
-  Pos = 0;
-  UsedVariables.Clear();
-  UsedVariablesSettled = true;
+  detail::CompiledFormula* compiled = TakeCompiledFormula();
+  try {
+    detail::CompilationScope scope(*this, compiled->Cells);
+    compiled->Cells.AssignZeros(BytecodeCellsFor(Formula.size()));
+    Names().UsedVariables.Clear();
+    UsedVariablesSettled = true;
 
-  detail::Compiler compiler(*this);
-  const double value = compiler.Run();
-  const bool oneNumber =
-      compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && Bytecode[1] == cdValue;
-  EvalEntry = oneNumber ? &ParserBase::ReturnConstant : &ParserBase::DeriveAndRun;
-  return value;
+    detail::Compiler compiler(*this);
+    const double value = compiler.Run();
+    if (scope.Changed()) {
+      KeepOrRelease(compiled);
+      return value;
+    }
+    const bool oneNumber =
+        compiler.EndOfBytecode() == ValueEntryCells + EndEntryCells && compiled->Cells[1] == cdValue;
+    if (Current)
+      Install(compiled);
+    else
+      Current = compiled;
+    if (oneNumber)
+      Enter(detail::Tier::Constant, &ParserBase::EnterConstant);
+    else
+      Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
+    return value;
+  } catch (...) {
+    KeepOrRelease(compiled);
+    throw;
+  }
+}
+
+// A compilation that installs nothing leaves its cells readable as the
+// current ones, unless another compilation installed its own meanwhile.
+void ParserBase::KeepOrRelease(detail::CompiledFormula* compiled) {
+  if (!Current)
+    Current = compiled;
+  else
+    Release(compiled);
 }
 
 }  // namespace MathUtils

@@ -1,22 +1,39 @@
-// The interpreters behind Evaluate once a formula has compiled.
+// The interpreters behind Evaluate once a formula has compiled, and the
+// moves between them: from the cells to the derived program, and from the
+// program to machine code.
 #include <memory>
-#include <vector>
+#include <mutex>
 
 #include "parser/commands.h"
+#include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
 #include "parser/parser_base.h"
 #include "parser/program.h"
 #include "parser/tokens.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
+#endif
+#endif
+#ifndef MATHUTILS_FRAME_UNSANITIZED
+#define MATHUTILS_FRAME_UNSANITIZED
+#endif
+
 namespace MathUtils {
 
-double ParserBase::ReturnConstant() { return ReadDouble(&Bytecode[2]); }
+double ParserBase::ReturnConstant() { return ReadDouble(&Current->Cells[2]); }
 
 // The interpreter: one pass over the cells with a fixed stack and no
-// allocation. The compiler guarantees slots 1 to 299 and well-formed entries.
+// allocation. The compiler guarantees slots 1 to 299 and well-formed
+// entries; cells of a subclass's own that read a slot no entry wrote read
+// 0 there, never a value of another run.
 double ParserBase::ParseCmdCode() {
-  double stack[EvaluationStackSize];
-  const Cell* cell = Bytecode.Data();
+  double stack[EvaluationStackSize] = {};
+  const detail::CallbackScope scope;
+  const Cell* cell = Current->Cells.Data();
   for (;;) {
     const Cell slot = cell[0];
     double* const s = &stack[slot];
@@ -61,45 +78,103 @@ double ParserBase::ParseCmdCode() {
   }
 }
 
+double ParserBase::EnterCompile(ParserBase& parser) { return parser.CompileFormula(); }
+double ParserBase::EnterConstant(ParserBase& parser) { return parser.ReturnConstant(); }
+
+// The cell interpreter reads the cells of the compiled formula that a
+// callback may pull away: it keeps it alive through its scope.
+double ParserBase::EnterCells(ParserBase& parser) { return parser.ParseCmdCode(); }
+
 // The first later evaluation: derives the program, then runs it.
-double ParserBase::DeriveAndRun() {
-  PrepareLaterRuns();
-  return (this->*EvalEntry)();
+double ParserBase::DeriveAndRun(ParserBase& parser) {
+  parser.PrepareLaterRuns();
+  return parser.Evaluate();
 }
 
+// Each run has a frame of its own on the machine stack. A program that
+// calls may call a callback of the user's, which may pull the compiled
+// formula away from the parser: the scope keeps it alive until the run ends.
+//
+// The routines that hold a scope or a frame run without the address
+// sanitizer's instrumentation: a thread cancelled inside a callback unwinds
+// through them, and the sanitizer of g++ 12 trips over the red zones that
+// such an unwinding leaves behind when an instrumented cleanup runs next
+// (the scope's). The program reads and writes only slots 1 to 299, which
+// Derive checks.
+MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunProgram(ParserBase& parser) {
+  detail::Frame frame;
+  const detail::CallbackScope scope;
+  return detail::RunProgram(parser.Current->Derived, frame);
+}
+
+MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunArithmetic(ParserBase& parser) {
+  detail::Frame frame;
+  return detail::RunArithmetic(parser.Current->Derived, frame);
+}
+
+// Machine code that calls callbacks of the user's runs inside a scope, as
+// the program does; code that calls none is entered directly.
+MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunMachineCodeCallingBack(ParserBase& parser) {
+  const detail::CallbackScope scope;
+  return reinterpret_cast<EvalRoutine>(parser.Current->Machine->Entry())(parser);
+}
+
+double ParserBase::CountLaterRuns(ParserBase& parser) {
+  detail::CompiledFormula& compiled = *parser.Current;
+  const std::int32_t left = compiled.LaterRunsLeft.load(std::memory_order_relaxed);
+  if (left > 0) {
+    compiled.LaterRunsLeft.store(left - 1, std::memory_order_relaxed);
+    return compiled.Derived.Calls ? RunProgram(parser) : RunArithmetic(parser);
+  }
+  parser.SwitchToMachineCode();
+  return parser.Evaluate();
+}
+
+void ParserBase::EnterRun(detail::Tier tier) {
+  switch (tier) {
+    case detail::Tier::Cells: Enter(tier, &ParserBase::EnterCells); return;
+    case detail::Tier::Program: Enter(tier, &ParserBase::RunProgram); return;
+    case detail::Tier::Arithmetic: Enter(tier, &ParserBase::RunArithmetic); return;
+    case detail::Tier::Counting: Enter(tier, &ParserBase::CountLaterRuns); return;
+    case detail::Tier::MachineCode:
+      if (Current->Machine->CallsBack())
+        Enter(tier, &ParserBase::RunMachineCodeCallingBack);
+      else
+        Enter(tier, reinterpret_cast<EvalRoutine>(Current->Machine->Entry()));
+      return;
+    default: return;
+  }
+}
+
+// The first thread to get here derives; the others wait for it and find
+// the tier it chose.
 void ParserBase::PrepareLaterRuns() {
-  if (!DerivedProgram) DerivedProgram = std::make_unique_for_overwrite<detail::Program>();
-  if (!DerivedProgram->Derive(Bytecode)) {
-    EvalEntry = &ParserBase::ParseCmdCode;
+  const std::lock_guard<std::mutex> lock(Preparing);
+  if (CurrentTier() != detail::Tier::Derive) return;
+  detail::CompiledFormula& compiled = *Current;
+  if (!compiled.Derived.Derive(compiled.Cells)) {
+    EnterRun(detail::Tier::Cells);
     return;
   }
-  const std::vector<detail::Instruction>& instructions = DerivedProgram->Instructions;
-  ProgramBegin = instructions.data();
-  ProgramEnd = instructions.data() + instructions.size();
-  ProgramResult = DerivedProgram->Result;
-  EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
   if (MachineCodeOn && detail::MachineCode::Supported()) {
-    LaterRunsLeft = MachineCodeAfter;
-    EvalEntry = &ParserBase::CountLaterRuns;
+    compiled.LaterRunsLeft.store(MachineCodeAfter, std::memory_order_relaxed);
+    EnterRun(detail::Tier::Counting);
+    return;
   }
+  EnterRun(compiled.Derived.Calls ? detail::Tier::Program : detail::Tier::Arithmetic);
 }
 
-double ParserBase::CountLaterRuns() {
-  if (LaterRunsLeft-- > 0) return DerivedProgram->Calls ? RunProgram() : RunArithmetic();
-  SwitchToMachineCode();
-  return (this->*EvalEntry)();
-}
-
-// Where no code can be made, the program goes on being interpreted.
+// Where no code can be made, the program goes on being interpreted. The
+// code is complete and executable before any thread can enter it.
 void ParserBase::SwitchToMachineCode() {
-  Machine = detail::MachineCode::Generate(*DerivedProgram);
-  if (Machine) {
-    EvalEntry = &ParserBase::RunMachineCode;
-    MachineEntry = Machine->Entry();
-  } else
-    EvalEntry = DerivedProgram->Calls ? &ParserBase::RunProgram : &ParserBase::RunArithmetic;
+  const std::lock_guard<std::mutex> lock(Preparing);
+  if (CurrentTier() != detail::Tier::Counting) return;
+  detail::CompiledFormula& compiled = *Current;
+  compiled.Machine = detail::MachineCode::Generate(compiled.Derived);
+  if (compiled.Machine)
+    EnterRun(detail::Tier::MachineCode);
+  else
+    EnterRun(compiled.Derived.Calls ? detail::Tier::Program : detail::Tier::Arithmetic);
 }
-
-double ParserBase::RunMachineCode() { return MachineEntry(); }
 
 }  // namespace MathUtils

@@ -39,7 +39,7 @@ MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t 
 #if !VORNCALC_JIT
 
 bool MachineCode::Supported() { return false; }
-std::unique_ptr<MachineCode> MachineCode::Generate(Program&) { return nullptr; }
+std::unique_ptr<MachineCode> MachineCode::Generate(const Program&) { return nullptr; }
 MachineCode::~MachineCode() = default;
 
 #else
@@ -146,7 +146,7 @@ class ConstantPool {
 
 class Generator : public Xbyak::CodeGenerator {
  public:
-  Generator(Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
+  Generator(const Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
             const ConstantPool& constants)
       : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
 
@@ -163,6 +163,8 @@ class Generator : public Xbyak::CodeGenerator {
   std::span<const FrameStep> Frame() const { return FrameSteps; }
   // Whether the code calls anything, through which an exception may pass.
   bool MakesCalls() const { return Calls; }
+  // Whether it calls a callback of the user's.
+  bool CallsBack() const { return UserCalls; }
 
   // The constants the code will read, before any code is emitted.
   static void CollectConstants(const Program& program, ConstantPool& pool) {
@@ -172,9 +174,12 @@ class Generator : public Xbyak::CodeGenerator {
     pool.Add(std::uint64_t{0x8000000000000000});
     for (const Instruction& instruction : program.Instructions) {
       for (const double& number : instruction.Constants)
-        if (&number == instruction.Left || &number == instruction.Right) pool.Add(number);
+        if ((!instruction.Left.IsSlot() && &number == instruction.Left.Address()) ||
+            (!instruction.Right.IsSlot() && &number == instruction.Right.Address()))
+          pool.Add(number);
       double reciprocal;
-      if (instruction.Op == cdDiv && instruction.Right == &instruction.Constants[1] &&
+      if (instruction.Op == cdDiv && !instruction.Right.IsSlot() &&
+          instruction.Right.Address() == &instruction.Constants[1] &&
           ExactReciprocal(instruction.Constants[1], reciprocal))
         pool.Add(reciprocal);
       if (instruction.Op == OpCallList && CallFormOf(instruction.Callback) == CallForm::Avg)
@@ -195,8 +200,8 @@ class Generator : public Xbyak::CodeGenerator {
   void ScanProgram() {
     for (const Instruction& instruction : In.Instructions) {
       if (IsCall(instruction)) Calls = true;
-      if (instruction.Result - In.Slots > RegisterSlots) DeepSlots = true;
-      HighestSlot = std::max(HighestSlot, SlotOf(instruction.Result));
+      if (instruction.Slot > RegisterSlots) DeepSlots = true;
+      HighestSlot = std::max(HighestSlot, instruction.Slot);
     }
   }
 
@@ -209,15 +214,11 @@ class Generator : public Xbyak::CodeGenerator {
     }
   }
 
-  Source SourceOf(const Instruction& instruction, const double* operand) const {
-    if (operand >= In.Slots && operand < In.Slots + EvaluationStackSize)
-      return {Source::Slot, static_cast<int>(operand - In.Slots), operand, 0};
-    if (operand == &instruction.Constants[0] || operand == &instruction.Constants[1])
-      return {Source::Number, 0, operand, *operand};
-    return {Source::Variable, 0, operand, 0};
+  static Source SourceOf(const Instruction& instruction, const Operand& operand) {
+    if (operand.IsSlot()) return {Source::Slot, operand.Slot(), nullptr, 0};
+    if (instruction.IsConstant(operand)) return {Source::Number, 0, operand.Address(), *operand.Address()};
+    return {Source::Variable, 0, operand.Address(), 0};
   }
-
-  int SlotOf(const double* result) const { return static_cast<int>(result - In.Slots); }
 
   // ---- where things are ----
 
@@ -242,7 +243,9 @@ class Generator : public Xbyak::CodeGenerator {
     return qword[rax];
   }
 #else
-  Xbyak::Address SlotMemory(int slot) { return qword[reinterpret_cast<std::size_t>(In.Slots + slot)]; }
+  // Above the 32 bytes of arguments and returned values.
+  static constexpr int SlotsAt = 32;
+  Xbyak::Address SlotMemory(int slot) { return qword[esp + SlotsAt + 8 * slot]; }
   Xbyak::Address ConstantMemory(int index) { return qword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address MaskMemory(int index) { return xword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
   Xbyak::Address VariableMemory(const double* variable) {
@@ -333,7 +336,7 @@ class Generator : public Xbyak::CodeGenerator {
 #else
   static constexpr int DwarfEsp = 4, DwarfEbp = 5;
   // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
-  // room for arguments and returned values.
+  // room for arguments and returned values, then the slots kept in memory.
   void Prologue() {
     push(ebp);
     FrameChange(FrameStep::CfaOffset, DwarfEsp, 8);
@@ -341,7 +344,7 @@ class Generator : public Xbyak::CodeGenerator {
     mov(ebp, esp);
     FrameChange(FrameStep::CfaRegister, DwarfEbp);
     and_(esp, -16);
-    sub(esp, 32);
+    sub(esp, (SlotsAt + 8 * (HighestSlot + 1) + 15) / 16 * 16);
   }
   // The result goes back in st(0).
   void Epilogue() {
@@ -431,7 +434,8 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, xmm0);
 #else
     mov(dword[esp], reinterpret_cast<std::size_t>(callback));
-    mov(dword[esp + 4], reinterpret_cast<std::size_t>(In.Slots + slot));
+    lea(eax, ptr[esp + SlotsAt + 8 * slot]);
+    mov(dword[esp + 4], eax);
     mov(dword[esp + 8], count);
     CallAddress(reinterpret_cast<const void*>(CallList));
     TakeReturned(ScratchA());
@@ -466,7 +470,7 @@ class Generator : public Xbyak::CodeGenerator {
   // ---- instructions ----
 
   void EmitInstruction(const Instruction& instruction) {
-    const int slot = SlotOf(instruction.Result);
+    const int slot = instruction.Slot;
     switch (instruction.Op) {
       case OpLoad: {
         const Xmm target = Target(slot);
@@ -493,6 +497,7 @@ class Generator : public Xbyak::CodeGenerator {
     const Source argument = SourceOf(instruction, instruction.Left);
     const CallForm form = CallFormOf(instruction.Callback);
     if (form == CallForm::Callback || form == CallForm::Builtin) {
+      UserCalls = UserCalls || form == CallForm::Callback;
       UnaryCall(slot, argument, instruction.Callback);
       return;
     }
@@ -512,7 +517,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   // sum, avg, min and max of register slots are computed in place.
   bool ListInline(const Instruction& instruction) const {
-    const int last = SlotOf(instruction.Result) + instruction.ArgCount - 1;
+    const int last = instruction.Slot + instruction.ArgCount - 1;
     return instruction.ArgCount >= 1 && last <= RegisterSlots &&
            CallFormOf(instruction.Callback) >= CallForm::Sum;
   }
@@ -521,6 +526,7 @@ class Generator : public Xbyak::CodeGenerator {
     const int count = instruction.ArgCount;
     const CallForm form = CallFormOf(instruction.Callback);
     if (!ListInline(instruction)) {
+      UserCalls = UserCalls || form == CallForm::Callback;
       ListCall(slot, count, instruction.Callback);
       return;
     }
@@ -561,7 +567,7 @@ class Generator : public Xbyak::CodeGenerator {
     Store(slot, pick);
   }
 
-  Source SlotSource(int slot) const { return {Source::Slot, slot, In.Slots + slot, 0}; }
+  static Source SlotSource(int slot) { return {Source::Slot, slot, nullptr, 0}; }
 
   // A register slot's own register, holding its value.
   Xmm Reloaded(int slot) {
@@ -648,22 +654,22 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void LoadResult() {
-    const double* result = In.Result;
-    if (result >= In.Slots && result < In.Slots + EvaluationStackSize) {
-      LoadInto(xmm0, Source{Source::Slot, SlotOf(result), result, 0});
+    if (In.Result.IsSlot()) {
+      LoadInto(xmm0, SlotSource(In.Result.Slot()));
     } else {
-      movsd(xmm0, VariableMemory(result));
+      movsd(xmm0, VariableMemory(In.Result.Address()));
     }
   }
 
   // The fixed entries of the pool, as CollectConstants adds them.
   enum { One = 0, Zero = 1, AbsMask = 2, SignMask = 3 };
 
-  Program& In;
+  const Program& In;
   const std::uint8_t* Pool;
   const ConstantPool& Constants;
   std::vector<FrameStep> FrameSteps;
   bool Calls = false;
+  bool UserCalls = false;  // whether any call is of a callback of the user's
   bool DeepSlots = false;
   int HighestSlot = 1;
 #ifdef MATHUTILS_MACHINE_X64
@@ -685,7 +691,7 @@ std::size_t CodeRoomFor(const Program& program) {
 
 }  // namespace
 
-std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
+std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
   ConstantPool constants;
   Generator::CollectConstants(program, constants);
   const std::size_t page = PageSize();
@@ -702,6 +708,7 @@ std::unique_ptr<MachineCode> MachineCode::Generate(Program& program) {
     constants.WriteTo(pool);
     code->CodeSize = generator.getSize();
     code->TotalSize = code->CodeSize + constants.Bytes();
+    code->UserCalls = generator.CallsBack();
     // Without a description of its frame, nothing may unwind through the code.
     if (generator.MakesCalls()) {
       if (!UnwindInfo::Supported()) return nullptr;

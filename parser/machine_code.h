@@ -16,10 +16,13 @@
 //   callbacks, built-in or not  called directly
 //
 // Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
-// slots, beyond the registers, live in memory: in the code's own stack
-// frame on x86-64, in the program's slot array on IA-32. Before a call, live
-// slots below the call's own are stored there and reloaded when next read;
-// a list callback reads its arguments there.
+// slots, beyond the registers, live in memory, in the code's own stack
+// frame (x86-64: slot k at rsp + 8 k; IA-32: at esp + 32 + 8 k, above 32
+// bytes for the arguments of calls and returned doubles). Before a call,
+// live slots below the call's own are stored there and reloaded when next
+// read; a list callback reads its arguments there. The code writes nothing
+// but its frame: runs may nest (a callback that evaluates again) and run on
+// several threads at once.
 //
 // What a callback throws, a thread's cancellation included, unwinds through
 // the code's frame as through a compiled function's: the code's unwind
@@ -45,17 +48,21 @@ class MachineCode {
  public:
   // Whether this build generates machine code at all.
   static bool Supported();
-  // The code for the program, or null where it cannot be made. The program
-  // must outlive the code: on IA-32 the code uses its slot array.
-  static std::unique_ptr<MachineCode> Generate(Program& program);
+  // The code for the program, or null where it cannot be made. The code
+  // keeps no reference to the program.
+  static std::unique_ptr<MachineCode> Generate(const Program& program);
 
   ~MachineCode();
   MachineCode(const MachineCode&) = delete;
   MachineCode& operator=(const MachineCode&) = delete;
 
-  using Function = double (*)();
-  // Runs the code; called by the parser directly.
-  Function Entry() const { return reinterpret_cast<Function>(Pages); }
+  // Where the code begins. It is called as a function of one pointer
+  // argument, which it ignores, returning a double: the parser calls it
+  // directly in place of an interpreter.
+  void* Entry() const { return Pages; }
+  // Whether the code calls a callback of the user's (one that may touch
+  // the parser that runs it).
+  bool CallsBack() const { return UserCalls; }
 
   // The instructions, from the entry on; their constants follow at the
   // end of the pages.
@@ -70,6 +77,7 @@ class MachineCode {
   std::size_t Reserved;  // bytes of pages allocated
   std::size_t TotalSize;
   std::size_t CodeSize;
+  bool UserCalls = false;
   std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };
 

@@ -5,13 +5,13 @@
 //   double value = parser.Evaluate();  // compiles once, then runs bytecode
 //
 // Every failure is thrown as MathUtils::ParserException; its text begins
-// with one of the messages named in MathUtils::Messages.
+// with one of the messages named in MathUtils::Messages. The reader driven
+// step by step (tokens, syntax flags, command codes, the cell layout) is in
+// parser/reader.h.
 #pragma once
 
 #include "parser/errors.h"
 #include "parser/parser_base.h"
-#include "parser/token_reader.h"
-#include "parser/tokens.h"
 
 namespace MathUtils {
 

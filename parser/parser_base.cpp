@@ -4,10 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
+#include "parser/compilation_scope.h"
+#include "parser/compiled_formula.h"
 #include "parser/machine_code.h"
+#include "parser/parser_parts.h"
 #include "parser/program.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
@@ -67,11 +71,113 @@ const MachineCodeDefault& DefaultMachineCode() {
 }  // namespace
 
 ParserBase::ParserBase()
-    : EvalEntry(&ParserBase::CompileFormula),
+    : EvalEntry(&ParserBase::EnterCompile),
+      State(detail::Tier::Compile),
       MachineCodeOn(DefaultMachineCode().On),
-      MachineCodeAfter(DefaultMachineCode().After) {}
+      MachineCodeAfter(DefaultMachineCode().After) {
+  static_assert(sizeof(detail::Registries) == RegistryBytes);
+  static_assert(alignof(detail::Registries) <= alignof(std::size_t));
+  static_assert(sizeof(detail::CompiledFormula) == FormulaBytes);
+  static_assert(alignof(detail::CompiledFormula) <= alignof(void*));
+  // Default-initialised: value-initialising would first zero the cells.
+  new (RegistryStorage) detail::Registries;
+  new (FormulaStorage) detail::CompiledFormula;
+}
 
-ParserBase::~ParserBase() = default;
+ParserBase::~ParserBase() {
+  for (detail::CompiledFormula* retired : Retired)
+    if (retired != &OwnFormula()) delete retired;
+  if (Current != &OwnFormula()) delete Current;
+  OwnFormula().~CompiledFormula();
+  Names().~Registries();
+}
+
+void ParserBase::Release(detail::CompiledFormula* compiled) {
+  if (compiled != &OwnFormula()) {
+    delete compiled;
+    return;
+  }
+  compiled->Reset();
+  OwnFormulaFree = true;
+}
+
+const detail::Registries& ParserBase::Registry() const { return Names(); }
+
+void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const {
+  const auto visitAs = [visit, context](NameKind kind) {
+    return [visit, context, kind](std::string_view name, const auto&) { visit(context, kind, name); };
+  };
+  Names().Functions.ForEach(visitAs(NameKind::Function));
+  Names().Constants.ForEach(visitAs(NameKind::Constant));
+  Names().Variables.ForEach(visitAs(NameKind::Variable));
+  Names().PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
+  Names().PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+}
+
+void ParserBase::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
+                              std::size_t prefixOps) {
+  Names().Functions.Reserve(functions);
+  Names().Constants.Reserve(constants);
+  Names().PostfixOps.Reserve(postfixOps);
+  Names().PrefixOps.Reserve(prefixOps);
+}
+
+void ParserBase::Enter(detail::Tier tier, EvalRoutine routine) {
+  State.store(tier, std::memory_order_release);
+  EvalEntry.store(routine, std::memory_order_release);
+}
+
+void ParserBase::RequireCompilation() {
+  ++Changes;
+  UsedVariablesSettled = false;
+  Enter(detail::Tier::Compile, &ParserBase::EnterCompile);
+}
+
+detail::CompiledFormula* ParserBase::TakeCompiledFormulaAside() {
+  if (!detail::CallbackScope::Any()) {
+    for (detail::CompiledFormula* retired : Retired) Release(retired);
+    Retired.clear();
+    if (Current) {
+      detail::CompiledFormula* compiled = Current;
+      Current = nullptr;
+      compiled->Reset();
+      return compiled;
+    }
+  } else if (Current) {
+    Retired.push_back(Current);
+    Current = nullptr;
+  }
+  if (OwnFormulaFree) {
+    OwnFormulaFree = false;
+    return &OwnFormula();
+  }
+  return new detail::CompiledFormula;
+}
+
+// The one it replaces may still run further up this thread's stack, under
+// a callback: then it is kept until no callback runs.
+void ParserBase::Install(detail::CompiledFormula* compiled) {
+  if (Current) {
+    if (detail::CallbackScope::Any())
+      Retired.push_back(Current);
+    else
+      Release(Current);
+  }
+  Current = compiled;
+}
+
+void ParserBase::AssignBytecode(std::span<const Cell> cells) {
+  detail::CompiledFormula* compiled = TakeCompiledFormula();
+  compiled->Cells = cells;
+  Install(compiled);
+  ++Changes;
+  Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
+}
+
+std::span<const Cell> ParserBase::GetBytecode() const {
+  if (!Current) return {};
+  return Current->Cells;
+}
 
 void ParserBase::InitVocabulary() {
   InitFunctions();
@@ -83,71 +189,89 @@ void ParserBase::AssignFormula(std::string_view formula) {
   // Cleared and appended, which costs less than an assignment, unless the
   // text is part of the formula itself: only the assignment allows for that.
   const std::less<const char*> before;
-  if (!before(formula.data(), Formula.data()) && before(formula.data(), Formula.data() + Formula.size())) {
+  const bool inFormula =
+      !before(formula.data(), Formula.data()) && before(formula.data(), Formula.data() + Formula.size());
+  if (InnermostCompilation) HoldTextsInUse();
+  if (inFormula) {
     Formula = formula;
   } else {
     Formula.clear();
     Formula.append(formula);
   }
-  Pos = 0;
   RequireCompilation();
-  Machine.reset();
+  if (InnermostCompilation) return;  // the compilations under way keep their position
+  ReadText = Formula;
+  Pos = 0;
+}
+
+// A callback assigns a formula while compilations read the current one:
+// they go on reading a copy of it.
+void ParserBase::HoldTextsInUse() {
+  const auto readsFormula = [this](std::string_view text) { return text.data() == Formula.data(); };
+  bool inUse = readsFormula(ReadText);
+  for (detail::CompilationScope* scope = InnermostCompilation; scope; scope = scope->Outer())
+    inUse = inUse || readsFormula(scope->SavedText());
+  if (!inUse) return;
+  const std::string& held = *HeldTexts.emplace_back(std::make_unique<std::string>(Formula));
+  if (readsFormula(ReadText)) ReadText = held;
+  for (detail::CompilationScope* scope = InnermostCompilation; scope; scope = scope->Outer())
+    if (readsFormula(scope->SavedText())) scope->SavedText() = held;
 }
 
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
+  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
   RequireCompilation();
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
+  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
   RequireCompilation();
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  PostfixOps.Set(name, callback);
+  Names().PostfixOps.Set(name, callback);
   RequireCompilation();
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  PrefixOps.Set(name, callback);
+  Names().PrefixOps.Set(name, callback);
   RequireCompilation();
 }
 
 void ParserBase::AddConstant(std::string_view name, double value) {
   CheckName(name, IdentChars);
-  Constants.Set(name, value);
+  Names().Constants.Set(name, value);
   RequireCompilation();
 }
 
 void ParserBase::AddVariable(std::string_view name, double* address) {
   if (!address) RaiseError(Messages::NullVariable, -1);
   CheckName(name, IdentChars);
-  Variables.Set(name, address);
+  Names().Variables.Set(name, address);
   RequireCompilation();
 }
 
 void ParserBase::AdoptFunctions(const ParserBase& from) {
-  Functions.Share(from.Functions);
+  Names().Functions.Share(from.Names().Functions);
   RequireCompilation();
 }
 
 void ParserBase::AdoptConstants(const ParserBase& from) {
-  Constants.Share(from.Constants);
+  Names().Constants.Share(from.Names().Constants);
   RequireCompilation();
 }
 
 void ParserBase::AdoptOperators(const ParserBase& from) {
-  PostfixOps.Share(from.PostfixOps);
-  PrefixOps.Share(from.PrefixOps);
+  Names().PostfixOps.Share(from.Names().PostfixOps);
+  Names().PrefixOps.Share(from.Names().PrefixOps);
   RequireCompilation();
 }
 
@@ -162,12 +286,12 @@ void ParserBase::SetMachineCode(bool on) {
 }
 
 std::size_t ParserBase::MachineCodeSize() const {
-  return EvalEntry == &ParserBase::RunMachineCode ? Machine->Size() : 0;
+  return CurrentTier() == detail::Tier::MachineCode ? Current->Machine->Size() : 0;
 }
 
 std::span<const std::uint8_t> ParserBase::MachineCodeBytes() const {
-  if (EvalEntry != &ParserBase::RunMachineCode) return {};
-  return Machine->Code();
+  if (CurrentTier() != detail::Tier::MachineCode) return {};
+  return Current->Machine->Code();
 }
 
 void ParserBase::CheckName(std::string_view name, const char* charSet) {
@@ -178,19 +302,22 @@ void ParserBase::CheckName(std::string_view name, const char* charSet) {
   if (name[0] >= '0' && name[0] <= '9') RaiseError(Messages::NameStartsWithDigit, -1);
 }
 
+// Composed from the text being read: the formula, or the one that a
+// compilation under way began with.
 void ParserBase::RaiseError(std::string_view message, int position) {
   std::string text(message);
-  if (position >= 0 && !Formula.empty()) {
+  if (position >= 0 && !ReadText.empty()) {
     text += ' ';
     if (position == 0) {
-      text += Formula;
+      text += ReadText;
     } else {
-      text.append(Formula, 0, static_cast<std::size_t>(position));
+      text.append(ReadText.substr(0, static_cast<std::size_t>(position)));
       text += " <- here";
     }
   }
+  std::string formula(ReadText);
   RequireCompilation();
-  detail::ThrowParserException(text, Formula);
+  detail::ThrowParserException(text, formula);
 }
 
 std::int32_t ParserBase::Priority(std::int32_t code) {
@@ -206,23 +333,30 @@ std::string ParserBase::NameOf(const void* address) const {
   auto match = [&](std::string_view name, const void* candidate) {
     if (candidate == address && (found.empty() || name < found)) found = name;
   };
-  Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
-  Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
-  PostfixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-  PrefixOps.ForEach([&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
+  Names().Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
+  Names().PostfixOps.ForEach(
+      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  Names().PrefixOps.ForEach(
+      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
   return found.empty() ? std::string("?") : found;
 }
 
 std::string ParserBase::Listing() const {
-  return Disassemble(Bytecode, [this](const void* address) { return NameOf(address); });
+  return Disassemble(GetBytecode(), [this](const void* address) { return NameOf(address); });
 }
 
 std::string ParserBase::ProgramListing() {
-  if (EvalEntry == &ParserBase::DeriveAndRun) PrepareLaterRuns();
-  const bool derived = EvalEntry == &ParserBase::RunProgram || EvalEntry == &ParserBase::RunArithmetic ||
-                       EvalEntry == &ParserBase::CountLaterRuns || EvalEntry == &ParserBase::RunMachineCode;
-  if (!derived) return "";
-  return detail::DisassembleProgram(*DerivedProgram, [this](const void* address) { return NameOf(address); });
+  if (CurrentTier() == detail::Tier::Derive) PrepareLaterRuns();
+  switch (CurrentTier()) {
+    case detail::Tier::Program:
+    case detail::Tier::Arithmetic:
+    case detail::Tier::Counting:
+    case detail::Tier::MachineCode:
+      return detail::DisassembleProgram(Current->Derived,
+                                        [this](const void* address) { return NameOf(address); });
+    default: return "";
+  }
 }
 
 }  // namespace MathUtils

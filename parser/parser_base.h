@@ -1,31 +1,23 @@
-// The parser object: registries, definitions, and the entry points of the
-// reader, compiler and interpreter (each implemented in its own file).
+// The parser object: registries, definitions, settings, the current
+// compiled formula, and the entry points of the reader, compiler and
+// interpreters (each implemented in its own file).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
-#include "parser/detail/name_map.h"
 #include "parser/errors.h"
+#include "parser/types.h"
 
 namespace MathUtils {
-
-// Callback forms. A ListCallback sees the arguments of one call, first
-// argument first, as a view of the evaluation stack: no copy is made.
-using UnaryCallback = double (*)(double);
-using ListCallback = double (*)(std::span<const double>);
-
-// One cell of the compiled formula; the entry layout is documented with
-// the bytecode.
-using Cell = std::int32_t;
-
-// The token reader's syntax flags, a set of bits.
-using SyntaxFlags = std::uint32_t;
 
 // Types of the reader and the compiler that only the library's own files
 // define and use.
@@ -37,45 +29,14 @@ class Stack;
 namespace detail {
 
 class CharClass;
+class CellBuffer;
+class CompilationScope;
 class Compiler;
-class MachineCode;
-struct Instruction;
-struct Program;
-
-// A plain record, so that registries copy as blocks of bytes.
-struct FunctionDef {
-  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1
-  std::int32_t ArgCount;
-  bool Optimizable;
-};
-
-// The compiled formula's cells. Short formulas keep them inside the parser,
-// so that compiling one allocates nothing.
-class CellBuffer {
- public:
-  static constexpr std::size_t InlineCells = 96;
-
-  CellBuffer() = default;
-  CellBuffer(const CellBuffer&) = delete;
-  CellBuffer& operator=(const CellBuffer&) = delete;
-
-  // Makes the buffer count cells long, all 0.
-  void AssignZeros(std::size_t count);
-  CellBuffer& operator=(std::span<const Cell> cells);
-
-  Cell* Data() { return Begin; }
-  const Cell* Data() const { return Begin; }
-  std::size_t Size() const { return Count; }
-  Cell& operator[](std::size_t i) { return Begin[i]; }
-  const Cell& operator[](std::size_t i) const { return Begin[i]; }
-  operator std::span<const Cell>() const { return {Begin, Count}; }
-
- private:
-  Cell Inline[InlineCells];
-  std::vector<Cell> Heap;
-  Cell* Begin = Inline;
-  std::size_t Count = 0;
-};
+struct CompiledFormula;
+struct Registries;
+template <typename T>
+class NameMap;
+enum class Tier : std::uint8_t;
 
 }  // namespace detail
 
@@ -91,6 +52,9 @@ class ParserBase {
   virtual void InitConstants() {}
   virtual void InitOperators() {}
 
+  // A callback that assigns a formula or changes a definition while its
+  // parser compiles or runs lets that compilation or run finish on what it
+  // began with; the next evaluation compiles anew.
   void AssignFormula(std::string_view formula);
   const std::string& GetFormula() const { return Formula; }
 
@@ -127,22 +91,21 @@ class ParserBase {
   // Calls visit(kind, name) for every defined name, in no particular order.
   template <typename Visit>
   void ForEachName(Visit&& visit) const {
-    const auto visitAs = [&visit](NameKind kind) {
-      return [&visit, kind](std::string_view name, const auto&) { visit(kind, name); };
-    };
-    Functions.ForEach(visitAs(NameKind::Function));
-    Constants.ForEach(visitAs(NameKind::Constant));
-    Variables.ForEach(visitAs(NameKind::Variable));
-    PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
-    PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+    using Visitor = std::remove_reference_t<Visit>;
+    VisitNames([](void* context, NameKind kind,
+                  std::string_view name) { (*static_cast<Visitor*>(context))(kind, name); },
+               const_cast<void*>(static_cast<const void*>(&visit)));
   }
 
   // Compiles on the first call after any change, then runs the bytecode,
-  // or the machine code made from it, called directly.
-  double Evaluate() { return MachineEntry ? MachineEntry() : (this->*EvalEntry)(); }
+  // or the machine code made from it, called directly. Each call runs on
+  // slots of its own: calls may nest (a callback that evaluates its own
+  // parser), and several threads may evaluate one parser at once once it
+  // has compiled, as long as none changes it (see the README).
+  double Evaluate() { return EvalEntry.load(std::memory_order_acquire)(*this); }
 
   // The compiled formula (empty before the first compilation).
-  std::span<const Cell> GetBytecode() const { return Bytecode; }
+  std::span<const Cell> GetBytecode() const;
   // The compiled formula as text, one entry a line (see Disassemble).
   std::string Listing() const;
   // The program that later evaluations run, one instruction a line (see
@@ -172,7 +135,9 @@ class ParserBase {
   std::int32_t Priority(std::int32_t code);
 
  protected:
-  using EvalRoutine = double (ParserBase::*)();
+  // What Evaluate calls: an interpreter of the current tier, or the machine
+  // code itself, which ignores its argument.
+  using EvalRoutine = double (*)(ParserBase&);
 
   // Defines here every function, constant or operator that another parser
   // holds, as the definition operations would; the names are known valid.
@@ -182,8 +147,12 @@ class ParserBase {
   void AdoptFunctions(const ParserBase& from);
   void AdoptConstants(const ParserBase& from);
   void AdoptOperators(const ParserBase& from);
+  // Makes room for this many functions, constants, postfix and prefix
+  // operators without growing; only before the first definition.
+  void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
+                    std::size_t prefixOps);
 
-  // compiler.cpp
+  // compiler.cpp: compiles the formula and returns its value.
   double CompileFormula();
 
   // bytecode.cpp: the apply steps compute a result and write its entry.
@@ -192,58 +161,73 @@ class ParserBase {
   Token ApplyPostfix(const Token& op, const Token& operand, int& index, int& stackPos);
   void CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos);
 
-  // evaluation.cpp: the entries that Evaluate runs once a compilation
-  // succeeded. The first later evaluation derives the program.
+  // evaluation.cpp: the cell interpreter, which runs cells the program
+  // cannot express, and the value of a formula that folded to one number.
   double ParseCmdCode();
   double ReturnConstant();
-  double DeriveAndRun();
-  double RunProgram();
-  double RunArithmetic();
-  // Counts later evaluations down to the machine code, then makes it.
-  double CountLaterRuns();
-  double RunMachineCode();
-  void SwitchToMachineCode();
-  // The next evaluation compiles the formula afresh.
-  void RequireCompilation() {
-    EvalEntry = &ParserBase::CompileFormula;
-    MachineEntry = nullptr;
-    UsedVariablesSettled = false;
-  }
 
-  EvalRoutine EvalEntry;
-  std::int32_t Pos = 0;
-  detail::CellBuffer Bytecode;
-  std::string Formula;
-  detail::NameMap<detail::FunctionDef> Functions;
-  detail::NameMap<double> Constants;
-  detail::NameMap<double*> Variables;
-  detail::NameMap<double*> UsedVariables;
-  // Whether the names in UsedVariables are known to be variables: set when
-  // a compilation begins, cleared by any change of the definitions (every
-  // one requires a compilation), also one made by a callback during it.
-  bool UsedVariablesSettled = false;
-  detail::NameMap<UnaryCallback> PostfixOps;
-  detail::NameMap<UnaryCallback> PrefixOps;
-  bool OptimizerOn = true;
-  // Made by the first later evaluation and kept for the parser's life: a
-  // parser that evaluates once never needs it.
-  std::unique_ptr<detail::Program> DerivedProgram;
-  // Its instructions and result, where RunProgram and RunArithmetic read them.
-  const detail::Instruction* ProgramBegin = nullptr;
-  const detail::Instruction* ProgramEnd = nullptr;
-  const double* ProgramResult = nullptr;
-  // The machine code of the current formula, made from the program, and
-  // its entry while EvalEntry is RunMachineCode (else null).
-  std::unique_ptr<detail::MachineCode> Machine;
-  double (*MachineEntry)() = nullptr;
-  bool MachineCodeOn;
-  // Later evaluations interpreted before the machine code is made, and
-  // those still to come.
-  std::int32_t MachineCodeAfter;
-  std::int32_t LaterRunsLeft = 0;
+  // Replaces the compiled formula with cells of a subclass's own, as if a
+  // compilation had made them: later evaluations derive and run them.
+  void AssignBytecode(std::span<const Cell> cells);
+  // Later evaluations interpreted before the machine code is made (1000,
+  // or 0 where VORNCALC_MACHINE_CODE=1); takes effect at the next
+  // compilation.
+  void SetMachineCodeAfter(std::int32_t laterRuns) {
+    MachineCodeAfter = laterRuns;
+    RequireCompilation();
+  }
+  // How the next evaluation computes the value.
+  detail::Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
+
+  // The reader's position in the formula (0 after AssignFormula).
+  std::int32_t Position() const { return Pos; }
+  void SetPosition(std::int32_t position) { Pos = position; }
+  // The registries, for a subclass that inspects them.
+  const detail::Registries& Registry() const;
 
  private:
   friend class detail::Compiler;
+  friend class detail::CompilationScope;
+
+  void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
+  // Inline, in parser/parser_parts.h: the reader reaches the registries for
+  // every name.
+  detail::Registries& Names();
+  const detail::Registries& Names() const;
+
+  // The next evaluation compiles the formula afresh; a compilation under
+  // way when this happens keeps its result from the parser.
+  void RequireCompilation();
+  void Enter(detail::Tier tier, EvalRoutine routine);
+  void EnterRun(detail::Tier tier);
+  // The compiled formula that a compilation fills, which it owns until it
+  // installs or releases it: the current one where nothing can be running
+  // it, else the parser's own where free, else a new one.
+  detail::CompiledFormula* TakeCompiledFormula();
+  detail::CompiledFormula* TakeCompiledFormulaAside();
+  // Makes it current; the one it replaces is released, or kept while a
+  // callback may still run it.
+  void Install(detail::CompiledFormula* compiled);
+  // Deletes one of the heap, frees the parser's own for the next compilation.
+  void Release(detail::CompiledFormula* compiled);
+  void KeepOrRelease(detail::CompiledFormula* compiled);
+  detail::CompiledFormula& OwnFormula();
+  // Keeps texts that compilations under way still read when a callback
+  // assigns a new formula.
+  void HoldTextsInUse();
+
+  // evaluation.cpp: the routines behind Evaluate.
+  static double EnterCompile(ParserBase& parser);
+  static double EnterConstant(ParserBase& parser);
+  static double EnterCells(ParserBase& parser);
+  static double DeriveAndRun(ParserBase& parser);
+  static double RunProgram(ParserBase& parser);
+  static double RunArithmetic(ParserBase& parser);
+  static double CountLaterRuns(ParserBase& parser);
+  static double RunMachineCodeCallingBack(ParserBase& parser);
+  // Under Preparing: derives the program / makes the machine code, once.
+  void PrepareLaterRuns();
+  void SwitchToMachineCode();
 
   // The token reader's steps. Those marked inline are defined in the
   // reader alone and called there once per token: inlined, they save a
@@ -275,8 +259,51 @@ class ParserBase {
   inline void AppendBinary(int& index, int slot, std::int32_t code);
   inline void AppendEnd(int& index);
 
-  void PrepareLaterRuns();
   std::string NameOf(const void* address) const;
+
+  std::atomic<EvalRoutine> EvalEntry;
+  std::atomic<detail::Tier> State;
+  // The reader's position in the text it reads.
+  std::int32_t Pos = 0;
+  // The registries live here, built in place: the header then needs none
+  // of their types, and reaching them costs no more than a member.
+  static constexpr std::size_t RegistryBytes = 6 * (6 * sizeof(void*) + sizeof(std::string));
+  alignas(std::size_t) unsigned char RegistryStorage[RegistryBytes];
+  std::string Formula;
+  // The text the reader reads: the formula, or a copy of the text that a
+  // compilation under way began with, kept in HeldTexts while a callback
+  // has assigned another.
+  std::string_view ReadText;
+  std::vector<std::unique_ptr<std::string>> HeldTexts;
+  detail::CompilationScope* InnermostCompilation = nullptr;
+  // The compiled formula that the compilation under way writes.
+  detail::CellBuffer* Writing = nullptr;
+  // Counts changes: a compilation during which it moves keeps its result
+  // from the parser.
+  std::uint32_t Changes = 0;
+  // The parser's own compiled formula, built in place like the registries,
+  // so that a parser that compiles one formula at a time allocates none.
+  static constexpr std::size_t FormulaBytes =
+      (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
+  alignas(void*) unsigned char FormulaStorage[FormulaBytes];
+  bool OwnFormulaFree = true;
+  // Owned: released by the parser (Release), null while a compilation has
+  // taken it.
+  detail::CompiledFormula* Current = nullptr;
+  // Compiled formulas pulled away while a callback ran: released at the next
+  // compilation that begins when none runs.
+  std::vector<detail::CompiledFormula*> Retired;
+  // Serialises the preparation of later runs between threads.
+  std::mutex Preparing;
+
+  // Whether the names in UsedVariables are known to be variables: set when
+  // a compilation begins, cleared by any change of the definitions (every
+  // one requires a compilation), also one made by a callback during it.
+  bool UsedVariablesSettled = false;
+  bool OptimizerOn = true;
+  bool MachineCodeOn;
+  // Later evaluations interpreted before the machine code is made.
+  std::int32_t MachineCodeAfter;
 };
 
 }  // namespace MathUtils

@@ -1,10 +1,10 @@
 #include "parser/program.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "parser/commands.h"
-#include "parser/parser_base.h"
 
 namespace MathUtils::detail {
 
@@ -37,25 +37,30 @@ class ProgramBuilder {
     }
   }
 
-  void Finish() {
+  // False when no entry left a value in slot 1.
+  bool Finish() {
+    if (!Written[1]) return false;
     if (Homes[1] == Home::Number) Materialize(1);
-    Out.Result = Homes[1] == Home::Variable ? Variables[1] : &Out.Slots[1];
+    Out.Result = Homes[1] == Home::Variable ? Operand::At(Variables[1]) : Operand::OfSlot(1);
+    return true;
   }
 
  private:
   bool Binary(int slot, Cell code) {
-    if (!ValidSlots(slot, 2)) return false;
+    if (!ValidSlots(slot, 2) || !WrittenSlots(slot, 2)) return false;
     const bool square = code == cdPow && Homes[slot + 1] == Home::Number && Numbers[slot + 1] == 2;
     Out.Calls = Out.Calls || (code == cdPow && !square);
     Instruction& instruction = Emit(square ? OpSquare : code, slot);
     instruction.Left = Source(slot, instruction, 0);
     if (!square) instruction.Right = Source(slot + 1, instruction, 1);
     Homes[slot] = Home::Stack;
+    Written[slot + 1] = false;
     return true;
   }
 
   bool Variable(int slot, const double* address) {
     if (!ValidSlots(slot, 1)) return false;
+    Write(slot);
     Homes[slot] = Home::Variable;
     Variables[slot] = address;
     return true;
@@ -63,13 +68,14 @@ class ProgramBuilder {
 
   bool Number(int slot, double value) {
     if (!ValidSlots(slot, 1)) return false;
+    Write(slot);
     Homes[slot] = Home::Number;
     Numbers[slot] = value;
     return true;
   }
 
   bool UnaryCall(int slot, void* callback) {
-    if (!ValidSlots(slot, 1)) return false;
+    if (!ValidSlots(slot, 1) || !WrittenSlots(slot, 1)) return false;
     SettleVariablesBelow(slot);
     Out.Calls = true;
     Instruction& call = Emit(OpCallUnary, slot);
@@ -82,7 +88,7 @@ class ProgramBuilder {
   // The callback sees its arguments as a view of the stack, so they must
   // all be there.
   bool ListCall(int slot, int count, void* callback) {
-    if (!ValidSlots(slot, count)) return false;
+    if (!ValidSlots(slot, count) || !WrittenSlots(slot, count)) return false;
     SettleVariablesBelow(slot);
     for (int k = slot; k < slot + count; ++k) Materialize(k);
     Out.Calls = true;
@@ -90,6 +96,8 @@ class ProgramBuilder {
     call.ArgCount = count;
     call.Callback = callback;
     Homes[slot] = Home::Stack;
+    for (int k = slot + 1; k < slot + count; ++k) Written[k] = false;
+    Write(slot);
     return true;
   }
 
@@ -97,20 +105,33 @@ class ProgramBuilder {
     return first >= 1 && count >= 0 && first + count <= EvaluationStackSize;
   }
 
+  bool WrittenSlots(int first, int count) const {
+    for (int k = first; k < first + count; ++k)
+      if (!Written[k]) return false;
+    return true;
+  }
+
+  void Write(int slot) {
+    Written[slot] = true;
+    Out.HighestSlot = std::max(Out.HighestSlot, slot);
+  }
+
   Instruction& Emit(std::int32_t op, int slot) {
     Instruction& instruction = Out.Instructions.emplace_back();
     instruction.Op = op;
-    instruction.Result = &Out.Slots[slot];
+    instruction.Slot = slot;
     return instruction;
   }
 
   // Where the instruction reads the slot's value; a number is copied into
   // the instruction's own constant `which`.
-  const double* Source(int slot, Instruction& instruction, int which) {
+  Operand Source(int slot, Instruction& instruction, int which) {
     switch (Homes[slot]) {
-      case Home::Variable: return Variables[slot];
-      case Home::Number: instruction.Constants[which] = Numbers[slot]; return &instruction.Constants[which];
-      default: return &Out.Slots[slot];
+      case Home::Variable: return Operand::At(Variables[slot]);
+      case Home::Number:
+        instruction.Constants[which] = Numbers[slot];
+        return Operand::At(&instruction.Constants[which]);
+      default: return Operand::OfSlot(slot);
     }
   }
 
@@ -131,6 +152,8 @@ class ProgramBuilder {
   std::array<Home, EvaluationStackSize> Homes{};
   std::array<const double*, EvaluationStackSize> Variables{};
   std::array<double, EvaluationStackSize> Numbers{};
+  // Whether an entry wrote the slot and no entry consumed it since.
+  std::array<bool, EvaluationStackSize> Written{};
 };
 
 // The number of entries before the end marker, or -1 for cells that hold
@@ -156,94 +179,85 @@ bool Program::Derive(std::span<const Cell> cells) {
   // move and pointers to their constants stay valid.
   Instructions.reserve(2 * static_cast<std::size_t>(entries) + 1);
   Calls = false;
+  HighestSlot = 1;
   ProgramBuilder builder(*this);
   const Cell* cell = cells.data();
   for (int entry = 0; entry < entries; ++entry, cell += Commands[cell[1]].Cells)
     if (!builder.Add(cell)) return false;
-  builder.Finish();
-  return true;
+  return builder.Finish();
 }
 
 namespace {
 
-// Runs the instructions from first up to end and returns the value at
-// result. The variant without calls needs no registers kept across calls,
-// which makes it markedly faster for plain arithmetic; it never meets a
-// call.
+// Runs the instructions on the frame and returns the result. The variant
+// without calls needs no registers kept across calls, which makes it
+// markedly faster for plain arithmetic; it never meets a call.
 template <bool WithCalls>
-double Run(const Instruction* first, const Instruction* end, const double* result) {
-  for (const Instruction* at = first; at != end; ++at) {
+double Run(const Program& program, double* frame) {
+  const Instruction* const end = program.Instructions.data() + program.Instructions.size();
+  for (const Instruction* at = program.Instructions.data(); at != end; ++at) {
     const Instruction& i = *at;
+    double& result = frame[i.Slot];
     switch (i.Op) {
-#define MATHUTILS_RUN_BINARY(code)                                                                \
-  case code:                                                                                      \
-    if constexpr (code != cdPow || WithCalls) *i.Result = ComputeBinary(code, *i.Left, *i.Right); \
+#define MATHUTILS_RUN_BINARY(code)                                         \
+  case code:                                                               \
+    if constexpr (code != cdPow || WithCalls)                              \
+      result = ComputeBinary(code, *i.Left.In(frame), *i.Right.In(frame)); \
     break;
       MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY
-      case OpSquare: *i.Result = *i.Left * *i.Left; break;
-      case OpLoad: *i.Result = *i.Left; break;
+      case OpSquare: {
+        const double left = *i.Left.In(frame);
+        result = left * left;
+        break;
+      }
+      case OpLoad: result = *i.Left.In(frame); break;
       case OpCallUnary:
-        if constexpr (WithCalls) *i.Result = reinterpret_cast<UnaryCallback>(i.Callback)(*i.Left);
+        if constexpr (WithCalls) result = reinterpret_cast<UnaryCallback>(i.Callback)(*i.Left.In(frame));
         break;
       case OpCallList:
         if constexpr (WithCalls)
-          *i.Result = reinterpret_cast<ListCallback>(i.Callback)(
-              std::span<const double>(i.Result, static_cast<std::size_t>(i.ArgCount)));
+          result = reinterpret_cast<ListCallback>(i.Callback)(
+              std::span<const double>(&result, static_cast<std::size_t>(i.ArgCount)));
         break;
     }
   }
-  return *result;
+  return *program.Result.In(frame);
 }
 
 }  // namespace
 
-}  // namespace MathUtils::detail
-
-namespace MathUtils {
-
-// The parser keeps the program's three pointers itself, so that a later
-// evaluation starts the loop without a detour through the Program.
-double ParserBase::RunProgram() { return detail::Run<true>(ProgramBegin, ProgramEnd, ProgramResult); }
-double ParserBase::RunArithmetic() { return detail::Run<false>(ProgramBegin, ProgramEnd, ProgramResult); }
-
-}  // namespace MathUtils
-
-namespace MathUtils::detail {
+double RunProgram(const Program& program, double* frame) { return Run<true>(program, frame); }
+double RunArithmetic(const Program& program, double* frame) { return Run<false>(program, frame); }
 
 namespace {
 
-std::string SlotName(const Program& program, const double* slot) {
+std::string SlotName(int slot) {
   std::string name = "s";
-  return name.append(std::to_string(slot - program.Slots));
-}
-
-bool InStack(const Program& program, const double* address) {
-  return address >= program.Slots && address < program.Slots + EvaluationStackSize;
+  return name.append(std::to_string(slot));
 }
 
 // An operand as the listing shows it: a slot, a number or a variable.
-std::string OperandName(const Program& program, const Instruction& instruction, const double* operand,
+std::string OperandName(const Instruction& instruction, const Operand& operand,
                         const std::function<std::string(const void*)>& nameOf) {
-  if (InStack(program, operand)) return SlotName(program, operand);
-  if (operand == &instruction.Constants[0] || operand == &instruction.Constants[1]) {
+  if (operand.IsSlot()) return SlotName(operand.Slot());
+  if (instruction.IsConstant(operand)) {
     char number[32];
-    return std::string(number, std::to_chars(number, number + sizeof number, *operand).ptr);
+    return std::string(number, std::to_chars(number, number + sizeof number, *operand.Address()).ptr);
   }
-  return nameOf(operand);
+  return nameOf(operand.Address());
 }
 
-std::string InstructionText(const Program& program, const Instruction& i,
-                            const std::function<std::string(const void*)>& nameOf) {
-  const auto operand = [&](const double* at) { return OperandName(program, i, at, nameOf); };
-  const std::string result = SlotName(program, i.Result) + " = ";
+std::string InstructionText(const Instruction& i, const std::function<std::string(const void*)>& nameOf) {
+  const auto operand = [&](const Operand& at) { return OperandName(i, at, nameOf); };
+  const std::string result = SlotName(i.Slot) + " = ";
   switch (i.Op) {
     case OpSquare: return result + "SQUARE " + operand(i.Left);
     case OpLoad: return result + "LOAD " + operand(i.Left);
     case OpCallUnary: return result + "CALL " + nameOf(i.Callback) + ' ' + operand(i.Left);
     case OpCallList:
-      return result + "CALL " + nameOf(i.Callback) + ' ' + SlotName(program, i.Result) + ".." +
-             SlotName(program, i.Result + i.ArgCount - 1);
+      return result + "CALL " + nameOf(i.Callback) + ' ' + SlotName(i.Slot) + ".." +
+             SlotName(i.Slot + i.ArgCount - 1);
     default:
       return result + std::string(Commands[i.Op].Listing) + ' ' + operand(i.Left) + ", " + operand(i.Right);
   }
@@ -255,9 +269,9 @@ std::string DisassembleProgram(const Program& program,
                                const std::function<std::string(const void*)>& nameOf) {
   std::string text;
   for (const Instruction& instruction : program.Instructions)
-    text += InstructionText(program, instruction, nameOf) + '\n';
-  const bool inStack = InStack(program, program.Result);
-  return text + "RESULT " + (inStack ? SlotName(program, program.Result) : nameOf(program.Result));
+    text += InstructionText(instruction, nameOf) + '\n';
+  const Operand& result = program.Result;
+  return text + "RESULT " + (result.IsSlot() ? SlotName(result.Slot()) : nameOf(result.Address()));
 }
 
 }  // namespace MathUtils::detail

@@ -1,23 +1,29 @@
 // The program that later evaluations run, derived once from the cells.
 //
-// Each instruction reads its operands through pointers: to a slot of the
-// program's stack, to a variable, or to a number kept in the instruction
-// itself. Loads of variables and numbers therefore cost no instruction of
-// their own; the instruction that consumes a slot reads it where it lives.
+// Each instruction reads its operands where they live: in a slot of the
+// evaluation's own frame, in a variable, or in a number kept in the
+// instruction itself. Loads of variables and numbers therefore cost no
+// instruction of their own; the instruction that consumes a slot reads it
+// there. The program itself is never written by a run: every run has a
+// frame of its own, so runs may nest (a callback that evaluates again) and
+// run on several threads at once.
 //
 //   Op                 reads                 effect                               listed as
 //   -----------------  --------------------  -----------------------------------  ---------------------
-//   cdLessEq..cdOr 0-  *Left, *Right         *Result = ComputeBinary(Op, ..)      s1 = ADD s1, x
-//   OpSquare 32        *Left                 *Result = *Left * *Left              s1 = SQUARE x
-//   OpLoad 33          *Left                 *Result = *Left                      s1 = LOAD 2
-//   OpCallUnary 34     *Left, Callback       *Result = f(*Left)                   s1 = CALL sin s1
-//   OpCallList 35      ArgCount, Callback    *Result = f(the ArgCount values      s1 = CALL sum s1..s3
-//                                                        from Result on)
+//   cdLessEq..cdOr 0-  Left, Right           s[Slot] = ComputeBinary(Op, ..)      s1 = ADD s1, x
+//   OpSquare 32        Left                  s[Slot] = Left * Left                s1 = SQUARE x
+//   OpLoad 33          Left                  s[Slot] = Left                       s1 = LOAD 2
+//   OpCallUnary 34     Left, Callback        s[Slot] = f(Left)                    s1 = CALL sin s1
+//   OpCallList 35      ArgCount, Callback    s[Slot] = f(the ArgCount values      s1 = CALL sum s1..s3
+//                                                        from s[Slot] on)
 //   (after the last)   Result                the value of the formula             RESULT s1
 //
 // Notes
-// - Result points at the stack slot that the cells' entry writes; the
-//   final result may instead be a variable (a formula that is one variable).
+// - Slot is the frame slot that the cells' entry writes; the final result
+//   may instead be a variable (a formula that is one variable).
+// - The cells are refused where an entry reads a slot that no entry wrote
+//   (or whose value an earlier entry already consumed): a run never reads
+//   a slot of its frame before writing it.
 // - A power by the number 2 becomes OpSquare; any other power calls the C
 //   library, as does every callback. Calls is set when any instruction
 //   calls, so that a program without calls runs in a loop that keeps no
@@ -33,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "parser/bytecode.h"
+#include "parser/cells.h"
 
 namespace MathUtils::detail {
 
@@ -46,15 +52,49 @@ enum ProgramOp : std::int32_t {
   OpCallList,
 };
 
+// Where an operand lives: a slot of the run's frame, or a double at a fixed
+// address (a variable, or a number in the instruction). One form for both,
+// so that reading an operand takes no branch: the frame's address, masked
+// to nothing for a fixed address, plus Where.
+class Operand {
+ public:
+  static Operand OfSlot(int slot) {
+    return {static_cast<std::uintptr_t>(slot) * sizeof(double), ~std::uintptr_t{0}};
+  }
+  static Operand At(const double* address) { return {reinterpret_cast<std::uintptr_t>(address), 0}; }
+  Operand() = default;
+
+  const double* In(const double* frame) const {
+    return reinterpret_cast<const double*>((reinterpret_cast<std::uintptr_t>(frame) & FrameMask) + Where);
+  }
+  bool IsSlot() const { return FrameMask != 0; }
+  int Slot() const { return static_cast<int>(Where / sizeof(double)); }
+  const double* Address() const { return reinterpret_cast<const double*>(Where); }
+
+ private:
+  Operand(std::uintptr_t where, std::uintptr_t mask) : Where(where), FrameMask(mask) {}
+
+  std::uintptr_t Where = 0;      // the slot's offset in the frame, or the address
+  std::uintptr_t FrameMask = 0;  // all ones for a slot, 0 for an address
+};
+
 struct Instruction {
   std::int32_t Op;  // a binary operator's CmdCode, or a ProgramOp
   std::int32_t ArgCount;
-  double* Result;
-  const double* Left;
-  const double* Right;
+  std::int32_t Slot;  // the slot written
+  Operand Left;
+  Operand Right;
   void* Callback;
   double Constants[2];  // operands that are numbers
+
+  // Whether the operand is one of the instruction's own numbers.
+  bool IsConstant(const Operand& operand) const {
+    return !operand.IsSlot() && (operand.Address() == &Constants[0] || operand.Address() == &Constants[1]);
+  }
 };
+
+// A frame: the slots of one run, slot 0 never written.
+using Frame = double[EvaluationStackSize];
 
 struct Program {
   // Replaces the program with the one derived from the cells. Returns false
@@ -63,13 +103,37 @@ struct Program {
   bool Derive(std::span<const Cell> cells);
 
   std::vector<Instruction> Instructions;
-  const double* Result = nullptr;
-  bool Calls = false;                 // whether any instruction calls a function
-  double Slots[EvaluationStackSize];  // the stack; slot 0 is never written
+  Operand Result;
+  bool Calls = false;  // whether any instruction calls a function
+  int HighestSlot = 1;
 };
+
+// Runs the program on the frame and returns its value. RunArithmetic is
+// for programs without calls: it keeps no registers across calls, which
+// makes it markedly faster.
+double RunProgram(const Program& program, double* frame);
+double RunArithmetic(const Program& program, double* frame);
 
 // Lists the instructions one per line, as in the table above; nameOf turns
 // a variable or callback address into a name.
 std::string DisassembleProgram(const Program& program, const std::function<std::string(const void*)>& nameOf);
+
+// Counts the callbacks that evaluations have called and that have not yet
+// returned on this thread: while any runs, a compiled formula that a
+// callback pulls away from its parser is kept, not freed (the run that
+// called it goes on reading it). Interpreters and the machine code's
+// trampolines hold one around the callbacks they call.
+class CallbackScope {
+ public:
+  CallbackScope() { ++Running; }
+  ~CallbackScope() { --Running; }
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+
+  static bool Any() { return Running != 0; }
+
+ private:
+  static inline thread_local int Running = 0;
+};
 
 }  // namespace MathUtils::detail

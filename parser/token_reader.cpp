@@ -8,6 +8,7 @@
 
 #include "parser/commands.h"
 #include "parser/parser_base.h"
+#include "parser/parser_parts.h"
 #include "parser/tokens.h"
 
 namespace MathUtils {
@@ -148,14 +149,14 @@ double ConvertDecimal(std::string_view number) {
 
 std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   std::size_t end = static_cast<std::size_t>(Pos);
-  while (end < Formula.size() && members.Has(Formula[end])) ++end;
+  while (end < ReadText.size() && members.Has(ReadText[end])) ++end;
   return end - static_cast<std::size_t>(Pos);
 }
 
 // Counted in a local and stored once: Pos is a member, which each store
 // of a character would otherwise have to update.
 void ParserBase::SkipBlanks() {
-  const std::string_view text = Formula;
+  const std::string_view text = ReadText;
   std::size_t pos = static_cast<std::size_t>(Pos);
   while (pos < text.size() && text[pos] == ' ') ++pos;
   Pos = static_cast<std::int32_t>(pos);
@@ -167,7 +168,7 @@ void ParserBase::SkipBlanks() {
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   Token token;
   SkipBlanks();
-  const char current = static_cast<std::size_t>(Pos) < Formula.size() ? Formula[Pos] : '\0';
+  const char current = static_cast<std::size_t>(Pos) < ReadText.size() ? ReadText[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
     if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
     flags = 0;
@@ -175,7 +176,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
     return token;
   }
 
-  const std::string_view rest = std::string_view(Formula).substr(static_cast<std::size_t>(Pos));
+  const std::string_view rest = ReadText.substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) {
     ScanBuiltInOperator(op, flags, token);
     return token;
@@ -244,8 +245,8 @@ void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string
 // characters (and points) there, or after the one character if none.
 void ParserBase::RaiseUnknownToken() {
   std::size_t unknown = 0;
-  while (static_cast<std::size_t>(Pos) + unknown < Formula.size()) {
-    const char c = Formula[Pos + unknown];
+  while (static_cast<std::size_t>(Pos) + unknown < ReadText.size()) {
+    const char c = ReadText[Pos + unknown];
     if (!(IdentClass.Has(c) || c == '.')) break;
     ++unknown;
   }
@@ -283,7 +284,7 @@ void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token
 }
 
 bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
-  const detail::FunctionDef* function = Functions.Find(name, hash);
+  const detail::FunctionDef* function = Names().Functions.Find(name, hash);
   if (!function) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdFunction;
@@ -316,7 +317,7 @@ bool ParserBase::MatchShortNumber(std::string_view rest, Token& token) {
 }
 
 bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token& token) {
-  const double* constant = Constants.Find(name, hash);
+  const double* constant = Names().Constants.Find(name, hash);
   if (!constant) return false;
   token.SetVal(*constant);
   Pos += static_cast<std::int32_t>(name.size());
@@ -325,14 +326,14 @@ bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token&
 
 // The name is the run of IdentChars at Pos, which holds no "+" or "-".
 bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
-  if (Variables.Empty()) return false;
-  double* const* address = Variables.Find(name, hash);
+  if (Names().Variables.Empty()) return false;
+  double* const* address = Names().Variables.Find(name, hash);
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
   token.Addr = *address;
   token.IsVolatile = 1;
-  UsedVariables.Set(name, hash, *address);
+  Names().UsedVariables.Set(name, hash, *address);
   return true;
 }
 
@@ -342,7 +343,7 @@ bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token&
 // leaves them.
 bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
   if (!UsedVariablesSettled) return false;
-  double* const* address = UsedVariables.Find(name, hash);
+  double* const* address = Names().UsedVariables.Find(name, hash);
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
@@ -352,11 +353,11 @@ bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, To
 }
 
 bool ParserBase::MatchPrefixOp(Token& token) {
-  return MatchOperator(SymbolClass, PrefixOps, cdPrefixOp, token);
+  return MatchOperator(SymbolClass, Names().PrefixOps, cdPrefixOp, token);
 }
 
 bool ParserBase::MatchPostfixOp(Token& token) {
-  return MatchOperator(OperatorClass, PostfixOps, cdPostfixOp, token);
+  return MatchOperator(OperatorClass, Names().PostfixOps, cdPostfixOp, token);
 }
 
 // The run of the set's characters at Pos, when the registry holds exactly it.
@@ -364,7 +365,7 @@ bool ParserBase::MatchOperator(const detail::CharClass& members,
                                const detail::NameMap<UnaryCallback>& registry, CmdCode code, Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;
-  const UnaryCallback* callback = registry.Find(std::string_view(Formula).substr(Pos, length));
+  const UnaryCallback* callback = registry.Find(ReadText.substr(Pos, length));
   if (!callback) return false;
   Pos += static_cast<std::int32_t>(length);
   token.Code = code;

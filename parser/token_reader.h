@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "parser/parser_base.h"
+#include "parser/types.h"
 
 namespace MathUtils {
 

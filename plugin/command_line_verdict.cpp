@@ -6,6 +6,7 @@
 
 #include "calculator/calculator_driver.h"
 #include "parser/parser.h"
+#include "parser/reader.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
+#include "parser/reader.h"
 
 namespace {
 

@@ -1,10 +1,12 @@
 // A program of another project that uses the parser library through its
-// public headers: evaluation, errors, the reader driven by hand, and the
-// calculator's command line in a unit system of its choosing.
+// public headers: evaluation and errors, with the opt-in reader header the
+// reader driven by hand, and the calculator's command line in a unit system
+// of its choosing.
 #include <string_view>
 
 #include "calculator/calculator_driver.h"
 #include "parser/parser.h"
+#include "parser/reader.h"
 
 namespace {
 

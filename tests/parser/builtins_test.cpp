@@ -160,7 +160,7 @@ TEST_F(BuiltinsTest, SignedZeros) {
 
 TEST_F(BuiltinsTest, OnlySinIsNotOptimisable) {
   Probe probe;
-  probe.Functions.ForEach([&](std::string_view name, const detail::FunctionDef& def) {
+  probe.Registry().Functions.ForEach([&](std::string_view name, const detail::FunctionDef& def) {
     const std::string formula = std::string(name) + "(1)";
     const std::string listing = ListingOf(Subject, formula);
     if (name == "sin")
@@ -175,12 +175,13 @@ TEST_F(BuiltinsTest, OnlySinIsNotOptimisable) {
 TEST_F(BuiltinsTest, ListFunctionsRefuseAnEmptyListAndLogIsLog10) {
   Probe probe;
   for (const char* name : {"sum", "avg", "min", "max"}) {
-    const detail::FunctionDef* def = probe.Functions.Find(name);
+    const detail::FunctionDef* def = probe.Registry().Functions.Find(name);
     ASSERT_TRUE(def && def->ArgCount == -1) << name;
     EXPECT_PARSER_ERROR_IN(reinterpret_cast<ListCallback>(def->Callback)({}),
                            "too few arguments for function " + std::string(name) + ".", NoFormulaText);
   }
-  EXPECT_EQ(probe.Functions.Find("log")->Callback, probe.Functions.Find("log10")->Callback);
+  EXPECT_EQ(probe.Registry().Functions.Find("log")->Callback,
+            probe.Registry().Functions.Find("log10")->Callback);
 }
 
 // The fuzzers take the vocabulary from the tables: each row is defined as
@@ -191,7 +192,7 @@ TEST_F(BuiltinsTest, TablesHoldEveryDefaultFunction) {
   const auto check = [&](const auto& table, std::int32_t argCount) {
     for (const auto& row : table) {
       ++rows;
-      const detail::FunctionDef* def = probe.Functions.Find(row.Name);
+      const detail::FunctionDef* def = probe.Registry().Functions.Find(row.Name);
       ASSERT_NE(def, nullptr) << row.Name;
       EXPECT_EQ(def->Callback, reinterpret_cast<void*>(row.Function)) << row.Name;
       EXPECT_EQ(def->ArgCount, argCount) << row.Name;
@@ -200,7 +201,7 @@ TEST_F(BuiltinsTest, TablesHoldEveryDefaultFunction) {
   };
   check(detail::BuiltinUnaryFunctions(), 1);
   check(detail::BuiltinListFunctions(), -1);
-  EXPECT_EQ(rows, probe.Functions.Size());
+  EXPECT_EQ(rows, probe.Registry().Functions.Size());
 }
 
 }  // namespace

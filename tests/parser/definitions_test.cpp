@@ -118,7 +118,7 @@ TEST(Definitions, CheckNameWithAnyCharacterSet) {
 TEST(Definitions, RefusedDefinitionWritesNothing) {
   Probe parser;
   EXPECT_PARSER_ERROR(parser.AddConstant("k k", 1), Messages::InvalidNameCharacter);
-  EXPECT_EQ(parser.Constants.Size(), 2u);
+  EXPECT_EQ(parser.Registry().Constants.Size(), 2u);
   EXPECT_PARSER_ERROR(parser.AddVariable("v", nullptr), Messages::NullVariable);
   EXPECT_EQ(CompileError(parser, "v"), Marked(Messages::UnknownToken, "v"));
 }
@@ -186,11 +186,13 @@ TEST(Definitions, ParsersShareNoDefinitions) {
 TEST(Definitions, DefaultVocabularyAndBareBase) {
   Probe parser;
   int variadic = 0;
-  parser.Functions.ForEach(
+  parser.Registry().Functions.ForEach(
       [&](std::string_view, const detail::FunctionDef& def) { variadic += def.ArgCount == -1; });
-  EXPECT_EQ(parser.Functions.Size(), 37u);
+  EXPECT_EQ(parser.Registry().Functions.Size(), 37u);
   EXPECT_EQ(variadic, 4);
-  EXPECT_EQ(parser.Constants.Size() + parser.PostfixOps.Size() + parser.PrefixOps.Size(), 6u);
+  EXPECT_EQ(parser.Registry().Constants.Size() + parser.Registry().PostfixOps.Size() +
+                parser.Registry().PrefixOps.Size(),
+            6u);
   ParserBase base;
   EXPECT_EQ(Eval(base, "1+2*3"), 7);
   base.AssignFormula("_pi");

@@ -102,6 +102,12 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
        "a function of two fixed arguments"},
       {Cells({Value(1, 1), {1, 99}}), "an unknown code"},
       {Cells({Value(1, 1), {1, cdComma}}), "a code never written as an entry"},
+      {Cells({Value(1, 1), Function(1, -8, reinterpret_cast<void*>(Sum))}), "arguments no entry wrote"},
+      {Cells({Value(1, 1), {1, cdAdd}}), "a right operand no entry wrote"},
+      {Cells({Value(1, 1), Value(2, 2), {1, cdAdd}, {1, cdMul}}), "a right operand already consumed"},
+      {Cells({Value(2, 1), Addressed(1, cdPostfixOp, reinterpret_cast<void*>(Twice))}),
+       "an argument no entry wrote"},
+      {Cells({}), "no result"},
   };
   for (const auto& [cells, what] : refused) EXPECT_FALSE(program->Derive(cells)) << what;
 
@@ -128,11 +134,34 @@ TEST(ForeignCells, InterpreterReportsWhatItDoesNotKnow) {
   };
   for (const auto& [entry, message] : cases) {
     EXPECT_EQ(ParserTests::Eval(parser, "twice(3)+1"), 7);
-    parser.Bytecode = Cells({Value(1, 3), entry});
+    parser.AssignBytecode(Cells({Value(1, 3), entry}));
     EXPECT_PARSER_ERROR(parser.Evaluate(), message);
     EXPECT_TRUE(parser.Compiling());
     EXPECT_EQ(parser.Evaluate(), 7);
     EXPECT_EQ(parser.Evaluate(), 7);
+  }
+}
+
+// Arguments that no entry wrote are zeros, never what lies beyond the
+// slots of the evaluation: the program refuses such cells and the cell
+// interpreter runs them on a stack that starts at zero.
+std::vector<double> Seen;
+double Spy(std::span<const double> values) {
+  Seen.assign(values.begin(), values.end());
+  return 1;
+}
+
+TEST(ForeignCells, CallbackSeesOnlyTheEvaluationsSlots) {
+  ParserTests::Probe parser;
+  parser.AddFunction("spy", Spy, false);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(ParserTests::Eval(parser, "spy(3)"), 1);
+    parser.AssignBytecode(Cells({Value(1, 3), Function(1, -8, reinterpret_cast<void*>(Spy))}));
+    for (int i = 0; i < 3; ++i) {
+      Seen.clear();
+      EXPECT_EQ(parser.Evaluate(), 1);
+      EXPECT_EQ(Seen, (std::vector<double>{3, 0, 0, 0, 0, 0, 0, 0}));
+    }
   }
 }
 

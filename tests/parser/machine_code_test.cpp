@@ -34,9 +34,8 @@ bool Generates() { return MathUtils::detail::MachineCode::Supported(); }
 struct MachineProbe : Probe {
   MachineProbe() {
     SetMachineCode(true);
-    MachineCodeAfter = 0;
+    SetMachineCodeAfter(0);
   }
-  using ParserBase::MachineCodeAfter;
 };
 
 // Callbacks of the user: they may throw, through the code's frame.
@@ -359,11 +358,11 @@ TEST(MachineCodeTest, TheSwitchAndTheTiers) {
   EXPECT_EQ(parser.MachineCodeSize(), 0u);  // compiling makes none
 
   struct Eager : Probe {
-    using ParserBase::MachineCodeAfter;
+    using ParserBase::SetMachineCodeAfter;
   } counted;
   counted.SetMachineCode(true);
   Define(counted);
-  counted.MachineCodeAfter = 5;
+  counted.SetMachineCodeAfter(5);
   counted.AssignFormula("x * y + 1");
   counted.Evaluate();
   for (int i = 0; i < 5; ++i) {

@@ -10,7 +10,11 @@
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
+#include "parser/compiled_formula.h"
 #include "parser/parser.h"
+#include "parser/reader.h"
+#include "parser/registries.h"
+#include "parser/stack.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
 
@@ -18,17 +22,15 @@ namespace ParserTests {
 
 // Opens the protected parts that the tests inspect.
 struct Probe : MathUtils::Parser {
-  using ParserBase::Bytecode;
-  using ParserBase::Constants;
-  using ParserBase::Functions;
-  using ParserBase::Pos;
-  using ParserBase::PostfixOps;
-  using ParserBase::PrefixOps;
+  using ParserBase::AssignBytecode;
+  using ParserBase::Position;
+  using ParserBase::Registry;
+  using ParserBase::SetPosition;
 
   // The next evaluation compiles the formula afresh.
-  bool Compiling() const { return EvalEntry == &Probe::CompileFormula; }
+  bool Compiling() const { return CurrentTier() == MathUtils::detail::Tier::Compile; }
   // The formula compiled to one number, returned without running anything.
-  bool Constant() const { return EvalEntry == &Probe::ReturnConstant; }
+  bool Constant() const { return CurrentTier() == MathUtils::detail::Tier::Constant; }
   // Later evaluations run what the compiler made of the formula.
   bool Running() const { return !Compiling() && !Constant(); }
   // Evaluates the compiled cells with the cell interpreter.

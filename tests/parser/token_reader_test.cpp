@@ -25,7 +25,7 @@ struct ReaderTest : ::testing::Test {
 
   Token ScanFrom(const std::string& formula, SyntaxFlags& flags, int pos = 0) {
     Subject.AssignFormula(formula);
-    Subject.Pos = pos;
+    Subject.SetPosition(pos);
     return Subject.ScanToken(flags);
   }
 
@@ -75,7 +75,7 @@ TEST_F(ReaderTest, EachKindOfTokenAndTheFlagsAfterIt) {
     const Token token = ScanFrom(c.Formula, flags);
     EXPECT_EQ(token.Code, c.Code) << c.Formula;
     EXPECT_EQ(flags, c.After) << c.Formula;
-    EXPECT_EQ(Subject.Pos, c.Pos) << c.Formula;
+    EXPECT_EQ(Subject.Position(), c.Pos) << c.Formula;
   }
 }
 

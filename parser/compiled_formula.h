@@ -1,0 +1,108 @@
+// A compiled formula: what one compilation makes of a formula, and what
+// later evaluations derive from it. The parser keeps its current one and
+// replaces it, never changes it, once an evaluation may run it; a callback
+// that pulls it away from the parser while it runs leaves it alive until
+// the run is over (see CallbackScope).
+//
+//   part      made by                          read by
+//   --------  -------------------------------  ----------------------------------------
+//   Cells     the compiler                     the cell interpreter, the program, listings
+//   Derived   the first later evaluation       the program interpreters, the machine code
+//   Machine   the evaluation that reaches the  the processor, called from Evaluate
+//             count of later runs
+//
+// Derived and Machine are made once per compiled formula, under the
+// parser's lock, and published to other threads through the parser's tier.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "parser/cells.h"
+#include "parser/machine_code.h"
+#include "parser/program.h"
+
+namespace MathUtils::detail {
+
+// The cells of a compiled formula. Short formulas keep them inline, so that
+// compiling one into a compiled formula used before allocates nothing.
+class CellBuffer {
+ public:
+  static constexpr std::size_t InlineCells = 96;
+
+  CellBuffer() = default;
+  CellBuffer(const CellBuffer&) = delete;
+  CellBuffer& operator=(const CellBuffer&) = delete;
+
+  // Makes the buffer count cells long, all 0.
+  void AssignZeros(std::size_t count) {
+    if (count > InlineCells) {
+      Heap.assign(count, 0);
+      Begin = Heap.data();
+    } else {
+      std::fill_n(Inline, count, 0);
+      Begin = Inline;
+    }
+    Count = count;
+  }
+  CellBuffer& operator=(std::span<const Cell> cells) {
+    AssignZeros(cells.size());
+    std::copy(cells.begin(), cells.end(), Begin);
+    return *this;
+  }
+
+  Cell* Data() { return Begin; }
+  const Cell* Data() const { return Begin; }
+  std::size_t Size() const { return Count; }
+  Cell& operator[](std::size_t i) { return Begin[i]; }
+  const Cell& operator[](std::size_t i) const { return Begin[i]; }
+  operator std::span<const Cell>() const { return {Begin, Count}; }
+
+ private:
+  Cell Inline[InlineCells];
+  std::vector<Cell> Heap;
+  Cell* Begin = Inline;
+  std::size_t Count = 0;
+};
+
+struct CompiledFormula {
+  // Empties it for another compilation; only where nothing can run it.
+  void Reset() {
+    Machine.reset();
+    LaterRunsLeft.store(0, std::memory_order_relaxed);
+  }
+
+  CellBuffer Cells;
+  Program Derived;
+  std::unique_ptr<MachineCode> Machine;
+  // Later evaluations still to interpret before the machine code is made.
+  // Counted without a lock: two threads may both count one run, which
+  // only moves the switch by a run.
+  std::atomic<std::int32_t> LaterRunsLeft{0};
+};
+
+// How Evaluate computes the value: the state behind the parser's entry.
+//   Compile      the next evaluation compiles (any change leads here)
+//   Constant     the formula folded to one number
+//   Derive       compiled; the next evaluation derives the program
+//   Cells        the cells as they are, for cells the program refuses
+//   Program      the program, with calls / Arithmetic: without calls
+//   Counting     the program, counting down to the machine code
+//   MachineCode  the machine code, called directly
+enum class Tier : std::uint8_t {
+  Compile,
+  Constant,
+  Derive,
+  Cells,
+  Program,
+  Arithmetic,
+  Counting,
+  MachineCode
+};
+
+}  // namespace MathUtils::detail

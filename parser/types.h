@@ -1,0 +1,21 @@
+// The plain types of the parser's public operations.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace MathUtils {
+
+// One cell of the compiled formula (layout in parser/cells.h).
+using Cell = std::int32_t;
+
+// The callback forms of functions and operators. A ListCallback sees the
+// arguments of one call, first argument first, as a view of the
+// evaluation's slots: no copy is made.
+using UnaryCallback = double (*)(double);
+using ListCallback = double (*)(std::span<const double>);
+
+// The token reader's syntax flags, a set of bits (parser/token_reader.h).
+using SyntaxFlags = std::uint32_t;
+
+}  // namespace MathUtils
