@@ -171,7 +171,8 @@ class SystemV64 {
  public:
   static constexpr int RegisterSlots = 14;
 
-  SystemV64(Xbyak::CodeGenerator& code, std::vector<FrameStep>& steps, const Xbyak::Label& pool, bool measuring)
+  SystemV64(Xbyak::CodeGenerator& code, std::vector<FrameStep>& steps, const Xbyak::Label& pool,
+            bool measuring)
       : C(code), Steps(steps), Pool(pool), Measuring(measuring) {}
 
   void Prologue(const Shape& shape) {
@@ -307,7 +308,9 @@ class Cdecl32 {
   static constexpr int SlotsAt = 32;
   static constexpr int Esp = 4, Ebp = 5, Esi = 6;  // DWARF's numbers
 
-  void Step(FrameStep::Kind kind, int reg, int offset = 0) { Steps.push_back({C.getSize(), kind, reg, offset}); }
+  void Step(FrameStep::Kind kind, int reg, int offset = 0) {
+    Steps.push_back({C.getSize(), kind, reg, offset});
+  }
 
   Xbyak::CodeGenerator& C;
   std::vector<FrameStep>& Steps;

@@ -111,7 +111,8 @@ inline constexpr Emission Emissions[] = {
 
 // The row of an operation of the program.
 constexpr const Emission& EmissionOf(std::int32_t op) {
-  return Emissions[IsBinaryOperator(op) ? op : static_cast<std::int32_t>(BinaryOperatorCount) + op - OpSquare];
+  return Emissions[IsBinaryOperator(op) ? op
+                                        : static_cast<std::int32_t>(BinaryOperatorCount) + op - OpSquare];
 }
 
 namespace check {

@@ -215,8 +215,8 @@ bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // callback: both must give the same bits everywhere, NaNs included.
 TEST(BuiltinTableTest, LibraryFormsComputeWhatTheirCallbacksCompute) {
   const double nan = std::nan("");
-  const double points[] = {0.0,  -0.0,   0.5,      -0.75, 1, -1, 2.5, 30, 45, 90, 180, -270, 1e-310,
-                           1e10, -1e300, HUGE_VAL, -HUGE_VAL, nan, -nan};
+  const double points[] = {0.0, -0.0, 0.5,    -0.75, 1,      -1,       2.5,       30,  45,  90,
+                           180, -270, 1e-310, 1e10,  -1e300, HUGE_VAL, -HUGE_VAL, nan, -nan};
   int libraryRows = 0;
   for (const auto& row : detail::BuiltinUnaryFunctions()) {
     const detail::MachineForm& form = row.Machine;
