@@ -153,7 +153,8 @@ struct Shape {
 //   Prologue, Epilogue   the frame, with its steps recorded for the unwind
 //                        description; the result is in xmm0 at the epilogue
 //   SlotMemory(k)        where slot k is kept in memory
-//   NumberMemory(o)      the pool entry at offset o, as a double / 16 bytes
+//   NumberMemory(o)      the pool entry at offset o from the pool's label, as
+//   MaskMemory(o)        a double / as 16 bytes for the packed operations
 //   VariableMemory(p)    the double at p (may emit what the address needs)
 //   Argument(i)          the register that receives the i-th double argument;
 //                        Pass(i) after loading it, Returned() after the call
