@@ -52,7 +52,7 @@ class MachineCode {
   // Where the code begins. It is called as a function of one pointer
   // argument, which it ignores, returning a double: the parser calls it
   // directly in place of an interpreter.
-  const void* Entry() const { return Pages; }
+  void* Entry() const { return Pages; }
   // Whether the code calls a callback of the user's (one that may touch
   // the parser that runs it).
   bool CallsBack() const { return UserCalls; }

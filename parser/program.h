@@ -115,7 +115,6 @@ constexpr const Emission& EmissionOf(std::int32_t op) {
                                         : static_cast<std::int32_t>(BinaryOperatorCount) + op - OpSquare];
 }
 
-namespace check {
 constexpr bool EmissionsInOrder() {
   for (std::int32_t op = 0; op < static_cast<std::int32_t>(BinaryOperatorCount); ++op)
     if (EmissionOf(op).Op != op) return false;
@@ -123,8 +122,7 @@ constexpr bool EmissionsInOrder() {
     if (EmissionOf(op).Op != op) return false;
   return std::size(Emissions) == BinaryOperatorCount + OpCallList - OpSquare + 1;
 }
-}  // namespace check
-static_assert(check::EmissionsInOrder(), "one row per operation of the program, in the order of the codes");
+static_assert(EmissionsInOrder(), "one row per operation of the program, in the order of the codes");
 
 // Where an operand lives: a slot of the run's frame, or a double at a fixed
 // address (a variable, or a number in the instruction). One form for both,
