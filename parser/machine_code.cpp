@@ -714,7 +714,7 @@ std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
     if (!pages) return nullptr;
     // Made first, so that it releases the pages when anything below fails.
     std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
-    Generator generator(program, pages, measured, nullptr);
+    Generator generator(program, pages, reserved, nullptr);
     generator.Emit();
     code->TotalSize = generator.getSize();
     code->CodeSize = generator.Instructions();
