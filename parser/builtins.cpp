@@ -100,25 +100,65 @@ double Milli(double x) { return x * 0.001; }
 double Micro(double x) { return x * 1e-6; }
 double Nano(double x) { return x * 1e-9; }
 
+using LibraryFunction = double (*)(double);
+
+// The machine forms of the rows below.
+constexpr detail::MachineForm Called{detail::CallForm::Builtin};
+constexpr detail::MachineForm Inline(detail::CallForm form) { return {form}; }
+constexpr detail::MachineForm Library(LibraryFunction function, double before = 0, double after = 0) {
+  return {detail::CallForm::Library, function, before, after};
+}
+
 // "sin" alone is not optimisable: the compiler leaves every call of it in
-// the bytecode.
+// the bytecode. A Library row must compute what its callback computes.
 constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
-    {"sin", Sin, false},    {"cos", Cos, true},       {"tan", Tan, true},       {"sinr", SinR, true},
-    {"cosr", CosR, true},   {"tanr", TanR, true},     {"asin", ASin, true},     {"acos", ACos, true},
-    {"atan", ATan, true},   {"sinh", SinH, true},     {"cosh", CosH, true},     {"tanh", TanH, true},
-    {"asinh", ASinH, true}, {"acosh", ACosH, true},   {"atanh", ATanH, true},   {"asinr", ASinR, true},
-    {"acosr", ACosR, true}, {"atanr", ATanR, true},   {"sinhr", SinHR, true},   {"coshr", CosHR, true},
-    {"tanhr", TanHR, true}, {"asinhr", ASinHR, true}, {"acoshr", ACosHR, true}, {"atanhr", ATanHR, true},
-    {"log2", Log2, true},   {"log10", Log10, true},   {"log", Log10, true},     {"ln", Ln, true},
-    {"exp", Exp, true},     {"sqrt", Sqrt, true},     {"sign", Sign, true},     {"rint", Rint, true},
-    {"abs", Abs, true},
+    {"sin", Sin, false, Library(std::sin, K)},
+    {"cos", Cos, true, Library(std::cos, K)},
+    {"tan", Tan, true, Library(std::tan, K)},
+    {"sinr", SinR, true, Library(std::sin)},
+    {"cosr", CosR, true, Library(std::cos)},
+    {"tanr", TanR, true, Library(std::tan)},
+    {"asin", ASin, true, Library(std::asin, 0, R)},
+    {"acos", ACos, true, Library(std::acos, 0, R)},
+    {"atan", ATan, true, Called},
+    {"sinh", SinH, true, Library(std::sinh, K)},
+    {"cosh", CosH, true, Library(std::cosh, K)},
+    {"tanh", TanH, true, Library(std::tanh, K)},
+    {"asinh", ASinH, true, Called},
+    {"acosh", ACosH, true, Called},
+    {"atanh", ATanH, true, Called},
+    {"asinr", ASinR, true, Library(std::asin)},
+    {"acosr", ACosR, true, Library(std::acos)},
+    {"atanr", ATanR, true, Called},
+    {"sinhr", SinHR, true, Library(std::sinh)},
+    {"coshr", CosHR, true, Library(std::cosh)},
+    {"tanhr", TanHR, true, Library(std::tanh)},
+    {"asinhr", ASinHR, true, Called},
+    {"acoshr", ACosHR, true, Called},
+    {"atanhr", ATanHR, true, Called},
+    {"log2", Log2, true, Called},
+    {"log10", Log10, true, Library(std::log10)},
+    {"log", Log10, true, Library(std::log10)},
+    {"ln", Ln, true, Library(std::log)},
+    {"exp", Exp, true, Library(std::exp)},
+    {"sqrt", Sqrt, true, Inline(detail::CallForm::Sqrt)},
+    {"sign", Sign, true, Called},
+    {"rint", Rint, true, Called},
+    {"abs", Abs, true, Inline(detail::CallForm::Abs)},
 };
 
 constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
-    {"sum", Sum, true},
-    {"avg", Avg, true},
-    {"min", Min, true},
-    {"max", Max, true},
+    {"sum", Sum, true, Inline(detail::CallForm::Sum)},
+    {"avg", Avg, true, Inline(detail::CallForm::Avg)},
+    {"min", Min, true, Inline(detail::CallForm::Min)},
+    {"max", Max, true, Inline(detail::CallForm::Max)},
+};
+
+constexpr detail::BuiltinOperator Operators[] = {
+    {"m", Milli, detail::BuiltinOperator::Postfix, Called},
+    {"n", Micro, detail::BuiltinOperator::Postfix, Called},
+    {"mc", Nano, detail::BuiltinOperator::Postfix, Called},
+    {"-", Negate, detail::BuiltinOperator::Prefix, Inline(detail::CallForm::Negate)},
 };
 
 // The default vocabulary, defined once through the definition operations.
@@ -155,54 +195,17 @@ std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunc
 std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() {
   return ListFunctions;
 }
+std::span<const detail::BuiltinOperator> detail::BuiltinOperators() { return Operators; }
 
-namespace {
-
-using LibraryFunction = double (*)(double);
-
-struct LibraryRow {
-  UnaryCallback Builtin;
-  detail::LibraryCall Call;
-};
-
-// The built-ins above that are one library call, with the same scaling.
-const LibraryRow LibraryRows[] = {
-    {Sin, {LibraryFunction{std::sin}, K, 0}},     {Cos, {LibraryFunction{std::cos}, K, 0}},
-    {Tan, {LibraryFunction{std::tan}, K, 0}},     {SinR, {LibraryFunction{std::sin}, 0, 0}},
-    {CosR, {LibraryFunction{std::cos}, 0, 0}},    {TanR, {LibraryFunction{std::tan}, 0, 0}},
-    {ASin, {LibraryFunction{std::asin}, 0, R}},   {ACos, {LibraryFunction{std::acos}, 0, R}},
-    {SinH, {LibraryFunction{std::sinh}, K, 0}},   {CosH, {LibraryFunction{std::cosh}, K, 0}},
-    {TanH, {LibraryFunction{std::tanh}, K, 0}},   {ASinR, {LibraryFunction{std::asin}, 0, 0}},
-    {ACosR, {LibraryFunction{std::acos}, 0, 0}},  {SinHR, {LibraryFunction{std::sinh}, 0, 0}},
-    {CosHR, {LibraryFunction{std::cosh}, 0, 0}},  {TanHR, {LibraryFunction{std::tanh}, 0, 0}},
-    {Log10, {LibraryFunction{std::log10}, 0, 0}}, {Ln, {LibraryFunction{std::log}, 0, 0}},
-    {Exp, {LibraryFunction{std::exp}, 0, 0}},
-};
-
-}  // namespace
-
-detail::LibraryCall detail::LibraryCallOf(const void* callback) {
-  for (const LibraryRow& row : LibraryRows)
-    if (callback == reinterpret_cast<const void*>(row.Builtin)) return row.Call;
-  return {nullptr, 0, 0};
-}
-
-detail::CallForm detail::CallFormOf(const void* callback) {
+detail::MachineForm detail::MachineFormOf(const void* callback) {
   const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
-  if (LibraryCallOf(callback).Function) return CallForm::Library;
-  if (is(Sqrt)) return CallForm::Sqrt;
-  if (is(Abs)) return CallForm::Abs;
-  if (is(Negate)) return CallForm::Negate;
-  if (is(Sum)) return CallForm::Sum;
-  if (is(Avg)) return CallForm::Avg;
-  if (is(Min)) return CallForm::Min;
-  if (is(Max)) return CallForm::Max;
-  if (is(Milli) || is(Micro) || is(Nano)) return CallForm::Builtin;
   for (const auto& row : UnaryFunctions)
-    if (is(row.Function)) return CallForm::Builtin;
+    if (is(row.Function)) return row.Machine;
   for (const auto& row : ListFunctions)
-    if (is(row.Function)) return CallForm::Builtin;
-  return CallForm::Callback;
+    if (is(row.Function)) return row.Machine;
+  for (const auto& row : Operators)
+    if (is(row.Function)) return row.Machine;
+  return {};
 }
 
 Parser::Parser() {
@@ -229,10 +232,12 @@ void DefaultVocabulary::DefineConstants() {
 }
 
 void DefaultVocabulary::DefineOperators() {
-  AddPostfixOperator("m", Milli);
-  AddPostfixOperator("n", Micro);
-  AddPostfixOperator("mc", Nano);
-  AddPrefixOperator("-", Negate);
+  for (const auto& row : Operators) {
+    if (row.Is == detail::BuiltinOperator::Prefix)
+      AddPrefixOperator(row.Name, row.Function);
+    else
+      AddPostfixOperator(row.Name, row.Function);
+  }
 }
 
 }  // namespace MathUtils

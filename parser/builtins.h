@@ -1,4 +1,6 @@
-// The default vocabulary as data: one row per built-in function.
+// The default vocabulary as data: one row per built-in function and
+// operator, holding what the parser defines and what generated machine
+// code may compute in place of calling it.
 #pragma once
 
 #include <span>
@@ -8,39 +10,48 @@
 
 namespace MathUtils::detail {
 
+// What generated machine code does with a call of a callback:
+//   Callback  calls it: a callback of the user's, which may throw
+//   Builtin   calls it: a built-in, which throws only when a list function
+//             gets no arguments
+//   Library   calls the C library function instead: Library(x * Before) *
+//             After, where a scale of 0 stands for no multiplication
+//   Sqrt, Abs, Negate  computes it inline: the same correctly rounded square
+//             root, the sign cleared, the sign flipped
+//   Sum, Avg, Min, Max  computes it inline, with the same additions and
+//             comparisons in the same order (given at least one argument)
+enum class CallForm : unsigned char { Callback, Builtin, Library, Sqrt, Abs, Negate, Sum, Avg, Min, Max };
+
+struct MachineForm {
+  CallForm Form = CallForm::Callback;
+  double (*Library)(double) = nullptr;
+  double Before = 0;
+  double After = 0;
+};
+
 template <typename Callback>
 struct BuiltinFunction {
   std::string_view Name;
   Callback Function;
   bool Optimizable;
+  MachineForm Machine;
+};
+
+struct BuiltinOperator {
+  enum Kind : unsigned char { Postfix, Prefix };
+  std::string_view Name;
+  UnaryCallback Function;
+  Kind Is;
+  MachineForm Machine;
 };
 
 // In the order of definition: the functions of one argument, then those
-// of any number of arguments.
+// of any number of arguments, then the operators.
 std::span<const BuiltinFunction<UnaryCallback>> BuiltinUnaryFunctions();
 std::span<const BuiltinFunction<ListCallback>> BuiltinListFunctions();
+std::span<const BuiltinOperator> BuiltinOperators();
 
-// What generated machine code may put in place of a call of a callback:
-//   Callback  a callback of the user's, which may throw
-//   Builtin   a built-in function or operator; throws only when a list
-//             function gets no arguments
-//   Sqrt, Abs, Negate  computed inline: the same correctly rounded square
-//             root, the sign cleared, the sign flipped
-//   Library   a built-in that is one C library function of one argument,
-//             perhaps scaled before or after: see LibraryCallOf
-//   Sum, Avg, Min, Max  computed inline, with the same additions and
-//             comparisons in the same order (given at least one argument)
-enum class CallForm : unsigned char { Callback, Builtin, Library, Sqrt, Abs, Negate, Sum, Avg, Min, Max };
-CallForm CallFormOf(const void* callback);
-
-// A built-in as the C library function it calls: Function(x * Before) *
-// After, where a scale of 0 stands for no multiplication.
-struct LibraryCall {
-  double (*Function)(double);
-  double Before;
-  double After;
-};
-// The form of a callback whose CallFormOf is Library.
-LibraryCall LibraryCallOf(const void* callback);
+// The machine form of a built-in's row; Callback for any other callback.
+MachineForm MachineFormOf(const void* callback);
 
 }  // namespace MathUtils::detail

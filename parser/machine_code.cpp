@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "parser/builtins.h"
@@ -34,11 +32,12 @@
 namespace MathUtils::detail {
 
 MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize)
-    : Pages(pages), Reserved(reserved), TotalSize(size), CodeSize(codeSize) {}
+    : Pages(pages), ReservedBytes(reserved), TotalSize(size), CodeSize(codeSize) {}
 
 #if !VORNCALC_JIT
 
 bool MachineCode::Supported() { return false; }
+std::size_t MachineCode::PageBytes() { return 0; }
 std::unique_ptr<MachineCode> MachineCode::Generate(const Program&) { return nullptr; }
 MachineCode::~MachineCode() = default;
 
@@ -59,7 +58,9 @@ bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
          FlushInstructionCache(GetCurrentProcess(), pages, bytes);
 }
 void Release(std::uint8_t* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
-std::size_t PageSize() {
+}  // namespace
+
+std::size_t MachineCode::PageBytes() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   return info.dwPageSize;
@@ -73,8 +74,12 @@ bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
   return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0;
 }
 void Release(std::uint8_t* pages, std::size_t bytes) { munmap(pages, bytes); }
-std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+}  // namespace
+
+std::size_t MachineCode::PageBytes() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 #endif
+
+namespace {
 
 // A list callback takes a span, which the code cannot build: this compiled
 // function does, and exceptions pass through it as through the code.
@@ -97,10 +102,224 @@ double RaiseToPower(double base, double exponent) { return Power(base, exponent)
 
 double (*const LibraryPow)(double, double) = std::pow;
 
+using Xbyak::Xmm;
+
+// The numbers the code reads, each added when an emitter first asks for it
+// and laid down after the instructions, 16 bytes apart so that the masks
+// can be operands of the packed bit operations. An entry is known by its
+// offset from the pool's label.
+class ConstantPool {
+ public:
+  int OffsetOf(std::uint64_t bits) {
+    const auto known = std::find(Bits.begin(), Bits.end(), bits);
+    if (known != Bits.end()) return 16 * static_cast<int>(known - Bits.begin());
+    Bits.push_back(bits);
+    return 16 * static_cast<int>(Bits.size() - 1);
+  }
+  int OffsetOf(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return OffsetOf(bits);
+  }
+  // Lays the entries down at the label.
+  void Place(Xbyak::CodeGenerator& code, Xbyak::Label& label) const {
+    code.align(16);
+    code.L(label);
+    for (const std::uint64_t bits : Bits) {
+      code.dq(bits);
+      code.dq(0);
+    }
+  }
+
+ private:
+  std::vector<std::uint64_t> Bits;
+};
+
+constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
+constexpr std::uint64_t SignMask = 0x8000000000000000;
+
+// What a target's prologue needs to know of the code.
+struct Shape {
+  bool Calls;
+  bool DeepSlots;
+  int HighestSlot;
+};
+
+// ---- targets: the frame, calls and returns of each calling convention ----
+//
+// A target class offers:
+//   RegisterSlots        slots 1..RegisterSlots live in xmm0.., the two next
+//                        registers are scratch
+//   Prologue, Epilogue   the frame, with its steps recorded for the unwind
+//                        description; the result is in xmm0 at the epilogue
+//   SlotMemory(k)        where slot k is kept in memory
+//   NumberMemory(o)      the pool entry at offset o from the pool's label, as
+//   MaskMemory(o)        a double / as 16 bytes for the packed operations
+//   VariableMemory(p)    the double at p (may emit what the address needs)
+//   Argument(i)          the register that receives the i-th double argument;
+//                        Pass(i) after loading it, Returned() after the call
+//   Call(f)              a call of a C function
+//   CallListCallback     CallList(callback, the count slots from slot on)
+
 #ifdef MATHUTILS_MACHINE_X64
-constexpr int RegisterSlots = 14;  // slots 1..14 in xmm0..xmm13; xmm14 and xmm15 are scratch
+
+// x86-64 System V: doubles go in xmm0, xmm1 and come back in xmm0, every
+// XMM register is clobbered by a call. The slots kept in memory live in
+// the code's own frame, slot k at rsp + 8 k; the frame keeps the stack
+// 16-byte aligned at every call. Code without calls or such slots has no
+// frame.
+class SystemV64 {
+ public:
+  static constexpr int RegisterSlots = 14;
+
+  SystemV64(Xbyak::CodeGenerator& code, std::vector<FrameStep>& steps, const Xbyak::Label& pool,
+            bool measuring)
+      : C(code), Steps(steps), Pool(pool), Measuring(measuring) {}
+
+  void Prologue(const Shape& shape) {
+    Framed = shape.Calls || shape.DeepSlots;
+    if (!Framed) return;
+    FrameBytes = (8 * (shape.HighestSlot + 1) + 15) / 16 * 16 + 8;
+    C.sub(C.rsp, FrameBytes);
+    Step(FrameStep::CfaOffset, Rsp, FrameBytes + 8);
+  }
+  void Epilogue() {
+    if (Framed) {
+      C.add(C.rsp, FrameBytes);
+      Step(FrameStep::CfaOffset, Rsp, 8);
+    }
+    C.ret();
+  }
+
+  Xbyak::Address SlotMemory(int slot) const { return C.qword[C.rsp + 8 * slot]; }
+  Xbyak::Address NumberMemory(int offset) const { return C.qword[C.rip + Pool + offset]; }
+  Xbyak::Address MaskMemory(int offset) const { return C.xword[C.rip + Pool + offset]; }
+  Xbyak::Address VariableMemory(const double* variable) {
+    C.mov(C.rax, reinterpret_cast<std::size_t>(variable));
+    return C.qword[C.rax];
+  }
+
+  static Xmm Argument(int index) { return Xmm(index); }
+  void Pass(int) {}
+  static Xmm Returned() { return Xmm(0); }
+
+  // Direct where the function lies within reach of a 32-bit displacement
+  // (the C library usually does), else through rax. While measuring, the
+  // address of the code is not yet known: the longer form is counted.
+  void Call(const void* function) {
+    const std::int64_t distance =
+        reinterpret_cast<std::int64_t>(function) - reinterpret_cast<std::int64_t>(C.getCurr() + 5);
+    if (!Measuring && distance >= INT32_MIN + 4096 && distance <= INT32_MAX - 4096) {
+      C.call(function);
+      return;
+    }
+    C.mov(C.rax, reinterpret_cast<std::size_t>(function));
+    C.call(C.rax);
+  }
+
+  void CallListCallback(void* callback, int slot, int count) {
+    C.mov(C.rdi, reinterpret_cast<std::size_t>(callback));
+    C.lea(C.rsi, C.ptr[C.rsp + 8 * slot]);
+    C.mov(C.rdx, count);
+    Call(reinterpret_cast<const void*>(CallList));
+  }
+
+ private:
+  static constexpr int Rsp = 7;  // DWARF's number
+
+  void Step(FrameStep::Kind kind, int reg, int offset) { Steps.push_back({C.getSize(), kind, reg, offset}); }
+
+  Xbyak::CodeGenerator& C;
+  std::vector<FrameStep>& Steps;
+  const Xbyak::Label& Pool;
+  bool Measuring;
+  bool Framed = false;
+  int FrameBytes = 0;
+};
+
+using NativeTarget = SystemV64;
+
 #else
-constexpr int RegisterSlots = 6;  // slots 1..6 in xmm0..xmm5; xmm6 and xmm7 are scratch
+
+// IA-32 cdecl: arguments on the stack, a double returned in st(0), every
+// XMM register clobbered by a call. ebp frames the code; esi, saved, holds
+// the address of the constants; the stack is aligned to 16 bytes with 32
+// bytes of room for arguments and returned values, then the slots kept in
+// memory (slot k at esp + 32 + 8 k).
+class Cdecl32 {
+ public:
+  static constexpr int RegisterSlots = 6;
+
+  Cdecl32(Xbyak::CodeGenerator& code, std::vector<FrameStep>& steps, const Xbyak::Label& pool, bool)
+      : C(code), Steps(steps), Pool(pool) {}
+
+  void Prologue(const Shape& shape) {
+    C.push(C.ebp);
+    Step(FrameStep::CfaOffset, Esp, 8);
+    Step(FrameStep::Saved, Ebp, 8);
+    C.mov(C.ebp, C.esp);
+    Step(FrameStep::CfaRegister, Ebp);
+    C.push(C.esi);
+    Step(FrameStep::Saved, Esi, 12);
+    C.mov(C.esi, Pool);
+    C.and_(C.esp, -16);
+    C.sub(C.esp, (SlotsAt + 8 * (shape.HighestSlot + 1) + 15) / 16 * 16);
+  }
+  void Epilogue() {
+    C.movsd(C.qword[C.esp], C.xmm0);
+    C.fld(C.qword[C.esp]);
+    C.mov(C.esi, C.ptr[C.ebp - 4]);
+    Step(FrameStep::Restored, Esi);
+    C.mov(C.esp, C.ebp);
+    C.pop(C.ebp);
+    Step(FrameStep::Cfa, Esp, 4);
+    Step(FrameStep::Restored, Ebp);
+    C.ret();
+  }
+
+  Xbyak::Address SlotMemory(int slot) const { return C.qword[C.esp + SlotsAt + 8 * slot]; }
+  Xbyak::Address NumberMemory(int offset) const { return C.qword[C.esi + offset]; }
+  Xbyak::Address MaskMemory(int offset) const { return C.xword[C.esi + offset]; }
+  Xbyak::Address VariableMemory(const double* variable) const {
+    return C.qword[reinterpret_cast<std::size_t>(variable)];
+  }
+
+  static Xmm Argument(int) { return Xmm(RegisterSlots); }
+  void Pass(int index) { C.movsd(C.qword[C.esp + 8 * index], Argument(index)); }
+  Xmm Returned() {
+    C.fstp(C.qword[C.esp]);
+    C.movsd(Xmm(RegisterSlots), C.qword[C.esp]);
+    return Xmm(RegisterSlots);
+  }
+
+  void Call(const void* function) {
+    C.mov(C.eax, reinterpret_cast<std::size_t>(function));
+    C.call(C.eax);
+  }
+
+  void CallListCallback(void* callback, int slot, int count) {
+    C.mov(C.dword[C.esp], reinterpret_cast<std::size_t>(callback));
+    C.lea(C.eax, C.ptr[C.esp + SlotsAt + 8 * slot]);
+    C.mov(C.dword[C.esp + 4], C.eax);
+    C.mov(C.dword[C.esp + 8], count);
+    Call(reinterpret_cast<const void*>(CallList));
+  }
+
+ private:
+  static constexpr int SlotsAt = 32;
+  static constexpr int Esp = 4, Ebp = 5, Esi = 6;  // DWARF's numbers
+
+  void Step(FrameStep::Kind kind, int reg, int offset = 0) {
+    Steps.push_back({C.getSize(), kind, reg, offset});
+  }
+
+  Xbyak::CodeGenerator& C;
+  std::vector<FrameStep>& Steps;
+  const Xbyak::Label& Pool;
+};
+
+using NativeTarget = Cdecl32;
+
 #endif
 
 // Where an instruction's operand lives.
@@ -111,52 +330,26 @@ struct Source {
   double Value;
 };
 
-// The numbers the code reads, 16 bytes each so that the masks can be
-// operands of the packed bit operations. They sit at the end of the pages.
-class ConstantPool {
- public:
-  int Add(std::uint64_t bits) {
-    for (std::size_t i = 0; i < Bits.size(); ++i)
-      if (Bits[i] == bits) return static_cast<int>(i);
-    Bits.push_back(bits);
-    return static_cast<int>(Bits.size() - 1);
-  }
-  int Add(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return Add(bits);
-  }
-  // The index of a constant collected before; the code adds none of its own.
-  int IndexOf(double value) const {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    for (std::size_t i = 0; i < Bits.size(); ++i)
-      if (Bits[i] == bits) return static_cast<int>(i);
-    throw std::logic_error("a constant missing from the pool");
-  }
-  std::size_t Bytes() const { return 16 * Bits.size(); }
-  void WriteTo(std::uint8_t* at) const {
-    std::memset(at, 0, Bytes());
-    for (std::size_t i = 0; i < Bits.size(); ++i) std::memcpy(at + 16 * i, &Bits[i], sizeof Bits[i]);
-  }
-
- private:
-  std::vector<std::uint64_t> Bits;
-};
-
+// Reads the program and the rows of its operations (parser/program.h) and
+// emits the code for the target.
 class Generator : public Xbyak::CodeGenerator {
  public:
-  Generator(const Program& program, std::uint8_t* code, std::size_t codeRoom, const std::uint8_t* pool,
-            const ConstantPool& constants)
-      : Xbyak::CodeGenerator(codeRoom, code), In(program), Pool(pool), Constants(constants) {}
+  // Into the buffer, which must hold the code; while measuring, into a
+  // buffer that grows as needed.
+  Generator(const Program& program, std::uint8_t* buffer, std::size_t room, Xbyak::Allocator* growing)
+      : Xbyak::CodeGenerator(room, buffer ? static_cast<void*>(buffer) : Xbyak::AutoGrow, growing),
+        In(program),
+        Abi(*this, FrameSteps, Pool, buffer == nullptr) {}
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
     ScanProgram();
-    Prologue();
+    Abi.Prologue({Calls, DeepSlots, HighestSlot});
     for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
     LoadResult();
-    Epilogue();
+    Abi.Epilogue();
+    InstructionBytes = getSize();
+    Constants.Place(*this, Pool);
   }
 
   // How the frame changes along the code, for its unwind description.
@@ -165,35 +358,11 @@ class Generator : public Xbyak::CodeGenerator {
   bool MakesCalls() const { return Calls; }
   // Whether it calls a callback of the user's.
   bool CallsBack() const { return UserCalls; }
-
-  // The constants the code will read, before any code is emitted.
-  static void CollectConstants(const Program& program, ConstantPool& pool) {
-    pool.Add(1.0);
-    pool.Add(0.0);
-    pool.Add(std::uint64_t{0x7fffffffffffffff});
-    pool.Add(std::uint64_t{0x8000000000000000});
-    for (const Instruction& instruction : program.Instructions) {
-      for (const double& number : instruction.Constants)
-        if ((!instruction.Left.IsSlot() && &number == instruction.Left.Address()) ||
-            (!instruction.Right.IsSlot() && &number == instruction.Right.Address()))
-          pool.Add(number);
-      double reciprocal;
-      if (instruction.Op == cdDiv && !instruction.Right.IsSlot() &&
-          instruction.Right.Address() == &instruction.Constants[1] &&
-          ExactReciprocal(instruction.Constants[1], reciprocal))
-        pool.Add(reciprocal);
-      if (instruction.Op == OpCallList && CallFormOf(instruction.Callback) == CallForm::Avg)
-        pool.Add(static_cast<double>(instruction.ArgCount));
-      if (instruction.Op == OpCallUnary && CallFormOf(instruction.Callback) == CallForm::Library) {
-        const LibraryCall call = LibraryCallOf(instruction.Callback);
-        if (call.Before != 0) pool.Add(call.Before);
-        if (call.After != 0) pool.Add(call.After);
-      }
-    }
-  }
+  // Bytes of instructions, before the constants.
+  std::size_t Instructions() const { return InstructionBytes; }
 
  private:
-  using Xmm = Xbyak::Xmm;
+  static constexpr int RegisterSlots = NativeTarget::RegisterSlots;
 
   // ---- the program's shape ----
 
@@ -206,10 +375,10 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   bool IsCall(const Instruction& instruction) const {
-    switch (instruction.Op) {
-      case cdPow: return true;
-      case OpCallList: return !ListInline(instruction);
-      case OpCallUnary: return CallFormOf(instruction.Callback) <= CallForm::Library;
+    switch (EmissionOf(instruction.Op).Shape) {
+      case Emits::Power: return true;
+      case Emits::CallList: return !ListInline(instruction);
+      case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
       default: return false;
     }
   }
@@ -219,6 +388,7 @@ class Generator : public Xbyak::CodeGenerator {
     if (instruction.IsConstant(operand)) return {Source::Number, 0, operand.Address(), *operand.Address()};
     return {Source::Variable, 0, operand.Address(), 0};
   }
+  static Source SlotSource(int slot) { return {Source::Slot, slot, nullptr, 0}; }
 
   // ---- where things are ----
 
@@ -231,29 +401,9 @@ class Generator : public Xbyak::CodeGenerator {
 
   bool InRegisterNow(int slot) const { return InRegister(slot) && !Stored[slot]; }
 
-  const std::uint8_t* ConstantAt(int index) const { return Pool + 16 * index; }
-
-#ifdef MATHUTILS_MACHINE_X64
-  Xbyak::Address SlotMemory(int slot) { return qword[rsp + 8 * slot]; }
-  Xbyak::Address ConstantMemory(int index) { return qword[rip + ConstantAt(index)]; }
-  Xbyak::Address MaskMemory(int index) { return xword[rip + ConstantAt(index)]; }
-  // Emits what the address needs, so use it at once.
-  Xbyak::Address VariableMemory(const double* variable) {
-    mov(rax, reinterpret_cast<std::size_t>(variable));
-    return qword[rax];
-  }
-#else
-  // Above the 32 bytes of arguments and returned values.
-  static constexpr int SlotsAt = 32;
-  Xbyak::Address SlotMemory(int slot) { return qword[esp + SlotsAt + 8 * slot]; }
-  Xbyak::Address ConstantMemory(int index) { return qword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
-  Xbyak::Address MaskMemory(int index) { return xword[reinterpret_cast<std::size_t>(ConstantAt(index))]; }
-  Xbyak::Address VariableMemory(const double* variable) {
-    return qword[reinterpret_cast<std::size_t>(variable)];
-  }
-#endif
-
-  Xbyak::Address NumberMemory(double value) { return ConstantMemory(Constants.IndexOf(value)); }
+  Xbyak::Address NumberMemory(double value) { return Abi.NumberMemory(Constants.OffsetOf(value)); }
+  Xbyak::Address MaskMemory(std::uint64_t bits) { return Abi.MaskMemory(Constants.OffsetOf(bits)); }
+  Xbyak::Address MaskMemory(double value) { return Abi.MaskMemory(Constants.OffsetOf(value)); }
 
   // Calls use(operand) with the source as an operand of a scalar instruction.
   template <typename Use>
@@ -263,9 +413,9 @@ class Generator : public Xbyak::CodeGenerator {
         if (InRegisterNow(source.SlotIndex))
           use(RegisterOf(source.SlotIndex));
         else
-          use(SlotMemory(source.SlotIndex));
+          use(Abi.SlotMemory(source.SlotIndex));
         return;
-      case Source::Variable: use(VariableMemory(source.Address)); return;
+      case Source::Variable: use(Abi.VariableMemory(source.Address)); return;
       case Source::Number: use(NumberMemory(source.Value)); return;
     }
   }
@@ -278,15 +428,12 @@ class Generator : public Xbyak::CodeGenerator {
     WithOperand(source, [&](const Xbyak::Operand& operand) { movsd(into, operand); });
   }
 
-  // Whether the slot holds a number known here that is not zero.
-
   // The value computed in from becomes the slot's.
   void Store(int slot, const Xmm& from) {
-    Numbers[slot].reset();
     if (InRegister(slot)) {
       if (RegisterOf(slot).getIdx() != from.getIdx()) movapd(RegisterOf(slot), from);
     } else {
-      movsd(SlotMemory(slot), from);
+      movsd(Abi.SlotMemory(slot), from);
     }
     Stored[slot] = false;
     Live[slot] = true;
@@ -301,348 +448,18 @@ class Generator : public Xbyak::CodeGenerator {
   void SpillBelow(int limit) {
     for (int k = 1; k < limit && k <= RegisterSlots; ++k) {
       if (!Live[k] || Stored[k]) continue;
-      movsd(SlotMemory(k), RegisterOf(k));
+      movsd(Abi.SlotMemory(k), RegisterOf(k));
       Stored[k] = true;
     }
   }
 
-  // ---- frame ----
-  //
-  // Each change of the frame is recorded as a step of its unwind
-  // description (parser/unwind_info.h), at the offset where it takes effect.
-
-  void FrameChange(FrameStep::Kind kind, int reg = 0, int offset = 0) {
-    FrameSteps.push_back({getSize(), kind, reg, offset});
-  }
-
-#ifdef MATHUTILS_MACHINE_X64
-  static constexpr int DwarfRsp = 7;
-  // The slots kept in memory live in the code's own stack frame, slot k at
-  // rsp + 8 k; the frame keeps the stack 16-byte aligned at every call.
-  void Prologue() {
-    Framed = Calls || DeepSlots;
-    if (!Framed) return;
-    FrameBytes = (8 * (HighestSlot + 1) + 15) / 16 * 16 + 8;
-    sub(rsp, FrameBytes);
-    FrameChange(FrameStep::CfaOffset, DwarfRsp, FrameBytes + 8);
-  }
-  void Epilogue() {
-    if (Framed) {
-      add(rsp, FrameBytes);
-      FrameChange(FrameStep::CfaOffset, DwarfRsp, 8);
-    }
-    ret();
-  }
-#else
-  static constexpr int DwarfEsp = 4, DwarfEbp = 5;
-  // ebp frames the call; the stack is aligned to 16 bytes with 32 bytes of
-  // room for arguments and returned values, then the slots kept in memory.
-  void Prologue() {
-    push(ebp);
-    FrameChange(FrameStep::CfaOffset, DwarfEsp, 8);
-    FrameChange(FrameStep::Saved, DwarfEbp, 8);
-    mov(ebp, esp);
-    FrameChange(FrameStep::CfaRegister, DwarfEbp);
-    and_(esp, -16);
-    sub(esp, (SlotsAt + 8 * (HighestSlot + 1) + 15) / 16 * 16);
-  }
-  // The result goes back in st(0).
-  void Epilogue() {
-    movsd(qword[esp], xmm0);
-    fld(qword[esp]);
-    mov(esp, ebp);
-    pop(ebp);
-    FrameChange(FrameStep::Cfa, DwarfEsp, 4);
-    FrameChange(FrameStep::Restored, DwarfEbp);
-    ret();
-  }
-#endif
-
-  // ---- calls ----
-
-  // A direct call where the function lies within reach of a 32-bit
-  // displacement (the C library usually does), else through rax.
-  void CallAddress(const void* function) {
-#ifdef MATHUTILS_MACHINE_X64
-    const std::int64_t distance =
-        reinterpret_cast<std::int64_t>(function) - reinterpret_cast<std::int64_t>(getCurr() + 5);
-    if (distance >= INT32_MIN + 4096 && distance <= INT32_MAX - 4096) {
-      call(function);
-      return;
-    }
-    mov(rax, reinterpret_cast<std::size_t>(function));
-    call(rax);
-#else
-    mov(eax, reinterpret_cast<std::size_t>(function));
-    call(eax);
-#endif
-  }
-
-#ifdef MATHUTILS_MACHINE_IA32
-  // A double returned in st(0) lands in the register.
-  void TakeReturned(const Xmm& into) {
-    fstp(qword[esp]);
-    movsd(into, qword[esp]);
-  }
-#endif
-
-  // A callback is called directly: what it throws unwinds through the
-  // code's frame by its unwind description.
-  void UnaryCall(int slot, const Source& argument, void* callback) {
-    SpillBelow(slot);
-#ifdef MATHUTILS_MACHINE_X64
-    LoadInto(xmm0, argument);
-    CallAddress(callback);
-    Store(slot, xmm0);
-#else
-    LoadInto(ScratchA(), argument);
-    movsd(qword[esp], ScratchA());
-    CallAddress(callback);
-    TakeReturned(ScratchA());
-    Store(slot, ScratchA());
-#endif
-  }
-
-  // The C library function that a built-in calls, with its scaling.
-  void LibraryFunctionCall(int slot, const Source& argument, const LibraryCall& call) {
-    SpillBelow(slot);
-#ifdef MATHUTILS_MACHINE_X64
-    const Xmm value = xmm0;
-#else
-    const Xmm value = ScratchA();
-#endif
-    LoadInto(value, argument);
-    if (call.Before != 0) mulsd(value, NumberMemory(call.Before));
-#ifdef MATHUTILS_MACHINE_X64
-    CallAddress(reinterpret_cast<const void*>(call.Function));
-#else
-    movsd(qword[esp], value);
-    CallAddress(reinterpret_cast<const void*>(call.Function));
-    TakeReturned(value);
-#endif
-    if (call.After != 0) mulsd(value, NumberMemory(call.After));
-    Store(slot, value);
-  }
-
-  void ListCall(int slot, int count, void* callback) {
-    SpillBelow(slot + count);
-#ifdef MATHUTILS_MACHINE_X64
-    mov(rdi, reinterpret_cast<std::size_t>(callback));
-    lea(rsi, ptr[rsp + 8 * slot]);
-    mov(rdx, count);
-    CallAddress(reinterpret_cast<const void*>(CallList));
-    Store(slot, xmm0);
-#else
-    mov(dword[esp], reinterpret_cast<std::size_t>(callback));
-    lea(eax, ptr[esp + SlotsAt + 8 * slot]);
-    mov(dword[esp + 4], eax);
-    mov(dword[esp + 8], count);
-    CallAddress(reinterpret_cast<const void*>(CallList));
-    TakeReturned(ScratchA());
-    Store(slot, ScratchA());
-#endif
-    Consume(slot + 1, count - 1);
-  }
-
-  void PowerCall(int slot, const Source& base, const Source& exponent) {
-    SpillBelow(slot);
-    const void* function = exponent.Is == Source::Number ? reinterpret_cast<const void*>(LibraryPow)
-                                                         : reinterpret_cast<const void*>(RaiseToPower);
-#ifdef MATHUTILS_MACHINE_X64
-    // xmm1 is slot 2's register: slot 2 is the base itself (moved to xmm0
-    // first), the exponent, or spilled.
-    LoadInto(xmm0, base);
-    LoadInto(xmm1, exponent);
-    CallAddress(function);
-    Store(slot, xmm0);
-#else
-    LoadInto(ScratchA(), base);
-    movsd(qword[esp], ScratchA());
-    LoadInto(ScratchA(), exponent);
-    movsd(qword[esp + 8], ScratchA());
-    CallAddress(function);
-    TakeReturned(ScratchA());
-    Store(slot, ScratchA());
-#endif
-    Consume(slot + 1, 1);
-  }
-
-  // ---- instructions ----
-
-  void EmitInstruction(const Instruction& instruction) {
-    const int slot = instruction.Slot;
-    switch (instruction.Op) {
-      case OpLoad: {
-        const Xmm target = Target(slot);
-        const Source source = SourceOf(instruction, instruction.Left);
-        LoadInto(target, source);
-        Store(slot, target);
-        if (source.Is == Source::Number) Numbers[slot] = source.Value;
-        return;
-      }
-      case OpSquare: {
-        const Xmm target = Target(slot);
-        LoadInto(target, SourceOf(instruction, instruction.Left));
-        mulsd(target, target);
-        Store(slot, target);
-        return;
-      }
-      case OpCallUnary: UnaryInstruction(slot, instruction); return;
-      case OpCallList: ListInstruction(slot, instruction); return;
-      default: Binary(slot, instruction); return;
-    }
-  }
-
-  void UnaryInstruction(int slot, const Instruction& instruction) {
-    const Source argument = SourceOf(instruction, instruction.Left);
-    const CallForm form = CallFormOf(instruction.Callback);
-    if (form == CallForm::Callback || form == CallForm::Builtin) {
-      UserCalls = UserCalls || form == CallForm::Callback;
-      UnaryCall(slot, argument, instruction.Callback);
-      return;
-    }
-    if (form == CallForm::Library) {
-      LibraryFunctionCall(slot, argument, LibraryCallOf(instruction.Callback));
-      return;
-    }
-    const Xmm target = Target(slot);
-    LoadInto(target, argument);
-    switch (form) {
-      case CallForm::Sqrt: sqrtsd(target, target); break;
-      case CallForm::Abs: andpd(target, MaskMemory(AbsMask)); break;
-      default: xorpd(target, MaskMemory(SignMask)); break;
-    }
-    Store(slot, target);
-  }
-
-  // sum, avg, min and max of register slots are computed in place.
-  bool ListInline(const Instruction& instruction) const {
-    const int last = instruction.Slot + instruction.ArgCount - 1;
-    return instruction.ArgCount >= 1 && last <= RegisterSlots &&
-           CallFormOf(instruction.Callback) >= CallForm::Sum;
-  }
-
-  void ListInstruction(int slot, const Instruction& instruction) {
-    const int count = instruction.ArgCount;
-    const CallForm form = CallFormOf(instruction.Callback);
-    if (!ListInline(instruction)) {
-      UserCalls = UserCalls || form == CallForm::Callback;
-      ListCall(slot, count, instruction.Callback);
-      return;
-    }
-    if (form == CallForm::Sum || form == CallForm::Avg) {
-      // The total starts from 0, as the functions' own does: 0 + -0 is 0.
-      const Xmm total = ScratchA();
-      xorpd(total, total);
-      for (int k = slot; k < slot + count; ++k)
-        WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) { addsd(total, argument); });
-      if (form == CallForm::Avg) divsd(total, NumberMemory(static_cast<double>(count)));
-      Consume(slot + 1, count - 1);
-      Store(slot, total);
-      return;
-    }
-    // pick stays where the kept mask is set, else becomes the argument: the
-    // mask is argument >= pick for min, pick >= argument for max, both false
-    // on NaN as the functions' own comparisons. The choice is made with bit
-    // operations, which pass a denormal through unchanged; minsd and maxsd
-    // would return it as zero under denormals-are-zero.
-    const Xmm pick = Reloaded(slot);
-    for (int k = slot + 1; k < slot + count; ++k) {
-      const Xmm argument = Reloaded(k);
-      const Xmm kept = ScratchA(), chosen = ScratchB();
-      if (form == CallForm::Min) {
-        movapd(kept, pick);
-        cmplesd(kept, argument);
-      } else {
-        movapd(kept, argument);
-        cmplesd(kept, pick);
-      }
-      movapd(chosen, kept);
-      andpd(chosen, pick);
-      andnpd(kept, argument);
-      orpd(chosen, kept);
-      movapd(pick, chosen);
-    }
-    Consume(slot + 1, count - 1);
-    Store(slot, pick);
-  }
-
-  static Source SlotSource(int slot) { return {Source::Slot, slot, nullptr, 0}; }
-
   // A register slot's own register, holding its value.
   Xmm Reloaded(int slot) {
     if (Stored[slot]) {
-      movsd(RegisterOf(slot), SlotMemory(slot));
+      movsd(RegisterOf(slot), Abi.SlotMemory(slot));
       Stored[slot] = false;
     }
     return RegisterOf(slot);
-  }
-
-  void Binary(int slot, const Instruction& instruction) {
-    const Source left = SourceOf(instruction, instruction.Left);
-    const Source right = SourceOf(instruction, instruction.Right);
-    const std::int32_t code = instruction.Op;
-    if (code == cdPow) {
-      if (right.Is == Source::Number && (right.Value == 2 || right.Value == 1)) {
-        const Xmm target = Target(slot);
-        LoadInto(target, left);
-        if (right.Value == 2) mulsd(target, target);
-        Consume(slot + 1, 1);
-        Store(slot, target);
-        return;
-      }
-      PowerCall(slot, left, right);
-      return;
-    }
-    const Xmm target = Target(slot);
-    LoadInto(target, left);
-    const auto withRight = [&](auto&& use) { WithOperand(right, use); };
-    switch (code) {
-      case cdAdd: withRight([&](const Xbyak::Operand& r) { addsd(target, r); }); break;
-      case cdSub: withRight([&](const Xbyak::Operand& r) { subsd(target, r); }); break;
-      case cdMul: withRight([&](const Xbyak::Operand& r) { mulsd(target, r); }); break;
-      case cdDiv: {
-        double reciprocal;
-        if (right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal))
-          mulsd(target, NumberMemory(reciprocal));
-        else
-          withRight([&](const Xbyak::Operand& r) { divsd(target, r); });
-        break;
-      }
-      // Ordered predicates are false on NaN, as C++'s <=, <, ==; NEQ is
-      // unordered-or-unequal, true on NaN, as C++'s !=.
-      case cdLessEq: withRight([&](const Xbyak::Operand& r) { cmplesd(target, r); }); break;
-      case cdLess: withRight([&](const Xbyak::Operand& r) { cmpltsd(target, r); }); break;
-      case cdEqual: withRight([&](const Xbyak::Operand& r) { cmpeqsd(target, r); }); break;
-      case cdNotEqual: withRight([&](const Xbyak::Operand& r) { cmpneqsd(target, r); }); break;
-      case cdGreaterEq:
-      case cdGreater: {
-        // left >= right is right <= left, false on NaN as well.
-        const Xmm other = RightInRegister(right);
-        if (code == cdGreaterEq)
-          cmplesd(other, target);
-        else
-          cmpltsd(other, target);
-        movapd(target, other);
-        break;
-      }
-      case cdAnd:
-      case cdOr: {
-        cmpneqsd(target, ConstantMemory(Zero));
-        const Xmm other = RightInRegister(right);
-        cmpneqsd(other, ConstantMemory(Zero));
-        if (code == cdAnd)
-          andpd(target, other);
-        else
-          orpd(target, other);
-        break;
-      }
-      default: break;
-    }
-    if (Commands[code].Family == Computes::Comparison || Commands[code].Family == Computes::Logical)
-      andpd(target, MaskMemory(One));  // all ones or zero, to 1.0 or 0.0
-    Consume(slot + 1, 1);
-    Store(slot, target);
   }
 
   // The right operand in a register that may be overwritten: its own slot's
@@ -653,77 +470,270 @@ class Generator : public Xbyak::CodeGenerator {
     return ScratchB();
   }
 
-  void LoadResult() {
-    if (In.Result.IsSlot()) {
-      LoadInto(xmm0, SlotSource(In.Result.Slot()));
-    } else {
-      movsd(xmm0, VariableMemory(In.Result.Address()));
+  // ---- calls: what a callback throws unwinds through the code's frame by
+  // its unwind description ----
+
+  // f(argument), scaled before and after where a scale is not 0.
+  void CallOneArgument(int slot, const Source& argument, const void* function, double before = 0,
+                       double after = 0) {
+    SpillBelow(slot);
+    const Xmm value = Abi.Argument(0);
+    LoadInto(value, argument);
+    if (before != 0) mulsd(value, NumberMemory(before));
+    Abi.Pass(0);
+    Abi.Call(function);
+    const Xmm result = Abi.Returned();
+    if (after != 0) mulsd(result, NumberMemory(after));
+    Store(slot, result);
+  }
+
+  // x64: Argument(1) is slot 2's register, and slot 2 is the base itself
+  // (moved to Argument(0) first), the exponent, or spilled.
+  void PowerCall(int slot, const Source& base, const Source& exponent) {
+    SpillBelow(slot);
+    const void* function = exponent.Is == Source::Number ? reinterpret_cast<const void*>(LibraryPow)
+                                                         : reinterpret_cast<const void*>(RaiseToPower);
+    LoadInto(Abi.Argument(0), base);
+    Abi.Pass(0);
+    LoadInto(Abi.Argument(1), exponent);
+    Abi.Pass(1);
+    Abi.Call(function);
+    Store(slot, Abi.Returned());
+    Consume(slot + 1, 1);
+  }
+
+  // ---- the rows ----
+
+  using ScalarInstruction = void (Xbyak::CodeGenerator::*)(const Xmm&, const Xbyak::Operand&);
+
+  static ScalarInstruction InstructionOf(Sse sse) {
+    static constexpr ScalarInstruction Instructions[] = {
+        nullptr,
+        &CodeGenerator::addsd,
+        &CodeGenerator::subsd,
+        &CodeGenerator::mulsd,
+        &CodeGenerator::divsd,
+        &CodeGenerator::cmplesd,
+        &CodeGenerator::cmpltsd,
+        &CodeGenerator::cmpeqsd,
+        &CodeGenerator::cmpneqsd,
+        &CodeGenerator::andpd,
+        &CodeGenerator::orpd,
+    };
+    static_assert(std::size(Instructions) == static_cast<std::size_t>(Sse::Or) + 1);
+    return Instructions[static_cast<std::size_t>(sse)];
+  }
+
+  void Apply(Sse sse, const Xmm& target, const Xbyak::Operand& operand) {
+    (this->*InstructionOf(sse))(target, operand);
+  }
+
+  void EmitInstruction(const Instruction& instruction) {
+    const Emission& row = EmissionOf(instruction.Op);
+    const int slot = instruction.Slot;
+    const Source left = SourceOf(instruction, instruction.Left);
+    switch (row.Shape) {
+      case Emits::Scalar:
+      case Emits::Reversed:
+      case Emits::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Emits::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Emits::Square:
+      case Emits::Load: {
+        const Xmm target = Target(slot);
+        LoadInto(target, left);
+        if (row.Shape == Emits::Square) mulsd(target, target);
+        Store(slot, target);
+        return;
+      }
+      case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
+      case Emits::CallList: ListFunction(slot, instruction); return;
     }
   }
 
-  // The fixed entries of the pool, as CollectConstants adds them.
-  enum { One = 0, Zero = 1, AbsMask = 2, SignMask = 3 };
+  void Binary(const Emission& row, int slot, const Source& left, const Source& right) {
+    const Xmm target = Target(slot);
+    LoadInto(target, left);
+    double reciprocal;
+    if (row.Shape == Emits::Reversed) {
+      const Xmm other = RightInRegister(right);
+      Apply(row.Instruction, other, target);
+      movapd(target, other);
+    } else if (row.Shape == Emits::BothNonZero) {
+      cmpneqsd(target, NumberMemory(0.0));
+      const Xmm other = RightInRegister(right);
+      cmpneqsd(other, NumberMemory(0.0));
+      Apply(row.Instruction, target, other);
+    } else if (row.Reciprocal && right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal)) {
+      mulsd(target, NumberMemory(reciprocal));
+    } else {
+      WithOperand(right, [&](const Xbyak::Operand& operand) { Apply(row.Instruction, target, operand); });
+    }
+    if (row.ToOne) andpd(target, MaskMemory(1.0));  // all ones or zero, to 1.0 or 0.0
+    Consume(slot + 1, 1);
+    Store(slot, target);
+  }
+
+  void PowerOf(int slot, const Source& base, const Source& exponent) {
+    if (exponent.Is == Source::Number && (exponent.Value == 2 || exponent.Value == 1)) {
+      const Xmm target = Target(slot);
+      LoadInto(target, base);
+      if (exponent.Value == 2) mulsd(target, target);
+      Consume(slot + 1, 1);
+      Store(slot, target);
+      return;
+    }
+    PowerCall(slot, base, exponent);
+  }
+
+  void UnaryFunction(int slot, const Source& argument, void* callback) {
+    const MachineForm form = MachineFormOf(callback);
+    switch (form.Form) {
+      case CallForm::Callback:
+      case CallForm::Builtin:
+        UserCalls = UserCalls || form.Form == CallForm::Callback;
+        CallOneArgument(slot, argument, callback);
+        return;
+      case CallForm::Library:
+        CallOneArgument(slot, argument, reinterpret_cast<const void*>(form.Library), form.Before, form.After);
+        return;
+      default: break;
+    }
+    const Xmm target = Target(slot);
+    LoadInto(target, argument);
+    if (form.Form == CallForm::Sqrt)
+      sqrtsd(target, target);
+    else if (form.Form == CallForm::Abs)
+      andpd(target, MaskMemory(AbsMask));
+    else
+      xorpd(target, MaskMemory(SignMask));
+    Store(slot, target);
+  }
+
+  // sum, avg, min and max of register slots are computed in place.
+  bool ListInline(const Instruction& instruction) const {
+    const int last = instruction.Slot + instruction.ArgCount - 1;
+    return instruction.ArgCount >= 1 && last <= RegisterSlots &&
+           MachineFormOf(instruction.Callback).Form >= CallForm::Sum;
+  }
+
+  void ListFunction(int slot, const Instruction& instruction) {
+    const int count = instruction.ArgCount;
+    const CallForm form = MachineFormOf(instruction.Callback).Form;
+    if (!ListInline(instruction)) {
+      UserCalls = UserCalls || form == CallForm::Callback;
+      SpillBelow(slot + count);
+      Abi.CallListCallback(instruction.Callback, slot, count);
+      Store(slot, Abi.Returned());
+    } else if (form == CallForm::Sum || form == CallForm::Avg) {
+      Total(slot, count, form == CallForm::Avg);
+    } else {
+      Pick(slot, count, form == CallForm::Min);
+    }
+    Consume(slot + 1, count - 1);
+  }
+
+  // The total starts from 0, as the functions' own does: 0 + -0 is 0.
+  void Total(int slot, int count, bool average) {
+    const Xmm total = ScratchA();
+    xorpd(total, total);
+    for (int k = slot; k < slot + count; ++k)
+      WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) { addsd(total, argument); });
+    if (average) divsd(total, NumberMemory(static_cast<double>(count)));
+    Store(slot, total);
+  }
+
+  // pick stays where the kept mask is set, else becomes the argument: the
+  // mask is argument >= pick for min, pick >= argument for max, both false
+  // on NaN as the functions' own comparisons. The choice is made with bit
+  // operations, which pass a denormal through unchanged; minsd and maxsd
+  // would return it as zero under denormals-are-zero.
+  void Pick(int slot, int count, bool minimum) {
+    const Xmm pick = Reloaded(slot);
+    for (int k = slot + 1; k < slot + count; ++k) {
+      const Xmm argument = Reloaded(k);
+      const Xmm kept = ScratchA(), chosen = ScratchB();
+      movapd(kept, minimum ? pick : argument);
+      cmplesd(kept, minimum ? argument : pick);
+      movapd(chosen, kept);
+      andpd(chosen, pick);
+      andnpd(kept, argument);
+      orpd(chosen, kept);
+      movapd(pick, chosen);
+    }
+    Store(slot, pick);
+  }
+
+  void LoadResult() {
+    if (In.Result.IsSlot())
+      LoadInto(xmm0, SlotSource(In.Result.Slot()));
+    else
+      movsd(xmm0, Abi.VariableMemory(In.Result.Address()));
+  }
 
   const Program& In;
-  const std::uint8_t* Pool;
-  const ConstantPool& Constants;
+  Xbyak::Label Pool;
+  ConstantPool Constants;
   std::vector<FrameStep> FrameSteps;
+  NativeTarget Abi;
+  std::size_t InstructionBytes = 0;
   bool Calls = false;
   bool UserCalls = false;  // whether any call is of a callback of the user's
   bool DeepSlots = false;
   int HighestSlot = 1;
-#ifdef MATHUTILS_MACHINE_X64
-  // The frame that holds the slots kept in memory, and calls' alignment.
-  bool Framed = false;
-  int FrameBytes = 0;
-#endif
   // Per slot: written and not yet consumed; kept in memory rather than in
-  // its register; loaded from a number known here.
+  // its register.
   std::array<bool, EvaluationStackSize + 1> Live{};
   std::array<bool, EvaluationStackSize + 1> Stored{};
-  std::array<std::optional<double>, EvaluationStackSize + 1> Numbers{};
 };
 
-// Generous room for one instruction: the spills before a call and the call.
-std::size_t CodeRoomFor(const Program& program) {
-  return 512 + program.Instructions.size() * (64 + 10 * static_cast<std::size_t>(RegisterSlots));
+// The measuring pass writes to the heap, never to executable memory.
+struct HeapBuffer : Xbyak::Allocator {
+  bool useProtect() const override { return false; }  // NOLINT(readability-identifier-naming): Xbyak's name
+};
+
+// Emits the code once to learn its size: no guess of what the emitters
+// will need.
+std::size_t MeasureCode(const Program& program) {
+  HeapBuffer heap;
+  Generator measuring(program, nullptr, 4096, &heap);
+  measuring.Emit();
+  return measuring.getSize();
 }
 
 }  // namespace
 
+// Emits the code twice: once to measure it, once into pages of that size.
+// The second pass can only be shorter (calls within reach of a direct call
+// become one).
 std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
-  ConstantPool constants;
-  Generator::CollectConstants(program, constants);
-  const std::size_t page = PageSize();
-  const std::size_t codeRoom = CodeRoomFor(program);
-  const std::size_t reserved = (codeRoom + constants.Bytes() + page - 1) / page * page;
-  std::uint8_t* pages = AllocateWritable(reserved);
-  if (!pages) return nullptr;
-  std::uint8_t* pool = pages + reserved - constants.Bytes();
-  // Made first, so that it releases the pages when anything below fails.
-  std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
   try {
-    Generator generator(program, pages, static_cast<std::size_t>(pool - pages), pool, constants);
+    const std::size_t measured = MeasureCode(program);
+    const std::size_t page = PageBytes();
+    const std::size_t reserved = (measured + page - 1) / page * page;
+    std::uint8_t* pages = AllocateWritable(reserved);
+    if (!pages) return nullptr;
+    // Made first, so that it releases the pages when anything below fails.
+    std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved, 0, 0));
+    Generator generator(program, pages, reserved, nullptr);
     generator.Emit();
-    constants.WriteTo(pool);
-    code->CodeSize = generator.getSize();
-    code->TotalSize = code->CodeSize + constants.Bytes();
+    code->TotalSize = generator.getSize();
+    code->CodeSize = generator.Instructions();
     code->UserCalls = generator.CallsBack();
     // Without a description of its frame, nothing may unwind through the code.
     if (generator.MakesCalls()) {
       if (!UnwindInfo::Supported()) return nullptr;
       code->Unwind = std::make_unique<UnwindInfo>(pages, code->CodeSize, generator.Frame());
     }
+    if (!MakeExecutable(pages, reserved)) return nullptr;
+    return code;
   } catch (...) {
     return nullptr;
   }
-  if (!MakeExecutable(pages, reserved)) return nullptr;
-  return code;
 }
 
 MachineCode::~MachineCode() {
   Unwind.reset();  // no unwinder may find the code once it is gone
-  Release(Pages, Reserved);
+  Release(Pages, ReservedBytes);
 }
 
 #endif

@@ -289,9 +289,12 @@ std::size_t ParserBase::MachineCodeSize() const {
   return CurrentTier() == detail::Tier::MachineCode ? Current->Machine->Size() : 0;
 }
 
-std::span<const std::uint8_t> ParserBase::MachineCodeBytes() const {
+// A copy: the code goes with the compiled formula, which the next change
+// of the parser releases.
+std::vector<std::uint8_t> ParserBase::MachineCodeBytes() const {
   if (CurrentTier() != detail::Tier::MachineCode) return {};
-  return Current->Machine->Code();
+  const std::span<const std::uint8_t> code = Current->Machine->Code();
+  return {code.begin(), code.end()};
 }
 
 void ParserBase::CheckName(std::string_view name, const char* charSet) {

@@ -83,8 +83,9 @@ class ParserBase {
   // Bytes of machine code (instructions and their constants) that the
   // current formula runs as; 0 while it is interpreted.
   std::size_t MachineCodeSize() const;
-  // The instructions of that machine code, for a disassembler.
-  std::span<const std::uint8_t> MachineCodeBytes() const;
+  // A copy of the instructions of that machine code, for a disassembler;
+  // empty while the formula is interpreted.
+  std::vector<std::uint8_t> MachineCodeBytes() const;
 
   // The kinds of name a parser defines.
   enum class NameKind { Function, Constant, Variable, PostfixOperator, PrefixOperator };

@@ -35,11 +35,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "parser/cells.h"
+#include "parser/commands.h"
 
 namespace MathUtils::detail {
 
@@ -51,6 +53,76 @@ enum ProgramOp : std::int32_t {
   OpCallUnary,
   OpCallList,
 };
+
+// How the machine code (parser/machine_code.cpp) computes each operation:
+// one row per operation, which the generator reads.
+//
+//   Shape        the generator emits, in SSE2 scalar arithmetic
+//   -----------  ----------------------------------------------------------------
+//   Scalar       t = Left; t = t <Instruction> Right
+//   Reversed     u = Right; u = u <Instruction> Left; t = u   (a >= b as b <= a)
+//   BothNonZero  t = Left != 0; u = Right != 0; t = t <Instruction> u
+//   Power        t = Left * Left for the number 2, Left for the number 1; else a
+//                call of pow for a number exponent, of Power() for another
+//   Square       t = Left * Left
+//   Load         t = Left
+//   CallUnary    what the callback's built-in row says (parser/builtins.h): a
+//                call of it, of its C library function, or its inline form
+//   CallList     the same for a callback of any number of arguments; inline
+//                forms only where every argument is in a register
+//
+//   Instruction  addsd subsd mulsd divsd; cmplesd cmpltsd cmpeqsd cmpneqsd
+//                (ordered, false on NaN as C++'s <=, <, ==; NEQ is unordered-
+//                or-unequal, true on NaN as C++'s !=); andpd orpd
+//   ToOne        the compare's mask, all ones or zero, becomes 1.0 or 0.0
+//   Reciprocal   a number divisor whose reciprocal is exact (a power of two
+//                with a normal reciprocal) multiplies by that reciprocal: the
+//                same quotient rounded once, for every dividend
+enum class Emits : std::uint8_t { Scalar, Reversed, BothNonZero, Power, Square, Load, CallUnary, CallList };
+enum class Sse : std::uint8_t { None, Add, Sub, Mul, Div, CmpLe, CmpLt, CmpEq, CmpNeq, And, Or };
+
+struct Emission {
+  std::int32_t Op;
+  Emits Shape;
+  Sse Instruction = Sse::None;
+  bool ToOne = false;
+  bool Reciprocal = false;
+};
+
+inline constexpr Emission Emissions[] = {
+    {cdLessEq, Emits::Scalar, Sse::CmpLe, true},
+    {cdGreaterEq, Emits::Reversed, Sse::CmpLe, true},
+    {cdNotEqual, Emits::Scalar, Sse::CmpNeq, true},
+    {cdEqual, Emits::Scalar, Sse::CmpEq, true},
+    {cdLess, Emits::Scalar, Sse::CmpLt, true},
+    {cdGreater, Emits::Reversed, Sse::CmpLt, true},
+    {cdAdd, Emits::Scalar, Sse::Add},
+    {cdSub, Emits::Scalar, Sse::Sub},
+    {cdMul, Emits::Scalar, Sse::Mul},
+    {cdDiv, Emits::Scalar, Sse::Div, false, true},
+    {cdPow, Emits::Power},
+    {cdAnd, Emits::BothNonZero, Sse::And, true},
+    {cdOr, Emits::BothNonZero, Sse::Or, true},
+    {OpSquare, Emits::Square},
+    {OpLoad, Emits::Load},
+    {OpCallUnary, Emits::CallUnary},
+    {OpCallList, Emits::CallList},
+};
+
+// The row of an operation of the program.
+constexpr const Emission& EmissionOf(std::int32_t op) {
+  return Emissions[IsBinaryOperator(op) ? op
+                                        : static_cast<std::int32_t>(BinaryOperatorCount) + op - OpSquare];
+}
+
+constexpr bool EmissionsInOrder() {
+  for (std::int32_t op = 0; op < static_cast<std::int32_t>(BinaryOperatorCount); ++op)
+    if (EmissionOf(op).Op != op) return false;
+  for (std::int32_t op = OpSquare; op <= OpCallList; ++op)
+    if (EmissionOf(op).Op != op) return false;
+  return std::size(Emissions) == BinaryOperatorCount + OpCallList - OpSquare + 1;
+}
+static_assert(EmissionsInOrder(), "one row per operation of the program, in the order of the codes");
 
 // Where an operand lives: a slot of the run's frame, or a double at a fixed
 // address (a variable, or a number in the instruction). One form for both,

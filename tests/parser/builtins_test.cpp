@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "parser_test_support.h"
 
@@ -202,6 +203,71 @@ TEST_F(BuiltinsTest, TablesHoldEveryDefaultFunction) {
   check(detail::BuiltinUnaryFunctions(), 1);
   check(detail::BuiltinListFunctions(), -1);
   EXPECT_EQ(rows, probe.Registry().Functions.Size());
+}
+
+}  // namespace
+
+namespace {
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Machine code calls a Library row's C function, scaled, in place of the
+// callback: both must give the same bits everywhere, NaNs included.
+TEST(BuiltinTableTest, LibraryFormsComputeWhatTheirCallbacksCompute) {
+  const double nan = std::nan("");
+  const double points[] = {0.0, -0.0, 0.5,    -0.75, 1,      -1,       2.5,       30,  45,  90,
+                           180, -270, 1e-310, 1e10,  -1e300, HUGE_VAL, -HUGE_VAL, nan, -nan};
+  int libraryRows = 0;
+  for (const auto& row : detail::BuiltinUnaryFunctions()) {
+    const detail::MachineForm& form = row.Machine;
+    if (form.Form != detail::CallForm::Library) continue;
+    ++libraryRows;
+    ASSERT_NE(form.Library, nullptr) << row.Name;
+    for (double x : points) {
+      double value = form.Library(form.Before != 0 ? x * form.Before : x);
+      if (form.After != 0) value *= form.After;
+      EXPECT_TRUE(SameBits(value, row.Function(x))) << row.Name << " at " << x;
+    }
+  }
+  EXPECT_GE(libraryRows, 15);
+}
+
+// Every row's machine form is what MachineFormOf finds for its callback,
+// the inline forms sit on the callbacks they replace, and the operators
+// are defined as their rows read.
+TEST(BuiltinTableTest, MachineFormsFollowTheRows) {
+  const auto check = [](const auto& table) {
+    for (const auto& row : table) {
+      const detail::MachineForm found = detail::MachineFormOf(reinterpret_cast<const void*>(row.Function));
+      EXPECT_EQ(found.Form, row.Machine.Form) << row.Name;
+      EXPECT_EQ(found.Library, row.Machine.Library) << row.Name;
+      EXPECT_NE(found.Form, detail::CallForm::Callback) << row.Name;
+    }
+  };
+  check(detail::BuiltinUnaryFunctions());
+  check(detail::BuiltinListFunctions());
+  check(detail::BuiltinOperators());
+
+  const auto formOf = [](const char* name) {
+    Probe probe;
+    return detail::MachineFormOf(probe.Registry().Functions.Find(name)->Callback).Form;
+  };
+  EXPECT_EQ(formOf("sqrt"), detail::CallForm::Sqrt);
+  EXPECT_EQ(formOf("abs"), detail::CallForm::Abs);
+  EXPECT_EQ(formOf("min"), detail::CallForm::Min);
+  EXPECT_EQ(formOf("avg"), detail::CallForm::Avg);
+  EXPECT_EQ(formOf("atan"), detail::CallForm::Builtin);
+  EXPECT_EQ(detail::MachineFormOf(reinterpret_cast<const void*>(+[](double v) { return v; })).Form,
+            detail::CallForm::Callback);
+
+  Probe probe;
+  for (const auto& row : detail::BuiltinOperators()) {
+    const auto& registry =
+        row.Is == detail::BuiltinOperator::Prefix ? probe.Registry().PrefixOps : probe.Registry().PostfixOps;
+    const UnaryCallback* defined = registry.Find(row.Name);
+    ASSERT_NE(defined, nullptr) << row.Name;
+    EXPECT_EQ(*defined, row.Function) << row.Name;
+  }
 }
 
 }  // namespace

@@ -454,3 +454,54 @@ TEST(MachineCodeTest, ParsersKeepTheirOwnCode) {
 
 }  // namespace
 }  // namespace ParserTests
+
+namespace ParserTests {
+namespace {
+
+// The pages hold the code and its constants with less than a page to
+// spare, however long the formula; a copy of the instructions outlives the
+// code it was taken from.
+TEST(MachineCodePagesTest, SizedToTheCode) {
+  if (!Generates()) GTEST_SKIP() << "no machine code in this build";
+  for (int terms : {1, 8, 60, 250}) {
+    std::string formula = "x";
+    for (int i = 0; i < terms; ++i)
+      formula = "(" + formula + (i % 3 == 0 ? "*y+twice(x)" : i % 3 == 1 ? "-sin(z)" : "/2") + ")";
+    MachineProbe parser;
+    Define(parser);
+    parser.AssignFormula(formula);
+    parser.Evaluate();
+    MathUtils::detail::Program program;
+    ASSERT_TRUE(program.Derive(parser.GetBytecode())) << terms;
+    const auto code = MathUtils::detail::MachineCode::Generate(program);
+    ASSERT_NE(code, nullptr) << terms;
+    EXPECT_GE(code->Reserved(), code->Size()) << terms;
+    EXPECT_LT(code->Reserved(), code->Size() + MathUtils::detail::MachineCode::PageBytes()) << terms;
+    EXPECT_LT(code->Code().size(), code->Size()) << terms;
+  }
+}
+
+TEST(MachineCodePagesTest, CopiedInstructionsOutliveTheCode) {
+  if (!Generates()) GTEST_SKIP() << "no machine code in this build";
+  MachineProbe parser;
+  Define(parser);
+  parser.AssignFormula("x * y + twice(z)");
+  parser.Evaluate();
+  parser.Evaluate();
+  const std::vector<std::uint8_t> bytes = parser.MachineCodeBytes();
+  ASSERT_FALSE(bytes.empty());
+  const std::size_t size = bytes.size();
+  const std::uint8_t first = bytes.front(), last = bytes.back();
+  // The parser frees that code and makes another.
+  parser.AssignFormula("x - 1");
+  parser.Evaluate();
+  parser.Evaluate();
+  EXPECT_GT(parser.MachineCodeSize(), 0u);
+  ASSERT_EQ(bytes.size(), size);
+  EXPECT_EQ(bytes.front(), first);
+  EXPECT_EQ(bytes.back(), last);
+  EXPECT_EQ(last, 0xc3);  // ends in ret
+}
+
+}  // namespace
+}  // namespace ParserTests
