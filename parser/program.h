@@ -193,8 +193,8 @@ std::string DisassembleProgram(const Program& program, const std::function<std::
 // Counts the callbacks that evaluations have called and that have not yet
 // returned on this thread: while any runs, a compiled formula that a
 // callback pulls away from its parser is kept, not freed (the run that
-// called it goes on reading it). Interpreters and the machine code's
-// trampolines hold one around the callbacks they call.
+// called it goes on reading it). The interpreters hold one while they run,
+// and so does the entry into machine code that calls callbacks of the user's.
 class CallbackScope {
  public:
   CallbackScope() { ++Running; }
