@@ -605,6 +605,12 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   // scale is not 0; the results go to the slot's memory.
   void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const void* function, double before,
                     double after) {
+#ifdef MATHUTILS_ARRAYS_X64
+    if (Lanes == Width::One) {
+      CallInRegisters(slot, arguments, count, function, before, after);
+      return;
+    }
+#endif
     for (int a = 0; a < count; ++a) {
       LoadInto(ScratchA(), arguments[a]);
       StoreTo(LaneMemory(ArgumentsOffset() + a * SlotBytes, ptr), ScratchA());
@@ -641,6 +647,35 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     StoreResultVector(ScratchA());
   }
 
+  // Results that will not fit in the caches go around them (non-temporal
+  // stores, to aligned vectors), where the run asks for it: the loop then
+  // neither reads them in first nor pushes the arrays out.
+  void StoreResult(const Xbyak::Address& at, const Xmm& value, const Xbyak::Address& stream) {
+    if (Lanes == Width::One) {
+      StoreTo(at, value);
+      return;
+    }
+    Xbyak::Label plain, stored;
+    cmp(stream, 0);
+    je(plain, T_NEAR);
+    if (Vex())
+      vmovntpd(at, value);
+    else
+      movntpd(at, value);
+    jmp(stored, T_NEAR);
+    L(plain);
+    StoreTo(at, value);
+    L(stored);
+  }
+
+  // Makes the stores that went around the caches visible to every thread
+  // before the code returns.
+  void FinishStores() {
+    if (Lanes == Width::One) return;
+    sfence();
+    if (Vex()) vzeroupper();
+  }
+
   // ---- target-specific parts ----
 
 #ifdef MATHUTILS_ARRAYS_X64
@@ -672,7 +707,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 
   void Epilogue() {
-    if (Vex()) vzeroupper();
+    FinishStores();
     add(rsp, FrameBytes());
     Step(FrameStep::CfaOffset, Rsp, 48);
     const Xbyak::Reg64 saved[] = {r15, r14, r13, r12, rbx};
@@ -693,13 +728,27 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     Load(into, ptr[rax]);
   }
 
-  void StoreResultVector(const Xmm& value) { StoreTo(ptr[r14 + r13], value); }
+  void StoreResultVector(const Xmm& value) { StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]); }
 
   void NextPoint(Xbyak::Label& loop) {
     add(r13, SlotBytes);
     if (UserCalls) mov(ptr[rbx + offsetof(ArrayRun, DoneBytes)], r13);
     cmp(r13, r15);
     jb(loop, T_NEAR);
+  }
+
+  // One point at a time, the arguments go straight into xmm0 and xmm1, as
+  // the one-point code passes them: slot 2's register is xmm1, and slot 2
+  // is the first argument itself (moved to xmm0 first), the second, or
+  // spilled.
+  void CallInRegisters(int slot, const std::array<Source, 2>& arguments, int count, const void* function,
+                       double before, double after) {
+    SpillBelow(slot);
+    for (int a = 0; a < count; ++a) LoadInto(Xmm(a), arguments[a]);
+    if (before != 0) mulsd(xmm0, NumberMemory(before));
+    CallFunction(function);
+    if (after != 0) mulsd(xmm0, NumberMemory(after));
+    Store(slot, xmm0);
   }
 
   void PassArgument(int which, const Xbyak::Address& from, double before) {
@@ -756,6 +805,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 
   void Epilogue() {
+    FinishStores();
     mov(edi, ptr[ebp - 12]);
     Step(FrameStep::Restored, Edi, 0);
     mov(esi, ptr[ebp - 8]);
@@ -780,7 +830,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
 
   void StoreResultVector(const Xmm& value) {
     mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
-    StoreTo(ptr[eax + edi], value);
+    StoreResult(ptr[eax + edi], value, dword[ebx + offsetof(ArrayRun, Stream)]);
   }
 
   void NextPoint(Xbyak::Label& loop) {

@@ -45,6 +45,7 @@ struct ArrayRun {
   double* Results;
   std::size_t Count;      // points; a whole number of groups of Lanes(), at least one
   std::size_t DoneBytes;  // 8 x the points written; kept only by code that calls the user's callbacks
+  std::uintptr_t Stream;  // not 0: store around the caches; Results aligned to 8 x Lanes() bytes
 };
 
 class ArrayCode {

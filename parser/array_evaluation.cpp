@@ -176,73 +176,126 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
 
 namespace {
 
-// Where the code reads each of its variables: the listed ones from their
-// arrays, the others from one copy per lane of their value, or, for code
-// that runs one point at a time, from the variable itself, which a
-// callback may change between points as it may between evaluations.
-std::vector<detail::ArraySource> SourcesFor(const detail::ArrayCode& code, std::span<const VariableArray> variables,
-                                            std::size_t first, std::vector<double>& copies) {
-  const std::size_t lanes = static_cast<std::size_t>(code.Lanes());
-  copies.assign(lanes * code.Variables().size(), 0);
-  std::vector<detail::ArraySource> sources;
-  for (std::size_t k = 0; k < code.Variables().size(); ++k) {
-    const double* address = code.Variables()[k];
-    if (const VariableArray* listed = Listed(variables, address)) {
-      sources.push_back({listed->Values + first, ~std::uintptr_t{0}});
-    } else if (lanes == 1) {
-      sources.push_back({address, 0});
-    } else {
-      std::fill_n(copies.begin() + static_cast<std::ptrdiff_t>(lanes * k), lanes, *address);
-      sources.push_back({copies.data() + lanes * k, 0});
+// A few values on the stack, more on the heap: a call over arrays of a
+// formula of a few variables allocates nothing.
+template <typename T>
+class Scratch {
+ public:
+  explicit Scratch(std::size_t count) : Items(count <= InlineCount ? Inline : (Heap.resize(count), Heap.data())) {}
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  T* Data() { return Items; }
+  T& operator[](std::size_t i) { return Items[i]; }
+
+ private:
+  static constexpr std::size_t InlineCount = 64;
+  T Inline[InlineCount];
+  std::vector<T> Heap;
+  T* Items;
+};
+
+// Results of at least this many points go around the caches.
+constexpr std::size_t StreamingPoints = std::size_t{1} << 17;
+
+// One evaluation over arrays by the machine code: the whole groups of lanes
+// in place, the points before the first aligned group (where the results
+// go around the caches) and after the last one as one group each, padded
+// with copies of their last point. Code with lanes calls no callback of the
+// user's, so the padding calls nothing a caller sees.
+class ArrayCodeRun {
+ public:
+  ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables, std::span<double> results)
+      : Code(code),
+        Variables(variables),
+        Results(results),
+        Lanes(static_cast<std::size_t>(code.Lanes())),
+        VariableCount(code.Variables().size()),
+        Listed(code.Variables().size()),
+        Sources(code.Variables().size()),
+        Copies(Lanes * code.Variables().size()),
+        PaddedValues(Lanes * (code.Variables().size() + 1)) {
+    for (std::size_t k = 0; k < code.Variables().size(); ++k) {
+      const double* address = code.Variables()[k];
+      Listed[k] = MathUtils::Listed(variables, address);
+      // Not listed: one copy per lane, or, one point at a time, the
+      // variable itself, which a callback may change between points as it
+      // may between evaluations.
+      if (Listed[k]) continue;
+      if (Lanes == 1) {
+        Sources[k] = {address, 0};
+      } else {
+        std::fill_n(&Copies[Lanes * k], Lanes, *address);
+        Sources[k] = {&Copies[Lanes * k], 0};
+      }
     }
   }
-  return sources;
-}
+
+  // Runs the points from first on; written counts the results written.
+  void From(std::size_t first, std::size_t& written) {
+    const std::size_t count = Results.size() - first;
+    const bool stream = Lanes > 1 && count >= StreamingPoints;
+    const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
+    if (head > 0) RunPadded(first, head);
+    const std::size_t whole = (count - head) / Lanes * Lanes;
+    if (whole > 0) RunWhole(first + head, whole, stream && head < Lanes, written);
+    written = first + head + whole;
+    if (head + whole < count) RunPadded(first + head + whole, count - head - whole);
+    written = Results.size();
+  }
+
+ private:
+  std::size_t PointsBeforeAligned(std::size_t first) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(Results.data() + first);
+    const std::uintptr_t vector = 8 * Lanes;
+    if (address % sizeof(double) != 0) return Lanes;  // never aligned: no streaming
+    return (vector - address % vector) % vector / sizeof(double);
+  }
+
+  void RunWhole(std::size_t first, std::size_t count, bool stream, std::size_t& written) {
+    for (std::size_t k = 0; k < VariableCount; ++k)
+      if (Listed[k]) Sources[k] = {Listed[k]->Values + first, ~std::uintptr_t{0}};
+    detail::ArrayRun run{Sources.Data(), Results.data() + first, count, 0, stream ? 1u : 0u};
+    try {
+      Code.Run(run);
+    } catch (...) {
+      written = first + run.DoneBytes / sizeof(double);
+      throw;
+    }
+  }
+
+  void RunPadded(std::size_t first, std::size_t count) {
+    for (std::size_t k = 0; k < VariableCount; ++k) {
+      if (!Listed[k]) continue;
+      double* lanes = &PaddedValues[Lanes * k];
+      for (std::size_t j = 0; j < Lanes; ++j) lanes[j] = Listed[k]->Values[first + std::min(j, count - 1)];
+      Sources[k] = {lanes, ~std::uintptr_t{0}};
+    }
+    double* out = &PaddedValues[Lanes * VariableCount];
+    detail::ArrayRun run{Sources.Data(), out, Lanes, 0, 0};
+    Code.Run(run);
+    std::copy_n(out, count, Results.begin() + static_cast<std::ptrdiff_t>(first));
+  }
+
+  const detail::ArrayCode& Code;
+  std::span<const VariableArray> Variables;
+  std::span<double> Results;
+  std::size_t Lanes;
+  std::size_t VariableCount;
+  Scratch<const VariableArray*> Listed;
+  Scratch<detail::ArraySource> Sources;
+  Scratch<double> Copies;
+  Scratch<double> PaddedValues;
+};
 
 }  // namespace
 
-// Runs the whole groups of lanes in place; the last points, fewer than the
-// lanes, run once more as a whole group of copies, padded with the last
-// point. Code with lanes calls no callback of the user's, so the padding
-// calls nothing a caller sees.
 MATHUTILS_FRAME_UNSANITIZED bool ParserBase::ArraysByMachineCode(std::size_t first,
                                                                  std::span<const VariableArray> variables,
                                                                  std::span<double> results, std::size_t& written) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   if (!code) return false;
   const detail::CallbackScope scope;
-  const std::size_t lanes = static_cast<std::size_t>(code->Lanes());
-  const std::size_t count = results.size() - first;
-  const std::size_t whole = count / lanes * lanes;
-  std::vector<double> copies;
-  std::vector<detail::ArraySource> sources = SourcesFor(*code, variables, first, copies);
-  if (whole > 0) {
-    detail::ArrayRun run{sources.data(), results.data() + first, whole, 0};
-    try {
-      code->Run(run);
-    } catch (...) {
-      written = first + run.DoneBytes / sizeof(double);
-      throw;
-    }
-  }
-  written = first + whole;
-  if (whole == count) return true;
-
-  const std::size_t left = count - whole;
-  std::vector<double> padded(lanes * (variables.size() + 1));
-  for (std::size_t k = 0; k < code->Variables().size(); ++k) {
-    const VariableArray* listed = Listed(variables, code->Variables()[k]);
-    if (!listed) continue;
-    double* lane = padded.data() + lanes * static_cast<std::size_t>(listed - variables.data());
-    const double* values = listed->Values + first + whole;
-    for (std::size_t j = 0; j < lanes; ++j) lane[j] = values[std::min(j, left - 1)];
-    sources[k].Base = lane;
-  }
-  double* last = padded.data() + lanes * variables.size();
-  detail::ArrayRun run{sources.data(), last, lanes, 0};
-  code->Run(run);
-  std::copy_n(last, left, results.begin() + static_cast<std::ptrdiff_t>(first + whole));
-  written = results.size();
+  ArrayCodeRun(*code, variables, results).From(first, written);
   return true;
 }
 

@@ -211,6 +211,34 @@ TEST(EvaluateArrays, EveryFormulaTierLengthAndAlignmentGivesEvaluateBits) {
   }
 }
 
+// Results of many points go around the caches from the first aligned
+// vector on; the points before it and after the last whole group run apart.
+TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
+  const std::size_t count = (std::size_t{1} << 17) + 13;
+  const std::vector<double> xs = Values(count + 8, 3), ys = Values(count + 8, 4);
+  const std::string formula = "x * y - sqrt(x) / (y + 1)";
+  const std::vector<double> expected = PointByPoint(formula, xs, ys, 2.5);
+  for (const int lanes : {2, 4, 8}) {
+    ArrayParser parser;
+    double x = 0, y = 0, z = 2.5;
+    Define(parser, x, y, z);
+    parser.SetMachineCode(true);
+    parser.SetArrayLanes(lanes);
+    parser.AssignFormula(formula);
+    std::vector<double> results(count + 8);
+    for (std::size_t offset = 0; offset < 8; offset += 3) {
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      std::size_t written = 0;
+      parser.EvaluateArrays(arrays, std::span<double>(results.data() + offset, count), &written);
+      EXPECT_EQ(written, count);
+      ExpectSameBits(std::vector<double>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(count)),
+                     std::vector<double>(results.begin() + static_cast<std::ptrdiff_t>(offset),
+                                         results.begin() + static_cast<std::ptrdiff_t>(offset + count)),
+                     formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
+    }
+  }
+}
+
 TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
   const int widest = MathUtils::detail::ArrayCode::WidestLanes();
   if (widest == 1) GTEST_SKIP() << "no machine code over arrays in this build";
