@@ -214,7 +214,9 @@ TEST(EvaluateArrays, EveryFormulaTierLengthAndAlignmentGivesEvaluateBits) {
 // Results of many points go around the caches from the first aligned
 // vector on; the points before it and after the last whole group run apart.
 TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
-  const std::size_t count = (std::size_t{1} << 17) + 13;
+  const std::size_t count = 5000 + 13;
+  const std::size_t saved = MathUtils::detail::StreamingPoints();
+  MathUtils::detail::SetStreamingPoints(5000);
   const std::vector<double> xs = Values(count + 8, 3), ys = Values(count + 8, 4);
   const std::string formula = "x * y - sqrt(x) / (y + 1)";
   const std::vector<double> expected = PointByPoint(formula, xs, ys, 2.5);
@@ -237,6 +239,7 @@ TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
                      formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
     }
   }
+  MathUtils::detail::SetStreamingPoints(saved);
 }
 
 TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
