@@ -107,9 +107,10 @@ bool ExactReciprocal(double divisor, double& reciprocal) {
 
 constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
 constexpr std::uint64_t SignMask = 0x8000000000000000;
+[[maybe_unused]] constexpr std::uint64_t QuietBit = 0x0008000000000000;
 
 // The compare predicates of cmppd and vcmppd.
-enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, NeqUnordered = 4 };
+enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, Unordered = 3, NeqUnordered = 4 };
 
 Predicate PredicateOf(Sse instruction) {
   switch (instruction) {
@@ -894,7 +895,14 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     Load(into, ptr[eax + edi]);
   }
 
+  // The one-point code returns its value in an x87 register, which sets
+  // the quiet bit of a signaling NaN: the results here get it alike.
   void StoreResultVector(const Xmm& value) {
+    const Xmm nan = ScratchB();
+    Move(nan, value);
+    CompareToMask(Unordered, nan, nan);
+    Apply(Sse::And, nan, MaskMemory(QuietBit));
+    Apply(Sse::Or, value, nan);
     mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
     StoreResult(ptr[eax + edi], value, dword[ebx + offsetof(ArrayRun, Stream)]);
   }
