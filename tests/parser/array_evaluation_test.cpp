@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parser/array_code.h"
@@ -357,6 +358,28 @@ TEST(EvaluateArrays, DenormalsAreZeroAndFlushToZeroAlike) {
   _mm_setcsr(saved);
 }
 #endif
+
+// Several threads over arrays of one compiled parser, while the machine
+// code over arrays is made by whichever gets there first.
+TEST(EvaluateArrays, ThreadsAtOnceOnOneParser) {
+  ArrayParser parser;
+  double x = 0, y = 0, z = 3;
+  Define(parser, x, y, z);
+  parser.SetMachineCode(true);
+  parser.AssignFormula("x * y + z / (x + 1)");
+  parser.Evaluate();
+  const std::vector<double> xs = Values(3000, 11), ys = Values(3000, 12);
+  const std::vector<double> expected = PointByPoint("x * y + z / (x + 1)", xs, ys, 3);
+  std::vector<std::vector<double>> results(4, std::vector<double>(xs.size()));
+  std::vector<std::thread> threads;
+  for (auto& out : results)
+    threads.emplace_back([&parser, &x, &y, &xs, &ys, &out] {
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      for (int round = 0; round < 3; ++round) parser.EvaluateArrays(arrays, out);
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& out : results) ExpectSameBits(expected, out, "a thread over arrays");
+}
 
 TEST(EvaluateArrays, ErrorsOfCompilationLeaveNothingWritten) {
   ArrayParser parser;
