@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "parser/builtins.h"
@@ -87,6 +88,11 @@ double CallList(ListCallback callback, const double* arguments, std::size_t coun
   return callback(std::span<const double>(arguments, count));
 }
 
+double CallListWithContext(ListContextCallback callback, void* context, const double* arguments,
+                           std::size_t count) {
+  return callback(context, std::span<const double>(arguments, count));
+}
+
 // Whether dividing by the number is multiplying by its reciprocal: for a
 // power of two whose reciprocal is a normal number both are the same exact
 // quotient rounded once, for every dividend.
@@ -158,8 +164,12 @@ struct Shape {
 //   VariableMemory(p)    the double at p (may emit what the address needs)
 //   Argument(i)          the register that receives the i-th double argument;
 //                        Pass(i) after loading it, Returned() after the call
+//   PassWithContext(c)   passes Argument(0) as the second argument, after
+//                        the pointer c
 //   Call(f)              a call of a C function
-//   CallListCallback     CallList(callback, the count slots from slot on)
+//   CallListHelper       helper(the pointers given, the address of the count
+//                        slots from slot on, count): CallList and its
+//                        context form
 
 #ifdef MATHUTILS_MACHINE_X64
 
@@ -217,11 +227,15 @@ class SystemV64 {
     C.call(C.rax);
   }
 
-  void CallListCallback(void* callback, int slot, int count) {
-    C.mov(C.rdi, reinterpret_cast<std::size_t>(callback));
-    C.lea(C.rsi, C.ptr[C.rsp + 8 * slot]);
-    C.mov(C.rdx, count);
-    Call(reinterpret_cast<const void*>(CallList));
+  void PassWithContext(const void* context) { C.mov(C.rdi, reinterpret_cast<std::size_t>(context)); }
+
+  void CallListHelper(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    const Xbyak::Reg64 arguments[] = {C.rdi, C.rsi, C.rdx, C.rcx};
+    std::size_t next = 0;
+    for (const void* pointer : pointers) C.mov(arguments[next++], reinterpret_cast<std::size_t>(pointer));
+    C.lea(arguments[next++], C.ptr[C.rsp + 8 * slot]);
+    C.mov(arguments[next], count);
+    Call(helper);
   }
 
  private:
@@ -297,12 +311,21 @@ class Cdecl32 {
     C.call(C.eax);
   }
 
-  void CallListCallback(void* callback, int slot, int count) {
-    C.mov(C.dword[C.esp], reinterpret_cast<std::size_t>(callback));
+  void PassWithContext(const void* context) {
+    C.mov(C.dword[C.esp], reinterpret_cast<std::size_t>(context));
+    C.movsd(C.qword[C.esp + 4], Argument(0));
+  }
+
+  void CallListHelper(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    int offset = 0;
+    for (const void* pointer : pointers) {
+      C.mov(C.dword[C.esp + offset], reinterpret_cast<std::size_t>(pointer));
+      offset += 4;
+    }
     C.lea(C.eax, C.ptr[C.esp + SlotsAt + 8 * slot]);
-    C.mov(C.dword[C.esp + 4], C.eax);
-    C.mov(C.dword[C.esp + 8], count);
-    Call(reinterpret_cast<const void*>(CallList));
+    C.mov(C.dword[C.esp + offset], C.eax);
+    C.mov(C.dword[C.esp + offset + 4], count);
+    Call(helper);
   }
 
  private:
@@ -379,6 +402,8 @@ class Generator : public Xbyak::CodeGenerator {
       case Emits::Power: return true;
       case Emits::CallList: return !ListInline(instruction);
       case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      case Emits::CallUnaryContext:
+      case Emits::CallListContext: return true;
       default: return false;
     }
   }
@@ -547,6 +572,8 @@ class Generator : public Xbyak::CodeGenerator {
       }
       case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
       case Emits::CallList: ListFunction(slot, instruction); return;
+      case Emits::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
+      case Emits::CallListContext: ListContextFunction(slot, instruction); return;
     }
   }
 
@@ -621,15 +648,36 @@ class Generator : public Xbyak::CodeGenerator {
     const CallForm form = MachineFormOf(instruction.Callback).Form;
     if (!ListInline(instruction)) {
       UserCalls = UserCalls || form == CallForm::Callback;
-      SpillBelow(slot + count);
-      Abi.CallListCallback(instruction.Callback, slot, count);
-      Store(slot, Abi.Returned());
+      CallListThrough(reinterpret_cast<const void*>(CallList), {instruction.Callback}, slot, count);
     } else if (form == CallForm::Sum || form == CallForm::Avg) {
       Total(slot, count, form == CallForm::Avg);
     } else {
       Pick(slot, count, form == CallForm::Min);
     }
     Consume(slot + 1, count - 1);
+  }
+
+  void CallListThrough(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    SpillBelow(slot + count);
+    Abi.CallListHelper(helper, pointers, slot, count);
+    Store(slot, Abi.Returned());
+  }
+
+  // A callback defined with a context is the user's own: always called.
+  void UnaryContextFunction(int slot, const Source& argument, const Instruction& instruction) {
+    UserCalls = true;
+    SpillBelow(slot);
+    LoadInto(Abi.Argument(0), argument);
+    Abi.PassWithContext(instruction.Context);
+    Abi.Call(instruction.Callback);
+    Store(slot, Abi.Returned());
+  }
+
+  void ListContextFunction(int slot, const Instruction& instruction) {
+    UserCalls = true;
+    CallListThrough(reinterpret_cast<const void*>(CallListWithContext), {instruction.Callback, instruction.Context},
+                    slot, instruction.ArgCount);
+    Consume(slot + 1, instruction.ArgCount - 1);
   }
 
   // The total starts from 0, as the functions' own does: 0 + -0 is 0.

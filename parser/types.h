@@ -14,6 +14,10 @@ using Cell = std::int32_t;
 // evaluation's slots: no copy is made.
 using UnaryCallback = double (*)(double);
 using ListCallback = double (*)(std::span<const double>);
+// The same forms with state: the context given with the definition comes
+// first, unchanged, in every call.
+using UnaryContextCallback = double (*)(void* context, double);
+using ListContextCallback = double (*)(void* context, std::span<const double>);
 
 // The token reader's syntax flags, a set of bits (parser/token_reader.h).
 using SyntaxFlags = std::uint32_t;

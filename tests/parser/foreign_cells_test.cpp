@@ -55,7 +55,7 @@ std::vector<Cell> Cells(std::initializer_list<Entry> entries) {
 }
 
 TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
-  const auto nameOf = [](const void*) { return std::string("name"); };
+  const auto nameOf = [](const void*, const void*) { return std::string("name"); };
   const std::pair<std::vector<Cell>, const char*> cases[] = {
       {{}, ""},
       {{1}, ""},
@@ -76,7 +76,7 @@ TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
 TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
   double x = 4;
   const auto program = std::make_unique<detail::Program>();
-  const auto nameOf = [](const void*) { return std::string("name"); };
+  const auto nameOf = [](const void*, const void*) { return std::string("name"); };
   ASSERT_TRUE(program->Derive(Cells({Addressed(1, cdVariable, &x),
                                      Value(2, 2),
                                      {1, cdPow},
