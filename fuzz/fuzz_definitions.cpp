@@ -235,34 +235,41 @@ class Session {
     const int means = Input.ConsumeIntegralInRange(0, 2);  // 0 a null callback, 1 a context, 2 an object
     const bool optimizable = Input.ConsumeBool();
     const bool function = kind == Unary || kind == List;
-    const auto expected =
-        means == 0 ? std::optional<std::string_view>(function ? MathUtils::Messages::NullFunction
-                                                              : MathUtils::Messages::NullOperator)
-                   : ExpectedNameError(name, function ? IdentChars : OperatorChars);
+    const auto expected = means == 0
+                              ? std::optional<std::string_view>(function ? MathUtils::Messages::NullFunction
+                                                                         : MathUtils::Messages::NullOperator)
+                              : ExpectedNameError(name, function ? IdentChars : OperatorChars);
     const UnaryContextCallback unary = means == 0 ? nullptr : PlusOffset;
     const double offset = ContextOffset;
     const auto object = [offset](double x) { return x + offset; };
     const auto define = [&](MathUtils::Parser& p) {
       switch (kind) {
         case Unary:
-          if (means == 2) p.AddFunction(name, object, optimizable);
-          else p.AddFunction(name, unary, &ContextOffset, optimizable);
+          if (means == 2)
+            p.AddFunction(name, object, optimizable);
+          else
+            p.AddFunction(name, unary, &ContextOffset, optimizable);
           return;
         case List:
           if (means == 2)
-            p.AddFunction(name, [offset](std::span<const double> v) { return static_cast<double>(v.size()) + offset; },
-                          optimizable);
+            p.AddFunction(
+                name, [offset](std::span<const double> v) { return static_cast<double>(v.size()) + offset; },
+                optimizable);
           else
             p.AddFunction(name, means == 0 ? ListContextCallback{nullptr} : CountPlusOffset, &ContextOffset,
                           optimizable);
           return;
         case Postfix:
-          if (means == 2) p.AddPostfixOperator(name, object);
-          else p.AddPostfixOperator(name, unary, &ContextOffset);
+          if (means == 2)
+            p.AddPostfixOperator(name, object);
+          else
+            p.AddPostfixOperator(name, unary, &ContextOffset);
           return;
         case Prefix:
-          if (means == 2) p.AddPrefixOperator(name, object);
-          else p.AddPrefixOperator(name, unary, &ContextOffset);
+          if (means == 2)
+            p.AddPrefixOperator(name, object);
+          else
+            p.AddPrefixOperator(name, unary, &ContextOffset);
           return;
       }
     };
@@ -316,8 +323,8 @@ class Session {
     for (const auto& [name, function] : Defined.Functions) {
       if (ReadsAsLogicalOperator(name)) continue;
       const double expected = function.WithContext ? (function.List ? 1 : 3) + ContextOffset
-                              : function.List   ? ListCallbacks[function.Callback](std::array<double, 1>{3.0})
-                                                : UnaryCallbacks[function.Callback](3.0);
+                              : function.List ? ListCallbacks[function.Callback](std::array<double, 1>{3.0})
+                                              : UnaryCallbacks[function.Callback](3.0);
       ExpectValue(name + "(3)", expected);
     }
     for (const auto& [name, value] : Defined.Constants)

@@ -46,7 +46,8 @@ double Call(const Token& function, std::int32_t argCount, std::span<const Token>
   if (argCount == -1) {
     ArgumentList list(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
-    if (function.WithContext) return reinterpret_cast<ListContextCallback>(callback)(function.Context, list.View());
+    if (function.WithContext)
+      return reinterpret_cast<ListContextCallback>(callback)(function.Context, list.View());
     return reinterpret_cast<ListCallback>(callback)(list.View());
   }
   return CallUnary(function, arguments[0].GetVal());
@@ -164,7 +165,9 @@ std::string Disassemble(std::span<const Cell> cells, const NameOfAddress& nameOf
       }
       case cdVariable:
       case cdPostfixOp: text += ' ' + nameOf(ReadAddress(payload), nullptr); break;
-      case cdContextOp: text += ' ' + nameOf(ReadAddress(payload), ReadAddress(payload + AddressCells)); break;
+      case cdContextOp:
+        text += ' ' + nameOf(ReadAddress(payload), ReadAddress(payload + AddressCells));
+        break;
       case cdFunction:
         text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1), nullptr);
         break;

@@ -53,12 +53,16 @@ class CallableCopy final : public KeptCallable {
 // A callable object of one argument, or of a list; a plain function pointer
 // (a lambda without captures converts to one) is defined as one instead.
 template <typename F>
-concept UnaryCallable = std::is_invocable_r_v<double, std::decay_t<F>&, double>;
+concept UnaryCallable = std::is_invocable_r_v < double,
+        std::decay_t<F>
+&, double > ;
 template <typename F>
-concept ListCallable = std::is_invocable_r_v<double, std::decay_t<F>&, std::span<const double>>;
+concept ListCallable = std::is_invocable_r_v < double,
+        std::decay_t<F>
+&, std::span < const double >> ;
 template <typename F>
-concept CallableObject = !std::is_convertible_v<F, UnaryCallback> && !std::is_convertible_v<F, ListCallback> &&
-                         !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
-                         std::is_constructible_v<std::decay_t<F>, F>;
+concept CallableObject =
+    !std::is_convertible_v<F, UnaryCallback> && !std::is_convertible_v<F, ListCallback> &&
+    !std::is_same_v<std::decay_t<F>, std::nullptr_t> && std::is_constructible_v<std::decay_t<F>, F>;
 
 }  // namespace MathUtils::detail

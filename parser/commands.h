@@ -37,9 +37,9 @@ enum CmdCode : std::int32_t {
   cdPostfixOp = 19,  // Addr: callback
   cdPrefixOp = 20,   // Addr: callback
   cdEnd = 21,
-  cdUnknown = 22,           // a freshly constructed token
-  cdContextFunction = 23,   // cdFunction's call with a context: the reader never returns it
-  cdContextOp = 24,         // cdPostfixOp's call with a context: the reader never returns it
+  cdUnknown = 22,          // a freshly constructed token
+  cdContextFunction = 23,  // cdFunction's call with a context: the reader never returns it
+  cdContextOp = 24,        // cdPostfixOp's call with a context: the reader never returns it
 };
 
 // How a binary operator computes its result, so that a code generator can

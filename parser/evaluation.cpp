@@ -88,7 +88,8 @@ double ParserBase::ParseCmdCode() {
         break;
       }
       case cdContextOp:
-        *s = reinterpret_cast<UnaryContextCallback>(ReadAddress(cell + 2))(ReadAddress(cell + 2 + AddressCells), *s);
+        *s = reinterpret_cast<UnaryContextCallback>(ReadAddress(cell + 2))(
+            ReadAddress(cell + 2 + AddressCells), *s);
         cell += ContextCallEntryCells;
         break;
       case cdEnd: return stack[1];

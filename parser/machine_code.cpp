@@ -675,8 +675,8 @@ class Generator : public Xbyak::CodeGenerator {
 
   void ListContextFunction(int slot, const Instruction& instruction) {
     UserCalls = true;
-    CallListThrough(reinterpret_cast<const void*>(CallListWithContext), {instruction.Callback, instruction.Context},
-                    slot, instruction.ArgCount);
+    CallListThrough(reinterpret_cast<const void*>(CallListWithContext),
+                    {instruction.Callback, instruction.Context}, slot, instruction.ArgCount);
     Consume(slot + 1, instruction.ArgCount - 1);
   }
 

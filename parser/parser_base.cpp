@@ -288,9 +288,8 @@ void ParserBase::SetOperator(detail::NameMap<detail::OperatorDef>& registry, std
 // A context that is no copy of this parser's (one of the caller's, or of
 // a parser whose names this one adopted) is left alone.
 void ParserBase::RetireKept(const void* context) {
-  const auto kept = std::find_if(Kept.begin(), Kept.end(), [context](const auto& copy) {
-    return copy->Context() == context;
-  });
+  const auto kept = std::find_if(Kept.begin(), Kept.end(),
+                                 [context](const auto& copy) { return copy->Context() == context; });
   if (kept == Kept.end()) return;
   RetiredKept.push_back(std::move(*kept));
   Kept.erase(kept);

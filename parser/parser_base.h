@@ -73,8 +73,10 @@ class ParserBase {
   // Callbacks with state: each call passes the context first, unchanged
   // (null is a context like any other). The context is the caller's, like
   // a plain callback: it must outlive every evaluation that may use it.
-  void AddFunction(std::string_view name, UnaryContextCallback callback, void* context, bool optimizable = true);
-  void AddFunction(std::string_view name, ListContextCallback callback, void* context, bool optimizable = true);
+  void AddFunction(std::string_view name, UnaryContextCallback callback, void* context,
+                   bool optimizable = true);
+  void AddFunction(std::string_view name, ListContextCallback callback, void* context,
+                   bool optimizable = true);
   void AddPostfixOperator(std::string_view name, UnaryContextCallback callback, void* context);
   void AddPrefixOperator(std::string_view name, UnaryContextCallback callback, void* context);
 
@@ -86,8 +88,10 @@ class ParserBase {
   // is defined anew, until the next compilation that begins while no
   // callback runs. A lambda without captures is a plain callback.
   template <typename F>
-    requires detail::CallableObject<F> && (detail::UnaryCallable<F> || detail::ListCallable<F>)
-  void AddFunction(std::string_view name, F&& callable, bool optimizable = true) {
+  requires detail::CallableObject<F> &&
+      (detail::UnaryCallable<F> || detail::ListCallable<F>)void AddFunction(std::string_view name,
+                                                                            F&& callable,
+                                                                            bool optimizable = true) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)), [&](void* context) {
       if constexpr (detail::UnaryCallable<F>)
@@ -97,14 +101,14 @@ class ParserBase {
     });
   }
   template <typename F>
-    requires detail::CallableObject<F> && detail::UnaryCallable<F>
+  requires detail::CallableObject<F> && detail::UnaryCallable<F>
   void AddPostfixOperator(std::string_view name, F&& callable) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
                [&](void* context) { AddPostfixOperator(name, &Copy::CallUnary, context); });
   }
   template <typename F>
-    requires detail::CallableObject<F> && detail::UnaryCallable<F>
+  requires detail::CallableObject<F> && detail::UnaryCallable<F>
   void AddPrefixOperator(std::string_view name, F&& callable) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),

@@ -33,7 +33,8 @@ class ProgramBuilder {
       case cdContextOp:
         return UnaryCall(slot, {ReadAddress(entry + 2), ReadAddress(entry + 2 + AddressCells), true});
       case cdContextFunction:
-        return FunctionCall(slot, entry[2], {ReadAddress(entry + 3), ReadAddress(entry + 3 + AddressCells), true});
+        return FunctionCall(slot, entry[2],
+                            {ReadAddress(entry + 3), ReadAddress(entry + 3 + AddressCells), true});
       default: return false;
     }
   }
@@ -265,8 +266,7 @@ std::string SlotName(int slot) {
 }
 
 // An operand as the listing shows it: a slot, a number or a variable.
-std::string OperandName(const Instruction& instruction, const Operand& operand,
-                        const NameOfAddress& nameOf) {
+std::string OperandName(const Instruction& instruction, const Operand& operand, const NameOfAddress& nameOf) {
   if (operand.IsSlot()) return SlotName(operand.Slot());
   if (instruction.IsConstant(operand)) {
     char number[32];

@@ -62,8 +62,8 @@ struct TierParser : Probe {
     if (Compiling()) Evaluate();
     if (On == Tier::Cells) return RunCells();
     const double value = Evaluate();
-    EXPECT_EQ(CurrentTier(), On == Tier::MachineCode && Generates() ? detail::Tier::MachineCode
-                                                                       : detail::Tier::Program)
+    EXPECT_EQ(CurrentTier(),
+              On == Tier::MachineCode && Generates() ? detail::Tier::MachineCode : detail::Tier::Program)
         << GetFormula();
     return value;
   }
@@ -116,7 +116,8 @@ const Form Forms[] = {
        if (means == Means::ContextPointer)
          parser.AddFunction("g", ScaledSumByContext, &counter);
        else
-         parser.AddFunction("g", [&counter](std::span<const double> v) { return ScaledSumByContext(&counter, v); });
+         parser.AddFunction(
+             "g", [&counter](std::span<const double> v) { return ScaledSumByContext(&counter, v); });
      },
      [](double operand, double scale) { return 1 + Sum3(operand, scale); }},
     {"prefix operator", "1 + ~@",
@@ -224,13 +225,16 @@ TEST(ContextCallbacks, ExceptionsReachTheCallerFromEveryTier) {
       [&](ParserBase& p) { p.AddFunction("t", ThrowAboveListByContext, &limit, false); },
       [&](ParserBase& p) { p.AddPrefixOperator("!", ThrowAboveByContext, &limit); },
       [&](ParserBase& p) { p.AddPostfixOperator("t", ThrowAboveByContext, &limit); },
-      [&](ParserBase& p) { p.AddFunction("t", [&limit](double v) { return ThrowAboveByContext(&limit, v); }); },
       [&](ParserBase& p) {
-        p.AddFunction("t", [&limit](std::span<const double> v) { return ThrowAboveListByContext(&limit, v); });
+        p.AddFunction("t", [&limit](double v) { return ThrowAboveByContext(&limit, v); });
+      },
+      [&](ParserBase& p) {
+        p.AddFunction("t",
+                      [&limit](std::span<const double> v) { return ThrowAboveListByContext(&limit, v); });
       },
   };
-  const char* const formulas[] = {"y + t(@) * 2",   "y + t(@, y, 3) * 2", "y + !@ * 2",
-                                  "y + (@)t * 2",   "y + t(@) * 2",       "y + t(@, 1) * 2"};
+  const char* const formulas[] = {"y + t(@) * 2", "y + t(@, y, 3) * 2", "y + !@ * 2",
+                                  "y + (@)t * 2", "y + t(@) * 2",       "y + t(@, 1) * 2"};
   for (std::size_t i = 0; i < std::size(definitions); ++i) {
     for (Tier tier : Tiers) {
       SCOPED_TRACE(std::string(formulas[i]) + " " + std::to_string(i) + ", " + NameOf(tier));
@@ -286,8 +290,10 @@ TEST(ContextCallbacks, RedefinitionMovesANameBetweenPlainAndContext) {
 TEST(ContextCallbacks, DefinitionsRefuseWhatThePlainOnesRefuse) {
   Counter counter;
   Probe parser;
-  EXPECT_PARSER_ERROR(parser.AddFunction("f", UnaryContextCallback{nullptr}, &counter), Messages::NullFunction);
-  EXPECT_PARSER_ERROR(parser.AddFunction("f", ListContextCallback{nullptr}, &counter), Messages::NullFunction);
+  EXPECT_PARSER_ERROR(parser.AddFunction("f", UnaryContextCallback{nullptr}, &counter),
+                      Messages::NullFunction);
+  EXPECT_PARSER_ERROR(parser.AddFunction("f", ListContextCallback{nullptr}, &counter),
+                      Messages::NullFunction);
   EXPECT_PARSER_ERROR(parser.AddPostfixOperator("q", UnaryContextCallback{nullptr}, &counter),
                       Messages::NullOperator);
   EXPECT_PARSER_ERROR(parser.AddPrefixOperator("~", UnaryContextCallback{nullptr}, &counter),
@@ -302,9 +308,10 @@ TEST(ContextCallbacks, DefinitionsRefuseWhatThePlainOnesRefuse) {
       {[&] { parser.AddPrefixOperator("~(", ScaledByContext, &counter); }, Messages::InvalidNameCharacter},
       {[&] { parser.AddPrefixOperator("~(", closure); }, Messages::InvalidNameCharacter},
   };
-  for (const auto& [define, message] : refused) EXPECT_PARSER_ERROR(define(), message);
+  for (const auto& refusal : refused) EXPECT_PARSER_ERROR(refusal.first(), refusal.second);
   // A null context is a context like any other.
-  parser.AddFunction("nul", [](void* context, double v) { return context ? -1 : v; }, nullptr);
+  parser.AddFunction(
+      "nul", [](void* context, double v) { return context ? -1 : v; }, nullptr);
   EXPECT_EQ(Eval(parser, "nul(4)"), 4);
 }
 
@@ -427,10 +434,11 @@ TEST(ContextCallbacks, ListingsNameThem) {
   EXPECT_EQ(parser.Listing(),
             "1 VAR x\n1 FUNC 1 fa\n1 FUNC 1 fb\n2 VAR x\n3 VALUE 1\n2 FUNC -2 gs\n1 ADD\n2 VAR x\n2 CALL h\n"
             "1 ADD\n2 VAR x\n2 CALL ~\n1 ADD\n2 VAR x\n2 FUNC 1 plain\n1 ADD\nEND");
-  EXPECT_EQ(parser.ProgramListing(),
-            "s1 = CALL fa x\ns1 = CALL fb s1\ns2 = LOAD x\ns3 = LOAD 1\ns2 = CALL gs s2..s3\ns1 = ADD s1, s2\n"
-            "s2 = CALL h x\ns1 = ADD s1, s2\ns2 = CALL ~ x\ns1 = ADD s1, s2\ns2 = CALL plain x\n"
-            "s1 = ADD s1, s2\nRESULT s1");
+  EXPECT_EQ(
+      parser.ProgramListing(),
+      "s1 = CALL fa x\ns1 = CALL fb s1\ns2 = LOAD x\ns3 = LOAD 1\ns2 = CALL gs s2..s3\ns1 = ADD s1, s2\n"
+      "s2 = CALL h x\ns1 = ADD s1, s2\ns2 = CALL ~ x\ns1 = ADD s1, s2\ns2 = CALL plain x\n"
+      "s1 = ADD s1, s2\nRESULT s1");
   using Kind = ParserBase::NameKind;
   std::vector<std::pair<Kind, std::string>> names;
   parser.ForEachName([&](Kind kind, std::string_view name) { names.emplace_back(kind, name); });
@@ -462,7 +470,8 @@ TEST(ContextCallbacks, CellsOfCallsWithAContext) {
   EXPECT_EQ(ReadAddress(&call[3 + AddressCells]), &counter);
   EXPECT_EQ(call[ContextFunctionEntryCells], cdEnd);
 
-  const std::pair<std::string, double> formulas[] = {{"~x", 2}, {"~(~(~x))", 8}, {"~x*~x", 4}, {"x+~x*~x", 5}};
+  const std::pair<std::string, double> formulas[] = {
+      {"~x", 2}, {"~(~(~x))", 8}, {"~x*~x", 4}, {"x+~x*~x", 5}};
   for (const auto& [formula, value] : formulas) {
     X = 1;
     EXPECT_EQ(Eval(parser, formula), value) << formula;
