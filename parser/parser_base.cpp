@@ -270,8 +270,10 @@ void ParserBase::AddPrefixOperator(std::string_view name, UnaryContextCallback c
   SetOperator(Names().PrefixOps, name, {reinterpret_cast<void*>(callback), context, true});
 }
 
+// A parser that keeps no callable object looks nothing up.
 void ParserBase::SetFunction(std::string_view name, const detail::FunctionDef& definition) {
-  if (const detail::FunctionDef* before = Names().Functions.Find(name); before && before->WithContext)
+  if (const detail::FunctionDef* before = Kept.empty() ? nullptr : Names().Functions.Find(name);
+      before && before->WithContext)
     RetireKept(before->Context);
   Names().Functions.Set(name, definition);
   RequireCompilation();
@@ -279,7 +281,8 @@ void ParserBase::SetFunction(std::string_view name, const detail::FunctionDef& d
 
 void ParserBase::SetOperator(detail::NameMap<detail::OperatorDef>& registry, std::string_view name,
                              const detail::OperatorDef& definition) {
-  if (const detail::OperatorDef* before = registry.Find(name); before && before->WithContext)
+  if (const detail::OperatorDef* before = Kept.empty() ? nullptr : registry.Find(name);
+      before && before->WithContext)
     RetireKept(before->Context);
   registry.Set(name, definition);
   RequireCompilation();
