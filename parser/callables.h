@@ -52,17 +52,21 @@ class CallableCopy final : public KeptCallable {
 
 // A callable object of one argument, or of a list; a plain function pointer
 // (a lambda without captures converts to one) is defined as one instead.
+// Kept out of clang-format, whose version in Debian 12 breaks concepts apart.
+// clang-format off
 template <typename F>
-concept UnaryCallable = std::is_invocable_r_v < double,
-        std::decay_t<F>
-&, double > ;
+concept UnaryCallable = std::is_invocable_r_v<double, std::decay_t<F>&, double>;
 template <typename F>
-concept ListCallable = std::is_invocable_r_v < double,
-        std::decay_t<F>
-&, std::span < const double >> ;
+concept ListCallable = std::is_invocable_r_v<double, std::decay_t<F>&, std::span<const double>>;
 template <typename F>
-concept CallableObject =
-    !std::is_convertible_v<F, UnaryCallback> && !std::is_convertible_v<F, ListCallback> &&
-    !std::is_same_v<std::decay_t<F>, std::nullptr_t> && std::is_constructible_v<std::decay_t<F>, F>;
+concept CallableObject = !std::is_convertible_v<F, UnaryCallback> && !std::is_convertible_v<F, ListCallback> &&
+                         !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
+                         std::is_constructible_v<std::decay_t<F>, F>;
+// What a function may be defined as, and an operator.
+template <typename F>
+concept FunctionObject = CallableObject<F> && (UnaryCallable<F> || ListCallable<F>);
+template <typename F>
+concept OperatorObject = CallableObject<F> && UnaryCallable<F>;
+// clang-format on
 
 }  // namespace MathUtils::detail

@@ -87,11 +87,8 @@ class ParserBase {
   // formula may call it: until the parser is destroyed, or, once the name
   // is defined anew, until the next compilation that begins while no
   // callback runs. A lambda without captures is a plain callback.
-  template <typename F>
-  requires detail::CallableObject<F> &&
-      (detail::UnaryCallable<F> || detail::ListCallable<F>)void AddFunction(std::string_view name,
-                                                                            F&& callable,
-                                                                            bool optimizable = true) {
+  template <detail::FunctionObject F>
+  void AddFunction(std::string_view name, F&& callable, bool optimizable = true) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)), [&](void* context) {
       if constexpr (detail::UnaryCallable<F>)
@@ -100,15 +97,13 @@ class ParserBase {
         AddFunction(name, &Copy::CallList, context, optimizable);
     });
   }
-  template <typename F>
-  requires detail::CallableObject<F> && detail::UnaryCallable<F>
+  template <detail::OperatorObject F>
   void AddPostfixOperator(std::string_view name, F&& callable) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
                [&](void* context) { AddPostfixOperator(name, &Copy::CallUnary, context); });
   }
-  template <typename F>
-  requires detail::CallableObject<F> && detail::UnaryCallable<F>
+  template <detail::OperatorObject F>
   void AddPrefixOperator(std::string_view name, F&& callable) {
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
