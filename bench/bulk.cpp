@@ -19,8 +19,8 @@ namespace Bench {
 
 namespace {
 
-constexpr double BulkTarget = 0.6;       // times native, geometric mean
-constexpr double BulkCeiling = 1.1;      // times native, each expression and set
+constexpr double BulkTarget = 0.6;   // times native, geometric mean
+constexpr double BulkCeiling = 1.1;  // times native, each expression and set
 constexpr std::size_t RandomPoints = std::size_t{1} << 20;
 
 struct PointArrays {
@@ -118,8 +118,8 @@ std::size_t BulkPointCount(BulkSet set) { return Points(set).X.size(); }
 
 std::string BulkName(Implementation implementation, int expression, BulkSet set) {
   char name[48];
-  std::snprintf(name, sizeof name, "bulk/%s/%02d/%s", implementation == Implementation::Native ? "native" : "ours",
-                expression + 1, SetName(set));
+  std::snprintf(name, sizeof name, "bulk/%s/%02d/%s",
+                implementation == Implementation::Native ? "native" : "ours", expression + 1, SetName(set));
   return name;
 }
 
@@ -145,7 +145,8 @@ std::vector<std::string> BulkMismatches() {
         const double native = Expressions()[i].Native(points.X[p], points.Y[p]);
         const bool close = std::fabs(out[p] - native) <= RelativeTolerance * std::max(std::fabs(native), 1.0);
         if (Bits(out[p]) != Bits(expected) || !close) {
-          mismatches.push_back("bulk " + std::string(Expressions()[i].Ours) + " at point " + std::to_string(p));
+          mismatches.push_back("bulk " + std::string(Expressions()[i].Ours) + " at point " +
+                               std::to_string(p));
           break;
         }
       }
@@ -160,8 +161,9 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
                "`const double* __restrict` arrays (-O2, no -march); ours is EvaluateArrays over "
                "the same arrays, %zu grid points and %zu random points:\n",
                BulkPointCount(BulkSet::Grid), BulkPointCount(BulkSet::Random));
-  std::fprintf(out, "\n| # | expression | native grid | ours grid | ours/native | native random | ours random "
-                    "| ours/native |\n|---:|---|---:|---:|---:|---:|---:|---:|\n");
+  std::fprintf(out,
+               "\n| # | expression | native grid | ours grid | ours/native | native random | ours random "
+               "| ours/native |\n|---:|---|---:|---:|---:|---:|---:|---:|\n");
   std::vector<Value> ratios;
   double worst = 0;
   for (int i = 0; i < ExpressionCount; ++i) {
@@ -170,14 +172,16 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
       const Value native = NsPerPoint(timings, Implementation::Native, i, set);
       const Value ours = NsPerPoint(timings, Implementation::Ours, i, set);
       const Value ratio = Ratio(ours, native);
-      line += " " + Format(native, "%.2f") + " | " + Format(ours, "%.2f") + " | " + Format(ratio, "%.2fx") + " |";
+      line +=
+          " " + Format(native, "%.2f") + " | " + Format(ours, "%.2f") + " | " + Format(ratio, "%.2fx") + " |";
       ratios.push_back(ratio);
       if (ratio) worst = std::max(worst, *ratio);
     }
     std::fprintf(out, "%s\n", line.c_str());
   }
   const double mean = GeometricMean(ratios);
-  std::fprintf(out, "\n- over arrays <= %.2fx native (geomean of both sets): %.2fx, %s; no expression above "
+  std::fprintf(out,
+               "\n- over arrays <= %.2fx native (geomean of both sets): %.2fx, %s; no expression above "
                "%.2fx: worst %.2fx, %s\n",
                BulkTarget, mean, mean <= BulkTarget ? "MET" : "MISSED", BulkCeiling, worst,
                worst <= BulkCeiling ? "MET" : "MISSED");

@@ -66,7 +66,8 @@ double SweepOf(std::span<const Point> points) {
 // The loop a careful C++ programmer writes over arrays: the formula inlined,
 // the arrays declared unaliased.
 template <NativeFormula Formula>
-void BulkOf(const double* __restrict xs, const double* __restrict ys, double* __restrict out, std::size_t count) {
+void BulkOf(const double* __restrict xs, const double* __restrict ys, double* __restrict out,
+            std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) out[i] = Formula(xs[i], ys[i]);
 }
 
@@ -97,12 +98,15 @@ const std::array<Expression, ExpressionCount>& Expressions() {
       {"1.1*x^1 + 2.2*y^2 - 3.3*x^3 + 4.4*y^15 - 5.5*x^23 + 6.6*y^55",
        "1.1*x^1 + 2.2*y^2 - 3.3*x^3 + 4.4*y^15 - 5.5*x^23 + 6.6*y^55", N09, SweepOf<N09>, BulkOf<N09>, true},
       {"sinr(2 * x) + cosr(_pi / y)", "sin(2 * x) + cos(pi / y)", N10, SweepOf<N10>, BulkOf<N10>, false},
-      {"1 - sinr(2 * x) + cosr(_pi / y)", "1 - sin(2 * x) + cos(pi / y)", N11, SweepOf<N11>, BulkOf<N11>, false},
+      {"1 - sinr(2 * x) + cosr(_pi / y)", "1 - sin(2 * x) + cos(pi / y)", N11, SweepOf<N11>, BulkOf<N11>,
+       false},
       {"sqrt(111.111 - sinr(2 * x) + cosr(_pi / y) / 333.333)",
        "sqrt(111.111 - sin(2 * x) + cos(pi / y) / 333.333)", N12, SweepOf<N12>, BulkOf<N12>, false},
-      {"(x^2 / sinr(2 * _pi / y)) - x / 2", "(x^2 / sin(2 * pi / y)) - x / 2", N13, SweepOf<N13>, BulkOf<N13>, false},
+      {"(x^2 / sinr(2 * _pi / y)) - x / 2", "(x^2 / sin(2 * pi / y)) - x / 2", N13, SweepOf<N13>, BulkOf<N13>,
+       false},
       {"x + (cosr(y - sinr(2 / x * _pi)) - sinr(x - cosr(2 * y / _pi))) - y",
-       "x + (cos(y - sin(2 / x * pi)) - sin(x - cos(2 * y / pi))) - y", N14, SweepOf<N14>, BulkOf<N14>, false},
+       "x + (cos(y - sin(2 / x * pi)) - sin(x - cos(2 * y / pi))) - y", N14, SweepOf<N14>, BulkOf<N14>,
+       false},
       {"clamp(-1.0, sinr(2 * _pi * x) + cosr(y / 2 * _pi), 1.0)",
        "clamp(-1.0, sin(2 * pi * x) + cos(y / 2 * pi), 1.0)", N15, SweepOf<N15>, BulkOf<N15>, false},
       {"max(3.33, min(sqrt(1 - sinr(2 * x) + cosr(_pi / y) / 3), 1.11))",

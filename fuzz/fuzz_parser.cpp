@@ -99,8 +99,8 @@ Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
 // ---- evaluation over arrays ----
 
 // Points that tell tiers apart: signed zeros, a denormal, infinities, NaN.
-constexpr double ArrayPoints[] = {StartValue, -0.75, 0.0, -0.0, 1e-310, 1e300, 3, -2, 0.5,
-                                  HUGE_VAL,   -HUGE_VAL, NAN, 7};
+constexpr double ArrayPoints[] = {StartValue, -0.75, 0.0,      -0.0,      1e-310, 1e300, 3,
+                                  -2,         0.5,   HUGE_VAL, -HUGE_VAL, NAN,    7};
 constexpr std::size_t ArrayPointCount = std::size(ArrayPoints);
 
 // Over an array of points, the formula gives at each point what Evaluate
@@ -127,10 +127,12 @@ void ExpectArraysAgree(bool folding, const std::string& formula) {
     try {
       over.Parser.EvaluateArrays(arrays, results, &written);
     } catch (const MathUtils::ParserException& error) {
-      FuzzOracle::Fail("an evaluation over arrays failed where Evaluate did not", FuzzOracle::Printable(formula));
+      FuzzOracle::Fail("an evaluation over arrays failed where Evaluate did not",
+                       FuzzOracle::Printable(formula));
     }
     if (written != ArrayPointCount || over.X != StartValue)
-      FuzzOracle::Fail("an evaluation over arrays wrote the wrong count or a variable", FuzzOracle::Printable(formula));
+      FuzzOracle::Fail("an evaluation over arrays wrote the wrong count or a variable",
+                       FuzzOracle::Printable(formula));
     for (std::size_t i = 0; i < ArrayPointCount; ++i)
       if (!FuzzOracle::SameValue(results[i], expected[i]))
         FuzzOracle::Fail("over arrays with " + std::to_string(lanes) + " lanes, point " + std::to_string(i) +

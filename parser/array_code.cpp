@@ -87,7 +87,8 @@ Width WidestWidth() {
 
 Width WidthFor(int maxLanes) {
   Width width = WidestWidth();
-  while (width != Width::One && LanesOf(width) > maxLanes) width = static_cast<Width>(static_cast<int>(width) - 1);
+  while (width != Width::One && LanesOf(width) > maxLanes)
+    width = static_cast<Width>(static_cast<int>(width) - 1);
   return width;
 }
 
@@ -216,14 +217,16 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       Calls = Calls || IsCall(instruction);
       if (ReadsSlotsOnly(instruction)) continue;
       SourceOf(instruction, instruction.Left);
-      if (!instruction.Right.IsSlot() && instruction.Right.Address()) SourceOf(instruction, instruction.Right);
+      if (!instruction.Right.IsSlot() && instruction.Right.Address())
+        SourceOf(instruction, instruction.Right);
     }
     if (!In.Result.IsSlot()) VariableIndex(In.Result.Address());
   }
 
   bool IsCall(const Instruction& instruction) const {
     switch (EmissionOf(instruction.Op).Shape) {
-      case Emits::Power: return !(IsNumber(instruction, instruction.Right, 2) || IsNumber(instruction, instruction.Right, 1));
+      case Emits::Power:
+        return !(IsNumber(instruction, instruction.Right, 2) || IsNumber(instruction, instruction.Right, 1));
       case Emits::CallList: return !ListInline(instruction);
       case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
       case Emits::CallUnaryContext:
@@ -358,7 +361,9 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     }
   }
 
-  void MaskToOne(const Xmm& to, const Xbyak::Opmask& mask) { vmovupd(to | mask | T_z, MaskMemory(OneBits())); }
+  void MaskToOne(const Xmm& to, const Xbyak::Opmask& mask) {
+    vmovupd(to | mask | T_z, MaskMemory(OneBits()));
+  }
 
   static std::uint64_t OneBits() {
     std::uint64_t bits;
@@ -454,8 +459,8 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       return;
     }
     if (row.Shape == Emits::CallListContext) {
-      CallListOfSlots(reinterpret_cast<const void*>(CallListWithContext), {instruction.Callback, instruction.Context},
-                      slot, instruction.ArgCount);
+      CallListOfSlots(reinterpret_cast<const void*>(CallListWithContext),
+                      {instruction.Callback, instruction.Context}, slot, instruction.ArgCount);
       Consume(slot + 1, instruction.ArgCount - 1);
       return;
     }
@@ -501,7 +506,9 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     } else if (row.Reciprocal && right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal)) {
       Apply(Sse::Mul, target, NumberMemory(reciprocal));
     } else if (IsCompare(row.Instruction)) {
-      WithOperand(right, [&](const Xbyak::Operand& operand) { CompareToOne(PredicateOf(row.Instruction), target, operand); });
+      WithOperand(right, [&](const Xbyak::Operand& operand) {
+        CompareToOne(PredicateOf(row.Instruction), target, operand);
+      });
     } else {
       WithOperand(right, [&](const Xbyak::Operand& operand) { Apply(row.Instruction, target, operand); });
     }
@@ -613,7 +620,8 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     const Xmm total = ScratchA();
     Zero(total);
     for (int k = slot; k < slot + count; ++k)
-      WithOperand({Source::Slot, k, 0, 0}, [&](const Xbyak::Operand& argument) { Apply(Sse::Add, total, argument); });
+      WithOperand({Source::Slot, k, 0, 0},
+                  [&](const Xbyak::Operand& argument) { Apply(Sse::Add, total, argument); });
     if (average) Apply(Sse::Div, total, NumberMemory(static_cast<double>(count)));
     Store(slot, total);
   }
@@ -796,7 +804,9 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     Load(into, ptr[rax + r13]);
   }
 
-  void StoreResultVector(const Xmm& value) { StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]); }
+  void StoreResultVector(const Xmm& value) {
+    StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]);
+  }
 
   void NextPoint(Xbyak::Label& loop) {
     for (int k = 0; k < VariableCount(); ++k) {
@@ -977,7 +987,9 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 #endif
 
-  void Step(FrameStep::Kind kind, int reg, int offset) { FrameSteps.push_back({getSize(), kind, reg, offset}); }
+  void Step(FrameStep::Kind kind, int reg, int offset) {
+    FrameSteps.push_back({getSize(), kind, reg, offset});
+  }
 
   const Program& In;
   Width Lanes;

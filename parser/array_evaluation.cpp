@@ -67,7 +67,8 @@ class RedirectedProgram {
   void Redirect(const detail::Instruction& original, detail::Operand& operand) {
     if (operand.IsSlot() || original.IsConstant(operand)) return;
     const VariableArray* variable = Listed(Variables, operand.Address());
-    if (variable) operand = detail::Operand::At(&Point[static_cast<std::size_t>(variable - Variables.data())]);
+    if (variable)
+      operand = detail::Operand::At(&Point[static_cast<std::size_t>(variable - Variables.data())]);
   }
 
   detail::Program Copy;
@@ -86,7 +87,8 @@ class RedirectedCells {
       if (!command || command->Cells == 0) break;  // the interpreter reports it
       if (Copy[i + 1] == cdVariable) {
         const VariableArray* variable = Listed(Variables, ReadAddress(&Copy[i + 2]));
-        if (variable) WriteAddress(&Copy[i + 2], &Point[static_cast<std::size_t>(variable - Variables.data())]);
+        if (variable)
+          WriteAddress(&Copy[i + 2], &Point[static_cast<std::size_t>(variable - Variables.data())]);
       }
       i += static_cast<std::size_t>(command->Cells);
     }
@@ -117,8 +119,8 @@ void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::s
   if (written) *written = done;
 }
 
-void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                            std::size_t& written) {
+void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> variables,
+                            std::span<double> results, std::size_t& written) {
   switch (CurrentTier()) {
     case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
     case detail::Tier::Derive:
@@ -131,7 +133,8 @@ void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> va
       return;
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
-      if (!ArraysByMachineCode(first, variables, results, written)) ArraysByProgram(first, variables, results, written);
+      if (!ArraysByMachineCode(first, variables, results, written))
+        ArraysByProgram(first, variables, results, written);
       return;
   }
 }
@@ -148,7 +151,8 @@ void ParserBase::ArraysCompiling(std::span<const VariableArray> variables, std::
   if (results.size() > 1) ArraysFrom(1, variables, results, written);
 }
 
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first, std::span<const VariableArray> variables,
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first,
+                                                           std::span<const VariableArray> variables,
                                                            std::span<double> results, std::size_t& written) {
   RedirectedCells cells(Current->Cells, variables);
   for (std::size_t i = first; i < results.size(); ++i) {
@@ -162,14 +166,16 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first, st
 // keeps it alive until the loop ends.
 MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
                                                              std::span<const VariableArray> variables,
-                                                             std::span<double> results, std::size_t& written) {
+                                                             std::span<double> results,
+                                                             std::size_t& written) {
   const detail::CallbackScope scope;
   RedirectedProgram program(Current->Derived, variables);
   const bool calls = program.Get().Calls;
   detail::Frame frame;
   for (std::size_t i = first; i < results.size(); ++i) {
     program.MoveTo(i);
-    results[i] = calls ? detail::RunProgram(program.Get(), frame) : detail::RunArithmetic(program.Get(), frame);
+    results[i] =
+        calls ? detail::RunProgram(program.Get(), frame) : detail::RunArithmetic(program.Get(), frame);
     written = i + 1;
   }
 }
@@ -181,7 +187,8 @@ namespace {
 template <typename T>
 class Scratch {
  public:
-  explicit Scratch(std::size_t count) : Items(count <= InlineCount ? Inline : (Heap.resize(count), Heap.data())) {}
+  explicit Scratch(std::size_t count)
+      : Items(count <= InlineCount ? Inline : (Heap.resize(count), Heap.data())) {}
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
   T* Data() { return Items; }
@@ -201,7 +208,8 @@ class Scratch {
 // user's, so the padding calls nothing a caller sees.
 class ArrayCodeRun {
  public:
-  ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables, std::span<double> results)
+  ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables,
+               std::span<double> results)
       : Code(code),
         Variables(variables),
         Results(results),
@@ -288,7 +296,8 @@ class ArrayCodeRun {
 
 MATHUTILS_FRAME_UNSANITIZED bool ParserBase::ArraysByMachineCode(std::size_t first,
                                                                  std::span<const VariableArray> variables,
-                                                                 std::span<double> results, std::size_t& written) {
+                                                                 std::span<double> results,
+                                                                 std::size_t& written) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   if (!code) return false;
   const detail::CallbackScope scope;
@@ -302,7 +311,8 @@ const detail::ArrayCode* ParserBase::ArrayCodeFor(std::size_t points) {
   detail::CompiledFormula& compiled = *Current;
   if (compiled.ArraysMade.load(std::memory_order_acquire)) return compiled.Arrays.get();
   if (!MachineCodeOn || !detail::MachineCode::Supported()) return nullptr;
-  const auto count = static_cast<std::int32_t>(std::min<std::size_t>(points, detail::ArrayPointsBeforeMachineCode));
+  const auto count =
+      static_cast<std::int32_t>(std::min<std::size_t>(points, detail::ArrayPointsBeforeMachineCode));
   if (compiled.ArrayPointsLeft.fetch_sub(count, std::memory_order_relaxed) > count) return nullptr;
   const std::lock_guard<std::mutex> lock(Preparing);
   if (!compiled.ArraysMade.load(std::memory_order_relaxed)) {

@@ -11,7 +11,6 @@
 #include "parser/program.h"
 #include "parser/tokens.h"
 
-
 namespace MathUtils {
 
 double ParserBase::ReturnConstant() { return ReadDouble(&Current->Cells[2]); }

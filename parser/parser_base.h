@@ -313,13 +313,14 @@ class ParserBase {
   // array_evaluation.cpp: the loops over the points of EvaluateArrays.
   void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                   std::size_t& written);
-  void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results, std::size_t& written);
+  void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
+                       std::size_t& written);
   void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                      std::size_t& written);
   void ArraysByProgram(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                        std::size_t& written);
-  bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                           std::size_t& written);
+  bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables,
+                           std::span<double> results, std::size_t& written);
   const detail::ArrayCode* ArrayCodeFor(std::size_t points);
   double RunCells(const Cell* cells);
   // Under Preparing: derives the program / makes the machine code, once.

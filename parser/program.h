@@ -210,7 +210,6 @@ using Frame = double[EvaluationStackSize];
 #define MATHUTILS_FRAME_UNSANITIZED
 #endif
 
-
 struct Program {
   // Replaces the program with the one derived from the cells. Returns false
   // for cells it does not know; the cell interpreter then runs them and

@@ -43,7 +43,8 @@ struct ArrayParser : MathUtils::Parser {
   using ParserBase::ArrayCodeLanes;
   using ParserBase::SetArrayLanes;
   bool Running() const {
-    return CurrentTier() != MathUtils::detail::Tier::Constant && CurrentTier() != MathUtils::detail::Tier::Compile;
+    return CurrentTier() != MathUtils::detail::Tier::Constant &&
+           CurrentTier() != MathUtils::detail::Tier::Compile;
   }
 };
 
@@ -172,8 +173,8 @@ std::vector<double> PointByPoint(const std::string& formula, const std::vector<d
   return results;
 }
 
-std::vector<double> OverArrays(const std::string& formula, const Tier& tier, const double* xs, const double* ys,
-                               double zValue, std::size_t count, bool warm) {
+std::vector<double> OverArrays(const std::string& formula, const Tier& tier, const double* xs,
+                               const double* ys, double zValue, std::size_t count, bool warm) {
   ArrayParser parser;
   double x = 0.5, y = 0.5, z = zValue;
   Define(parser, x, y, z);
@@ -205,7 +206,8 @@ void ExpectSameBits(const std::vector<double>& expected, const std::vector<doubl
   for (std::size_t i = 0; i < expected.size(); ++i)
     if (Bits(expected[i]) != Bits(actual[i])) {
       ADD_FAILURE() << context << " point " << i << ": expected " << expected[i] << " (0x" << std::hex
-                    << Bits(expected[i]) << "), got " << actual[i] << " (0x" << Bits(actual[i]) << std::dec << ")";
+                    << Bits(expected[i]) << "), got " << actual[i] << " (0x" << Bits(actual[i]) << std::dec
+                    << ")";
       return;
     }
 }
@@ -255,10 +257,11 @@ TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
       std::size_t written = 0;
       parser.EvaluateArrays(arrays, std::span<double>(results.data() + offset, count), &written);
       EXPECT_EQ(written, count);
-      ExpectSameBits(std::vector<double>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(count)),
-                     std::vector<double>(results.begin() + static_cast<std::ptrdiff_t>(offset),
-                                         results.begin() + static_cast<std::ptrdiff_t>(offset + count)),
-                     formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
+      ExpectSameBits(
+          std::vector<double>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(count)),
+          std::vector<double>(results.begin() + static_cast<std::ptrdiff_t>(offset),
+                              results.begin() + static_cast<std::ptrdiff_t>(offset + count)),
+          formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
     }
   }
   MathUtils::detail::SetStreamingPoints(saved);
@@ -285,11 +288,13 @@ TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
 TEST(EvaluateArrays, UserCallbacksRunOnePointAtATimeInOrder) {
   ArrayParser parser;
   double x = 0;
-  static std::vector<double> calls;
-  calls.clear();
+  static std::vector<double> Calls;
+  Calls.clear();
   parser.AddVariable("x", &x);
-  parser.AddFunction("f", +[](double v) { return calls.push_back(v), v + 1; }, false);
-  parser.AddFunction("g", +[](double v) { return calls.push_back(-v), v * 2; }, false);
+  parser.AddFunction(
+      "f", +[](double v) { return Calls.push_back(v), v + 1; }, false);
+  parser.AddFunction(
+      "g", +[](double v) { return Calls.push_back(-v), v * 2; }, false);
   parser.SetMachineCode(true);
   parser.AssignFormula("f(x) + g(x)");
   std::vector<double> xs(2500), out(2500);
@@ -297,10 +302,10 @@ TEST(EvaluateArrays, UserCallbacksRunOnePointAtATimeInOrder) {
   const VariableArray arrays[] = {{&x, xs.data()}};
   parser.EvaluateArrays(arrays, out);
   EXPECT_EQ(parser.ArrayCodeLanes(), MathUtils::detail::ArrayCode::WidestLanes() > 1 ? 1 : 0);
-  ASSERT_EQ(calls.size(), 5000u);
+  ASSERT_EQ(Calls.size(), 5000u);
   for (std::size_t i = 0; i < xs.size(); ++i) {
-    EXPECT_EQ(calls[2 * i], xs[i]);
-    EXPECT_EQ(calls[2 * i + 1], -xs[i]);
+    EXPECT_EQ(Calls[2 * i], xs[i]);
+    EXPECT_EQ(Calls[2 * i + 1], -xs[i]);
     EXPECT_EQ(out[i], 3 * xs[i] + 1);
   }
 }
@@ -341,23 +346,25 @@ TEST(EvaluateArrays, AnExceptionLeavesThePointsBeforeItWritten) {
 }
 
 TEST(EvaluateArrays, VariablesNotListedKeepTheirValueAndCallbacksMayChangeThem) {
-  static double* held = nullptr;
+  static double* Held = nullptr;
   for (const Tier& tier : Tiers) {
     ArrayParser parser;
     double x = 0, y = 10;
-    held = &y;
+    Held = &y;
     parser.AddVariable("x", &x);
     parser.AddVariable("y", &y);
     // Adds one to y at each point: a later point sees the new value, as
     // evaluating point by point would.
-    parser.AddFunction("bump", +[](double v) { return *held += 1, v; }, false);
+    parser.AddFunction(
+        "bump", +[](double v) { return *Held += 1, v; }, false);
     parser.SetMachineCode(tier.MachineCode);
     parser.SetArrayLanes(tier.Lanes);
     parser.AssignFormula("bump(x) + y");
     std::vector<double> xs(2500, 0), out(2500);
     const VariableArray arrays[] = {{&x, xs.data()}};
     parser.EvaluateArrays(arrays, out);
-    for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(out[i], 11 + static_cast<double>(i)) << tier.Name << " " << i;
+    for (std::size_t i = 0; i < 2500; ++i)
+      ASSERT_EQ(out[i], 11 + static_cast<double>(i)) << tier.Name << " " << i;
   }
 }
 
