@@ -8,6 +8,10 @@
 // compiled form and its machine code with the cells, each run from the same
 // variable value.
 //
+// "shift" and the prefix "~" add the number their context points to, the
+// list function "weigh" and the postfix "tri" are callable objects that the
+// parser keeps: callbacks with state, which every tier must call alike.
+//
 // The functions "again", "reassign" and "redefine" touch the parser that
 // calls them, while it compiles (where they fold) or runs: they evaluate it
 // once more, assign it the formula "x*3", or bind x to another variable of
@@ -19,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,13 +43,24 @@ double Bump(double x) {
   return x;
 }
 
+double Shift(void* context, double x) { return x + *static_cast<const double*>(context); }
+
 struct Variant {
   FuzzOracle::Probe Parser;
   double X = StartValue;
+  double Offset = 0.25;
 
   explicit Variant(bool folding) {
     Parser.AddVariable("x", &X);
     Parser.AddFunction("bump", Bump, false);
+    Parser.AddFunction("shift", Shift, &Offset);
+    Parser.AddPrefixOperator("~", Shift, &Offset);
+    Parser.AddFunction("weigh", [scale = 3.0](std::span<const double> values) {
+      double total = 0;
+      for (double value : values) total = total * scale + value;
+      return total;
+    });
+    Parser.AddPostfixOperator("tri", [scale = 3.0](double value) { return value * scale; });
     Parser.SetOptimizer(folding);
   }
 };
