@@ -195,7 +195,7 @@ TEST(ContextCallbacks, LambdasWithoutCapturesArePlainCallbacks) {
   parser.AddFunction("plain", [](double v) { return v + 1; });
   parser.AddFunction("plainlist", [](std::span<const double> v) { return static_cast<double>(v.size()); });
   parser.AddPostfixOperator("pl", [](double v) { return v * 2; });
-  const int offset = 7;
+  int offset = 7;  // not a constant: the lambda must capture it
   parser.AddFunction("closure", [offset](double v) { return v + offset; });
   EXPECT_FALSE(parser.Registry().Functions.Find("plain")->WithContext);
   EXPECT_FALSE(parser.Registry().Functions.Find("plainlist")->WithContext);
