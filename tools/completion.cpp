@@ -5,7 +5,7 @@
 #include "tools/ascii.h"
 #include "tools/host_commands.h"
 #include "tools/session.h"
-#include "tools/unit_systems.h"
+#include "calculator/unit_systems.h"
 #include "tools/vocabulary.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "tools/ascii.h"
 #include "tools/help.h"
-#include "tools/unit_systems.h"
+#include "calculator/unit_systems.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "tools/interactive_mode.h"
 #include "tools/listing.h"
 #include "tools/session.h"
-#include "tools/unit_systems.h"
+#include "calculator/unit_systems.h"
 
 namespace {
 
