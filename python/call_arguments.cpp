@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 
 namespace py = pybind11;
 
@@ -53,10 +54,14 @@ Given ReadValue(const std::string& name, const py::handle value) {
   given.Present = true;
   given.Number = PlainNumber(value);
   if (given.Number) return given;
-  given.Array = Float64Array::ensure(value);
-  if (!given.Array)
+  // Numbers only: NumPy would also read a string, and None as NaN.
+  const py::array array = py::array::ensure(value);
+  if (!array || std::string_view("biuf").find(array.dtype().kind()) == std::string_view::npos)
     throw py::type_error("variable '" + name + "' takes a number or an array of numbers, not " +
-                         std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+                         (array ? "an array of " + std::string(py::str(array.dtype())) + " values"
+                                : std::string(py::str(py::type::handle_of(value).attr("__name__")))));
+  given.Array = Float64Array::ensure(array);
+  if (!given.Array) throw py::error_already_set();
   if (given.Array.ndim() == 0) given.Number = *given.Array.data();
   return given;
 }

@@ -31,7 +31,11 @@ Formula::Formula(std::string text, std::vector<std::string> variables, const py:
 
 void Formula::Define(const py::dict& functions, const py::dict& constants) {
   for (std::size_t i = 0; i < Names.size(); ++i) Parser.AddVariable(Names[i], &Cells[i]);
-  for (const auto& [name, value] : constants) Parser.AddConstant(py::cast<std::string>(name), py::cast<double>(value));
+  for (const auto& [name, value] : constants) {
+    const double number = PyFloat_AsDouble(value.ptr());  // TypeError for what is no number
+    if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    Parser.AddConstant(py::cast<std::string>(name), number);
+  }
   for (const auto& [name, callable] : functions) {
     if (!PyCallable_Check(callable.ptr()))
       throw py::type_error("function '" + std::string(py::str(name)) + "' is not callable");
