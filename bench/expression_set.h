@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <span>
 
 namespace Bench {
@@ -22,12 +23,15 @@ using NativeFormula = double (*)(double x, double y);
 // Sums the formula over the grid; instantiated per formula so that the
 // compiler inlines it, as hand-written code would be.
 using NativeSweep = double (*)(std::span<const Point> points);
+// Writes the formula's value at each point of two arrays.
+using NativeBulk = void (*)(const double* xs, const double* ys, double* out, std::size_t count);
 
 struct Expression {
   const char* Ours;  // our dialect: sinr/cosr, _pi, clamp as a variadic function
   const char* Peer;  // fparser's dialect: radian sin/cos, pi, clamp of three arguments
   NativeFormula Native;
   NativeSweep Sweep;
+  NativeBulk Bulk;
   bool Arithmetic;  // no function call: only + - * / ^
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/benchmarks.h"
+#include "bench/bulk.h"
 #include "bench/facts.h"
 #include "bench/summary.h"
 #include "bench/timing_reporter.h"
@@ -62,6 +63,7 @@ void PrintMismatches(const std::vector<std::string>& mismatches) {
 
 Bench::Facts CheckedFacts() {
   Bench::Facts facts = Bench::GatherFacts();
+  for (std::string& mismatch : Bench::BulkMismatches()) facts.Mismatches.push_back(std::move(mismatch));
   std::printf("Results checked against native on all %d points: %s\n", Bench::GridSize,
               facts.Mismatches.empty() ? "all within tolerance" : "MISMATCHES, see below");
   PrintMismatches(facts.Mismatches);
@@ -78,6 +80,7 @@ Bench::ProcessTimings RunBenchmarks(std::vector<std::string> arguments) {
   if (benchmark::ReportUnrecognizedArguments(count, pointers.data()))
     throw std::runtime_error("unrecognised arguments");
   Bench::RegisterBenchmarks();
+  Bench::RegisterBulkBenchmarks();
   Bench::TimingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/benchmarks.h"
+#include "bench/bulk.h"
 
 namespace Bench {
 
@@ -430,6 +431,7 @@ void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings) {
   std::fprintf(out, "compile ratio to fparser (geomean): %.2f\n", headline.CompileRatio);
   std::fprintf(out, "one-shot ratio to fparser (geomean): %.2f\n", headline.OneShotRatio);
   std::fprintf(out, "enter path us (max of three): %.3f\n", headline.EnterMaxUs);
+  PrintBulkSummary(out, timings);
 }
 
 }  // namespace Bench

@@ -10,6 +10,8 @@
 //   Derived   the first later evaluation       the program interpreters, the machine code
 //   Machine   the evaluation that reaches the  the processor, called from Evaluate
 //             count of later runs
+//   Arrays    the evaluation over arrays that  the processor, from EvaluateArrays
+//             reaches its count of points
 //
 // Derived and Machine are made once per compiled formula, under the
 // parser's lock, and published to other threads through the parser's tier.
@@ -23,6 +25,7 @@
 #include <span>
 #include <vector>
 
+#include "parser/array_code.h"
 #include "parser/cells.h"
 #include "parser/machine_code.h"
 #include "parser/program.h"
@@ -70,11 +73,18 @@ class CellBuffer {
   std::size_t Count = 0;
 };
 
+// Points that evaluations over arrays interpret before the machine code over
+// arrays is made: about what generating it costs.
+inline constexpr std::int32_t ArrayPointsBeforeMachineCode = 256;
+
 struct CompiledFormula {
   // Empties it for another compilation; only where nothing can run it.
   void Reset() {
     Machine.reset();
     LaterRunsLeft.store(0, std::memory_order_relaxed);
+    Arrays.reset();
+    ArraysMade.store(false, std::memory_order_relaxed);
+    ArrayPointsLeft.store(0, std::memory_order_relaxed);
   }
 
   CellBuffer Cells;
@@ -84,6 +94,12 @@ struct CompiledFormula {
   // Counted without a lock: two threads may both count one run, which
   // only moves the switch by a run.
   std::atomic<std::int32_t> LaterRunsLeft{0};
+  // The machine code over arrays, made under the parser's lock once
+  // evaluations over arrays have reached ArrayPointsLeft points; ArraysMade
+  // publishes it (null where none could be made).
+  std::unique_ptr<ArrayCode> Arrays;
+  std::atomic<bool> ArraysMade{false};
+  std::atomic<std::int32_t> ArrayPointsLeft{0};
 };
 
 // How Evaluate computes the value: the state behind the parser's entry.

@@ -11,16 +11,6 @@
 #include "parser/program.h"
 #include "parser/tokens.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
-#endif
-#endif
-#ifndef MATHUTILS_FRAME_UNSANITIZED
-#define MATHUTILS_FRAME_UNSANITIZED
-#endif
 
 namespace MathUtils {
 
@@ -30,10 +20,12 @@ double ParserBase::ReturnConstant() { return ReadDouble(&Current->Cells[2]); }
 // allocation. The compiler guarantees slots 1 to 299 and well-formed
 // entries; cells of a subclass's own that read a slot no entry wrote read
 // 0 there, never a value of another run.
-double ParserBase::ParseCmdCode() {
+double ParserBase::ParseCmdCode() { return RunCells(Current->Cells.Data()); }
+
+double ParserBase::RunCells(const Cell* cells) {
   double stack[EvaluationStackSize] = {};
   const detail::CallbackScope scope;
-  const Cell* cell = Current->Cells.Data();
+  const Cell* cell = cells;
   for (;;) {
     const Cell slot = cell[0];
     double* const s = &stack[slot];
@@ -158,6 +150,8 @@ void ParserBase::PrepareLaterRuns() {
   }
   if (MachineCodeOn && detail::MachineCode::Supported()) {
     compiled.LaterRunsLeft.store(MachineCodeAfter, std::memory_order_relaxed);
+    compiled.ArrayPointsLeft.store(MachineCodeAfter == 0 ? 0 : detail::ArrayPointsBeforeMachineCode,
+                                   std::memory_order_relaxed);
     EnterRun(detail::Tier::Counting);
     return;
   }

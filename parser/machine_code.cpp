@@ -9,6 +9,7 @@
 
 #include "parser/builtins.h"
 #include "parser/commands.h"
+#include "parser/executable_pages.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
 
@@ -21,12 +22,6 @@
 #error "machine code is generated for x86-64 (System V) and IA-32 only"
 #endif
 #include <xbyak/xbyak.h>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 #endif
 
 namespace MathUtils::detail {
@@ -45,39 +40,7 @@ MachineCode::~MachineCode() = default;
 
 bool MachineCode::Supported() { return true; }
 
-namespace {
-
-// Whole pages of memory that are never writable and executable at once.
-#ifdef _WIN32
-std::uint8_t* AllocateWritable(std::size_t bytes) {
-  return static_cast<std::uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-}
-bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
-  DWORD previous;
-  return VirtualProtect(pages, bytes, PAGE_EXECUTE_READ, &previous) &&
-         FlushInstructionCache(GetCurrentProcess(), pages, bytes);
-}
-void Release(std::uint8_t* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
-}  // namespace
-
-std::size_t MachineCode::PageBytes() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwPageSize;
-}
-#else
-std::uint8_t* AllocateWritable(std::size_t bytes) {
-  void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return pages == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(pages);
-}
-bool MakeExecutable(std::uint8_t* pages, std::size_t bytes) {
-  return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0;
-}
-void Release(std::uint8_t* pages, std::size_t bytes) { munmap(pages, bytes); }
-}  // namespace
-
-std::size_t MachineCode::PageBytes() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
-#endif
+std::size_t MachineCode::PageBytes() { return detail::PageBytes(); }
 
 namespace {
 
@@ -733,7 +696,7 @@ std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
 
 MachineCode::~MachineCode() {
   Unwind.reset();  // no unwinder may find the code once it is gone
-  Release(Pages, ReservedBytes);
+  ReleasePages(Pages, ReservedBytes);
 }
 
 #endif

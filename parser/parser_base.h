@@ -31,6 +31,7 @@ namespace detail {
 class CharClass;
 class CellBuffer;
 class CompilationScope;
+class ArrayCode;
 class Compiler;
 struct CompiledFormula;
 struct Registries;
@@ -105,6 +106,20 @@ class ParserBase {
   // has compiled, as long as none changes it (see the README).
   double Evaluate() { return EvalEntry.load(std::memory_order_acquire)(*this); }
 
+  // Evaluates the formula at results.size() points: at point i each listed
+  // variable has the value Values[i], every other variable its current
+  // value, and results[i] is bit for bit what Evaluate gives there. The
+  // variables themselves are not written: the formula reads the arrays,
+  // so that several threads may evaluate over arrays at once as they may
+  // evaluate. A formula not yet compiled is compiled at the first point,
+  // as Evaluate compiles it. Once the formula has been evaluated at a few
+  // hundred points this way, machine code runs the loop over the points,
+  // several points at once where the processor has vector registers.
+  // *written, where given, counts the leading results written; it is right
+  // also when an error or a callback's exception ends the call.
+  void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
+                      std::size_t* written = nullptr);
+
   // The compiled formula (empty before the first compilation).
   std::span<const Cell> GetBytecode() const;
   // The compiled formula as text, one entry a line (see Disassemble).
@@ -177,6 +192,16 @@ class ParserBase {
     MachineCodeAfter = laterRuns;
     RequireCompilation();
   }
+  // At most this many points run at once in the machine code over arrays
+  // (1, 2, 4 or 8; 8 by default, as many as the processor has); takes
+  // effect at the next compilation.
+  void SetArrayLanes(int lanes) {
+    ArrayLanes = lanes;
+    RequireCompilation();
+  }
+  // How many points the machine code over arrays of the current formula
+  // runs at once; 0 where it has none (yet).
+  int ArrayCodeLanes() const;
   // How the next evaluation computes the value.
   detail::Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
 
@@ -226,6 +251,18 @@ class ParserBase {
   static double RunArithmetic(ParserBase& parser);
   static double CountLaterRuns(ParserBase& parser);
   static double RunMachineCodeCallingBack(ParserBase& parser);
+  // array_evaluation.cpp: the loops over the points of EvaluateArrays.
+  void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                  std::size_t& written);
+  void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results, std::size_t& written);
+  void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                     std::size_t& written);
+  void ArraysByProgram(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                       std::size_t& written);
+  bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                           std::size_t& written);
+  const detail::ArrayCode* ArrayCodeFor(std::size_t points);
+  double RunCells(const Cell* cells);
   // Under Preparing: derives the program / makes the machine code, once.
   void PrepareLaterRuns();
   void SwitchToMachineCode();
@@ -285,7 +322,7 @@ class ParserBase {
   // The parser's own compiled formula, built in place like the registries,
   // so that a parser that compiles one formula at a time allocates none.
   static constexpr std::size_t FormulaBytes =
-      (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
+      (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*) + sizeof(void*) + 8;
   alignas(void*) unsigned char FormulaStorage[FormulaBytes];
   bool OwnFormulaFree = true;
   // Owned: released by the parser (Release), null while a compilation has
@@ -305,6 +342,7 @@ class ParserBase {
   bool MachineCodeOn;
   // Later evaluations interpreted before the machine code is made.
   std::int32_t MachineCodeAfter;
+  int ArrayLanes = 8;
 };
 
 }  // namespace MathUtils

@@ -168,6 +168,24 @@ struct Instruction {
 // A frame: the slots of one run, slot 0 never written.
 using Frame = double[EvaluationStackSize];
 
+// The routines that hold a frame or a callback scope run without the
+// address sanitizer's instrumentation: a thread cancelled inside a
+// callback unwinds through them, and the sanitizer of g++ 12 trips over the
+// red zones that such an unwinding leaves behind when an instrumented
+// cleanup runs next. A program reads and writes only slots 1 to 299, which
+// Derive checks.
+#if defined(__SANITIZE_ADDRESS__)
+#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MATHUTILS_FRAME_UNSANITIZED [[gnu::no_sanitize_address]]
+#endif
+#endif
+#ifndef MATHUTILS_FRAME_UNSANITIZED
+#define MATHUTILS_FRAME_UNSANITIZED
+#endif
+
+
 struct Program {
   // Replaces the program with the one derived from the cells. Returns false
   // for cells it does not know; the cell interpreter then runs them and

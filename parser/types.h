@@ -15,6 +15,13 @@ using Cell = std::int32_t;
 using UnaryCallback = double (*)(double);
 using ListCallback = double (*)(std::span<const double>);
 
+// One variable's values in an evaluation over arrays: Variable is the
+// address the variable was defined with, Values holds one value per point.
+struct VariableArray {
+  const double* Variable;
+  const double* Values;
+};
+
 // The token reader's syntax flags, a set of bits (parser/token_reader.h).
 using SyntaxFlags = std::uint32_t;
 

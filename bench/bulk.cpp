@@ -1,0 +1,203 @@
+#include "bench/bulk.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <random>
+
+#include "bench/expression_set.h"
+#include "bench/formulas.h"
+#include "bench/result_checks.h"
+#include "parser/parser.h"
+
+namespace Bench {
+
+namespace {
+
+constexpr double BulkTarget = 0.6;       // times native, geometric mean
+constexpr double BulkCeiling = 1.1;      // times native, each expression and set
+constexpr std::size_t RandomPoints = std::size_t{1} << 20;
+
+struct PointArrays {
+  std::vector<double> X, Y;
+};
+
+PointArrays GridArrays() {
+  PointArrays arrays;
+  for (const Point& p : Grid()) {
+    arrays.X.push_back(p.X);
+    arrays.Y.push_back(p.Y);
+  }
+  return arrays;
+}
+
+// The grid's ranges: x in -10..10 without 0, y = +-2..10.
+PointArrays RandomArrays() {
+  std::mt19937_64 random(20261207);
+  std::uniform_real_distribution<double> x(-10, 10), magnitude(2, 10);
+  PointArrays arrays;
+  arrays.X.resize(RandomPoints);
+  arrays.Y.resize(RandomPoints);
+  for (std::size_t i = 0; i < RandomPoints; ++i) {
+    double value = x(random);
+    arrays.X[i] = value == 0 ? 0.5 : value;
+    arrays.Y[i] = (random() & 1) ? magnitude(random) : -magnitude(random);
+  }
+  return arrays;
+}
+
+const PointArrays& Points(BulkSet set) {
+  static const PointArrays GridSet = GridArrays();
+  static const PointArrays RandomSet = RandomArrays();
+  return set == BulkSet::Grid ? GridSet : RandomSet;
+}
+
+const char* SetName(BulkSet set) { return set == BulkSet::Grid ? "grid" : "random"; }
+
+// Our parser with x and y bound, evaluated over the arrays.
+class OurBulk {
+ public:
+  explicit OurBulk(const char* text) {
+    PrepareOurParser(Parser, &X, &Y);
+    Parser.AssignFormula(text);
+  }
+  void Run(const PointArrays& points, std::vector<double>& out) {
+    const MathUtils::VariableArray arrays[] = {{&X, points.X.data()}, {&Y, points.Y.data()}};
+    Parser.EvaluateArrays(arrays, out);
+  }
+
+ private:
+  double X = 0, Y = 0;
+  MathUtils::Parser Parser;
+};
+
+void BulkNative(benchmark::State& state, int expression, BulkSet set) {
+  const PointArrays& points = Points(set);
+  std::vector<double> out(points.X.size());
+  const NativeBulk bulk = Expressions()[expression].Bulk;
+  for (auto _ : state) {
+    bulk(points.X.data(), points.Y.data(), out.data(), out.size());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// The machine code is made during the first run, before timing starts.
+void BulkOurs(benchmark::State& state, int expression, BulkSet set) {
+  const PointArrays& points = Points(set);
+  std::vector<double> out(points.X.size());
+  OurBulk formula(Expressions()[expression].Ours);
+  formula.Run(points, out);
+  for (auto _ : state) {
+    formula.Run(points, out);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+std::uint64_t Bits(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+using Value = std::optional<double>;
+
+Value NsPerPoint(const Timings& timings, Implementation who, int expression, BulkSet set) {
+  const auto stats = timings.Find(BulkName(who, expression, set));
+  if (!stats) return std::nullopt;
+  return stats->Median * 1e9 / static_cast<double>(BulkPointCount(set));
+}
+
+Value Ratio(Value a, Value b) {
+  if (!a || !b || *b <= 0) return std::nullopt;
+  return *a / *b;
+}
+
+std::string Format(Value value, const char* format) {
+  if (!value || std::isnan(*value)) return "-";
+  char text[48];
+  std::snprintf(text, sizeof text, format, *value);
+  return text;
+}
+
+}  // namespace
+
+std::size_t BulkPointCount(BulkSet set) { return Points(set).X.size(); }
+
+std::string BulkName(Implementation implementation, int expression, BulkSet set) {
+  char name[48];
+  std::snprintf(name, sizeof name, "bulk/%s/%02d/%s", implementation == Implementation::Native ? "native" : "ours",
+                expression + 1, SetName(set));
+  return name;
+}
+
+void RegisterBulkBenchmarks() {
+  for (const BulkSet set : BulkSets)
+    for (int i = 0; i < ExpressionCount; ++i) {
+      benchmark::RegisterBenchmark(BulkName(Implementation::Native, i, set).c_str(), BulkNative, i, set);
+      benchmark::RegisterBenchmark(BulkName(Implementation::Ours, i, set).c_str(), BulkOurs, i, set);
+    }
+}
+
+std::vector<std::string> BulkMismatches() {
+  std::vector<std::string> mismatches;
+  const PointArrays& points = Points(BulkSet::Grid);
+  for (int i = 0; i < ExpressionCount; ++i) {
+    OurBulk bulk(Expressions()[i].Ours);
+    OurFormula single(Expressions()[i].Ours);
+    std::vector<double> out(points.X.size());
+    for (int run = 0; run < 2; ++run) {  // interpreted, then as machine code
+      bulk.Run(points, out);
+      for (std::size_t p = 0; p < out.size(); ++p) {
+        const double expected = single.At(points.X[p], points.Y[p]);
+        const double native = Expressions()[i].Native(points.X[p], points.Y[p]);
+        const bool close = std::fabs(out[p] - native) <= RelativeTolerance * std::max(std::fabs(native), 1.0);
+        if (Bits(out[p]) != Bits(expected) || !close) {
+          mismatches.push_back("bulk " + std::string(Expressions()[i].Ours) + " at point " + std::to_string(p));
+          break;
+        }
+      }
+    }
+  }
+  return mismatches;
+}
+
+void PrintBulkSummary(std::FILE* out, const Timings& timings) {
+  std::fprintf(out,
+               "\nFormulas over arrays, ns per point: native is the formula inlined in a loop over "
+               "`const double* __restrict` arrays (-O2, no -march); ours is EvaluateArrays over "
+               "the same arrays, %zu grid points and %zu random points:\n",
+               BulkPointCount(BulkSet::Grid), BulkPointCount(BulkSet::Random));
+  std::fprintf(out, "\n| # | expression | native grid | ours grid | ours/native | native random | ours random "
+                    "| ours/native |\n|---:|---|---:|---:|---:|---:|---:|---:|\n");
+  double logSum = 0, worst = 0;
+  int count = 0;
+  for (int i = 0; i < ExpressionCount; ++i) {
+    std::string line = "| " + std::to_string(i + 1) + " | `" + Expressions()[i].Ours + "` |";
+    for (const BulkSet set : BulkSets) {
+      const Value native = NsPerPoint(timings, Implementation::Native, i, set);
+      const Value ours = NsPerPoint(timings, Implementation::Ours, i, set);
+      const Value ratio = Ratio(ours, native);
+      line += " " + Format(native, "%.2f") + " | " + Format(ours, "%.2f") + " | " + Format(ratio, "%.2fx") + " |";
+      if (ratio && *ratio > 0) {
+        logSum += std::log(*ratio);
+        worst = std::max(worst, *ratio);
+        ++count;
+      }
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  const double mean = count ? std::exp(logSum / count) : NAN;
+  std::fprintf(out, "\n- over arrays <= %.2fx native (geomean of both sets): %.2fx, %s; no expression above "
+               "%.2fx: worst %.2fx, %s\n",
+               BulkTarget, mean, mean <= BulkTarget ? "MET" : "MISSED", BulkCeiling, worst,
+               worst <= BulkCeiling ? "MET" : "MISSED");
+  std::fprintf(out, "\nbulk ratio to native (geomean): %.2f\n", mean);
+}
+
+}  // namespace Bench

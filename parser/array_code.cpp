@@ -1,0 +1,943 @@
+#include "parser/array_code.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "parser/builtins.h"
+#include "parser/commands.h"
+#include "parser/executable_pages.h"
+#include "parser/program.h"
+#include "parser/unwind_info.h"
+
+#if VORNCALC_JIT
+#if defined(__x86_64__) && !defined(_WIN32)
+#define MATHUTILS_ARRAYS_X64 1
+#elif defined(__i386__)
+#define MATHUTILS_ARRAYS_IA32 1
+#endif
+#include <xbyak/xbyak.h>
+#include <xbyak/xbyak_util.h>
+#endif
+
+namespace MathUtils::detail {
+
+ArrayCode::ArrayCode(std::uint8_t* pages, std::size_t reserved) : Pages(pages), ReservedBytes(reserved) {}
+
+ArrayCode::~ArrayCode() {
+  Unwind.reset();  // no unwinder may find the code once it is gone
+  ReleasePages(Pages, ReservedBytes);
+}
+
+#if !VORNCALC_JIT
+
+int ArrayCode::WidestLanes() { return 1; }
+std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program&, int) { return nullptr; }
+
+#else
+
+namespace {
+
+// The lane widths and the instruction family of each.
+enum class Width : std::uint8_t { One, Sse2, Avx, Avx512 };
+
+constexpr int LanesOf(Width width) {
+  constexpr int Lanes[] = {1, 2, 4, 8};
+  return Lanes[static_cast<int>(width)];
+}
+
+Width WidestWidth() {
+#ifdef MATHUTILS_ARRAYS_X64
+  static const Width Widest = [] {
+    const Xbyak::util::Cpu cpu;
+    if (cpu.has(Xbyak::util::Cpu::tAVX512F) && cpu.has(Xbyak::util::Cpu::tAVX512DQ)) return Width::Avx512;
+    if (cpu.has(Xbyak::util::Cpu::tAVX)) return Width::Avx;
+    return Width::Sse2;
+  }();
+  return Widest;
+#else
+  return Width::Sse2;
+#endif
+}
+
+Width WidthFor(int maxLanes) {
+  Width width = WidestWidth();
+  while (width != Width::One && LanesOf(width) > maxLanes) width = static_cast<Width>(static_cast<int>(width) - 1);
+  return width;
+}
+
+// A list callback takes a span, which the code cannot build: this compiled
+// function does, and exceptions pass through it as through the code.
+double CallList(ListCallback callback, const double* arguments, std::size_t count) {
+  return callback(std::span<const double>(arguments, count));
+}
+
+double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
+double (*const LibraryPow)(double, double) = std::pow;
+
+bool ExactReciprocal(double divisor, double& reciprocal) {
+  int exponent;
+  if (!std::isfinite(divisor) || std::fabs(std::frexp(divisor, &exponent)) != 0.5) return false;
+  reciprocal = 1 / divisor;
+  return std::isnormal(reciprocal) && reciprocal * divisor == 1;
+}
+
+constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
+constexpr std::uint64_t SignMask = 0x8000000000000000;
+
+// The compare predicates of cmppd and vcmppd.
+enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, NeqUnordered = 4 };
+
+Predicate PredicateOf(Sse instruction) {
+  switch (instruction) {
+    case Sse::CmpLe: return Le;
+    case Sse::CmpLt: return Lt;
+    case Sse::CmpEq: return Eq;
+    default: return NeqUnordered;
+  }
+}
+
+bool IsCompare(Sse instruction) {
+  return instruction == Sse::CmpLe || instruction == Sse::CmpLt || instruction == Sse::CmpEq ||
+         instruction == Sse::CmpNeq;
+}
+
+bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare && op <= OpCallList); }
+
+bool CallsUser(const Instruction& instruction) {
+  const Emits shape = EmissionOf(instruction.Op).Shape;
+  return (shape == Emits::CallUnary || shape == Emits::CallList) &&
+         MachineFormOf(instruction.Callback).Form == CallForm::Callback;
+}
+
+using Xbyak::Xmm;
+
+// The numbers the code reads, each a full vector of copies, 64 bytes apart
+// so that every width reads an aligned vector.
+class VectorPool {
+ public:
+  int OffsetOf(std::uint64_t bits) {
+    const auto known = std::find(Bits.begin(), Bits.end(), bits);
+    if (known != Bits.end()) return 64 * static_cast<int>(known - Bits.begin());
+    Bits.push_back(bits);
+    return 64 * static_cast<int>(Bits.size() - 1);
+  }
+  int OffsetOf(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return OffsetOf(bits);
+  }
+  void Place(Xbyak::CodeGenerator& code, Xbyak::Label& label) const {
+    code.align(64);
+    code.L(label);
+    for (const std::uint64_t bits : Bits)
+      for (int lane = 0; lane < 8; ++lane) code.dq(bits);
+  }
+
+ private:
+  std::vector<std::uint64_t> Bits;
+};
+
+// Where an instruction reads an operand.
+struct Source {
+  enum Kind : std::uint8_t { Slot, Variable, Number } Is;
+  int SlotIndex;
+  int VariableIndex;
+  double Value;
+};
+
+// ---- the two targets: registers, frame and calls ----
+//
+// x86-64 System V: rbx holds the run, r12 the sources, r13 the point's byte
+// offset, r14 the results, r15 the end offset; all five are saved. The
+// frame holds the slots kept in memory (slot k at rsp + SlotBytes k) and
+// two vectors of call arguments after them.
+//
+// IA-32 cdecl: ebp frames the code; ebx holds the run, esi the constants,
+// edi the point's byte offset; all three are saved. The stack is aligned
+// to 16 bytes with 32 bytes of outgoing arguments at esp, then the end
+// offset, then the slots and the call arguments.
+
+#ifdef MATHUTILS_ARRAYS_X64
+constexpr int RegisterSlots = 14;
+#else
+constexpr int RegisterSlots = 6;
+#endif
+
+class LaneGenerator : public Xbyak::CodeGenerator {
+ public:
+  LaneGenerator(const Program& program, Width width, void* at, std::size_t size, Xbyak::Allocator* allocator)
+      : CodeGenerator(size, at, allocator), In(program), Lanes(width), SlotBytes(8 * LanesOf(width)) {}
+
+  void Emit() {
+    ScanProgram();
+    Prologue();
+    Xbyak::Label loop;
+    L(loop);
+    std::fill(Live.begin(), Live.end(), false);
+    std::fill(Stored.begin(), Stored.end(), false);
+    for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
+    StoreResult();
+    NextPoint(loop);
+    Epilogue();
+    InstructionBytes = getSize();
+    Constants.Place(*this, Pool);
+  }
+
+  std::span<const FrameStep> Frame() const { return FrameSteps; }
+  bool MakesCalls() const { return Calls; }
+  bool CallsBack() const { return UserCalls; }
+  std::size_t Instructions() const { return InstructionBytes; }
+  const std::vector<const double*>& Variables() const { return VariableAddresses; }
+
+ private:
+  // ---- the program's shape ----
+
+  void ScanProgram() {
+    for (const Instruction& instruction : In.Instructions) {
+      HighestSlot = std::max(HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
+      UserCalls = UserCalls || CallsUser(instruction);
+      Calls = Calls || IsCall(instruction);
+    }
+  }
+
+  bool IsCall(const Instruction& instruction) const {
+    switch (EmissionOf(instruction.Op).Shape) {
+      case Emits::Power: return !(IsNumber(instruction, instruction.Right, 2) || IsNumber(instruction, instruction.Right, 1));
+      case Emits::CallList: return !ListInline(instruction);
+      case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      default: return false;
+    }
+  }
+
+  static bool IsNumber(const Instruction& instruction, const Operand& operand, double value) {
+    return instruction.IsConstant(operand) && *operand.Address() == value;
+  }
+
+  Source SourceOf(const Instruction& instruction, const Operand& operand) {
+    if (operand.IsSlot()) return {Source::Slot, operand.Slot(), 0, 0};
+    if (instruction.IsConstant(operand)) return {Source::Number, 0, 0, *operand.Address()};
+    return {Source::Variable, 0, VariableIndex(operand.Address()), 0};
+  }
+
+  int VariableIndex(const double* address) {
+    const auto known = std::find(VariableAddresses.begin(), VariableAddresses.end(), address);
+    if (known != VariableAddresses.end()) return static_cast<int>(known - VariableAddresses.begin());
+    VariableAddresses.push_back(address);
+    return static_cast<int>(VariableAddresses.size() - 1);
+  }
+
+  // ---- registers and memory of the lane width ----
+
+  Xmm V(int index) const {
+    switch (Lanes) {
+      case Width::Avx: return Xbyak::Ymm(index);
+      case Width::Avx512: return Xbyak::Zmm(index);
+      default: return Xmm(index);
+    }
+  }
+  bool Vex() const { return Lanes == Width::Avx || Lanes == Width::Avx512; }
+
+  static bool InRegister(int slot) { return slot <= RegisterSlots; }
+  Xmm RegisterOf(int slot) const { return V(slot - 1); }
+  Xmm ScratchA() const { return V(RegisterSlots); }
+  Xmm ScratchB() const { return V(RegisterSlots + 1); }
+  Xmm Target(int slot) const { return InRegister(slot) ? RegisterOf(slot) : ScratchA(); }
+  bool InRegisterNow(int slot) const { return InRegister(slot) && !Stored[slot]; }
+
+  Xbyak::Address NumberMemory(double value) { return PoolMemory(Constants.OffsetOf(value)); }
+  Xbyak::Address MaskMemory(std::uint64_t bits) { return PoolMemory(Constants.OffsetOf(bits)); }
+
+  void Move(const Xmm& to, const Xmm& from) {
+    if (to.getIdx() == from.getIdx()) return;
+    if (Vex())
+      vmovapd(to, from);
+    else
+      movapd(to, from);
+  }
+  void Load(const Xmm& to, const Xbyak::Address& from) {
+    if (Lanes == Width::One)
+      movsd(to, from);
+    else if (Vex())
+      vmovupd(to, from);
+    else
+      movupd(to, from);
+  }
+  void StoreTo(const Xbyak::Address& to, const Xmm& from) {
+    if (Lanes == Width::One)
+      movsd(to, from);
+    else if (Vex())
+      vmovupd(to, from);
+    else
+      movupd(to, from);
+  }
+
+  // to = to <instruction> operand, for the arithmetic and the bit operations.
+  void Apply(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
+    switch (Lanes) {
+      case Width::One: ApplyOne(instruction, to, operand); return;
+      case Width::Sse2: ApplyPacked(instruction, to, operand); return;
+      default: ApplyVex(instruction, to, operand); return;
+    }
+  }
+
+  void ApplyOne(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
+    switch (instruction) {
+      case Sse::Add: addsd(to, operand); return;
+      case Sse::Sub: subsd(to, operand); return;
+      case Sse::Mul: mulsd(to, operand); return;
+      case Sse::Div: divsd(to, operand); return;
+      case Sse::And: andpd(to, operand); return;
+      default: orpd(to, operand); return;
+    }
+  }
+
+  void ApplyPacked(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
+    switch (instruction) {
+      case Sse::Add: addpd(to, operand); return;
+      case Sse::Sub: subpd(to, operand); return;
+      case Sse::Mul: mulpd(to, operand); return;
+      case Sse::Div: divpd(to, operand); return;
+      case Sse::And: andpd(to, operand); return;
+      default: orpd(to, operand); return;
+    }
+  }
+
+  // AVX-512F has the bit operations on doubles only as integer ones.
+  void ApplyVex(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
+    const bool wide = Lanes == Width::Avx512;
+    switch (instruction) {
+      case Sse::Add: vaddpd(to, to, operand); return;
+      case Sse::Sub: vsubpd(to, to, operand); return;
+      case Sse::Mul: vmulpd(to, to, operand); return;
+      case Sse::Div: vdivpd(to, to, operand); return;
+      case Sse::And: wide ? vpandq(to, to, operand) : vandpd(to, to, operand); return;
+      default: wide ? vporq(to, to, operand) : vorpd(to, to, operand); return;
+    }
+  }
+
+  // to = (to <predicate> operand) ? 1.0 : 0.0
+  void CompareToOne(Predicate predicate, const Xmm& to, const Xbyak::Operand& operand) {
+    if (Lanes == Width::Avx512) {
+      vcmppd(k1, to, operand, predicate);
+      MaskToOne(to, k1);
+      return;
+    }
+    CompareToMask(predicate, to, operand);
+    Apply(Sse::And, to, MaskMemory(OneBits()));
+  }
+
+  // to = all ones where to <predicate> operand, else 0 (not for AVX-512).
+  void CompareToMask(Predicate predicate, const Xmm& to, const Xbyak::Operand& operand) {
+    switch (Lanes) {
+      case Width::One: cmpsd(to, operand, predicate); return;
+      case Width::Sse2: cmppd(to, operand, predicate); return;
+      default: vcmppd(to, to, operand, predicate); return;
+    }
+  }
+
+  void MaskToOne(const Xmm& to, const Xbyak::Opmask& mask) { vmovupd(to | mask | T_z, MaskMemory(OneBits())); }
+
+  static std::uint64_t OneBits() {
+    std::uint64_t bits;
+    const double one = 1.0;
+    std::memcpy(&bits, &one, sizeof bits);
+    return bits;
+  }
+
+  void Zero(const Xmm& to) {
+    if (Lanes == Width::Avx512)
+      vpxorq(to, to, to);
+    else if (Vex())
+      vxorpd(to, to, to);
+    else
+      xorpd(to, to);
+  }
+
+  // ---- sources ----
+
+  template <typename Use>
+  void WithOperand(const Source& source, Use&& use) {
+    switch (source.Is) {
+      case Source::Slot:
+        if (InRegisterNow(source.SlotIndex))
+          use(RegisterOf(source.SlotIndex));
+        else
+          use(SlotMemory(source.SlotIndex));
+        return;
+      case Source::Variable:
+        LoadVariable(ScratchB(), source.VariableIndex);
+        use(ScratchB());
+        return;
+      case Source::Number: use(NumberMemory(source.Value)); return;
+    }
+  }
+
+  void LoadInto(const Xmm& into, const Source& source) {
+    switch (source.Is) {
+      case Source::Slot:
+        if (InRegisterNow(source.SlotIndex))
+          Move(into, RegisterOf(source.SlotIndex));
+        else
+          Load(into, SlotMemory(source.SlotIndex));
+        return;
+      case Source::Variable: LoadVariable(into, source.VariableIndex); return;
+      case Source::Number: Load(into, NumberMemory(source.Value)); return;
+    }
+  }
+
+  void Store(int slot, const Xmm& from) {
+    if (InRegister(slot))
+      Move(RegisterOf(slot), from);
+    else
+      StoreTo(SlotMemory(slot), from);
+    Stored[slot] = false;
+    Live[slot] = true;
+  }
+
+  void Consume(int first, int count) {
+    for (int k = first; k < first + count; ++k) Live[k] = false;
+  }
+
+  void SpillBelow(int limit) {
+    for (int k = 1; k < limit && k <= RegisterSlots; ++k) {
+      if (!Live[k] || Stored[k]) continue;
+      StoreTo(SlotMemory(k), RegisterOf(k));
+      Stored[k] = true;
+    }
+  }
+
+  Xmm Reloaded(int slot) {
+    if (Stored[slot]) {
+      Load(RegisterOf(slot), SlotMemory(slot));
+      Stored[slot] = false;
+    }
+    return RegisterOf(slot);
+  }
+
+  Xmm RightInRegister(const Source& right) {
+    if (right.Is == Source::Slot && InRegisterNow(right.SlotIndex)) return RegisterOf(right.SlotIndex);
+    LoadInto(ScratchB(), right);
+    return ScratchB();
+  }
+
+  // ---- the rows ----
+
+  void EmitInstruction(const Instruction& instruction) {
+    const Emission& row = EmissionOf(instruction.Op);
+    const int slot = instruction.Slot;
+    if (row.Shape == Emits::CallList) {
+      ListFunction(slot, instruction);  // reads its arguments from the slots, no operand
+      return;
+    }
+    const Source left = SourceOf(instruction, instruction.Left);
+    switch (row.Shape) {
+      case Emits::Scalar:
+      case Emits::Reversed:
+      case Emits::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Emits::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Emits::Square:
+      case Emits::Load: {
+        const Xmm target = Target(slot);
+        LoadInto(target, left);
+        if (row.Shape == Emits::Square) Apply(Sse::Mul, target, target);
+        Store(slot, target);
+        return;
+      }
+      case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
+      case Emits::CallList: return;
+    }
+  }
+
+  void Binary(const Emission& row, int slot, const Source& left, const Source& right) {
+    const Xmm target = Target(slot);
+    LoadInto(target, left);
+    double reciprocal;
+    if (row.Shape == Emits::Reversed) {
+      const Xmm other = RightInRegister(right);
+      CompareToOne(PredicateOf(row.Instruction), other, target);
+      Move(target, other);
+    } else if (row.Shape == Emits::BothNonZero) {
+      BothNonZero(row.Instruction, target, RightInRegister(right));
+    } else if (row.Reciprocal && right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal)) {
+      Apply(Sse::Mul, target, NumberMemory(reciprocal));
+    } else if (IsCompare(row.Instruction)) {
+      WithOperand(right, [&](const Xbyak::Operand& operand) { CompareToOne(PredicateOf(row.Instruction), target, operand); });
+    } else {
+      WithOperand(right, [&](const Xbyak::Operand& operand) { Apply(row.Instruction, target, operand); });
+    }
+    Consume(slot + 1, 1);
+    Store(slot, target);
+  }
+
+  void BothNonZero(Sse logic, const Xmm& target, const Xmm& other) {
+    if (Lanes == Width::Avx512) {
+      vcmppd(k1, target, NumberMemory(0.0), NeqUnordered);
+      vcmppd(k2, other, NumberMemory(0.0), NeqUnordered);
+      if (logic == Sse::And)
+        kandw(k1, k1, k2);
+      else
+        korw(k1, k1, k2);
+      MaskToOne(target, k1);
+      return;
+    }
+    CompareToMask(NeqUnordered, target, NumberMemory(0.0));
+    CompareToMask(NeqUnordered, other, NumberMemory(0.0));
+    Apply(logic, target, other);
+    Apply(Sse::And, target, MaskMemory(OneBits()));
+  }
+
+  void PowerOf(int slot, const Source& base, const Source& exponent) {
+    if (exponent.Is == Source::Number && (exponent.Value == 2 || exponent.Value == 1)) {
+      const Xmm target = Target(slot);
+      LoadInto(target, base);
+      if (exponent.Value == 2) Apply(Sse::Mul, target, target);
+      Consume(slot + 1, 1);
+      Store(slot, target);
+      return;
+    }
+    const void* function = exponent.Is == Source::Number ? reinterpret_cast<const void*>(LibraryPow)
+                                                         : reinterpret_cast<const void*>(RaiseToPower);
+    CallEachLane(slot, {base, exponent}, 2, function, 0, 0);
+    Consume(slot + 1, 1);
+  }
+
+  void UnaryFunction(int slot, const Source& argument, void* callback) {
+    const MachineForm form = MachineFormOf(callback);
+    switch (form.Form) {
+      case CallForm::Callback:
+      case CallForm::Builtin: CallEachLane(slot, {argument, argument}, 1, callback, 0, 0); return;
+      case CallForm::Library:
+        CallEachLane(slot, {argument, argument}, 1, reinterpret_cast<const void*>(form.Library), form.Before,
+                     form.After);
+        return;
+      default: break;
+    }
+    const Xmm target = Target(slot);
+    LoadInto(target, argument);
+    if (form.Form == CallForm::Sqrt)
+      SquareRoot(target);
+    else if (form.Form == CallForm::Abs)
+      Apply(Sse::And, target, MaskMemory(AbsMask));
+    else
+      FlipSign(target);
+    Store(slot, target);
+  }
+
+  void SquareRoot(const Xmm& target) {
+    switch (Lanes) {
+      case Width::One: sqrtsd(target, target); return;
+      case Width::Sse2: sqrtpd(target, target); return;
+      default: vsqrtpd(target, target); return;
+    }
+  }
+
+  void FlipSign(const Xmm& target) {
+    if (Lanes == Width::Avx512)
+      vpxorq(target, target, MaskMemory(SignMask));
+    else if (Vex())
+      vxorpd(target, target, MaskMemory(SignMask));
+    else
+      xorpd(target, MaskMemory(SignMask));
+  }
+
+  bool ListInline(const Instruction& instruction) const {
+    const int last = instruction.Slot + instruction.ArgCount - 1;
+    return instruction.ArgCount >= 1 && last <= RegisterSlots &&
+           MachineFormOf(instruction.Callback).Form >= CallForm::Sum;
+  }
+
+  void ListFunction(int slot, const Instruction& instruction) {
+    const int count = instruction.ArgCount;
+    const CallForm form = MachineFormOf(instruction.Callback).Form;
+    if (!ListInline(instruction)) {
+      // Only one point at a time: its arguments lie side by side.
+      SpillBelow(slot + count);
+      BeforeCall();
+      CallListOfSlots(instruction.Callback, slot, count);
+      Store(slot, ReturnedValue());
+    } else if (form == CallForm::Sum || form == CallForm::Avg) {
+      Total(slot, count, form == CallForm::Avg);
+    } else {
+      Pick(slot, count, form == CallForm::Min);
+    }
+    Consume(slot + 1, count - 1);
+  }
+
+  void Total(int slot, int count, bool average) {
+    const Xmm total = ScratchA();
+    Zero(total);
+    for (int k = slot; k < slot + count; ++k)
+      WithOperand({Source::Slot, k, 0, 0}, [&](const Xbyak::Operand& argument) { Apply(Sse::Add, total, argument); });
+    if (average) Apply(Sse::Div, total, NumberMemory(static_cast<double>(count)));
+    Store(slot, total);
+  }
+
+  // pick stays where argument >= pick (min) / pick >= argument (max), both
+  // false on NaN, else becomes the argument; chosen with bit operations or a
+  // blend, which pass a denormal through unchanged.
+  void Pick(int slot, int count, bool minimum) {
+    const Xmm pick = Reloaded(slot);
+    for (int k = slot + 1; k < slot + count; ++k) {
+      const Xmm argument = Reloaded(k);
+      if (Lanes == Width::Avx512) {
+        vcmppd(k1, minimum ? pick : argument, minimum ? argument : pick, Le);
+        vblendmpd(pick | k1, argument, pick);
+        continue;
+      }
+      const Xmm kept = ScratchA(), chosen = ScratchB();
+      Move(kept, minimum ? pick : argument);
+      CompareToMask(Le, kept, minimum ? argument : pick);
+      Move(chosen, kept);
+      Apply(Sse::And, chosen, pick);
+      if (Vex())
+        vandnpd(kept, kept, argument);
+      else
+        andnpd(kept, argument);
+      Apply(Sse::Or, chosen, kept);
+      Move(pick, chosen);
+    }
+    Store(slot, pick);
+  }
+
+  // f(a) or f(a, b) for each lane in turn, scaled before and after where a
+  // scale is not 0; the results go to the slot's memory.
+  void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const void* function, double before,
+                    double after) {
+#ifdef MATHUTILS_ARRAYS_X64
+    if (Lanes == Width::One) {
+      CallInRegisters(slot, arguments, count, function, before, after);
+      return;
+    }
+#endif
+    for (int a = 0; a < count; ++a) {
+      LoadInto(ScratchA(), arguments[a]);
+      StoreTo(LaneMemory(ArgumentsOffset() + a * SlotBytes, ptr), ScratchA());
+    }
+    SpillBelow(slot);
+    BeforeCall();
+    for (int lane = 0; lane < LanesOf(Lanes); ++lane) {
+      for (int a = 0; a < count; ++a) PassArgument(a, CallArgument(a, lane), a == 0 ? before : 0);
+      CallFunction(function);
+      ScalarResultTo(SlotLane(slot, lane), after);
+    }
+    // The value is in the slot's memory: a register slot reloads it.
+    Stored[slot] = InRegister(slot);
+    Live[slot] = true;
+  }
+
+  // The value of a slot of memory-kept form that the calls wrote lane by lane.
+  Xbyak::Address SlotLane(int slot, int lane) { return LaneMemory(SlotOffset(slot) + 8 * lane, qword); }
+  Xbyak::Address CallArgument(int which, int lane) {
+    return LaneMemory(ArgumentsOffset() + which * SlotBytes + 8 * lane, qword);
+  }
+
+  void BeforeCall() {
+    if (Vex()) vzeroupper();
+  }
+
+  // ---- the loop ----
+
+  void StoreResult() {
+    const Operand& result = In.Result;
+    const Source source = result.IsSlot() ? Source{Source::Slot, result.Slot(), 0, 0}
+                                          : Source{Source::Variable, 0, VariableIndex(result.Address()), 0};
+    LoadInto(ScratchA(), source);
+    StoreResultVector(ScratchA());
+  }
+
+  // Results that will not fit in the caches go around them (non-temporal
+  // stores, to aligned vectors), where the run asks for it: the loop then
+  // neither reads them in first nor pushes the arrays out.
+  void StoreResult(const Xbyak::Address& at, const Xmm& value, const Xbyak::Address& stream) {
+    if (Lanes == Width::One) {
+      StoreTo(at, value);
+      return;
+    }
+    Xbyak::Label plain, stored;
+    cmp(stream, 0);
+    je(plain, T_NEAR);
+    if (Vex())
+      vmovntpd(at, value);
+    else
+      movntpd(at, value);
+    jmp(stored, T_NEAR);
+    L(plain);
+    StoreTo(at, value);
+    L(stored);
+  }
+
+  // Makes the stores that went around the caches visible to every thread
+  // before the code returns.
+  void FinishStores() {
+    if (Lanes == Width::One) return;
+    sfence();
+    if (Vex()) vzeroupper();
+  }
+
+  // ---- target-specific parts ----
+
+#ifdef MATHUTILS_ARRAYS_X64
+  static constexpr int Rsp = 7;
+
+  int FrameBytes() const { return (SlotBytes * (HighestSlot + 1 + 2) + 15) / 16 * 16; }
+  int SlotOffset(int slot) const { return SlotBytes * slot; }
+  int ArgumentsOffset() const { return SlotBytes * (HighestSlot + 1); }
+  Xbyak::Address SlotMemory(int slot) const { return ptr[rsp + SlotOffset(slot)]; }
+  Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[rsp + offset]; }
+  Xbyak::Address PoolMemory(int offset) const { return ptr[rip + Pool + offset]; }
+
+  void Prologue() {
+    const Xbyak::Reg64 saved[] = {rbx, r12, r13, r14, r15};
+    const int dwarf[] = {3, 12, 13, 14, 15};
+    for (int i = 0; i < 5; ++i) {
+      push(saved[i]);
+      Step(FrameStep::CfaOffset, Rsp, 8 * (i + 2));
+      Step(FrameStep::Saved, dwarf[i], 8 * (i + 2));
+    }
+    sub(rsp, FrameBytes());
+    Step(FrameStep::CfaOffset, Rsp, 48 + FrameBytes());
+    mov(rbx, rdi);
+    mov(r12, ptr[rbx + offsetof(ArrayRun, Sources)]);
+    mov(r14, ptr[rbx + offsetof(ArrayRun, Results)]);
+    mov(r15, ptr[rbx + offsetof(ArrayRun, Count)]);
+    shl(r15, 3);
+    xor_(r13, r13);
+  }
+
+  void Epilogue() {
+    FinishStores();
+    add(rsp, FrameBytes());
+    Step(FrameStep::CfaOffset, Rsp, 48);
+    const Xbyak::Reg64 saved[] = {r15, r14, r13, r12, rbx};
+    const int dwarf[] = {15, 14, 13, 12, 3};
+    for (int i = 0; i < 5; ++i) {
+      pop(saved[i]);
+      Step(FrameStep::CfaOffset, Rsp, 40 - 8 * i);
+      Step(FrameStep::Restored, dwarf[i], 0);
+    }
+    ret();
+  }
+
+  void LoadVariable(const Xmm& into, int index) {
+    const int at = static_cast<int>(sizeof(ArraySource)) * index;
+    mov(rax, r13);
+    and_(rax, ptr[r12 + at + offsetof(ArraySource, IndexMask)]);
+    add(rax, ptr[r12 + at + offsetof(ArraySource, Base)]);
+    Load(into, ptr[rax]);
+  }
+
+  void StoreResultVector(const Xmm& value) { StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]); }
+
+  void NextPoint(Xbyak::Label& loop) {
+    add(r13, SlotBytes);
+    if (UserCalls) mov(ptr[rbx + offsetof(ArrayRun, DoneBytes)], r13);
+    cmp(r13, r15);
+    jb(loop, T_NEAR);
+  }
+
+  // One point at a time, the arguments go straight into xmm0 and xmm1, as
+  // the one-point code passes them: slot 2's register is xmm1, and slot 2
+  // is the first argument itself (moved to xmm0 first), the second, or
+  // spilled.
+  void CallInRegisters(int slot, const std::array<Source, 2>& arguments, int count, const void* function,
+                       double before, double after) {
+    SpillBelow(slot);
+    for (int a = 0; a < count; ++a) LoadInto(Xmm(a), arguments[a]);
+    if (before != 0) mulsd(xmm0, NumberMemory(before));
+    CallFunction(function);
+    if (after != 0) mulsd(xmm0, NumberMemory(after));
+    Store(slot, xmm0);
+  }
+
+  void PassArgument(int which, const Xbyak::Address& from, double before) {
+    movsd(Xmm(which), from);
+    if (before != 0) mulsd(Xmm(which), qword[rip + Pool + Constants.OffsetOf(before)]);
+  }
+  void CallFunction(const void* function) {
+    mov(rax, reinterpret_cast<std::size_t>(function));
+    call(rax);
+  }
+  void ScalarResultTo(const Xbyak::Address& to, double after) {
+    if (after != 0) mulsd(xmm0, qword[rip + Pool + Constants.OffsetOf(after)]);
+    movsd(to, xmm0);
+  }
+  Xmm ReturnedValue() const { return Xmm(0); }
+  void CallListOfSlots(void* callback, int slot, int count) {
+    mov(rdi, reinterpret_cast<std::size_t>(callback));
+    lea(rsi, ptr[rsp + SlotOffset(slot)]);
+    mov(rdx, count);
+    CallFunction(reinterpret_cast<const void*>(CallList));
+  }
+#else
+  static constexpr int Esp = 4, Ebp = 5, Ebx = 3, Esi = 6, Edi = 7;
+  static constexpr int EndAt = 32;
+  static constexpr int SlotsAt = 48;
+
+  int FrameBytes() const { return (SlotsAt + SlotBytes * (HighestSlot + 1 + 2) + 15) / 16 * 16; }
+  int SlotOffset(int slot) const { return SlotsAt + SlotBytes * slot; }
+  int ArgumentsOffset() const { return SlotsAt + SlotBytes * (HighestSlot + 1); }
+  Xbyak::Address SlotMemory(int slot) const { return ptr[esp + SlotOffset(slot)]; }
+  Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[esp + offset]; }
+  Xbyak::Address PoolMemory(int offset) const { return ptr[esi + offset]; }
+
+  void Prologue() {
+    push(ebp);
+    Step(FrameStep::CfaOffset, Esp, 8);
+    Step(FrameStep::Saved, Ebp, 8);
+    mov(ebp, esp);
+    Step(FrameStep::CfaRegister, Ebp, 0);
+    push(ebx);
+    Step(FrameStep::Saved, Ebx, 12);
+    push(esi);
+    Step(FrameStep::Saved, Esi, 16);
+    push(edi);
+    Step(FrameStep::Saved, Edi, 20);
+    mov(ebx, ptr[ebp + 8]);
+    mov(esi, Pool);
+    and_(esp, -16);
+    sub(esp, FrameBytes());
+    mov(eax, ptr[ebx + offsetof(ArrayRun, Count)]);
+    shl(eax, 3);
+    mov(ptr[esp + EndAt], eax);
+    xor_(edi, edi);
+  }
+
+  void Epilogue() {
+    FinishStores();
+    mov(edi, ptr[ebp - 12]);
+    Step(FrameStep::Restored, Edi, 0);
+    mov(esi, ptr[ebp - 8]);
+    Step(FrameStep::Restored, Esi, 0);
+    mov(ebx, ptr[ebp - 4]);
+    Step(FrameStep::Restored, Ebx, 0);
+    mov(esp, ebp);
+    pop(ebp);
+    Step(FrameStep::Cfa, Esp, 4);
+    Step(FrameStep::Restored, Ebp, 0);
+    ret();
+  }
+
+  void LoadVariable(const Xmm& into, int index) {
+    const int at = static_cast<int>(sizeof(ArraySource)) * index;
+    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
+    mov(eax, edi);
+    and_(eax, ptr[ecx + at + offsetof(ArraySource, IndexMask)]);
+    add(eax, ptr[ecx + at + offsetof(ArraySource, Base)]);
+    Load(into, ptr[eax]);
+  }
+
+  void StoreResultVector(const Xmm& value) {
+    mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
+    StoreResult(ptr[eax + edi], value, dword[ebx + offsetof(ArrayRun, Stream)]);
+  }
+
+  void NextPoint(Xbyak::Label& loop) {
+    add(edi, SlotBytes);
+    if (UserCalls) mov(ptr[ebx + offsetof(ArrayRun, DoneBytes)], edi);
+    cmp(edi, ptr[esp + EndAt]);
+    jb(loop, T_NEAR);
+  }
+
+  void PassArgument(int which, const Xbyak::Address& from, double before) {
+    movsd(xmm0, from);
+    if (before != 0) mulsd(xmm0, qword[esi + Constants.OffsetOf(before)]);
+    movsd(qword[esp + 8 * which], xmm0);
+  }
+  void CallFunction(const void* function) { call(function); }
+  void ScalarResultTo(const Xbyak::Address& to, double after) {
+    fstp(qword[esp]);
+    movsd(xmm0, qword[esp]);
+    if (after != 0) mulsd(xmm0, qword[esi + Constants.OffsetOf(after)]);
+    movsd(to, xmm0);
+  }
+  Xmm ReturnedValue() {
+    fstp(qword[esp]);
+    movsd(xmm0, qword[esp]);
+    return xmm0;
+  }
+  void CallListOfSlots(void* callback, int slot, int count) {
+    mov(dword[esp], reinterpret_cast<std::size_t>(callback));
+    lea(eax, ptr[esp + SlotOffset(slot)]);
+    mov(ptr[esp + 4], eax);
+    mov(dword[esp + 8], count);
+    CallFunction(reinterpret_cast<const void*>(CallList));
+  }
+#endif
+
+  void Step(FrameStep::Kind kind, int reg, int offset) { FrameSteps.push_back({getSize(), kind, reg, offset}); }
+
+  const Program& In;
+  Width Lanes;
+  int SlotBytes;
+  Xbyak::Label Pool;
+  VectorPool Constants;
+  std::vector<FrameStep> FrameSteps;
+  std::vector<const double*> VariableAddresses;
+  std::size_t InstructionBytes = 0;
+  bool Calls = false;
+  bool UserCalls = false;
+  int HighestSlot = 1;
+  std::array<bool, EvaluationStackSize + 1> Live{};
+  std::array<bool, EvaluationStackSize + 1> Stored{};
+};
+
+struct HeapBuffer : Xbyak::Allocator {
+  bool useProtect() const override { return false; }  // NOLINT(readability-identifier-naming): Xbyak's name
+};
+
+// Whether lanes may run the program: no callback of the user's, whose
+// calls must keep their order, and every list function inline.
+bool RunsInLanes(const Program& program) {
+  for (const Instruction& instruction : program.Instructions) {
+    if (CallsUser(instruction)) return false;
+    if (EmissionOf(instruction.Op).Shape != Emits::CallList) continue;
+    const int last = instruction.Slot + instruction.ArgCount - 1;
+    if (instruction.ArgCount < 1 || last > RegisterSlots ||
+        MachineFormOf(instruction.Callback).Form < CallForm::Sum)
+      return false;
+  }
+  return true;
+}
+
+bool Known(const Program& program) {
+  return std::all_of(program.Instructions.begin(), program.Instructions.end(),
+                     [](const Instruction& instruction) { return KnownOp(instruction.Op); });
+}
+
+}  // namespace
+
+int ArrayCode::WidestLanes() { return LanesOf(WidestWidth()); }
+
+std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program& program, int maxLanes) {
+  if (!Known(program)) return nullptr;
+  try {
+    const Width width = RunsInLanes(program) ? WidthFor(maxLanes) : Width::One;
+    HeapBuffer heap;
+    LaneGenerator measuring(program, width, nullptr, 4096, &heap);
+    measuring.Emit();
+    const std::size_t reserved = WholePages(measuring.getSize());
+    std::uint8_t* pages = AllocateWritable(reserved);
+    if (!pages) return nullptr;
+    std::unique_ptr<ArrayCode> code(new ArrayCode(pages, reserved));
+    LaneGenerator generator(program, width, pages, reserved, nullptr);
+    generator.Emit();
+    code->TotalSize = generator.getSize();
+    code->LaneCount = LanesOf(width);
+    code->UserCalls = generator.CallsBack();
+    code->VariableAddresses = generator.Variables();
+    if (generator.MakesCalls()) {
+      if (!UnwindInfo::Supported()) return nullptr;
+      code->Unwind = std::make_unique<UnwindInfo>(pages, generator.Instructions(), generator.Frame());
+    }
+    if (!MakeExecutable(pages, reserved)) return nullptr;
+    return code;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+#endif
+
+}  // namespace MathUtils::detail

@@ -1,0 +1,86 @@
+// Machine code that runs the derived program over arrays of points: the
+// loop over the points is the code's own, and where the processor has
+// vector registers, several points run at once, one in each lane.
+//
+// Every lane computes what the one-point code computes, bit for bit: only
+// operations that give the same bits per lane run in lanes (+ - * /, the
+// square root, comparisons, the exact min and max, abs, negation; no fused
+// multiply-add), and the C library and built-in functions are called lane
+// by lane. A program that calls a callback of the user's runs one point at
+// a time, so that its callbacks are called in the order that evaluating
+// the points one by one calls them, and what one throws leaves the points
+// before it written.
+//
+//   lanes  registers   chosen where                     instructions
+//   -----  ----------  -------------------------------  -----------------------------
+//   8      zmm0-zmm15  AVX-512F and AVX-512DQ, x86-64   vaddpd .. vcmppd into k masks
+//   4      ymm0-ymm15  AVX, x86-64                      vaddpd .. vcmppd into masks
+//   2      xmm         SSE2                             addpd .. cmppd
+//   1      xmm         a program calling the user's     addsd .. cmpsd
+//
+// The code is one function of one argument, the ArrayRun below. It reads
+// each variable at Base + (the point's byte offset & IndexMask): an array
+// has the mask of all ones, a variable held fixed the mask 0 and, where
+// lanes run, a Base of one copy per lane.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace MathUtils::detail {
+
+struct Program;
+class UnwindInfo;
+
+struct ArraySource {
+  const double* Base;
+  std::uintptr_t IndexMask;
+};
+
+struct ArrayRun {
+  const ArraySource* Sources;  // one per variable of Variables(), in order
+  double* Results;
+  std::size_t Count;      // points; a whole number of groups of Lanes(), at least one
+  std::size_t DoneBytes;  // 8 x the points written; kept only by code that calls the user's callbacks
+  std::uintptr_t Stream;  // not 0: store around the caches; Results aligned to 8 x Lanes() bytes
+};
+
+class ArrayCode {
+ public:
+  // The most lanes this processor runs (8, 4 or 2), or 1 where this build
+  // generates no machine code.
+  static int WidestLanes();
+
+  // The code for the program with at most maxLanes lanes, or null where it
+  // cannot be made.
+  static std::unique_ptr<ArrayCode> Generate(const Program& program, int maxLanes);
+
+  ~ArrayCode();
+  ArrayCode(const ArrayCode&) = delete;
+  ArrayCode& operator=(const ArrayCode&) = delete;
+
+  void Run(ArrayRun& run) const { reinterpret_cast<void (*)(ArrayRun*)>(Pages)(&run); }
+
+  int Lanes() const { return LaneCount; }
+  // The variables the program reads, in the order of ArrayRun::Sources.
+  std::span<const double* const> Variables() const { return VariableAddresses; }
+  // Whether the code calls a callback of the user's.
+  bool CallsBack() const { return UserCalls; }
+  std::size_t Size() const { return TotalSize; }
+
+ private:
+  ArrayCode(std::uint8_t* pages, std::size_t reserved);
+
+  std::uint8_t* Pages;
+  std::size_t ReservedBytes;
+  std::size_t TotalSize = 0;
+  int LaneCount = 1;
+  bool UserCalls = false;
+  std::vector<const double*> VariableAddresses;
+  std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
+};
+
+}  // namespace MathUtils::detail

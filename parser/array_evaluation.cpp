@@ -1,0 +1,323 @@
+// Evaluation over arrays: the loops over the points, one per tier. Each
+// point's value is the one Evaluate gives with the listed variables set to
+// that point's values; the variables themselves are never written.
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "parser/array_code.h"
+#include "parser/compiled_formula.h"
+#include "parser/parser_base.h"
+#include "parser/program.h"
+
+namespace MathUtils {
+
+namespace {
+
+const VariableArray* Listed(std::span<const VariableArray> variables, const void* address) {
+  for (const VariableArray& variable : variables)
+    if (variable.Variable == address) return &variable;
+  return nullptr;
+}
+
+// Sets the listed variables to one point's values while alive, and puts
+// their own values back at the end.
+class PointInVariables {
+ public:
+  PointInVariables(std::span<const VariableArray> variables, std::size_t point) : Variables(variables) {
+    for (const VariableArray& variable : variables) {
+      double* address = const_cast<double*>(variable.Variable);
+      Saved.push_back(*address);
+      *address = variable.Values[point];
+    }
+  }
+  ~PointInVariables() {
+    for (std::size_t k = 0; k < Variables.size(); ++k) *const_cast<double*>(Variables[k].Variable) = Saved[k];
+  }
+  PointInVariables(const PointInVariables&) = delete;
+  PointInVariables& operator=(const PointInVariables&) = delete;
+
+ private:
+  std::span<const VariableArray> Variables;
+  std::vector<double> Saved;
+};
+
+// The program with every read of a listed variable turned into a read of
+// one double of Point, which the loop sets to each point's value in turn.
+class RedirectedProgram {
+ public:
+  RedirectedProgram(const detail::Program& program, std::span<const VariableArray> variables)
+      : Copy(program), Variables(variables), Point(variables.size()) {
+    for (std::size_t i = 0; i < Copy.Instructions.size(); ++i) {
+      detail::Instruction& instruction = Copy.Instructions[i];
+      const detail::Instruction& original = program.Instructions[i];
+      Redirect(original, instruction.Left);
+      Redirect(original, instruction.Right);
+    }
+    Redirect(detail::Instruction{}, Copy.Result);
+  }
+
+  void MoveTo(std::size_t point) {
+    for (std::size_t k = 0; k < Variables.size(); ++k) Point[k] = Variables[k].Values[point];
+  }
+  const detail::Program& Get() const { return Copy; }
+
+ private:
+  void Redirect(const detail::Instruction& original, detail::Operand& operand) {
+    if (operand.IsSlot() || original.IsConstant(operand)) return;
+    const VariableArray* variable = Listed(Variables, operand.Address());
+    if (variable) operand = detail::Operand::At(&Point[static_cast<std::size_t>(variable - Variables.data())]);
+  }
+
+  detail::Program Copy;
+  std::span<const VariableArray> Variables;
+  std::vector<double> Point;
+};
+
+// The cells with every listed variable's address turned into one double
+// of Point.
+class RedirectedCells {
+ public:
+  RedirectedCells(std::span<const Cell> cells, std::span<const VariableArray> variables)
+      : Copy(cells.begin(), cells.end()), Variables(variables), Point(variables.size()) {
+    for (std::size_t i = 0; i + 1 < Copy.size() && Copy[i + 1] != cdEnd;) {
+      const Command* command = FindCommand(Copy[i + 1]);
+      if (!command || command->Cells == 0) break;  // the interpreter reports it
+      if (Copy[i + 1] == cdVariable) {
+        const VariableArray* variable = Listed(Variables, ReadAddress(&Copy[i + 2]));
+        if (variable) WriteAddress(&Copy[i + 2], &Point[static_cast<std::size_t>(variable - Variables.data())]);
+      }
+      i += static_cast<std::size_t>(command->Cells);
+    }
+  }
+
+  void MoveTo(std::size_t point) {
+    for (std::size_t k = 0; k < Variables.size(); ++k) Point[k] = Variables[k].Values[point];
+  }
+  const Cell* Get() const { return Copy.data(); }
+
+ private:
+  std::vector<Cell> Copy;
+  std::span<const VariableArray> Variables;
+  std::vector<double> Point;
+};
+
+}  // namespace
+
+void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
+                                std::size_t* written) {
+  std::size_t done = 0;
+  try {
+    if (!results.empty()) ArraysFrom(0, variables, results, done);
+  } catch (...) {
+    if (written) *written = done;
+    throw;
+  }
+  if (written) *written = done;
+}
+
+void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                            std::size_t& written) {
+  switch (CurrentTier()) {
+    case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
+    case detail::Tier::Derive:
+      PrepareLaterRuns();
+      ArraysFrom(first, variables, results, written);
+      return;
+    case detail::Tier::Constant:
+      std::fill(results.begin() + static_cast<std::ptrdiff_t>(first), results.end(), ReturnConstant());
+      written = results.size();
+      return;
+    case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
+    default:
+      if (!ArraysByMachineCode(first, variables, results, written)) ArraysByProgram(first, variables, results, written);
+      return;
+  }
+}
+
+// The first point compiles, as the first Evaluate would at that point;
+// compilation reads the variables themselves.
+void ParserBase::ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
+                                 std::size_t& written) {
+  {
+    const PointInVariables point(variables, 0);
+    results[0] = Evaluate();
+  }
+  written = 1;
+  if (results.size() > 1) ArraysFrom(1, variables, results, written);
+}
+
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first, std::span<const VariableArray> variables,
+                                                           std::span<double> results, std::size_t& written) {
+  RedirectedCells cells(Current->Cells, variables);
+  for (std::size_t i = first; i < results.size(); ++i) {
+    cells.MoveTo(i);
+    results[i] = RunCells(cells.Get());
+    written = i + 1;
+  }
+}
+
+// A callback may pull the compiled formula away from the parser: the scope
+// keeps it alive until the loop ends.
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
+                                                             std::span<const VariableArray> variables,
+                                                             std::span<double> results, std::size_t& written) {
+  const detail::CallbackScope scope;
+  RedirectedProgram program(Current->Derived, variables);
+  const bool calls = program.Get().Calls;
+  detail::Frame frame;
+  for (std::size_t i = first; i < results.size(); ++i) {
+    program.MoveTo(i);
+    results[i] = calls ? detail::RunProgram(program.Get(), frame) : detail::RunArithmetic(program.Get(), frame);
+    written = i + 1;
+  }
+}
+
+namespace {
+
+// A few values on the stack, more on the heap: a call over arrays of a
+// formula of a few variables allocates nothing.
+template <typename T>
+class Scratch {
+ public:
+  explicit Scratch(std::size_t count) : Items(count <= InlineCount ? Inline : (Heap.resize(count), Heap.data())) {}
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  T* Data() { return Items; }
+  T& operator[](std::size_t i) { return Items[i]; }
+
+ private:
+  static constexpr std::size_t InlineCount = 64;
+  T Inline[InlineCount];
+  std::vector<T> Heap;
+  T* Items;
+};
+
+// Results of at least this many points go around the caches.
+constexpr std::size_t StreamingPoints = std::size_t{1} << 17;
+
+// One evaluation over arrays by the machine code: the whole groups of lanes
+// in place, the points before the first aligned group (where the results
+// go around the caches) and after the last one as one group each, padded
+// with copies of their last point. Code with lanes calls no callback of the
+// user's, so the padding calls nothing a caller sees.
+class ArrayCodeRun {
+ public:
+  ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables, std::span<double> results)
+      : Code(code),
+        Variables(variables),
+        Results(results),
+        Lanes(static_cast<std::size_t>(code.Lanes())),
+        VariableCount(code.Variables().size()),
+        Listed(code.Variables().size()),
+        Sources(code.Variables().size()),
+        Copies(Lanes * code.Variables().size()),
+        PaddedValues(Lanes * (code.Variables().size() + 1)) {
+    for (std::size_t k = 0; k < code.Variables().size(); ++k) {
+      const double* address = code.Variables()[k];
+      Listed[k] = MathUtils::Listed(variables, address);
+      // Not listed: one copy per lane, or, one point at a time, the
+      // variable itself, which a callback may change between points as it
+      // may between evaluations.
+      if (Listed[k]) continue;
+      if (Lanes == 1) {
+        Sources[k] = {address, 0};
+      } else {
+        std::fill_n(&Copies[Lanes * k], Lanes, *address);
+        Sources[k] = {&Copies[Lanes * k], 0};
+      }
+    }
+  }
+
+  // Runs the points from first on; written counts the results written.
+  void From(std::size_t first, std::size_t& written) {
+    const std::size_t count = Results.size() - first;
+    const bool stream = Lanes > 1 && count >= StreamingPoints;
+    const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
+    if (head > 0) RunPadded(first, head);
+    const std::size_t whole = (count - head) / Lanes * Lanes;
+    if (whole > 0) RunWhole(first + head, whole, stream && head < Lanes, written);
+    written = first + head + whole;
+    if (head + whole < count) RunPadded(first + head + whole, count - head - whole);
+    written = Results.size();
+  }
+
+ private:
+  std::size_t PointsBeforeAligned(std::size_t first) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(Results.data() + first);
+    const std::uintptr_t vector = 8 * Lanes;
+    if (address % sizeof(double) != 0) return Lanes;  // never aligned: no streaming
+    return (vector - address % vector) % vector / sizeof(double);
+  }
+
+  void RunWhole(std::size_t first, std::size_t count, bool stream, std::size_t& written) {
+    for (std::size_t k = 0; k < VariableCount; ++k)
+      if (Listed[k]) Sources[k] = {Listed[k]->Values + first, ~std::uintptr_t{0}};
+    detail::ArrayRun run{Sources.Data(), Results.data() + first, count, 0, stream ? 1u : 0u};
+    try {
+      Code.Run(run);
+    } catch (...) {
+      written = first + run.DoneBytes / sizeof(double);
+      throw;
+    }
+  }
+
+  void RunPadded(std::size_t first, std::size_t count) {
+    for (std::size_t k = 0; k < VariableCount; ++k) {
+      if (!Listed[k]) continue;
+      double* lanes = &PaddedValues[Lanes * k];
+      for (std::size_t j = 0; j < Lanes; ++j) lanes[j] = Listed[k]->Values[first + std::min(j, count - 1)];
+      Sources[k] = {lanes, ~std::uintptr_t{0}};
+    }
+    double* out = &PaddedValues[Lanes * VariableCount];
+    detail::ArrayRun run{Sources.Data(), out, Lanes, 0, 0};
+    Code.Run(run);
+    std::copy_n(out, count, Results.begin() + static_cast<std::ptrdiff_t>(first));
+  }
+
+  const detail::ArrayCode& Code;
+  std::span<const VariableArray> Variables;
+  std::span<double> Results;
+  std::size_t Lanes;
+  std::size_t VariableCount;
+  Scratch<const VariableArray*> Listed;
+  Scratch<detail::ArraySource> Sources;
+  Scratch<double> Copies;
+  Scratch<double> PaddedValues;
+};
+
+}  // namespace
+
+MATHUTILS_FRAME_UNSANITIZED bool ParserBase::ArraysByMachineCode(std::size_t first,
+                                                                 std::span<const VariableArray> variables,
+                                                                 std::span<double> results, std::size_t& written) {
+  const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
+  if (!code) return false;
+  const detail::CallbackScope scope;
+  ArrayCodeRun(*code, variables, results).From(first, written);
+  return true;
+}
+
+// The machine code over arrays once evaluations over arrays have run
+// enough points to repay it; made once, by the first thread to get here.
+const detail::ArrayCode* ParserBase::ArrayCodeFor(std::size_t points) {
+  detail::CompiledFormula& compiled = *Current;
+  if (compiled.ArraysMade.load(std::memory_order_acquire)) return compiled.Arrays.get();
+  if (!MachineCodeOn || !detail::MachineCode::Supported()) return nullptr;
+  const auto count = static_cast<std::int32_t>(std::min<std::size_t>(points, detail::ArrayPointsBeforeMachineCode));
+  if (compiled.ArrayPointsLeft.fetch_sub(count, std::memory_order_relaxed) > count) return nullptr;
+  const std::lock_guard<std::mutex> lock(Preparing);
+  if (!compiled.ArraysMade.load(std::memory_order_relaxed)) {
+    compiled.Arrays = detail::ArrayCode::Generate(compiled.Derived, ArrayLanes);
+    compiled.ArraysMade.store(true, std::memory_order_release);
+  }
+  return compiled.Arrays.get();
+}
+
+int ParserBase::ArrayCodeLanes() const {
+  if (!Current || !Current->ArraysMade.load(std::memory_order_acquire) || !Current->Arrays) return 0;
+  return Current->Arrays->Lanes();
+}
+
+}  // namespace MathUtils

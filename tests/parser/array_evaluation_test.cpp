@@ -1,0 +1,370 @@
+// Evaluation over arrays: every result bit for bit what Evaluate gives at
+// that point, on every tier and lane width, for every length class.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "parser/array_code.h"
+#include "parser/parser.h"
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#define VORNCALC_TEST_MXCSR 1
+#endif
+
+namespace {
+
+using MathUtils::VariableArray;
+
+std::uint64_t Bits(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+double FromBits(std::uint64_t bits) {
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// A parser whose lane width and machine code the tests choose.
+struct ArrayParser : MathUtils::Parser {
+  using ParserBase::ArrayCodeLanes;
+  using ParserBase::SetArrayLanes;
+};
+
+// How the evaluation over arrays runs: interpreted, or machine code with at
+// most this many lanes.
+struct Tier {
+  const char* Name;
+  bool MachineCode;
+  int Lanes;
+};
+
+constexpr Tier Tiers[] = {
+    {"interpreted", false, 8}, {"lanes 1", true, 1}, {"lanes 2", true, 2},
+    {"lanes 4", true, 4},      {"lanes 8", true, 8},
+};
+
+// Values that tell tiers apart: signed zeros, infinities, NaNs with
+// payloads and signs, denormals, the extremes, and ordinary numbers.
+std::vector<double> SpecialValues() {
+  return {0.0,
+          -0.0,
+          1.0,
+          -1.0,
+          2.0,
+          0.5,
+          3.25,
+          -7.75,
+          1e-310,
+          -4.9e-324,
+          std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity(),
+          FromBits(0x7ff8000000000123),
+          FromBits(0xfff8000000000456),
+          FromBits(0x7ff4000000000001),
+          std::numeric_limits<double>::max(),
+          std::numeric_limits<double>::min(),
+          1e300,
+          -1e-300,
+          123.456};
+}
+
+std::vector<double> Values(std::size_t count, unsigned seed) {
+  const std::vector<double> special = SpecialValues();
+  std::mt19937_64 random(seed);
+  std::uniform_real_distribution<double> uniform(-20, 20);
+  std::vector<double> values(count);
+  for (std::size_t i = 0; i < count; ++i)
+    values[i] = random() % 3 == 0 ? special[random() % special.size()] : uniform(random);
+  return values;
+}
+
+double Twice(double x) { return 2 * x + 0.25; }
+double Spread(std::span<const double> values) {
+  double total = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) total += values[i] * static_cast<double>(i + 1);
+  return total;
+}
+
+void Define(MathUtils::Parser& parser, double& x, double& y, double& z) {
+  parser.AddVariable("x", &x);
+  parser.AddVariable("y", &y);
+  parser.AddVariable("z", &z);
+  parser.AddFunction("twice", Twice, false);
+  parser.AddFunction("spread", Spread, false);
+}
+
+const char* const Formulas[] = {
+    "x",
+    "2+3",
+    "x + y",
+    "x - y * 3 / z",
+    "x / 4 - y / 3",
+    "x < y",
+    "x <= y",
+    "x > y",
+    "x >= y",
+    "x == y",
+    "x != y",
+    "x and y",
+    "x or z",
+    "-x + abs(y)",
+    "sqrt(x) + sqrt(y*y)",
+    "x^2 + y^1 - z^3",
+    "x^y",
+    "min(x, y, z) + max(y, x)",
+    "min(x, y) - max(z, y, x)",
+    "sum(x, y, z) * avg(x, y)",
+    "sinr(x) + cosr(y) * tanr(z)",
+    "sin(x) - ln(y) + exp(z/100)",
+    "atan(x) + sign(y) + rint(z)",
+    "(x + 1)m - (y)mc",
+    "twice(x) + twice(y * z)",
+    "spread(x, y, z, 1)",
+    "x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + z))))))))))))))))",
+    "x * (y - (z * (x - (y * (z - (x * (y - (z * (x - (y * (z - sinr(x * (y - z)))))))))))))",
+    "max(x, y, z, x*y, x*z, y*z, x+y, x+z, y+z, x-y, x-z, y-z, x/y, y/z, z/x, 1)",
+    "sum(x, y, z, x*y, x*z, y*z, x+y, x+z, y+z, x-y, x-z, y-z, x/y, y/z, z/x, sqrt(x))",
+};
+
+// What Evaluate gives at each point, the variables set one point at a time.
+std::vector<double> PointByPoint(const std::string& formula, const std::vector<double>& xs,
+                                 const std::vector<double>& ys, double zValue) {
+  MathUtils::Parser parser;
+  double x = 0, y = 0, z = zValue;
+  Define(parser, x, y, z);
+  parser.AssignFormula(formula);
+  std::vector<double> results(xs.size());
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    x = xs[i];
+    y = ys[i];
+    results[i] = parser.Evaluate();
+  }
+  return results;
+}
+
+std::vector<double> OverArrays(const std::string& formula, const Tier& tier, const double* xs, const double* ys,
+                               double zValue, std::size_t count, bool warm) {
+  ArrayParser parser;
+  double x = 0.5, y = 0.5, z = zValue;
+  Define(parser, x, y, z);
+  parser.SetMachineCode(tier.MachineCode);
+  parser.SetArrayLanes(tier.Lanes);
+  parser.AssignFormula(formula);
+  const VariableArray arrays[] = {{&x, xs}, {&y, ys}};
+  if (warm) {
+    // Enough points to have the machine code made before the measured call.
+    std::vector<double> many(600, 1.5), out(600);
+    const VariableArray warmArrays[] = {{&x, many.data()}, {&y, many.data()}};
+    parser.EvaluateArrays(warmArrays, out);
+  }
+  std::vector<double> results(count, -99);
+  std::size_t written = 12345;
+  parser.EvaluateArrays(arrays, results, &written);
+  EXPECT_EQ(written, count);
+  EXPECT_EQ(x, 0.5) << "the variables are not written";
+  return results;
+}
+
+void ExpectSameBits(const std::vector<double>& expected, const std::vector<double>& actual,
+                    const std::string& context) {
+  ASSERT_EQ(expected.size(), actual.size()) << context;
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    if (Bits(expected[i]) != Bits(actual[i])) {
+      ADD_FAILURE() << context << " point " << i << ": expected " << expected[i] << " (0x" << std::hex
+                    << Bits(expected[i]) << "), got " << actual[i] << " (0x" << Bits(actual[i]) << std::dec << ")";
+      return;
+    }
+}
+
+// Lengths around every lane width, and arrays that start off alignment.
+constexpr std::size_t Lengths[] = {0, 1, 2, 3, 5, 7, 8, 9, 15, 17, 37, 300};
+
+TEST(EvaluateArrays, EveryFormulaTierLengthAndAlignmentGivesEvaluateBits) {
+  for (const char* formula : Formulas) {
+    for (const std::size_t length : Lengths) {
+      const std::vector<double> xs = Values(length + 1, 7 + static_cast<unsigned>(length));
+      const std::vector<double> ys = Values(length + 1, 99 + static_cast<unsigned>(length));
+      // Offset by one double: no longer aligned to 16 bytes if it was.
+      const std::vector<double> xsAt(xs.begin() + 1, xs.end()), ysAt(ys.begin() + 1, ys.end());
+      const std::vector<double> expected = PointByPoint(formula, xsAt, ysAt, 2.5);
+      for (const Tier& tier : Tiers) {
+        for (const bool warm : {false, true}) {
+          const std::string context = std::string(formula) + " [" + tier.Name + (warm ? ", warm" : "") +
+                                      "] length " + std::to_string(length);
+          ExpectSameBits(expected, OverArrays(formula, tier, xs.data() + 1, ys.data() + 1, 2.5, length, warm),
+                         context);
+        }
+      }
+    }
+  }
+}
+
+// Results of many points go around the caches from the first aligned
+// vector on; the points before it and after the last whole group run apart.
+TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
+  const std::size_t count = (std::size_t{1} << 17) + 13;
+  const std::vector<double> xs = Values(count + 8, 3), ys = Values(count + 8, 4);
+  const std::string formula = "x * y - sqrt(x) / (y + 1)";
+  const std::vector<double> expected = PointByPoint(formula, xs, ys, 2.5);
+  for (const int lanes : {2, 4, 8}) {
+    ArrayParser parser;
+    double x = 0, y = 0, z = 2.5;
+    Define(parser, x, y, z);
+    parser.SetMachineCode(true);
+    parser.SetArrayLanes(lanes);
+    parser.AssignFormula(formula);
+    std::vector<double> results(count + 8);
+    for (std::size_t offset = 0; offset < 8; offset += 3) {
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      std::size_t written = 0;
+      parser.EvaluateArrays(arrays, std::span<double>(results.data() + offset, count), &written);
+      EXPECT_EQ(written, count);
+      ExpectSameBits(std::vector<double>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(count)),
+                     std::vector<double>(results.begin() + static_cast<std::ptrdiff_t>(offset),
+                                         results.begin() + static_cast<std::ptrdiff_t>(offset + count)),
+                     formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
+    }
+  }
+}
+
+TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
+  const int widest = MathUtils::detail::ArrayCode::WidestLanes();
+  if (widest == 1) GTEST_SKIP() << "no machine code over arrays in this build";
+  for (const int lanes : {1, 2, 4, 8}) {
+    ArrayParser parser;
+    double x = 0;
+    parser.AddVariable("x", &x);
+    parser.SetMachineCode(true);
+    parser.SetArrayLanes(lanes);
+    parser.AssignFormula("x * 2 + 1");
+    std::vector<double> xs(1000, 1), out(1000);
+    const VariableArray arrays[] = {{&x, xs.data()}};
+    parser.EvaluateArrays(arrays, out);
+    EXPECT_EQ(parser.ArrayCodeLanes(), std::min(lanes, widest)) << lanes;
+    EXPECT_EQ(out[999], 3);
+  }
+}
+
+TEST(EvaluateArrays, UserCallbacksRunOnePointAtATimeInOrder) {
+  ArrayParser parser;
+  double x = 0;
+  static std::vector<double> calls;
+  calls.clear();
+  parser.AddVariable("x", &x);
+  parser.AddFunction("f", +[](double v) { return calls.push_back(v), v + 1; }, false);
+  parser.AddFunction("g", +[](double v) { return calls.push_back(-v), v * 2; }, false);
+  parser.SetMachineCode(true);
+  parser.AssignFormula("f(x) + g(x)");
+  std::vector<double> xs(400), out(400);
+  for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = static_cast<double>(i + 1);
+  const VariableArray arrays[] = {{&x, xs.data()}};
+  parser.EvaluateArrays(arrays, out);
+  EXPECT_EQ(parser.ArrayCodeLanes(), MathUtils::detail::ArrayCode::WidestLanes() > 1 ? 1 : 0);
+  ASSERT_EQ(calls.size(), 800u);
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    EXPECT_EQ(calls[2 * i], xs[i]);
+    EXPECT_EQ(calls[2 * i + 1], -xs[i]);
+    EXPECT_EQ(out[i], 3 * xs[i] + 1);
+  }
+}
+
+double ThrowAtSeven(double v) {
+  if (v == 7) throw std::runtime_error("seven");
+  return v;
+}
+
+TEST(EvaluateArrays, AnExceptionLeavesThePointsBeforeItWritten) {
+  for (const Tier& tier : Tiers) {
+    for (const bool warm : {false, true}) {
+      ArrayParser parser;
+      double x = 0;
+      parser.AddVariable("x", &x);
+      parser.AddFunction("f", ThrowAtSeven, false);
+      parser.SetMachineCode(tier.MachineCode);
+      parser.SetArrayLanes(tier.Lanes);
+      parser.AssignFormula("f(x) * 2");
+      if (warm) {
+        std::vector<double> ones(600, 1), out(600);
+        const VariableArray arrays[] = {{&x, ones.data()}};
+        parser.EvaluateArrays(arrays, out);
+      }
+      std::vector<double> xs(20), out(20, -1);
+      for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = static_cast<double>(i);
+      const VariableArray arrays[] = {{&x, xs.data()}};
+      std::size_t written = 99;
+      EXPECT_THROW(parser.EvaluateArrays(arrays, out, &written), std::runtime_error) << tier.Name;
+      EXPECT_EQ(written, 7u) << tier.Name << (warm ? " warm" : "");
+      for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(out[i], 2 * xs[i]) << tier.Name;
+      // Still usable afterwards.
+      xs[7] = 8;
+      EXPECT_NO_THROW(parser.EvaluateArrays(arrays, out, &written));
+      EXPECT_EQ(written, 20u);
+    }
+  }
+}
+
+TEST(EvaluateArrays, VariablesNotListedKeepTheirValueAndCallbacksMayChangeThem) {
+  static double* held = nullptr;
+  for (const Tier& tier : Tiers) {
+    ArrayParser parser;
+    double x = 0, y = 10;
+    held = &y;
+    parser.AddVariable("x", &x);
+    parser.AddVariable("y", &y);
+    // Adds one to y at each point: a later point sees the new value, as
+    // evaluating point by point would.
+    parser.AddFunction("bump", +[](double v) { return *held += 1, v; }, false);
+    parser.SetMachineCode(tier.MachineCode);
+    parser.SetArrayLanes(tier.Lanes);
+    parser.AssignFormula("bump(x) + y");
+    std::vector<double> xs(300, 0), out(300);
+    const VariableArray arrays[] = {{&x, xs.data()}};
+    parser.EvaluateArrays(arrays, out);
+    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(out[i], 11 + static_cast<double>(i)) << tier.Name << " " << i;
+  }
+}
+
+#ifdef VORNCALC_TEST_MXCSR
+// Denormals-are-zero and flush-to-zero change what + and * give; every
+// lane must change as the one-point code does.
+TEST(EvaluateArrays, DenormalsAreZeroAndFlushToZeroAlike) {
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(saved | 0x8040);
+  const std::vector<double> xs = {1e-310, -2e-310, 3e-308, 1e-320, 5.0, -0.0, 2.2e-308, 1e-300, 7e-310};
+  const std::vector<double> ys = {1e-10, 1e-5, 1e-10, 2.0, 1e-310, 1e-310, 0.5, 1e-10, -1e-310};
+  for (const char* formula : {"x * y", "x + y", "x / y", "min(x, y)", "max(x, y) - x", "sqrt(x)", "x == y"}) {
+    const std::vector<double> expected = PointByPoint(formula, xs, ys, 1);
+    for (const Tier& tier : Tiers)
+      for (const bool warm : {false, true})
+        ExpectSameBits(expected, OverArrays(formula, tier, xs.data(), ys.data(), 1, xs.size(), warm),
+                       std::string(formula) + " under DAZ/FTZ [" + tier.Name + "]");
+  }
+  _mm_setcsr(saved);
+}
+#endif
+
+TEST(EvaluateArrays, ErrorsOfCompilationLeaveNothingWritten) {
+  ArrayParser parser;
+  double x = 0;
+  parser.AddVariable("x", &x);
+  parser.AssignFormula("x +");
+  std::vector<double> xs(10, 1), out(10);
+  const VariableArray arrays[] = {{&x, xs.data()}};
+  std::size_t written = 5;
+  EXPECT_THROW(parser.EvaluateArrays(arrays, out, &written), MathUtils::ParserException);
+  EXPECT_EQ(written, 0u);
+}
+
+}  // namespace
