@@ -45,7 +45,7 @@ std::size_t IndexOf(std::span<const std::string> names, const std::string& name)
 // The value given for a variable: a number, or an array of float64.
 struct Given {
   std::optional<double> Number;
-  Float64Array Array;
+  std::optional<Float64Array> Array;  // none for a number: no empty array made
   bool Present = false;
 };
 
@@ -61,8 +61,8 @@ Given ReadValue(const std::string& name, const py::handle value) {
                          (array ? "an array of " + std::string(py::str(array.dtype())) + " values"
                                 : std::string(py::str(py::type::handle_of(value).attr("__name__")))));
   given.Array = Float64Array::ensure(array);
-  if (!given.Array) throw py::error_already_set();
-  if (given.Array.ndim() == 0) given.Number = *given.Array.data();
+  if (!*given.Array) throw py::error_already_set();
+  if (given.Array->ndim() == 0) given.Number = *given.Array->data();
   return given;
 }
 
@@ -95,7 +95,7 @@ CallArguments ReadCallArguments(std::span<const std::string> names, const py::ar
   std::string firstName;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (!given[i].Present) throw py::type_error("missing variable '" + names[i] + "'");
-    if (!given[i].Number) CheckShape(arguments, names[i], given[i].Array, firstName);
+    if (!given[i].Number) CheckShape(arguments, names[i], *given[i].Array, firstName);
   }
   arguments.HeldNumbers.reserve(names.size());
   for (Given& g : given) {
@@ -103,8 +103,8 @@ CallArguments ReadCallArguments(std::span<const std::string> names, const py::ar
       arguments.HeldNumbers.emplace_back(arguments.AnyArray ? arguments.Points : 1, *g.Number);
       arguments.Values.emplace_back(arguments.HeldNumbers.back());
     } else {
-      arguments.Values.emplace_back(g.Array.data(), static_cast<std::size_t>(g.Array.size()));
-      arguments.HeldArrays.push_back(std::move(g.Array));
+      arguments.Values.emplace_back(g.Array->data(), static_cast<std::size_t>(g.Array->size()));
+      arguments.HeldArrays.push_back(std::move(*g.Array));
     }
   }
   return arguments;

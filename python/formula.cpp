@@ -71,14 +71,14 @@ py::object Formula::Call(const py::args& positional, const py::kwargs& keywords)
 }
 
 void Formula::EvaluatePoints(const CallArguments& arguments, std::span<double> results) {
-  std::vector<Pending::VariableArray> variables(Names.size());
+  std::vector<MathUtils::VariableArray> variables(Names.size());
   for (std::size_t i = 0; i < Names.size(); ++i) variables[i] = {&Cells[i], arguments.Values[i].data()};
   try {
     if (PythonCalled) {
-      Pending::EvaluateArrays(Parser, EvaluationLock, variables, results);
+      Parser.EvaluateArrays(variables, results);
     } else {
       py::gil_scoped_release released;
-      Pending::EvaluateArrays(Parser, EvaluationLock, variables, results);
+      Parser.EvaluateArrays(variables, results);
     }
   } catch (const MathUtils::ParserException& error) {
     RaiseFormulaError(error, FormulaText);

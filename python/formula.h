@@ -5,7 +5,6 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,7 +53,6 @@ class Formula {
   std::unique_ptr<double[]> Cells;
   std::vector<std::unique_ptr<PythonFunction>> Functions;
   bool PythonCalled = false;
-  std::mutex EvaluationLock;  // TEMPORARY, until the parser evaluates arrays itself
 };
 
 }  // namespace PythonModule

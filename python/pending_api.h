@@ -1,10 +1,11 @@
-// TEMPORARY: stands in for the parser's context callbacks and its
-// evaluation over arrays until both are on main; removed then.
+// TEMPORARY: stands in for the parser's context callbacks until they are
+// on main; removed then.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <mutex>
+#include <type_traits>
 #include <span>
 #include <stdexcept>
 #include <string_view>
@@ -16,11 +17,6 @@ namespace PythonModule::Pending {
 
 using UnaryContextCallback = double (*)(void* context, double);
 using ListContextCallback = double (*)(void* context, std::span<const double>);
-
-struct VariableArray {
-  const double* Variable;
-  const double* Values;
-};
 
 struct Slot {
   UnaryContextCallback Unary = nullptr;
@@ -76,16 +72,6 @@ void AddFunction(MathUtils::ParserBase& parser, std::string_view name, Callback 
     wanted.List = callback;
   wanted.Context = context;
   DefineInSlot(parser, name, TakeSlot(wanted), optimizable, std::make_index_sequence<SlotCount>());
-}
-
-// One point at a time under a lock: the variables are the parser's own.
-inline void EvaluateArrays(MathUtils::ParserBase& parser, std::mutex& lock,
-                           std::span<const VariableArray> variables, std::span<double> results) {
-  std::lock_guard guard(lock);
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    for (const VariableArray& v : variables) *const_cast<double*>(v.Variable) = v.Values[i];
-    results[i] = parser.Evaluate();
-  }
 }
 
 }  // namespace PythonModule::Pending
