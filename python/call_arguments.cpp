@@ -26,8 +26,10 @@ std::optional<double> PlainNumber(const py::handle value) {
 std::string ShapeText(const std::vector<py::ssize_t>& shape) {
   std::string text = "(";
   for (const py::ssize_t extent : shape) text += std::to_string(extent) + ", ";
-  if (shape.size() > 1) text.resize(text.size() - 2);
-  else if (shape.size() == 1) text.pop_back();
+  if (shape.size() > 1)
+    text.resize(text.size() - 2);
+  else if (shape.size() == 1)
+    text.pop_back();
   return text + ")";
 }
 
@@ -36,8 +38,8 @@ std::size_t IndexOf(std::span<const std::string> names, const std::string& name)
   if (found == names.end()) {
     std::string known;
     for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
-    throw py::type_error("unknown variable '" + name + "'; the formula's variables are: " +
-                         (known.empty() ? "none" : known));
+    throw py::type_error("unknown variable '" + name +
+                         "'; the formula's variables are: " + (known.empty() ? "none" : known));
   }
   return static_cast<std::size_t>(found - names.begin());
 }

@@ -82,7 +82,8 @@ void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view
   const std::optional<std::size_t> position = MarkedPosition(text, error.GetFormula());
   const bool hasFormula = error.GetFormula() != MathUtils::NoFormulaText;
   const py::object positionValue = position ? py::cast(*position) : py::none();
-  const py::object formulaValue = hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::none();
+  const py::object formulaValue =
+      hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::none();
   const py::object instance = FormulaErrorClass()(text, positionValue, formulaValue);
   PyErr_SetObject(FormulaErrorClass().ptr(), instance.ptr());
   throw py::error_already_set();

@@ -17,7 +17,8 @@ namespace py = pybind11;
 
 namespace {
 
-constexpr const char* ModuleDoc = R"doc(Formulas with unit suffixes, compiled once, evaluated over NumPy arrays.
+constexpr const char* ModuleDoc =
+    R"doc(Formulas with unit suffixes, compiled once, evaluated over NumPy arrays.
 
 The formula language of the vorncalc calculator: + - * / ^, comparisons,
 and, or, functions such as sin (degrees), sinr (radians), sqrt, sum, min and

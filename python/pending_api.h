@@ -5,10 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <mutex>
-#include <type_traits>
 #include <span>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "parser/parser.h"

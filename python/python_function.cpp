@@ -30,7 +30,8 @@ bool TakesOnePositional(const py::object& callable) {
     if (kind.is(parameter.attr("VAR_POSITIONAL"))) return false;
     const bool byPosition =
         kind.is(parameter.attr("POSITIONAL_ONLY")) || kind.is(parameter.attr("POSITIONAL_OR_KEYWORD"));
-    if (byPosition) ++positional;
+    if (byPosition)
+      ++positional;
     else if (p.attr("default").is(parameter.attr("empty")) && !kind.is(parameter.attr("VAR_KEYWORD")))
       return false;  // a keyword-only argument without default: no call by position works
   }
@@ -66,7 +67,8 @@ double PythonFunction::Call(std::span<const double> arguments) {
   }
   py::tuple pythonArguments(arguments.size());
   for (std::size_t i = 0; i < arguments.size(); ++i) pythonArguments[i] = py::float_(arguments[i]);
-  const auto result = py::reinterpret_steal<py::object>(PyObject_Call(Callable.ptr(), pythonArguments.ptr(), nullptr));
+  const auto result =
+      py::reinterpret_steal<py::object>(PyObject_Call(Callable.ptr(), pythonArguments.ptr(), nullptr));
   if (!result) throw py::error_already_set();
   const double value = PyFloat_AsDouble(result.ptr());
   // -1 is also a value; only a pending error tells a failed conversion.

@@ -38,7 +38,8 @@ int main() {
     std::getline(fields, formula, '\t');
     std::getline(fields, x);
     try {
-      const auto bits = std::bit_cast<std::uint64_t>(Evaluate(units, formula, std::strtod(x.c_str(), nullptr)));
+      const auto bits =
+          std::bit_cast<std::uint64_t>(Evaluate(units, formula, std::strtod(x.c_str(), nullptr)));
       std::printf("%016llx\n", static_cast<unsigned long long>(bits));
     } catch (const MathUtils::ParserException& error) {
       std::printf("error: %s\n", error.what());
