@@ -10,6 +10,7 @@
 #include <random>
 
 #include "bench/expression_set.h"
+#include "bench/figures.h"
 #include "bench/formulas.h"
 #include "bench/result_checks.h"
 #include "parser/parser.h"
@@ -105,24 +106,10 @@ std::uint64_t Bits(double value) {
   return bits;
 }
 
-using Value = std::optional<double>;
-
 Value NsPerPoint(const Timings& timings, Implementation who, int expression, BulkSet set) {
   const auto stats = timings.Find(BulkName(who, expression, set));
   if (!stats) return std::nullopt;
   return stats->Median * 1e9 / static_cast<double>(BulkPointCount(set));
-}
-
-Value Ratio(Value a, Value b) {
-  if (!a || !b || *b <= 0) return std::nullopt;
-  return *a / *b;
-}
-
-std::string Format(Value value, const char* format) {
-  if (!value || std::isnan(*value)) return "-";
-  char text[48];
-  std::snprintf(text, sizeof text, format, *value);
-  return text;
 }
 
 }  // namespace
@@ -175,8 +162,8 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
                BulkPointCount(BulkSet::Grid), BulkPointCount(BulkSet::Random));
   std::fprintf(out, "\n| # | expression | native grid | ours grid | ours/native | native random | ours random "
                     "| ours/native |\n|---:|---|---:|---:|---:|---:|---:|---:|\n");
-  double logSum = 0, worst = 0;
-  int count = 0;
+  std::vector<Value> ratios;
+  double worst = 0;
   for (int i = 0; i < ExpressionCount; ++i) {
     std::string line = "| " + std::to_string(i + 1) + " | `" + Expressions()[i].Ours + "` |";
     for (const BulkSet set : BulkSets) {
@@ -184,15 +171,12 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
       const Value ours = NsPerPoint(timings, Implementation::Ours, i, set);
       const Value ratio = Ratio(ours, native);
       line += " " + Format(native, "%.2f") + " | " + Format(ours, "%.2f") + " | " + Format(ratio, "%.2fx") + " |";
-      if (ratio && *ratio > 0) {
-        logSum += std::log(*ratio);
-        worst = std::max(worst, *ratio);
-        ++count;
-      }
+      ratios.push_back(ratio);
+      if (ratio) worst = std::max(worst, *ratio);
     }
     std::fprintf(out, "%s\n", line.c_str());
   }
-  const double mean = count ? std::exp(logSum / count) : NAN;
+  const double mean = GeometricMean(ratios);
   std::fprintf(out, "\n- over arrays <= %.2fx native (geomean of both sets): %.2fx, %s; no expression above "
                "%.2fx: worst %.2fx, %s\n",
                BulkTarget, mean, mean <= BulkTarget ? "MET" : "MISSED", BulkCeiling, worst,

@@ -9,6 +9,7 @@
 
 #include "bench/benchmarks.h"
 #include "bench/bulk.h"
+#include "bench/figures.h"
 
 namespace Bench {
 
@@ -18,32 +19,6 @@ constexpr double EvalTarget = 1.6;      // times native, geometric mean
 constexpr double CompileTarget = 0.8;   // times fparser's Parse, geometric mean
 constexpr double OneShotTarget = 0.65;  // times fparser's one shot, geometric mean
 constexpr double EnterTargetUs = 1.0;   // each command line
-
-using Value = std::optional<double>;
-
-// Geometric mean of the values present; NaN when none is.
-double GeometricMean(const std::vector<Value>& values) {
-  double logSum = 0;
-  int count = 0;
-  for (const Value& value : values)
-    if (value && *value > 0) {
-      logSum += std::log(*value);
-      ++count;
-    }
-  return count ? std::exp(logSum / count) : NAN;
-}
-
-Value Ratio(Value a, Value b) {
-  if (!a || !b || *b <= 0) return std::nullopt;
-  return *a / *b;
-}
-
-std::string Format(Value value, const char* format) {
-  if (!value || std::isnan(*value)) return "-";
-  char text[48];
-  std::snprintf(text, sizeof text, format, *value);
-  return text;
-}
 
 std::string Code(const char* text) { return std::string("`") + text + "`"; }
 

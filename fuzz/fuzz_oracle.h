@@ -34,6 +34,12 @@ struct Probe : MathUtils::Parser {
   }
   // Valid only after a successful compilation.
   double RunCells() { return ParseCmdCode(); }
+  // Evaluations over arrays run machine code from the first one on, with
+  // at most this many lanes.
+  void ArraysAtOnce(int lanes) {
+    SetMachineCodeAfter(0);
+    SetArrayLanes(lanes);
+  }
   // Whether later evaluations run machine code, as they must after three
   // evaluations of a formula that did not fold to one number.
   bool MachineCodeExpected() const {

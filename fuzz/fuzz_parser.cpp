@@ -14,6 +14,7 @@
 // the same value, and return their argument. The evaluation in progress
 // must give what the formula gives with plain identity functions in their
 // place, on every tier; an assignment takes effect at the next evaluation.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -93,6 +94,49 @@ Outcome CheckWithSideEffects(Variant& variant, const std::string& formula) {
     FuzzOracle::Fail("the third evaluation ran no machine code", FuzzOracle::Printable(formula));
   variant.X = StartValue;
   return compiled;
+}
+
+// ---- evaluation over arrays ----
+
+// Points that tell tiers apart: signed zeros, a denormal, infinities, NaN.
+constexpr double ArrayPoints[] = {StartValue, -0.75, 0.0, -0.0, 1e-310, 1e300, 3, -2, 0.5,
+                                  HUGE_VAL,   -HUGE_VAL, NAN, 7};
+constexpr std::size_t ArrayPointCount = std::size(ArrayPoints);
+
+// Over an array of points, the formula gives at each point what Evaluate
+// gives there: interpreted, and as machine code one point at a time and in
+// the widest lanes.
+void ExpectArraysAgree(bool folding, const std::string& formula) {
+  Variant single(folding);
+  single.Parser.AssignFormula(formula);
+  double expected[ArrayPointCount];
+  for (std::size_t i = 0; i < ArrayPointCount; ++i) {
+    single.X = ArrayPoints[i];
+    const Outcome outcome = FuzzOracle::EvaluateOnce(single.Parser);
+    if (outcome.Failed) return;
+    expected[i] = outcome.Value;
+  }
+  for (const int lanes : {0, 1, 8}) {
+    Variant over(folding);
+    over.Parser.SetMachineCode(lanes > 0);
+    over.Parser.ArraysAtOnce(lanes > 0 ? lanes : 1);
+    over.Parser.AssignFormula(formula);
+    const MathUtils::VariableArray arrays[] = {{&over.X, ArrayPoints}};
+    double results[ArrayPointCount];
+    std::size_t written = 0;
+    try {
+      over.Parser.EvaluateArrays(arrays, results, &written);
+    } catch (const MathUtils::ParserException& error) {
+      FuzzOracle::Fail("an evaluation over arrays failed where Evaluate did not", FuzzOracle::Printable(formula));
+    }
+    if (written != ArrayPointCount || over.X != StartValue)
+      FuzzOracle::Fail("an evaluation over arrays wrote the wrong count or a variable", FuzzOracle::Printable(formula));
+    for (std::size_t i = 0; i < ArrayPointCount; ++i)
+      if (!FuzzOracle::SameValue(results[i], expected[i]))
+        FuzzOracle::Fail("over arrays with " + std::to_string(lanes) + " lanes, point " + std::to_string(i) +
+                             " differs from Evaluate",
+                         FuzzOracle::Printable(formula));
+  }
 }
 
 // ---- callbacks that touch their parser ----
@@ -229,6 +273,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Outcome withoutFolding =
       sideEffects ? CheckWithSideEffects(unfolded, formula) : Check(unfolded, formula);
   FuzzOracle::ExpectSameOutcome(withFolding, withoutFolding, formula);
-  if (!sideEffects) ExpectExactNumber(formula, withFolding);
+  if (!sideEffects) {
+    ExpectExactNumber(formula, withFolding);
+    if (!withFolding.Failed) ExpectArraysAgree(true, formula);
+  }
   return 0;
 }

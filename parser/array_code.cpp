@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -10,6 +11,10 @@
 #include "parser/executable_pages.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #if VORNCALC_JIT
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -22,6 +27,23 @@
 #endif
 
 namespace MathUtils::detail {
+
+namespace {
+
+std::size_t LastLevelCachePoints() {
+#ifdef _SC_LEVEL3_CACHE_SIZE
+  const long bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
+  if (bytes > 0) return static_cast<std::size_t>(bytes) / sizeof(double);
+#endif
+  return std::size_t{1} << 22;  // 32 MiB of results
+}
+
+std::atomic<std::size_t> StreamingPointCount{LastLevelCachePoints()};
+
+}  // namespace
+
+std::size_t StreamingPoints() { return StreamingPointCount.load(std::memory_order_relaxed); }
+void SetStreamingPoints(std::size_t points) { StreamingPointCount.store(points, std::memory_order_relaxed); }
 
 ArrayCode::ArrayCode(std::uint8_t* pages, std::size_t reserved) : Pages(pages), ReservedBytes(reserved) {}
 
@@ -85,9 +107,10 @@ bool ExactReciprocal(double divisor, double& reciprocal) {
 
 constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
 constexpr std::uint64_t SignMask = 0x8000000000000000;
+[[maybe_unused]] constexpr std::uint64_t QuietBit = 0x0008000000000000;
 
 // The compare predicates of cmppd and vcmppd.
-enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, NeqUnordered = 4 };
+enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, Unordered = 3, NeqUnordered = 4 };
 
 Predicate PredicateOf(Sse instruction) {
   switch (instruction) {
@@ -199,7 +222,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       HighestSlot = std::max(HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
       UserCalls = UserCalls || CallsUser(instruction);
       Calls = Calls || IsCall(instruction);
+      if (EmissionOf(instruction.Op).Shape == Emits::CallList) continue;
+      SourceOf(instruction, instruction.Left);
+      if (!instruction.Right.IsSlot() && instruction.Right.Address()) SourceOf(instruction, instruction.Right);
     }
+    if (!In.Result.IsSlot()) VariableIndex(In.Result.Address());
   }
 
   bool IsCall(const Instruction& instruction) const {
@@ -681,10 +708,25 @@ class LaneGenerator : public Xbyak::CodeGenerator {
 #ifdef MATHUTILS_ARRAYS_X64
   static constexpr int Rsp = 7;
 
-  int FrameBytes() const { return (SlotBytes * (HighestSlot + 1 + 2) + 15) / 16 * 16; }
+  int FrameBytes() const { return (BasesOffset() + 8 * VariableCount() + 15) / 16 * 16; }
   int SlotOffset(int slot) const { return SlotBytes * slot; }
   int ArgumentsOffset() const { return SlotBytes * (HighestSlot + 1); }
+  int BasesOffset() const { return SlotBytes * (HighestSlot + 1 + 2); }
+  int VariableCount() const { return static_cast<int>(VariableAddresses.size()); }
   Xbyak::Address SlotMemory(int slot) const { return ptr[rsp + SlotOffset(slot)]; }
+
+  // Code without calls keeps the first variables' bases in registers that
+  // a call would clobber; the others live in the frame.
+  static constexpr int BaseRegisters = 8;
+  bool BaseInRegister(int index) const { return !Calls && index < BaseRegisters; }
+  Xbyak::Reg64 BaseRegister(int index) const {
+    const Xbyak::Reg64 registers[BaseRegisters] = {rsi, rdi, rcx, rdx, r8, r9, r10, r11};
+    return registers[index];
+  }
+  Xbyak::Address BaseMemory(int index) const { return qword[rsp + BasesOffset() + 8 * index]; }
+  Xbyak::Address SourceField(int index, std::size_t field) const {
+    return qword[r12 + static_cast<int>(sizeof(ArraySource)) * index + static_cast<int>(field)];
+  }
   Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[rsp + offset]; }
   Xbyak::Address PoolMemory(int offset) const { return ptr[rip + Pool + offset]; }
 
@@ -704,6 +746,14 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     mov(r15, ptr[rbx + offsetof(ArrayRun, Count)]);
     shl(r15, 3);
     xor_(r13, r13);
+    for (int k = 0; k < VariableCount(); ++k) {
+      if (BaseInRegister(k)) {
+        mov(BaseRegister(k), SourceField(k, offsetof(ArraySource, Base)));
+      } else {
+        mov(rax, SourceField(k, offsetof(ArraySource, Base)));
+        mov(BaseMemory(k), rax);
+      }
+    }
   }
 
   void Epilogue() {
@@ -721,16 +771,25 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 
   void LoadVariable(const Xmm& into, int index) {
-    const int at = static_cast<int>(sizeof(ArraySource)) * index;
-    mov(rax, r13);
-    and_(rax, ptr[r12 + at + offsetof(ArraySource, IndexMask)]);
-    add(rax, ptr[r12 + at + offsetof(ArraySource, Base)]);
-    Load(into, ptr[rax]);
+    if (BaseInRegister(index)) {
+      Load(into, ptr[BaseRegister(index) + r13]);
+      return;
+    }
+    mov(rax, BaseMemory(index));
+    Load(into, ptr[rax + r13]);
   }
 
   void StoreResultVector(const Xmm& value) { StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]); }
 
   void NextPoint(Xbyak::Label& loop) {
+    for (int k = 0; k < VariableCount(); ++k) {
+      if (BaseInRegister(k)) {
+        sub(BaseRegister(k), SourceField(k, offsetof(ArraySource, Step)));
+      } else {
+        mov(rax, SourceField(k, offsetof(ArraySource, Step)));
+        sub(BaseMemory(k), rax);
+      }
+    }
     add(r13, SlotBytes);
     if (UserCalls) mov(ptr[rbx + offsetof(ArrayRun, DoneBytes)], r13);
     cmp(r13, r15);
@@ -775,9 +834,16 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   static constexpr int EndAt = 32;
   static constexpr int SlotsAt = 48;
 
-  int FrameBytes() const { return (SlotsAt + SlotBytes * (HighestSlot + 1 + 2) + 15) / 16 * 16; }
+  int FrameBytes() const { return (BasesOffset() + 4 * VariableCount() + 15) / 16 * 16; }
   int SlotOffset(int slot) const { return SlotsAt + SlotBytes * slot; }
   int ArgumentsOffset() const { return SlotsAt + SlotBytes * (HighestSlot + 1); }
+  int BasesOffset() const { return SlotsAt + SlotBytes * (HighestSlot + 1 + 2); }
+  int VariableCount() const { return static_cast<int>(VariableAddresses.size()); }
+  Xbyak::Address BaseMemory(int index) const { return dword[esp + BasesOffset() + 4 * index]; }
+  // ecx holds the sources.
+  Xbyak::Address SourceField(int index, std::size_t field) const {
+    return dword[ecx + static_cast<int>(sizeof(ArraySource)) * index + static_cast<int>(field)];
+  }
   Xbyak::Address SlotMemory(int slot) const { return ptr[esp + SlotOffset(slot)]; }
   Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[esp + offset]; }
   Xbyak::Address PoolMemory(int offset) const { return ptr[esi + offset]; }
@@ -802,6 +868,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     shl(eax, 3);
     mov(ptr[esp + EndAt], eax);
     xor_(edi, edi);
+    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
+    for (int k = 0; k < VariableCount(); ++k) {
+      mov(eax, SourceField(k, offsetof(ArraySource, Base)));
+      mov(BaseMemory(k), eax);
+    }
   }
 
   void Epilogue() {
@@ -820,20 +891,28 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 
   void LoadVariable(const Xmm& into, int index) {
-    const int at = static_cast<int>(sizeof(ArraySource)) * index;
-    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
-    mov(eax, edi);
-    and_(eax, ptr[ecx + at + offsetof(ArraySource, IndexMask)]);
-    add(eax, ptr[ecx + at + offsetof(ArraySource, Base)]);
-    Load(into, ptr[eax]);
+    mov(eax, BaseMemory(index));
+    Load(into, ptr[eax + edi]);
   }
 
+  // The one-point code returns its value in an x87 register, which sets
+  // the quiet bit of a signaling NaN: the results here get it alike.
   void StoreResultVector(const Xmm& value) {
+    const Xmm nan = ScratchB();
+    Move(nan, value);
+    CompareToMask(Unordered, nan, nan);
+    Apply(Sse::And, nan, MaskMemory(QuietBit));
+    Apply(Sse::Or, value, nan);
     mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
     StoreResult(ptr[eax + edi], value, dword[ebx + offsetof(ArrayRun, Stream)]);
   }
 
   void NextPoint(Xbyak::Label& loop) {
+    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
+    for (int k = 0; k < VariableCount(); ++k) {
+      mov(eax, SourceField(k, offsetof(ArraySource, Step)));
+      sub(BaseMemory(k), eax);
+    }
     add(edi, SlotBytes);
     if (UserCalls) mov(ptr[ebx + offsetof(ArrayRun, DoneBytes)], edi);
     cmp(edi, ptr[esp + EndAt]);

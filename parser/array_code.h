@@ -19,9 +19,10 @@
 //   1      xmm         a program calling the user's     addsd .. cmpsd
 //
 // The code is one function of one argument, the ArrayRun below. It reads
-// each variable at Base + (the point's byte offset & IndexMask): an array
-// has the mask of all ones, a variable held fixed the mask 0 and, where
-// lanes run, a Base of one copy per lane.
+// each variable at Base + the group's byte offset, and moves Base back by
+// Step after each group: an array has the step 0; a variable held fixed
+// has the step of a group's bytes, so that it is read at the same place
+// each time: one copy per lane, or, a point at a time, the variable itself.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,7 @@ class UnwindInfo;
 
 struct ArraySource {
   const double* Base;
-  std::uintptr_t IndexMask;
+  std::uintptr_t Step;
 };
 
 struct ArrayRun {
@@ -47,6 +48,12 @@ struct ArrayRun {
   std::size_t DoneBytes;  // 8 x the points written; kept only by code that calls the user's callbacks
   std::uintptr_t Stream;  // not 0: store around the caches; Results aligned to 8 x Lanes() bytes
 };
+
+// Results of at least this many points go around the caches (non-temporal
+// stores): as many as fill the last-level cache, where the system tells
+// its size. A test may set another number.
+std::size_t StreamingPoints();
+void SetStreamingPoints(std::size_t points);
 
 class ArrayCode {
  public:

@@ -194,9 +194,6 @@ class Scratch {
   T* Items;
 };
 
-// Results of at least this many points go around the caches.
-constexpr std::size_t StreamingPoints = std::size_t{1} << 17;
-
 // One evaluation over arrays by the machine code: the whole groups of lanes
 // in place, the points before the first aligned group (where the results
 // go around the caches) and after the last one as one group each, padded
@@ -222,10 +219,10 @@ class ArrayCodeRun {
       // may between evaluations.
       if (Listed[k]) continue;
       if (Lanes == 1) {
-        Sources[k] = {address, 0};
+        Sources[k] = {address, sizeof(double)};
       } else {
         std::fill_n(&Copies[Lanes * k], Lanes, *address);
-        Sources[k] = {&Copies[Lanes * k], 0};
+        Sources[k] = {&Copies[Lanes * k], Lanes * sizeof(double)};
       }
     }
   }
@@ -233,7 +230,7 @@ class ArrayCodeRun {
   // Runs the points from first on; written counts the results written.
   void From(std::size_t first, std::size_t& written) {
     const std::size_t count = Results.size() - first;
-    const bool stream = Lanes > 1 && count >= StreamingPoints;
+    const bool stream = Lanes > 1 && count >= detail::StreamingPoints();
     const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
     if (head > 0) RunPadded(first, head);
     const std::size_t whole = (count - head) / Lanes * Lanes;
@@ -253,7 +250,7 @@ class ArrayCodeRun {
 
   void RunWhole(std::size_t first, std::size_t count, bool stream, std::size_t& written) {
     for (std::size_t k = 0; k < VariableCount; ++k)
-      if (Listed[k]) Sources[k] = {Listed[k]->Values + first, ~std::uintptr_t{0}};
+      if (Listed[k]) Sources[k] = {Listed[k]->Values + first, 0};
     detail::ArrayRun run{Sources.Data(), Results.data() + first, count, 0, stream ? 1u : 0u};
     try {
       Code.Run(run);
@@ -268,7 +265,7 @@ class ArrayCodeRun {
       if (!Listed[k]) continue;
       double* lanes = &PaddedValues[Lanes * k];
       for (std::size_t j = 0; j < Lanes; ++j) lanes[j] = Listed[k]->Values[first + std::min(j, count - 1)];
-      Sources[k] = {lanes, ~std::uintptr_t{0}};
+      Sources[k] = {lanes, 0};
     }
     double* out = &PaddedValues[Lanes * VariableCount];
     detail::ArrayRun run{Sources.Data(), out, Lanes, 0, 0};

@@ -165,7 +165,7 @@ std::vector<double> OverArrays(const std::string& formula, const Tier& tier, con
   const VariableArray arrays[] = {{&x, xs}, {&y, ys}};
   if (warm) {
     // Enough points to have the machine code made before the measured call.
-    std::vector<double> many(600, 1.5), out(600);
+    std::vector<double> many(2100, 1.5), out(2100);
     const VariableArray warmArrays[] = {{&x, many.data()}, {&y, many.data()}};
     parser.EvaluateArrays(warmArrays, out);
   }
@@ -214,7 +214,9 @@ TEST(EvaluateArrays, EveryFormulaTierLengthAndAlignmentGivesEvaluateBits) {
 // Results of many points go around the caches from the first aligned
 // vector on; the points before it and after the last whole group run apart.
 TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
-  const std::size_t count = (std::size_t{1} << 17) + 13;
+  const std::size_t count = 5000 + 13;
+  const std::size_t saved = MathUtils::detail::StreamingPoints();
+  MathUtils::detail::SetStreamingPoints(5000);
   const std::vector<double> xs = Values(count + 8, 3), ys = Values(count + 8, 4);
   const std::string formula = "x * y - sqrt(x) / (y + 1)";
   const std::vector<double> expected = PointByPoint(formula, xs, ys, 2.5);
@@ -237,6 +239,7 @@ TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
                      formula + " lanes " + std::to_string(lanes) + " offset " + std::to_string(offset));
     }
   }
+  MathUtils::detail::SetStreamingPoints(saved);
 }
 
 TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
@@ -249,11 +252,11 @@ TEST(EvaluateArrays, MachineCodeRunsTheLanesAsked) {
     parser.SetMachineCode(true);
     parser.SetArrayLanes(lanes);
     parser.AssignFormula("x * 2 + 1");
-    std::vector<double> xs(1000, 1), out(1000);
+    std::vector<double> xs(3000, 1), out(3000);
     const VariableArray arrays[] = {{&x, xs.data()}};
     parser.EvaluateArrays(arrays, out);
     EXPECT_EQ(parser.ArrayCodeLanes(), std::min(lanes, widest)) << lanes;
-    EXPECT_EQ(out[999], 3);
+    EXPECT_EQ(out[2999], 3);
   }
 }
 
@@ -267,12 +270,12 @@ TEST(EvaluateArrays, UserCallbacksRunOnePointAtATimeInOrder) {
   parser.AddFunction("g", +[](double v) { return calls.push_back(-v), v * 2; }, false);
   parser.SetMachineCode(true);
   parser.AssignFormula("f(x) + g(x)");
-  std::vector<double> xs(400), out(400);
+  std::vector<double> xs(2500), out(2500);
   for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = static_cast<double>(i + 1);
   const VariableArray arrays[] = {{&x, xs.data()}};
   parser.EvaluateArrays(arrays, out);
   EXPECT_EQ(parser.ArrayCodeLanes(), MathUtils::detail::ArrayCode::WidestLanes() > 1 ? 1 : 0);
-  ASSERT_EQ(calls.size(), 800u);
+  ASSERT_EQ(calls.size(), 5000u);
   for (std::size_t i = 0; i < xs.size(); ++i) {
     EXPECT_EQ(calls[2 * i], xs[i]);
     EXPECT_EQ(calls[2 * i + 1], -xs[i]);
@@ -296,7 +299,7 @@ TEST(EvaluateArrays, AnExceptionLeavesThePointsBeforeItWritten) {
       parser.SetArrayLanes(tier.Lanes);
       parser.AssignFormula("f(x) * 2");
       if (warm) {
-        std::vector<double> ones(600, 1), out(600);
+        std::vector<double> ones(2100, 1), out(2100);
         const VariableArray arrays[] = {{&x, ones.data()}};
         parser.EvaluateArrays(arrays, out);
       }
@@ -329,10 +332,10 @@ TEST(EvaluateArrays, VariablesNotListedKeepTheirValueAndCallbacksMayChangeThem) 
     parser.SetMachineCode(tier.MachineCode);
     parser.SetArrayLanes(tier.Lanes);
     parser.AssignFormula("bump(x) + y");
-    std::vector<double> xs(300, 0), out(300);
+    std::vector<double> xs(2500, 0), out(2500);
     const VariableArray arrays[] = {{&x, xs.data()}};
     parser.EvaluateArrays(arrays, out);
-    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(out[i], 11 + static_cast<double>(i)) << tier.Name << " " << i;
+    for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(out[i], 11 + static_cast<double>(i)) << tier.Name << " " << i;
   }
 }
 
