@@ -2,7 +2,6 @@
 
 #include <pybind11/numpy.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "calculator/unit_operators.h"
@@ -29,18 +28,30 @@ Formula::Formula(std::string text, std::vector<std::string> variables, const py:
   }
 }
 
+namespace {
+
+// A key of functions= or constants=: TypeError for anything but a str.
+std::string NameOf(const py::handle key, const char* what) {
+  if (!PyUnicode_Check(key.ptr()))
+    throw py::type_error(std::string(what) + " are named by str, not " +
+                         std::string(py::str(py::type::handle_of(key).attr("__name__"))));
+  return py::cast<std::string>(key);
+}
+
+}  // namespace
+
 void Formula::Define(const py::dict& functions, const py::dict& constants) {
   for (std::size_t i = 0; i < Names.size(); ++i) Parser.AddVariable(Names[i], &Cells[i]);
   for (const auto& [name, value] : constants) {
     const double number = PyFloat_AsDouble(value.ptr());  // TypeError for what is no number
     if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    Parser.AddConstant(py::cast<std::string>(name), number);
+    Parser.AddConstant(NameOf(name, "constants"), number);
   }
-  for (const auto& [name, callable] : functions) {
-    if (!PyCallable_Check(callable.ptr()))
-      throw py::type_error("function '" + std::string(py::str(name)) + "' is not callable");
+  for (const auto& [key, callable] : functions) {
+    const std::string name = NameOf(key, "functions");
+    if (!PyCallable_Check(callable.ptr())) throw py::type_error("function '" + name + "' is not callable");
     Functions.push_back(std::make_unique<PythonFunction>(py::reinterpret_borrow<py::object>(callable)));
-    Functions.back()->Define(Parser, py::cast<std::string>(name));
+    Functions.back()->Define(Parser, name);
   }
 }
 

@@ -110,3 +110,7 @@ def test_formula_arguments_are_checked():
         vorncalc.Formula("f(1)", functions={"f": 3})
     with pytest.raises(TypeError):
         vorncalc.Formula("k", constants={"k": "three"})
+    with pytest.raises(TypeError, match="constants are named by str, not int"):
+        vorncalc.Formula("1", constants={1: 2.0})
+    with pytest.raises(TypeError, match="functions are named by str, not bytes"):
+        vorncalc.Formula("1", functions={b"f": abs})
