@@ -1,6 +1,7 @@
 """One Formula called from several Python threads at once."""
 
 import threading
+import time
 
 import numpy as np
 
@@ -54,22 +55,33 @@ def test_threads_calling_python_functions():
 
 
 def test_arrays_are_evaluated_without_the_gil():
-    # While one thread evaluates a long array, another thread runs Python.
+    # While one thread evaluates a long array, another thread runs Python:
+    # it notes the time while the call is well under way. Holding the GIL,
+    # the call would let it run only around its start (one switch interval).
     f = vorncalc.Formula("sinr(x) * cosr(x) + sqrt(abs(x))", variables=("x",))
     xs = np.linspace(-1e3, 1e3, 4_000_000)
+    margin = 0.02
     ticks = []
     done = threading.Event()
 
     def ticker():
         while not done.is_set():
-            ticks.append(1)
+            ticks.append(time.perf_counter())
 
     thread = threading.Thread(target=ticker)
     thread.start()
     try:
+        begun = time.perf_counter()
         f(x=xs)
-        during = len(ticks)
+        ended = time.perf_counter()
     finally:
         done.set()
         thread.join()
-    assert during > 0
+    assert ended - begun > 4 * margin, "the call was too short to tell"
+    assert any(begun + margin < tick < ended - margin for tick in ticks)
+
+
+def test_a_formula_calling_python_keeps_the_gil():
+    f = vorncalc.Formula("g(x)", variables=("x",), functions={"g": lambda v: v})
+    assert f.calls_python
+    assert not vorncalc.Formula("x", variables=("x",)).calls_python
