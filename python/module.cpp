@@ -76,8 +76,8 @@ units: None for the parser's own vocabulary; a unit system (as evaluate
     takes it) for the calculator's vocabulary in those units: unit
     suffixes, pi, e, rnd. Unlike evaluate, names keep their case.
 
-Names are case-sensitive; functions, constants and variables may replace
-the vocabulary's names.
+Names are case-sensitive; functions and constants replace the vocabulary's
+of the same name.
 
 A refused formula or name raises FormulaError.
 )doc";
