@@ -1,5 +1,6 @@
 // The definition operations with arbitrary names, null callbacks and null
-// addresses, interleaved with formulas. Two parsers, one folding and one
+// addresses, callbacks with a context pointer and callable objects,
+// interleaved with formulas. Two parsers, one folding and one
 // not, receive the same operations; a small model of the registries says
 // which definitions must fail with which message, and what a formula that
 // names a defined entry must yield.
@@ -27,7 +28,9 @@ using FuzzOracle::Fail;
 using FuzzOracle::Outcome;
 using FuzzOracle::Printable;
 using MathUtils::ListCallback;
+using MathUtils::ListContextCallback;
 using MathUtils::UnaryCallback;
+using MathUtils::UnaryContextCallback;
 
 double Twice(double x) { return 2 * x; }
 double PlusTen(double x) { return x + 10; }
@@ -42,6 +45,14 @@ double SumOfSquares(std::span<const double> values) {
 // Index 0 is the null callback.
 constexpr std::array<UnaryCallback, 4> UnaryCallbacks = {nullptr, Twice, PlusTen, Cube};
 constexpr std::array<ListCallback, 3> ListCallbacks = {nullptr, Count, SumOfSquares};
+
+// Callbacks with state add the offset that their context holds: one
+// argument to itself, a list to its count; callable objects hold a copy.
+double ContextOffset = 0.5;
+double PlusOffset(void* context, double x) { return x + *static_cast<const double*>(context); }
+double CountPlusOffset(void* context, std::span<const double> values) {
+  return static_cast<double>(values.size()) + *static_cast<const double*>(context);
+}
 
 constexpr std::array<double, 8> ConstantValues = {0.0,
                                                   -0.0,
@@ -87,12 +98,13 @@ struct Model {
   struct Function {
     int Callback;
     bool List;
+    bool WithContext = false;  // PlusOffset or CountPlusOffset, or the same as a callable object
   };
   std::map<std::string, Function, std::less<>> Functions;  // ours only
   std::map<std::string, double, std::less<>> Constants;
   std::map<std::string, double*, std::less<>> Variables;
-  std::map<std::string, UnaryCallback, std::less<>> Postfix;
-  std::map<std::string, UnaryCallback, std::less<>> Prefix;
+  std::map<std::string, double (*)(double), std::less<>> Postfix;
+  std::map<std::string, double (*)(double), std::less<>> Prefix;
 
   bool IsFunction(std::string_view name) const { return IsDefaultFunction(name) || Functions.contains(name); }
   bool IsConstant(std::string_view name) const {
@@ -110,7 +122,7 @@ class Session {
   explicit Session(FuzzedDataProvider& input) : Input(input) { Unfolded.SetOptimizer(false); }
 
   void Step() {
-    switch (Input.ConsumeIntegralInRange(0, 8)) {
+    switch (Input.ConsumeIntegralInRange(0, 9)) {
       case 0: DefineUnaryFunction(); break;
       case 1: DefineListFunction(); break;
       case 2: DefineOperator(true); break;
@@ -119,6 +131,7 @@ class Session {
       case 5: DefineVariable(); break;
       case 6: EvaluateFormula(Input.ConsumeRandomLengthString(64)); break;
       case 7: ProbeDefinedNames(); break;
+      case 8: DefineWithContext(); break;
       default:
         Folded.SetOptimizer(true);
         Unfolded.SetOptimizer(false);
@@ -213,6 +226,60 @@ class Session {
     if (done) (postfix ? Defined.Postfix : Defined.Prefix)[name] = callback;
   }
 
+  // A function or operator with state: a context pointer with a callback
+  // that may be null, or a callable object.
+  void DefineWithContext() {
+    enum Kind { Unary, List, Postfix, Prefix };
+    const std::string name = ConsumeName();
+    const auto kind = static_cast<Kind>(Input.ConsumeIntegralInRange(0, 3));
+    const int means = Input.ConsumeIntegralInRange(0, 2);  // 0 a null callback, 1 a context, 2 an object
+    const bool optimizable = Input.ConsumeBool();
+    const bool function = kind == Unary || kind == List;
+    const auto expected = means == 0
+                              ? std::optional<std::string_view>(function ? MathUtils::Messages::NullFunction
+                                                                         : MathUtils::Messages::NullOperator)
+                              : ExpectedNameError(name, function ? IdentChars : OperatorChars);
+    const UnaryContextCallback unary = means == 0 ? nullptr : PlusOffset;
+    const double offset = ContextOffset;
+    const auto object = [offset](double x) { return x + offset; };
+    const auto define = [&](MathUtils::Parser& p) {
+      switch (kind) {
+        case Unary:
+          if (means == 2)
+            p.AddFunction(name, object, optimizable);
+          else
+            p.AddFunction(name, unary, &ContextOffset, optimizable);
+          return;
+        case List:
+          if (means == 2)
+            p.AddFunction(
+                name, [offset](std::span<const double> v) { return static_cast<double>(v.size()) + offset; },
+                optimizable);
+          else
+            p.AddFunction(name, means == 0 ? ListContextCallback{nullptr} : CountPlusOffset, &ContextOffset,
+                          optimizable);
+          return;
+        case Postfix:
+          if (means == 2)
+            p.AddPostfixOperator(name, object);
+          else
+            p.AddPostfixOperator(name, unary, &ContextOffset);
+          return;
+        case Prefix:
+          if (means == 2)
+            p.AddPrefixOperator(name, object);
+          else
+            p.AddPrefixOperator(name, unary, &ContextOffset);
+          return;
+      }
+    };
+    if (!Apply(define, expected, name)) return;
+    if (function)
+      Defined.Functions[name] = {0, kind == List, true};
+    else
+      (kind == Postfix ? Defined.Postfix : Defined.Prefix)[name] = [](double x) { return x + ContextOffset; };
+  }
+
   void DefineConstant() {
     const std::string name = ConsumeName();
     const double value =
@@ -255,8 +322,9 @@ class Session {
   void ProbeDefinedNames() {
     for (const auto& [name, function] : Defined.Functions) {
       if (ReadsAsLogicalOperator(name)) continue;
-      const double expected = function.List ? ListCallbacks[function.Callback](std::array<double, 1>{3.0})
-                                            : UnaryCallbacks[function.Callback](3.0);
+      const double expected = function.WithContext ? (function.List ? 1 : 3) + ContextOffset
+                              : function.List ? ListCallbacks[function.Callback](std::array<double, 1>{3.0})
+                                              : UnaryCallbacks[function.Callback](3.0);
       ExpectValue(name + "(3)", expected);
     }
     for (const auto& [name, value] : Defined.Constants)

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "parser/builtins.h"
+#include "parser/code_helpers.h"
 #include "parser/commands.h"
 #include "parser/executable_pages.h"
 #include "parser/program.h"
@@ -89,24 +91,6 @@ Width WidthFor(int maxLanes) {
   return width;
 }
 
-// A list callback takes a span, which the code cannot build: this compiled
-// function does, and exceptions pass through it as through the code.
-double CallList(ListCallback callback, const double* arguments, std::size_t count) {
-  return callback(std::span<const double>(arguments, count));
-}
-
-double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
-double (*const LibraryPow)(double, double) = std::pow;
-
-bool ExactReciprocal(double divisor, double& reciprocal) {
-  int exponent;
-  if (!std::isfinite(divisor) || std::fabs(std::frexp(divisor, &exponent)) != 0.5) return false;
-  reciprocal = 1 / divisor;
-  return std::isnormal(reciprocal) && reciprocal * divisor == 1;
-}
-
-constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
-constexpr std::uint64_t SignMask = 0x8000000000000000;
 [[maybe_unused]] constexpr std::uint64_t QuietBit = 0x0008000000000000;
 
 // The compare predicates of cmppd and vcmppd.
@@ -126,12 +110,20 @@ bool IsCompare(Sse instruction) {
          instruction == Sse::CmpNeq;
 }
 
-bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare && op <= OpCallList); }
+bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare && op <= OpCallListContext); }
 
+// Whether the instruction calls a callback of the user's; one defined with
+// a context always is.
 bool CallsUser(const Instruction& instruction) {
   const Emits shape = EmissionOf(instruction.Op).Shape;
+  if (shape == Emits::CallUnaryContext || shape == Emits::CallListContext) return true;
   return (shape == Emits::CallUnary || shape == Emits::CallList) &&
          MachineFormOf(instruction.Callback).Form == CallForm::Callback;
+}
+
+bool ReadsSlotsOnly(const Instruction& instruction) {
+  const Emits shape = EmissionOf(instruction.Op).Shape;
+  return shape == Emits::CallList || shape == Emits::CallListContext;
 }
 
 using Xbyak::Xmm;
@@ -222,7 +214,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       HighestSlot = std::max(HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
       UserCalls = UserCalls || CallsUser(instruction);
       Calls = Calls || IsCall(instruction);
-      if (EmissionOf(instruction.Op).Shape == Emits::CallList) continue;
+      if (ReadsSlotsOnly(instruction)) continue;
       SourceOf(instruction, instruction.Left);
       if (!instruction.Right.IsSlot() && instruction.Right.Address()) SourceOf(instruction, instruction.Right);
     }
@@ -234,6 +226,8 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       case Emits::Power: return !(IsNumber(instruction, instruction.Right, 2) || IsNumber(instruction, instruction.Right, 1));
       case Emits::CallList: return !ListInline(instruction);
       case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      case Emits::CallUnaryContext:
+      case Emits::CallListContext: return true;
       default: return false;
     }
   }
@@ -454,8 +448,15 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   void EmitInstruction(const Instruction& instruction) {
     const Emission& row = EmissionOf(instruction.Op);
     const int slot = instruction.Slot;
+    // The list functions read their arguments from the slots, no operand.
     if (row.Shape == Emits::CallList) {
-      ListFunction(slot, instruction);  // reads its arguments from the slots, no operand
+      ListFunction(slot, instruction);
+      return;
+    }
+    if (row.Shape == Emits::CallListContext) {
+      CallListOfSlots(reinterpret_cast<const void*>(CallListWithContext), {instruction.Callback, instruction.Context},
+                      slot, instruction.ArgCount);
+      Consume(slot + 1, instruction.ArgCount - 1);
       return;
     }
     const Source left = SourceOf(instruction, instruction.Left);
@@ -473,8 +474,18 @@ class LaneGenerator : public Xbyak::CodeGenerator {
         return;
       }
       case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
-      case Emits::CallList: return;
+      case Emits::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
+      case Emits::CallList:
+      case Emits::CallListContext: return;
     }
+  }
+
+  // Only one point at a time: a callback of the user's.
+  void UnaryContextFunction(int slot, const Source& argument, const Instruction& instruction) {
+    SpillBelow(slot);
+    LoadInto(Xmm(0), argument);
+    CallWithContext(instruction.Callback, instruction.Context);
+    Store(slot, ReturnedValue());
   }
 
   void Binary(const Emission& row, int slot, const Source& left, const Source& right) {
@@ -579,17 +590,23 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     const int count = instruction.ArgCount;
     const CallForm form = MachineFormOf(instruction.Callback).Form;
     if (!ListInline(instruction)) {
-      // Only one point at a time: its arguments lie side by side.
-      SpillBelow(slot + count);
-      BeforeCall();
-      CallListOfSlots(instruction.Callback, slot, count);
-      Store(slot, ReturnedValue());
+      CallListOfSlots(reinterpret_cast<const void*>(CallList), {instruction.Callback}, slot, count);
     } else if (form == CallForm::Sum || form == CallForm::Avg) {
       Total(slot, count, form == CallForm::Avg);
     } else {
       Pick(slot, count, form == CallForm::Min);
     }
     Consume(slot + 1, count - 1);
+  }
+
+  // Only one point at a time, where the arguments lie side by side:
+  // helper(the pointers, the address of the count slots from slot on, count).
+  void CallListOfSlots(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    SpillBelow(slot + count);
+    BeforeCall();
+    PassPointersAndSlots(pointers, slot, count);
+    CallFunction(helper);
+    Store(slot, ReturnedValue());
   }
 
   void Total(int slot, int count, bool average) {
@@ -823,11 +840,17 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     movsd(to, xmm0);
   }
   Xmm ReturnedValue() const { return Xmm(0); }
-  void CallListOfSlots(void* callback, int slot, int count) {
-    mov(rdi, reinterpret_cast<std::size_t>(callback));
-    lea(rsi, ptr[rsp + SlotOffset(slot)]);
-    mov(rdx, count);
-    CallFunction(reinterpret_cast<const void*>(CallList));
+  void PassPointersAndSlots(std::initializer_list<const void*> pointers, int slot, int count) {
+    const Xbyak::Reg64 arguments[] = {rdi, rsi, rdx, rcx};
+    std::size_t next = 0;
+    for (const void* pointer : pointers) mov(arguments[next++], reinterpret_cast<std::size_t>(pointer));
+    lea(arguments[next++], ptr[rsp + SlotOffset(slot)]);
+    mov(arguments[next], count);
+  }
+  // f(context, xmm0), the result in xmm0.
+  void CallWithContext(const void* callback, const void* context) {
+    mov(rdi, reinterpret_cast<std::size_t>(context));
+    CallFunction(callback);
   }
 #else
   static constexpr int Esp = 4, Ebp = 5, Ebx = 3, Esi = 6, Edi = 7;
@@ -936,12 +959,21 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     movsd(xmm0, qword[esp]);
     return xmm0;
   }
-  void CallListOfSlots(void* callback, int slot, int count) {
-    mov(dword[esp], reinterpret_cast<std::size_t>(callback));
+  void PassPointersAndSlots(std::initializer_list<const void*> pointers, int slot, int count) {
+    int offset = 0;
+    for (const void* pointer : pointers) {
+      mov(dword[esp + offset], reinterpret_cast<std::size_t>(pointer));
+      offset += 4;
+    }
     lea(eax, ptr[esp + SlotOffset(slot)]);
-    mov(ptr[esp + 4], eax);
-    mov(dword[esp + 8], count);
-    CallFunction(reinterpret_cast<const void*>(CallList));
+    mov(ptr[esp + offset], eax);
+    mov(dword[esp + offset + 4], count);
+  }
+  // f(context, xmm0); ReturnedValue() then takes the result.
+  void CallWithContext(const void* callback, const void* context) {
+    mov(dword[esp], reinterpret_cast<std::size_t>(context));
+    movsd(qword[esp + 4], xmm0);
+    CallFunction(callback);
   }
 #endif
 

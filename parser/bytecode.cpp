@@ -17,6 +17,12 @@ namespace MathUtils {
 
 namespace {
 
+double CallUnary(const Token& op, double argument) {
+  void* callback = op.GetFuncAddr();
+  if (op.WithContext) return reinterpret_cast<UnaryContextCallback>(callback)(op.Context, argument);
+  return reinterpret_cast<UnaryCallback>(callback)(argument);
+}
+
 // The argument values of one call at compile time; short lists stay on
 // the machine stack.
 class ArgumentList {
@@ -33,15 +39,18 @@ class ArgumentList {
   std::size_t Count;
 };
 
-// Calls the callback in the form that the argument count gives: -1 for a
-// list of any length, else one argument.
-double Call(void* callback, std::int32_t argCount, std::span<const Token> arguments) {
+// Calls the function's callback in the form that the argument count gives:
+// -1 for a list of any length, else one argument.
+double Call(const Token& function, std::int32_t argCount, std::span<const Token> arguments) {
+  void* callback = function.GetFuncAddr();
   if (argCount == -1) {
     ArgumentList list(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
+    if (function.WithContext)
+      return reinterpret_cast<ListContextCallback>(callback)(function.Context, list.View());
     return reinterpret_cast<ListCallback>(callback)(list.View());
   }
-  return reinterpret_cast<UnaryCallback>(callback)(arguments[0].GetVal());
+  return CallUnary(function, arguments[0].GetVal());
 }
 
 Token ValueToken(double value, bool isVolatile) {
@@ -73,10 +82,12 @@ Token ParserBase::ApplyOperator(const Token& left, std::int32_t code, const Toke
 
 // Shared by prefix and postfix operators: both are one-argument calls.
 Token ParserBase::UnaryResult(const Token& op, const Token& operand, int& index, int stackPos) {
-  void* callback = op.GetFuncAddr();
-  const double result = reinterpret_cast<UnaryCallback>(callback)(operand.GetVal());
+  const double result = CallUnary(op, operand.GetVal());
   if (!OptimizerOn || operand.Volatile()) {
-    AppendAddressed(index, stackPos, cdPostfixOp, callback);
+    if (op.WithContext)
+      AppendContextOp(index, stackPos, op.Addr, op.Context);
+    else
+      AppendAddressed(index, stackPos, cdPostfixOp, op.Addr);
     return ValueToken(result, true);
   }
   Fold(index, 1, stackPos, result, Messages::NegativeIndexAfterPrefix);
@@ -110,15 +121,18 @@ void ParserBase::CallFunction(int argCount, Stack<Token>& operators, Stack<Token
   for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
   // No definition makes fixed counts other than 1; there is no callback form to call.
   if (declared != -1 && declared != 1) RaiseError(Messages::UnsupportedArgumentCount, -1);
-  const double result = Call(function.GetFuncAddr(), declared, arguments);
+  const double result = Call(function, declared, arguments);
   values.Drop(static_cast<std::size_t>(argCount));
 
   values.push(ValueToken(result, isVolatile));
   stackPos += 1 - argCount;
-  if (!OptimizerOn || isVolatile)
-    AppendFunction(index, stackPos, declared == -1 ? -argCount : argCount, function.GetFuncAddr());
-  else
+  const Cell written = declared == -1 ? -argCount : argCount;
+  if (OptimizerOn && !isVolatile)
     Fold(index, argCount, stackPos, result, Messages::NegativeIndex);
+  else if (function.WithContext)
+    AppendContextFunction(index, stackPos, written, function.Addr, function.Context);
+  else
+    AppendFunction(index, stackPos, written, function.Addr);
 }
 
 // Folding: the value entries of the operands, the last ones written, make
@@ -130,7 +144,7 @@ void ParserBase::Fold(int& index, int operands, int slot, double value, std::str
 }
 
 // One line for an entry: its slot, its listing name and its payload.
-std::string Disassemble(std::span<const Cell> cells, const std::function<std::string(const void*)>& nameOf) {
+std::string Disassemble(std::span<const Cell> cells, const NameOfAddress& nameOf) {
   std::string text;
   std::size_t i = 0;
   while (i + 1 < cells.size()) {
@@ -150,9 +164,16 @@ std::string Disassemble(std::span<const Cell> cells, const std::function<std::st
         break;
       }
       case cdVariable:
-      case cdPostfixOp: text += ' ' + nameOf(ReadAddress(payload)); break;
+      case cdPostfixOp: text += ' ' + nameOf(ReadAddress(payload), nullptr); break;
+      case cdContextOp:
+        text += ' ' + nameOf(ReadAddress(payload), ReadAddress(payload + AddressCells));
+        break;
       case cdFunction:
-        text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1));
+        text += ' ' + std::to_string(payload[0]) + ' ' + nameOf(ReadAddress(payload + 1), nullptr);
+        break;
+      case cdContextFunction:
+        text += ' ' + std::to_string(payload[0]) + ' ' +
+                nameOf(ReadAddress(payload + 1), ReadAddress(payload + 1 + AddressCells));
         break;
       default: break;  // binary operators carry no payload
     }

@@ -9,9 +9,12 @@
 
 namespace MathUtils {
 
+// Turns a variable or callback address into a name; context is the one a
+// callback is called with, null for a plain callback and a variable.
+using NameOfAddress = std::function<std::string(const void* address, const void* context)>;
+
 // Lists the entries of a bytecode one per line, for tests and debugging:
 // "1 VALUE 6", "2 VAR x", "1 ADD", "1 FUNC 1 sin", "1 CALL mm", "END".
-// nameOf turns a variable or callback address into a name.
-std::string Disassemble(std::span<const Cell> cells, const std::function<std::string(const void*)>& nameOf);
+std::string Disassemble(std::span<const Cell> cells, const NameOfAddress& nameOf);
 
 }  // namespace MathUtils

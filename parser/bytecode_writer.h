@@ -44,6 +44,30 @@ inline void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void
   index += FunctionEntryCells;
 }
 
+inline void ParserBase::AppendContextFunction(int& index, int slot, Cell argCount, void* callback,
+                                              void* context) {
+  Writing->Extend(BytecodeCellsWithContextCalls(ReadText.size()));
+  assert(static_cast<std::size_t>(index) + ContextFunctionEntryCells <= Writing->Size());
+  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdContextFunction;
+  at[2] = argCount;
+  WriteAddress(at + 3, callback);
+  WriteAddress(at + 3 + AddressCells, context);
+  index += ContextFunctionEntryCells;
+}
+
+inline void ParserBase::AppendContextOp(int& index, int slot, void* callback, void* context) {
+  Writing->Extend(BytecodeCellsWithContextCalls(ReadText.size()));
+  assert(static_cast<std::size_t>(index) + ContextCallEntryCells <= Writing->Size());
+  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
+  at[0] = slot;
+  at[1] = cdContextOp;
+  WriteAddress(at + 2, callback);
+  WriteAddress(at + 2 + AddressCells, context);
+  index += ContextCallEntryCells;
+}
+
 inline void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
   assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Writing->Size());
   (*Writing)[static_cast<std::size_t>(index)] = slot;

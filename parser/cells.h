@@ -12,6 +12,8 @@
 //                                                           n <= 0: f(view of -n values from s)
 //   cdPostfixOp 19         2 + A      callback address      stack[s] = f(stack[s]); prefix too
 //   cdEnd 21               3          -                     all three cells hold 21; result is stack[1]
+//   cdContextFunction 23   3 + 2 A    n, callback, context  as cdFunction, each call f(context, ..)
+//   cdContextOp 24         2 + 2 A    callback, context     stack[s] = f(context, stack[s]); prefix too
 //
 // Notes
 // - A is the number of cells an address takes: 1 on 32-bit Windows, 2 on
@@ -19,9 +21,15 @@
 // - Value entries are 4 cells on every platform, so folding moves the
 //   index back by 8 (binary), 4 (unary) or 4 x n (function) cells.
 // - Slot 0 is never written; the first operand lands in slot 1.
-// - Codes 13, 14, 15 and 20 never appear in the bytecode.
+// - Codes 13, 14, 15, 20 and 22 never appear in the bytecode.
+// - A callback defined with a context (a function with its context
+//   pointer, or a callable object the parser keeps) is written with the
+//   context codes; every other call with the plain ones.
 // - Sizing: no token writes more than 4 cells per formula character it
 //   spans, so 5 x length + 2 cells always leave room for the end marker.
+//   A call with a context may write more for one character (an operator:
+//   6 cells on 64-bit Linux); the first one that a compilation writes
+//   extends the cells to the length that bounds those.
 #pragma once
 
 #include <cstddef>
@@ -43,11 +51,19 @@ inline constexpr int ValueEntryCells = 4;
 inline constexpr int FunctionEntryCells = 3 + AddressCells;
 inline constexpr int CallEntryCells = 2 + AddressCells;
 inline constexpr int EndEntryCells = 3;
+inline constexpr int ContextFunctionEntryCells = 3 + 2 * AddressCells;
+inline constexpr int ContextCallEntryCells = 2 + 2 * AddressCells;
 
 // The interpreter's stack holds this many doubles; slots run from 1 to 299.
 inline constexpr int EvaluationStackSize = 300;
 
 inline std::size_t BytecodeCellsFor(std::size_t formulaLength) { return 5 * formulaLength + 2; }
+
+inline constexpr std::size_t ContextCellsPerCharacter =
+    ValueEntryCells > ContextCallEntryCells ? ValueEntryCells : ContextCallEntryCells;
+inline std::size_t BytecodeCellsWithContextCalls(std::size_t formulaLength) {
+  return (ContextCellsPerCharacter + 1) * formulaLength + 2;
+}
 
 inline double ReadDouble(const Cell* at) {
   double value;

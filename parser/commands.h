@@ -37,7 +37,9 @@ enum CmdCode : std::int32_t {
   cdPostfixOp = 19,  // Addr: callback
   cdPrefixOp = 20,   // Addr: callback
   cdEnd = 21,
-  cdUnknown = 22,  // a freshly constructed token
+  cdUnknown = 22,          // a freshly constructed token
+  cdContextFunction = 23,  // cdFunction's call with a context: the reader never returns it
+  cdContextOp = 24,        // cdPostfixOp's call with a context: the reader never returns it
 };
 
 // How a binary operator computes its result, so that a code generator can
@@ -60,7 +62,7 @@ struct Command {
 };
 
 // Prefix operators are written as cdPostfixOp entries: both are one call of
-// one argument.
+// one argument. A call with a context is listed as its plain form is.
 inline constexpr Command Commands[] = {
     {cdLessEq, "<=", "LE", 2, BinaryEntryCells, Computes::Comparison},
     {cdGreaterEq, ">=", "GE", 2, BinaryEntryCells, Computes::Comparison},
@@ -84,6 +86,9 @@ inline constexpr Command Commands[] = {
     {cdPostfixOp, "", "CALL", NoPriority, CallEntryCells, Computes::Nothing},
     {cdPrefixOp, "", "", NoPriority, 0, Computes::Nothing},
     {cdEnd, "", "END", -2, EndEntryCells, Computes::Nothing},
+    {cdUnknown, "", "", NoPriority, 0, Computes::Nothing},
+    {cdContextFunction, "", "FUNC", NoPriority, ContextFunctionEntryCells, Computes::Nothing},
+    {cdContextOp, "", "CALL", NoPriority, ContextCallEntryCells, Computes::Nothing},
 };
 
 inline constexpr std::size_t CommandCount = std::size(Commands);
@@ -151,7 +156,7 @@ constexpr bool LongerOperatorsFirst() {
 
 }  // namespace detail
 
-static_assert(CommandCount == cdEnd + 1, "one record per code up to the end marker");
+static_assert(CommandCount == cdContextOp + 1, "one record per code");
 static_assert(detail::TableIsInCodeOrder(), "Commands is indexed by CmdCode");
 static_assert(detail::BinaryOperatorsLeadTheTable());
 static_assert(detail::EachBinaryOperatorOnceInOrder());

@@ -71,7 +71,8 @@ namespace MathUtils {
 
 // Inline where a compilation follows another, as it mostly does.
 inline detail::CompiledFormula* ParserBase::TakeCompiledFormula() {
-  if (!Retired.empty() || detail::CallbackScope::Any()) return TakeCompiledFormulaAside();
+  if (!Retired.empty() || !RetiredKept.empty() || detail::CallbackScope::Any())
+    return TakeCompiledFormulaAside();
   if (detail::CompiledFormula* compiled = Current) {
     Current = nullptr;
     compiled->Reset();

@@ -53,6 +53,19 @@ class CellBuffer {
     }
     Count = count;
   }
+  // Makes the buffer count cells long where it is shorter, keeping its
+  // cells; the new ones are 0.
+  void Extend(std::size_t count) {
+    if (count <= Count) return;
+    if (count > InlineCells) {
+      if (Begin == Inline) Heap.assign(Inline, Inline + Count);
+      Heap.resize(count, 0);
+      Begin = Heap.data();
+    } else {
+      std::fill(Inline + Count, Inline + count, 0);
+    }
+    Count = count;
+  }
   CellBuffer& operator=(std::span<const Cell> cells) {
     AssignZeros(cells.size());
     std::copy(cells.begin(), cells.end(), Begin);

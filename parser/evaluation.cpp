@@ -64,6 +64,26 @@ double ParserBase::RunCells(const Cell* cells) {
         *s = reinterpret_cast<UnaryCallback>(ReadAddress(cell + 2))(*s);
         cell += CallEntryCells;
         break;
+      case cdContextFunction: {
+        const Cell argCount = cell[2];
+        void* callback = ReadAddress(cell + 3);
+        void* context = ReadAddress(cell + 3 + AddressCells);
+        if (argCount == 1) {
+          *s = reinterpret_cast<UnaryContextCallback>(callback)(context, *s);
+        } else if (argCount <= 0) {
+          *s = reinterpret_cast<ListContextCallback>(callback)(
+              context, std::span<const double>(s, static_cast<std::size_t>(-argCount)));
+        } else {
+          RaiseError(Messages::UnsupportedCallArgumentCount, -1);
+        }
+        cell += ContextFunctionEntryCells;
+        break;
+      }
+      case cdContextOp:
+        *s = reinterpret_cast<UnaryContextCallback>(ReadAddress(cell + 2))(
+            ReadAddress(cell + 2 + AddressCells), *s);
+        cell += ContextCallEntryCells;
+        break;
       case cdEnd: return stack[1];
       default: RaiseError(Messages::UnknownCode, -1);
     }

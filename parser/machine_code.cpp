@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "parser/builtins.h"
+#include "parser/code_helpers.h"
 #include "parser/commands.h"
 #include "parser/executable_pages.h"
 #include "parser/program.h"
@@ -44,27 +46,6 @@ std::size_t MachineCode::PageBytes() { return detail::PageBytes(); }
 
 namespace {
 
-// A list callback takes a span, which the code cannot build: this compiled
-// function does, and exceptions pass through it as through the code.
-double CallList(ListCallback callback, const double* arguments, std::size_t count) {
-  return callback(std::span<const double>(arguments, count));
-}
-
-// Whether dividing by the number is multiplying by its reciprocal: for a
-// power of two whose reciprocal is a normal number both are the same exact
-// quotient rounded once, for every dividend.
-bool ExactReciprocal(double divisor, double& reciprocal) {
-  int exponent;
-  if (!std::isfinite(divisor) || std::fabs(std::frexp(divisor, &exponent)) != 0.5) return false;
-  reciprocal = 1 / divisor;
-  return std::isnormal(reciprocal) && reciprocal * divisor == 1;
-}
-
-// "^" with an exponent known only when the code runs.
-double RaiseToPower(double base, double exponent) { return Power(base, exponent); }
-
-double (*const LibraryPow)(double, double) = std::pow;
-
 using Xbyak::Xmm;
 
 // The numbers the code reads, each added when an emitter first asks for it
@@ -98,9 +79,6 @@ class ConstantPool {
   std::vector<std::uint64_t> Bits;
 };
 
-constexpr std::uint64_t AbsMask = 0x7fffffffffffffff;
-constexpr std::uint64_t SignMask = 0x8000000000000000;
-
 // What a target's prologue needs to know of the code.
 struct Shape {
   bool Calls;
@@ -121,8 +99,12 @@ struct Shape {
 //   VariableMemory(p)    the double at p (may emit what the address needs)
 //   Argument(i)          the register that receives the i-th double argument;
 //                        Pass(i) after loading it, Returned() after the call
+//   PassWithContext(c)   passes Argument(0) as the second argument, after
+//                        the pointer c
 //   Call(f)              a call of a C function
-//   CallListCallback     CallList(callback, the count slots from slot on)
+//   CallListHelper       helper(the pointers given, the address of the count
+//                        slots from slot on, count): CallList and its
+//                        context form
 
 #ifdef MATHUTILS_MACHINE_X64
 
@@ -180,11 +162,15 @@ class SystemV64 {
     C.call(C.rax);
   }
 
-  void CallListCallback(void* callback, int slot, int count) {
-    C.mov(C.rdi, reinterpret_cast<std::size_t>(callback));
-    C.lea(C.rsi, C.ptr[C.rsp + 8 * slot]);
-    C.mov(C.rdx, count);
-    Call(reinterpret_cast<const void*>(CallList));
+  void PassWithContext(const void* context) { C.mov(C.rdi, reinterpret_cast<std::size_t>(context)); }
+
+  void CallListHelper(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    const Xbyak::Reg64 arguments[] = {C.rdi, C.rsi, C.rdx, C.rcx};
+    std::size_t next = 0;
+    for (const void* pointer : pointers) C.mov(arguments[next++], reinterpret_cast<std::size_t>(pointer));
+    C.lea(arguments[next++], C.ptr[C.rsp + 8 * slot]);
+    C.mov(arguments[next], count);
+    Call(helper);
   }
 
  private:
@@ -260,12 +246,21 @@ class Cdecl32 {
     C.call(C.eax);
   }
 
-  void CallListCallback(void* callback, int slot, int count) {
-    C.mov(C.dword[C.esp], reinterpret_cast<std::size_t>(callback));
+  void PassWithContext(const void* context) {
+    C.mov(C.dword[C.esp], reinterpret_cast<std::size_t>(context));
+    C.movsd(C.qword[C.esp + 4], Argument(0));
+  }
+
+  void CallListHelper(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    int offset = 0;
+    for (const void* pointer : pointers) {
+      C.mov(C.dword[C.esp + offset], reinterpret_cast<std::size_t>(pointer));
+      offset += 4;
+    }
     C.lea(C.eax, C.ptr[C.esp + SlotsAt + 8 * slot]);
-    C.mov(C.dword[C.esp + 4], C.eax);
-    C.mov(C.dword[C.esp + 8], count);
-    Call(reinterpret_cast<const void*>(CallList));
+    C.mov(C.dword[C.esp + offset], C.eax);
+    C.mov(C.dword[C.esp + offset + 4], count);
+    Call(helper);
   }
 
  private:
@@ -342,6 +337,8 @@ class Generator : public Xbyak::CodeGenerator {
       case Emits::Power: return true;
       case Emits::CallList: return !ListInline(instruction);
       case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      case Emits::CallUnaryContext:
+      case Emits::CallListContext: return true;
       default: return false;
     }
   }
@@ -510,6 +507,8 @@ class Generator : public Xbyak::CodeGenerator {
       }
       case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
       case Emits::CallList: ListFunction(slot, instruction); return;
+      case Emits::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
+      case Emits::CallListContext: ListContextFunction(slot, instruction); return;
     }
   }
 
@@ -584,15 +583,36 @@ class Generator : public Xbyak::CodeGenerator {
     const CallForm form = MachineFormOf(instruction.Callback).Form;
     if (!ListInline(instruction)) {
       UserCalls = UserCalls || form == CallForm::Callback;
-      SpillBelow(slot + count);
-      Abi.CallListCallback(instruction.Callback, slot, count);
-      Store(slot, Abi.Returned());
+      CallListThrough(reinterpret_cast<const void*>(CallList), {instruction.Callback}, slot, count);
     } else if (form == CallForm::Sum || form == CallForm::Avg) {
       Total(slot, count, form == CallForm::Avg);
     } else {
       Pick(slot, count, form == CallForm::Min);
     }
     Consume(slot + 1, count - 1);
+  }
+
+  void CallListThrough(const void* helper, std::initializer_list<const void*> pointers, int slot, int count) {
+    SpillBelow(slot + count);
+    Abi.CallListHelper(helper, pointers, slot, count);
+    Store(slot, Abi.Returned());
+  }
+
+  // A callback defined with a context is the user's own: always called.
+  void UnaryContextFunction(int slot, const Source& argument, const Instruction& instruction) {
+    UserCalls = true;
+    SpillBelow(slot);
+    LoadInto(Abi.Argument(0), argument);
+    Abi.PassWithContext(instruction.Context);
+    Abi.Call(instruction.Callback);
+    Store(slot, Abi.Returned());
+  }
+
+  void ListContextFunction(int slot, const Instruction& instruction) {
+    UserCalls = true;
+    CallListThrough(reinterpret_cast<const void*>(CallListWithContext),
+                    {instruction.Callback, instruction.Context}, slot, instruction.ArgCount);
+    Consume(slot + 1, instruction.ArgCount - 1);
   }
 
   // The total starts from 0, as the functions' own does: 0 + -0 is 0.

@@ -1,5 +1,6 @@
 #include "parser/parser_base.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -137,6 +138,7 @@ detail::CompiledFormula* ParserBase::TakeCompiledFormulaAside() {
   if (!detail::CallbackScope::Any()) {
     for (detail::CompiledFormula* retired : Retired) Release(retired);
     Retired.clear();
+    if (!InnermostCompilation) RetiredKept.clear();
     if (Current) {
       detail::CompiledFormula* compiled = Current;
       Current = nullptr;
@@ -221,29 +223,79 @@ void ParserBase::HoldTextsInUse() {
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), 1, optimizable});
-  RequireCompilation();
+  SetFunction(name, {reinterpret_cast<void*>(callback), nullptr, 1, optimizable, false});
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
   if (!callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  Names().Functions.Set(name, {reinterpret_cast<void*>(callback), -1, optimizable});
-  RequireCompilation();
+  SetFunction(name, {reinterpret_cast<void*>(callback), nullptr, -1, optimizable, false});
+}
+
+void ParserBase::AddFunction(std::string_view name, UnaryContextCallback callback, void* context,
+                             bool optimizable) {
+  if (!callback) RaiseError(Messages::NullFunction, -1);
+  CheckName(name, IdentChars);
+  SetFunction(name, {reinterpret_cast<void*>(callback), context, 1, optimizable, true});
+}
+
+void ParserBase::AddFunction(std::string_view name, ListContextCallback callback, void* context,
+                             bool optimizable) {
+  if (!callback) RaiseError(Messages::NullFunction, -1);
+  CheckName(name, IdentChars);
+  SetFunction(name, {reinterpret_cast<void*>(callback), context, -1, optimizable, true});
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  Names().PostfixOps.Set(name, callback);
-  RequireCompilation();
+  SetOperator(Names().PostfixOps, name, {reinterpret_cast<void*>(callback), nullptr, false});
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
   if (!callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
-  Names().PrefixOps.Set(name, callback);
+  SetOperator(Names().PrefixOps, name, {reinterpret_cast<void*>(callback), nullptr, false});
+}
+
+void ParserBase::AddPostfixOperator(std::string_view name, UnaryContextCallback callback, void* context) {
+  if (!callback) RaiseError(Messages::NullOperator, -1);
+  CheckName(name, OperatorChars);
+  SetOperator(Names().PostfixOps, name, {reinterpret_cast<void*>(callback), context, true});
+}
+
+void ParserBase::AddPrefixOperator(std::string_view name, UnaryContextCallback callback, void* context) {
+  if (!callback) RaiseError(Messages::NullOperator, -1);
+  CheckName(name, OperatorChars);
+  SetOperator(Names().PrefixOps, name, {reinterpret_cast<void*>(callback), context, true});
+}
+
+// A parser that keeps no callable object looks nothing up.
+void ParserBase::SetFunction(std::string_view name, const detail::FunctionDef& definition) {
+  if (const detail::FunctionDef* before = Kept.empty() ? nullptr : Names().Functions.Find(name);
+      before && before->WithContext)
+    RetireKept(before->Context);
+  Names().Functions.Set(name, definition);
   RequireCompilation();
+}
+
+void ParserBase::SetOperator(detail::NameMap<detail::OperatorDef>& registry, std::string_view name,
+                             const detail::OperatorDef& definition) {
+  if (const detail::OperatorDef* before = Kept.empty() ? nullptr : registry.Find(name);
+      before && before->WithContext)
+    RetireKept(before->Context);
+  registry.Set(name, definition);
+  RequireCompilation();
+}
+
+// A context that is no copy of this parser's (one of the caller's, or of
+// a parser whose names this one adopted) is left alone.
+void ParserBase::RetireKept(const void* context) {
+  const auto kept = std::find_if(Kept.begin(), Kept.end(),
+                                 [context](const auto& copy) { return copy->Context() == context; });
+  if (kept == Kept.end()) return;
+  RetiredKept.push_back(std::move(*kept));
+  Kept.erase(kept);
 }
 
 void ParserBase::AddConstant(std::string_view name, double value) {
@@ -329,24 +381,27 @@ std::int32_t ParserBase::Priority(std::int32_t code) {
   return Priorities[code];
 }
 
-// The name under which the address is defined (the least, when several
-// are), or "?".
-std::string ParserBase::NameOf(const void* address) const {
+// The name under which the address (with the context, for a callback
+// called with one) is defined (the least, when several are), or "?".
+std::string ParserBase::NameOf(const void* address, const void* context) const {
   std::string found;
-  auto match = [&](std::string_view name, const void* candidate) {
-    if (candidate == address && (found.empty() || name < found)) found = name;
+  auto match = [&](std::string_view name, const void* candidate, const void* candidateContext) {
+    if (candidate == address && candidateContext == context && (found.empty() || name < found)) found = name;
   };
-  Names().Variables.ForEach([&](std::string_view n, double* v) { match(n, v); });
-  Names().Functions.ForEach([&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback); });
-  Names().PostfixOps.ForEach(
-      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
-  Names().PrefixOps.ForEach(
-      [&](std::string_view n, UnaryCallback f) { match(n, reinterpret_cast<void*>(f)); });
+  const auto matchOperator = [&](std::string_view n, const detail::OperatorDef& op) {
+    match(n, op.Callback, op.Context);
+  };
+  Names().Variables.ForEach([&](std::string_view n, double* v) { match(n, v, nullptr); });
+  Names().Functions.ForEach(
+      [&](std::string_view n, const detail::FunctionDef& f) { match(n, f.Callback, f.Context); });
+  Names().PostfixOps.ForEach(matchOperator);
+  Names().PrefixOps.ForEach(matchOperator);
   return found.empty() ? std::string("?") : found;
 }
 
 std::string ParserBase::Listing() const {
-  return Disassemble(GetBytecode(), [this](const void* address) { return NameOf(address); });
+  return Disassemble(GetBytecode(),
+                     [this](const void* address, const void* context) { return NameOf(address, context); });
 }
 
 std::string ParserBase::ProgramListing() {
@@ -356,8 +411,9 @@ std::string ParserBase::ProgramListing() {
     case detail::Tier::Arithmetic:
     case detail::Tier::Counting:
     case detail::Tier::MachineCode:
-      return detail::DisassembleProgram(Current->Derived,
-                                        [this](const void* address) { return NameOf(address); });
+      return detail::DisassembleProgram(Current->Derived, [this](const void* address, const void* context) {
+        return NameOf(address, context);
+      });
     default: return "";
   }
 }

@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "parser/callables.h"
 #include "parser/errors.h"
 #include "parser/types.h"
 
@@ -34,6 +35,8 @@ class CompilationScope;
 class ArrayCode;
 class Compiler;
 struct CompiledFormula;
+struct FunctionDef;
+struct OperatorDef;
 struct Registries;
 template <typename T>
 class NameMap;
@@ -67,6 +70,47 @@ class ParserBase {
   }
   void AddPostfixOperator(std::string_view name, UnaryCallback callback);
   void AddPrefixOperator(std::string_view name, UnaryCallback callback);
+
+  // Callbacks with state: each call passes the context first, unchanged
+  // (null is a context like any other). The context is the caller's, like
+  // a plain callback: it must outlive every evaluation that may use it.
+  void AddFunction(std::string_view name, UnaryContextCallback callback, void* context,
+                   bool optimizable = true);
+  void AddFunction(std::string_view name, ListContextCallback callback, void* context,
+                   bool optimizable = true);
+  void AddPostfixOperator(std::string_view name, UnaryContextCallback callback, void* context);
+  void AddPrefixOperator(std::string_view name, UnaryContextCallback callback, void* context);
+
+  // Callable objects (a lambda that captures, a function object, a
+  // std::function): invocable as double(double), or as
+  // double(std::span<const double>) for a function of any number of
+  // arguments. The parser calls a copy of its own, kept while any compiled
+  // formula may call it: until the parser is destroyed, or, once the name
+  // is defined anew, until the next compilation that begins while no
+  // callback runs. A lambda without captures is a plain callback.
+  template <detail::FunctionObject F>
+  void AddFunction(std::string_view name, F&& callable, bool optimizable = true) {
+    using Copy = detail::CallableCopy<std::decay_t<F>>;
+    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)), [&](void* context) {
+      if constexpr (detail::UnaryCallable<F>)
+        AddFunction(name, &Copy::CallUnary, context, optimizable);
+      else
+        AddFunction(name, &Copy::CallList, context, optimizable);
+    });
+  }
+  template <detail::OperatorObject F>
+  void AddPostfixOperator(std::string_view name, F&& callable) {
+    using Copy = detail::CallableCopy<std::decay_t<F>>;
+    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
+               [&](void* context) { AddPostfixOperator(name, &Copy::CallUnary, context); });
+  }
+  template <detail::OperatorObject F>
+  void AddPrefixOperator(std::string_view name, F&& callable) {
+    using Copy = detail::CallableCopy<std::decay_t<F>>;
+    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
+               [&](void* context) { AddPrefixOperator(name, &Copy::CallUnary, context); });
+  }
+
   void AddConstant(std::string_view name, double value);
   // Binds a name to a double owned by the caller; every evaluation reads
   // its current value.
@@ -216,6 +260,21 @@ class ParserBase {
   friend class detail::CompilationScope;
 
   void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
+
+  // Defines the name with the copy's address as context, then keeps the
+  // copy; a definition that fails frees it.
+  template <typename Define>
+  void DefineKept(std::unique_ptr<detail::KeptCallable> copy, Define&& define) {
+    Kept.reserve(Kept.size() + 1);  // keeping it below cannot fail once it is defined
+    define(copy->Context());
+    Kept.push_back(std::move(copy));
+  }
+  // Every definition of a function or operator goes through these: the
+  // copy of a callable object that the name called before is retired.
+  void SetFunction(std::string_view name, const detail::FunctionDef& definition);
+  void SetOperator(detail::NameMap<detail::OperatorDef>& registry, std::string_view name,
+                   const detail::OperatorDef& definition);
+  void RetireKept(const void* context);
   // Inline, in parser/parser_parts.h: the reader reaches the registries for
   // every name.
   detail::Registries& Names();
@@ -284,7 +343,7 @@ class ParserBase {
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
   bool MatchPrefixOp(Token& token);
   bool MatchPostfixOp(Token& token);
-  bool MatchOperator(const detail::CharClass& members, const detail::NameMap<UnaryCallback>& registry,
+  bool MatchOperator(const detail::CharClass& members, const detail::NameMap<detail::OperatorDef>& registry,
                      CmdCode code, Token& token);
   std::size_t RunLength(const detail::CharClass& members) const;
   [[noreturn]] void RaiseUnknownToken();
@@ -294,10 +353,13 @@ class ParserBase {
   inline void AppendValue(int& index, int slot, double value);
   inline void AppendAddressed(int& index, int slot, CmdCode code, void* address);
   inline void AppendFunction(int& index, int slot, Cell argCount, void* callback);
+  inline void AppendContextFunction(int& index, int slot, Cell argCount, void* callback, void* context);
+  inline void AppendContextOp(int& index, int slot, void* callback, void* context);
   inline void AppendBinary(int& index, int slot, std::int32_t code);
   inline void AppendEnd(int& index);
 
-  std::string NameOf(const void* address) const;
+  // context: of a callback called with one, else null.
+  std::string NameOf(const void* address, const void* context) const;
 
   std::atomic<EvalRoutine> EvalEntry;
   std::atomic<detail::Tier> State;
@@ -331,6 +393,12 @@ class ParserBase {
   // Compiled formulas pulled away while a callback ran: released at the next
   // compilation that begins when none runs.
   std::vector<detail::CompiledFormula*> Retired;
+  // The copies of callable objects that definitions call, and those whose
+  // names were defined anew since: retired ones are freed with the retired
+  // compiled formulas, when no callback runs and no compilation is under
+  // way (a callback run while a formula compiles may be one of them).
+  std::vector<std::unique_ptr<detail::KeptCallable>> Kept;
+  std::vector<std::unique_ptr<detail::KeptCallable>> RetiredKept;
   // Serialises the preparation of later runs between threads.
   std::mutex Preparing;
 

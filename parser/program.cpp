@@ -28,11 +28,13 @@ class ProgramBuilder {
     switch (code) {
       case cdVariable: return Variable(slot, static_cast<const double*>(ReadAddress(entry + 2)));
       case cdValue: return Number(slot, ReadDouble(entry + 2));
-      case cdPostfixOp: return UnaryCall(slot, ReadAddress(entry + 2));
-      case cdFunction:
-        if (entry[2] == 1) return UnaryCall(slot, ReadAddress(entry + 3));
-        if (entry[2] <= 0) return ListCall(slot, -entry[2], ReadAddress(entry + 3));
-        return false;
+      case cdPostfixOp: return UnaryCall(slot, {ReadAddress(entry + 2), nullptr, false});
+      case cdFunction: return FunctionCall(slot, entry[2], {ReadAddress(entry + 3), nullptr, false});
+      case cdContextOp:
+        return UnaryCall(slot, {ReadAddress(entry + 2), ReadAddress(entry + 2 + AddressCells), true});
+      case cdContextFunction:
+        return FunctionCall(slot, entry[2],
+                            {ReadAddress(entry + 3), ReadAddress(entry + 3 + AddressCells), true});
       default: return false;
     }
   }
@@ -74,27 +76,44 @@ class ProgramBuilder {
     return true;
   }
 
-  bool UnaryCall(int slot, void* callback) {
+  // A callback, and the context it is called with, if any.
+  struct Callee {
+    void* Callback;
+    void* Context;
+    bool WithContext;
+  };
+
+  // A function entry of n >= 1 fixed arguments, of which only 1 can be
+  // defined, or of -n listed ones.
+  bool FunctionCall(int slot, Cell argCount, const Callee& callee) {
+    if (argCount == 1) return UnaryCall(slot, callee);
+    if (argCount <= 0) return ListCall(slot, -argCount, callee);
+    return false;
+  }
+
+  bool UnaryCall(int slot, const Callee& callee) {
     if (!ValidSlots(slot, 1) || !WrittenSlots(slot, 1)) return false;
     SettleVariablesBelow(slot);
     Out.Calls = true;
-    Instruction& call = Emit(OpCallUnary, slot);
+    Instruction& call = Emit(callee.WithContext ? OpCallUnaryContext : OpCallUnary, slot);
     call.Left = Source(slot, call, 0);
-    call.Callback = callback;
+    call.Callback = callee.Callback;
+    call.Context = callee.Context;
     Homes[slot] = Home::Stack;
     return true;
   }
 
   // The callback sees its arguments as a view of the stack, so they must
   // all be there.
-  bool ListCall(int slot, int count, void* callback) {
+  bool ListCall(int slot, int count, const Callee& callee) {
     if (!ValidSlots(slot, count) || !WrittenSlots(slot, count)) return false;
     SettleVariablesBelow(slot);
     for (int k = slot; k < slot + count; ++k) Materialize(k);
     Out.Calls = true;
-    Instruction& call = Emit(OpCallList, slot);
+    Instruction& call = Emit(callee.WithContext ? OpCallListContext : OpCallList, slot);
     call.ArgCount = count;
-    call.Callback = callback;
+    call.Callback = callee.Callback;
+    call.Context = callee.Context;
     Homes[slot] = Home::Stack;
     for (int k = slot + 1; k < slot + count; ++k) Written[k] = false;
     Write(slot);
@@ -220,6 +239,15 @@ double Run(const Program& program, double* frame) {
           result = reinterpret_cast<ListCallback>(i.Callback)(
               std::span<const double>(&result, static_cast<std::size_t>(i.ArgCount)));
         break;
+      case OpCallUnaryContext:
+        if constexpr (WithCalls)
+          result = reinterpret_cast<UnaryContextCallback>(i.Callback)(i.Context, *i.Left.In(frame));
+        break;
+      case OpCallListContext:
+        if constexpr (WithCalls)
+          result = reinterpret_cast<ListContextCallback>(i.Callback)(
+              i.Context, std::span<const double>(&result, static_cast<std::size_t>(i.ArgCount)));
+        break;
     }
   }
   return *program.Result.In(frame);
@@ -238,25 +266,26 @@ std::string SlotName(int slot) {
 }
 
 // An operand as the listing shows it: a slot, a number or a variable.
-std::string OperandName(const Instruction& instruction, const Operand& operand,
-                        const std::function<std::string(const void*)>& nameOf) {
+std::string OperandName(const Instruction& instruction, const Operand& operand, const NameOfAddress& nameOf) {
   if (operand.IsSlot()) return SlotName(operand.Slot());
   if (instruction.IsConstant(operand)) {
     char number[32];
     return std::string(number, std::to_chars(number, number + sizeof number, *operand.Address()).ptr);
   }
-  return nameOf(operand.Address());
+  return nameOf(operand.Address(), nullptr);
 }
 
-std::string InstructionText(const Instruction& i, const std::function<std::string(const void*)>& nameOf) {
+std::string InstructionText(const Instruction& i, const NameOfAddress& nameOf) {
   const auto operand = [&](const Operand& at) { return OperandName(i, at, nameOf); };
   const std::string result = SlotName(i.Slot) + " = ";
   switch (i.Op) {
     case OpSquare: return result + "SQUARE " + operand(i.Left);
     case OpLoad: return result + "LOAD " + operand(i.Left);
-    case OpCallUnary: return result + "CALL " + nameOf(i.Callback) + ' ' + operand(i.Left);
+    case OpCallUnary:
+    case OpCallUnaryContext: return result + "CALL " + nameOf(i.Callback, i.Context) + ' ' + operand(i.Left);
     case OpCallList:
-      return result + "CALL " + nameOf(i.Callback) + ' ' + SlotName(i.Slot) + ".." +
+    case OpCallListContext:
+      return result + "CALL " + nameOf(i.Callback, i.Context) + ' ' + SlotName(i.Slot) + ".." +
              SlotName(i.Slot + i.ArgCount - 1);
     default:
       return result + std::string(Commands[i.Op].Listing) + ' ' + operand(i.Left) + ", " + operand(i.Right);
@@ -265,13 +294,12 @@ std::string InstructionText(const Instruction& i, const std::function<std::strin
 
 }  // namespace
 
-std::string DisassembleProgram(const Program& program,
-                               const std::function<std::string(const void*)>& nameOf) {
+std::string DisassembleProgram(const Program& program, const NameOfAddress& nameOf) {
   std::string text;
   for (const Instruction& instruction : program.Instructions)
     text += InstructionText(instruction, nameOf) + '\n';
   const Operand& result = program.Result;
-  return text + "RESULT " + (result.IsSlot() ? SlotName(result.Slot()) : nameOf(result.Address()));
+  return text + "RESULT " + (result.IsSlot() ? SlotName(result.Slot()) : nameOf(result.Address(), nullptr));
 }
 
 }  // namespace MathUtils::detail

@@ -16,6 +16,10 @@
 //   OpCallUnary 34     Left, Callback        s[Slot] = f(Left)                    s1 = CALL sin s1
 //   OpCallList 35      ArgCount, Callback    s[Slot] = f(the ArgCount values      s1 = CALL sum s1..s3
 //                                                        from s[Slot] on)
+//   OpCallUnaryContext 36  as OpCallUnary,   s[Slot] = f(Context, Left)           s1 = CALL f s1
+//                      and Context
+//   OpCallListContext 37   as OpCallList,    s[Slot] = f(Context, the values)     s1 = CALL g s1..s3
+//                      and Context
 //   (after the last)   Result                the value of the formula             RESULT s1
 //
 // Notes
@@ -28,6 +32,8 @@
 //   library, as does every callback. Calls is set when any instruction
 //   calls, so that a program without calls runs in a loop that keeps no
 //   registers across calls.
+// - A callback defined with a context has ops of its own, so that a plain
+//   call takes no branch on whether a context comes with it.
 // - Variables still pending are copied to the stack before any callback
 //   runs, since a callback may change them: every value is read when the
 //   cells would read it.
@@ -40,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "parser/bytecode.h"
 #include "parser/cells.h"
 #include "parser/commands.h"
 
@@ -52,6 +59,8 @@ enum ProgramOp : std::int32_t {
   OpLoad,
   OpCallUnary,
   OpCallList,
+  OpCallUnaryContext,
+  OpCallListContext,
 };
 
 // How the machine code (parser/machine_code.cpp) computes each operation:
@@ -70,6 +79,8 @@ enum ProgramOp : std::int32_t {
 //                call of it, of its C library function, or its inline form
 //   CallList     the same for a callback of any number of arguments; inline
 //                forms only where every argument is in a register
+//   CallUnaryContext  a call of the callback with the context first
+//   CallListContext   the same for a callback of any number of arguments
 //
 //   Instruction  addsd subsd mulsd divsd; cmplesd cmpltsd cmpeqsd cmpneqsd
 //                (ordered, false on NaN as C++'s <=, <, ==; NEQ is unordered-
@@ -78,7 +89,18 @@ enum ProgramOp : std::int32_t {
 //   Reciprocal   a number divisor whose reciprocal is exact (a power of two
 //                with a normal reciprocal) multiplies by that reciprocal: the
 //                same quotient rounded once, for every dividend
-enum class Emits : std::uint8_t { Scalar, Reversed, BothNonZero, Power, Square, Load, CallUnary, CallList };
+enum class Emits : std::uint8_t {
+  Scalar,
+  Reversed,
+  BothNonZero,
+  Power,
+  Square,
+  Load,
+  CallUnary,
+  CallList,
+  CallUnaryContext,
+  CallListContext
+};
 enum class Sse : std::uint8_t { None, Add, Sub, Mul, Div, CmpLe, CmpLt, CmpEq, CmpNeq, And, Or };
 
 struct Emission {
@@ -107,6 +129,8 @@ inline constexpr Emission Emissions[] = {
     {OpLoad, Emits::Load},
     {OpCallUnary, Emits::CallUnary},
     {OpCallList, Emits::CallList},
+    {OpCallUnaryContext, Emits::CallUnaryContext},
+    {OpCallListContext, Emits::CallListContext},
 };
 
 // The row of an operation of the program.
@@ -118,9 +142,9 @@ constexpr const Emission& EmissionOf(std::int32_t op) {
 constexpr bool EmissionsInOrder() {
   for (std::int32_t op = 0; op < static_cast<std::int32_t>(BinaryOperatorCount); ++op)
     if (EmissionOf(op).Op != op) return false;
-  for (std::int32_t op = OpSquare; op <= OpCallList; ++op)
+  for (std::int32_t op = OpSquare; op <= OpCallListContext; ++op)
     if (EmissionOf(op).Op != op) return false;
-  return std::size(Emissions) == BinaryOperatorCount + OpCallList - OpSquare + 1;
+  return std::size(Emissions) == BinaryOperatorCount + OpCallListContext - OpSquare + 1;
 }
 static_assert(EmissionsInOrder(), "one row per operation of the program, in the order of the codes");
 
@@ -157,6 +181,7 @@ struct Instruction {
   Operand Left;
   Operand Right;
   void* Callback;
+  void* Context;        // of a callback called with one
   double Constants[2];  // operands that are numbers
 
   // Whether the operand is one of the instruction's own numbers.
@@ -206,7 +231,7 @@ double RunArithmetic(const Program& program, double* frame);
 
 // Lists the instructions one per line, as in the table above; nameOf turns
 // a variable or callback address into a name.
-std::string DisassembleProgram(const Program& program, const std::function<std::string(const void*)>& nameOf);
+std::string DisassembleProgram(const Program& program, const NameOfAddress& nameOf);
 
 // Counts the callbacks that evaluations have called and that have not yet
 // returned on this thread: while any runs, a compiled formula that a

@@ -9,19 +9,29 @@
 
 namespace MathUtils::detail {
 
-// A plain record, so that registries copy as blocks of bytes.
+// Plain records, so that registries copy as blocks of bytes. A callback
+// defined with a context is called with Context first; a plain one has a
+// null Context and WithContext false.
 struct FunctionDef {
-  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1
+  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1 (their context forms WithContext)
+  void* Context;
   std::int32_t ArgCount;
   bool Optimizable;
+  bool WithContext;
+};
+
+struct OperatorDef {
+  void* Callback;  // UnaryCallback, or UnaryContextCallback WithContext
+  void* Context;
+  bool WithContext;
 };
 
 struct Registries {
   NameMap<FunctionDef> Functions;
   NameMap<double> Constants;
   NameMap<double*> Variables;
-  NameMap<UnaryCallback> PostfixOps;
-  NameMap<UnaryCallback> PrefixOps;
+  NameMap<OperatorDef> PostfixOps;
+  NameMap<OperatorDef> PrefixOps;
   NameMap<double*> UsedVariables;
 };
 

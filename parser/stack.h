@@ -58,6 +58,8 @@ class Stack {
       to.Code = from.Code;
       to.Val = from.Val;
       to.Addr = from.Addr;
+      to.Context = from.Context;
+      to.WithContext = from.WithContext;
       to.ArgCount = from.ArgCount;
       to.IsVolatile = from.IsVolatile;
       to.Prio = from.Prio;

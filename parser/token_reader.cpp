@@ -289,6 +289,8 @@ bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token&
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdFunction;
   token.Addr = function->Callback;
+  token.Context = function->Context;
+  token.WithContext = function->WithContext;
   token.ArgCount = function->ArgCount;
   token.IsVolatile = function->Optimizable ? 0 : 1;
   return true;
@@ -362,14 +364,17 @@ bool ParserBase::MatchPostfixOp(Token& token) {
 
 // The run of the set's characters at Pos, when the registry holds exactly it.
 bool ParserBase::MatchOperator(const detail::CharClass& members,
-                               const detail::NameMap<UnaryCallback>& registry, CmdCode code, Token& token) {
+                               const detail::NameMap<detail::OperatorDef>& registry, CmdCode code,
+                               Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;
-  const UnaryCallback* callback = registry.Find(ReadText.substr(Pos, length));
-  if (!callback) return false;
+  const detail::OperatorDef* op = registry.Find(ReadText.substr(Pos, length));
+  if (!op) return false;
   Pos += static_cast<std::int32_t>(length);
   token.Code = code;
-  token.Addr = reinterpret_cast<void*>(*callback);
+  token.Addr = op->Callback;
+  token.Context = op->Context;
+  token.WithContext = op->WithContext;
   return true;
 }
 

@@ -14,6 +14,10 @@ using Cell = std::int32_t;
 // evaluation's slots: no copy is made.
 using UnaryCallback = double (*)(double);
 using ListCallback = double (*)(std::span<const double>);
+// The same forms with state: the context given with the definition comes
+// first, unchanged, in every call.
+using UnaryContextCallback = double (*)(void* context, double);
+using ListContextCallback = double (*)(void* context, std::span<const double>);
 
 // One variable's values in an evaluation over arrays: Variable is the
 // address the variable was defined with, Values holds one value per point.

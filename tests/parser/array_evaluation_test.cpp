@@ -10,9 +10,11 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parser/array_code.h"
+#include "parser/compiled_formula.h"
 #include "parser/parser.h"
 
 #if defined(__SSE2__)
@@ -40,6 +42,9 @@ double FromBits(std::uint64_t bits) {
 struct ArrayParser : MathUtils::Parser {
   using ParserBase::ArrayCodeLanes;
   using ParserBase::SetArrayLanes;
+  bool Running() const {
+    return CurrentTier() != MathUtils::detail::Tier::Constant && CurrentTier() != MathUtils::detail::Tier::Compile;
+  }
 };
 
 // How the evaluation over arrays runs: interpreted, or machine code with at
@@ -103,6 +108,17 @@ void Define(MathUtils::Parser& parser, double& x, double& y, double& z) {
   parser.AddVariable("z", &z);
   parser.AddFunction("twice", Twice, false);
   parser.AddFunction("spread", Spread, false);
+  // Callable objects with state, called with their context.
+  parser.AddFunction(
+      "scaled", [factor = 1.5](double v) { return v * factor + 0.125; }, false);
+  parser.AddFunction(
+      "weighted",
+      [offset = 0.5](std::span<const double> values) {
+        double total = offset;
+        for (const double v : values) total = total * 0.5 + v;
+        return total;
+      },
+      false);
 }
 
 const char* const Formulas[] = {
@@ -132,6 +148,8 @@ const char* const Formulas[] = {
     "(x + 1)m - (y)mc",
     "twice(x) + twice(y * z)",
     "spread(x, y, z, 1)",
+    "scaled(x) - weighted(y, x, z, scaled(y))",
+    "x + (y * (z - (x + (y * (z - (x + (y * (z - (x + (y * (z - (x + weighted(x, y)))))))))))))",
     "x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + (z + (x + (y + z))))))))))))))))",
     "x * (y - (z * (x - (y * (z - (x * (y - (z * (x - (y * (z - sinr(x * (y - z)))))))))))))",
     "max(x, y, z, x*y, x*z, y*z, x+y, x+z, y+z, x-y, x-z, y-z, x/y, y/z, z/x, 1)",
@@ -174,6 +192,10 @@ std::vector<double> OverArrays(const std::string& formula, const Tier& tier, con
   parser.EvaluateArrays(arrays, results, &written);
   EXPECT_EQ(written, count);
   EXPECT_EQ(x, 0.5) << "the variables are not written";
+  // Every formula that did not fold to one number has machine code by now.
+  if (warm && tier.MachineCode && MathUtils::detail::ArrayCode::WidestLanes() > 1 && parser.Running()) {
+    EXPECT_GT(parser.ArrayCodeLanes(), 0) << formula;
+  }
   return results;
 }
 
@@ -357,6 +379,28 @@ TEST(EvaluateArrays, DenormalsAreZeroAndFlushToZeroAlike) {
   _mm_setcsr(saved);
 }
 #endif
+
+// Several threads over arrays of one compiled parser, while the machine
+// code over arrays is made by whichever gets there first.
+TEST(EvaluateArrays, ThreadsAtOnceOnOneParser) {
+  ArrayParser parser;
+  double x = 0, y = 0, z = 3;
+  Define(parser, x, y, z);
+  parser.SetMachineCode(true);
+  parser.AssignFormula("x * y + z / (x + 1)");
+  parser.Evaluate();
+  const std::vector<double> xs = Values(3000, 11), ys = Values(3000, 12);
+  const std::vector<double> expected = PointByPoint("x * y + z / (x + 1)", xs, ys, 3);
+  std::vector<std::vector<double>> results(4, std::vector<double>(xs.size()));
+  std::vector<std::thread> threads;
+  for (auto& out : results)
+    threads.emplace_back([&parser, &x, &y, &xs, &ys, &out] {
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      for (int round = 0; round < 3; ++round) parser.EvaluateArrays(arrays, out);
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& out : results) ExpectSameBits(expected, out, "a thread over arrays");
+}
 
 TEST(EvaluateArrays, ErrorsOfCompilationLeaveNothingWritten) {
   ArrayParser parser;

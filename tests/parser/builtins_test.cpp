@@ -264,9 +264,10 @@ TEST(BuiltinTableTest, MachineFormsFollowTheRows) {
   for (const auto& row : detail::BuiltinOperators()) {
     const auto& registry =
         row.Is == detail::BuiltinOperator::Prefix ? probe.Registry().PrefixOps : probe.Registry().PostfixOps;
-    const UnaryCallback* defined = registry.Find(row.Name);
+    const detail::OperatorDef* defined = registry.Find(row.Name);
     ASSERT_NE(defined, nullptr) << row.Name;
-    EXPECT_EQ(*defined, row.Function) << row.Name;
+    EXPECT_EQ(defined->Callback, reinterpret_cast<void*>(row.Function)) << row.Name;
+    EXPECT_FALSE(defined->WithContext) << row.Name;
   }
 }
 

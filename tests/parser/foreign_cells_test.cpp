@@ -46,6 +46,29 @@ Entry Function(Cell slot, Cell argCount, void* callback) {
   return entry;
 }
 
+double Shifted(void* context, double x) { return x + *static_cast<const double*>(context); }
+double ShiftedSum(void* context, std::span<const double> values) { return Shifted(context, Sum(values)); }
+double Shift = 0.5;
+
+Entry ContextOp(Cell slot, void* callback) {
+  Entry entry(ContextCallEntryCells);
+  entry[0] = slot;
+  entry[1] = cdContextOp;
+  WriteAddress(&entry[2], callback);
+  WriteAddress(&entry[2 + AddressCells], &Shift);
+  return entry;
+}
+
+Entry ContextFunction(Cell slot, Cell argCount, void* callback) {
+  Entry entry(ContextFunctionEntryCells);
+  entry[0] = slot;
+  entry[1] = cdContextFunction;
+  entry[2] = argCount;
+  WriteAddress(&entry[3], callback);
+  WriteAddress(&entry[3 + AddressCells], &Shift);
+  return entry;
+}
+
 // The entries in order, then the end marker.
 std::vector<Cell> Cells(std::initializer_list<Entry> entries) {
   std::vector<Cell> cells;
@@ -55,13 +78,15 @@ std::vector<Cell> Cells(std::initializer_list<Entry> entries) {
 }
 
 TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
-  const auto nameOf = [](const void*) { return std::string("name"); };
+  const auto nameOf = [](const void*, const void*) { return std::string("name"); };
   const std::pair<std::vector<Cell>, const char*> cases[] = {
       {{}, ""},
       {{1}, ""},
       {{1, cdEnd}, "END"},
       {{1, cdValue, 0, 0}, "1 VALUE 0"},  // no end marker
       {{1, cdValue, 0}, "1 ?17"},         // an entry cut short
+      {{1, cdContextOp, 0}, "1 ?24"},
+      {{1, cdUnknown, 21, 21, 21}, "1 ?22"},
       {Cells({{1, 99}}), "1 ?99"},
       {Cells({{2, -1}}), "2 ?-1"},
       {Cells({{1, cdOpenBracket}}), "1 ?13"},
@@ -76,7 +101,7 @@ TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
 TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
   double x = 4;
   const auto program = std::make_unique<detail::Program>();
-  const auto nameOf = [](const void*) { return std::string("name"); };
+  const auto nameOf = [](const void*, const void*) { return std::string("name"); };
   ASSERT_TRUE(program->Derive(Cells({Addressed(1, cdVariable, &x),
                                      Value(2, 2),
                                      {1, cdPow},
@@ -85,6 +110,14 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
                                      Function(1, -2, reinterpret_cast<void*>(Sum))})));
   EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
             "s1 = SQUARE name\ns1 = CALL name s1\ns2 = LOAD 1\ns1 = CALL name s1..s2\nRESULT s1");
+  ASSERT_TRUE(
+      program->Derive(Cells({Addressed(1, cdVariable, &x), ContextOp(1, reinterpret_cast<void*>(Shifted)),
+                             Value(2, 1), ContextFunction(1, -2, reinterpret_cast<void*>(ShiftedSum)),
+                             ContextFunction(1, 1, reinterpret_cast<void*>(Shifted))})));
+  EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
+            "s1 = CALL name name\ns2 = LOAD 1\ns1 = CALL name s1..s2\ns1 = CALL name s1\nRESULT s1");
+  detail::Frame frame;
+  EXPECT_EQ(detail::RunProgram(*program, frame), 4 + 0.5 + 1 + 0.5 + 0.5);
   // A list call of no arguments, which the format allows and no formula writes.
   EXPECT_TRUE(program->Derive(Cells({Function(1, 0, reinterpret_cast<void*>(Sum))})));
   ASSERT_TRUE(program->Derive(Cells({Value(1, 5)})));  // the compiler returns a lone number itself
@@ -100,6 +133,16 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
       {Cells({Value(297, 1), Function(297, -4, reinterpret_cast<void*>(Sum))}), "arguments above the stack"},
       {Cells({Value(1, 1), Value(2, 1), Function(1, 2, reinterpret_cast<void*>(Sum))}),
        "a function of two fixed arguments"},
+      {Cells({Value(1, 1), ContextOp(0, reinterpret_cast<void*>(Shifted))}), "a context call in slot 0"},
+      {Cells({Value(1, 1), ContextFunction(0, 1, reinterpret_cast<void*>(Shifted))}),
+       "a context function in slot 0"},
+      {Cells({Value(297, 1), ContextFunction(297, -4, reinterpret_cast<void*>(ShiftedSum))}),
+       "context arguments above the stack"},
+      {Cells({Value(1, 1), Value(2, 1), ContextFunction(1, 2, reinterpret_cast<void*>(ShiftedSum))}),
+       "a context function of two fixed arguments"},
+      {Cells({Value(2, 1), ContextOp(1, reinterpret_cast<void*>(Shifted))}),
+       "a context argument no entry wrote"},
+      {Cells({Value(1, 1), {1, cdUnknown}}), "the code of a fresh token"},
       {Cells({Value(1, 1), {1, 99}}), "an unknown code"},
       {Cells({Value(1, 1), {1, cdComma}}), "a code never written as an entry"},
       {Cells({Value(1, 1), Function(1, -8, reinterpret_cast<void*>(Sum))}), "arguments no entry wrote"},
@@ -131,6 +174,8 @@ TEST(ForeignCells, InterpreterReportsWhatItDoesNotKnow) {
   const std::pair<Entry, std::string_view> cases[] = {
       {{1, 99}, Messages::UnknownCode},
       {Function(1, 2, reinterpret_cast<void*>(Twice)), Messages::UnsupportedCallArgumentCount},
+      {ContextFunction(1, 2, reinterpret_cast<void*>(Shifted)), Messages::UnsupportedCallArgumentCount},
+      {{1, cdUnknown}, Messages::UnknownCode},
   };
   for (const auto& [entry, message] : cases) {
     EXPECT_EQ(ParserTests::Eval(parser, "twice(3)+1"), 7);
