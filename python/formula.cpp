@@ -6,7 +6,6 @@
 
 #include "calculator/unit_operators.h"
 #include "python/formula_error.h"
-#include "python/pending_api.h"
 
 namespace py = pybind11;
 

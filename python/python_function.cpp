@@ -4,8 +4,6 @@
 
 #include <utility>
 
-#include "python/pending_api.h"
-
 namespace py = pybind11;
 
 namespace PythonModule {
@@ -45,12 +43,10 @@ PythonFunction::PythonFunction(py::object callable)
 
 void PythonFunction::Define(MathUtils::ParserBase& parser, std::string_view name) {
   if (TakesOneArgument)
-    Pending::AddFunction(parser, name, &PythonFunction::CallUnary, this, false);
+    parser.AddFunction(name, &PythonFunction::CallUnary, this, false);
   else
-    Pending::AddFunction(parser, name, &PythonFunction::CallList, this, false);
+    parser.AddFunction(name, &PythonFunction::CallList, this, false);
 }
-
-PythonFunction::~PythonFunction() { Pending::ReleaseSlots(this); }
 
 double PythonFunction::CallUnary(void* context, double argument) {
   return static_cast<PythonFunction*>(context)->Call(std::span<const double>(&argument, 1));

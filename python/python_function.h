@@ -15,7 +15,6 @@ namespace PythonModule {
 class PythonFunction {
  public:
   explicit PythonFunction(pybind11::object callable);
-  ~PythonFunction();
   PythonFunction(const PythonFunction&) = delete;
   PythonFunction& operator=(const PythonFunction&) = delete;
 

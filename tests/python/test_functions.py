@@ -133,3 +133,10 @@ def test_a_lambda_stays_alive_with_its_formula():
     f = vorncalc.Formula("g(2)", functions={"g": lambda v: v + 0.5})
     gc.collect()
     assert f() == 2.5
+
+
+def test_any_number_of_formulas_with_functions_live_at_once():
+    formulas = [
+        vorncalc.Formula("add(x)", variables=("x",), functions={"add": lambda v, k=k: v + k}) for k in range(300)
+    ]
+    assert [f(x=0.5) for f in formulas] == [k + 0.5 for k in range(300)]
