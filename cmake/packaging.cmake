@@ -3,6 +3,8 @@
 #   vorncalc          component cli: the terminal calculator and its manual page
 #   libvorncalc-dev   component dev: the static library, its headers, the CMake
 #                     package and vorncalc.pc
+#   python3-vorncalc  component python (when the module is built): the Python
+#                     module and its type stubs in Debian's dist-packages
 # Each package holds its copyright file (machine-readable, the licence of
 # LICENSE) and its Debian changelog under /usr/share/doc/PACKAGE; lintian
 # finds no error and no warning in them (the consumer_packages test runs it).
@@ -32,6 +34,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_NAME} built using CMake")
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL cli dev)
+if(VORNCALC_BUILD_PYTHON)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # NAME_VERSION-REVISION_ARCH.deb
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME vorncalc)
@@ -58,11 +63,29 @@ string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
     "current values of its variables; functions, constants and operators can be\n"
     "added.")
 
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vorncalc)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)  # libstdc++6 and libc6, as linked
+# The extension's file name holds the Python version it was built for
+# (cpython-311): only that version imports it.
+set(python_version ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR})
+math(EXPR python_next_minor "${Python_VERSION_MINOR} + 1")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${python_version}~), python3 (<< ${Python_VERSION_MAJOR}.${python_next_minor}), python3-numpy")
+string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
+    "formulas with unit suffixes over NumPy arrays (Python 3)\n"
+    "This package holds the Python module vorncalc: the formula language of the\n"
+    "vorncalc calculator, with unit suffixes such as 5mm, safe by construction.\n"
+    "vorncalc.evaluate computes a command line as the CAD plug-in does;\n"
+    "vorncalc.Formula compiles a formula once, with variables, constants and\n"
+    "Python functions, and evaluates it for numbers or over NumPy arrays as\n"
+    "machine code, without the GIL.")
+
 # /usr/share/doc/PACKAGE/copyright and changelog.Debian.gz (gzip -9n, so
 # that builds do not differ), and each package's lintian overrides, with
 # their reasons.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in ${PROJECT_BINARY_DIR}/debian/copyright @ONLY)
-foreach(component cli dev)
+foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(PACKAGE ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   set(VERSION ${deb_version})

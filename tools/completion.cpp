@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "calculator/unit_systems.h"
 #include "tools/ascii.h"
 #include "tools/host_commands.h"
 #include "tools/session.h"
-#include "tools/unit_systems.h"
 #include "tools/vocabulary.h"
 
 namespace {

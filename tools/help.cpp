@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <span>
 
-#include "tools/unit_systems.h"
+#include "calculator/unit_systems.h"
 #include "tools/vocabulary.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <string>
 #include <utility>
 
+#include "calculator/unit_systems.h"
 #include "tools/ascii.h"
 #include "tools/help.h"
-#include "tools/unit_systems.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "calculator/unit_systems.h"
 #include "tools/batch_mode.h"
 #include "tools/host_commands.h"
 #include "tools/interactive_mode.h"
 #include "tools/listing.h"
 #include "tools/session.h"
-#include "tools/unit_systems.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The document unit systems that the terminal calculator can stand in for.
+// The document unit systems by name, as the terminal calculator's -u and the
+// Python module's units= take them.
 #pragma once
 
 #include <optional>

@@ -1,9 +1,8 @@
-#include "tools/unit_systems.h"
+#include "calculator/unit_systems.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
-
-#include "tools/ascii.h"
 
 namespace {
 
@@ -12,6 +11,12 @@ constexpr UnitSystemName UnitSystems[] = {
     {"km", "kilometres", 5},  {"uin", "microinches", 6}, {"mil", "mils", 7},
     {"in", "inches", 8},      {"ft", "feet", 9},         {"mi", "miles", 10},
 };
+
+// Equal but for the case of A to Z, whatever the locale.
+bool SameNameIgnoringCase(std::string_view typed, std::string_view name) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::ranges::equal(typed, name, {}, lower, lower);
+}
 
 std::optional<int> ParseInt32(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -27,9 +32,8 @@ std::optional<int> ParseInt32(std::string_view text) {
 std::span<const UnitSystemName> KnownUnitSystems() { return UnitSystems; }
 
 std::optional<int> ParseUnitSystem(std::string_view text) {
-  const std::string name = LowerCaseAscii(text);
   for (const UnitSystemName& system : UnitSystems)
-    if (name == system.Abbreviation) return system.Number;
+    if (SameNameIgnoringCase(text, system.Abbreviation)) return system.Number;
   return ParseInt32(text);
 }
 

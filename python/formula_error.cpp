@@ -1,0 +1,92 @@
+#include "python/formula_error.h"
+
+#include <pybind11/eval.h>
+
+#include <algorithm>
+
+namespace py = pybind11;
+
+namespace PythonModule {
+
+namespace {
+
+constexpr std::string_view Marker = " <- here";
+
+// Defined in Python, so that it is an ordinary exception class: its
+// instances take attributes, pickle and print as any ValueError.
+constexpr const char* FormulaErrorSource = R"python(
+class FormulaError(ValueError):
+    """A formula that the parser refuses.
+
+    str(error) is the parser's message, followed by the formula up to where
+    reading stopped and " <- here" where the parser names a place.
+
+    Attributes:
+        position: the number of characters of the formula read before the
+            error was noticed, or None when the message names no place.
+        formula: the formula text, or None.
+    """
+
+    def __init__(self, message, position=None, formula=None):
+        super().__init__(message)
+        self.position = position
+        self.formula = formula
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.position, self.formula))
+)python";
+
+py::object& FormulaErrorClass() {
+  // Never released: no Python object may be after the interpreter ends.
+  static auto* Class = new py::object();
+  return *Class;
+}
+
+}  // namespace
+
+void AddFormulaError(py::module_& module) {
+  py::dict scope;
+  scope["__builtins__"] = py::module_::import("builtins");
+  scope["__name__"] = module.attr("__name__");
+  py::exec(FormulaErrorSource, scope);
+  FormulaErrorClass() = scope["FormulaError"];
+  module.attr("FormulaError") = FormulaErrorClass();
+  py::register_exception_translator([](std::exception_ptr pending) {
+    try {
+      if (pending) std::rethrow_exception(pending);
+    } catch (const MathUtils::ParserException& error) {
+      try {
+        RaiseFormulaError(error, error.GetFormula());
+      } catch (py::error_already_set& raised) {
+        raised.restore();  // the Python error stays set, as a translator leaves it
+      }
+    }
+  });
+}
+
+std::optional<std::size_t> MarkedPosition(const std::string& text, const std::string& readText) {
+  if (!text.ends_with(Marker)) return std::nullopt;
+  const std::string_view withoutMarker = std::string_view(text).substr(0, text.size() - Marker.size());
+  for (const std::string_view message : MathUtils::Messages::All) {
+    if (!withoutMarker.starts_with(message) || withoutMarker.size() <= message.size() ||
+        withoutMarker[message.size()] != ' ')
+      continue;
+    const std::string_view read = withoutMarker.substr(message.size() + 1);
+    if (std::string_view(readText).starts_with(read)) return read.size();
+  }
+  return std::nullopt;
+}
+
+void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view formula) {
+  const std::string text = error.what();
+  const std::optional<std::size_t> position = MarkedPosition(text, error.GetFormula());
+  const bool hasFormula = error.GetFormula() != MathUtils::NoFormulaText;
+  const py::object positionValue = position ? py::cast(*position) : py::none();
+  const py::object formulaValue =
+      hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::none();
+  const py::object instance = FormulaErrorClass()(text, positionValue, formulaValue);
+  PyErr_SetObject(FormulaErrorClass().ptr(), instance.ptr());
+  throw py::error_already_set();
+}
+
+}  // namespace PythonModule

@@ -1,0 +1,116 @@
+"""Errors: FormulaError with the parser's text, position and formula;
+TypeError and ValueError for calls the module cannot take."""
+
+import pickle
+
+import numpy as np
+import pytest
+
+import vorncalc
+
+# formula, the parser's text, the position its marker names (None: none)
+REFUSED = [
+    ("sin(30", 'parse error:  missing ")"', None),
+    ("1 + * 2", "Unexpected operator:  1 +  <- here", 4),
+    ("2 3", "No value expected: 2 3 <- here", 3),
+    ("(1))", "No opening bracket for the last closing one found:  (1)) <- here", 4),
+    ("", "Formula string is empty.", None),
+    ("1 +", "Unexpected end of formula:  1 +", None),
+    ("foo(2)", "Unknown token found: foo <- here", 3),
+    ("x + 1", "Unknown token found: x <- here", 1),
+]
+
+
+@pytest.mark.parametrize("text,message,position", REFUSED)
+def test_a_refused_formula_raises_formula_error(reference, text, message, position):
+    with pytest.raises(vorncalc.FormulaError) as raised:
+        vorncalc.Formula(text)
+    error = raised.value
+    assert isinstance(error, ValueError)
+    assert str(error) == message
+    assert error.position == position
+    assert error.formula == text
+    if position is not None:
+        assert str(error).endswith(text[:position] + " <- here")
+
+
+@pytest.mark.parametrize("text,message,position", REFUSED[:4])
+def test_evaluate_raises_it_with_the_text_as_typed(reference, text, message, position):
+    typed = text.upper()
+    with pytest.raises(vorncalc.FormulaError) as raised:
+        vorncalc.evaluate(typed, units="m")
+    assert str(raised.value) == reference("4", typed)[len("error: "):]
+    assert raised.value.position == position
+    assert raised.value.formula == typed
+
+
+def test_a_refused_name_raises_formula_error():
+    with pytest.raises(vorncalc.FormulaError, match="may not start with numbers") as raised:
+        vorncalc.Formula("1", variables=("1x",))
+    assert raised.value.position is None
+    with pytest.raises(vorncalc.FormulaError, match="only contain"):
+        vorncalc.Formula("1", constants={"a-b": 1})
+    with pytest.raises(vorncalc.FormulaError, match="zero length"):
+        vorncalc.Formula("1", functions={"": abs})
+
+
+def test_formula_error_is_an_ordinary_exception():
+    error = vorncalc.FormulaError("message", 3, "1 + * 2")
+    copy = pickle.loads(pickle.dumps(error))
+    assert (str(copy), copy.position, copy.formula) == ("message", 3, "1 + * 2")
+    bare = vorncalc.FormulaError("message")
+    assert bare.position is None and bare.formula is None
+
+
+def test_variables_are_keyword_arguments_one_each():
+    f = vorncalc.Formula("x * y", variables=("x", "y"))
+    with pytest.raises(TypeError, match="missing variable 'y'"):
+        f(x=1.0)
+    with pytest.raises(TypeError, match="unknown variable 'z'; the formula's variables are: x, y"):
+        f(x=1.0, y=2.0, z=3.0)
+    with pytest.raises(TypeError, match="keyword arguments"):
+        f(1.0, 2.0)
+    with pytest.raises(TypeError, match="unknown variable 'x'.*none"):
+        vorncalc.Formula("1")(x=1)
+
+
+@pytest.mark.parametrize("value", ["3", None, object(), [[1.0], [2.0, 3.0]], {"a": 1}, [1, None],
+                                   np.array(["1"]), np.array([1j]), b"1"])
+def test_a_value_that_is_no_number_raises_type_error(value):
+    f = vorncalc.Formula("x", variables=("x",))
+    with pytest.raises((TypeError, ValueError)):
+        f(x=value)
+
+
+def test_arrays_of_different_shapes_raise_value_error():
+    f = vorncalc.Formula("x + y", variables=("x", "y"))
+    with pytest.raises(ValueError, match=r"differ in shape: 'x' is \(3,\), 'y' is \(4,\)"):
+        f(x=np.zeros(3), y=np.zeros(4))
+    with pytest.raises(ValueError, match=r"\(2, 2\)"):
+        f(x=np.zeros((2, 2)), y=np.zeros(4))
+
+
+@pytest.mark.parametrize("units,error", [("furlong", ValueError), (2**40, ValueError), (2.0, TypeError),
+                                         (None, TypeError)])
+def test_unknown_units_are_refused(units, error):
+    with pytest.raises(error):
+        vorncalc.evaluate("1", units=units)
+
+
+def test_unit_names_as_the_terminal_calculator_takes_them():
+    for name, number in [("mm", 2), ("CM", 3), ("m", 4), ("Km", 5), ("uin", 6), ("mil", 7), ("in", 8),
+                         ("ft", 9), ("mi", 10), ("12", 12), ("-1", -1)]:
+        assert vorncalc.Formula("1", units=name).units == number
+
+
+def test_formula_arguments_are_checked():
+    with pytest.raises(TypeError):
+        vorncalc.Formula("x", variables="x")
+    with pytest.raises(TypeError, match="not callable"):
+        vorncalc.Formula("f(1)", functions={"f": 3})
+    with pytest.raises(TypeError):
+        vorncalc.Formula("k", constants={"k": "three"})
+    with pytest.raises(TypeError, match="constants are named by str, not int"):
+        vorncalc.Formula("1", constants={1: 2.0})
+    with pytest.raises(TypeError, match="functions are named by str, not bytes"):
+        vorncalc.Formula("1", functions={b"f": abs})
