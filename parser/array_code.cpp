@@ -189,13 +189,20 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   void Emit() {
     ScanProgram();
     Prologue();
-    Xbyak::Label loop;
-    L(loop);
-    std::fill(Live.begin(), Live.end(), false);
-    std::fill(Stored.begin(), Stored.end(), false);
-    for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
-    StoreResult();
-    NextPoint(loop);
+    if (Lanes == Width::One) {
+      EmitLoop(false);
+    } else {
+      // The loop twice, so that no group asks how to store its results.
+      Xbyak::Label streaming, done;
+      cmp(StreamFlag(), 0);
+      jne(streaming, T_NEAR);
+      EmitLoop(false);
+      jmp(done, T_NEAR);
+      L(streaming);
+      EmitLoop(true);
+      sfence();  // the stores that went around the caches are seen by every thread
+      L(done);
+    }
     Epilogue();
     InstructionBytes = getSize();
     Constants.Place(*this, Pool);
@@ -208,6 +215,16 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   const std::vector<const double*>& Variables() const { return VariableAddresses; }
 
  private:
+  void EmitLoop(bool stream) {
+    Xbyak::Label loop;
+    L(loop);
+    std::fill(Live.begin(), Live.end(), false);
+    std::fill(Stored.begin(), Stored.end(), false);
+    for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
+    StoreResult(stream);
+    NextPoint(loop);
+  }
+
   // ---- the program's shape ----
 
   void ScanProgram() {
@@ -691,40 +708,27 @@ class LaneGenerator : public Xbyak::CodeGenerator {
 
   // ---- the loop ----
 
-  void StoreResult() {
+  void StoreResult(bool stream) {
     const Operand& result = In.Result;
     const Source source = result.IsSlot() ? Source{Source::Slot, result.Slot(), 0, 0}
                                           : Source{Source::Variable, 0, VariableIndex(result.Address()), 0};
     LoadInto(ScratchA(), source);
-    StoreResultVector(ScratchA());
+    StoreResultVector(ScratchA(), stream);
   }
 
   // Results that will not fit in the caches go around them (non-temporal
   // stores, to aligned vectors), where the run asks for it: the loop then
   // neither reads them in first nor pushes the arrays out.
-  void StoreResult(const Xbyak::Address& at, const Xmm& value, const Xbyak::Address& stream) {
-    if (Lanes == Width::One) {
+  void StoreResultTo(const Xbyak::Address& at, const Xmm& value, bool stream) {
+    if (!stream)
       StoreTo(at, value);
-      return;
-    }
-    Xbyak::Label plain, stored;
-    cmp(stream, 0);
-    je(plain, T_NEAR);
-    if (Vex())
+    else if (Vex())
       vmovntpd(at, value);
     else
       movntpd(at, value);
-    jmp(stored, T_NEAR);
-    L(plain);
-    StoreTo(at, value);
-    L(stored);
   }
 
-  // Makes the stores that went around the caches visible to every thread
-  // before the code returns.
   void FinishStores() {
-    if (Lanes == Width::One) return;
-    sfence();
     if (Vex()) vzeroupper();
   }
 
@@ -742,8 +746,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
 
   // Code without calls keeps the first variables' bases in registers that
   // a call would clobber; the others live in the frame.
+  // With four variables at most, their steps too.
   static constexpr int BaseRegisters = 8;
   bool BaseInRegister(int index) const { return !Calls && index < BaseRegisters; }
+  bool StepsInRegisters() const { return !Calls && VariableCount() <= BaseRegisters / 2; }
+  Xbyak::Reg64 StepRegister(int index) const { return BaseRegister(BaseRegisters / 2 + index); }
   Xbyak::Reg64 BaseRegister(int index) const {
     const Xbyak::Reg64 registers[BaseRegisters] = {rsi, rdi, rcx, rdx, r8, r9, r10, r11};
     return registers[index];
@@ -774,6 +781,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     for (int k = 0; k < VariableCount(); ++k) {
       if (BaseInRegister(k)) {
         mov(BaseRegister(k), SourceField(k, offsetof(ArraySource, Base)));
+        if (StepsInRegisters()) mov(StepRegister(k), SourceField(k, offsetof(ArraySource, Step)));
       } else {
         mov(rax, SourceField(k, offsetof(ArraySource, Base)));
         mov(BaseMemory(k), rax);
@@ -804,13 +812,14 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     Load(into, ptr[rax + r13]);
   }
 
-  void StoreResultVector(const Xmm& value) {
-    StoreResult(ptr[r14 + r13], value, qword[rbx + offsetof(ArrayRun, Stream)]);
-  }
+  void StoreResultVector(const Xmm& value, bool stream) { StoreResultTo(ptr[r14 + r13], value, stream); }
+  Xbyak::Address StreamFlag() const { return qword[rbx + offsetof(ArrayRun, Stream)]; }
 
   void NextPoint(Xbyak::Label& loop) {
     for (int k = 0; k < VariableCount(); ++k) {
-      if (BaseInRegister(k)) {
+      if (StepsInRegisters()) {
+        sub(BaseRegister(k), StepRegister(k));
+      } else if (BaseInRegister(k)) {
         sub(BaseRegister(k), SourceField(k, offsetof(ArraySource, Step)));
       } else {
         mov(rax, SourceField(k, offsetof(ArraySource, Step)));
@@ -930,14 +939,15 @@ class LaneGenerator : public Xbyak::CodeGenerator {
 
   // The one-point code returns its value in an x87 register, which sets
   // the quiet bit of a signaling NaN: the results here get it alike.
-  void StoreResultVector(const Xmm& value) {
+  Xbyak::Address StreamFlag() const { return dword[ebx + offsetof(ArrayRun, Stream)]; }
+  void StoreResultVector(const Xmm& value, bool stream) {
     const Xmm nan = ScratchB();
     Move(nan, value);
     CompareToMask(Unordered, nan, nan);
     Apply(Sse::And, nan, MaskMemory(QuietBit));
     Apply(Sse::Or, value, nan);
     mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
-    StoreResult(ptr[eax + edi], value, dword[ebx + offsetof(ArrayRun, Stream)]);
+    StoreResultTo(ptr[eax + edi], value, stream);
   }
 
   void NextPoint(Xbyak::Label& loop) {
