@@ -189,7 +189,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   void Emit() {
     ScanProgram();
     Prologue();
-    if (Lanes == Width::One) {
+    if (!Streams()) {
       EmitLoop(false);
     } else {
       // The loop twice, so that no group asks how to store its results.
@@ -208,6 +208,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     Constants.Place(*this, Pool);
   }
 
+  // Whether the code can store its results around the caches: code in
+  // lanes that calls nothing, whose speed is the memory's. (Code that
+  // calls is bound by its calls, and a second copy of its loop measurably
+  // slows the first.)
+  bool Streams() const { return Lanes != Width::One && !Calls; }
   std::span<const FrameStep> Frame() const { return FrameSteps; }
   bool MakesCalls() const { return Calls; }
   bool CallsBack() const { return UserCalls; }
@@ -217,6 +222,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
  private:
   void EmitLoop(bool stream) {
     Xbyak::Label loop;
+    align(32);
     L(loop);
     std::fill(Live.begin(), Live.end(), false);
     std::fill(Stored.begin(), Stored.end(), false);
@@ -1059,6 +1065,7 @@ std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program& program, int maxLa
     code->TotalSize = generator.getSize();
     code->LaneCount = LanesOf(width);
     code->UserCalls = generator.CallsBack();
+    code->CanStream = generator.Streams();
     code->VariableAddresses = generator.Variables();
     if (generator.MakesCalls()) {
       if (!UnwindInfo::Supported()) return nullptr;

@@ -46,7 +46,8 @@ struct ArrayRun {
   double* Results;
   std::size_t Count;      // points; a whole number of groups of Lanes(), at least one
   std::size_t DoneBytes;  // 8 x the points written; kept only by code that calls the user's callbacks
-  std::uintptr_t Stream;  // not 0: store around the caches; Results aligned to 8 x Lanes() bytes
+  std::uintptr_t
+      Stream;  // not 0 (only where Streams()): store around the caches; Results aligned to 8 x Lanes() bytes
 };
 
 // Results of at least this many points go around the caches (non-temporal
@@ -76,6 +77,8 @@ class ArrayCode {
   std::span<const double* const> Variables() const { return VariableAddresses; }
   // Whether the code calls a callback of the user's.
   bool CallsBack() const { return UserCalls; }
+  // Whether a run may ask for its results to go around the caches.
+  bool Streams() const { return CanStream; }
   std::size_t Size() const { return TotalSize; }
 
  private:
@@ -86,6 +89,7 @@ class ArrayCode {
   std::size_t TotalSize = 0;
   int LaneCount = 1;
   bool UserCalls = false;
+  bool CanStream = false;
   std::vector<const double*> VariableAddresses;
   std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };

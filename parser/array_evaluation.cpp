@@ -238,7 +238,7 @@ class ArrayCodeRun {
   // Runs the points from first on; written counts the results written.
   void From(std::size_t first, std::size_t& written) {
     const std::size_t count = Results.size() - first;
-    const bool stream = Lanes > 1 && count >= detail::StreamingPoints();
+    const bool stream = Code.Streams() && count >= detail::StreamingPoints();
     const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
     if (head > 0) RunPadded(first, head);
     const std::size_t whole = (count - head) / Lanes * Lanes;
