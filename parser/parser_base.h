@@ -160,7 +160,8 @@ class ParserBase {
   // hundred points this way, machine code runs the loop over the points,
   // several points at once where the processor has vector registers.
   // *written, where given, counts the leading results written; it is right
-  // also when an error or a callback's exception ends the call.
+  // also when an error or a callback's exception ends the call. results
+  // may be one of the arrays of values itself (not another part of one).
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
                       std::size_t* written = nullptr);
 

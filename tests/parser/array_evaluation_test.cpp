@@ -409,6 +409,25 @@ TEST(EvaluateArrays, ThreadsAtOnceOnOneParser) {
   for (const auto& out : results) ExpectSameBits(expected, out, "a thread over arrays");
 }
 
+// The results may overwrite the values they are computed from: each point
+// is read before its result is written, in lanes and one at a time.
+TEST(EvaluateArrays, ResultsInPlaceOfTheValues) {
+  const std::vector<double> xs = Values(3000, 21), ys = Values(3000, 22);
+  const std::vector<double> expected = PointByPoint("x * y - x / 3", xs, ys, 1);
+  for (const Tier& tier : Tiers) {
+    ArrayParser parser;
+    double x = 0, y = 0, z = 1;
+    Define(parser, x, y, z);
+    parser.SetMachineCode(tier.MachineCode);
+    parser.SetArrayLanes(tier.Lanes);
+    parser.AssignFormula("x * y - x / 3");
+    std::vector<double> inPlace = xs;
+    const VariableArray arrays[] = {{&x, inPlace.data()}, {&y, ys.data()}};
+    parser.EvaluateArrays(arrays, inPlace);
+    ExpectSameBits(expected, inPlace, std::string("in place [") + tier.Name + "]");
+  }
+}
+
 TEST(EvaluateArrays, ErrorsOfCompilationLeaveNothingWritten) {
   ArrayParser parser;
   double x = 0;
