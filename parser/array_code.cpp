@@ -26,6 +26,8 @@
 #endif
 #include <xbyak/xbyak.h>
 #include <xbyak/xbyak_util.h>
+
+#include "parser/constant_pool.h"
 #endif
 
 namespace MathUtils::detail {
@@ -128,32 +130,6 @@ bool ReadsSlotsOnly(const Instruction& instruction) {
 }
 
 using Xbyak::Xmm;
-
-// The numbers the code reads, each a full vector of copies, 64 bytes apart
-// so that every width reads an aligned vector.
-class VectorPool {
- public:
-  int OffsetOf(std::uint64_t bits) {
-    const auto known = std::find(Bits.begin(), Bits.end(), bits);
-    if (known != Bits.end()) return 64 * static_cast<int>(known - Bits.begin());
-    Bits.push_back(bits);
-    return 64 * static_cast<int>(Bits.size() - 1);
-  }
-  int OffsetOf(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return OffsetOf(bits);
-  }
-  void Place(Xbyak::CodeGenerator& code, Xbyak::Label& label) const {
-    code.align(64);
-    code.L(label);
-    for (const std::uint64_t bits : Bits)
-      for (int lane = 0; lane < 8; ++lane) code.dq(bits);
-  }
-
- private:
-  std::vector<std::uint64_t> Bits;
-};
 
 // Where an instruction reads an operand.
 struct Source {
@@ -1011,7 +987,8 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   Width Lanes;
   int SlotBytes;
   Xbyak::Label Pool;
-  VectorPool Constants;
+  // A full vector of copies an entry, so that every width reads one aligned.
+  ConstantPool<8, 64> Constants;
   std::vector<FrameStep> FrameSteps;
   std::vector<const double*> VariableAddresses;
   std::size_t InstructionBytes = 0;

@@ -24,6 +24,8 @@
 #error "machine code is generated for x86-64 (System V) and IA-32 only"
 #endif
 #include <xbyak/xbyak.h>
+
+#include "parser/constant_pool.h"
 #endif
 
 namespace MathUtils::detail {
@@ -47,37 +49,6 @@ std::size_t MachineCode::PageBytes() { return detail::PageBytes(); }
 namespace {
 
 using Xbyak::Xmm;
-
-// The numbers the code reads, each added when an emitter first asks for it
-// and laid down after the instructions, 16 bytes apart so that the masks
-// can be operands of the packed bit operations. An entry is known by its
-// offset from the pool's label.
-class ConstantPool {
- public:
-  int OffsetOf(std::uint64_t bits) {
-    const auto known = std::find(Bits.begin(), Bits.end(), bits);
-    if (known != Bits.end()) return 16 * static_cast<int>(known - Bits.begin());
-    Bits.push_back(bits);
-    return 16 * static_cast<int>(Bits.size() - 1);
-  }
-  int OffsetOf(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return OffsetOf(bits);
-  }
-  // Lays the entries down at the label.
-  void Place(Xbyak::CodeGenerator& code, Xbyak::Label& label) const {
-    code.align(16);
-    code.L(label);
-    for (const std::uint64_t bits : Bits) {
-      code.dq(bits);
-      code.dq(0);
-    }
-  }
-
- private:
-  std::vector<std::uint64_t> Bits;
-};
 
 // What a target's prologue needs to know of the code.
 struct Shape {
@@ -655,7 +626,9 @@ class Generator : public Xbyak::CodeGenerator {
 
   const Program& In;
   Xbyak::Label Pool;
-  ConstantPool Constants;
+  // One number an entry, 16 bytes apart so that the masks can be operands
+  // of the packed bit operations.
+  ConstantPool<1, 16> Constants;
   std::vector<FrameStep> FrameSteps;
   NativeTarget Abi;
   std::size_t InstructionBytes = 0;
