@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -34,15 +35,31 @@ namespace MathUtils::detail {
 
 namespace {
 
-std::size_t LastLevelCachePoints() {
-#ifdef _SC_LEVEL3_CACHE_SIZE
-  const long bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
-  if (bytes > 0) return static_cast<std::size_t>(bytes) / sizeof(double);
+// Measured on a Zen 4 machine (1 MB of second-level cache per core):
+// storing through the caches wins up to about 2 MB of results, streaming
+// from 4 MB on, where the arrays and the results together no longer stay
+// in the core's share of the shared cache. Four second-level caches of
+// results is that point. The shared cache's size is no guide: virtual
+// machines report the whole socket's.
+std::size_t CacheBytes(int level) {
+#ifdef _SC_LEVEL2_CACHE_SIZE
+  const long bytes = sysconf(level == 2 ? _SC_LEVEL2_CACHE_SIZE : _SC_LEVEL3_CACHE_SIZE);
+  if (bytes > 0) return static_cast<std::size_t>(bytes);
+#else
+  (void)level;
 #endif
-  return std::size_t{1} << 22;  // 32 MiB of results
+  return 0;
 }
 
-std::atomic<std::size_t> StreamingPointCount{LastLevelCachePoints()};
+std::size_t StreamingPointsOfThisMachine() {
+  constexpr std::size_t Unknown = std::size_t{4} << 20;  // 4 MB of results
+  const std::size_t secondLevel = CacheBytes(2), lastLevel = CacheBytes(3);
+  std::size_t bytes = secondLevel > 0 ? 4 * secondLevel : Unknown;
+  if (lastLevel > 0) bytes = std::min(bytes, lastLevel);
+  return bytes / sizeof(double);
+}
+
+std::atomic<std::size_t> StreamingPointCount{StreamingPointsOfThisMachine()};
 
 }  // namespace
 
@@ -165,6 +182,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   void Emit() {
     ScanProgram();
     Prologue();
+    LoadHeldNumbers();
     if (!Streams()) {
       EmitLoop(false);
     } else {
@@ -202,6 +220,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     L(loop);
     std::fill(Live.begin(), Live.end(), false);
     std::fill(Stored.begin(), Stored.end(), false);
+    LoadHeldVariables();
     for (const Instruction& instruction : In.Instructions) EmitInstruction(instruction);
     StoreResult(stream);
     NextPoint(loop);
@@ -215,6 +234,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       UserCalls = UserCalls || CallsUser(instruction);
       Calls = Calls || IsCall(instruction);
       if (ReadsSlotsOnly(instruction)) continue;
+      NoteNumbers(instruction);
       SourceOf(instruction, instruction.Left);
       if (!instruction.Right.IsSlot() && instruction.Right.Address())
         SourceOf(instruction, instruction.Right);
@@ -392,11 +412,23 @@ class LaneGenerator : public Xbyak::CodeGenerator {
           use(SlotMemory(source.SlotIndex));
         return;
       case Source::Variable:
+        if (HeldVariable(source.VariableIndex)) {
+          use(HeldVariableRegister(source.VariableIndex));
+          return;
+        }
         LoadVariable(ScratchB(), source.VariableIndex);
         use(ScratchB());
         return;
-      case Source::Number: use(NumberMemory(source.Value)); return;
+      case Source::Number: WithNumber(source.Value, use); return;
     }
+  }
+
+  template <typename Use>
+  void WithNumber(double value, Use&& use) {
+    if (const int held = HeldNumberIndex(value); held >= 0)
+      use(HeldNumberRegister(held));
+    else
+      use(NumberMemory(value));
   }
 
   void LoadInto(const Xmm& into, const Source& source) {
@@ -407,9 +439,69 @@ class LaneGenerator : public Xbyak::CodeGenerator {
         else
           Load(into, SlotMemory(source.SlotIndex));
         return;
-      case Source::Variable: LoadVariable(into, source.VariableIndex); return;
-      case Source::Number: Load(into, NumberMemory(source.Value)); return;
+      case Source::Variable:
+        if (HeldVariable(source.VariableIndex))
+          Move(into, HeldVariableRegister(source.VariableIndex));
+        else
+          LoadVariable(into, source.VariableIndex);
+        return;
+      case Source::Number:
+        if (const int held = HeldNumberIndex(source.Value); held >= 0)
+          Move(into, HeldNumberRegister(held));
+        else
+          Load(into, NumberMemory(source.Value));
+        return;
     }
+  }
+
+  // ---- values held in the upper registers ----
+  //
+  // AVX-512 code that calls nothing has zmm16-zmm31 to itself: zmm16-23
+  // hold the group's values of the first eight variables, loaded once at
+  // the top of the group however often the program reads them, and
+  // zmm24-31 the first eight numbers it reads, loaded once before the
+  // loop. Either way the loop loads less; everything else reads memory.
+
+  static constexpr int HeldVariables = 8, HeldNumbers = 8;
+  bool HoldsValues() const { return Lanes == Width::Avx512 && !Calls; }
+  bool HeldVariable(int index) const { return HoldsValues() && index < HeldVariables; }
+  static Xbyak::Zmm HeldVariableRegister(int index) { return Xbyak::Zmm(16 + index); }
+  static Xbyak::Zmm HeldNumberRegister(int index) { return Xbyak::Zmm(16 + HeldVariables + index); }
+
+  int HeldNumberIndex(double value) const {
+    if (!HoldsValues()) return -1;
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    const auto at = std::find(HeldNumberBits.begin(), HeldNumberBits.end(), bits);
+    return at == HeldNumberBits.end() ? -1 : static_cast<int>(at - HeldNumberBits.begin());
+  }
+
+  void HoldNumber(double value) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    if (HeldNumberBits.size() < HeldNumbers &&
+        std::find(HeldNumberBits.begin(), HeldNumberBits.end(), bits) == HeldNumberBits.end())
+      HeldNumberBits.push_back(bits);
+  }
+
+  // The numbers an instruction reads, as it reads them: a divisor with an
+  // exact reciprocal as that reciprocal.
+  void NoteNumbers(const Instruction& instruction) {
+    const Emission& row = EmissionOf(instruction.Op);
+    if (instruction.IsConstant(instruction.Left)) HoldNumber(*instruction.Left.Address());
+    if (!instruction.IsConstant(instruction.Right)) return;
+    const double value = *instruction.Right.Address();
+    double reciprocal;
+    const bool divides = row.Reciprocal && (row.Shape == Emits::Scalar) && ExactReciprocal(value, reciprocal);
+    HoldNumber(divides ? reciprocal : value);
+  }
+
+  void LoadHeldNumbers() {
+    if (!HoldsValues()) return;
+    for (std::size_t k = 0; k < HeldNumberBits.size(); ++k)
+      Load(HeldNumberRegister(static_cast<int>(k)), NumberMemory(std::bit_cast<double>(HeldNumberBits[k])));
+  }
+
+  void LoadHeldVariables() {
+    for (int k = 0; k < VariableCount() && HeldVariable(k); ++k) LoadVariable(HeldVariableRegister(k), k);
   }
 
   void Store(int slot, const Xmm& from) {
@@ -503,7 +595,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     } else if (row.Shape == Emits::BothNonZero) {
       BothNonZero(row.Instruction, target, RightInRegister(right));
     } else if (row.Reciprocal && right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal)) {
-      Apply(Sse::Mul, target, NumberMemory(reciprocal));
+      WithNumber(reciprocal, [&](const Xbyak::Operand& operand) { Apply(Sse::Mul, target, operand); });
     } else if (IsCompare(row.Instruction)) {
       WithOperand(right, [&](const Xbyak::Operand& operand) {
         CompareToOne(PredicateOf(row.Instruction), target, operand);
@@ -673,9 +765,38 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       CallFunction(function);
       ScalarResultTo(SlotLane(slot, lane), after);
     }
-    // The value is in the slot's memory: a register slot reloads it.
-    Stored[slot] = InRegister(slot);
     Live[slot] = true;
+    Stored[slot] = InRegister(slot);
+    if (InRegister(slot)) GatherLanes(slot);
+  }
+
+  // The results the calls stored one by one, back into the slot's register
+  // one double at a time. A vector load of them would have to wait until
+  // the scalar stores reach the cache; each scalar load is forwarded from
+  // its store at once.
+  void GatherLanes(int slot) {
+    const Xmm target = RegisterOf(slot);
+    Stored[slot] = false;
+    if (Lanes == Width::Sse2) {
+      movsd(target, SlotLane(slot, 0));
+      movhpd(target, SlotLane(slot, 1));
+      return;
+    }
+    const int low = target.getIdx(), scratch = ScratchA().getIdx(), other = ScratchB().getIdx();
+    PairInto(Xmm(low), slot, 0);
+    PairInto(Xmm(scratch), slot, 2);
+    vinsertf128(Xbyak::Ymm(low), Xbyak::Ymm(low), Xmm(scratch), 1);
+    if (Lanes != Width::Avx512) return;
+    PairInto(Xmm(scratch), slot, 4);
+    PairInto(Xmm(other), slot, 6);
+    vinsertf128(Xbyak::Ymm(scratch), Xbyak::Ymm(scratch), Xmm(other), 1);
+    vinsertf64x4(Xbyak::Zmm(low), Xbyak::Zmm(low), Xbyak::Ymm(scratch), 1);
+  }
+
+  // The two lanes from lane on, the upper part of the register cleared.
+  void PairInto(const Xmm& to, int slot, int lane) {
+    vmovsd(to, SlotLane(slot, lane));
+    vmovhpd(to, to, SlotLane(slot, lane + 1));
   }
 
   // The value of a slot of memory-kept form that the calls wrote lane by lane.
@@ -995,6 +1116,7 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   bool Calls = false;
   bool UserCalls = false;
   int HighestSlot = 1;
+  std::vector<std::uint64_t> HeldNumberBits;  // of the numbers in HeldNumberRegister(0..)
   std::array<bool, EvaluationStackSize + 1> Live{};
   std::array<bool, EvaluationStackSize + 1> Stored{};
 };

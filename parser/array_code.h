@@ -51,8 +51,9 @@ struct ArrayRun {
 };
 
 // Results of at least this many points go around the caches (non-temporal
-// stores): as many as fill the last-level cache, where the system tells
-// its size. A test may set another number.
+// stores): four second-level caches of results (the size the system
+// tells, 4 MB where it tells none), at most the last level's size. A test
+// may set another number.
 std::size_t StreamingPoints();
 void SetStreamingPoints(std::size_t points);
 

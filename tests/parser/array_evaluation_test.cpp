@@ -155,6 +155,10 @@ const char* const Formulas[] = {
     "x * (y - (z * (x - (y * (z - (x * (y - (z * (x - (y * (z - sinr(x * (y - z)))))))))))))",
     "max(x, y, z, x*y, x*z, y*z, x+y, x+z, y+z, x-y, x-z, y-z, x/y, y/z, z/x, 1)",
     "sum(x, y, z, x*y, x*z, y*z, x+y, x+z, y+z, x-y, x-z, y-z, x/y, y/z, z/x, sqrt(x))",
+    // More numbers than the registers that hold numbers; x read many times.
+    "x*1.5 + y*2.5 - z*3.5 + x/7 + y/9 - 11 + z*13 + 17/x + 19 - x*0.1 + x/8 - y/0.25 + 1.5*x",
+    "(0/0) * x + y - (0/0)",
+    "-0 + x * -0 - (y - -0)",
 };
 
 // What Evaluate gives at each point, the variables set one point at a time.
