@@ -766,7 +766,6 @@ class LaneGenerator : public Xbyak::CodeGenerator {
       ScalarResultTo(SlotLane(slot, lane), after);
     }
     Live[slot] = true;
-    Stored[slot] = InRegister(slot);
     if (InRegister(slot)) GatherLanes(slot);
   }
 

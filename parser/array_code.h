@@ -14,6 +14,8 @@
 //   lanes  registers   chosen where                     instructions
 //   -----  ----------  -------------------------------  -----------------------------
 //   8      zmm0-zmm15  AVX-512F and AVX-512DQ, x86-64   vaddpd .. vcmppd into k masks
+//          zmm16-31    (code that calls nothing: the
+//                      variables and numbers it reads)
 //   4      ymm0-ymm15  AVX, x86-64                      vaddpd .. vcmppd into masks
 //   2      xmm         SSE2                             addpd .. cmppd
 //   1      xmm         a program calling the user's     addsd .. cmpsd
