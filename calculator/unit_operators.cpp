@@ -3,11 +3,11 @@
 #include "calculator/unit_operators.h"
 
 #include <array>
-#include <bit>
 #include <cstddef>
-#include <cstdlib>
 #include <optional>
 #include <utility>
+
+#include "calculator/random_draws.h"
 
 int ActiveUnitSystem = 0;
 
@@ -106,18 +106,6 @@ double BillionTimes(double x) { return x * 1e9; }
 
 double ChangeSign(double x) { return -x; }
 
-// A 15-bit draw from rand(); a wider generator gives up its low bits, which
-// are the weaker ones in common implementations.
-int DrawFifteenBits() {
-  static_assert(RAND_MAX >= 32767 && (RAND_MAX & (RAND_MAX + 1u)) == 0,
-                "rand() must yield at least 15 whole bits");
-  constexpr int SurplusBits = std::bit_width(static_cast<unsigned>(RAND_MAX)) - 15;
-  return std::rand() >> SurplusBits;
-}
-
-// r * x / 32768 with r in 0..32767; the generator is never seeded here.
-double Random(double x) { return (DrawFifteenBits() * x) * 0.000030517578125; }
-
 struct PostfixOperator {
   const char* Name;
   UnaryCallback Callback;              // in the unit system of ActiveUnitSystem
@@ -156,7 +144,7 @@ void AddVocabulary(MathUtils::Parser& parser, std::optional<int> unitSystem) {
     parser.AddPostfixOperator(op.Name,
                               unitSystem && op.InUnitSystem ? op.InUnitSystem(*unitSystem) : op.Callback);
   parser.AddPrefixOperator("-", ChangeSign);
-  parser.AddFunction("rnd", UnaryCallback{Random}, /*optimizable=*/false);
+  parser.AddFunction("rnd", UnaryCallback{DrawRandom}, /*optimizable=*/false);
 }
 
 }  // namespace

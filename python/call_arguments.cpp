@@ -1,9 +1,9 @@
 #include "python/call_arguments.h"
 
 #include <Python.h>
+#include <pybind11/numpy.h>
 
 #include <algorithm>
-#include <optional>
 #include <string_view>
 
 namespace py = pybind11;
@@ -12,7 +12,7 @@ namespace PythonModule {
 
 namespace {
 
-using Float64Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+std::string TypeName(const py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
 // A Python number as a double: None for anything else.
 std::optional<double> PlainNumber(const py::handle value) {
@@ -23,91 +23,73 @@ std::optional<double> PlainNumber(const py::handle value) {
   return number;
 }
 
-std::string ShapeText(const std::vector<py::ssize_t>& shape) {
-  std::string text = "(";
-  for (const py::ssize_t extent : shape) text += std::to_string(extent) + ", ";
-  if (shape.size() > 1)
-    text.resize(text.size() - 2);
-  else if (shape.size() == 1)
-    text.pop_back();
-  return text + ")";
+std::string NamesText(std::span<const std::string> names) {
+  std::string known;
+  for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
+  return known.empty() ? "none" : known;
 }
 
 std::size_t IndexOf(std::span<const std::string> names, const std::string& name) {
   const auto found = std::find(names.begin(), names.end(), name);
-  if (found == names.end()) {
-    std::string known;
-    for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
-    throw py::type_error("unknown variable '" + name +
-                         "'; the formula's variables are: " + (known.empty() ? "none" : known));
-  }
+  if (found == names.end())
+    throw py::type_error("unknown variable '" + name + "'; the formula's variables are: " + NamesText(names));
   return static_cast<std::size_t>(found - names.begin());
 }
 
-// The value given for a variable: a number, or an array of float64.
-struct Given {
-  std::optional<double> Number;
-  std::optional<Float64Array> Array;  // none for a number: no empty array made
-  bool Present = false;
-};
-
-Given ReadValue(const std::string& name, const py::handle value) {
-  Given given;
-  given.Present = true;
-  given.Number = PlainNumber(value);
-  if (given.Number) return given;
+CallArgument ReadValue(const std::string& name, const py::handle value) {
+  if (const std::optional<double> number = PlainNumber(value)) return {number, py::none()};
   // Numbers only: NumPy would also read a string, and None as NaN.
   const py::array array = py::array::ensure(value);
-  if (!array || std::string_view("biuf").find(array.dtype().kind()) == std::string_view::npos)
+  if (!array || std::string_view("biuf").find(array.dtype().kind()) == std::string_view::npos) {
+    PyErr_Clear();
     throw py::type_error("variable '" + name + "' takes a number or an array of numbers, not " +
                          (array ? "an array of " + std::string(py::str(array.dtype())) + " values"
-                                : std::string(py::str(py::type::handle_of(value).attr("__name__")))));
-  given.Array = Float64Array::ensure(array);
-  if (!*given.Array) throw py::error_already_set();
-  if (given.Array->ndim() == 0) given.Number = *given.Array->data();
-  return given;
+                                : TypeName(value)));
+  }
+  if (array.ndim() > 0) return {std::nullopt, array};
+  const auto number = py::array_t<double, py::array::forcecast>::ensure(array);
+  if (!number) throw py::error_already_set();
+  return {*number.data(), py::none()};
 }
 
-void CheckShape(CallArguments& arguments, const std::string& name, const Float64Array& array,
-                std::string& firstName) {
-  const std::vector<py::ssize_t> shape(array.shape(), array.shape() + array.ndim());
-  if (!arguments.AnyArray) {
-    arguments.AnyArray = true;
-    arguments.Shape = shape;
-    arguments.Points = static_cast<std::size_t>(array.size());
-    firstName = name;
-  } else if (shape != arguments.Shape) {
-    throw py::value_error("the arrays differ in shape: '" + firstName + "' is " + ShapeText(arguments.Shape) +
-                          ", '" + name + "' is " + ShapeText(shape));
-  }
+py::object ReadOut(const py::handle out) {
+  if (out.is_none()) return py::none();
+  if (!py::isinstance<py::array>(out))
+    throw py::type_error("out takes a numpy.ndarray for the results, not " + TypeName(out));
+  return py::reinterpret_borrow<py::object>(out);
 }
 
 }  // namespace
 
 CallArguments ReadCallArguments(std::span<const std::string> names, const py::args& positional,
                                 const py::kwargs& keywords) {
-  if (!positional.empty())
-    throw py::type_error("a Formula takes its variables as keyword arguments, such as f(x=1.5)");
-  std::vector<Given> given(names.size());
+  if (positional.size() > names.size())
+    throw py::type_error("the formula takes " + std::to_string(names.size()) + " variable" +
+                         (names.size() == 1 ? "" : "s") + " (" + NamesText(names) + "), but " +
+                         std::to_string(positional.size()) + " values were given");
+  std::vector<bool> given(names.size());
+  CallArguments arguments;
+  arguments.Values.resize(names.size());
+  arguments.Out = py::none();
+  for (std::size_t i = 0; i < positional.size(); ++i) {
+    arguments.Values[i] = ReadValue(names[i], positional[i]);
+    given[i] = true;
+  }
+  const bool outIsVariable = std::find(names.begin(), names.end(), "out") != names.end();
   for (const auto& [key, value] : keywords) {
     const std::string name = py::str(key);
-    given[IndexOf(names, name)] = ReadValue(name, value);
-  }
-  CallArguments arguments;
-  std::string firstName;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!given[i].Present) throw py::type_error("missing variable '" + names[i] + "'");
-    if (!given[i].Number) CheckShape(arguments, names[i], *given[i].Array, firstName);
-  }
-  arguments.HeldNumbers.reserve(names.size());
-  for (Given& g : given) {
-    if (g.Number) {
-      arguments.HeldNumbers.emplace_back(arguments.AnyArray ? arguments.Points : 1, *g.Number);
-      arguments.Values.emplace_back(arguments.HeldNumbers.back());
-    } else {
-      arguments.Values.emplace_back(g.Array->data(), static_cast<std::size_t>(g.Array->size()));
-      arguments.HeldArrays.push_back(std::move(*g.Array));
+    if (name == "out" && !outIsVariable) {
+      arguments.Out = ReadOut(value);
+      continue;
     }
+    const std::size_t index = IndexOf(names, name);
+    if (given[index]) throw py::type_error("variable '" + name + "' is given twice");
+    arguments.Values[index] = ReadValue(name, value);
+    given[index] = true;
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!given[i]) throw py::type_error("missing variable '" + names[i] + "'");
+    arguments.AnyArray = arguments.AnyArray || !arguments.Values[i].Number;
   }
   return arguments;
 }

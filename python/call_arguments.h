@@ -1,38 +1,33 @@
-// The keyword arguments of a call of a Formula, one per variable, read into
-// the values of the points to evaluate: all numbers give one point; any
-// array gives one point per element, every array of one shape and each
-// number held at every point.
+// The arguments of a call of a Formula, one per variable, positionally in
+// the order of its variables or by keyword, and the array for the results
+// (out=): each a number, held at every point, or an array, never
+// converted here.
 #pragma once
 
-#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace PythonModule {
 
-struct CallArguments {
-  // Per variable, in the order of the formula's variables: the values at
-  // every point, contiguous float64 (read from an array, converted once,
-  // or a number repeated).
-  std::vector<std::span<const double>> Values;
-  // Whether any argument was an array, and then the shape of the result.
-  bool AnyArray = false;
-  std::vector<pybind11::ssize_t> Shape;
-  std::size_t Points = 1;
-
-  // What the spans view: the arrays converted and the numbers.
-  std::vector<pybind11::array_t<double>> HeldArrays;
-  std::vector<std::vector<double>> HeldNumbers;
+struct CallArgument {
+  std::optional<double> Number;  // a number, a NumPy scalar or an array of no dimensions
+  pybind11::object Array;        // else a numpy.ndarray of booleans, integers or floats
 };
 
-// Reads the keyword arguments for the variables' names. Positional
-// arguments, an unknown name and a missing one are a TypeError; a value
-// that is neither a number nor convertible to an array of float64 a
-// TypeError; arrays of different shapes a ValueError.
+struct CallArguments {
+  std::vector<CallArgument> Values;  // in the order of the formula's variables
+  pybind11::object Out;              // None, or the numpy.ndarray given as out=
+  bool AnyArray = false;
+};
+
+// Reads the arguments for the variables' names. Too many positional
+// arguments, an unknown, repeated or missing variable, and a value that is
+// neither a number nor an array of numbers raise TypeError. out= is the
+// array for the results unless a variable is named out.
 CallArguments ReadCallArguments(std::span<const std::string> names, const pybind11::args& positional,
                                 const pybind11::kwargs& keywords);
 

@@ -1,98 +1,158 @@
 #include "python/formula.h"
 
-#include <pybind11/numpy.h>
+#include <Python.h>
+#include <pybind11/stl.h>
 
+#include <map>
 #include <utility>
 
-#include "calculator/unit_operators.h"
+#include "python/array_loop.h"
+#include "python/call_arguments.h"
 #include "python/formula_error.h"
+#include "python/formula_text.h"
+#include "python/seed_argument.h"
+#include "python/unit_argument.h"
 
 namespace py = pybind11;
 
 namespace PythonModule {
 
-Formula::Formula(std::string text, std::vector<std::string> variables, const py::dict& functions,
-                 const py::dict& constants, std::optional<int> unitSystem)
-    : FormulaText(std::move(text)),
-      Names(std::move(variables)),
-      Units(unitSystem),
-      Cells(new double[Names.size()]()) {
-  try {
-    if (Units) AddCalculatorVocabulary(Parser, *Units);
-    Define(functions, constants);
-    Parser.AssignFormula(FormulaText);
-    Compile();
-  } catch (const MathUtils::ParserException& error) {
-    RaiseFormulaError(error, FormulaText);
-  }
-}
-
 namespace {
 
-// A key of functions= or constants=: TypeError for anything but a str.
-std::string NameOf(const py::handle key, const char* what) {
-  if (!PyUnicode_Check(key.ptr()))
-    throw py::type_error(std::string(what) + " are named by str, not " +
-                         std::string(py::str(py::type::handle_of(key).attr("__name__"))));
-  return py::cast<std::string>(key);
+std::string TypeName(const py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
+
+// A name of variables=, functions= or constants=: TypeError for anything
+// but a str.
+std::string NameOf(const py::handle name, const char* what) {
+  if (!PyUnicode_Check(name.ptr())) throw py::type_error(std::string(what) + " are named by str, not " + TypeName(name));
+  return py::cast<std::string>(name);
+}
+
+// variables=: a str is one name, any other iterable gives names.
+std::vector<std::string> ReadVariables(const py::handle variables) {
+  if (PyUnicode_Check(variables.ptr())) return {py::cast<std::string>(variables)};
+  std::vector<std::string> names;
+  for (const py::handle name : py::iter(variables)) names.push_back(NameOf(name, "variables"));
+  return names;
+}
+
+// functions= and constants=: any mapping, read once.
+py::dict ReadMapping(const py::handle mapping, const char* what) {
+  const py::object abstractMapping = py::module_::import("collections.abc").attr("Mapping");
+  if (!py::isinstance(mapping, abstractMapping))
+    throw py::type_error(std::string(what) + " takes a mapping of names, not " + TypeName(mapping));
+  return py::dict(py::reinterpret_borrow<py::object>(mapping).attr("items")());
+}
+
+// Every name once: a variable, constant or function named twice would leave
+// one of them unused, without a word.
+void RefuseNamesGivenTwice(const FormulaDefinition& definition, const py::object& text) {
+  std::map<std::string, const char*> kinds;
+  const auto add = [&](const std::string& name, const char* kind) {
+    const auto [place, added] = kinds.emplace(name, kind);
+    if (added) return;
+    const std::string as = place->second == std::string_view(kind) ? std::string("twice as a ") + kind
+                                                                      : std::string("as a ") + place->second +
+                                                                            " and as a " + kind;
+    RaiseFormulaError("the name '" + name + "' is given " + as, std::nullopt, text);
+  };
+  for (const std::string& name : definition.Variables) add(name, "variable");
+  for (const auto& constant : definition.Constants) add(constant.first, "constant");
+  for (const std::string& name : definition.FunctionNames) add(name, "function");
 }
 
 }  // namespace
 
-void Formula::Define(const py::dict& functions, const py::dict& constants) {
-  for (std::size_t i = 0; i < Names.size(); ++i) Parser.AddVariable(Names[i], &Cells[i]);
-  for (const auto& [name, value] : constants) {
+class Formula::Lease {
+ public:
+  explicit Lease(Formula& formula) : Owner(formula), Taken(formula.Take()) { Taken->Restart(); }
+  ~Lease() { Owner.Give(std::move(Taken)); }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  Evaluator& operator*() const { return *Taken; }
+  Evaluator* operator->() const { return Taken.get(); }
+
+ private:
+  Formula& Owner;
+  std::unique_ptr<Evaluator> Taken;
+};
+
+Formula::Formula(const py::handle text, const py::handle variables, const py::handle functions,
+                 const py::handle constants, const py::handle units, const py::handle seed) {
+  Definition.Text = FormulaText(text, "text");
+  Definition.Variables = ReadVariables(variables);
+  for (const auto& [name, value] : ReadMapping(constants, "constants")) {
     const double number = PyFloat_AsDouble(value.ptr());  // TypeError for what is no number
     if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    Parser.AddConstant(NameOf(name, "constants"), number);
+    Definition.Constants.emplace_back(NameOf(name, "constants"), number);
   }
-  for (const auto& [key, callable] : functions) {
+  GivenFunctions = ReadMapping(functions, "functions");
+  for (const auto& [key, callable] : GivenFunctions) {
     const std::string name = NameOf(key, "functions");
     if (!PyCallable_Check(callable.ptr())) throw py::type_error("function '" + name + "' is not callable");
+    Definition.FunctionNames.push_back(name);
     Functions.push_back(std::make_unique<PythonFunction>(py::reinterpret_borrow<py::object>(callable)));
-    Functions.back()->Define(Parser, name);
   }
+  if (!units.is_none()) Definition.Units = ReadUnitSystem(units);
+  Definition.Seed = ReadSeed(seed);
+  const auto textValue = py::reinterpret_borrow<py::object>(text);
+  RefuseNamesGivenTwice(Definition, textValue);
+  try {
+    Pool.push_back(std::make_unique<Evaluator>(Definition, Functions));
+  } catch (const MathUtils::ParserException& error) {
+    RaiseFormulaError(error, Definition.Text);
+  }
+  PythonCalled = Pool.back()->CallsPython();
 }
 
-void Formula::Compile() {
-  for (auto& function : Functions) function->Mute(true);
-  try {
-    Parser.Evaluate();
-  } catch (...) {
-    for (auto& function : Functions) function->Mute(false);
-    throw;
+std::unique_ptr<Evaluator> Formula::Take() {
+  {
+    const std::lock_guard<std::mutex> lock(PoolLock);
+    if (!Pool.empty()) {
+      std::unique_ptr<Evaluator> evaluator = std::move(Pool.back());
+      Pool.pop_back();
+      return evaluator;
+    }
   }
-  for (auto& function : Functions) {
-    function->Mute(false);
-    PythonCalled = PythonCalled || function->UsedByFormula();
-  }
+  // Compiled once already: it cannot fail now.
+  return std::make_unique<Evaluator>(Definition, Functions);
+}
+
+void Formula::Give(std::unique_ptr<Evaluator> evaluator) {
+  const std::lock_guard<std::mutex> lock(PoolLock);
+  Pool.push_back(std::move(evaluator));
 }
 
 py::object Formula::Call(const py::args& positional, const py::kwargs& keywords) {
-  const CallArguments arguments = ReadCallArguments(Names, positional, keywords);
-  if (!arguments.AnyArray) {
-    double result = 0;
-    EvaluatePoints(arguments, std::span<double>(&result, 1));
-    return py::float_(result);
+  const CallArguments arguments = ReadCallArguments(Definition.Variables, positional, keywords);
+  const Lease evaluator(*this);
+  if (arguments.AnyArray || !arguments.Out.is_none())
+    return EvaluateOverArrays(*evaluator, Definition.Variables, arguments);
+  for (std::size_t i = 0; i < arguments.Values.size(); ++i) evaluator->Cell(i) = *arguments.Values[i].Number;
+  try {
+    return py::float_(evaluator->GetParser().Evaluate());
+  } catch (const MathUtils::ParserException& error) {
+    RaiseFormulaError(error, Definition.Text);
   }
-  py::array_t<double> results(arguments.Shape);
-  EvaluatePoints(arguments, std::span<double>(results.mutable_data(), arguments.Points));
-  return results;
 }
 
-void Formula::EvaluatePoints(const CallArguments& arguments, std::span<double> results) {
-  std::vector<MathUtils::VariableArray> variables(Names.size());
-  for (std::size_t i = 0; i < Names.size(); ++i) variables[i] = {&Cells[i], arguments.Values[i].data()};
-  try {
-    if (PythonCalled) {
-      Parser.EvaluateArrays(variables, results);
-    } else {
-      py::gil_scoped_release released;
-      Parser.EvaluateArrays(variables, results);
-    }
-  } catch (const MathUtils::ParserException& error) {
-    RaiseFormulaError(error, FormulaText);
-  }
+py::tuple Formula::Arguments() const {
+  py::dict constants;
+  for (const auto& [name, value] : Definition.Constants) constants[py::str(name)] = value;
+  return py::make_tuple(py::str(Definition.Text), py::tuple(py::cast(Definition.Variables)), GivenFunctions,
+                        constants, py::cast(Definition.Units), py::cast(Definition.Seed));
+}
+
+py::tuple Formula::Token() const {
+  // The functions as Dask tells callables apart; everything else as it is.
+  const py::object normalize = py::module_::import("dask.base").attr("normalize_token");
+  py::list functions;
+  for (const auto& [name, callable] : GivenFunctions) functions.append(py::make_tuple(name, normalize(callable)));
+  py::list constants;
+  for (const auto& [name, value] : Definition.Constants) constants.append(py::make_tuple(name, py::float_(value).attr("hex")()));
+  return py::make_tuple("vorncalc.Formula", VORNCALC_VERSION, Definition.Text, py::tuple(py::cast(Definition.Variables)),
+                        py::tuple(constants), py::tuple(functions), py::cast(Definition.Units),
+                        py::cast(Definition.Seed));
 }
 
 }  // namespace PythonModule

@@ -1,58 +1,59 @@
 // vorncalc.Formula: a formula compiled once with its variables, Python
-// functions and constants, evaluated at one point or over arrays.
+// functions and constants, evaluated at one point or over arrays, pickled
+// as what it was made from.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "parser/parser.h"
-#include "python/call_arguments.h"
+#include "python/evaluator.h"
 #include "python/python_function.h"
 
 namespace PythonModule {
 
 class Formula {
  public:
-  // Compiles the text; a refused formula or definition raises FormulaError.
-  // With a unit system the formula has the calculator's vocabulary in it,
-  // else the parser's default vocabulary.
-  Formula(std::string text, std::vector<std::string> variables, const pybind11::dict& functions,
-          const pybind11::dict& constants, std::optional<int> unitSystem);
+  // Reads and checks the arguments as Formula(text, variables, functions,
+  // constants, units, seed) takes them, then compiles: a refused formula
+  // or name, and a name given twice, raise FormulaError.
+  Formula(const pybind11::handle text, const pybind11::handle variables, const pybind11::handle functions,
+          const pybind11::handle constants, const pybind11::handle units, const pybind11::handle seed);
   Formula(const Formula&) = delete;
   Formula& operator=(const Formula&) = delete;
 
-  // A float for numbers only, else an array of the arrays' shape.
+  // A float for numbers only, else the array of results (see array_loop.h).
   pybind11::object Call(const pybind11::args& positional, const pybind11::kwargs& keywords);
 
-  const std::string& Text() const { return FormulaText; }
-  const std::vector<std::string>& Variables() const { return Names; }
-  std::optional<int> UnitSystem() const { return Units; }
-  // Whether evaluating it calls a Python function (and so keeps the GIL).
+  // What pickle calls the class with to make it again.
+  pybind11::tuple Arguments() const;
+  // Everything that decides the results, for Dask's tokenize: two Formulas
+  // with the same token compute the same values.
+  pybind11::tuple Token() const;
+
+  const std::string& Text() const { return Definition.Text; }
+  const std::vector<std::string>& Variables() const { return Definition.Variables; }
+  std::optional<int> UnitSystem() const { return Definition.Units; }
+  std::optional<std::uint32_t> Seed() const { return Definition.Seed; }
   bool CallsPython() const { return PythonCalled; }
 
  private:
-  void Define(const pybind11::dict& functions, const pybind11::dict& constants);
-  // The first evaluation compiles, with the Python functions muted: the
-  // evaluations that the callers make then only run what is compiled, as
-  // several threads may at once.
-  void Compile();
-  // Evaluates every point into results; the GIL is released meanwhile
-  // unless the formula calls Python.
-  void EvaluatePoints(const CallArguments& arguments, std::span<double> results);
+  // An evaluator of its own for one call, returned to the pool after it.
+  class Lease;
+  std::unique_ptr<Evaluator> Take();
+  void Give(std::unique_ptr<Evaluator> evaluator);
 
-  MathUtils::Parser Parser;
-  std::string FormulaText;
-  std::vector<std::string> Names;
-  std::optional<int> Units;
-  // The variables' own cells, one per name, whose addresses the parser
-  // knows; every call gives the values of its points instead.
-  std::unique_ptr<double[]> Cells;
+  FormulaDefinition Definition;
+  pybind11::dict GivenFunctions;  // as given, name to callable
   std::vector<std::unique_ptr<PythonFunction>> Functions;
   bool PythonCalled = false;
+  // Evaluators no call uses; a call that finds none makes one.
+  std::mutex PoolLock;
+  std::vector<std::unique_ptr<Evaluator>> Pool;
 };
 
 }  // namespace PythonModule

@@ -77,14 +77,34 @@ std::optional<std::size_t> MarkedPosition(const std::string& text, const std::st
   return std::nullopt;
 }
 
+namespace {
+
+// Messages about the end of the formula, where the end is the place.
+bool AboutTheEnd(const std::string& text) {
+  return text.starts_with(MathUtils::Messages::UnexpectedEnd) ||
+         text.starts_with(MathUtils::Messages::MissingClosingBracket);
+}
+
+}  // namespace
+
 void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view formula) {
   const std::string text = error.what();
-  const std::optional<std::size_t> position = MarkedPosition(text, error.GetFormula());
   const bool hasFormula = error.GetFormula() != MathUtils::NoFormulaText;
-  const py::object positionValue = position ? py::cast(*position) : py::none();
+  std::optional<std::size_t> position = MarkedPosition(text, error.GetFormula());
+  if (!position && hasFormula && AboutTheEnd(text)) position = formula.size();
   const py::object formulaValue =
-      hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::none();
-  const py::object instance = FormulaErrorClass()(text, positionValue, formulaValue);
+      hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::object(py::none());
+  RaiseFormulaError(text, position, formulaValue);
+}
+
+void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position, const py::object& formula) {
+  // The parser reads ASCII only (FormulaText), but a name it quotes may
+  // hold any byte: never a UnicodeDecodeError instead of the error.
+  const auto message = py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+  if (!message) throw py::error_already_set();
+  const py::object positionValue = position ? py::cast(*position) : py::none();
+  const py::object instance = FormulaErrorClass()(message, positionValue, formula);
   PyErr_SetObject(FormulaErrorClass().ptr(), instance.ptr());
   throw py::error_already_set();
 }

@@ -18,7 +18,13 @@ void AddFormulaError(pybind11::module_& module);
 
 // Raises FormulaError for the exception, about the formula as the caller
 // gave it: sets the Python error and throws pybind11::error_already_set.
+// The position is where the text marks it, or the end of the formula where
+// the message is about its end.
 [[noreturn]] void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view formula);
+
+// Raises FormulaError with the text, position and formula given.
+[[noreturn]] void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position,
+                                    const pybind11::object& formula);
 
 // The position that the parser's text marks with " <- here": the length of
 // the formula's beginning that follows the message. None when the text

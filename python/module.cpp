@@ -1,16 +1,20 @@
-// The Python module vorncalc: the calculator's evaluation of a command line
-// and compiled formulas over NumPy arrays.
+// The extension vorncalc._vorncalc, which the package vorncalc exports: the
+// calculator's evaluation of a command line and compiled formulas over
+// NumPy arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "calculator/calculator_driver.h"
+#include "calculator/random_draws.h"
+#include "python/array_loop.h"
 #include "python/formula.h"
 #include "python/formula_error.h"
+#include "python/formula_text.h"
+#include "python/seed_argument.h"
 #include "python/unit_argument.h"
 
 namespace py = pybind11;
@@ -31,7 +35,7 @@ safe by construction: a formula can only compute with the names it is given.
     >>> f = vorncalc.Formula("sqrt(x^2 + y^2)", variables=("x", "y"))
     >>> f(x=3.0, y=4.0)
     5.0
-    >>> f(x=np.array([0.0, 3.0]), y=4.0)
+    >>> f(np.array([0.0, 3.0]), 4.0)
     array([4., 5.])
     >>> g = vorncalc.Formula("clamp(x, 0, 1) * k", variables=("x",),
     ...                      functions={"clamp": lambda v, lo, hi: min(max(v, lo), hi)},
@@ -39,10 +43,14 @@ safe by construction: a formula can only compute with the names it is given.
     >>> g(x=7)
     2.5
 
+A Formula pickles (its functions by pickle's rules), so it travels to other
+processes and to Dask's workers: da.map_blocks(f, x, y) evaluates it chunk by
+chunk.
+
 A formula the parser refuses raises FormulaError, a ValueError.
 )doc";
 
-constexpr const char* EvaluateDoc = R"doc(evaluate(text, units="mm") -> float
+constexpr const char* EvaluateDoc = R"doc(evaluate(text, units="mm", seed=None) -> float
 
 The value of a command line as the CAD plug-in computes it on Enter in a
 document of the given units: case-insensitive, the calculator's constants
@@ -51,62 +59,85 @@ document of the given units: case-insensitive, the calculator's constants
 units: "mm" (the default), "cm", "m", "km", "uin", "mil", "in", "ft", "mi"
 (any case), or a unit system's number (2 to 10; any other leaves lengths
 alone), as the vorncalc program's -u option takes them.
+seed: None, or an int from 0 to 2**32 - 1: rnd then draws the same values
+in every call with that seed, on every platform.
 
-A non-finite value (1/0) is returned as it is. A text that is not a formula
-raises FormulaError.
+A non-finite value (1/0) is returned as it is. A text that is not a formula,
+or holds a character outside ASCII or a NUL, raises FormulaError.
 )doc";
 
-constexpr const char* FormulaDoc = R"doc(Formula(text, variables=(), functions={}, constants={}, units=None)
+constexpr const char* FormulaDoc =
+    R"doc(Formula(text, variables=(), functions={}, constants={}, units=None, seed=None)
 
-A formula compiled once, then evaluated with keyword arguments, one per
-variable:
+A formula compiled once, then evaluated with one value per variable, by
+position in the order of variables or by keyword:
 
     f = Formula("sqrt(x^2 + y^2)", variables=("x", "y"))
     f(x=3.0, y=4.0)                      # 5.0
-    f(x=np.linspace(0, 1, 1000), y=4.0)  # an ndarray of 1000 values
+    f(np.linspace(0, 1, 1000), 4.0)      # an ndarray of 1000 values
 
-variables: the names of the variables, in any order.
-functions: names and Python callables. A callable that takes exactly one
-    positional argument is a function of one argument, any other is called
-    with all the arguments of each call in the formula (a wrong number
-    raises the callable's TypeError). Each must return a number; an
-    exception it raises leaves the call of the formula unchanged.
-constants: names and numbers.
+variables: the names of the variables (a str is one name).
+functions: a mapping of names to Python callables. A callable that takes
+    exactly one positional argument is a function of one argument, any
+    other is called with all the arguments of each call in the formula (a
+    wrong number raises the callable's TypeError). Each must return a
+    number; an exception it raises leaves the call of the formula unchanged.
+constants: a mapping of names to numbers.
 units: None for the parser's own vocabulary; a unit system (as evaluate
     takes it) for the calculator's vocabulary in those units: unit
     suffixes, pi, e, rnd. Unlike evaluate, names keep their case.
+seed: None, or an int from 0 to 2**32 - 1 for rnd (with units): every call
+    then draws from the start of the same sequence, so that a call gives
+    the same values each time, in any process.
 
 Names are case-sensitive; functions and constants replace the vocabulary's
-of the same name.
+of the same name. A name given twice (two variables, or a variable and a
+constant, ...) is refused.
+
+A Formula pickles, copies and deep-copies as the arguments it was made with
+(its functions by pickle's own rules), and Dask tells Formulas apart by all
+of them.
 
 A refused formula or name raises FormulaError.
 )doc";
 
-constexpr const char* CallDoc = R"doc(__call__(**variables) -> float | numpy.ndarray
+constexpr const char* CallDoc = R"doc(__call__(*values, out=None, **variables) -> float | numpy.ndarray
 
-Evaluates the formula. Every variable is given as a keyword argument: all
-numbers give a float; any array (or sequence convertible to float64, converted
-once) gives an array of its shape, the numbers held at every point, every array
-of one shape. Each value equals the value of a call with the numbers at that
-point, bit for bit.
+Evaluates the formula: one value per variable, positionally in the order of
+the formula's variables and/or by keyword. Numbers only (Python or NumPy
+numbers, arrays of no dimension) give a float. Otherwise the arrays (and
+sequences, converted) broadcast together as NumPy's do, each number is held
+at every point, and the result is an array of the broadcast shape in the
+memory order of the arrays (NumPy's K order). Its type is float32 or float16
+where NumPy's result type of the arrays is (each value the double rounded
+once), else float64. Every value is computed in double precision and equals
+the value of a call with the numbers at that point, bit for bit.
 
-Arrays are evaluated without the GIL unless the formula calls Python
-functions, so several threads may evaluate one Formula at once.
+out: an array of the broadcast shape to write the results into (a float
+    type; returned). A formula with a variable named out takes that
+    variable as out= instead.
 
-An unknown or missing variable, or a positional argument, raises TypeError.
+Arrays are evaluated in blocks, without the GIL unless the formula calls
+Python functions, so several threads may evaluate one Formula at once; the
+main thread sees Ctrl-C between blocks.
+
+An unknown, repeated or missing variable raises TypeError; arrays that do
+not broadcast ValueError.
 )doc";
 
-std::optional<int> OptionalUnitSystem(const py::object& units) {
-  if (units.is_none()) return std::nullopt;
-  return PythonModule::ReadUnitSystem(units);
-}
-
-double EvaluateInUnits(const std::string& text, const py::object& units) {
+double EvaluateInUnits(const py::object& text, const py::object& units, const py::object& seed) {
+  const std::string formula = PythonModule::FormulaText(text, "text");
   const int unitSystem = PythonModule::ReadUnitSystem(units);
+  const std::optional<std::uint32_t> drawsSeed = PythonModule::ReadSeed(seed);
   try {
-    return CommandLineValue(text, unitSystem);
+    if (!drawsSeed) return CommandLineValue(formula, unitSystem);
+    MathUtils::Parser parser;
+    RandomDraws draws(*drawsSeed);
+    PrepareCommandLine(parser, formula, unitSystem);
+    DrawRandomFrom(parser, draws);
+    return parser.Evaluate();
   } catch (const MathUtils::ParserException& error) {
-    PythonModule::RaiseFormulaError(error, text);
+    PythonModule::RaiseFormulaError(error, formula);
   }
 }
 
@@ -115,25 +146,27 @@ std::string Represent(const PythonModule::Formula& formula) {
   if (!formula.Variables().empty())
     text += ", variables=" + std::string(py::repr(py::tuple(py::cast(formula.Variables()))));
   if (formula.UnitSystem()) text += ", units=" + std::to_string(*formula.UnitSystem());
+  if (formula.Seed()) text += ", seed=" + std::to_string(*formula.Seed());
   return text + ")";
 }
 
 }  // namespace
 
-PYBIND11_MODULE(vorncalc, module) {
+PYBIND11_MODULE(_vorncalc, module) {
+  PythonModule::ImportNumPy();
   module.doc() = ModuleDoc;
   module.attr("__version__") = VORNCALC_VERSION;
   PythonModule::AddFormulaError(module);
-  module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm", EvaluateDoc);
+  module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm", py::arg("seed") = py::none(),
+             EvaluateDoc);
 
   py::class_<PythonModule::Formula>(module, "Formula", FormulaDoc)
-      .def(py::init([](std::string text, std::vector<std::string> variables, const py::dict& functions,
-                       const py::dict& constants, const py::object& units) {
-             return std::make_unique<PythonModule::Formula>(std::move(text), std::move(variables), functions,
-                                                            constants, OptionalUnitSystem(units));
+      .def(py::init([](const py::object& text, const py::object& variables, const py::object& functions,
+                       const py::object& constants, const py::object& units, const py::object& seed) {
+             return std::make_unique<PythonModule::Formula>(text, variables, functions, constants, units, seed);
            }),
            py::arg("text"), py::arg("variables") = py::tuple(), py::arg("functions") = py::dict(),
-           py::arg("constants") = py::dict(), py::arg("units") = py::none())
+           py::arg("constants") = py::dict(), py::arg("units") = py::none(), py::arg("seed") = py::none())
       .def("__call__", &PythonModule::Formula::Call, CallDoc)
       .def_property_readonly("text", &PythonModule::Formula::Text, "The formula's text.")
       .def_property_readonly(
@@ -141,7 +174,16 @@ PYBIND11_MODULE(vorncalc, module) {
           "The names of the variables, as given.")
       .def_property_readonly("units", &PythonModule::Formula::UnitSystem,
                              "The unit system's number, or None for the parser's vocabulary.")
+      .def_property_readonly("seed", &PythonModule::Formula::Seed, "The seed of rnd's draws, or None.")
       .def_property_readonly("calls_python", &PythonModule::Formula::CallsPython,
                              "Whether the formula calls a Python function, and so keeps the GIL.")
+      .def(
+          "__reduce__",
+          [](const py::object& self) {
+            return py::make_tuple(py::type::of(self), self.cast<const PythonModule::Formula&>().Arguments());
+          },
+          "Pickles the Formula as the arguments it was made with.")
+      .def("__dask_tokenize__", &PythonModule::Formula::Token,
+           "What decides the results: the text, variables, constants, functions, units and seed.")
       .def("__repr__", &Represent);
 }

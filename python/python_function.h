@@ -26,10 +26,14 @@ class PythonFunction {
 
   // While muted, a call computes nothing and returns 0 without touching
   // Python: the compilation of a formula evaluates it once, which must not
-  // run the user's functions on made-up values. A call while muted marks
-  // the function as used by the formula.
-  void Mute(bool muted) { Muted = muted; }
-  bool UsedByFormula() const { return Used; }
+  // run the user's functions on made-up values. Returns whether it was
+  // called since it was last muted, that is by the formula compiled.
+  bool Mute(bool muted) {
+    const bool called = Used;
+    Muted = muted;
+    Used = false;
+    return called;
+  }
 
  private:
   static double CallUnary(void* context, double argument);

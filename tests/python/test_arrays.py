@@ -33,11 +33,37 @@ def test_numbers_are_held_at_every_point(formula):
     assert formula(x=-1, y=xs).tobytes() == singles(formula, [-1.0] * 101, xs).tobytes()
 
 
-@pytest.mark.parametrize("dtype", [np.float64, np.float32, np.int8, np.int32, np.uint64, np.bool_, np.float16])
-def test_any_float64_convertible_dtype_is_converted_once(formula, dtype):
-    xs = np.arange(-5, 6).astype(dtype)
-    expected = formula(x=xs.astype(np.float64), y=1.5)
-    assert formula(x=xs, y=1.5).tobytes() == expected.tobytes()
+# the result's type: float16 and float32 where NumPy's result type of the
+# arrays is one of them, else float64
+DTYPES = [
+    ((np.float64,), np.float64),
+    ((np.float32,), np.float32),
+    ((np.float16,), np.float16),
+    ((np.float16, np.float32), np.float32),
+    ((np.float32, np.int8), np.float32),
+    ((np.float32, np.int32), np.float64),
+    ((np.float32, np.float64), np.float64),
+    ((np.int8,), np.float64),
+    ((np.int32, np.uint64), np.float64),
+    ((np.bool_,), np.float64),
+    ((np.longdouble,), np.float64),
+]
+
+
+@pytest.mark.parametrize("dtypes,result", DTYPES)
+def test_the_result_type_and_each_value_rounded_once(formula, dtypes, result):
+    xs = np.arange(-5, 6).astype(dtypes[0])
+    ys = (np.arange(11) % 3).astype(dtypes[-1]) if len(dtypes) > 1 else 1.5
+    values = formula(x=xs, y=ys)
+    assert values.dtype == result
+    expected = formula(x=xs.astype(np.float64), y=np.asarray(ys, dtype=np.float64)).astype(result)
+    assert values.tobytes() == expected.tobytes()
+
+
+def test_a_result_rounded_to_float32_is_the_double_rounded_once():
+    f = vorncalc.Formula("x / 3", variables=("x",))
+    xs = np.arange(1, 1000, dtype=np.float32)
+    assert f(xs).tobytes() == (xs.astype(np.float64) / 3).astype(np.float32).tobytes()
 
 
 def test_sequences_views_and_shapes(formula):

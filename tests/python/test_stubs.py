@@ -7,7 +7,7 @@ import vorncalc
 
 
 def stub_tree():
-    path = pathlib.Path(vorncalc.__file__).with_name("vorncalc.pyi")
+    path = pathlib.Path(vorncalc.__file__).with_name("_vorncalc.pyi")
     return ast.parse(path.read_text(), filename=str(path))
 
 
@@ -30,7 +30,7 @@ def test_the_stubs_name_every_member_of_formula():
 def test_the_stubbed_parameters_are_the_modules():
     tree = stub_tree()
     functions = {node.name: node for node in ast.walk(tree) if isinstance(node, ast.FunctionDef)}
-    assert [a.arg for a in functions["evaluate"].args.args] == ["text", "units"]
+    assert [a.arg for a in functions["evaluate"].args.args] == ["text", "units", "seed"]
     init = next(node for node in ast.walk(tree) if isinstance(node, ast.ClassDef) and node.name == "Formula")
     init = next(node for node in init.body if isinstance(node, ast.FunctionDef) and node.name == "__init__")
-    assert [a.arg for a in init.args.args] == ["self", "text", "variables", "functions", "constants", "units"]
+    assert [a.arg for a in init.args.args] == ["self", "text", "variables", "functions", "constants", "units", "seed"]

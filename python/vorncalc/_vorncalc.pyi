@@ -1,0 +1,66 @@
+"""Formulas with unit suffixes, compiled once, evaluated over NumPy arrays."""
+
+from typing import Any, Callable, Iterable, Mapping, Optional, Protocol, Sequence, SupportsFloat, Tuple, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+UnitSystem = Union[str, int]
+
+# What a call takes for a variable: a number (Python's or NumPy's), or an
+# array of booleans, integers or floats, or anything that NumPy makes one of.
+Number = Union[float, np.floating[Any], np.integer[Any], np.bool_]
+
+class _SupportsArray(Protocol):
+    def __array__(self) -> np.ndarray[Any, np.dtype[Union[np.floating[Any], np.integer[Any], np.bool_]]]: ...
+
+ArrayOfNumbers = Union[
+    _SupportsArray,
+    Sequence[float],
+    Sequence[Sequence[float]],
+    Sequence[Sequence[Sequence[float]]],
+]
+Results = npt.NDArray[np.floating[Any]]
+
+class FormulaError(ValueError):
+    """A formula that the parser refuses."""
+
+    position: Optional[int]
+    formula: Optional[str]
+    def __init__(self, message: str, position: Optional[int] = ..., formula: Optional[str] = ...) -> None: ...
+
+def evaluate(text: str, units: UnitSystem = "mm", seed: Optional[int] = None) -> float:
+    """The value of a command line as the CAD plug-in computes it on Enter."""
+
+class Formula:
+    """A formula compiled once, evaluated with one value per variable."""
+
+    def __init__(
+        self,
+        text: str,
+        variables: Union[str, Iterable[str]] = (),
+        functions: Mapping[str, Callable[..., SupportsFloat]] = {},
+        constants: Mapping[str, SupportsFloat] = {},
+        units: Optional[UnitSystem] = None,
+        seed: Optional[int] = None,
+    ) -> None: ...
+    @overload
+    def __call__(self, *values: Number, out: None = None, **variables: Number) -> float: ...
+    @overload
+    def __call__(
+        self, *values: Union[Number, ArrayOfNumbers], out: Optional[Results] = None, **variables: Union[Number, ArrayOfNumbers]
+    ) -> Results: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    def __dask_tokenize__(self) -> Tuple[Any, ...]: ...
+    @property
+    def text(self) -> str: ...
+    @property
+    def variables(self) -> Tuple[str, ...]: ...
+    @property
+    def units(self) -> Optional[int]: ...
+    @property
+    def seed(self) -> Optional[int]: ...
+    @property
+    def calls_python(self) -> bool: ...
