@@ -30,9 +30,12 @@ double RandomDraws::Draw(double x) {
   return (fifteenBits * x) * OneIn32768;
 }
 
-void SeedRandomDraws(std::uint32_t seed) {
+void SeedRandomDraws(std::optional<std::uint32_t> seed) {
   const std::lock_guard<std::mutex> lock(ProcessDrawsLock);
-  ProcessDraws.emplace(seed);
+  if (seed)
+    ProcessDraws.emplace(*seed);
+  else
+    ProcessDraws.reset();
 }
 
 double DrawRandom(double x) {

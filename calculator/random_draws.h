@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 
 #include "parser/parser.h"
@@ -25,8 +26,9 @@ class RandomDraws {
 // From now on, rnd in every parser without draws of its own (DrawRandomFrom)
 // draws from one generator started at seed instead of rand(): for a
 // program that evaluates command lines one after the other, such as the
-// terminal calculator with a seed given. Process-wide, like rand().
-void SeedRandomDraws(std::uint32_t seed);
+// terminal calculator with a seed given; none goes back to rand().
+// Process-wide, like rand().
+void SeedRandomDraws(std::optional<std::uint32_t> seed);
 
 // rnd(x) on the parser, from rand() or the process's seeded generator.
 double DrawRandom(double x);

@@ -4,7 +4,8 @@
 #   libvorncalc-dev   component dev: the static library, its headers, the CMake
 #                     package and vorncalc.pc
 #   python3-vorncalc  component python (when the module is built): the Python
-#                     module and its type stubs in Debian's dist-packages
+#                     package vorncalc (extension, py.typed, stubs) in
+#                     Debian's dist-packages
 # Each package holds its copyright file (machine-readable, the licence of
 # LICENSE) and its Debian changelog under /usr/share/doc/PACKAGE; lintian
 # finds no error and no warning in them (the consumer_packages test runs it).
@@ -72,9 +73,12 @@ set(python_version ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR})
 math(EXPR python_next_minor "${Python_VERSION_MINOR} + 1")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
     "python3 (>= ${python_version}~), python3 (<< ${Python_VERSION_MAJOR}.${python_next_minor}), python3-numpy")
+if(VORNCALC_NUMPY_ABI_PACKAGE)
+  string(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS ", ${VORNCALC_NUMPY_ABI_PACKAGE}")
+endif()
 string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
     "formulas with unit suffixes over NumPy arrays (Python 3)\n"
-    "This package holds the Python module vorncalc: the formula language of the\n"
+    "This package holds the Python package vorncalc: the formula language of the\n"
     "vorncalc calculator, with unit suffixes such as 5mm, safe by construction.\n"
     "vorncalc.evaluate computes a command line as the CAD plug-in does;\n"
     "vorncalc.Formula compiles a formula once, with variables, constants and\n"

@@ -26,12 +26,8 @@ constexpr npy_intp BufferPoints = 8192;
 
 PyArrayObject* AsArray(const py::object& array) { return reinterpret_cast<PyArrayObject*>(array.ptr()); }
 
-std::string ShapeText(PyArrayObject* array) {
-  std::string text = "(";
-  for (int d = 0; d < PyArray_NDIM(array); ++d)
-    text += std::to_string(PyArray_DIM(array, d)) + (PyArray_NDIM(array) == 1 ? "," : d + 1 < PyArray_NDIM(array) ? ", " : "");
-  return text + ")";
-}
+// As Python writes a shape: (3,) or (2, 2).
+std::string ShapeText(const py::object& array) { return py::str(array.attr("shape")); }
 
 // NumPy's broadcasting rule, checked here so that the error names the
 // variables: extents are equal or 1, compared from the last axis.
@@ -50,8 +46,8 @@ void CheckBroadcast(std::span<const std::string> names, const CallArguments& arg
       if (given == extent || given == 1) continue;
       if (extent != 1)
         throw py::value_error("the arrays cannot be broadcast together: '" + names[first] + "' is " +
-                              ShapeText(AsArray(arguments.Values[first].Array)) + ", '" + names[i] + "' is " +
-                              ShapeText(array));
+                              ShapeText(arguments.Values[first].Array) + ", '" + names[i] + "' is " +
+                              ShapeText(arguments.Values[i].Array));
       extent = given;
     }
   }
@@ -60,8 +56,8 @@ void CheckBroadcast(std::span<const std::string> names, const CallArguments& arg
 // Float16 or float32 where NumPy's result type of the arrays is one of
 // them, else float64.
 py::object ResultType(const std::vector<PyArrayObject*>& arrays) {
-  auto* type = PyArray_ResultType(static_cast<npy_intp>(arrays.size()), const_cast<PyArrayObject**>(arrays.data()),
-                                  0, nullptr);
+  auto* type = PyArray_ResultType(static_cast<npy_intp>(arrays.size()),
+                                  const_cast<PyArrayObject**>(arrays.data()), 0, nullptr);
   if (!type) throw py::error_already_set();
   auto result = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(type));
   if (type->kind == 'f' && type->elsize < 8) return result;
@@ -112,7 +108,8 @@ py::object AllocateResults(std::vector<PyArrayObject*> operands, const py::objec
 // looks for signals (Ctrl-C) every few hundredths of a second.
 class Pacer {
  public:
-  explicit Pacer(bool gilReleased) : GilReleased(gilReleased), PieceStart(Clock::now()), LastCheck(PieceStart) {}
+  explicit Pacer(bool gilReleased)
+      : GilReleased(gilReleased), PieceStart(Clock::now()), LastCheck(PieceStart) {}
 
   npy_intp Piece() const { return PieceSize; }
 
@@ -162,7 +159,8 @@ void RunBlocks(Evaluator& evaluator, NpyIter* iterator, std::vector<MathUtils::V
       for (std::size_t j = 0; j < listed.size(); ++j)
         listed[j].Values = reinterpret_cast<const double*>(data[j]) + done;
       double* results = reinterpret_cast<double*>(data[listed.size()]) + done;
-      evaluator.GetParser().EvaluateArrays(listed, std::span<double>(results, static_cast<std::size_t>(count)));
+      evaluator.GetParser().EvaluateArrays(listed,
+                                           std::span<double>(results, static_cast<std::size_t>(count)));
       done += count;
       pacer.After();
     }
@@ -189,19 +187,22 @@ py::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string>
       listed.push_back({evaluator.CellAddress(i), nullptr});
     }
   }
-  const py::object results = arguments.Out.is_none() ? AllocateResults(operands, ResultType(operands)) : arguments.Out;
+  const py::object results =
+      arguments.Out.is_none() ? AllocateResults(operands, ResultType(operands)) : arguments.Out;
   operands.push_back(AsArray(results));
 
   std::vector<npy_uint32> flags(operands.size(),
                                 NPY_ITER_READONLY | NPY_ITER_CONTIG | NPY_ITER_ALIGNED | NPY_ITER_NBO);
-  flags.back() = NPY_ITER_WRITEONLY | NPY_ITER_CONTIG | NPY_ITER_ALIGNED | NPY_ITER_NBO | NPY_ITER_NO_BROADCAST;
-  const auto float64 = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE)));
+  flags.back() =
+      NPY_ITER_WRITEONLY | NPY_ITER_CONTIG | NPY_ITER_ALIGNED | NPY_ITER_NBO | NPY_ITER_NO_BROADCAST;
+  const auto float64 =
+      py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE)));
   std::vector<PyArray_Descr*> types(operands.size(), reinterpret_cast<PyArray_Descr*>(float64.ptr()));
-  Iterator iterator(NpyIter_AdvancedNew(
-      static_cast<int>(operands.size()), operands.data(),
-      NPY_ITER_EXTERNAL_LOOP | NPY_ITER_BUFFERED | NPY_ITER_GROWINNER | NPY_ITER_ZEROSIZE_OK |
-          NPY_ITER_COPY_IF_OVERLAP,
-      NPY_KEEPORDER, NPY_SAME_KIND_CASTING, flags.data(), types.data(), -1, nullptr, nullptr, BufferPoints));
+  Iterator iterator(NpyIter_AdvancedNew(static_cast<int>(operands.size()), operands.data(),
+                                        NPY_ITER_EXTERNAL_LOOP | NPY_ITER_BUFFERED | NPY_ITER_GROWINNER |
+                                            NPY_ITER_ZEROSIZE_OK | NPY_ITER_COPY_IF_OVERLAP,
+                                        NPY_KEEPORDER, NPY_SAME_KIND_CASTING, flags.data(), types.data(), -1,
+                                        nullptr, nullptr, BufferPoints));
 
   if (NpyIter_GetIterSize(iterator.Get()) > 0) {
     const bool keepGil = evaluator.CallsPython() || NpyIter_IterationNeedsAPI(iterator.Get());

@@ -42,9 +42,9 @@ CallArgument ReadValue(const std::string& name, const py::handle value) {
   const py::array array = py::array::ensure(value);
   if (!array || std::string_view("biuf").find(array.dtype().kind()) == std::string_view::npos) {
     PyErr_Clear();
-    throw py::type_error("variable '" + name + "' takes a number or an array of numbers, not " +
-                         (array ? "an array of " + std::string(py::str(array.dtype())) + " values"
-                                : TypeName(value)));
+    throw py::type_error(
+        "variable '" + name + "' takes a number or an array of numbers, not " +
+        (array ? "an array of " + std::string(py::str(array.dtype())) + " values" : TypeName(value)));
   }
   if (array.ndim() > 0) return {std::nullopt, array};
   const auto number = py::array_t<double, py::array::forcecast>::ensure(array);

@@ -31,9 +31,11 @@ Evaluator::Evaluator(const FormulaDefinition& definition,
     AddCalculatorVocabulary(Parser, *definition.Units);
     if (definition.Seed) DrawRandomFrom(Parser, Draws.emplace(*definition.Seed));
   }
-  for (std::size_t i = 0; i < definition.Variables.size(); ++i) Parser.AddVariable(definition.Variables[i], &Cells[i]);
+  for (std::size_t i = 0; i < definition.Variables.size(); ++i)
+    Parser.AddVariable(definition.Variables[i], &Cells[i]);
   for (const auto& [name, value] : definition.Constants) Parser.AddConstant(name, value);
-  for (std::size_t i = 0; i < functions.size(); ++i) functions[i]->Define(Parser, definition.FunctionNames[i]);
+  for (std::size_t i = 0; i < functions.size(); ++i)
+    functions[i]->Define(Parser, definition.FunctionNames[i]);
   Parser.AssignFormula(definition.Text);
   PythonCalled = CompileMuted(Parser, functions);
 }

@@ -24,7 +24,8 @@ std::string TypeName(const py::handle value) { return py::str(py::type::handle_o
 // A name of variables=, functions= or constants=: TypeError for anything
 // but a str.
 std::string NameOf(const py::handle name, const char* what) {
-  if (!PyUnicode_Check(name.ptr())) throw py::type_error(std::string(what) + " are named by str, not " + TypeName(name));
+  if (!PyUnicode_Check(name.ptr()))
+    throw py::type_error(std::string(what) + " are named by str, not " + TypeName(name));
   return py::cast<std::string>(name);
 }
 
@@ -51,9 +52,9 @@ void RefuseNamesGivenTwice(const FormulaDefinition& definition, const py::object
   const auto add = [&](const std::string& name, const char* kind) {
     const auto [place, added] = kinds.emplace(name, kind);
     if (added) return;
-    const std::string as = place->second == std::string_view(kind) ? std::string("twice as a ") + kind
-                                                                      : std::string("as a ") + place->second +
-                                                                            " and as a " + kind;
+    const std::string as = place->second == std::string_view(kind)
+                               ? std::string("twice as a ") + kind
+                               : std::string("as a ") + place->second + " and as a " + kind;
     RaiseFormulaError("the name '" + name + "' is given " + as, std::nullopt, text);
   };
   for (const std::string& name : definition.Variables) add(name, "variable");
@@ -147,12 +148,14 @@ py::tuple Formula::Token() const {
   // The functions as Dask tells callables apart; everything else as it is.
   const py::object normalize = py::module_::import("dask.base").attr("normalize_token");
   py::list functions;
-  for (const auto& [name, callable] : GivenFunctions) functions.append(py::make_tuple(name, normalize(callable)));
+  for (const auto& [name, callable] : GivenFunctions)
+    functions.append(py::make_tuple(name, normalize(callable)));
   py::list constants;
-  for (const auto& [name, value] : Definition.Constants) constants.append(py::make_tuple(name, py::float_(value).attr("hex")()));
-  return py::make_tuple("vorncalc.Formula", VORNCALC_VERSION, Definition.Text, py::tuple(py::cast(Definition.Variables)),
-                        py::tuple(constants), py::tuple(functions), py::cast(Definition.Units),
-                        py::cast(Definition.Seed));
+  for (const auto& [name, value] : Definition.Constants)
+    constants.append(py::make_tuple(name, py::float_(value).attr("hex")()));
+  return py::make_tuple("vorncalc.Formula", VORNCALC_VERSION, Definition.Text,
+                        py::tuple(py::cast(Definition.Variables)), py::tuple(constants), py::tuple(functions),
+                        py::cast(Definition.Units), py::cast(Definition.Seed));
 }
 
 }  // namespace PythonModule

@@ -97,7 +97,8 @@ void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view
   RaiseFormulaError(text, position, formulaValue);
 }
 
-void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position, const py::object& formula) {
+void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position,
+                       const py::object& formula) {
   // The parser reads ASCII only (FormulaText), but a name it quotes may
   // hold any byte: never a UnicodeDecodeError instead of the error.
   const auto message = py::reinterpret_steal<py::object>(

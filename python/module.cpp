@@ -157,13 +157,14 @@ PYBIND11_MODULE(_vorncalc, module) {
   module.doc() = ModuleDoc;
   module.attr("__version__") = VORNCALC_VERSION;
   PythonModule::AddFormulaError(module);
-  module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm", py::arg("seed") = py::none(),
-             EvaluateDoc);
+  module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm",
+             py::arg("seed") = py::none(), EvaluateDoc);
 
   py::class_<PythonModule::Formula>(module, "Formula", FormulaDoc)
       .def(py::init([](const py::object& text, const py::object& variables, const py::object& functions,
                        const py::object& constants, const py::object& units, const py::object& seed) {
-             return std::make_unique<PythonModule::Formula>(text, variables, functions, constants, units, seed);
+             return std::make_unique<PythonModule::Formula>(text, variables, functions, constants, units,
+                                                            seed);
            }),
            py::arg("text"), py::arg("variables") = py::tuple(), py::arg("functions") = py::dict(),
            py::arg("constants") = py::dict(), py::arg("units") = py::none(), py::arg("seed") = py::none())

@@ -11,7 +11,8 @@ namespace PythonModule {
 std::optional<std::uint32_t> ReadSeed(const py::handle seed) {
   if (seed.is_none()) return std::nullopt;
   if (!PyLong_Check(seed.ptr()) || PyBool_Check(seed.ptr()))
-    throw py::type_error("seed takes an int, not " + std::string(py::str(py::type::handle_of(seed).attr("__name__"))));
+    throw py::type_error("seed takes an int, not " +
+                         std::string(py::str(py::type::handle_of(seed).attr("__name__"))));
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(seed.ptr(), &overflow);
   if (overflow != 0 || value < 0 || value > 0xFFFFFFFFLL)

@@ -37,8 +37,10 @@ foreach(check "cli_files;/usr/bin/vorncalc" "cli_files;/usr/share/man/man1/vornc
               "dev_files;/usr/include/vorncalc/parser/parser.h" "dev_files;/libvorncalc.a"
               "dev_files;/usr/include/vorncalc/calculator/calculator_driver.h" "dev_files;/libvorncalc-calculator.a"
               "dev_files;/vorncalc/vorncalcConfig.cmake" "dev_files;/pkgconfig/vorncalc.pc"
-              "python_files;/usr/lib/python3/dist-packages/vorncalc.cpython-"
-              "python_files;/usr/lib/python3/dist-packages/vorncalc.pyi"
+              "python_files;/usr/lib/python3/dist-packages/vorncalc/_vorncalc.cpython-"
+              "python_files;/usr/lib/python3/dist-packages/vorncalc/_vorncalc.pyi"
+              "python_files;/usr/lib/python3/dist-packages/vorncalc/py.typed"
+              "python_files;/usr/lib/python3/dist-packages/vorncalc/__init__.py"
               "python_files;/usr/share/doc/python3-vorncalc/copyright")
   list(GET check 0 listing)
   list(GET check 1 file)
