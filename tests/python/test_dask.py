@@ -2,6 +2,9 @@
 apart, arrays taken positionally, and every scheduler (threads, processes,
 dask.distributed)."""
 
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -69,11 +72,22 @@ def test_every_local_scheduler_evaluates_a_formula(scheduler):
     assert np.array_equal(values, np.arange(1000.0) * 4 + 1)
 
 
-def test_a_distributed_cluster_evaluates_a_formula():
-    distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
-        with distributed.Client(cluster) as client:
-            f = vorncalc.Formula("sqrt(x^2 + y^2)", variables=("x", "y"))
-            x = da.arange(10_000.0, chunks=1000)
-            values = client.compute(da.map_blocks(f, x, 4.0)).result()
+CLUSTER = """
+import dask.array as da, distributed, numpy as np, vorncalc
+if __name__ == "__main__":
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        f = vorncalc.Formula("sqrt(x^2 + y^2)", variables=("x", "y"))
+        values = client.compute(da.map_blocks(f, da.arange(10_000.0, chunks=1000), 4.0)).result()
     assert np.array_equal(values, np.sqrt(np.arange(10_000.0) ** 2 + 16))
+    print("evaluated")
+"""
+
+
+def test_a_distributed_cluster_evaluates_a_formula(tmp_path):
+    # In a process of its own: the cluster's threads stay out of this one.
+    pytest.importorskip("distributed")
+    script = tmp_path / "cluster.py"
+    script.write_text(CLUSTER)
+    result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300)
+    assert result.stdout.strip() == "evaluated", result.stderr
