@@ -103,13 +103,20 @@ py::object AllocateResults(std::vector<PyArrayObject*> operands, const py::objec
   return results;
 }
 
+// Whether this is the main thread, the only one that handles signals.
+bool OnMainThread() {
+  const py::object ident = py::module_::import("threading").attr("main_thread")().attr("ident");
+  return py::cast<unsigned long>(ident) == PyThread_get_thread_ident();
+}
+
 // Splits the iterator's inner loops into pieces: long enough that a call of
 // EvaluateArrays per piece costs nothing, short enough that the main thread
 // looks for signals (Ctrl-C) every few hundredths of a second.
 class Pacer {
  public:
-  explicit Pacer(bool gilReleased)
-      : GilReleased(gilReleased), PieceStart(Clock::now()), LastCheck(PieceStart) {}
+  // gilReleased: the GIL is taken for each look; only on the main thread.
+  Pacer(bool gilReleased, bool mainThread)
+      : GilReleased(gilReleased), MainThread(mainThread), PieceStart(Clock::now()), LastCheck(PieceStart) {}
 
   npy_intp Piece() const { return PieceSize; }
 
@@ -118,7 +125,7 @@ class Pacer {
     const auto took = now - PieceStart;
     if (took < std::chrono::milliseconds(2) && PieceSize < MostPoints) PieceSize *= 2;
     if (took > std::chrono::milliseconds(20) && PieceSize > LeastPoints) PieceSize /= 2;
-    if (now - LastCheck > std::chrono::milliseconds(20)) {
+    if (MainThread && now - LastCheck > std::chrono::milliseconds(20)) {
       CheckSignals();
       LastCheck = now;
     }
@@ -129,30 +136,25 @@ class Pacer {
   static constexpr npy_intp LeastPoints = 64;
   static constexpr npy_intp MostPoints = npy_intp{1} << 22;
 
-  void CheckSignals() {
+  void CheckSignals() const {
     std::optional<py::gil_scoped_acquire> held;
     if (GilReleased) held.emplace();
-    if (!MainThread) {
-      const py::object ident = py::module_::import("threading").attr("main_thread")().attr("ident");
-      MainThread = py::cast<unsigned long>(ident) == PyThread_get_thread_ident();
-    }
-    if (*MainThread && PyErr_CheckSignals() != 0) throw py::error_already_set();
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   }
 
   bool GilReleased;
-  std::optional<bool> MainThread;  // only the main thread handles signals
+  bool MainThread;
   npy_intp PieceSize = npy_intp{1} << 14;
   Clock::time_point PieceStart;
   Clock::time_point LastCheck;
 };
 
 void RunBlocks(Evaluator& evaluator, NpyIter* iterator, std::vector<MathUtils::VariableArray>& listed,
-               bool gilReleased) {
+               Pacer& pacer) {
   NpyIter_IterNextFunc* next = NpyIter_GetIterNext(iterator, nullptr);
   if (!next) throw py::error_already_set();
   char** data = NpyIter_GetDataPtrArray(iterator);
   const npy_intp* size = NpyIter_GetInnerLoopSizePtr(iterator);
-  Pacer pacer(gilReleased);
   do {
     for (npy_intp done = 0; done < *size;) {
       const npy_intp count = std::min(pacer.Piece(), *size - done);
@@ -206,10 +208,11 @@ py::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string>
 
   if (NpyIter_GetIterSize(iterator.Get()) > 0) {
     const bool keepGil = evaluator.CallsPython() || NpyIter_IterationNeedsAPI(iterator.Get());
+    Pacer pacer(!keepGil, OnMainThread());
     try {
       std::optional<py::gil_scoped_release> released;
       if (!keepGil) released.emplace();
-      RunBlocks(evaluator, iterator.Get(), listed, !keepGil);
+      RunBlocks(evaluator, iterator.Get(), listed, pacer);
     } catch (const MathUtils::ParserException& error) {
       RaiseFormulaError(error, evaluator.GetParser().GetFormula());
     }
