@@ -24,12 +24,18 @@ import vorncalc
 NUMBERS = dict(a=2.0, b=3.0, c=4.0, d=5.0)
 
 
-def high_water_bytes():
+def status_bytes(field):
     with open("/proc/self/status") as status:
         for line in status:
-            if line.startswith("VmHWM:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1]) * 1024
-    raise RuntimeError("no VmHWM in /proc/self/status")
+    raise RuntimeError(f"no {field} in /proc/self/status")
+
+
+def reset_high_water():
+    """The peak resident set size starts again from the current one (Linux)."""
+    with open("/proc/self/clear_refs", "w") as clear:
+        clear.write("5")
 
 
 def numbers_case(implementation):
@@ -55,9 +61,10 @@ def measure(case, implementation, repetitions):
     """In this process: the median time of a call and the peak memory."""
     numexpr.set_num_threads(1)
     x, call = CASES[case](implementation)
-    before = high_water_bytes()
+    reset_high_water()
+    before = status_bytes("VmRSS")
     result = call()
-    peak = high_water_bytes() - before + x.nbytes  # the inputs are the 800 MB array
+    peak = status_bytes("VmHWM") - before + x.nbytes  # the inputs: the 800 MB array
     fortran = bool(result.flags["F_CONTIGUOUS"] and not result.flags["C_CONTIGUOUS"])
     expected = x * (2.0 if case == "fortran" else NUMBERS["a"]) + (
         1.0 if case == "fortran" else NUMBERS["b"] * NUMBERS["c"] - NUMBERS["d"])
