@@ -19,7 +19,7 @@ F = vorncalc.Formula("x * y - sqrt(abs(x)) / (y + 0.5)", variables=("x", "y"))
 def expected(x, y):
     """Each value as a call with the numbers at that point computes it."""
     x, y = np.broadcast_arrays(np.asarray(x, dtype=np.float64), np.asarray(y, dtype=np.float64))
-    return np.array([F(float(a), float(b)) for a, b in zip(x.ravel(), y.ravel())]).reshape(x.shape)
+    return np.array([F(x=float(a), y=float(b)) for a, b in zip(x.ravel(), y.ravel())]).reshape(x.shape)
 
 
 SHAPES = [
@@ -60,16 +60,16 @@ def views():
 @pytest.mark.parametrize("name", views())
 def test_any_strides_and_order(name):
     x = views()[name]
-    values = F(x, 1.5)
+    values = F(x=x, y=1.5)
     assert values.tobytes() == expected(x, 1.5).astype(values.dtype).tobytes()
 
 
 @pytest.mark.parametrize("order", ["C", "F"])
 def test_the_result_keeps_the_arrays_memory_order(order):
     x = np.ones((6, 4), order=order)
-    values = F(x, np.ones((6, 4), order=order))
+    values = F(x=x, y=np.ones((6, 4), order=order))
     assert values.flags[order + "_CONTIGUOUS"] and not values.flags[{"C": "F", "F": "C"}[order] + "_CONTIGUOUS"]
-    assert F(x.T, 2.0).flags["C_CONTIGUOUS" if order == "F" else "F_CONTIGUOUS"]
+    assert F(x=x.T, y=2.0).flags["C_CONTIGUOUS" if order == "F" else "F_CONTIGUOUS"]
 
 
 LARGE = {
@@ -84,7 +84,7 @@ def test_a_strided_or_fortran_array_is_not_copied_whole(name):
     x = LARGE[name]()
     tracemalloc.start()
     try:
-        values = F(x, 2.0)
+        values = F(x=x, y=2.0)
         peak = tracemalloc.get_traced_memory()[1]
     finally:
         tracemalloc.stop()
@@ -146,9 +146,9 @@ def test_numbers_are_held_not_copied_to_every_point():
         import resource, numpy as np, vorncalc
         f = vorncalc.Formula("x*a + b*c - d", variables=("x", "a", "b", "c", "d"))
         x = np.ones(1 << 24)
-        f(x[:1000], 2.0, 3.0, 4.0, 5.0)
+        f(x=x[:1000], a=2.0, b=3.0, c=4.0, d=5.0)
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        result = f(x, a=2.0, b=3.0, c=4.0, d=5.0)
+        result = f(x=x, a=2.0, b=3.0, c=4.0, d=5.0)
         assert result[0] == 9.0 and result[-1] == 9.0
         print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) * 1024 / result.nbytes)
     """)

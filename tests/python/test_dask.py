@@ -45,8 +45,8 @@ def test_formulas_that_differ_in_anything_have_different_tokens(variant):
 
 def test_map_blocks_tells_formulas_that_differ_in_constants_apart():
     x = da.arange(12.0, chunks=4)
-    f1 = vorncalc.Formula("x + k", variables="x", constants={"k": 1})
-    f2 = vorncalc.Formula("x + k", variables="x", constants={"k": 2})
+    f1 = vorncalc.Formula("x + k", variables=("x",), constants={"k": 1})
+    f2 = vorncalc.Formula("x + k", variables=("x",), constants={"k": 2})
     difference = da.map_blocks(f2, x) - da.map_blocks(f1, x)
     assert difference.compute(scheduler="threads").tolist() == [1.0] * 12
 
@@ -66,7 +66,7 @@ def test_map_blocks_and_apply_ufunc_take_a_formula_as_it_stands():
 
 @pytest.mark.parametrize("scheduler", ["threads", "processes"])
 def test_every_local_scheduler_evaluates_a_formula(scheduler):
-    f = vorncalc.Formula("x * k + f(x)", variables="x", constants={"k": 3}, functions={"f": offset})
+    f = vorncalc.Formula("x * k + f(x)", variables=("x",), constants={"k": 3}, functions={"f": offset})
     x = da.arange(1000.0, chunks=100)
     values = da.map_blocks(f, x).compute(scheduler=scheduler)
     assert np.array_equal(values, np.arange(1000.0) * 4 + 1)

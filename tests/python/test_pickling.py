@@ -18,7 +18,7 @@ def scale(v):
 
 MADE_WITH = [
     dict(text="sqrt(x^2 + y^2)", variables=("x", "y")),
-    dict(text="x * k + K", variables="x", constants={"k": 0.1, "K": -2}),
+    dict(text="x * k + K", variables=("x",), constants={"k": 0.1, "K": -2}),
     dict(text="g(x) + 5mm", variables=["x"], functions={"g": scale}, units="m"),
     dict(text="rnd(x)", variables=("x",), units=2, seed=7),
 ]
@@ -41,7 +41,7 @@ def test_a_copy_computes_what_the_original_computes(made_with, duplicate):
 
 
 def test_functions_travel_by_pickles_rules():
-    f = vorncalc.Formula("g(x)", variables="x", functions={"g": lambda v: v})
+    f = vorncalc.Formula("g(x)", variables=("x",), functions={"g": lambda v: v})
     assert copy.deepcopy(f)(2.0) == 2.0  # copies keep the callable itself
     with pytest.raises((pickle.PicklingError, AttributeError)):
         pickle.dumps(f)
@@ -52,7 +52,7 @@ def evaluate_in_child(formula, value):
 
 
 def test_a_formula_goes_to_other_processes():
-    f = vorncalc.Formula("g(x) * k", variables="x", functions={"g": scale}, constants={"k": 3})
+    f = vorncalc.Formula("g(x) * k", variables=("x",), functions={"g": scale}, constants={"k": 3})
     context = multiprocessing.get_context("spawn")
     with context.Pool(2) as pool:
         assert pool.starmap(evaluate_in_child, [(f, 1.0), (f, 2.0)]) == [30.0, 60.0]
