@@ -141,3 +141,12 @@ def test_any_number_of_formulas_with_functions_live_at_once():
         vorncalc.Formula("add(x)", variables=("x",), functions={"add": lambda v, k=k: v + k}) for k in range(300)
     ]
     assert [f(x=0.5) for f in formulas] == [k + 0.5 for k in range(300)]
+
+
+def test_a_function_may_call_its_own_formula():
+    def count_down(v):
+        return 0.0 if v <= 0 else 1.0 + f(x=v - 1)
+
+    f = vorncalc.Formula("g(x) * 1", variables=("x",), functions={"g": count_down})
+    assert f(x=5.0) == 5.0
+    assert f(x=np.array([0.0, 3.0, 7.0])).tolist() == [0.0, 3.0, 7.0]
