@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "python/formula_error.h"
