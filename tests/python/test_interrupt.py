@@ -14,8 +14,15 @@ import vorncalc
 SLOW = "+".join(f"sinr(x * {k}) * cosr(x / {k})" for k in range(1, 25))
 
 
-def interrupt_after(seconds):
-    timer = threading.Timer(seconds, os.kill, (os.getpid(), signal.SIGINT))
+def interrupt_after(seconds, fired=None):
+    """Sends SIGINT after the delay, noting when in fired."""
+
+    def send():
+        if fired is not None:
+            fired.append(time.perf_counter())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    timer = threading.Timer(seconds, send)
     timer.start()
     return timer
 
@@ -30,14 +37,16 @@ def test_ctrl_c_ends_a_long_call_soon(calls_python):
     f(x=sample)
     whole = (time.perf_counter() - begun) * len(xs) / len(sample)
     assert whole > 2.0, "too fast to tell"
-    timer = interrupt_after(0.3)
-    begun = time.perf_counter()
+    fired = []
+    timer = interrupt_after(0.3, fired)
     try:
         with pytest.raises(KeyboardInterrupt):
             f(x=xs)
     finally:
         timer.join()
-    assert time.perf_counter() - begun < min(whole / 2, 1.5)
+    # within a few hundredths of a second; the bound leaves room for a
+    # loaded machine, far below the rest of the call
+    assert time.perf_counter() - fired[0] < min(whole / 4, 0.5)
 
 
 def test_the_formula_works_on_after_an_interrupt():
