@@ -3,7 +3,9 @@
 #include <Python.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <map>
+#include <string_view>
 #include <utility>
 
 #include "python/array_loop.h"
@@ -62,6 +64,26 @@ void RefuseNamesGivenTwice(const FormulaDefinition& definition, const py::object
   for (const std::string& name : definition.FunctionNames) add(name, "function");
 }
 
+// A variable named as a function or constant of the vocabulary would never
+// be read: the parser takes the vocabulary's name first.
+void RefuseVariablesTheVocabularyHides(MathUtils::Parser& parser, const FormulaDefinition& definition,
+                                       const py::object& text) {
+  using Kind = MathUtils::ParserBase::NameKind;
+  std::string hidden;
+  const char* hiddenBy = nullptr;
+  parser.ForEachName([&](Kind kind, std::string_view name) {
+    if (!hidden.empty() || (kind != Kind::Function && kind != Kind::Constant)) return;
+    if (std::find(definition.Variables.begin(), definition.Variables.end(), name) ==
+        definition.Variables.end())
+      return;
+    hidden = name;
+    hiddenBy = kind == Kind::Function ? "function" : "constant";
+  });
+  if (!hidden.empty())
+    RaiseFormulaError("the variable '" + hidden + "' has the name of a " + hiddenBy + " of the vocabulary",
+                      std::nullopt, text);
+}
+
 }  // namespace
 
 class Formula::Lease {
@@ -103,6 +125,7 @@ Formula::Formula(const py::handle text, const py::handle variables, const py::ha
   } catch (const MathUtils::ParserException& error) {
     RaiseFormulaError(error, Definition.Text);
   }
+  RefuseVariablesTheVocabularyHides(Pool.back()->GetParser(), Definition, textValue);
   PythonCalled = Pool.back()->CallsPython();
 }
 

@@ -92,7 +92,8 @@ seed: None, or an int from 0 to 2**32 - 1 for rnd (with units): every call
 
 Names are case-sensitive; functions and constants replace the vocabulary's
 of the same name. A name given twice (two variables, or a variable and a
-constant, ...) is refused.
+constant, ...) is refused, and so is a variable named as a function or
+constant of the vocabulary, which would hide it.
 
 A Formula pickles, copies and deep-copies as the arguments it was made with
 (its functions by pickle's own rules), and Dask tells Formulas apart by all

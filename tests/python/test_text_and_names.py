@@ -77,6 +77,26 @@ def test_a_name_given_twice_is_refused_when_the_formula_is_made(made_with, messa
     assert isinstance(raised.value, ValueError) and raised.value.position is None
 
 
+# a variable the vocabulary's function or constant would hide: never read
+HIDDEN = [
+    ("pi * 2", dict(variables=("pi",), units="mm"), "'pi' has the name of a constant"),
+    ("_pi + x", dict(variables=("x", "_pi")), "'_pi' has the name of a constant"),
+    ("x + 1", dict(variables=("x", "sqrt")), "'sqrt' has the name of a function"),
+    ("x + 1", dict(variables=("x", "rnd"), units=2), "'rnd' has the name of a function"),
+]
+
+
+@pytest.mark.parametrize("text,made_with,message", HIDDEN)
+def test_a_variable_the_vocabulary_hides_is_refused(text, made_with, message):
+    with pytest.raises(vorncalc.FormulaError, match=message):
+        vorncalc.Formula(text, **made_with)
+
+
+def test_names_the_vocabulary_does_not_hide_are_variables():
+    assert vorncalc.Formula("mm * 2", variables=("mm",), units="mm")(mm=7) == 14.0
+    assert vorncalc.Formula("pi * 2", variables=("pi",))(pi=7) == 14.0  # no pi without units
+
+
 class Names(collections.abc.Sequence):
     def __init__(self, *names):
         self.names = names
