@@ -7,22 +7,22 @@ import numpy.typing as npt
 
 __version__: str
 
-UnitSystem = Union[str, int]
+_UnitSystem = Union[str, int]
 
 # What a call takes for a variable: a number (Python's or NumPy's), or an
 # array of booleans, integers or floats, or anything that NumPy makes one of.
-Number = Union[float, np.floating[Any], np.integer[Any], np.bool_]
+_Number = Union[float, np.floating[Any], np.integer[Any], np.bool_]
 
 class _SupportsArray(Protocol):
     def __array__(self) -> np.ndarray[Any, np.dtype[Union[np.floating[Any], np.integer[Any], np.bool_]]]: ...
 
-ArrayOfNumbers = Union[
+_ArrayOfNumbers = Union[
     _SupportsArray,
     Sequence[float],
     Sequence[Sequence[float]],
     Sequence[Sequence[Sequence[float]]],
 ]
-Results = npt.NDArray[np.floating[Any]]
+_Results = npt.NDArray[np.floating[Any]]
 
 class FormulaError(ValueError):
     """A formula that the parser refuses."""
@@ -31,7 +31,7 @@ class FormulaError(ValueError):
     formula: Optional[str]
     def __init__(self, message: str, position: Optional[int] = ..., formula: Optional[str] = ...) -> None: ...
 
-def evaluate(text: str, units: UnitSystem = "mm", seed: Optional[int] = None) -> float:
+def evaluate(text: str, units: _UnitSystem = "mm", seed: Optional[int] = None) -> float:
     """The value of a command line as the CAD plug-in computes it on Enter."""
 
 class Formula:
@@ -43,15 +43,17 @@ class Formula:
         variables: Union[str, Iterable[str]] = (),
         functions: Mapping[str, Callable[..., SupportsFloat]] = {},
         constants: Mapping[str, SupportsFloat] = {},
-        units: Optional[UnitSystem] = None,
+        units: Optional[_UnitSystem] = None,
         seed: Optional[int] = None,
     ) -> None: ...
+    # Numbers only give a float; the overload below takes numbers too, so the
+    # two overlap, and the first that fits decides.
     @overload
-    def __call__(self, *values: Number, out: None = None, **variables: Number) -> float: ...
+    def __call__(self, *values: _Number, out: None = None, **variables: _Number) -> float: ...  # type: ignore[misc]
     @overload
     def __call__(
-        self, *values: Union[Number, ArrayOfNumbers], out: Optional[Results] = None, **variables: Union[Number, ArrayOfNumbers]
-    ) -> Results: ...
+        self, *values: Union[_Number, _ArrayOfNumbers], out: Optional[_Results] = None, **variables: Union[_Number, _ArrayOfNumbers]
+    ) -> _Results: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
     def __dask_tokenize__(self) -> Tuple[Any, ...]: ...
     @property

@@ -1,7 +1,12 @@
 """The type stubs beside the module describe what the module has."""
 
 import ast
+import os
 import pathlib
+import subprocess
+import sys
+
+import pytest
 
 import vorncalc
 
@@ -34,3 +39,16 @@ def test_the_stubbed_parameters_are_the_modules():
     init = next(node for node in ast.walk(tree) if isinstance(node, ast.ClassDef) and node.name == "Formula")
     init = next(node for node in init.body if isinstance(node, ast.FunctionDef) and node.name == "__init__")
     assert [a.arg for a in init.args.args] == ["self", "text", "variables", "functions", "constants", "units", "seed"]
+
+
+def test_mypy_finds_the_stubs_and_they_match_the_module(tmp_path):
+    # stubtest imports the package and compares it with the stubs that mypy
+    # finds for it: a name missing on either side, or a stub mypy refuses,
+    # fails.
+    pytest.importorskip("mypy")
+    package_parent = pathlib.Path(vorncalc.__file__).resolve().parents[1]
+    allowlist = pathlib.Path(__file__).with_name("stubtest_allowlist.txt")
+    environment = dict(os.environ, MYPYPATH=str(package_parent), PYTHONPATH=str(package_parent))
+    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--allowlist", str(allowlist), "vorncalc"],
+                            cwd=tmp_path, env=environment, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
