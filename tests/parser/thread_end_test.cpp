@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <string>
 
 #include "parser/machine_code.h"
 #include "parser/parser.h"
@@ -18,9 +19,14 @@ namespace {
 
 enum class Ending { Exit, Cancel };
 
+// How the thread evaluates: one point at a time, over arrays after 2,000
+// points, or over arrays at the call that compiles.
+enum class Calls { Evaluate, Arrays, ArraysCompiling };
+
 struct Worker {
   bool MachineCode = false;
   Ending How = Ending::Exit;
+  Calls Using = Calls::Evaluate;
   std::atomic<bool> Armed{false};     // the next call of the callback ends the thread
   std::atomic<bool> Inside{false};    // the callback waits to be cancelled
   std::atomic<bool> Returned{false};  // the evaluation came back: the thread did not end
@@ -41,6 +47,17 @@ double Slow(double v) {
   }
 }
 
+void EvaluateOnce(MathUtils::Parser& parser, Worker& worker) {
+  if (worker.Using == Calls::Evaluate) {
+    parser.Evaluate();
+    return;
+  }
+  double xs[16] = {3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3}, results[16];
+  const MathUtils::VariableArray arrays[] = {{&worker.X, xs}};
+  std::size_t written = 0;
+  parser.EvaluateArrays(arrays, results, &written);
+}
+
 void* Work(void* argument) {
   Worker& worker = *static_cast<Worker*>(argument);
   Current = &worker;
@@ -49,18 +66,20 @@ void* Work(void* argument) {
   parser.AddVariable("x", &worker.X);
   parser.AddFunction("slow", Slow, false);
   parser.AssignFormula("x + slow(x)");
-  for (int run = 0; run < 2000; ++run) parser.Evaluate();
+  if (worker.Using != Calls::ArraysCompiling)
+    for (int run = 0; run < 2000; ++run) EvaluateOnce(parser, worker);
   worker.MadeMachineCode = parser.MachineCodeSize() > 0;
   worker.Armed = true;
-  parser.Evaluate();
+  EvaluateOnce(parser, worker);
   worker.Returned = true;
   return nullptr;
 }
 
-void EndInsideCallback(bool machineCode, Ending how) {
+void EndInsideCallback(bool machineCode, Ending how, Calls calls = Calls::Evaluate) {
   Worker worker;
   worker.MachineCode = machineCode;
   worker.How = how;
+  worker.Using = calls;
   pthread_t thread;
   ASSERT_EQ(pthread_create(&thread, nullptr, Work, &worker), 0);
   if (how == Ending::Cancel) {
@@ -74,7 +93,7 @@ void EndInsideCallback(bool machineCode, Ending how) {
   ASSERT_EQ(pthread_join(thread, &result), 0);
   EXPECT_FALSE(worker.Returned);
   EXPECT_EQ(result, how == Ending::Cancel ? PTHREAD_CANCELED : nullptr);
-  if (machineCode && MathUtils::detail::MachineCode::Supported()) {
+  if (machineCode && calls == Calls::Evaluate && MathUtils::detail::MachineCode::Supported()) {
     EXPECT_TRUE(worker.MadeMachineCode);
   }
 }
@@ -91,6 +110,19 @@ TEST(ThreadEndTest, ACancelledThreadEndsInsideACallback) {
     SCOPED_TRACE(machineCode ? "machine code" : "interpreted");
     EndInsideCallback(machineCode, Ending::Cancel);
   }
+}
+
+// Over arrays, on every tier and at the call that compiles: under the
+// address sanitizer too, the unwinding passes the loops over the points.
+TEST(ThreadEndTest, AThreadEndsInsideACallbackOverArrays) {
+  for (const Calls calls : {Calls::Arrays, Calls::ArraysCompiling})
+    for (const Ending how : {Ending::Exit, Ending::Cancel})
+      for (bool machineCode : {false, true}) {
+        SCOPED_TRACE(std::string(machineCode ? "machine code" : "interpreted") +
+                     (how == Ending::Exit ? ", exit" : ", cancel") +
+                     (calls == Calls::Arrays ? "" : ", compiling"));
+        EndInsideCallback(machineCode, how, calls);
+      }
 }
 
 }  // namespace

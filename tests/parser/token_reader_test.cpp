@@ -193,7 +193,6 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"2*\t 3", 6},
       {"2 * 3", 6},
       {"1+2\n+5", 3},
-      {std::string("1+2\0+5", 6), 3},
       {"1e999", HUGE_VAL},
       {"1E999", HUGE_VAL},
       {"1e+999", HUGE_VAL},
@@ -216,6 +215,28 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
       {"1ex", "Unknown token found: 1ex <- here"},     {"2e+x", "Unknown token found: 2e <- here"},
   };
   for (auto [formula, text] : refused) EXPECT_EQ(CompileError(Subject, formula), text) << formula;
+}
+
+// A text whose length is known ends at its length: a NUL inside it is
+// refused where it stands, never taken for the end. A line feed still ends
+// the formula, and a C string still ends at its NUL.
+TEST_F(ReaderTest, ANulInsideTheTextIsRefused) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> refused[] = {
+      {"1+2\0+5"s, "NUL character in the formula: 1+2 <- here"},
+      {"1+2\0"s, "NUL character in the formula: 1+2 <- here"},
+      {"1+\0"s, "NUL character in the formula: 1+ <- here"},
+      {"sin(\0)"s, "NUL character in the formula: sin( <- here"},
+      {"\0"s + "1", "NUL character in the formula:"},
+      {"  \0"s, "NUL character in the formula:    <- here"},
+  };
+  for (const auto& [formula, text] : refused) {
+    EXPECT_EQ(CompileError(Subject, formula), text) << formula.size();
+    EXPECT_EQ(Eval(Subject, "1+1"), 2);
+  }
+  EXPECT_EQ(Eval(Subject, "1+2\n+5"), 3);
+  Subject.AssignFormula("1+2\0+5");  // a C string
+  EXPECT_EQ(Subject.Evaluate(), 3);
 }
 
 TEST_F(ReaderTest, NumbersIgnoreTheProcessLocale) {
