@@ -128,7 +128,7 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysCompiling(std::span<const Var
   detail::ArrayPoint point(variables);
   point.MoveTo(0);
   std::vector<Cell> notInstalled;
-  results[0] = CompileFormulaAt(point, notInstalled);
+  results[0] = CompileFormula(&point, &notInstalled);
   written = 1;
   if (results.size() == 1) return;
   if (notInstalled.empty())

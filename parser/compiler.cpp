@@ -167,23 +167,16 @@ namespace MathUtils {
 // Compiles into a compiled formula of its own and installs it at the end,
 // unless a callback changed the formula or a definition meanwhile: then the
 // value is still returned, and the next evaluation compiles again.
-double ParserBase::CompileFormula() { return Compile<false>(nullptr, nullptr); }
+double ParserBase::CompileFormula() { return CompileFormula(nullptr, nullptr); }
 
 // The first point of an evaluation over arrays: the listed variables are
 // read at the point, their addresses written into the cells all the same.
 // Cells that a callback's change keeps from the parser are copied to
 // notInstalled as they read the point, for the rest of the points.
-double ParserBase::CompileFormulaAt(const detail::ArrayPoint& point, std::vector<Cell>& notInstalled) {
-  return Compile<true>(&point, &notInstalled);
-}
-
-// One body for both, compiled twice: an ordinary compilation pays nothing
-// for the other's steps.
-template <bool AtArrayPoint>
-double ParserBase::Compile(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled) {
+double ParserBase::CompileFormula(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled) {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
   detail::CompiledFormula* compiled = TakeCompiledFormula();
-  [[maybe_unused]] const auto variablesOwnAddresses = [point](void* address) {
+  const auto variablesOwnAddresses = [point](void* address) {
     const double* variable = point->VariableHeldAt(address);
     return variable ? const_cast<double*>(variable) : address;
   };
@@ -195,9 +188,9 @@ double ParserBase::Compile(const detail::ArrayPoint* point, std::vector<Cell>* n
 
     detail::Compiler compiler(*this);
     const double value = compiler.Run();
-    if constexpr (AtArrayPoint) {
+    if (point) {
       const std::span<Cell> cells(compiled->Cells.Data(), static_cast<std::size_t>(compiler.EndOfBytecode()));
-      if (scope.Changed()) notInstalled->assign(cells.begin(), cells.end());
+      if (scope.Changed() && notInstalled) notInstalled->assign(cells.begin(), cells.end());
       detail::MoveVariableAddresses(cells, variablesOwnAddresses);
     }
     if (scope.Changed()) {
@@ -216,7 +209,7 @@ double ParserBase::Compile(const detail::ArrayPoint* point, std::vector<Cell>* n
       Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
     return value;
   } catch (...) {
-    if constexpr (AtArrayPoint)
+    if (point)
       detail::MoveVariableAddresses(std::span<Cell>(compiled->Cells.Data(), compiled->Cells.Size()),
                                     variablesOwnAddresses);
     KeepOrRelease(compiled);

@@ -319,9 +319,7 @@ class ParserBase {
   static double RunArithmetic(ParserBase& parser);
   static double CountLaterRuns(ParserBase& parser);
   static double RunMachineCodeCallingBack(ParserBase& parser);
-  double CompileFormulaAt(const detail::ArrayPoint& point, std::vector<Cell>& notInstalled);
-  template <bool AtArrayPoint>
-  double Compile(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled);
+  double CompileFormula(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled);
   // array_evaluation.cpp: the loops over the points of EvaluateArrays.
   void CheckVariableArrays(std::span<const VariableArray> variables) const;
   void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
