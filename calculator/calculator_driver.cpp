@@ -42,5 +42,6 @@ std::string FormatValue(double value, int significantDigits) {
 }
 
 std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
-  return FormatValue(CommandLineValue(text, unitSystem), CommandLineDigits);
+  const double value = CommandLineValue(text, unitSystem);
+  return FormatValue(value, DigitsKeepingTypedPlaces(value, text));
 }

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "calculator/command_line_verdict.h"
 #include "calculator/unit_operators.h"
 #include "plugin/ascii_text.h"
-#include "plugin/command_line_verdict.h"
 #include "plugin/evaluation_trigger.h"
 #include "plugin/host_interface.h"
 
