@@ -80,9 +80,11 @@ int TypedDecimalPlaces(std::string_view line) {
 }
 
 int DigitsKeepingTypedPlaces(double value, std::string_view line) {
-  if (!std::isfinite(value) || value == 0) return CommandLineDigits;
-  const int places = TypedDecimalPlaces(line);
-  if (places == 0) return CommandLineDigits;
+  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line));
+}
+
+int DigitsKeepingPlaces(double value, int places) {
+  if (!std::isfinite(value) || value == 0 || places <= 0) return CommandLineDigits;
   const long needed = static_cast<long>(DecimalExponent(value)) + 1 + places;
   return static_cast<int>(std::clamp<long>(needed, CommandLineDigits, MostSignificantDigits));
 }

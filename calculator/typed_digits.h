@@ -21,3 +21,7 @@ int TypedDecimalPlaces(std::string_view line);
 // finest place typed; then as many as reach it, at most seventeen.
 // Every value that ten digits already show to that place keeps ten.
 int DigitsKeepingTypedPlaces(double value, std::string_view line);
+
+// The same for a given number of decimal places, for a value computed from
+// values typed earlier (the terminal's variables).
+int DigitsKeepingPlaces(double value, int places);

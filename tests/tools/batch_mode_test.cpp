@@ -44,7 +44,8 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
       {{"Circle", "5mm+1"},
        "",
        "Circle\n5mm+1\n",
-       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n",
+       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n"
+       "A unit suffix ends at a blank, a comma or a bracket: write 5mm +1\n",
        1},
       {{""}, "", "\n", "Formula string is empty.\n", 1},
   });
@@ -85,8 +86,8 @@ TEST(BatchMode, CarriesTheLastAnswerAndTheVariables) {
 
 TEST(BatchMode, PrintsTheDigitsAskedFor) {
   CheckRuns({
-      {{"123456789012"}, "", "1.23456789e+11\n", "", 0},
-      {{"--digits", "17", "123456789012", "0.1", "1/3"},
+      {{"123456789012*1"}, "", "1.23456789e+11\n", "", 0},
+      {{"--digits", "17", "123456789012*1", "0.1*1", "1/3"},
        "",
        "123456789012\n0.10000000000000001\n0.33333333333333331\n",
        "",
