@@ -143,6 +143,10 @@ TEST(InteractiveMode, KeepsTheLastAnswerVariablesAndDigits) {
       {"1/3", "0.33333333333333331"},
       {"vars", "r = 0.5, a length in centimetres (cm, 3)"},
       {"r", "0.5"},
+      {"units m", "Document units: metres (m, 4)"},  // r is 0.5 cm, never 0.5 m
+      {"r",
+       "\aCannot use r: it holds a length in centimetres (cm, 3) and the document is in metres (m, 4); "
+       "type units cm to use it, or compute it again"},
   };
   for (const auto& [line, answer] : lines) {
     session.Type(line + "\r");
