@@ -82,6 +82,15 @@ CommandLineVerdict RejectedCharacter(std::string_view line, std::size_t end) {
                   " <- here");
 }
 
+// The parser stops reading at a line feed or a NUL: what follows would be
+// dropped without a word ("2<LF>3" would give 2).
+std::optional<CommandLineVerdict> RejectedIfCut(std::string_view line) {
+  const std::size_t end = line.find_first_of(std::string_view("\n\0", 2));
+  if (end == std::string_view::npos) return std::nullopt;
+  return Rejected("A line break or NUL ends the formula before the line ends: " +
+                  LowerCaseAscii(line.substr(0, end)) + " <- here");
+}
+
 // Whether a line that IsHostNumber takes fits a double ("1e400" does not).
 // from_chars, unlike strtod, reads the point whatever the locale.
 std::optional<double> HostNumberValue(std::string_view number) {
@@ -201,6 +210,7 @@ bool IsHostNumber(std::string_view line) {
 CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
                                     std::span<const CommandLineVariable> variables) {
   if (const auto end = EndOfFirstNonAscii(line)) return RejectedCharacter(line, *end);
+  if (auto cut = RejectedIfCut(line)) return std::move(*cut);
   const std::string_view bare = Trimmed(line);
   if (IsHostNumber(bare)) {
     const std::optional<double> number = HostNumberValue(bare);
@@ -225,6 +235,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
 CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
                                      std::span<const CommandLineVariable> variables) {
   if (const auto end = EndOfFirstNonAscii(formula)) return RejectedCharacter(formula, *end);
+  if (auto cut = RejectedIfCut(formula)) return std::move(*cut);
   const Evaluation evaluation = Evaluate(formula, unitSystem, variables);
   if (!evaluation.Succeeded) return Rejected(evaluation.Message);
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));

@@ -42,6 +42,8 @@ struct CommandLineVariable {
 //   point, exponent ("2600000.1234", "-1e3")      reaches the host
 //   no formula ("Line", "sin(30", "")             Reject
 //   a character outside ASCII ("2×3", "5µm")      Reject, pointing at it
+//   a line feed or NUL, where the parser stops    Reject
+//   reading ("2<LF>3")
 //   a single name ("E", "pi"): an option letter   Reject (a caller's
 //                                                 variable alone: Replace)
 //   outermost operation a comparison ("10<45",    Reject: a polar coordinate

@@ -108,6 +108,8 @@ TEST(CommandLineVerdict, SaysWhyALineIsRejected) {
        "3",
        "Unknown token found: 2\xC3 <- here"},  // a sequence cut short
       {"sin(30", "parse error:  missing \")\""},
+      {"2\n3", "A line break or NUL ends the formula before the line ends: 2 <- here"},
+      {std::string("1+1\0+5", 6), "A line break or NUL ends the formula before the line ends: 1+1 <- here"},
       {"1/0", "Not a finite value: inf"},
       {"0/0", "Not a finite value: nan"},
       {"1e400", "Out of the range of a double: 1e400"},

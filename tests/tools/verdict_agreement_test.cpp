@@ -71,7 +71,8 @@ TEST(VerdictAgreement, ThePromptShowsThePluginsVerdict) {
   TerminalSession session({"-u", "m"});
   session.ReadUntil(Prompt);
   for (const std::string line : Lines) {
-    if (line.find('\t') != std::string::npos || line.empty()) continue;  // Tab completes at the prompt
+    // Tab completes at the prompt, and Return ends the line.
+    if (line.find_first_of("\t\n") != std::string::npos || line.empty()) continue;
     const CommandLineVerdict verdict = JudgeCommandLine(line, Metres);
     session.Type(line + "\r");
     const std::string shown = session.ReadUntil(Prompt);
