@@ -28,6 +28,10 @@ double CommandLineValue(std::string_view text, int unitSystem);
 // folding. Variables and functions of the caller's may be added after it.
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem);
 
+// The text as the parser reads a command line: only A to Z change, whatever
+// the locale; other bytes, those above 127 included, pass as they are.
+std::string LowerCaseAscii(std::string_view text);
+
 // The value as "%.*g" prints it with that many significant digits (1 to 17;
 // 17 reads back as the same double), whatever the locale and the platform's
 // C library (which would print infinity differently on Windows).

@@ -20,15 +20,6 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 
-char LowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// As the parser sees the line: only A to Z change.
-std::string LowerCaseAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), LowerCase);
-  return lower;
-}
-
 // Skips the digits at the front of text; how many there were.
 std::size_t SkipDigits(std::string_view& text) {
   std::size_t count = 0;
