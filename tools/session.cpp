@@ -104,7 +104,7 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
   value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula)};
   if (verdict.ReadsUnitSystem) value.LengthIn = Units;
   for (const std::string& name : verdict.VariablesUsed) {
-    const StoredValue& used = name == LastAnswerName ? LastAnswer : Defined.at(name);
+    const StoredValue& used = Stored(name);
     if (used.LengthIn) value.LengthIn = Units;
     value.Places = std::max(value.Places, used.Places);
   }
@@ -113,9 +113,13 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
   return {LineResult::Outcome::Value, Format(value), {}};
 }
 
+const StoredValue& Session::Stored(const std::string& name) const {
+  return name == LastAnswerName ? LastAnswer : Defined.at(name);
+}
+
 std::optional<std::string> Session::LengthRefusal(const std::vector<std::string>& used) const {
   for (const std::string& name : used) {
-    const StoredValue& stored = name == LastAnswerName ? LastAnswer : Defined.at(name);
+    const StoredValue& stored = Stored(name);
     if (!stored.LengthIn || *stored.LengthIn == Units) continue;
     return "Cannot use " + name + ": it holds a length in " + DescribeUnitSystem(*stored.LengthIn) +
            " and the document is in " + DescribeUnitSystem(Units) + "; type units " +

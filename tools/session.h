@@ -75,6 +75,8 @@ class Session {
   // The verdict on the line (on a definition's formula, its value), with
   // `ans` and the variables defined.
   LineResult Evaluate(std::string_view formula, bool defines, StoredValue& value);
+  // `ans` or a variable, by a name that the verdict found in a line.
+  const StoredValue& Stored(const std::string& name) const;
   // Why a value the line uses cannot be used in the document's unit system.
   std::optional<std::string> LengthRefusal(const std::vector<std::string>& used) const;
   // Why the name cannot be a variable, if it cannot.
