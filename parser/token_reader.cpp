@@ -154,12 +154,14 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   return end - static_cast<std::size_t>(Pos);
 }
 
-// Counted in a local and stored once: Pos is a member, which each store
-// of a character would otherwise have to update.
+// Blanks are spaces and tabs: a formula pasted from a table or a text
+// editor often holds tabs where it was typed with spaces. Counted in a
+// local and stored once: Pos is a member, which each store of a character
+// would otherwise have to update.
 void ParserBase::SkipBlanks() {
   const std::string_view text = ReadText;
   std::size_t pos = static_cast<std::size_t>(Pos);
-  while (pos < text.size() && text[pos] == ' ') ++pos;
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
   Pos = static_cast<std::int32_t>(pos);
 }
 
