@@ -97,8 +97,9 @@ void PinModule() {
                      reinterpret_cast<LPCWSTR>(&CommandLineProc), &self);
 }
 
-// Our procedure stays in the chain of a control that still exists only
-// after an unload beneath another plug-in's subclass.
+// Whether CommandLineProc is in the chain of a control that still exists:
+// while the plug-in is loaded, and after an unload beneath another
+// plug-in's subclass.
 bool ProcedureInChain() { return CommandLineWindow && IsWindow(CommandLineWindow); }
 
 // Searches the host's windows afresh and puts CommandLineProc in place.
