@@ -93,3 +93,8 @@ LRESULT CALLBACK CommandLineMouseProc(int code, WPARAM message, LPARAM details) 
   if (code >= 0) Trigger.ObserveMouse(static_cast<UINT>(message));
   return CallNextHookEx(nullptr, code, message, details);
 }
+
+LRESULT CALLBACK CommandLineKeyboardProc(int code, WPARAM key, LPARAM details) {
+  if (code >= 0) Trigger.ObserveThreadKey(key);
+  return CallNextHookEx(nullptr, code, key, details);
+}
