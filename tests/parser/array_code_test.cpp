@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <sstream>
@@ -183,6 +185,297 @@ TEST(ArrayCode, ValueAboveTheArgumentsOfAContextListCallbackSurvivesLaterCalls) 
     const MathUtils::detail::Tier tier =
         ExpectArraysAsEvaluate(cells, x, y, std::to_string(arguments) + " arguments");
     EXPECT_EQ(tier, MathUtils::detail::Tier::Cells) << "the program refuses these cells";
+  }
+}
+
+double Weighted(std::span<const double> values) {
+  double total = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) total += values[i] * static_cast<double>(i + 1);
+  return total;
+}
+
+double PlusShift(void* context, double value) { return value + *static_cast<const double*>(context); }
+
+// Cells that the program refuses (a list call over slots that no entry
+// wrote, or whose value an earlier entry consumed) run on the cell
+// interpreter over arrays too: each point reads the listed variables'
+// values, wherever the variable's entry stands and whatever the sizes of
+// the entries before it.
+TEST(ArrayCode, RefusedCellsOverArraysGiveEvaluatesValues) {
+  double x = 0, y = 0;
+  void* const weighted = reinterpret_cast<void*>(Weighted);
+  void* const plusShift = reinterpret_cast<void*>(PlusShift);
+  const std::pair<std::vector<Cell>, const char*> cases[] = {
+      {Cells({Variable(1, &x),
+              Variable(2, &y),
+              Value(3, 0.5),
+              {2, MathUtils::cdMul},
+              {1, MathUtils::cdSub},
+              Variable(2, &y),
+              Function(1, -4, weighted)}),
+       "a variable first"},
+      {Cells({Value(1, 1.5),
+              Variable(2, &x),
+              ContextOp(2, plusShift, &Shift),
+              {1, MathUtils::cdMul},
+              Variable(2, &y),
+              Variable(3, &x),
+              {2, MathUtils::cdDiv},
+              Function(1, -3, weighted)}),
+       "variables after a context call"},
+      {Cells({Variable(1, &y), Variable(2, &y), Variable(3, &x), Function(1, -5, weighted)}),
+       "one variable twice"},
+  };
+  for (const auto& [cells, what] : cases)
+    EXPECT_EQ(ExpectArraysAsEvaluate(cells, x, y, what), MathUtils::detail::Tier::Cells) << what;
+}
+
+// ---- results around the caches ----
+
+// Where the results of many points go around the caches, they do so from
+// the first aligned vector on, at every alignment of the results, whatever
+// the caches of the machine: the threshold is set low here.
+TEST(ArrayCode, ResultsAroundTheCachesAtEveryAlignment) {
+  if (ArrayCode::WidestLanes() == 1) GTEST_SKIP() << "no machine code over arrays in this build";
+  const std::size_t saved = MathUtils::detail::StreamingPoints();
+  MathUtils::detail::SetStreamingPoints(600);
+  const std::size_t count = 1000 + 5;
+  const std::vector<double> xs = Values(count, 1.25, 0.5), ys = Values(count, -7.5, 0.25);
+  const std::string formula = "x * y - x / (y + 3) + sqrt(x)";
+  for (const int lanes : {2, 4, 8}) {
+    LaneParser parser;
+    double x = 0, y = 0;
+    parser.AddVariable("x", &x);
+    parser.AddVariable("y", &y);
+    parser.SetMachineCode(true);
+    parser.SetArrayLanes(lanes);
+    parser.AssignFormula(formula);
+    std::vector<double> expected(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      x = xs[i];
+      y = ys[i];
+      expected[i] = parser.Evaluate();
+    }
+    const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+    std::vector<double> results(count + 8);
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      // Below the threshold, through the caches; from it on, around them.
+      for (const std::size_t points : {std::size_t{599}, count}) {
+        const std::string context =
+            "lanes " + std::to_string(lanes) + ", results at +" + std::to_string(8 * offset) + " bytes";
+        const std::size_t before = MathUtils::detail::StreamedPoints();
+        const std::span<double> out(results.data() + offset, points);
+        parser.EvaluateArrays(arrays, out);
+        const std::size_t streamed = MathUtils::detail::StreamedPoints() - before;
+        ExpectSameBits(
+            std::vector<double>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(points)),
+            out, context);
+        if (points < 600 || parser.ArrayCodeLanes() == 0) {
+          EXPECT_EQ(streamed, 0u) << context;
+          continue;
+        }
+        // All but the points before the first aligned vector and after the last whole one.
+        const auto width = static_cast<std::size_t>(parser.ArrayCodeLanes());
+        EXPECT_GT(streamed + 2 * width, points) << context;
+        EXPECT_EQ(streamed % width, 0u) << context;
+      }
+    }
+    EXPECT_GT(parser.ArrayCodeLanes(), 1) << lanes;
+  }
+  MathUtils::detail::SetStreamingPoints(saved);
+}
+
+// ---- the lane code's unwind description ----
+
+constexpr bool Wide = sizeof(void*) == 8;
+constexpr int StackPointer = Wide ? 7 : 4;
+constexpr int FramePointer = Wide ? 6 : 5;
+
+// The DWARF number of a general register from its number in the encoding.
+int DwarfNumber(int encoded) {
+  constexpr int Low[] = {0, 2, 1, 3, 7, 6, 4, 5};
+  return Wide && encoded < 8 ? Low[encoded] : encoded;
+}
+
+// What an instruction that builds or takes down a frame does.
+struct FrameEffect {
+  enum Kind { Push, Pop, Grow, Shrink, FrameFromStack, StackFromFrame, LoadFromFrame, Return } Is;
+  std::size_t Length;
+  int Register = 0;         // DWARF number
+  std::int64_t Amount = 0;  // bytes, or the displacement from the frame pointer
+};
+
+// The instruction at the offset, where it is one of those that x86 frames
+// are built and taken down with: push, pop, add and sub of the stack
+// pointer, the moves between the stack and the frame pointer, a load
+// relative to the frame pointer, ret. Nothing for any other.
+std::optional<FrameEffect> DecodeFrameInstruction(std::span<const std::uint8_t> code, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return at + k < code.size() ? int{code[at + k]} : -1; };
+  const int rex = Wide && (byte(0) & 0xf0) == 0x40 ? byte(0) : 0;
+  const std::size_t k = rex ? 1 : 0;
+  const int op = byte(k), modrm = byte(k + 1);
+  const bool plain = rex == 0 || rex == 0x41, wordSized = Wide ? rex == 0x48 : rex == 0;
+  using E = FrameEffect;
+  if (plain && op >= 0x50 && op <= 0x5f)
+    return E{op < 0x58 ? E::Push : E::Pop, k + 1, DwarfNumber((op & 7) + (rex ? 8 : 0))};
+  if (op == 0xc3 && rex == 0) return E{E::Return, 1};
+  if (!wordSized) return std::nullopt;
+  const auto imm8 = [&](std::size_t at8) { return std::int64_t{static_cast<std::int8_t>(byte(at8))}; };
+  const auto imm32 = [&](std::size_t from) {
+    std::int32_t value = 0;
+    for (int b = 3; b >= 0; --b)
+      value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 8 |
+                                        static_cast<std::uint32_t>(byte(from + b)));
+    return std::int64_t{value};
+  };
+  if ((op == 0x83 || op == 0x81) && (modrm == 0xec || modrm == 0xc4)) {
+    const bool small = op == 0x83;
+    return E{modrm == 0xec ? E::Grow : E::Shrink, k + (small ? 3 : 6), 0, small ? imm8(k + 2) : imm32(k + 2)};
+  }
+  if ((op == 0x89 && modrm == 0xe5) || (op == 0x8b && modrm == 0xec)) return E{E::FrameFromStack, k + 2};
+  if ((op == 0x89 && modrm == 0xec) || (op == 0x8b && modrm == 0xe5)) return E{E::StackFromFrame, k + 2};
+  if (op == 0x8b && (modrm & 0xc7) == 0x45)
+    return E{E::LoadFromFrame, k + 3, DwarfNumber((modrm >> 3) & 7), imm8(k + 2)};
+  return std::nullopt;
+}
+
+// The rule an unwinder must find, and how far below the CFA the stack
+// pointer is.
+struct FrameState {
+  ReplayedFrame Rule{StackPointer, AddressBytes, {}};
+  std::int64_t Depth = AddressBytes;
+};
+
+// Applies what the instruction does; false where no frame does that.
+bool Apply(FrameState& state, const FrameEffect& effect) {
+  ReplayedFrame& rule = state.Rule;
+  const bool onFramePointer = rule.CfaRegister == FramePointer;
+  switch (effect.Is) {
+    case FrameEffect::Push:
+      state.Depth += AddressBytes;
+      if (!rule.Saved.count(effect.Register)) rule.Saved[effect.Register] = -state.Depth;
+      break;
+    case FrameEffect::Pop:
+      if (const auto saved = rule.Saved.find(effect.Register);
+          saved != rule.Saved.end() && saved->second == -state.Depth)
+        rule.Saved.erase(saved);
+      state.Depth -= AddressBytes;
+      if (effect.Register == FramePointer && onFramePointer) rule.CfaRegister = StackPointer;
+      break;
+    case FrameEffect::Grow: state.Depth += effect.Amount; break;
+    case FrameEffect::Shrink: state.Depth -= effect.Amount; break;
+    case FrameEffect::FrameFromStack: rule.CfaRegister = FramePointer; break;
+    case FrameEffect::StackFromFrame:
+      if (!onFramePointer) return false;
+      state.Depth = static_cast<std::int64_t>(rule.CfaOffset);
+      break;
+    case FrameEffect::LoadFromFrame:
+      if (!onFramePointer) return false;
+      if (const auto saved = rule.Saved.find(effect.Register);
+          saved != rule.Saved.end() &&
+          saved->second == effect.Amount - static_cast<std::int64_t>(rule.CfaOffset))
+        rule.Saved.erase(saved);
+      break;
+    case FrameEffect::Return: return rule == FrameState{}.Rule && state.Depth == AddressBytes;
+  }
+  if (rule.CfaRegister == StackPointer) rule.CfaOffset = static_cast<std::uint64_t>(state.Depth);
+  return state.Depth >= AddressBytes;
+}
+
+// The frame at each offset of the code, from what its instructions do to
+// the stack: the prologue runs from the entry to the first instruction of
+// no frame's, the epilogue from the earliest offset from which frame
+// instructions alone lead to the return at the end and leave the frame
+// that the call left; between them, the frame stays the prologue's.
+std::vector<ReplayedFrame> FramesOfInstructions(std::span<const std::uint8_t> code) {
+  std::vector<ReplayedFrame> frames(code.size());
+  FrameState state;
+  std::size_t at = 0;
+  for (std::optional<FrameEffect> effect;
+       (effect = DecodeFrameInstruction(code, at)) && effect->Is != FrameEffect::Return;) {
+    std::fill(frames.begin() + static_cast<std::ptrdiff_t>(at),
+              frames.begin() + static_cast<std::ptrdiff_t>(at + effect->Length), state.Rule);
+    EXPECT_TRUE(Apply(state, *effect)) << "prologue at " << at;
+    at += effect->Length;
+  }
+  const std::size_t bodyStart = at;
+  for (std::size_t start = bodyStart; start < code.size(); ++start) {
+    FrameState epilogue = state;
+    std::vector<ReplayedFrame> tail;
+    bool valid = true;
+    for (std::size_t next = start; valid && next < code.size();) {
+      const std::optional<FrameEffect> effect = DecodeFrameInstruction(code, next);
+      valid = effect && (effect->Is != FrameEffect::Return || next + 1 == code.size());
+      if (!valid) break;
+      tail.insert(tail.end(), effect->Length, epilogue.Rule);
+      valid = Apply(epilogue, *effect);
+      next += effect->Length;
+    }
+    if (!valid || tail.size() != code.size() - start) continue;
+    std::fill(frames.begin() + static_cast<std::ptrdiff_t>(bodyStart),
+              frames.begin() + static_cast<std::ptrdiff_t>(start), state.Rule);
+    std::copy(tail.begin(), tail.end(), frames.begin() + static_cast<std::ptrdiff_t>(start));
+    return frames;
+  }
+  ADD_FAILURE() << "no epilogue that leads to the return at the end";
+  return frames;
+}
+
+std::string Shown(const ReplayedFrame& frame) {
+  std::ostringstream out;
+  out << "CFA r" << frame.CfaRegister << "+" << frame.CfaOffset;
+  for (const auto& [reg, offset] : frame.Saved) out << ", r" << reg << " at CFA" << offset;
+  return out.str();
+}
+
+double Halved(double value) { return value / 2; }
+
+// The description that the code's unwinder reads, replayed at every offset
+// of its instructions, is the frame that those instructions build and take
+// down: the saved registers where the pushes put them and until the pops
+// restore them, the CFA as the stack pointer moves.
+TEST(ArrayCode, UnwindDescriptionAtEveryOffsetIsTheFrameOfTheInstructions) {
+  if (ArrayCode::WidestLanes() == 1) GTEST_SKIP() << "no machine code over arrays in this build";
+  std::vector<std::string> formulas = {
+      "sin(x) + y",                                          // the C library, lane by lane
+      "x ^ y - halved(y)",                                   // a callback of the user's: one point at a time
+      "x * y + 1",                                           // no call
+      "a + b + c + d + e + f + g + h + i + x + y + sin(a)",  // bases in the frame
+  };
+  // Slots beyond the registers, a frame of more than 127 bytes.
+  std::string deep = "sin(y)";
+  for (int k = 0; k < 18; ++k) deep = (k % 2 ? "x - (" : "y * (") + deep + ")";
+  formulas.push_back(deep);
+  for (const std::string& formula : formulas) {
+    MathUtils::Parser parser;
+    double values[11] = {};
+    const char* const names[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "x", "y"};
+    for (int k = 0; k < 11; ++k) parser.AddVariable(names[k], &values[k]);
+    parser.AddFunction("halved", Halved, false);
+    parser.AssignFormula(formula);
+    parser.Evaluate();
+    MathUtils::detail::Program program;
+    ASSERT_TRUE(program.Derive(parser.GetBytecode())) << formula;
+    for (const int lanes : {1, 2, 4, 8}) {
+      const std::unique_ptr<ArrayCode> code = ArrayCode::Generate(program, lanes);
+      ASSERT_TRUE(code) << formula;
+      const std::string context = formula + " in " + std::to_string(code->Lanes()) + " lanes";
+      const std::span<const std::uint8_t> instructions = code->Code();
+      ASSERT_FALSE(code->Frame().empty()) << context;
+      const auto address = reinterpret_cast<std::uintptr_t>(instructions.data());
+      const std::vector<std::uint8_t> description =
+          MathUtils::detail::UnwindInfo::Describe(address, instructions.size(), code->Frame());
+      const std::vector<ReplayedFrame> expected = FramesOfInstructions(instructions);
+      for (std::size_t offset = 0; offset < instructions.size(); ++offset) {
+        const ReplayedFrame replayed = Replay(description, offset, address, instructions.size());
+        if (!(replayed == expected[offset])) {
+          ADD_FAILURE() << context << " at offset " << offset << " of " << instructions.size()
+                        << ": described " << Shown(replayed) << ", the instructions make "
+                        << Shown(expected[offset]);
+          break;
+        }
+      }
+    }
   }
 }
 
