@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "parser/parser.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
+#include "parser_test_support.h"
 
 namespace ParserTests {
 namespace {
@@ -194,6 +196,8 @@ double Weighted(std::span<const double> values) {
   return total;
 }
 
+double Halved(double value) { return value / 2; }
+
 double PlusShift(void* context, double value) { return value + *static_cast<const double*>(context); }
 
 // Cells that the program refuses (a list call over slots that no entry
@@ -225,9 +229,116 @@ TEST(ArrayCode, RefusedCellsOverArraysGiveEvaluatesValues) {
        "variables after a context call"},
       {Cells({Variable(1, &y), Variable(2, &y), Variable(3, &x), Function(1, -5, weighted)}),
        "one variable twice"},
+      {Cells({Variable(1, &x),
+              Variable(2, &Shift),
+              {1, MathUtils::cdMul},
+              Variable(2, &y),
+              Function(1, -4, weighted)}),
+       "a variable not listed"},
   };
   for (const auto& [cells, what] : cases)
     EXPECT_EQ(ExpectArraysAsEvaluate(cells, x, y, what), MathUtils::detail::Tier::Cells) << what;
+}
+
+// Shapes of program that the code over arrays treats apart: values that a
+// call stored and that sums, picks, comparisons and logic then read, the
+// C library's results scaled, more variables than the registers that hold
+// their bases and steps, calls and list functions beyond the register
+// slots. Over x and y, with nine more variables held fixed, in every way.
+TEST(ArrayCode, ShapesOfProgramOverArraysGiveEvaluatesValues) {
+  std::vector<std::string> formulas = {
+      "sum(sin(x), sin(y)) + avg(sinr(y), x)",
+      "max(sin(x), cos(y), x) - min(sinr(y), x, cosr(x))",
+      "(x >= y * 2) + (x > (y - 1)) * 2 + ((x - 1) and (y + 1)) * 4 + (x or (y * 0)) * 8",
+      "asin(x / 30) + acos(y / 30)",
+      "asin(x / 30) + halved(y)",
+      "a * x + b - c * y + d / e",
+      "a + b + c + d + e + f + g + h + i + x + y",
+      "a + b + c + d + e + f + g + h + i + x + y + sin(x)",
+  };
+  // Slots beyond the registers: a call of the C library there, and a list
+  // function whose arguments lie there.
+  std::string deepCall = "sin(x)", deepList = "max(x, y)";
+  for (int k = 0; k < 16; ++k) {
+    deepCall = (k % 2 ? "x - (" : "y + (") + deepCall + ")";
+    deepList = (k % 2 ? "y * (" : "x - (") + deepList + ")";
+  }
+  formulas.push_back(deepCall);
+  formulas.push_back(deepList);
+
+  const std::vector<double> xs = Values(2100, -20.5, 0.375), ys = Values(2100, 9.75, -0.25);
+  for (const std::string& formula : formulas) {
+    double fixed[9] = {1.5, -2.25, 3.0, 0.5, 4.0, -1.0, 2.0, 0.25, 8.0};
+    double x = 0, y = 0;
+    const auto define = [&](MathUtils::Parser& parser) {
+      const char* const names[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i"};
+      for (int k = 0; k < 9; ++k) parser.AddVariable(names[k], &fixed[k]);
+      parser.AddVariable("x", &x);
+      parser.AddVariable("y", &y);
+      parser.AddFunction("halved", Halved, false);
+      parser.AssignFormula(formula);
+    };
+    LaneParser pointByPoint;
+    pointByPoint.SetMachineCode(false);
+    define(pointByPoint);
+    std::vector<double> expected(xs.size());
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      x = xs[i];
+      y = ys[i];
+      expected[i] = pointByPoint.Evaluate();
+    }
+    for (const Way& way : Ways) {
+      LaneParser parser;
+      parser.SetMachineCode(way.MachineCode);
+      parser.SetArrayLanes(way.Lanes);
+      define(parser);
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      std::vector<double> results(xs.size());
+      parser.EvaluateArrays(arrays, results);
+      ExpectSameBits(expected, results, formula + " [" + way.Name + "]");
+      if (way.MachineCode && ArrayCode::WidestLanes() > 1) {
+        EXPECT_GT(parser.ArrayCodeLanes(), 0) << formula << " [" << way.Name << "]";
+      }
+    }
+  }
+}
+
+// A power by the number 1, which no compiled formula leaves but cells may
+// hold, runs in lanes without a call.
+TEST(ArrayCode, PowerOfOneFromCellsRunsInLanes) {
+  double x = 0, y = 0;
+  const std::vector<Cell> cells =
+      Cells({Variable(1, &x), Value(2, 1), {1, MathUtils::cdPow}, Variable(2, &y), {1, MathUtils::cdAdd}});
+  EXPECT_NE(ExpectArraysAsEvaluate(cells, x, y, "x^1 + y"), MathUtils::detail::Tier::Cells);
+}
+
+// Errors over arrays: the cell interpreter reports an entry it does not
+// know at the first point, and an exception reaches the caller whether or
+// not it asks for the count of points written.
+TEST(ArrayCode, ErrorsOverArraysReachTheCaller) {
+  double x = 0;
+  const std::vector<double> xs(40, 1.0);
+  std::vector<double> results(40);
+  const VariableArray arrays[] = {{&x, xs.data()}};
+  {
+    LaneParser parser;
+    parser.AssignBytecode(Cells({Variable(1, &x), {1, 99}}));
+    std::size_t written = 7;
+    EXPECT_PARSER_ERROR(parser.EvaluateArrays(arrays, results, &written), MathUtils::Messages::UnknownCode);
+    EXPECT_EQ(written, 0u);
+  }
+  for (const Way& way : Ways) {
+    LaneParser parser;
+    parser.SetMachineCode(way.MachineCode);
+    parser.SetArrayLanes(way.Lanes);
+    parser.AddVariable("x", &x);
+    parser.AddFunction(
+        "fail", +[](double) -> double { throw std::runtime_error("fails"); }, false);
+    parser.AssignFormula("fail(x) + x");
+    EXPECT_THROW(parser.EvaluateArrays(arrays, results), std::runtime_error) << way.Name;
+  }
+  LaneParser fresh;
+  EXPECT_EQ(fresh.ArrayCodeLanes(), 0) << "no formula, no code";
 }
 
 // ---- results around the caches ----
@@ -427,8 +538,6 @@ std::string Shown(const ReplayedFrame& frame) {
   for (const auto& [reg, offset] : frame.Saved) out << ", r" << reg << " at CFA" << offset;
   return out.str();
 }
-
-double Halved(double value) { return value / 2; }
 
 // The description that the code's unwinder reads, replayed at every offset
 // of its instructions, is the frame that those instructions build and take
