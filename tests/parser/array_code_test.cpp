@@ -255,16 +255,15 @@ TEST(ArrayCode, ShapesOfProgramOverArraysGiveEvaluatesValues) {
       "a * x + b - c * y + d / e",
       "a + b + c + d + e + f + g + h + i + x + y",
       "a + b + c + d + e + f + g + h + i + x + y + sin(x)",
+      "sin(x) + sin(y) * sin(x + y)",
   };
-  // Slots beyond the registers: a call of the C library there, and a list
-  // function whose arguments lie there.
-  std::string deepCall = "sin(x)", deepList = "max(x, y)";
-  for (int k = 0; k < 16; ++k) {
-    deepCall = (k % 2 ? "x - (" : "y + (") + deepCall + ")";
-    deepList = (k % 2 ? "y * (" : "x - (") + deepList + ")";
+  // Slots beyond the registers: a call of the C library there, a list
+  // function whose arguments lie there, comparisons and logic there.
+  for (const char* innermost : {"sin(x)", "max(x, y)", "(x > y * 2) + (x >= y - 1) + (x and (y - 2))"}) {
+    std::string deep = innermost;
+    for (int k = 0; k < 16; ++k) deep = (k % 2 ? "x - (" : "y + (") + deep + ")";
+    formulas.push_back(deep);
   }
-  formulas.push_back(deepCall);
-  formulas.push_back(deepList);
 
   const std::vector<double> xs = Values(2100, -20.5, 0.375), ys = Values(2100, 9.75, -0.25);
   for (const std::string& formula : formulas) {
@@ -310,6 +309,36 @@ TEST(ArrayCode, PowerOfOneFromCellsRunsInLanes) {
   const std::vector<Cell> cells =
       Cells({Variable(1, &x), Value(2, 1), {1, MathUtils::cdPow}, Variable(2, &y), {1, MathUtils::cdAdd}});
   EXPECT_NE(ExpectArraysAsEvaluate(cells, x, y, "x^1 + y"), MathUtils::detail::Tier::Cells);
+}
+
+// A built-in list function called with no arguments, which no formula
+// writes but cells may: every way reports what Evaluate reports, never the
+// value of an inline sum of nothing.
+TEST(ArrayCode, BuiltInListFunctionOfNoArgumentsFromCells) {
+  MathUtils::Parser compiling;
+  double x = 0;
+  compiling.AddVariable("x", &x);
+  compiling.AssignFormula("sum(x)");
+  compiling.Evaluate();
+  const std::span<const Cell> compiled = compiling.GetBytecode();
+  ASSERT_EQ(compiled[MathUtils::VariableEntryCells + 1], MathUtils::cdFunction);
+  void* const sum = MathUtils::ReadAddress(&compiled[MathUtils::VariableEntryCells + 3]);
+  const std::vector<Cell> cells = Cells({Function(1, 0, sum), Variable(2, &x), {1, MathUtils::cdAdd}});
+  LaneParser pointByPoint;
+  pointByPoint.AssignBytecode(cells);
+  const std::string error = ErrorText([&] { pointByPoint.Evaluate(); });
+  const std::vector<double> xs(2100, 1.5);
+  const VariableArray arrays[] = {{&x, xs.data()}};
+  for (const Way& way : Ways) {
+    LaneParser parser;
+    parser.SetMachineCode(way.MachineCode);
+    parser.SetArrayLanes(way.Lanes);
+    parser.AssignBytecode(cells);
+    std::vector<double> results(xs.size());
+    std::size_t written = 9;
+    EXPECT_EQ(ErrorText([&] { parser.EvaluateArrays(arrays, results, &written); }), error) << way.Name;
+    EXPECT_EQ(written, 0u) << way.Name;
+  }
 }
 
 // Errors over arrays: the cell interpreter reports an entry it does not

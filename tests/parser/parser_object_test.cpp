@@ -45,6 +45,16 @@ double AssignNestingFormula(double value) {
   return value;
 }
 
+// Folded while the formula compiles: while armed, assigns two formulas.
+double AssignTwiceWhileCompiling(double value) {
+  if (NestWhileCompiling) {
+    NestWhileCompiling = false;
+    Subject->AssignFormula("x * 10");
+    Subject->AssignFormula("x * 100");
+  }
+  return value;
+}
+
 struct Fixture : ::testing::Test {
   void SetUp() override {
     Recompilations = 0;
@@ -107,6 +117,17 @@ TEST_F(ParserObject, CompilationWithinACompilationUnderACallback) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Parser->Evaluate(), 4);
 }
 
+// The compilation under way reads the text it began with; the next
+// evaluation compiles the last one assigned.
+TEST_F(ParserObject, TwoAssignmentsWhileCompiling) {
+  Parser->AddFunction("r", AssignTwiceWhileCompiling);
+  Parser->AssignFormula("x + r(1)");
+  NestWhileCompiling = true;
+  EXPECT_EQ(Parser->Evaluate(), 4);
+  EXPECT_EQ(Parser->GetFormula(), "x * 100");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Parser->Evaluate(), 300);
+}
+
 TEST_F(ParserObject, AccessorsBeforeAnyFormulaAndOffTheMachineCode) {
   EXPECT_TRUE(Parser->GetBytecode().empty());
   EXPECT_TRUE(Parser->MachineCodeBytes().empty());
@@ -118,7 +139,7 @@ TEST_F(ParserObject, AccessorsBeforeAnyFormulaAndOffTheMachineCode) {
 }
 
 // A callable object kept by the parser, then a plain function of a new
-// name: each is called as defined.
+// name, defined again: each is called as last defined.
 TEST_F(ParserObject, DefinitionsAfterACallableObject) {
   Parser->AddFunction(
       "scaled", [factor = 2.5](double v) { return v * factor; }, false);
@@ -126,6 +147,9 @@ TEST_F(ParserObject, DefinitionsAfterACallableObject) {
       "halved", +[](double v) { return v / 2; }, false);
   Parser->AssignFormula("scaled(x) + halved(x)");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Parser->Evaluate(), 7.5 + 1.5);
+  Parser->AddFunction(
+      "halved", +[](double v) { return v / 4; }, false);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Parser->Evaluate(), 7.5 + 0.75);
 }
 
 }  // namespace
