@@ -125,8 +125,7 @@ MathUtils::detail::Tier ExpectArraysAsEvaluate(const std::vector<Cell>& cells, d
 
 double Shift = 0.75;
 
-// Reads its first and last argument only, in the registers that carry
-// them: a register that holds a slot above the arguments keeps its value.
+// A list callback with a context, which tells its arguments apart.
 double ShiftedEnds(void* context, std::span<const double> values) {
   return *static_cast<const double*>(context) + values.front() * 3 - values.back();
 }
