@@ -301,6 +301,43 @@ TEST(ArrayCode, ShapesOfProgramOverArraysGiveEvaluatesValues) {
   }
 }
 
+// More variables than the loop keeps on its stack, each over an array of
+// its own, one of them held fixed.
+TEST(ArrayCode, SeventyVariablesOverArrays) {
+  constexpr std::size_t Count = 70, Points = 2100;
+  std::vector<double> variables(Count);
+  std::vector<std::vector<double>> values(Count);
+  std::string formula;
+  for (std::size_t k = 0; k < Count; ++k) {
+    formula += (k ? (k % 3 ? " + " : " * ") : "") + ("v" + std::to_string(k));
+    values[k] = Values(Points, static_cast<double>(k) * 0.125 - 4, 0.03125 * static_cast<double>(k % 5 + 1));
+  }
+  const auto define = [&](MathUtils::Parser& parser) {
+    for (std::size_t k = 0; k < Count; ++k) parser.AddVariable("v" + std::to_string(k), &variables[k]);
+    parser.AssignFormula(formula);
+  };
+  variables[Count - 1] = 1.75;  // held fixed
+  MathUtils::Parser pointByPoint;
+  pointByPoint.SetMachineCode(false);
+  define(pointByPoint);
+  std::vector<double> expected(Points);
+  for (std::size_t i = 0; i < Points; ++i) {
+    for (std::size_t k = 0; k + 1 < Count; ++k) variables[k] = values[k][i];
+    expected[i] = pointByPoint.Evaluate();
+  }
+  std::vector<VariableArray> arrays;
+  for (std::size_t k = 0; k + 1 < Count; ++k) arrays.push_back({&variables[k], values[k].data()});
+  for (const Way& way : Ways) {
+    LaneParser parser;
+    parser.SetMachineCode(way.MachineCode);
+    parser.SetArrayLanes(way.Lanes);
+    define(parser);
+    std::vector<double> results(Points);
+    parser.EvaluateArrays(arrays, results);
+    ExpectSameBits(expected, results, std::string("seventy variables [") + way.Name + "]");
+  }
+}
+
 // A power by the number 1, which no compiled formula leaves but cells may
 // hold, runs in lanes without a call.
 TEST(ArrayCode, PowerOfOneFromCellsRunsInLanes) {
