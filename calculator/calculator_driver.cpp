@@ -7,18 +7,12 @@
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
 
-namespace {
-
-// Only A to Z change, whatever the locale; other bytes, those above 127
-// included, pass as they are.
 std::string LowerCaseAscii(std::string_view text) {
   std::string lower(text);
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return lower;
 }
-
-}  // namespace
 
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
   const std::string formula = LowerCaseAscii(text);
@@ -42,5 +36,6 @@ std::string FormatValue(double value, int significantDigits) {
 }
 
 std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
-  return FormatValue(CommandLineValue(text, unitSystem), CommandLineDigits);
+  const double value = CommandLineValue(text, unitSystem);
+  return FormatValue(value, DigitsKeepingTypedPlaces(value, text));
 }

@@ -8,12 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "calculator/typed_digits.h"
 #include "parser/parser.h"
 
 // Evaluates one command line as if Enter had been pressed on it in a
 // document of the given unit system: lower-cases the text byte by byte,
 // builds a fresh parser with the calculator's vocabulary in that unit
-// system, folds constants, evaluates and prints the value with "%.10g".
+// system, folds constants, evaluates and prints the value with "%.10g", or
+// with as many digits as keep the decimal places typed in the line
+// (calculator/typed_digits.h).
 // A text that is not a formula throws MathUtils::ParserException.
 std::string EvaluateCommandLine(std::string_view text, int unitSystem);
 
@@ -25,10 +28,11 @@ double CommandLineValue(std::string_view text, int unitSystem);
 // folding. Variables and functions of the caller's may be added after it.
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem);
 
+// The text as the parser reads a command line: only A to Z change, whatever
+// the locale; other bytes, those above 127 included, pass as they are.
+std::string LowerCaseAscii(std::string_view text);
+
 // The value as "%.*g" prints it with that many significant digits (1 to 17;
 // 17 reads back as the same double), whatever the locale and the platform's
 // C library (which would print infinity differently on Windows).
 std::string FormatValue(double value, int significantDigits);
-
-// The digits of "%.10g", the plug-in's.
-inline constexpr int CommandLineDigits = 10;

@@ -2,8 +2,10 @@
 // direction, a row per document unit system, a column per named unit.
 #include "calculator/unit_operators.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -152,3 +154,8 @@ void AddVocabulary(MathUtils::Parser& parser, std::optional<int> unitSystem) {
 void AddCalculatorVocabulary(MathUtils::Parser& parser) { AddVocabulary(parser, std::nullopt); }
 
 void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem) { AddVocabulary(parser, unitSystem); }
+
+bool IsLengthSuffix(std::string_view name) {
+  return std::any_of(std::begin(PostfixOperators), std::end(PostfixOperators),
+                     [name](const PostfixOperator& op) { return op.InUnitSystem && name == op.Name; });
+}

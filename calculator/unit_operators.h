@@ -1,6 +1,8 @@
 // The calculator's vocabulary: constants, unit and scale operators, "rnd".
 #pragma once
 
+#include <string_view>
+
 #include "parser/parser.h"
 
 // The active document's unit system (an ON::unit_system value). The unit
@@ -18,3 +20,7 @@ void AddCalculatorVocabulary(MathUtils::Parser& parser);
 // ActiveUnitSystem: parsers in different unit systems may evaluate on
 // different threads at once.
 void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem);
+
+// Whether the name is one of the ten length suffixes ("mm", "in?"), whose
+// value depends on the document's unit system.
+bool IsLengthSuffix(std::string_view name);

@@ -44,3 +44,9 @@ std::string DescribeUnitSystem(int number) {
              ")";
   return std::to_string(number) + " (no length unit: unit operators leave values unchanged)";
 }
+
+std::string UnitSystemArgument(int number) {
+  for (const UnitSystemName& system : UnitSystems)
+    if (system.Number == number) return system.Abbreviation;
+  return std::to_string(number);
+}

@@ -21,3 +21,6 @@ std::optional<int> ParseUnitSystem(std::string_view text);
 
 // "metres (m, 4)", or the bare number for a system the operators ignore.
 std::string DescribeUnitSystem(int number);
+
+// How to name the unit system to ParseUnitSystem: "mm", or its number.
+std::string UnitSystemArgument(int number);

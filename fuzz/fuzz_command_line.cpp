@@ -60,15 +60,25 @@ Outcome RunOwnParser(const std::string& formula, int unitSystem, bool folding) {
   return outcome;
 }
 
-std::string PrintedAsTheHostSees(double value) {
+std::string Printed(double value, int digits) {
   char text[100];
-  std::snprintf(text, sizeof text, "%.10g", value);
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;
 }
 
+// The value as "%.10g" prints it, or with more digits where the line was
+// typed with more decimal places than ten digits show: never fewer than
+// ten, never more than seventeen.
+bool PrintedAsTheHostSees(const std::string& text, double value) {
+  for (int digits = 10; digits <= 17; ++digits)
+    if (text == Printed(value, digits)) return true;
+  return false;
+}
+
 void ExpectDriverAgrees(const DriverOutcome& driver, const Outcome& own, const std::string& formula) {
-  const std::string expected = own.Failed ? own.Error : PrintedAsTheHostSees(own.Value);
-  if (driver.Failed != own.Failed || driver.Text != expected)
+  const std::string expected = own.Failed ? own.Error : Printed(own.Value, 10);
+  const bool agrees = own.Failed ? driver.Text == own.Error : PrintedAsTheHostSees(driver.Text, own.Value);
+  if (driver.Failed != own.Failed || !agrees)
     FuzzOracle::Fail("the command line disagrees with the parser",
                      FuzzOracle::Printable(formula) +
                          "\n*** command line: " + FuzzOracle::Printable(driver.Text) +

@@ -243,13 +243,14 @@ bool TouchesParser(const std::string& formula) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The formula when it is one decimal number and nothing else: digits with
-// an optional point, an optional exponent, blanks around it.
+// an optional point, an optional exponent, blanks (spaces and tabs) around it.
+// A line feed ends the formula; a NUL before it is refused.
 std::optional<std::string> PlainNumber(std::string_view formula) {
-  formula = formula.substr(0, formula.find_first_of(std::string_view("\0\n", 2)));
+  formula = formula.substr(0, formula.find('\n'));
   const std::size_t start = formula.find_first_not_of(" \t\v\f\r");
   if (start == std::string_view::npos) return std::nullopt;
   formula.remove_prefix(start);
-  formula = formula.substr(0, formula.find_last_not_of(' ') + 1);
+  formula = formula.substr(0, formula.find_last_not_of(" \t") + 1);
   std::size_t i = 0, digits = 0;
   while (i < formula.size() && IsDigit(formula[i])) ++i, ++digits;
   if (i < formula.size() && formula[i] == '.')

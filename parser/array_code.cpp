@@ -60,11 +60,16 @@ std::size_t StreamingPointsOfThisMachine() {
 }
 
 std::atomic<std::size_t> StreamingPointCount{StreamingPointsOfThisMachine()};
+std::atomic<std::size_t> StreamedPointCount{0};
 
 }  // namespace
 
 std::size_t StreamingPoints() { return StreamingPointCount.load(std::memory_order_relaxed); }
 void SetStreamingPoints(std::size_t points) { StreamingPointCount.store(points, std::memory_order_relaxed); }
+std::size_t StreamedPoints() { return StreamedPointCount.load(std::memory_order_relaxed); }
+void CountStreamedPoints(std::size_t points) {
+  StreamedPointCount.fetch_add(points, std::memory_order_relaxed);
+}
 
 ArrayCode::ArrayCode(std::uint8_t* pages, std::size_t reserved) : Pages(pages), ReservedBytes(reserved) {}
 
@@ -1165,6 +1170,8 @@ std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program& program, int maxLa
     code->UserCalls = generator.CallsBack();
     code->CanStream = generator.Streams();
     code->VariableAddresses = generator.Variables();
+    code->CodeSize = generator.Instructions();
+    code->FrameSteps.assign(generator.Frame().begin(), generator.Frame().end());
     if (generator.MakesCalls()) {
       if (!UnwindInfo::Supported()) return nullptr;
       code->Unwind = std::make_unique<UnwindInfo>(pages, generator.Instructions(), generator.Frame());

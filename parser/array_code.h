@@ -33,10 +33,11 @@
 #include <span>
 #include <vector>
 
+#include "parser/unwind_info.h"
+
 namespace MathUtils::detail {
 
 struct Program;
-class UnwindInfo;
 
 struct ArraySource {
   const double* Base;
@@ -58,6 +59,10 @@ struct ArrayRun {
 // may set another number.
 std::size_t StreamingPoints();
 void SetStreamingPoints(std::size_t points);
+// The points whose results runs have stored around the caches so far, in
+// this process: how a test knows that they did.
+std::size_t StreamedPoints();
+void CountStreamedPoints(std::size_t points);
 
 class ArrayCode {
  public:
@@ -73,7 +78,10 @@ class ArrayCode {
   ArrayCode(const ArrayCode&) = delete;
   ArrayCode& operator=(const ArrayCode&) = delete;
 
-  void Run(ArrayRun& run) const { reinterpret_cast<void (*)(ArrayRun*)>(Pages)(&run); }
+  void Run(ArrayRun& run) const {
+    if (run.Stream) CountStreamedPoints(run.Count);
+    reinterpret_cast<void (*)(ArrayRun*)>(Pages)(&run);
+  }
 
   int Lanes() const { return LaneCount; }
   // The variables the program reads, in the order of ArrayRun::Sources.
@@ -83,6 +91,11 @@ class ArrayCode {
   // Whether a run may ask for its results to go around the caches.
   bool Streams() const { return CanStream; }
   std::size_t Size() const { return TotalSize; }
+  // The instructions, from the entry on (the numbers they read follow
+  // them), and the steps of their frame, which the unwind description of
+  // code that calls records.
+  std::span<const std::uint8_t> Code() const { return {Pages, CodeSize}; }
+  std::span<const FrameStep> Frame() const { return FrameSteps; }
 
  private:
   ArrayCode(std::uint8_t* pages, std::size_t reserved);
@@ -90,10 +103,12 @@ class ArrayCode {
   std::uint8_t* Pages;
   std::size_t ReservedBytes;
   std::size_t TotalSize = 0;
+  std::size_t CodeSize = 0;
   int LaneCount = 1;
   bool UserCalls = false;
   bool CanStream = false;
   std::vector<const double*> VariableAddresses;
+  std::vector<FrameStep> FrameSteps;
   std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };
 

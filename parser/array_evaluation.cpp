@@ -3,10 +3,12 @@
 // that point's values; the variables themselves are never written.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "parser/array_code.h"
+#include "parser/array_point.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
 #include "parser/program.h"
@@ -21,34 +23,12 @@ const VariableArray* Listed(std::span<const VariableArray> variables, const void
   return nullptr;
 }
 
-// Sets the listed variables to one point's values while alive, and puts
-// their own values back at the end.
-class PointInVariables {
- public:
-  PointInVariables(std::span<const VariableArray> variables, std::size_t point) : Variables(variables) {
-    for (const VariableArray& variable : variables) {
-      double* address = const_cast<double*>(variable.Variable);
-      Saved.push_back(*address);
-      *address = variable.Values[point];
-    }
-  }
-  ~PointInVariables() {
-    for (std::size_t k = 0; k < Variables.size(); ++k) *const_cast<double*>(Variables[k].Variable) = Saved[k];
-  }
-  PointInVariables(const PointInVariables&) = delete;
-  PointInVariables& operator=(const PointInVariables&) = delete;
-
- private:
-  std::span<const VariableArray> Variables;
-  std::vector<double> Saved;
-};
-
 // The program with every read of a listed variable turned into a read of
-// one double of Point, which the loop sets to each point's value in turn.
+// the point's value.
 class RedirectedProgram {
  public:
-  RedirectedProgram(const detail::Program& program, std::span<const VariableArray> variables)
-      : Copy(program), Variables(variables), Point(variables.size()) {
+  RedirectedProgram(const detail::Program& program, const detail::ArrayPoint& point)
+      : Copy(program), Point(point) {
     for (std::size_t i = 0; i < Copy.Instructions.size(); ++i) {
       detail::Instruction& instruction = Copy.Instructions[i];
       const detail::Instruction& original = program.Instructions[i];
@@ -58,69 +38,68 @@ class RedirectedProgram {
     Redirect(detail::Instruction{}, Copy.Result);
   }
 
-  void MoveTo(std::size_t point) {
-    for (std::size_t k = 0; k < Variables.size(); ++k) Point[k] = Variables[k].Values[point];
-  }
   const detail::Program& Get() const { return Copy; }
 
  private:
   void Redirect(const detail::Instruction& original, detail::Operand& operand) {
     if (operand.IsSlot() || original.IsConstant(operand)) return;
-    const VariableArray* variable = Listed(Variables, operand.Address());
-    if (variable)
-      operand = detail::Operand::At(&Point[static_cast<std::size_t>(variable - Variables.data())]);
+    if (const double* held = Point.Find(operand.Address())) operand = detail::Operand::At(held);
   }
 
   detail::Program Copy;
-  std::span<const VariableArray> Variables;
-  std::vector<double> Point;
+  const detail::ArrayPoint& Point;
 };
 
-// The cells with every listed variable's address turned into one double
-// of Point.
-class RedirectedCells {
- public:
-  RedirectedCells(std::span<const Cell> cells, std::span<const VariableArray> variables)
-      : Copy(cells.begin(), cells.end()), Variables(variables), Point(variables.size()) {
-    for (std::size_t i = 0; i + 1 < Copy.size() && Copy[i + 1] != cdEnd;) {
-      const Command* command = FindCommand(Copy[i + 1]);
-      if (!command || command->Cells == 0) break;  // the interpreter reports it
-      if (Copy[i + 1] == cdVariable) {
-        const VariableArray* variable = Listed(Variables, ReadAddress(&Copy[i + 2]));
-        if (variable)
-          WriteAddress(&Copy[i + 2], &Point[static_cast<std::size_t>(variable - Variables.data())]);
-      }
-      i += static_cast<std::size_t>(command->Cells);
-    }
-  }
+// The cells with every read of a listed variable turned into a read of the
+// point's value.
+std::vector<Cell> RedirectedCells(std::span<const Cell> cells, const detail::ArrayPoint& point) {
+  std::vector<Cell> copy(cells.begin(), cells.end());
+  detail::MoveVariableAddresses(copy, [&point](void* address) -> void* {
+    const double* held = point.Find(address);
+    return held ? const_cast<double*>(held) : address;
+  });
+  return copy;
+}
 
-  void MoveTo(std::size_t point) {
-    for (std::size_t k = 0; k < Variables.size(); ++k) Point[k] = Variables[k].Values[point];
+// Whether any two arrays name the same variable.
+bool ListsAVariableTwice(std::span<const VariableArray> variables) {
+  if (variables.size() <= 32) {
+    for (std::size_t i = 0; i < variables.size(); ++i)
+      if (Listed(variables.first(i), variables[i].Variable)) return true;
+    return false;
   }
-  const Cell* Get() const { return Copy.data(); }
-
- private:
-  std::vector<Cell> Copy;
-  std::span<const VariableArray> Variables;
-  std::vector<double> Point;
-};
+  std::vector<const double*> addresses;
+  addresses.reserve(variables.size());
+  for (const VariableArray& variable : variables) addresses.push_back(variable.Variable);
+  std::sort(addresses.begin(), addresses.end(), std::less<const double*>());
+  return std::adjacent_find(addresses.begin(), addresses.end()) != addresses.end();
+}
 
 }  // namespace
 
-void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
-                                std::size_t* written) {
-  std::size_t done = 0;
-  try {
-    if (!results.empty()) ArraysFrom(0, variables, results, done);
-  } catch (...) {
-    if (written) *written = done;
-    throw;
-  }
-  if (written) *written = done;
+// Refused before anything runs, and without sending the parser back to
+// compiling: other threads may be evaluating it.
+void ParserBase::CheckVariableArrays(std::span<const VariableArray> variables) const {
+  for (const VariableArray& variable : variables)
+    if (!variable.Variable || !variable.Values) detail::RaiseArgumentError(Messages::NullVariableArray);
+  if (ListsAVariableTwice(variables)) detail::RaiseArgumentError(Messages::VariableListedTwice);
 }
 
-void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> variables,
-                            std::span<double> results, std::size_t& written) {
+// The counter is the caller's own where given, so that it is right however
+// the call ends, with no handler of its own on the way out: a thread
+// cancelled inside a callback unwinds through here (see program.h).
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::EvaluateArrays(std::span<const VariableArray> variables,
+                                                            std::span<double> results, std::size_t* written) {
+  std::size_t uncounted = 0;
+  std::size_t& done = written ? *written : uncounted;
+  done = 0;
+  CheckVariableArrays(variables);
+  if (!results.empty()) ArraysFrom(0, variables, results, done);
+}
+
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysFrom(std::size_t first,
+                                                        std::span<const VariableArray> variables,
+                                                        std::span<double> results, std::size_t& written) {
   switch (CurrentTier()) {
     case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
     case detail::Tier::Derive:
@@ -139,25 +118,43 @@ void ParserBase::ArraysFrom(std::size_t first, std::span<const VariableArray> va
   }
 }
 
-// The first point compiles, as the first Evaluate would at that point;
-// compilation reads the variables themselves.
-void ParserBase::ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
-                                 std::size_t& written) {
-  {
-    const PointInVariables point(variables, 0);
-    results[0] = Evaluate();
-  }
+// The first point compiles, as the first Evaluate would at that point,
+// reading the listed variables there. Where a callback changed the parser
+// meanwhile, the rest of the points run on what the compilation began
+// with, as they would on a parser that had compiled before.
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysCompiling(std::span<const VariableArray> variables,
+                                                             std::span<double> results,
+                                                             std::size_t& written) {
+  detail::ArrayPoint point(variables);
+  point.MoveTo(0);
+  std::vector<Cell> notInstalled;
+  results[0] = CompileFormula(&point, &notInstalled);
   written = 1;
-  if (results.size() > 1) ArraysFrom(1, variables, results, written);
+  if (results.size() == 1) return;
+  if (notInstalled.empty())
+    ArraysFrom(1, variables, results, written);
+  else
+    ArraysOverCells(notInstalled.data(), point, 1, results, written);
 }
 
 MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first,
                                                            std::span<const VariableArray> variables,
                                                            std::span<double> results, std::size_t& written) {
-  RedirectedCells cells(Current->Cells, variables);
+  detail::ArrayPoint point(variables);
+  const std::vector<Cell> cells = RedirectedCells(Current->Cells, point);
+  ArraysOverCells(cells.data(), point, first, results, written);
+}
+
+// Cells whose variable entries read the point. A callback may pull the
+// compiled formula away from the parser: the scope keeps the callables it
+// calls alive until the loop ends.
+MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysOverCells(const Cell* cells, detail::ArrayPoint& point,
+                                                             std::size_t first, std::span<double> results,
+                                                             std::size_t& written) {
+  const detail::CallbackScope scope;
   for (std::size_t i = first; i < results.size(); ++i) {
-    cells.MoveTo(i);
-    results[i] = RunCells(cells.Get());
+    point.MoveTo(i);
+    results[i] = RunCells(cells);
     written = i + 1;
   }
 }
@@ -169,11 +166,12 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
                                                              std::span<double> results,
                                                              std::size_t& written) {
   const detail::CallbackScope scope;
-  RedirectedProgram program(Current->Derived, variables);
+  detail::ArrayPoint point(variables);
+  RedirectedProgram program(Current->Derived, point);
   const bool calls = program.Get().Calls;
   detail::Frame frame;
   for (std::size_t i = first; i < results.size(); ++i) {
-    program.MoveTo(i);
+    point.MoveTo(i);
     results[i] =
         calls ? detail::RunProgram(program.Get(), frame) : detail::RunArithmetic(program.Get(), frame);
     written = i + 1;
@@ -182,24 +180,7 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
 
 namespace {
 
-// A few values on the stack, more on the heap: a call over arrays of a
-// formula of a few variables allocates nothing.
-template <typename T>
-class Scratch {
- public:
-  explicit Scratch(std::size_t count)
-      : Items(count <= InlineCount ? Inline : (Heap.resize(count), Heap.data())) {}
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  T* Data() { return Items; }
-  T& operator[](std::size_t i) { return Items[i]; }
-
- private:
-  static constexpr std::size_t InlineCount = 64;
-  T Inline[InlineCount];
-  std::vector<T> Heap;
-  T* Items;
-};
+using detail::Scratch;
 
 // One evaluation over arrays by the machine code: the whole groups of lanes
 // in place, the points before the first aligned group (where the results

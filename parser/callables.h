@@ -67,6 +67,18 @@ template <typename F>
 concept FunctionObject = CallableObject<F> && (UnaryCallable<F> || ListCallable<F>);
 template <typename F>
 concept OperatorObject = CallableObject<F> && UnaryCallable<F>;
+// An object that tests as a bool: a std::function, one holding a pointer.
+template <typename F>
+concept TestsAsBool = requires(const F& f) { { f.operator bool() } -> std::convertible_to<bool>; };
 // clang-format on
+
+// Whether a callable object that tests as a bool holds nothing to call.
+template <typename F>
+bool HoldsNothing(const F& callable) {
+  if constexpr (TestsAsBool<F>)
+    return !callable.operator bool();
+  else
+    return false;
+}
 
 }  // namespace MathUtils::detail

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "parser/array_point.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser_base.h"
 #include "parser/parser_parts.h"
@@ -16,13 +17,18 @@ namespace MathUtils::detail {
 
 class CompilationScope {
  public:
-  CompilationScope(ParserBase& parser, CellBuffer& target)
+  // point: where the listed variables of an evaluation over arrays are
+  // read during this compilation alone (callbacks that compile their
+  // parser again read the variables themselves).
+  CompilationScope(ParserBase& parser, CellBuffer& target, const ArrayPoint* point = nullptr)
       : Parser(parser),
         Text(parser.ReadText),
         Position(parser.Pos),
         Writing(parser.Writing),
         OuterScope(parser.InnermostCompilation),
-        ChangesAtStart(parser.Changes) {
+        ChangesAtStart(parser.Changes),
+        OuterPoint(parser.VariablesAt) {
+    parser.VariablesAt = point;
     parser.InnermostCompilation = this;
     parser.ReadText = parser.Formula;
     parser.Pos = 0;
@@ -35,6 +41,7 @@ class CompilationScope {
   ~CompilationScope() {
     Parser.InnermostCompilation = OuterScope;
     Parser.Writing = Writing;
+    Parser.VariablesAt = OuterPoint;
     if (OuterScope) {
       Parser.ReadText = Text;
       Parser.Pos = Position;
@@ -63,6 +70,7 @@ class CompilationScope {
   CellBuffer* Writing;
   CompilationScope* OuterScope;
   std::uint32_t ChangesAtStart;
+  const ArrayPoint* OuterPoint;
 };
 
 }  // namespace MathUtils::detail

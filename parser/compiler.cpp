@@ -1,5 +1,9 @@
 // The compiler: one pass over the tokens with an operator stack, writing the
 // bytecode as each operation is applied (see the apply steps).
+#include <span>
+#include <vector>
+
+#include "parser/array_point.h"
 #include "parser/bytecode_writer.h"
 #include "parser/commands.h"
 #include "parser/compilation_scope.h"
@@ -163,17 +167,32 @@ namespace MathUtils {
 // Compiles into a compiled formula of its own and installs it at the end,
 // unless a callback changed the formula or a definition meanwhile: then the
 // value is still returned, and the next evaluation compiles again.
-double ParserBase::CompileFormula() {
+double ParserBase::CompileFormula() { return CompileFormula(nullptr, nullptr); }
+
+// The first point of an evaluation over arrays: the listed variables are
+// read at the point, their addresses written into the cells all the same.
+// Cells that a callback's change keeps from the parser are copied to
+// notInstalled as they read the point, for the rest of the points.
+double ParserBase::CompileFormula(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled) {
   if (Formula.empty()) RaiseError(Messages::EmptyFormula, -1);
   detail::CompiledFormula* compiled = TakeCompiledFormula();
+  const auto variablesOwnAddresses = [point](void* address) {
+    const double* variable = point->VariableHeldAt(address);
+    return variable ? const_cast<double*>(variable) : address;
+  };
   try {
-    detail::CompilationScope scope(*this, compiled->Cells);
+    detail::CompilationScope scope(*this, compiled->Cells, point);
     compiled->Cells.AssignZeros(BytecodeCellsFor(Formula.size()));
     Names().UsedVariables.Clear();
     UsedVariablesSettled = true;
 
     detail::Compiler compiler(*this);
     const double value = compiler.Run();
+    if (point) {
+      const std::span<Cell> cells(compiled->Cells.Data(), static_cast<std::size_t>(compiler.EndOfBytecode()));
+      if (scope.Changed() && notInstalled) notInstalled->assign(cells.begin(), cells.end());
+      detail::MoveVariableAddresses(cells, variablesOwnAddresses);
+    }
     if (scope.Changed()) {
       KeepOrRelease(compiled);
       return value;
@@ -190,6 +209,9 @@ double ParserBase::CompileFormula() {
       Enter(detail::Tier::Derive, &ParserBase::DeriveAndRun);
     return value;
   } catch (...) {
+    if (point)
+      detail::MoveVariableAddresses(std::span<Cell>(compiled->Cells.Data(), compiled->Cells.Size()),
+                                    variablesOwnAddresses);
     KeepOrRelease(compiled);
     throw;
   }

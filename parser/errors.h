@@ -49,6 +49,10 @@ inline constexpr std::string_view InvalidNameCharacter =
 inline constexpr std::string_view NameStartsWithDigit = "Name identifiers may not start with numbers.";
 inline constexpr std::string_view NullVariable = "Variable address is null!";
 
+// arguments of an evaluation over arrays
+inline constexpr std::string_view NullVariableArray = "Variable or values address of an array is null!";
+inline constexpr std::string_view VariableListedTwice = "Variable listed twice in the arrays!";
+
 // token reader
 inline constexpr std::string_view UnexpectedEnd = "Unexpected end of formula: ";
 inline constexpr std::string_view UnexpectedOpenBracket = "No \"(\" expected:";
@@ -60,6 +64,8 @@ inline constexpr std::string_view UnexpectedFunction = "No function expected: ";
 inline constexpr std::string_view UnexpectedOperator = "Unexpected operator: ";
 inline constexpr std::string_view UnexpectedUnaryOperator = "No unary operator expected:";
 inline constexpr std::string_view UnknownToken = "Unknown token found:";
+// A text whose length is known may hold a NUL, which would otherwise end it.
+inline constexpr std::string_view NulCharacter = "NUL character in the formula:";
 inline constexpr std::string_view UnsupportedReaderOperator =
     "internal error while checking syntax:  unsupported operator used";
 
@@ -111,6 +117,8 @@ inline constexpr std::string_view All[] = {
     InvalidNameCharacter,
     NameStartsWithDigit,
     NullVariable,
+    NullVariableArray,
+    VariableListedTwice,
     UnexpectedEnd,
     UnexpectedOpenBracket,
     UnexpectedCloseBracket,
@@ -121,6 +129,7 @@ inline constexpr std::string_view All[] = {
     UnexpectedOperator,
     UnexpectedUnaryOperator,
     UnknownToken,
+    NulCharacter,
     UnsupportedReaderOperator,
     EmptyFormula,
     UnsupportedToken,
@@ -150,6 +159,9 @@ namespace detail {
 
 // The one place where the library throws: every ParserException starts here.
 [[noreturn]] void ThrowParserException(const std::string& text, const std::string& formula);
+// An error about the arguments of a call, outside any formula: the message
+// alone, and the parser left as it was.
+[[noreturn]] void RaiseArgumentError(std::string_view message);
 
 }  // namespace detail
 

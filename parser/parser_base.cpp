@@ -6,6 +6,9 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "parser/bytecode.h"
 #include "parser/commands.h"
@@ -104,15 +107,19 @@ void ParserBase::Release(detail::CompiledFormula* compiled) {
 
 const detail::Registries& ParserBase::Registry() const { return Names(); }
 
+// The names are gathered first: a visitor may define names, which may
+// move the registries' storage.
 void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const {
-  const auto visitAs = [visit, context](NameKind kind) {
-    return [visit, context, kind](std::string_view name, const auto&) { visit(context, kind, name); };
+  std::vector<std::pair<NameKind, std::string>> names;
+  const auto gather = [&names](NameKind kind) {
+    return [&names, kind](std::string_view name, const auto&) { names.emplace_back(kind, name); };
   };
-  Names().Functions.ForEach(visitAs(NameKind::Function));
-  Names().Constants.ForEach(visitAs(NameKind::Constant));
-  Names().Variables.ForEach(visitAs(NameKind::Variable));
-  Names().PostfixOps.ForEach(visitAs(NameKind::PostfixOperator));
-  Names().PrefixOps.ForEach(visitAs(NameKind::PrefixOperator));
+  Names().Functions.ForEach(gather(NameKind::Function));
+  Names().Constants.ForEach(gather(NameKind::Constant));
+  Names().Variables.ForEach(gather(NameKind::Variable));
+  Names().PostfixOps.ForEach(gather(NameKind::PostfixOperator));
+  Names().PrefixOps.ForEach(gather(NameKind::PrefixOperator));
+  for (const auto& [kind, name] : names) visit(context, kind, name);
 }
 
 void ParserBase::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,

@@ -29,6 +29,7 @@ class Stack;
 
 namespace detail {
 
+class ArrayPoint;
 class CharClass;
 class CellBuffer;
 class CompilationScope;
@@ -88,8 +89,11 @@ class ParserBase {
   // formula may call it: until the parser is destroyed, or, once the name
   // is defined anew, until the next compilation that begins while no
   // callback runs. A lambda without captures is a plain callback.
+  // An empty one (a std::function that holds nothing) is refused like a
+  // null callback.
   template <detail::FunctionObject F>
   void AddFunction(std::string_view name, F&& callable, bool optimizable = true) {
+    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullFunction, -1);
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)), [&](void* context) {
       if constexpr (detail::UnaryCallable<F>)
@@ -100,12 +104,14 @@ class ParserBase {
   }
   template <detail::OperatorObject F>
   void AddPostfixOperator(std::string_view name, F&& callable) {
+    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullOperator, -1);
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
                [&](void* context) { AddPostfixOperator(name, &Copy::CallUnary, context); });
   }
   template <detail::OperatorObject F>
   void AddPrefixOperator(std::string_view name, F&& callable) {
+    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullOperator, -1);
     using Copy = detail::CallableCopy<std::decay_t<F>>;
     DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
                [&](void* context) { AddPrefixOperator(name, &Copy::CallUnary, context); });
@@ -134,7 +140,9 @@ class ParserBase {
 
   // The kinds of name a parser defines.
   enum class NameKind { Function, Constant, Variable, PostfixOperator, PrefixOperator };
-  // Calls visit(kind, name) for every defined name, in no particular order.
+  // Calls visit(kind, name) for every name defined when the call begins,
+  // in no particular order. The visitor may define or redefine names; the
+  // visit goes on over the names as they were.
   template <typename Visit>
   void ForEachName(Visit&& visit) const {
     using Visitor = std::remove_reference_t<Visit>;
@@ -311,13 +319,17 @@ class ParserBase {
   static double RunArithmetic(ParserBase& parser);
   static double CountLaterRuns(ParserBase& parser);
   static double RunMachineCodeCallingBack(ParserBase& parser);
+  double CompileFormula(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled);
   // array_evaluation.cpp: the loops over the points of EvaluateArrays.
+  void CheckVariableArrays(std::span<const VariableArray> variables) const;
   void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                   std::size_t& written);
   void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
                        std::size_t& written);
   void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                      std::size_t& written);
+  void ArraysOverCells(const Cell* cells, detail::ArrayPoint& point, std::size_t first,
+                       std::span<double> results, std::size_t& written);
   void ArraysByProgram(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                        std::size_t& written);
   bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables,
@@ -340,6 +352,7 @@ class ParserBase {
   inline bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
   inline bool MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token);
+  inline double* AddressToRead(double* variable) const;
   inline bool MatchShortNumber(std::string_view rest, Token& token);
   bool MatchNumber(std::string_view rest, Token& token);
   void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
@@ -378,6 +391,9 @@ class ParserBase {
   std::string_view ReadText;
   std::vector<std::unique_ptr<std::string>> HeldTexts;
   detail::CompilationScope* InnermostCompilation = nullptr;
+  // Where the compilation under way reads listed variables: the first
+  // point of an evaluation over arrays, else null.
+  const detail::ArrayPoint* VariablesAt = nullptr;
   // The compiled formula that the compilation under way writes.
   detail::CellBuffer* Writing = nullptr;
   // Counts changes: a compilation during which it moves keeps its result

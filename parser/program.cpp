@@ -51,6 +51,7 @@ class ProgramBuilder {
   bool Binary(int slot, Cell code) {
     if (!ValidSlots(slot, 2) || !WrittenSlots(slot, 2)) return false;
     const bool square = code == cdPow && Homes[slot + 1] == Home::Number && Numbers[slot + 1] == 2;
+    if (code == cdPow && !square && !NothingAbove(slot + 2)) return false;
     Out.Calls = Out.Calls || (code == cdPow && !square);
     Instruction& instruction = Emit(square ? OpSquare : code, slot);
     instruction.Left = Source(slot, instruction, 0);
@@ -92,7 +93,7 @@ class ProgramBuilder {
   }
 
   bool UnaryCall(int slot, const Callee& callee) {
-    if (!ValidSlots(slot, 1) || !WrittenSlots(slot, 1)) return false;
+    if (!ValidSlots(slot, 1) || !WrittenSlots(slot, 1) || !NothingAbove(slot + 1)) return false;
     SettleVariablesBelow(slot);
     Out.Calls = true;
     Instruction& call = Emit(callee.WithContext ? OpCallUnaryContext : OpCallUnary, slot);
@@ -106,7 +107,7 @@ class ProgramBuilder {
   // The callback sees its arguments as a view of the stack, so they must
   // all be there.
   bool ListCall(int slot, int count, const Callee& callee) {
-    if (!ValidSlots(slot, count) || !WrittenSlots(slot, count)) return false;
+    if (!ValidSlots(slot, count) || !WrittenSlots(slot, count) || !NothingAbove(slot + count)) return false;
     SettleVariablesBelow(slot);
     for (int k = slot; k < slot + count; ++k) Materialize(k);
     Out.Calls = true;
@@ -128,6 +129,13 @@ class ProgramBuilder {
     for (int k = first; k < first + count; ++k)
       if (!Written[k]) return false;
     return true;
+  }
+
+  // Whether no value waits in the slots from first on. A call keeps only
+  // the values below its arguments: the machine code stores those before
+  // it and keeps the others in registers, which the call may write over.
+  bool NothingAbove(int first) const {
+    return std::none_of(Written.begin() + first, Written.end(), [](bool written) { return written; });
   }
 
   void Write(int slot) {

@@ -28,6 +28,10 @@
 // - The cells are refused where an entry reads a slot that no entry wrote
 //   (or whose value an earlier entry already consumed): a run never reads
 //   a slot of its frame before writing it.
+// - They are refused too where a value waits in a slot above a call's
+//   arguments, which no compiled formula leaves: the machine code keeps
+//   such a value in a register that the call may write over, and the
+//   program would read a variable there after the call changed it.
 // - A power by the number 2 becomes OpSquare; any other power calls the C
 //   library, as does every callback. Calls is set when any instruction
 //   calls, so that a program without calls runs in a loop that keeps no

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 
+#include "parser/array_point.h"
 #include "parser/commands.h"
 #include "parser/parser_base.h"
 #include "parser/parser_parts.h"
@@ -153,12 +154,14 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
   return end - static_cast<std::size_t>(Pos);
 }
 
-// Counted in a local and stored once: Pos is a member, which each store
-// of a character would otherwise have to update.
+// Blanks are spaces and tabs: a formula pasted from a table or a text
+// editor often holds tabs where it was typed with spaces. Counted in a
+// local and stored once: Pos is a member, which each store of a character
+// would otherwise have to update.
 void ParserBase::SkipBlanks() {
   const std::string_view text = ReadText;
   std::size_t pos = static_cast<std::size_t>(Pos);
-  while (pos < text.size() && text[pos] == ' ') ++pos;
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
   Pos = static_cast<std::int32_t>(pos);
 }
 
@@ -170,6 +173,8 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
   SkipBlanks();
   const char current = static_cast<std::size_t>(Pos) < ReadText.size() ? ReadText[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
+    if (static_cast<std::size_t>(Pos) < ReadText.size() && current == '\0')
+      RaiseError(Messages::NulCharacter, Pos > 0 ? Pos : -1);
     if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
     flags = 0;
     token.Code = cdEnd;
@@ -326,6 +331,13 @@ bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token&
   return true;
 }
 
+// The compilation of an evaluation over arrays reads the listed variables
+// at the first point; the compiler writes the variables' own addresses back
+// into the cells at the end.
+double* ParserBase::AddressToRead(double* variable) const {
+  return VariablesAt ? VariablesAt->ReadAt(variable) : variable;
+}
+
 // The name is the run of IdentChars at Pos, which holds no "+" or "-".
 bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
   if (Names().Variables.Empty()) return false;
@@ -333,7 +345,7 @@ bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token&
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
-  token.Addr = *address;
+  token.Addr = AddressToRead(*address);
   token.IsVolatile = 1;
   Names().UsedVariables.Set(name, hash, *address);
   return true;
@@ -349,7 +361,7 @@ bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, To
   if (!address) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdVariable;
-  token.Addr = *address;
+  token.Addr = AddressToRead(*address);
   token.IsVolatile = 1;
   return true;
 }

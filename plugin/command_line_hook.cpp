@@ -24,8 +24,10 @@ constexpr UINT FirstStandardBarId = 0xE800, LastStandardBarId = 0xE805;
 constexpr UINT FirstDockBarId = 0xE81B, LastDockBarId = 0xE81F;
 
 int RichEditSeenCount = 0;
-bool HookSearchDone = false;
+// Set by the load handler, cleared by the unload handler.
+bool Loaded = false;
 HHOOK MouseHook = nullptr;
+HHOOK KeyboardHook = nullptr;
 
 using TitleTable = std::array<ON_String, TitleCount>;
 
@@ -73,9 +75,19 @@ void PutPreviousProcedureBack() {
   SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviousCommandLineProc));
 }
 
-void RemoveMouseHook() {
-  if (MouseHook) UnhookWindowsHookEx(MouseHook);
-  MouseHook = nullptr;
+// The mouse and the keyboard of the command line's thread: every click and
+// every key, whichever window takes it and before the host translates it.
+void WatchCommandLineThread() {
+  DWORD thread = GetWindowThreadProcessId(CommandLineWindow, nullptr);
+  MouseHook = SetWindowsHookExW(WH_MOUSE, CommandLineMouseProc, nullptr, thread);
+  KeyboardHook = SetWindowsHookExW(WH_KEYBOARD, CommandLineKeyboardProc, nullptr, thread);
+}
+
+void StopWatchingCommandLineThread() {
+  for (HHOOK* hook : {&MouseHook, &KeyboardHook}) {
+    if (*hook) UnhookWindowsHookEx(*hook);
+    *hook = nullptr;
+  }
 }
 
 // Keeps the module in memory until the process ends, whatever frees it.
@@ -85,11 +97,30 @@ void PinModule() {
                      reinterpret_cast<LPCWSTR>(&CommandLineProc), &self);
 }
 
+// Whether CommandLineProc is in the chain of a control that still exists:
+// while the plug-in is loaded, and after an unload beneath another
+// plug-in's subclass.
+bool ProcedureInChain() { return CommandLineWindow && IsWindow(CommandLineWindow); }
+
+// Searches the host's windows afresh and puts CommandLineProc in place.
+void SubclassCommandLine() {
+  CommandLineWindow = nullptr;
+  RichEditSeenCount = 0;
+  CWnd* commandBar = FindHostControlBar(CommandBarTitleIndex);
+  if (!commandBar) return;
+  EnumChildWindows(commandBar->m_hWnd, FindCommandLineEditProc, 0);
+  if (!CommandLineWindow) return;
+  // The wide-character call keeps the control a Unicode window: through an
+  // ANSI procedure every character typed or set would pass the ANSI code page.
+  PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CommandLineProc)));
+}
+
 // Should the host free the module without its unload handler, the hook
 // still goes if it can; beneath another subclass nothing can help then.
 struct HookRemover {
   ~HookRemover() {
-    RemoveMouseHook();
+    StopWatchingCommandLineThread();
     if (OnTopOfCommandLine()) PutPreviousProcedureBack();
   }
 } HookRemovalAtUnload;
@@ -118,35 +149,40 @@ BOOL CALLBACK FindCommandLineEditProc(HWND window, LPARAM) {
 
 void InstallCommandLineHook() {
   // A second subclassing would make the previous procedure our own.
-  if (HookSearchDone) return;
-  HookSearchDone = true;
-  CWnd* commandBar = FindHostControlBar(CommandBarTitleIndex);
-  if (!commandBar) return;
-  EnumChildWindows(commandBar->m_hWnd, FindCommandLineEditProc, 0);
+  if (Loaded) return;
+  Loaded = true;
+  if (!ProcedureInChain()) SubclassCommandLine();
   if (!CommandLineWindow) return;
-  // The wide-character call keeps the control a Unicode window: through an
-  // ANSI procedure every character typed or set would pass the ANSI code page.
-  PreviousCommandLineProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(CommandLineWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CommandLineProc)));
-  MouseHook = SetWindowsHookExW(WH_MOUSE, CommandLineMouseProc, nullptr,
-                                GetWindowThreadProcessId(CommandLineWindow, nullptr));
+  CommandLineEvaluates = true;
+  WatchCommandLineThread();
 }
 
 // Another plug-in that subclassed the control after us holds our procedure
 // as its previous one and calls it. Putting back the procedure we replaced
 // would throw that one out, and freeing the module would leave it calling
 // code that is gone. So our procedure stays in the chain, passing every
-// message on, in a module kept loaded. Comctl32's SetWindowSubclass chain
+// message on, until a load arms it again. Comctl32's SetWindowSubclass chain
 // does not help: it mends only subclasses made through it, and removing its
 // last entry restores the control's first procedure over whatever another
 // plug-in set with SetWindowLongPtr, as plug-ins for this host do.
+//
+// The module stays loaded either way. The C++ runtime linked into it cannot
+// give back what it takes from the process at every load: the unwinder's
+// registration of the module's frames starts the thread library, which
+// keeps a TLS slot, two kernel handles and some memory for the loading
+// thread. Kept loaded, the module sets its runtime up once per process, and
+// a load after an unload arms it again.
 void RemoveCommandLineHook() {
-  RemoveMouseHook();
+  StopWatchingCommandLineThread();
   CommandLineEvaluates = false;
-  if (!CommandLineWindow || !IsWindow(CommandLineWindow)) return;
+  Loaded = false;
+  PinModule();
+  if (!ProcedureInChain()) {
+    CommandLineWindow = nullptr;
+    return;
+  }
   if (OnTopOfCommandLine()) {
     PutPreviousProcedureBack();
-  } else {
-    PinModule();
+    CommandLineWindow = nullptr;
   }
 }

@@ -9,15 +9,18 @@
 // Index of the command bar's title in the host's title table.
 inline constexpr int CommandBarTitleIndex = 0;
 
-// Hooks the third "RichEdit20W" window under the host's command bar, and
-// watches the mouse of its thread. Runs its search once per process;
-// without a command line nothing is installed.
+// Run by the load handler: hooks the third "RichEdit20W" window under the
+// host's command bar, and watches the mouse and the keyboard of its thread.
+// A second call before an unload does nothing; a call after an unload
+// searches afresh, unless our procedure stayed in the control's chain, and
+// the command line evaluates again. Without a command line nothing is
+// installed.
 void InstallCommandLineHook();
 
 // Run by the unload handler. Gives the control its previous procedure back
 // if ours is on top; beneath another plug-in's subclass ours stays, only
-// passing messages on, and the module stays loaded. Either way the command
-// line evaluates nothing more.
+// passing messages on. Either way the command line evaluates nothing more,
+// and the module stays loaded until the process ends.
 void RemoveCommandLineHook();
 
 // The host's control bar whose title is the localised entry `index` of the

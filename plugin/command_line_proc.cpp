@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "calculator/command_line_verdict.h"
 #include "calculator/unit_operators.h"
 #include "plugin/ascii_text.h"
-#include "plugin/command_line_verdict.h"
 #include "plugin/evaluation_trigger.h"
 #include "plugin/host_interface.h"
 
@@ -65,7 +65,7 @@ void EvaluateLine(HWND window, Evaluation evaluation) {
   CHARRANGE before{};
   SendMessageW(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&before));
   SendMessageW(window, EM_SETSEL, 0, -1);
-  CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}};
+  CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}, 0, {}, false, {}};
   if (std::optional<std::string> text = ReadCommandLineText(window))
     verdict = JudgeCommandLine(*text, ActiveDocumentUnitSystem());
   if (verdict.What == CommandLineVerdict::Action::Replace) return ReplaceSelection(window, verdict.Value);
@@ -92,4 +92,9 @@ LRESULT CALLBACK CommandLineProc(HWND window, UINT message, WPARAM wParam, LPARA
 LRESULT CALLBACK CommandLineMouseProc(int code, WPARAM message, LPARAM details) {
   if (code >= 0) Trigger.ObserveMouse(static_cast<UINT>(message));
   return CallNextHookEx(nullptr, code, message, details);
+}
+
+LRESULT CALLBACK CommandLineKeyboardProc(int code, WPARAM key, LPARAM details) {
+  if (code >= 0) Trigger.ObserveThreadKey(key);
+  return CallNextHookEx(nullptr, code, key, details);
 }

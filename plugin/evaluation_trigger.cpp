@@ -77,3 +77,8 @@ Evaluation EvaluationTrigger::Observe(UINT message, WPARAM wParam, LPARAM lParam
 void EvaluationTrigger::ObserveMouse(UINT message) {
   if (IsMouseButtonOrWheel(message)) CtrlTapUnderway = false;
 }
+
+void EvaluationTrigger::ObserveThreadKey(WPARAM virtualKey) {
+  if (virtualKey != VK_CONTROL && virtualKey != VK_LCONTROL && virtualKey != VK_RCONTROL)
+    CtrlTapUnderway = false;
+}

@@ -1,6 +1,6 @@
 // When the command line's text is to be evaluated, told from the command
 // line's own messages (Enter pressed in it, or Ctrl tapped alone in it) and
-// from the mouse anywhere in the host's thread.
+// from the mouse and the keyboard anywhere in the host's thread.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +31,12 @@ class EvaluationTrigger {
   // button or the wheel used anywhere, in a viewport that never takes the
   // focus too, ends the tap (Ctrl+click, Ctrl+wheel).
   void ObserveMouse(UINT message);
+
+  // Takes every key that the host's thread takes from its queue, pressed or
+  // released, before the host translates accelerators: any key but Ctrl
+  // ends the tap, also one that never reaches the command line (Ctrl+S
+  // taken by the host's frame, Ctrl let go first).
+  void ObserveThreadKey(WPARAM virtualKey);
 
  private:
   bool CtrlTapUnderway = false;

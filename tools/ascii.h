@@ -4,13 +4,7 @@
 #include <string>
 #include <string_view>
 
-// Only A to Z change, whatever the locale.
-inline std::string LowerCaseAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
+#include "calculator/calculator_driver.h"  // LowerCaseAscii, as formulas are read
 
 // What separates the words of a line.
 inline constexpr std::string_view Blanks = " \t";

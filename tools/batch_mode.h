@@ -1,7 +1,10 @@
 // Non-interactive use: every text is a command line on which Enter was
-// pressed. Standard output gets what the host would receive (the value, or
-// the text unchanged when it is no formula), standard error the message for
-// each failure. Definitions and `ans` carry from one text to the next.
+// pressed, as the plug-in judges it. Standard output gets what the host
+// would receive (the value, or the text unchanged when it is a plain number
+// or no formula), standard error the message for each refused text.
+// Definitions and `ans` carry from one text to the next. The commands
+// (units, digits, help, vars, exit) run too: one that changes a setting
+// quietly, one that shows something on standard output.
 #pragma once
 
 #include <istream>

@@ -13,52 +13,56 @@ void ShowUnitSystem(const Session& session, std::ostream& out) {
   out << "Document units: " << DescribeUnitSystem(session.UnitSystem()) << '\n';
 }
 
-void ChangeUnitSystem(std::string_view name, Session& session, std::ostream& out) {
-  if (const auto number = ParseUnitSystem(name)) {
-    session.SetUnitSystem(*number);
-    ShowUnitSystem(session, out);
-  } else {
+constexpr HostReply Shown{};
+constexpr HostReply Changed{HostAction::Continue, true, false};
+constexpr HostReply Refused{HostAction::Continue, false, true};
+
+HostReply ChangeUnitSystem(std::string_view name, Session& session, std::ostream& out) {
+  const auto number = ParseUnitSystem(name);
+  if (!number) {
     out << "Unknown unit: " << name << " (type help for the list)\n";
+    return Refused;
   }
+  session.SetUnitSystem(*number);
+  ShowUnitSystem(session, out);
+  return Changed;
 }
 
-HostAction ShowHelp(std::string_view, Session&, std::ostream& out) {
+HostReply ShowHelp(std::string_view, Session&, std::ostream& out) {
   PrintHelp(out, HostCommandNames());
-  return HostAction::Continue;
+  return Shown;
 }
 
-HostAction ShowOrChangeUnits(std::string_view argument, Session& session, std::ostream& out) {
-  if (argument.empty())
-    ShowUnitSystem(session, out);
-  else
-    ChangeUnitSystem(argument, session, out);
-  return HostAction::Continue;
+HostReply ShowOrChangeUnits(std::string_view argument, Session& session, std::ostream& out) {
+  if (!argument.empty()) return ChangeUnitSystem(argument, session, out);
+  ShowUnitSystem(session, out);
+  return Shown;
 }
 
-HostAction ShowOrChangeDigits(std::string_view argument, Session& session, std::ostream& out) {
+HostReply ShowOrChangeDigits(std::string_view argument, Session& session, std::ostream& out) {
   if (!argument.empty()) {
     const auto digits = ParseDigits(argument);
     if (!digits) {
       out << "Digits must be a number from " << MinDigits << " to " << MaxDigits << ": " << argument << '\n';
-      return HostAction::Continue;
+      return Refused;
     }
     session.SetDigits(*digits);
   }
   out << "Significant digits: " << session.Digits() << '\n';
-  return HostAction::Continue;
+  return argument.empty() ? Shown : Changed;
 }
 
-HostAction ListVariables(std::string_view, Session& session, std::ostream& out) {
+HostReply ListVariables(std::string_view, Session& session, std::ostream& out) {
   if (session.Variables().empty()) out << "No variables yet: name = formula defines one.\n";
-  for (const auto& [name, value] : session.Variables()) out << name << " = " << session.Format(value) << '\n';
-  return HostAction::Continue;
+  for (const auto& [name, value] : session.Variables()) out << session.Describe(name, value) << '\n';
+  return Shown;
 }
 
-HostAction Leave(std::string_view, Session&, std::ostream&) { return HostAction::Exit; }
+HostReply Leave(std::string_view, Session&, std::ostream&) { return {HostAction::Exit, false, false}; }
 
 struct HostCommand {
   std::string_view Name;
-  HostAction (*Run)(std::string_view argument, Session& session, std::ostream& out);
+  HostReply (*Run)(std::string_view argument, Session& session, std::ostream& out);
 };
 
 constexpr HostCommand HostCommands[] = {
@@ -75,7 +79,7 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-std::optional<HostAction> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
+std::optional<HostReply> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
   const std::string_view text = TrimBlanks(line);
   const std::string_view word = text.substr(0, text.find_first_of(Blanks));
   const std::string name = LowerCaseAscii(word);

@@ -12,10 +12,19 @@
 
 enum class HostAction { Continue, Exit };
 
-// Runs the line when its first word (in any case) is a command, writing any
+// What a command did: whether it changed a setting ("units m"), only showed
+// something ("units", "help"), or refused its argument ("units parsec",
+// whose answer then says why).
+struct HostReply {
+  HostAction Action = HostAction::Continue;
+  bool Changed = false;
+  bool Refused = false;
+};
+
+// Runs the line when its first word (in any case) is a command, writing its
 // answer to out; the command may change the session's settings. Returns
 // nothing for a line that is no command.
-std::optional<HostAction> RunHostCommand(std::string_view line, Session& session, std::ostream& out);
+std::optional<HostReply> RunHostCommand(std::string_view line, Session& session, std::ostream& out);
 
 // The text without its surrounding blanks when it reads as a command name:
 // one word of letters, digits, '_' and '-', with a letter in it and no digit

@@ -1,11 +1,13 @@
 #include "tools/interactive_mode.h"
 
 #include <editline/readline.h>
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/select.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "parser/parser.h"
+#include "tools/ascii.h"
 #include "tools/batch_mode.h"
 #include "tools/completion.h"
 #include "tools/host_commands.h"
@@ -81,19 +84,53 @@ bool ReadByte(unsigned char& byte) {
   }
 }
 
-// The editor's key reader: one character, decoded from UTF-8 (a byte that
-// begins no sequence stands for itself), or EOF.
+// Bytes read ahead of a character that they turned out not to continue.
+std::string ReadAhead;
+
+bool NextByte(unsigned char& byte) {
+  if (ReadAhead.empty()) return ReadByte(byte);
+  byte = static_cast<unsigned char>(ReadAhead.front());
+  ReadAhead.erase(0, 1);
+  return true;
+}
+
+// The editor's key reader: one character, decoded from UTF-8, or EOF. A
+// byte that begins no whole sequence stands for itself, as Latin-1 reads
+// it, and the bytes after it are read again: a character is never lost and
+// never swallows the next key (Enter among them).
 int ReadKey(FILE*) {
   unsigned char lead = 0;
-  if (!ReadByte(lead)) return EOF;
-  const int following = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  if (!NextByte(lead)) return EOF;
+  const int following = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
   int character = following == 0 ? lead : lead & (0x3F >> following);
+  std::string continuation;
   for (int i = 0; i < following; ++i) {
     unsigned char next = 0;
-    if (!ReadByte(next)) return EOF;
+    if (!NextByte(next)) return EOF;
+    continuation.push_back(static_cast<char>(next));
+    if ((next & 0xC0) != 0x80) {
+      ReadAhead.insert(0, continuation);
+      return lead;
+    }
     character = (character << 6) | (next & 0x3F);
   }
   return character;
+}
+
+// The editor holds characters and hands the line back in the encoding of
+// the locale's character type: in the C locale it would drop every
+// character outside ASCII, so that "2×3" became 23. In UTF-8 every character
+// is kept, whatever the user's locale (only the character type changes).
+void KeepEveryCharacter() {
+  if (std::setlocale(LC_CTYPE, "") && std::string_view(nl_langinfo(CODESET)) == "UTF-8") return;
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+// The editor's keys 128 to 255 are Meta bindings: typed as characters,
+// "×" (U+00D7) would run Meta-W and "²" a digit argument. They insert
+// themselves here, as every other character does.
+void InsertEveryCharacter() {
+  for (int key = 128; key < 256; ++key) rl_bind_key(key, rl_insert);
 }
 
 class InterruptCatcher {
@@ -196,13 +233,19 @@ void InstallCompletion(const NameCompleter& completer) {
 bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
 
 // A command runs quietly. Any other line is a formula or a definition: its
-// value, or a bell and the message, which says where the fault is. A single
-// word that is no name at all is called an unknown command instead.
+// value; a plain number, which the host receives as typed, with a note that
+// says so; or a bell and the message, which says where the fault is, with a
+// hint where one is plain. A single word that is no name at all is called
+// an unknown command instead.
 HostAction HandleLine(const std::string& line, Session& session) {
-  if (const auto action = RunHostCommand(line, session, std::cout)) return *action;
+  if (const auto reply = RunHostCommand(line, session, std::cout)) return reply->Action;
   const LineResult result = session.Enter(line);
-  if (result.Evaluated) {
+  if (result.What == LineResult::Outcome::Value) {
     std::cout << result.Text << '\n';
+    return HostAction::Continue;
+  }
+  if (result.What == LineResult::Outcome::PassedThrough) {
+    std::cout << TrimBlanks(result.Text) << " (a number: the CAD program receives it as typed)\n";
     return HostAction::Continue;
   }
   const auto word = CommandLikeWord(line);
@@ -210,13 +253,16 @@ HostAction HandleLine(const std::string& line, Session& session) {
     std::cout << "\aUnknown command: " << *word << '\n';
   else
     std::cout << '\a' << result.Text << '\n';
+  if (!result.Hint.empty()) std::cout << result.Hint << '\n';
   return HostAction::Continue;
 }
 
 }  // namespace
 
 int RunInteractive(Session& session) {
+  KeepEveryCharacter();
   const InterruptCatcher interrupts;  // before the editor starts, which reads its key reader once
+  InsertEveryCharacter();
   const NameCompleter completer(&session);
   InstallCompletion(completer);
   History history;

@@ -4,8 +4,12 @@
 #include <charconv>
 
 #include "calculator/calculator_driver.h"
+#include "calculator/command_line_verdict.h"
+#include "calculator/typed_digits.h"
+#include "calculator/unit_systems.h"
 #include "parser/parser.h"
 #include "tools/ascii.h"
+#include "tools/suffix_hint.h"
 #include "tools/vocabulary.h"
 
 namespace {
@@ -62,34 +66,66 @@ Session::Session(int unitSystem, int digits, const std::vector<std::string_view>
   std::sort(Commands.begin(), Commands.end());
 }
 
-std::string Session::Format(double value) const { return FormatValue(value, Shown); }
+std::string Session::Format(const StoredValue& value) const {
+  if (Shown != DefaultDigits) return FormatValue(value.Value, Shown);
+  return FormatValue(value.Value, DigitsKeepingPlaces(value.Value, value.Places));
+}
+
+std::string Session::Describe(const std::string& name, const StoredValue& stored) const {
+  std::string text = name + " = " + Format(stored);
+  if (stored.LengthIn) text += ", a length in " + DescribeUnitSystem(*stored.LengthIn);
+  return text;
+}
 
 LineResult Session::Enter(std::string_view line) {
   const auto definition = SplitDefinition(line);
+  StoredValue value;
   if (!definition) {
-    double value = 0;
-    return Evaluate(line, value);
+    LineResult result = Evaluate(line, false, value);
+    if (result.Succeeded()) LastAnswer = value;
+    return result;
   }
   const std::string name = LowerCaseAscii(definition->Name);
-  if (auto refusal = RefusalOf(name)) return {false, std::move(*refusal)};
-  double value = 0;
-  LineResult result = Evaluate(definition->Formula, value);
-  if (result.Evaluated) Defined[name] = value;
+  if (auto refusal = RefusalOf(name)) return {LineResult::Outcome::Refused, std::move(*refusal), {}};
+  LineResult result = Evaluate(definition->Formula, true, value);
+  if (result.Succeeded()) Defined[name] = LastAnswer = value;
   return result;
 }
 
-LineResult Session::Evaluate(std::string_view formula, double& value) {
-  MathUtils::Parser parser;
-  try {
-    PrepareCommandLine(parser, formula, Units);
-    parser.AddVariable(LastAnswerName, &LastAnswer);
-    for (auto& [name, variable] : Defined) parser.AddVariable(name, &variable);
-    value = parser.Evaluate();
-  } catch (const MathUtils::ParserException& error) {
-    return {false, error.what()};
+LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue& value) {
+  std::vector<CommandLineVariable> variables{{LastAnswerName, &LastAnswer.Value}};
+  for (auto& [name, stored] : Defined) variables.push_back({name, &stored.Value});
+  const CommandLineVerdict verdict =
+      defines ? JudgeFormulaValue(formula, Units, variables) : JudgeCommandLine(formula, Units, variables);
+  if (verdict.What == CommandLineVerdict::Action::Reject)
+    return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason)};
+  if (auto refusal = LengthRefusal(verdict.VariablesUsed))
+    return {LineResult::Outcome::Refused, *refusal, {}};
+  value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula)};
+  if (verdict.ReadsUnitSystem) value.LengthIn = Units;
+  for (const std::string& name : verdict.VariablesUsed) {
+    const StoredValue& used = Stored(name);
+    if (used.LengthIn) value.LengthIn = Units;
+    value.Places = std::max(value.Places, used.Places);
   }
-  LastAnswer = value;
-  return {true, Format(value)};
+  if (verdict.What == CommandLineVerdict::Action::LeaveAsTyped)
+    return {LineResult::Outcome::PassedThrough, std::string(formula), {}};
+  return {LineResult::Outcome::Value, Format(value), {}};
+}
+
+const StoredValue& Session::Stored(const std::string& name) const {
+  return name == LastAnswerName ? LastAnswer : Defined.at(name);
+}
+
+std::optional<std::string> Session::LengthRefusal(const std::vector<std::string>& used) const {
+  for (const std::string& name : used) {
+    const StoredValue& stored = Stored(name);
+    if (!stored.LengthIn || *stored.LengthIn == Units) continue;
+    return "Cannot use " + name + ": it holds a length in " + DescribeUnitSystem(*stored.LengthIn) +
+           " and the document is in " + DescribeUnitSystem(Units) + "; type units " +
+           UnitSystemArgument(*stored.LengthIn) + " to use it, or compute it again";
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> Session::RefusalOf(const std::string& name) const {

@@ -13,7 +13,8 @@ const std::map<std::string_view, bool HostOptions::*> Flags = {
     {"--brief", &HostOptions::Brief},
     {"--upper-case-titles", &HostOptions::UpperCaseTitles},
     {"--focus-away-on-read", &HostOptions::FocusAwayOnRead},
-    {"--utf8-ansi-code-page", &HostOptions::Utf8AnsiCodePage}};
+    {"--utf8-ansi-code-page", &HostOptions::Utf8AnsiCodePage},
+    {"--accelerators", &HostOptions::Accelerators}};
 
 const std::map<std::string_view, HostLayout> Layouts = {{"standard", HostLayout::Standard},
                                                         {"two-rich-edits", HostLayout::TwoRichEdits},

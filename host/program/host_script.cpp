@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include <charconv>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "host/program/key_input.h"
 #include "host/program/mouse_input.h"
 #include "host/program/other_plugin.h"
+#include "host/program/resource_count.h"
 #include "host/sdk/rhino_host_side.h"
 
 namespace {
@@ -50,9 +52,34 @@ std::wstring UnitSystemName(int unitSystem) {
   return name != Names.end() ? name->second : L"system " + std::to_wstring(unitSystem);
 }
 
+// A change as "+2", "+0" or "-1".
+std::string Signed(long change) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%+ld", change);
+  return text;
+}
+
+// The reports of one unload, load and load handler, the second and later
+// rounds compared with the first.
+class ReloadRounds {
+ public:
+  // Whether the round went as the first did, the plug-in loaded.
+  bool Record(std::vector<std::string> report, bool loaded) {
+    if (First.empty()) First = report;
+    if (loaded && report == First) return true;
+    Failed = std::move(report);
+    return false;
+  }
+  const std::vector<std::string>& FailedReport() const { return Failed; }
+
+ private:
+  std::vector<std::string> First, Failed;
+};
+
 class ScriptRunner {
  public:
-  ScriptRunner(HostFrame& frame, PlugInSession& session) : Frame(frame), Session(session) {}
+  ScriptRunner(HostFrame& frame, PlugInSession& session, const HostOptions& options)
+      : Frame(frame), Session(session), Options(options) {}
 
   void Run(std::string_view line) {
     if (auto plain = PlainCommands.find(line); plain != PlainCommands.end()) return (this->*plain->second)();
@@ -157,6 +184,61 @@ class ScriptRunner {
   void Unload() { UnloadPlugIn(Session, Frame); }
   void Show() { PrintLine("line: " + WindowTextUtf8(Frame.CommandLine)); }
 
+  // "load PATH": loads a module as the host does at its start, and runs its
+  // load handler.
+  bool Load(std::string_view path) {
+    if (Session.Object) {
+      PrintLine("load: a plug-in is loaded; unload it first");
+      return true;
+    }
+    Options.PlugInPath = path;
+    if (LoadPlugIn(Options, Frame, Session)) RunLoadHandler(Session, Frame);
+    return true;
+  }
+
+  // "reload N": N rounds of unload, load and load handler, reported only
+  // where a round goes otherwise than the first; then "reloaded N times"
+  // with the number of rounds that went as the first.
+  bool Reload(std::string_view text) {
+    int rounds = 0;
+    if (!ReadInteger(text, rounds) || rounds < 1) return false;
+    if (!Session.Object) {
+      PrintLine("reload: no plug-in loaded");
+      return true;
+    }
+    ReloadRounds record;
+    int done = 0;
+    {
+      HeldOutput held;
+      for (; done < rounds; ++done) {
+        UnloadPlugIn(Session, Frame);
+        if (LoadPlugIn(Options, Frame, Session)) RunLoadHandler(Session, Frame);
+        if (!record.Record(held.Take(), Session.Object != nullptr)) break;
+      }
+    }
+    for (const std::string& line : record.FailedReport()) PrintLine(line);
+    PrintLine("reloaded " + std::to_string(done) + " times");
+    return true;
+  }
+
+  void Mark() { Marked = CountResources(); }
+
+  // "since mark: kernel handles +H, TLS slots +T".
+  void Leaks() {
+    if (!Marked) return PrintLine("leaks: no mark");
+    ResourceCount now = CountResources();
+    PrintLine("since mark: kernel handles " + Signed(now.KernelHandles - Marked->KernelHandles) +
+              ", TLS slots " + Signed(now.TlsSlots - Marked->TlsSlots));
+  }
+
+  // "sleep MS": the host goes on handling its messages meanwhile.
+  bool Sleep(std::string_view text) {
+    int milliseconds = 0;
+    if (!ReadInteger(text, milliseconds) || milliseconds < 0) return false;
+    HandleMessagesFor(static_cast<DWORD>(milliseconds));
+    return true;
+  }
+
   void Subclass() {
     SubclassAsAnotherPlugIn(Frame.CommandLine);
     PrintLine("subclassed by another plug-in");
@@ -191,7 +273,9 @@ class ScriptRunner {
 
   HostFrame& Frame;
   PlugInSession& Session;
+  HostOptions Options;
   std::unique_ptr<CRhinoDoc> Document;
+  std::optional<ResourceCount> Marked;
 };
 
 const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::PlainCommands = {
@@ -204,13 +288,16 @@ const std::map<std::string_view, ScriptRunner::PlainCommand> ScriptRunner::Plain
     {"state", &ScriptRunner::State},
     {"onload", &ScriptRunner::OnLoad},
     {"unload", &ScriptRunner::Unload},
-    {"subclass", &ScriptRunner::Subclass}};
+    {"subclass", &ScriptRunner::Subclass},
+    {"mark", &ScriptRunner::Mark},
+    {"leaks", &ScriptRunner::Leaks}};
 
 const std::map<std::string_view, ScriptRunner::CommandWithText> ScriptRunner::CommandsWithText = {
     {"units", &ScriptRunner::Units},   {"type", &ScriptRunner::Type},       {"chord", &ScriptRunner::Chord},
     {"select", &ScriptRunner::Select}, {"settext", &ScriptRunner::SetText}, {"down", &ScriptRunner::Down},
     {"up", &ScriptRunner::Up},         {"click", &ScriptRunner::Click},     {"wheel", &ScriptRunner::Wheel},
-    {"clip", &ScriptRunner::Clip}};
+    {"clip", &ScriptRunner::Clip},     {"load", &ScriptRunner::Load},       {"reload", &ScriptRunner::Reload},
+    {"sleep", &ScriptRunner::Sleep}};
 
 // Reads the script's lines on its own thread and hands them to the host's
 // thread, which waits for them together with its window messages.
@@ -262,8 +349,9 @@ bool IsCommand(const std::string& line) { return !line.empty() && line.front() !
 
 }  // namespace
 
-void RunHostScript(std::istream& input, HostFrame& frame, PlugInSession& session) {
-  ScriptRunner runner(frame, session);
+void RunHostScript(std::istream& input, HostFrame& frame, PlugInSession& session,
+                   const HostOptions& options) {
+  ScriptRunner runner(frame, session, options);
   // Never freed: when the window is closed, its thread may still wait for input.
   auto* reader = new ScriptLineReader(input);
   HANDLE ready = reader->ReadyEvent();

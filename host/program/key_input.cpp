@@ -3,6 +3,8 @@
 #include <map>
 #include <vector>
 
+#include "host/program/host_accelerators.h"
+
 namespace {
 
 constexpr int QuietRoundsBeforeIdle = 3;
@@ -91,6 +93,7 @@ bool DispatchQueuedMessages() {
   bool handled = false;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     handled = true;
+    if (TranslateHostAccelerator(message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
@@ -105,5 +108,13 @@ void ProcessPendingMessages() {
       ++quietRounds;
       MsgWaitForMultipleObjects(0, nullptr, FALSE, QuietRoundMilliseconds, QS_ALLINPUT);
     }
+  }
+}
+
+void HandleMessagesFor(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    DispatchQueuedMessages();
   }
 }

@@ -24,8 +24,11 @@ void Release(Key key);
 // escape, tab, space, back, delete, left, right, up, down, home, end,
 // a-z, 0-9.
 std::optional<Key> KeyNamed(std::string_view name);
-// Handles the messages in the queue; false when there were none.
+// Handles the messages in the queue, the host's accelerators first; false
+// when there were none.
 bool DispatchQueuedMessages();
 // Handles every message until the queue has stayed empty for a while, so
 // that the input sent before has reached its window.
 void ProcessPendingMessages();
+// Handles every message for the given time.
+void HandleMessagesFor(DWORD milliseconds);

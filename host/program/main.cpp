@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "host/program/host_accelerators.h"
 #include "host/program/host_command_line.h"
 #include "host/program/host_frame.h"
 #include "host/program/host_options.h"
@@ -41,12 +42,13 @@ int main(int argc, char** argv) {
   AFX_MAINTAIN_STATE2 hostState(RhinoApp().RhinoModuleState());
   std::unique_ptr<HostFrame> frame = CreateHostFrame(*options);
   AttachHostCommandLine(*frame, options->FocusAwayOnRead);
+  if (options->Accelerators) UseHostAccelerators(frame->MainWindow);
   ProcessPendingMessages();
 
   PlugInSession session;
   if (!LoadPlugIn(*options, *frame, session)) return 1;
   RunLoadHandler(session, *frame);
-  RunHostScript(std::cin, *frame, session);
+  RunHostScript(std::cin, *frame, session, *options);
   DestroyHostFrame(*frame);
   return 0;
 }

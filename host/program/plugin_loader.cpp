@@ -101,7 +101,7 @@ void ReportModuleState(const PlugInSession& session) {
 }  // namespace
 
 bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSession& session) {
-  session.HostProcedures = CurrentProcedures(frame);
+  if (session.HostProcedures.empty()) session.HostProcedures = CurrentProcedures(frame);
   session.Module = LoadLibraryA(options.PlugInPath.c_str());
   if (!session.Module) {
     PrintLine("refused: cannot load " + options.PlugInPath + ", error " + std::to_string(GetLastError()));

@@ -16,12 +16,13 @@ struct PlugInSession {
   CRhinoPlugIn* Object = nullptr;
   // The plug-in module's own MFC state, current while the host calls it.
   AFX_MODULE_STATE ModuleState{"plug-in"};
-  // The rich edits' window procedures before the plug-in was loaded.
+  // The rich edits' window procedures before a plug-in was first loaded.
   std::vector<LONG_PTR> HostProcedures;
 };
 
-// Reports the exports and the identity. False when the host refuses the
-// module; the reason has been reported.
+// Loads the module at the options' path and reports its exports and its
+// identity. False when the host refuses the module; the reason has been
+// reported.
 bool LoadPlugIn(const HostOptions& options, const HostFrame& frame, PlugInSession& session);
 // Calls OnLoadPlugIn and reports its result and which control it hooked.
 void RunLoadHandler(PlugInSession& session, const HostFrame& frame);

@@ -29,6 +29,8 @@ BOOL WINAPI ReportedMessageBeep(UINT type) {
 bool ObservePlugInBeeps(HMODULE plugIn) {
   void* previous = ReplaceImportedFunction(plugIn, "user32.dll", "MessageBeep",
                                            reinterpret_cast<void*>(&ReportedMessageBeep));
-  SystemMessageBeep = reinterpret_cast<MessageBeepFunction>(previous);
+  // A module kept loaded since an earlier load already calls the observer.
+  if (previous != reinterpret_cast<void*>(&ReportedMessageBeep))
+    SystemMessageBeep = reinterpret_cast<MessageBeepFunction>(previous);
   return previous != nullptr;
 }

@@ -28,6 +28,8 @@ int WINAPI Utf8AnsiWideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, 
 bool EmulateUtf8AnsiCodePage(HMODULE plugIn) {
   void* previous = ReplaceImportedFunction(plugIn, "kernel32.dll", "WideCharToMultiByte",
                                            reinterpret_cast<void*>(&Utf8AnsiWideCharToMultiByte));
-  if (previous) SystemWideCharToMultiByte = reinterpret_cast<WideCharToMultiByteFunction>(previous);
+  // A module kept loaded since an earlier load already calls the emulation.
+  if (previous && previous != reinterpret_cast<void*>(&Utf8AnsiWideCharToMultiByte))
+    SystemWideCharToMultiByte = reinterpret_cast<WideCharToMultiByteFunction>(previous);
   return previous != nullptr;
 }

@@ -76,7 +76,10 @@ TEST(EvaluateCommandLine, ConvertsInTheGivenUnitSystem) {
 }
 
 TEST(EvaluateCommandLine, ReportsTextsThatAreNoFormula) {
-  CheckCases({{4, "", "Formula string is empty."}});
+  CheckCases({{4, "", "Formula string is empty."},
+              // A NUL inside the text is no end: "1+1" alone is not what was given.
+              {4, std::string("1+1\0+5mm", 8), "NUL character in the formula: 1+1 <- here"}});
+  EXPECT_THROW(CommandLineValue(std::string("2\0", 2), 4), MathUtils::ParserException);
   // A postfix name runs up to the next blank, so "mm+" names nothing.
   for (const char* text : {"5mm+1", "sin(30", "line",
                            "\xE4"

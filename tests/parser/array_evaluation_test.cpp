@@ -13,9 +13,15 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "parser/array_code.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
+#include "parser_test_support.h"
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -442,6 +448,235 @@ TEST(EvaluateArrays, ErrorsOfCompilationLeaveNothingWritten) {
   std::size_t written = 5;
   EXPECT_THROW(parser.EvaluateArrays(arrays, out, &written), MathUtils::ParserException);
   EXPECT_EQ(written, 0u);
+}
+
+// The variables themselves are never written, also not by the call that
+// compiles: a listed address may be read-only memory, and a callback sees
+// the variable's own value at every point.
+TEST(EvaluateArrays, ReadOnlyVariablesAndUnknownAddressesAreNeverWritten) {
+  static const double Unknown = 7;  // read-only data the parser knows nothing of
+  for (const Tier& tier : Tiers) {
+    for (const bool warm : {false, true}) {
+      SCOPED_TRACE(std::string(tier.Name) + (warm ? " warm" : " first call"));
+      ArrayParser parser;
+      double x = 100;
+      parser.AddVariable("x", &x);
+      parser.SetMachineCode(tier.MachineCode);
+      parser.SetArrayLanes(tier.Lanes);
+      parser.AssignFormula("x*2+1");
+      if (warm) parser.Evaluate();
+      const std::vector<double> values = {1, 2, 3, 4, 5};
+      std::vector<double> out(values.size());
+      const VariableArray unknown[] = {{&Unknown, values.data()}};
+      parser.EvaluateArrays(unknown, out);
+      EXPECT_EQ(out, std::vector<double>(5, 201)) << "an address the parser does not know is not read";
+      EXPECT_EQ(Unknown, 7);
+      EXPECT_EQ(x, 100);
+    }
+  }
+}
+
+#if !defined(_WIN32)
+TEST(EvaluateArrays, AVariableOnAReadOnlyPageIsReadNeverWritten) {
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  for (const Tier& tier : Tiers) {
+    void* page = mmap(nullptr, static_cast<std::size_t>(pageSize), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    double* x = static_cast<double*>(page);
+    *x = 100;
+    ASSERT_EQ(mprotect(page, static_cast<std::size_t>(pageSize), PROT_READ), 0);
+    {
+      ArrayParser parser;
+      parser.AddVariable("x", x);
+      parser.SetMachineCode(tier.MachineCode);
+      parser.SetArrayLanes(tier.Lanes);
+      parser.AssignFormula("x*2+1");
+      std::vector<double> values(3000), out(values.size());
+      for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i);
+      const VariableArray arrays[] = {{x, values.data()}};
+      parser.EvaluateArrays(arrays, out);  // compiles at the first point
+      parser.EvaluateArrays(arrays, out);  // machine code, where there is some
+      for (std::size_t i = 0; i < values.size(); ++i) ASSERT_EQ(out[i], 2 * values[i] + 1) << tier.Name << i;
+      EXPECT_EQ(parser.Evaluate(), 201);
+    }
+    munmap(page, static_cast<std::size_t>(pageSize));
+  }
+}
+#endif
+
+TEST(EvaluateArrays, TheSameVariableListedTwiceIsRefusedAndNothingRuns) {
+  static int Calls = 0;
+  for (const bool compiled : {false, true}) {
+    ArrayParser parser;
+    double x = 100, y = 0;
+    parser.AddVariable("x", &x);
+    parser.AddVariable("y", &y);
+    parser.AddFunction(
+        "f", +[](double v) { return ++Calls, v; }, false);
+    parser.AssignFormula("f(x)*2+1");
+    if (compiled) parser.Evaluate();
+    Calls = 0;
+    std::vector<double> a(40, 1), b(40, -1), out(40, -5);
+    std::vector<VariableArray> arrays = {{&x, a.data()}, {&y, b.data()}, {&x, b.data()}};
+    // Many variables, one of them twice, as a longer list is checked.
+    std::vector<double> others(40);
+    for (int k = 0; k < 40; ++k) arrays.push_back({&others[static_cast<std::size_t>(k)], a.data()});
+    for (const std::size_t count : {std::size_t{3}, arrays.size()}) {
+      std::size_t written = 9;
+      EXPECT_PARSER_ERROR(
+          parser.EvaluateArrays(std::span<const VariableArray>(arrays.data(), count), out, &written),
+          "Variable listed twice in the arrays!");
+      EXPECT_EQ(written, 0u);
+    }
+    EXPECT_EQ(Calls, 0);
+    EXPECT_EQ(out, std::vector<double>(40, -5));
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(parser.Running(), compiled) << "an argument error leaves the parser as it was";
+    const VariableArray nulls[][1] = {{{nullptr, a.data()}}, {{&x, nullptr}}};
+    for (const auto& refused : nulls)
+      EXPECT_PARSER_ERROR(parser.EvaluateArrays(refused, out),
+                          "Variable or values address of an array is null!");
+    const VariableArray once[] = {{&x, a.data()}, {&y, b.data()}};
+    parser.EvaluateArrays(once, out);
+    EXPECT_EQ(out, std::vector<double>(40, 3));
+  }
+}
+
+double* Watched = nullptr;
+std::vector<double> Seen;
+double Watch(double v) {
+  Seen.push_back(*Watched);
+  *Watched = 555;  // the callback's own write stays
+  return v;
+}
+
+TEST(EvaluateArrays, ACallbackSeesTheVariablesOwnValueAtEveryPoint) {
+  for (const Tier& tier : Tiers) {
+    for (const bool warm : {false, true}) {
+      SCOPED_TRACE(std::string(tier.Name) + (warm ? " warm" : " first call"));
+      ArrayParser parser;
+      double x = 100;
+      Watched = &x;
+      parser.AddVariable("x", &x);
+      parser.AddFunction("watch", Watch, false);
+      parser.SetMachineCode(tier.MachineCode);
+      parser.SetArrayLanes(tier.Lanes);
+      parser.AssignFormula("watch(x) + x");
+      if (warm) parser.Evaluate();
+      x = 100;
+      Seen.clear();
+      const std::vector<double> values = {1, 2, 3, 4};
+      std::vector<double> out(values.size());
+      const VariableArray arrays[] = {{&x, values.data()}};
+      parser.EvaluateArrays(arrays, out);
+      EXPECT_EQ(out, (std::vector<double>{2, 4, 6, 8}));
+      EXPECT_EQ(Seen, (std::vector<double>{100, 555, 555, 555}));
+      EXPECT_EQ(x, 555);
+    }
+  }
+}
+
+// Parsers of their own, bound to one variable, each compiling at its first
+// call over arrays on its own thread: none writes the variable.
+TEST(EvaluateArrays, ParsersOnThreadsCompilingOverOneVariable) {
+  double x = 100;
+  const std::vector<double> values = Values(64, 5);
+  const std::vector<double> expected = PointByPoint("x * 3 - 1", values, values, 0);
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(2, 0);
+  for (int t = 0; t < 2; ++t)
+    threads.emplace_back([&x, &values, &expected, &wrong, t] {
+      for (int round = 0; round < 200; ++round) {
+        MathUtils::Parser parser;
+        parser.AddVariable("x", &x);
+        parser.AssignFormula("x * 3 - 1");
+        std::vector<double> out(values.size());
+        const VariableArray arrays[] = {{&x, values.data()}};
+        parser.EvaluateArrays(arrays, out);
+        for (std::size_t i = 0; i < out.size(); ++i)
+          if (Bits(out[i]) != Bits(expected[i])) ++wrong[static_cast<std::size_t>(t)];
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, (std::vector<int>{0, 0}));
+  EXPECT_EQ(x, 100);
+}
+
+// A callback that changes its parser while the first point compiles: the
+// call goes on with the formula it began with, as it does on a compiled
+// parser, each point computed once; the next call takes the change.
+struct ChangeAtFirstPoint {
+  const char* Name;
+  void (*Change)(MathUtils::Parser& parser);
+  double NextAtOne;  // what the next call gives at x = 1
+};
+
+MathUtils::Parser* Changing = nullptr;
+int TCalls = 0;
+bool ChangeDone = false;
+void (*PendingChange)(MathUtils::Parser&) = nullptr;
+
+double T(double v) {
+  ++TCalls;
+  if (!ChangeDone) {
+    ChangeDone = true;
+    PendingChange(*Changing);
+  }
+  return v;
+}
+
+double Tripled(double v) { return 3 * v; }
+
+const ChangeAtFirstPoint Changes[] = {
+    {"AssignFormula", [](MathUtils::Parser& p) { p.AssignFormula("x*100"); }, 100},
+    {"AddConstant", [](MathUtils::Parser& p) { p.AddConstant("k", 50); }, 52},
+    {"AddFunction", [](MathUtils::Parser& p) { p.AddFunction("g", Tripled, false); }, 4},
+    {"SetMachineCode", [](MathUtils::Parser& p) { p.SetMachineCode(false); }, 2},
+    {"SetOptimizer", [](MathUtils::Parser& p) { p.SetOptimizer(false); }, 2},
+};
+
+TEST(EvaluateArrays, ACallbackThatChangesItsParserAtTheFirstPoint) {
+  for (const ChangeAtFirstPoint& change : Changes) {
+    for (const Tier& tier : Tiers) {
+      for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(std::string(change.Name) + " [" + tier.Name + (inPlace ? "] in place" : "]"));
+        ArrayParser parser;
+        double x = 0;
+        parser.AddVariable("x", &x);
+        parser.AddConstant("k", 0);
+        parser.AddFunction("t", T, false);
+        parser.AddFunction(
+            "g", +[](double v) { return v; }, false);
+        parser.SetMachineCode(tier.MachineCode);
+        parser.SetArrayLanes(tier.Lanes);
+        // Names read after the change would be read as the callback left them
+        // (the compilation reads the registries as it goes): t comes last.
+        parser.AssignFormula("k+g(x)+t(x)");
+        Changing = &parser;
+        PendingChange = change.Change;
+        ChangeDone = false;
+        TCalls = 0;
+        std::vector<double> xs(12), out(12);
+        for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = static_cast<double>(i + 1);
+        std::vector<double>& results = inPlace ? xs : out;
+        const VariableArray arrays[] = {{&x, xs.data()}};
+        std::size_t written = 0;
+        parser.EvaluateArrays(arrays, results, &written);
+        EXPECT_EQ(written, 12u);
+        EXPECT_EQ(TCalls, 12) << "each point once";
+        for (std::size_t i = 0; i < results.size(); ++i)
+          EXPECT_EQ(results[i], 2.0 * static_cast<double>(i + 1)) << i;
+        // The next call runs what the callback left.
+        const double one = 1;
+        const VariableArray next[] = {{&x, &one}};
+        double result = 0;
+        parser.EvaluateArrays(next, std::span<double>(&result, 1));
+        EXPECT_EQ(result, change.NextAtOne);
+        EXPECT_EQ(x, 0);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Definitions: name and callback checks, redefinition, the order in which
 // the registries are tried, and the default vocabulary's registries.
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "parser_test_support.h"
 
@@ -15,6 +18,13 @@ using ParserTests::Probe;
 double Twice(double x) { return 2 * x; }
 double Negate(double x) { return -x; }
 double First(std::span<const double> args) { return args.front(); }
+
+// A callable object of the user's that tests false: it holds no function.
+struct EmptyHolder {
+  UnaryCallback Held = nullptr;
+  double operator()(double x) const { return Held(x); }
+  explicit operator bool() const { return Held != nullptr; }
+};
 
 TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
   const std::string_view chars = Messages::InvalidNameCharacter;
@@ -42,6 +52,13 @@ TEST(Definitions, RefusedDefinitionsWithTheirTexts) {
       {[&](Parser& p) { p.AddVariable("9v", &v); }, digit},
       {[&](Parser& p) { p.AddVariable("v!", &v); }, chars},
       {[](Parser& p) { p.AddVariable("v", nullptr); }, Messages::NullVariable},
+      // Callable objects that hold nothing to call, in every definition form.
+      {[](Parser& p) { p.AddFunction("f", std::function<double(double)>{}); }, nullFunction},
+      {[](Parser& p) { p.AddFunction("f", std::function<double(std::span<const double>)>{}, false); },
+       nullFunction},
+      {[](Parser& p) { p.AddPostfixOperator("q", std::function<double(double)>{}); }, nullOperator},
+      {[](Parser& p) { p.AddPrefixOperator("~", std::function<double(double)>{}); }, nullOperator},
+      {[](Parser& p) { p.AddFunction("f", EmptyHolder{}); }, nullFunction},
   };
   for (const auto& refused : cases) {
     const auto& define = refused.first;  // named, not bound: the check's lambda captures it
@@ -258,6 +275,28 @@ TEST(Definitions, InitVocabularyRunsTheHooksOfTheParser) {
   parser.AddConstant("own", 4);
   parser.InitVocabulary();
   EXPECT_EQ(Eval(parser, "sin(30)+_pi+1m +-own"), 0.49999999999999994 + 3.141592653589793 + 0.001 - 4);
+}
+
+// A visitor may define names while it visits (growing the registries):
+// it visits the names as they were when the visit began.
+TEST(Definitions, AVisitorThatDefinesNamesVisitsTheNamesAsTheyWere) {
+  ParserBase parser;
+  double x = 0;
+  parser.AddVariable("x", &x);
+  parser.AddConstant("k", 1);
+  std::vector<std::string> visited;
+  int defined = 0;
+  parser.ForEachName([&](ParserBase::NameKind, std::string_view name) {
+    visited.emplace_back(name);
+    for (int i = 0; i < 200; ++i) parser.AddConstant("c" + std::to_string(defined++), i);
+    parser.AddVariable("x", &x);
+  });
+  std::sort(visited.begin(), visited.end());
+  EXPECT_EQ(visited, (std::vector<std::string>{"k", "x"}));
+  std::size_t names = 0;
+  parser.ForEachName([&](ParserBase::NameKind, std::string_view) { ++names; });
+  EXPECT_EQ(names, 402u);
+  EXPECT_EQ(Eval(parser, "c399 + k + x"), 200);
 }
 
 }  // namespace

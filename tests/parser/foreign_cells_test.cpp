@@ -7,12 +7,14 @@
 #include <memory>
 #include <vector>
 
+#include "cell_entries.h"
 #include "parser/program.h"
 #include "parser_test_support.h"
 
 namespace {
 
 using namespace MathUtils;
+using namespace ParserTests::CellEntries;
 
 double Twice(double x) { return 2 * x; }
 double Sum(std::span<const double> values) {
@@ -21,61 +23,9 @@ double Sum(std::span<const double> values) {
   return total;
 }
 
-using Entry = std::vector<Cell>;
-
-Entry Value(Cell slot, double value) {
-  Entry entry{slot, cdValue, 0, 0};
-  WriteDouble(&entry[2], value);
-  return entry;
-}
-
-Entry Addressed(Cell slot, CmdCode code, void* address) {
-  Entry entry(2 + AddressCells);
-  entry[0] = slot;
-  entry[1] = code;
-  WriteAddress(&entry[2], address);
-  return entry;
-}
-
-Entry Function(Cell slot, Cell argCount, void* callback) {
-  Entry entry(FunctionEntryCells);
-  entry[0] = slot;
-  entry[1] = cdFunction;
-  entry[2] = argCount;
-  WriteAddress(&entry[3], callback);
-  return entry;
-}
-
 double Shifted(void* context, double x) { return x + *static_cast<const double*>(context); }
 double ShiftedSum(void* context, std::span<const double> values) { return Shifted(context, Sum(values)); }
 double Shift = 0.5;
-
-Entry ContextOp(Cell slot, void* callback) {
-  Entry entry(ContextCallEntryCells);
-  entry[0] = slot;
-  entry[1] = cdContextOp;
-  WriteAddress(&entry[2], callback);
-  WriteAddress(&entry[2 + AddressCells], &Shift);
-  return entry;
-}
-
-Entry ContextFunction(Cell slot, Cell argCount, void* callback) {
-  Entry entry(ContextFunctionEntryCells);
-  entry[0] = slot;
-  entry[1] = cdContextFunction;
-  entry[2] = argCount;
-  WriteAddress(&entry[3], callback);
-  WriteAddress(&entry[3 + AddressCells], &Shift);
-  return entry;
-}
-
-// The entries in order, then the end marker.
-std::vector<Cell> Cells(std::initializer_list<Entry> entries) {
-  std::vector<Cell> cells;
-  for (const Entry& entry : entries) cells.insert(cells.end(), entry.begin(), entry.end());
-  cells.insert(cells.end(), EndEntryCells, cdEnd);
-  return cells;
-}
 
 TEST(ForeignCells, DisassemblerStopsAtTheFirstEntryItCannotRead) {
   const auto nameOf = [](const void*, const void*) { return std::string("name"); };
@@ -110,10 +60,10 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
                                      Function(1, -2, reinterpret_cast<void*>(Sum))})));
   EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
             "s1 = SQUARE name\ns1 = CALL name s1\ns2 = LOAD 1\ns1 = CALL name s1..s2\nRESULT s1");
-  ASSERT_TRUE(
-      program->Derive(Cells({Addressed(1, cdVariable, &x), ContextOp(1, reinterpret_cast<void*>(Shifted)),
-                             Value(2, 1), ContextFunction(1, -2, reinterpret_cast<void*>(ShiftedSum)),
-                             ContextFunction(1, 1, reinterpret_cast<void*>(Shifted))})));
+  ASSERT_TRUE(program->Derive(
+      Cells({Addressed(1, cdVariable, &x), ContextOp(1, reinterpret_cast<void*>(Shifted), &Shift),
+             Value(2, 1), ContextFunction(1, -2, reinterpret_cast<void*>(ShiftedSum), &Shift),
+             ContextFunction(1, 1, reinterpret_cast<void*>(Shifted), &Shift)})));
   EXPECT_EQ(detail::DisassembleProgram(*program, nameOf),
             "s1 = CALL name name\ns2 = LOAD 1\ns1 = CALL name s1..s2\ns1 = CALL name s1\nRESULT s1");
   detail::Frame frame;
@@ -133,14 +83,15 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
       {Cells({Value(297, 1), Function(297, -4, reinterpret_cast<void*>(Sum))}), "arguments above the stack"},
       {Cells({Value(1, 1), Value(2, 1), Function(1, 2, reinterpret_cast<void*>(Sum))}),
        "a function of two fixed arguments"},
-      {Cells({Value(1, 1), ContextOp(0, reinterpret_cast<void*>(Shifted))}), "a context call in slot 0"},
-      {Cells({Value(1, 1), ContextFunction(0, 1, reinterpret_cast<void*>(Shifted))}),
+      {Cells({Value(1, 1), ContextOp(0, reinterpret_cast<void*>(Shifted), &Shift)}),
+       "a context call in slot 0"},
+      {Cells({Value(1, 1), ContextFunction(0, 1, reinterpret_cast<void*>(Shifted), &Shift)}),
        "a context function in slot 0"},
-      {Cells({Value(297, 1), ContextFunction(297, -4, reinterpret_cast<void*>(ShiftedSum))}),
+      {Cells({Value(297, 1), ContextFunction(297, -4, reinterpret_cast<void*>(ShiftedSum), &Shift)}),
        "context arguments above the stack"},
-      {Cells({Value(1, 1), Value(2, 1), ContextFunction(1, 2, reinterpret_cast<void*>(ShiftedSum))}),
+      {Cells({Value(1, 1), Value(2, 1), ContextFunction(1, 2, reinterpret_cast<void*>(ShiftedSum), &Shift)}),
        "a context function of two fixed arguments"},
-      {Cells({Value(2, 1), ContextOp(1, reinterpret_cast<void*>(Shifted))}),
+      {Cells({Value(2, 1), ContextOp(1, reinterpret_cast<void*>(Shifted), &Shift)}),
        "a context argument no entry wrote"},
       {Cells({Value(1, 1), {1, cdUnknown}}), "the code of a fresh token"},
       {Cells({Value(1, 1), {1, 99}}), "an unknown code"},
@@ -150,6 +101,11 @@ TEST(ForeignCells, ProgramRefusesWhatItCannotExpress) {
       {Cells({Value(1, 1), Value(2, 2), {1, cdAdd}, {1, cdMul}}), "a right operand already consumed"},
       {Cells({Value(2, 1), Addressed(1, cdPostfixOp, reinterpret_cast<void*>(Twice))}),
        "an argument no entry wrote"},
+      {Cells({Value(1, 1), Value(2, 2), Addressed(1, cdPostfixOp, reinterpret_cast<void*>(Twice))}),
+       "a value above a call's argument"},
+      {Cells({Value(1, 1), Value(2, 2), Value(3, 3), Function(1, -2, reinterpret_cast<void*>(Sum))}),
+       "a value above a list call's arguments"},
+      {Cells({Value(1, 2), Value(2, 3), Value(3, 1), {1, cdPow}}), "a value above a power's operands"},
       {Cells({}), "no result"},
   };
   for (const auto& [cells, what] : refused) EXPECT_FALSE(program->Derive(cells)) << what;
@@ -174,7 +130,8 @@ TEST(ForeignCells, InterpreterReportsWhatItDoesNotKnow) {
   const std::pair<Entry, std::string_view> cases[] = {
       {{1, 99}, Messages::UnknownCode},
       {Function(1, 2, reinterpret_cast<void*>(Twice)), Messages::UnsupportedCallArgumentCount},
-      {ContextFunction(1, 2, reinterpret_cast<void*>(Shifted)), Messages::UnsupportedCallArgumentCount},
+      {ContextFunction(1, 2, reinterpret_cast<void*>(Shifted), &Shift),
+       Messages::UnsupportedCallArgumentCount},
       {{1, cdUnknown}, Messages::UnknownCode},
   };
   for (const auto& [entry, message] : cases) {

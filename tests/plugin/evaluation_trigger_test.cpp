@@ -9,14 +9,22 @@
 
 namespace {
 
+// Who reports a message to the trigger.
+enum class Seen {
+  ByCommandLine,  // its window procedure
+  ByMouseHook,    // a mouse message of any window of the thread
+  ByKeyboardHook  // a key the thread took from its queue, before any accelerator
+};
+
 struct Message {
   UINT Id;
   WPARAM WParam = 0;
   LPARAM LParam = 0;
-  bool Elsewhere = false;  // a mouse message of another window of the thread
+  Seen By = Seen::ByCommandLine;
 };
 
-Message InViewport(UINT id) { return {id, 0, 0, true}; }
+Message InViewport(UINT id) { return {id, 0, 0, Seen::ByMouseHook}; }
+Message ThreadKey(WPARAM key) { return {WM_KEYDOWN, key, 0, Seen::ByKeyboardHook}; }
 
 constexpr LPARAM Repeat = 1 << 30;
 
@@ -31,8 +39,12 @@ std::string EvaluatedAt(const std::vector<Message>& messages) {
   std::string at;
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const Message& m = messages[i];
-    if (m.Elsewhere) {
+    if (m.By == Seen::ByMouseHook) {
       trigger.ObserveMouse(m.Id);
+      continue;
+    }
+    if (m.By == Seen::ByKeyboardHook) {
+      trigger.ObserveThreadKey(m.WParam);
       continue;
     }
     if (trigger.Observe(m.Id, m.WParam, m.LParam) == Evaluation::None) continue;
@@ -93,6 +105,20 @@ TEST(EvaluationTrigger, WhichMessagesEvaluate) {
       {"the mouse moved elsewhere leaves the tap whole", {CtrlDown, InViewport(WM_MOUSEMOVE), CtrlUp}, "2"},
       {"a click before the tap does not spoil it", {InViewport(WM_LBUTTONDOWN), CtrlDown, CtrlUp}, "2"},
       {"a double click in the command line", {CtrlDown, {WM_LBUTTONDBLCLK}, CtrlUp}, ""},
+      // The keyboard hook sees each key before the command line does.
+      {"Ctrl tapped alone, seen by the hook too",
+       {ThreadKey(VK_CONTROL), CtrlDown, ThreadKey(VK_CONTROL), CtrlUp},
+       "3"},
+      {"Ctrl+S taken by an accelerator, Ctrl let go first",
+       {ThreadKey(VK_CONTROL), CtrlDown, ThreadKey('S'), ThreadKey(VK_CONTROL), CtrlUp},
+       ""},
+      {"a left or right Ctrl reported as such by the hook",
+       {CtrlDown, ThreadKey(VK_LCONTROL), ThreadKey(VK_RCONTROL), CtrlUp},
+       "3"},
+      {"a key taken before Ctrl goes down does not spoil the tap", {ThreadKey('S'), CtrlDown, CtrlUp}, "2"},
+      {"a tap after a chord taken by an accelerator",
+       {CtrlDown, ThreadKey('N'), CtrlUp, CtrlDown, CtrlUp},
+       "4"},
   };
   for (const auto& c : cases) EXPECT_EQ(EvaluatedAt(c.Messages), c.EvaluatedAt) << c.What;
 }

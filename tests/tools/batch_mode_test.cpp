@@ -44,7 +44,8 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
       {{"Circle", "5mm+1"},
        "",
        "Circle\n5mm+1\n",
-       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n",
+       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n"
+       "A unit suffix ends at a blank, a comma or a bracket: write 5mm +1\n",
        1},
       {{""}, "", "\n", "Formula string is empty.\n", 1},
   });
@@ -85,8 +86,8 @@ TEST(BatchMode, CarriesTheLastAnswerAndTheVariables) {
 
 TEST(BatchMode, PrintsTheDigitsAskedFor) {
   CheckRuns({
-      {{"123456789012"}, "", "1.23456789e+11\n", "", 0},
-      {{"--digits", "17", "123456789012", "0.1", "1/3"},
+      {{"123456789012*1"}, "", "1.23456789e+11\n", "", 0},
+      {{"--digits", "17", "123456789012*1", "0.1*1", "1/3"},
        "",
        "123456789012\n0.10000000000000001\n0.33333333333333331\n",
        "",
@@ -126,6 +127,41 @@ TEST(BatchMode, AnswersHelpAndVersion) {
   const Finished version = RunVorncalc({"--version"});
   EXPECT_EQ(version.ExitStatus, 0);
   EXPECT_EQ(version.Out, "vorncalc " VORNCALC_VERSION "\n");
+}
+
+// The commands work from a pipe and as arguments as at the prompt: those
+// that change a setting quietly, so that standard output keeps only what
+// the host receives; those that show something on standard output.
+TEST(BatchMode, RunsTheCommands) {
+  CheckRuns({
+      {{}, "units m\n5mm\n", "0.005\n", "", 0},
+      {{"units ft", "6in", "units", "digits 3", "1/3"},
+       "",
+       "0.5\nDocument units: feet (ft, 9)\n0.333\n",
+       "",
+       0},
+      {{}, "x = 2\nvars\nexit\n7\n", "2\nx = 2\n", "", 0},
+      {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help for the list)\n", 1},
+      {{}, "1\ndigits 99\n", "1\n", "line 2: Digits must be a number from 1 to 17: 99\n", 1},
+      {{"-u", "m", "UNITS"}, "", "Document units: metres (m, 4)\n", "", 0},
+  });
+  const Finished help = RunVorncalc({"help"});
+  EXPECT_EQ(help.ExitStatus, 0);
+  EXPECT_TRUE(help.Out.starts_with("Type a formula")) << help.Out;
+  EXPECT_EQ(help.Err, "");
+}
+
+// A length computed at one unit system is refused in another: 5in at a
+// millimetre prompt is 127 mm, never 127 m.
+TEST(BatchMode, RefusesALengthInAnotherUnitSystem) {
+  CheckRuns({
+      {{"-u", "mm"},
+       "x = 5in\nunits m\nx\nx = 5in\nx*2\n",
+       "127\nx\n0.127\n0.254\n",
+       "line 3: Cannot use x: it holds a length in millimetres (mm, 2) and the document is in metres (m, 4); "
+       "type units mm to use it, or compute it again\n",
+       1},
+  });
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Renders the manual page as man shows it to a reader, 80 columns wide, and
-# fails on any warning of groff or tbl, or when the page leaves out a long
-# option that the calculator's --help lists.
+# fails on any warning of groff or tbl, when the page leaves out a long
+# option that the calculator's --help lists, or when a line of its SYNOPSIS
+# is not a form of the command (each begins with "vorncalc").
 # Usage: check_manual_page.sh PAGE VORNCALC
 set -u
 page=$1
@@ -22,4 +23,9 @@ for option in $("$vorncalc" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
   fi
 done
 printf '%s\n' "$text" | grep -q '^SYNOPSIS' || { echo "man -l rendered no SYNOPSIS"; status=1; }
+synopsis=$(printf '%s\n' "$text" | sed -n '/^SYNOPSIS/,/^[A-Z]/{/^[A-Z]/d;/^ *$/d;p}')
+if printf '%s\n' "$synopsis" | grep -qv '^ *vorncalc '; then
+  printf 'a SYNOPSIS line is no form of the command:\n%s\n' "$synopsis"
+  status=1
+fi
 exit $status

@@ -22,8 +22,10 @@ std::string MakeHomeDirectory() {
 namespace {
 
 // In the child: replaces the process image; never returns.
-[[noreturn]] void ExecVorncalc(const std::vector<std::string>& arguments, const std::string& home) {
+[[noreturn]] void ExecVorncalc(const std::vector<std::string>& arguments, const std::string& home,
+                               const std::string& locale) {
   setenv("HOME", home.c_str(), 1);
+  if (!locale.empty()) setenv("LC_ALL", locale.c_str(), 1);
   setenv("TERM", "dumb", 1);
   std::vector<char*> argv{const_cast<char*>(VORNCALC_BINARY)};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -60,7 +62,8 @@ void DrainPipes(int outFd, std::string& out, int errFd, std::string& err) {
 
 }  // namespace
 
-Finished RunVorncalc(const std::vector<std::string>& arguments, const std::string& input) {
+Finished RunVorncalc(const std::vector<std::string>& arguments, const std::string& input,
+                     const std::string& locale) {
   const std::string home = MakeHomeDirectory();
   int in[2], out[2], err[2];
   MakePipe(in);
@@ -72,7 +75,7 @@ Finished RunVorncalc(const std::vector<std::string>& arguments, const std::strin
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    ExecVorncalc(arguments, home);
+    ExecVorncalc(arguments, home, locale);
   }
   close(in[0]);
   close(out[1]);
@@ -92,11 +95,12 @@ Finished RunVorncalc(const std::vector<std::string>& arguments, const std::strin
   return finished;
 }
 
-TerminalSession::TerminalSession(const std::vector<std::string>& arguments, const std::string& home)
+TerminalSession::TerminalSession(const std::vector<std::string>& arguments, const std::string& home,
+                                 const std::string& locale)
     : HomeDirectory(home.empty() ? MakeHomeDirectory() : home), OwnsHome(home.empty()) {
   Child = forkpty(&Terminal, nullptr, nullptr, nullptr);
   if (Child < 0) throw std::runtime_error("forkpty failed");
-  if (Child == 0) ExecVorncalc(arguments, HomeDirectory);
+  if (Child == 0) ExecVorncalc(arguments, HomeDirectory, locale);
 }
 
 TerminalSession::~TerminalSession() {

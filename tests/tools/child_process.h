@@ -17,14 +17,18 @@ struct Finished {
 // A fresh directory for the child's HOME.
 std::string MakeHomeDirectory();
 
-// Runs vorncalc with the arguments and the given standard input.
-Finished RunVorncalc(const std::vector<std::string>& arguments, const std::string& input = "");
+// Runs vorncalc with the arguments and the given standard input, in the
+// locale given (LC_ALL), or in the one inherited.
+Finished RunVorncalc(const std::vector<std::string>& arguments, const std::string& input = "",
+                     const std::string& locale = "");
 
 // vorncalc on a pseudo-terminal, as an interactive user sees it.
 class TerminalSession {
  public:
   // Without a home directory it makes one of its own and removes it at the end.
-  explicit TerminalSession(const std::vector<std::string>& arguments = {}, const std::string& home = "");
+  // The locale is set as LC_ALL when given.
+  explicit TerminalSession(const std::vector<std::string>& arguments = {}, const std::string& home = "",
+                           const std::string& locale = "");
   ~TerminalSession();
   TerminalSession(const TerminalSession&) = delete;
   TerminalSession& operator=(const TerminalSession&) = delete;

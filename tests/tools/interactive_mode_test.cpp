@@ -55,7 +55,9 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"UNITS ft", "Document units: feet (ft, 9)\r\n"},
       {"units parsec", "Unknown unit: parsec (type help for the list)\r\n"},
       {"sin(30", "\aparse error:  missing \")\"\r\n"},
-      {"5mm+1", "\aUnknown token found: 5mm <- here\r\n"},
+      {"5mm+1",
+       "\aUnknown token found: 5mm <- here\r\nA unit suffix ends at a blank, a comma or a bracket: write "
+       "5mm +1\r\n"},
       {"_Line", "\aUnknown command: _Line\r\n"},
       {"sin", "\aUnexpected end of formula:  sin\r\n"},  // a name, but no formula
       {"", ""},
@@ -139,8 +141,12 @@ TEST(InteractiveMode, KeepsTheLastAnswerVariablesAndDigits) {
       {"pi = 3", "\aCannot define pi: it is a constant"},
       {"digits 17", "Significant digits: 17"},
       {"1/3", "0.33333333333333331"},
-      {"vars", "r = 0.5"},
+      {"vars", "r = 0.5, a length in centimetres (cm, 3)"},
       {"r", "0.5"},
+      {"units m", "Document units: metres (m, 4)"},  // r is 0.5 cm, never 0.5 m
+      {"r",
+       "\aCannot use r: it holds a length in centimetres (cm, 3) and the document is in metres (m, 4); "
+       "type units cm to use it, or compute it again"},
   };
   for (const auto& [line, answer] : lines) {
     session.Type(line + "\r");
@@ -195,7 +201,7 @@ TEST(InteractiveMode, TabCompletesNames) {
   EXPECT_TRUE(Answers(session, "sq\t2)", "1.414213562"));  // "sqrt("
   EXPECT_TRUE(Answers(session, "2*SQ\t9)", "6"));          // in any case
   EXPECT_TRUE(Answers(session, "5f\t", "60"));             // "5ft "
-  EXPECT_TRUE(Answers(session, "_p\t", "3.141592654"));    // "_pi "
+  EXPECT_TRUE(Answers(session, "2*_p\t", "6.283185307"));  // "_pi "
   EXPECT_TRUE(Answers(session, "un\tk\t", "Document units: kilometres (km, 5)"));
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);

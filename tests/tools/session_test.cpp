@@ -10,22 +10,29 @@
 #include <random>
 
 #include "calculator/calculator_driver.h"
+#include "calculator/command_line_verdict.h"
 #include "tools/host_commands.h"
 
 namespace {
 
 struct Step {
   std::string Line;
-  bool Evaluated;
+  bool Succeeded;
   std::string Text;
 };
 
 void CheckSteps(Session& session, std::initializer_list<Step> steps) {
   for (const Step& step : steps) {
     const LineResult result = session.Enter(step.Line);
-    EXPECT_EQ(result.Evaluated, step.Evaluated) << step.Line;
+    EXPECT_EQ(result.Succeeded(), step.Succeeded) << step.Line;
     EXPECT_EQ(result.Text, step.Text) << step.Line;
   }
+}
+
+std::map<std::string, double> ValuesOf(const Session& session) {
+  std::map<std::string, double> values;
+  for (const auto& [name, stored] : session.Variables()) values[name] = stored.Value;
+  return values;
 }
 
 Session NewSession(int unitSystem = 2, int digits = 10) {
@@ -39,19 +46,19 @@ TEST(Session, KeepsTheLastAnswerAndTheVariables) {
                           {"r = 5cm", true, "0.05"},
                           {"2*PI*R", true, "0.3141592654"},
                           {"ans*2", true, "0.6283185307"},
-                          {"1/0", true, "inf"},
+                          {"1/0", false, "Not a finite value: inf"},
                           {"Circle", false, "Unknown token found: circle <- here"},
-                          {"ans", true, "inf"},  // a failed line leaves it
+                          {"ans", true, "0.6283185307"},  // a failed line leaves it
                           {"r = r + 1", true, "1.05"},
                           {"r =", false, "Formula string is empty."},
                           {"r = 5mm+1", false, "Unknown token found: 5mm <- here"},
                           {"r", true, "1.05"},  // a bad formula leaves the old value
                           {"x2 = r", true, "1.05"},
                           {"_tmp = x2 == r", true, "1"},
-                          {"x2 <= r", true, "1"},
-                          {"r != 1.05", true, "0"},
+                          {"(x2 <= r)", true, "1"},
+                          {"(r != 1.05)", true, "0"},
                       });
-  EXPECT_EQ(session.Variables(), (std::map<std::string, double>{{"_tmp", 1}, {"r", 1.05}, {"x2", 1.05}}));
+  EXPECT_EQ(ValuesOf(session), (std::map<std::string, double>{{"_tmp", 1}, {"r", 1.05}, {"x2", 1.05}}));
 }
 
 TEST(Session, RefusesNamesOfTheVocabularyAndBrokenNames) {
@@ -74,28 +81,75 @@ TEST(Session, RefusesNamesOfTheVocabularyAndBrokenNames) {
                   "A-Z, 0-9, _"},
                  {"= 3", false, "Cannot define : Identifier has zero length."},
                  {"x = sin", false, "Unexpected end of formula:  sin"},
+                 {"x = 1/0", false, "Not a finite value: inf"},
              });
   EXPECT_TRUE(session.Variables().empty());
   EXPECT_EQ(session.Enter("ans").Text, "0");  // no refused line computed a value
 }
 
-// Lines that name no variable give what the plug-in gives.
+// Lines that name no variable come to what the plug-in makes of them.
 TEST(Session, EvaluatesOtherLinesAsTheCommandLineDoes) {
   Session session = NewSession(4);
-  ASSERT_TRUE(session.Enter("x = 2").Evaluated);
-  for (const char* line : {"2*sin(30)+5mm", "1/3", "5mm?", "sum(5mm,1in)", "-2^2", "1e300*1e300", "10/4"})
-    EXPECT_EQ(session.Enter(line).Text, EvaluateCommandLine(line, 4)) << line;
-  for (const char* line : {"5mm+1", "sin(30", "", "Circle", "y 2"}) {
-    std::string message;
-    try {
-      EvaluateCommandLine(line, 4);
-    } catch (const MathUtils::ParserException& error) {
-      message = error.what();
-    }
+  ASSERT_TRUE(session.Enter("x = 2").Succeeded());
+  for (const char* line :
+       {"2*sin(30)+5mm", "1/3", "5mm?", "sum(5mm,1in)", "-2^2", "10/4", "2600000.1234+1"}) {
+    const CommandLineVerdict verdict = JudgeCommandLine(line, 4);
     const LineResult result = session.Enter(line);
-    EXPECT_FALSE(result.Evaluated) << line;
-    EXPECT_EQ(result.Text, message) << line;
+    EXPECT_EQ(result.What, LineResult::Outcome::Value) << line;
+    EXPECT_EQ(result.Text, verdict.Value) << line;
   }
+  for (const char* line : {"5mm+1", "sin(30", "", "Circle", "y 2", "1e300*1e300", "E", "10<45"}) {
+    const LineResult result = session.Enter(line);
+    EXPECT_EQ(result.What, LineResult::Outcome::Refused) << line;
+    EXPECT_EQ(result.Text, JudgeCommandLine(line, 4).Reason) << line;
+  }
+  const LineResult number = session.Enter(" 2600000.1234");
+  EXPECT_EQ(number.What, LineResult::Outcome::PassedThrough);
+  EXPECT_EQ(number.Text, " 2600000.1234");
+  EXPECT_EQ(session.Enter("ans").Text, "2600000.1234");  // the number the host received
+}
+
+// A value computed from a length suffix keeps the unit system it was
+// measured in: in another, using it is refused, never read in new units.
+// Plain numbers, scale factors and what comes of them stay numbers.
+TEST(Session, LengthsKeepTheirUnitSystem) {
+  Session session = NewSession(2);  // millimetres
+  CheckSteps(session, {{"x = 5in", true, "127"},
+                       {"k = 3*2mi", true, "6000"},
+                       {"w = x*k", true, "762000"},
+                       {"5in", true, "127"}});
+  session.SetUnitSystem(4);  // metres
+  const std::string refused =
+      "it holds a length in millimetres (mm, 2) and the document is in metres (m, 4); type units mm to use "
+      "it, or compute it again";
+  CheckSteps(session, {{"x", false, "Cannot use x: " + refused},
+                       {"x*2 + 1m", false, "Cannot use x: " + refused},
+                       {"w", false, "Cannot use w: " + refused},
+                       {"ans", false, "Cannot use ans: " + refused},
+                       {"y = x", false, "Cannot use x: " + refused},
+                       {"k/2", true, "3000"},
+                       {"x = 5in", true, "0.127"},
+                       {"x*k", true, "762"}});
+  EXPECT_EQ(session.Describe("x", session.Variables().at("x")), "x = 0.127, a length in metres (m, 4)");
+  EXPECT_EQ(session.Describe("k", session.Variables().at("k")), "k = 6000");
+  session.SetUnitSystem(2);
+  CheckSteps(session, {{"w", true, "762000"},
+                       {"x", false,
+                        "Cannot use x: it holds a length in metres (m, 4) "
+                        "and the document is in millimetres (mm, 2); type "
+                        "units m to use it, or compute it again"}});
+}
+
+// A value keeps the decimal places of the numbers it came from, through
+// variables too; digits chosen by the user are printed as chosen.
+TEST(Session, KeepsTheDecimalPlacesTyped) {
+  Session session = NewSession(2);
+  CheckSteps(session, {{"x = 2600000.1234", true, "2600000.1234"},
+                       {"x + 1", true, "2600001.1234"},
+                       {"ans + 5mm", true, "2600006.1234"},
+                       {"2600000123.4 + 5mm", true, "2600000128.4"}});
+  session.SetDigits(8);
+  EXPECT_EQ(session.Enter("x + 1").Text, "2600001.1");
 }
 
 TEST(Session, SplitsDefinitionsAtALoneEqualsSign) {
@@ -128,10 +182,10 @@ TEST(Session, SplitsDefinitionsAtALoneEqualsSign) {
 
 TEST(Session, PrintsTheDigitsChosen) {
   Session session = NewSession();
-  EXPECT_EQ(session.Enter("123456789012").Text, "1.23456789e+11");
+  EXPECT_EQ(session.Enter("123456789012*1").Text, "1.23456789e+11");
   session.SetDigits(17);
-  EXPECT_EQ(session.Enter("123456789012").Text, "123456789012");
-  EXPECT_EQ(session.Enter("0.1").Text, "0.10000000000000001");
+  EXPECT_EQ(session.Enter("123456789012*1").Text, "123456789012");
+  EXPECT_EQ(session.Enter("0.1*1").Text, "0.10000000000000001");
   EXPECT_EQ(session.Enter("1/3").Text, "0.33333333333333331");
   session.SetDigits(1);
   EXPECT_EQ(session.Enter("1/3").Text, "0.3");

@@ -1,0 +1,234 @@
+#include "calculator/command_line_verdict.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <system_error>
+
+#include "calculator/calculator_driver.h"
+#include "calculator/typed_digits.h"
+#include "calculator/unit_operators.h"
+#include "parser/parser.h"
+#include "parser/reader.h"
+
+namespace {
+
+using Action = CommandLineVerdict::Action;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+
+// Skips the digits at the front of text; how many there were.
+std::size_t SkipDigits(std::string_view& text) {
+  std::size_t count = 0;
+  while (count < text.size() && IsDigit(text[count])) ++count;
+  text.remove_prefix(count);
+  return count;
+}
+
+bool SkipOne(std::string_view& text, std::string_view choices) {
+  if (text.empty() || choices.find(text.front()) == std::string_view::npos) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+bool IsSingleName(std::string_view line) {
+  if (line.empty() || !IsLetter(line.front())) return false;
+  for (char c : line)
+    if (!IsLetter(c) && !IsDigit(c)) return false;
+  return true;
+}
+
+// The host, like the parser, reads past blanks around a line.
+std::string_view Trimmed(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return line.substr(first, line.find_last_not_of(" \t") - first + 1);
+}
+
+// Where the first character outside ASCII ends: after its whole UTF-8
+// sequence, or after its one byte when that begins no sequence.
+std::optional<std::size_t> EndOfFirstNonAscii(std::string_view line) {
+  const auto outside = std::find_if(line.begin(), line.end(), [](char c) { return (c & 0x80) != 0; });
+  if (outside == line.end()) return std::nullopt;
+  const std::size_t at = static_cast<std::size_t>(outside - line.begin());
+  const unsigned char lead = static_cast<unsigned char>(*outside);
+  const std::size_t following = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+  std::size_t end = at + 1;
+  while (end < line.size() && end <= at + following && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80)
+    ++end;
+  return end == at + 1 + following ? end : at + 1;
+}
+
+CommandLineVerdict Rejected(std::string reason) {
+  return {Action::Reject, {}, 0, std::move(reason), false, {}};
+}
+
+// The parser's message for a token it does not know, the marker after the
+// whole character: a formula is ASCII, as the plug-in reads its line.
+CommandLineVerdict RejectedCharacter(std::string_view line, std::size_t end) {
+  return Rejected(std::string(MathUtils::Messages::UnknownToken) + ' ' + LowerCaseAscii(line.substr(0, end)) +
+                  " <- here");
+}
+
+// The parser stops reading at a line feed or a NUL: what follows would be
+// dropped without a word ("2<LF>3" would give 2).
+std::optional<CommandLineVerdict> RejectedIfCut(std::string_view line) {
+  const std::size_t end = line.find_first_of(std::string_view("\n\0", 2));
+  if (end == std::string_view::npos) return std::nullopt;
+  return Rejected("A line break or NUL ends the formula before the line ends: " +
+                  LowerCaseAscii(line.substr(0, end)) + " <- here");
+}
+
+// Whether a line that IsHostNumber takes fits a double ("1e400" does not).
+// from_chars, unlike strtod, reads the point whatever the locale.
+std::optional<double> HostNumberValue(std::string_view number) {
+  if (number.front() == '+') number.remove_prefix(1);
+  double value = 0;
+  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc{} || end != number.data() + number.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+void Prepare(MathUtils::Parser& parser, std::string_view line, int unitSystem,
+             std::span<const CommandLineVariable> variables) {
+  PrepareCommandLine(parser, line, unitSystem);
+  for (const CommandLineVariable& variable : variables) parser.AddVariable(variable.Name, variable.Address);
+}
+
+// The value, or the parser's message.
+struct Evaluation {
+  bool Succeeded;
+  double Value;
+  std::string Message;
+};
+
+Evaluation Evaluate(std::string_view line, int unitSystem, std::span<const CommandLineVariable> variables) {
+  try {
+    MathUtils::Parser parser;
+    Prepare(parser, line, unitSystem, variables);
+    return {true, parser.Evaluate(), {}};
+  } catch (const MathUtils::ParserException& error) {
+    return {false, 0, error.what()};
+  }
+}
+
+// What a line that compiles is made of, read token by token.
+struct LineShape {
+  // The operation applied last, the one outside every bracket with the
+  // lowest priority, compares.
+  bool OutermostComparison = false;
+  bool ReadsUnitSystem = false;
+  std::vector<std::string> VariablesUsed;
+};
+
+// A parser that tells where its reader stands, so that each token's text
+// can be read.
+struct ReadingParser : MathUtils::Parser {
+  using ParserBase::Position;
+};
+
+LineShape ShapeOf(std::string_view line, int unitSystem, std::span<const CommandLineVariable> variables) {
+  using namespace MathUtils;
+  const std::string lower = LowerCaseAscii(line);
+  ReadingParser parser;
+  Prepare(parser, line, unitSystem, variables);
+  LineShape shape;
+  SyntaxFlags flags = FlagsAtStart;
+  int depth = 0;
+  bool logicalOutside = false;
+  for (;;) {
+    const auto start = static_cast<std::size_t>(parser.Position());
+    const Token token = parser.ScanToken(flags);
+    if (token.Code == cdEnd) break;
+    const std::string_view text =
+        Trimmed(std::string_view(lower).substr(start, static_cast<std::size_t>(parser.Position()) - start));
+    if (token.Code == cdPostfixOp && IsLengthSuffix(text)) shape.ReadsUnitSystem = true;
+    if (token.Code == cdVariable &&
+        std::find(shape.VariablesUsed.begin(), shape.VariablesUsed.end(), text) == shape.VariablesUsed.end())
+      shape.VariablesUsed.emplace_back(text);
+    if (token.Code == cdOpenBracket) ++depth;
+    if (token.Code == cdCloseBracket) --depth;
+    if (depth != 0 || !IsBinaryOperator(token.Code)) continue;
+    // "and" and "or" bind more loosely than any comparison.
+    if (Commands[token.Code].Family == Computes::Logical) logicalOutside = true;
+    if (Commands[token.Code].Family == Computes::Comparison) shape.OutermostComparison = true;
+  }
+  if (logicalOutside) shape.OutermostComparison = false;
+  return shape;
+}
+
+bool IsVariableOf(std::string_view name, std::span<const CommandLineVariable> variables) {
+  const std::string lower = LowerCaseAscii(name);
+  return std::any_of(variables.begin(), variables.end(),
+                     [&lower](const CommandLineVariable& variable) { return variable.Name == lower; });
+}
+
+// A printed value is itself a number as the host reads it, so evaluating
+// the line again leaves it and its undo history alone.
+CommandLineVerdict Replaced(double value, std::string_view line, LineShape shape) {
+  return {Action::Replace,
+          FormatValue(value, DigitsKeepingTypedPlaces(value, line)),
+          value,
+          {},
+          shape.ReadsUnitSystem,
+          std::move(shape.VariablesUsed)};
+}
+
+// A NaN's sign means nothing ("0/0" gives -nan on x86): it is shown without.
+std::string NotFinite(double value) {
+  return "Not a finite value: " +
+         (std::isnan(value) ? std::string("nan") : FormatValue(value, CommandLineDigits));
+}
+
+}  // namespace
+
+bool IsHostNumber(std::string_view line) {
+  SkipOne(line, "+-");
+  std::size_t digits = SkipDigits(line);
+  if (SkipOne(line, ".")) digits += SkipDigits(line);
+  if (digits == 0) return false;
+  if (SkipOne(line, "eE")) {
+    SkipOne(line, "+-");
+    if (SkipDigits(line) == 0) return false;
+  }
+  return line.empty();
+}
+
+CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
+                                    std::span<const CommandLineVariable> variables) {
+  if (const auto end = EndOfFirstNonAscii(line)) return RejectedCharacter(line, *end);
+  if (auto cut = RejectedIfCut(line)) return std::move(*cut);
+  const std::string_view bare = Trimmed(line);
+  if (IsHostNumber(bare)) {
+    const std::optional<double> number = HostNumberValue(bare);
+    if (!number) return Rejected("Out of the range of a double: " + std::string(bare));
+    return {Action::LeaveAsTyped, {}, *number, {}, false, {}};
+  }
+  const Evaluation evaluation = Evaluate(line, unitSystem, variables);
+  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
+  const std::string shown(bare);
+  if (IsSingleName(bare) && !IsVariableOf(bare, variables))
+    return Rejected("A name alone reaches the CAD program as typed, as an option or a command: " + shown +
+                    "; write (" + shown + ") for its value");
+  LineShape shape = ShapeOf(line, unitSystem, variables);
+  if (shape.OutermostComparison)
+    return Rejected(
+        "A comparison outside brackets reaches the CAD program as typed, as a polar coordinate: " + shown +
+        "; write (" + shown + ") for its value");
+  return Replaced(evaluation.Value, line, std::move(shape));
+}
+
+CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
+                                     std::span<const CommandLineVariable> variables) {
+  if (const auto end = EndOfFirstNonAscii(formula)) return RejectedCharacter(formula, *end);
+  if (auto cut = RejectedIfCut(formula)) return std::move(*cut);
+  const Evaluation evaluation = Evaluate(formula, unitSystem, variables);
+  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
+  return Replaced(evaluation.Value, formula, ShapeOf(formula, unitSystem, variables));
+}

@@ -1,0 +1,90 @@
+#include "calculator/typed_digits.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool IsNameCharacter(char c) { return IsNameStart(c) || IsDigit(c); }
+
+std::size_t DigitsFrom(std::string_view text, std::size_t at) {
+  std::size_t end = at;
+  while (end < text.size() && IsDigit(text[end])) ++end;
+  return end - at;
+}
+
+// The number at the front of text, read as the token reader reads it
+// (digits, an optional point and digits, an optional exponent): its length
+// and the decimal place of its last digit after the point.
+struct TypedNumber {
+  std::size_t Length = 0;
+  long Places = 0;
+};
+
+TypedNumber ReadNumber(std::string_view text) {
+  std::size_t at = DigitsFrom(text, 0);
+  std::size_t fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    fraction = DigitsFrom(text, at + 1);
+    at += 1 + fraction;
+  }
+  long exponent = 0;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    std::size_t sign = at + 1 < text.size() && (text[at + 1] == '+' || text[at + 1] == '-') ? 1 : 0;
+    const std::size_t digits = DigitsFrom(text, at + 1 + sign);
+    if (digits > 0) {
+      const std::string_view written = text.substr(at + 1 + sign, std::min<std::size_t>(digits, 6));
+      std::from_chars(written.data(), written.data() + written.size(), exponent);
+      if (text[at + 1] == '-') exponent = -exponent;
+      at += 1 + sign + digits;
+    }
+  }
+  return {at, static_cast<long>(fraction) - exponent};
+}
+
+// The decimal exponent of the value's leading digit as seventeen digits
+// show it.
+int DecimalExponent(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                                    MostSignificantDigits - 1);
+  const std::string_view shown(text, static_cast<std::size_t>(result.ptr - text));
+  std::string_view exponent = shown.substr(shown.find('e') + 1);  // "+06", "-05"
+  const bool negative = exponent.front() == '-';
+  exponent.remove_prefix(1);
+  int magnitude = 0;
+  std::from_chars(exponent.data(), exponent.data() + exponent.size(), magnitude);
+  return negative ? -magnitude : magnitude;
+}
+
+}  // namespace
+
+int TypedDecimalPlaces(std::string_view line) {
+  long places = 0;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    if (IsNameStart(line[at])) {
+      while (at < line.size() && IsNameCharacter(line[at])) ++at;
+    } else if (IsDigit(line[at]) || (line[at] == '.' && at + 1 < line.size() && IsDigit(line[at + 1]))) {
+      const TypedNumber number = ReadNumber(line.substr(at));
+      places = std::max(places, number.Places);
+      at += number.Length;
+    } else {
+      ++at;
+    }
+  }
+  return static_cast<int>(std::min<long>(places, 1000));
+}
+
+int DigitsKeepingTypedPlaces(double value, std::string_view line) {
+  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line));
+}
+
+int DigitsKeepingPlaces(double value, int places) {
+  if (!std::isfinite(value) || value == 0 || places <= 0) return CommandLineDigits;
+  const long needed = static_cast<long>(DecimalExponent(value)) + 1 + places;
+  return static_cast<int>(std::clamp<long>(needed, CommandLineDigits, MostSignificantDigits));
+}

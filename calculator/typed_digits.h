@@ -1,0 +1,27 @@
+// How many significant digits show a command line's value without losing a
+// decimal place that the user typed. The plug-in prints ten, as "%.10g"
+// does; a georeferenced coordinate such as 2600000.1234 needs more, and a
+// value shown with fewer places than its own numbers were typed with would
+// be a wrong number that nothing warns of.
+#pragma once
+
+#include <string_view>
+
+// The plug-in's digits: what "%.10g" shows.
+inline constexpr int CommandLineDigits = 10;
+// Seventeen significant digits read back as the very same double.
+inline constexpr int MostSignificantDigits = 17;
+
+// The finest decimal place of the numbers typed in the line, counted after
+// the point ("2600000.1234" 4, "1.5e-3" 4, "12.30" 2, "1e3" 0); 0 when no
+// number has one. Digits inside names ("log10", "x2") are no numbers.
+int TypedDecimalPlaces(std::string_view line);
+
+// Ten, unless ten significant digits of the value stop short of the
+// finest place typed; then as many as reach it, at most seventeen.
+// Every value that ten digits already show to that place keeps ten.
+int DigitsKeepingTypedPlaces(double value, std::string_view line);
+
+// The same for a given number of decimal places, for a value computed from
+// values typed earlier (the terminal's variables).
+int DigitsKeepingPlaces(double value, int places);
