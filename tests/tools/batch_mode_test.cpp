@@ -164,4 +164,24 @@ TEST(BatchMode, RefusesALengthInAnotherUnitSystem) {
   });
 }
 
+// rnd's draws repeat with the same seed and differ with another.
+TEST(BatchMode, ASeedRepeatsTheDraws) {
+  const std::vector<std::string> draws = {"rnd(1000)", "rnd(1000)", "rnd(1e9)"};
+  auto withSeed = [&draws](const std::string& seed) {
+    std::vector<std::string> arguments = {"--seed", seed};
+    arguments.insert(arguments.end(), draws.begin(), draws.end());
+    return RunVorncalc(arguments, "");
+  };
+  const Finished first = withSeed("42"), again = withSeed("42"), other = withSeed("43");
+  EXPECT_EQ(first.ExitStatus, 0);
+  EXPECT_EQ(first.Err, "");
+  EXPECT_EQ(first.Out, again.Out);
+  EXPECT_NE(first.Out, other.Out);
+  // The same draws through a pipe as from arguments.
+  EXPECT_EQ(RunVorncalc({"--seed", "7"}, "rnd(1000)\nrnd(1000)\n").Out,
+            RunVorncalc({"--seed", "7", "rnd(1000)", "rnd(1000)"}, "").Out);
+  for (const char* refused : {"-1", "4294967296", "x", "1.5"})
+    EXPECT_EQ(RunVorncalc({"--seed", refused, "1"}, "").ExitStatus, 2) << refused;
+}
+
 }  // namespace
