@@ -85,6 +85,13 @@ int DigitsKeepingTypedPlaces(double value, std::string_view line) {
 
 int DigitsKeepingPlaces(double value, int places) {
   if (!std::isfinite(value) || value == 0 || places <= 0) return CommandLineDigits;
+  // Most values are far from needing more digits: the binary exponent
+  // bounds the decimal one from above (rounding to seventeen digits may
+  // carry it one further), and printing all seventeen to learn it exactly
+  // would be most of the Enter path's formatting.
+  constexpr double Log10Of2 = 0.30102999566398120;
+  const long decimalBound = static_cast<long>(std::floor((std::ilogb(value) + 1) * Log10Of2)) + 2;
+  if (decimalBound + 1 + places <= CommandLineDigits) return CommandLineDigits;
   const long needed = static_cast<long>(DecimalExponent(value)) + 1 + places;
   return static_cast<int>(std::clamp<long>(needed, CommandLineDigits, MostSignificantDigits));
 }

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
 #include "calculator/calculator_driver.h"
 
 namespace {
@@ -57,6 +64,23 @@ TEST(TypedDigits, AddsDigitsOnlyWhereTenStopShortOfATypedPlace) {
   for (const char* line : {"1/3", "2*sin(30)+5mm", "10/4", "1.5*2", "0.25^0.5", "1e10/3", "12.5*1e6"}) {
     const double value = CommandLineValue(line, 4);
     EXPECT_EQ(DigitsKeepingTypedPlaces(value, line), CommandLineDigits) << line;
+  }
+}
+
+// The digits against the rule computed the slow way, from the decimal
+// exponent that seventeen printed digits show, over values of every size.
+TEST(TypedDigits, TheShortcutForSmallValuesGivesWhatTheRuleGives) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> mantissa(1, 10);
+  std::uniform_int_distribution<int> exponent(-300, 300), places(1, 30);
+  for (int i = 0; i < 200000; ++i) {
+    const double value = (i % 2 ? -1 : 1) * std::ldexp(mantissa(random), exponent(random));
+    const int typed = places(random);
+    char shown[40];
+    std::snprintf(shown, sizeof shown, "%.16e", value);
+    const long decimal = std::strtol(std::strchr(shown, 'e') + 1, nullptr, 10);
+    const long expected = std::clamp<long>(decimal + 1 + typed, CommandLineDigits, MostSignificantDigits);
+    ASSERT_EQ(DigitsKeepingPlaces(value, typed), expected) << shown << " with " << typed << " places";
   }
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "array_tiers.h"
 #include "cell_entries.h"
 #include "frame_replay.h"
 #include "parser/compiled_formula.h"
@@ -33,6 +34,9 @@ using namespace CellEntries;
 using MathUtils::Cell;
 using MathUtils::VariableArray;
 using MathUtils::detail::ArrayCode;
+using ParserTests::ExpectSameBits;
+using ParserTests::Tier;
+using ParserTests::Tiers;
 
 // A parser whose cells, machine code and lane width the tests choose.
 struct LaneParser : MathUtils::Parser {
@@ -42,31 +46,10 @@ struct LaneParser : MathUtils::Parser {
   using ParserBase::SetArrayLanes;
 };
 
-struct Way {
-  const char* Name;
-  bool MachineCode;
-  int Lanes;
-};
-
-constexpr Way Ways[] = {
-    {"interpreted", false, 8}, {"lanes 1", true, 1}, {"lanes 2", true, 2},
-    {"lanes 4", true, 4},      {"lanes 8", true, 8},
-};
-
 std::vector<double> Values(std::size_t count, double first, double step) {
   std::vector<double> values(count);
   for (std::size_t i = 0; i < count; ++i) values[i] = first + step * static_cast<double>(i % 97) - 0.001 * i;
   return values;
-}
-
-void ExpectSameBits(const std::vector<double>& expected, std::span<const double> actual,
-                    const std::string& context) {
-  ASSERT_EQ(expected.size(), actual.size()) << context;
-  for (std::size_t i = 0; i < expected.size(); ++i)
-    if (std::bit_cast<std::uint64_t>(expected[i]) != std::bit_cast<std::uint64_t>(actual[i])) {
-      ADD_FAILURE() << context << " point " << i << ": expected " << expected[i] << ", got " << actual[i];
-      return;
-    }
 }
 
 // ---- cells over arrays against Evaluate ----
@@ -96,7 +79,7 @@ MathUtils::detail::Tier ExpectArraysAsEvaluate(const std::vector<Cell>& cells, d
   const std::vector<double> xs = Values(2500, -3.25, 0.0625), ys = Values(2500, 5.5, -0.125);
   const std::vector<double> expected = PointByPoint(cells, x, y, xs, ys);
   MathUtils::detail::Tier tier{};
-  for (const Way& way : Ways) {
+  for (const Tier& way : Tiers) {
     LaneParser parser;
     parser.SetMachineCode(way.MachineCode);
     parser.SetArrayLanes(way.Lanes);
@@ -285,7 +268,7 @@ TEST(ArrayCode, ShapesOfProgramOverArraysGiveEvaluatesValues) {
       y = ys[i];
       expected[i] = pointByPoint.Evaluate();
     }
-    for (const Way& way : Ways) {
+    for (const Tier& way : Tiers) {
       LaneParser parser;
       parser.SetMachineCode(way.MachineCode);
       parser.SetArrayLanes(way.Lanes);
@@ -327,7 +310,7 @@ TEST(ArrayCode, SeventyVariablesOverArrays) {
   }
   std::vector<VariableArray> arrays;
   for (std::size_t k = 0; k + 1 < Count; ++k) arrays.push_back({&variables[k], values[k].data()});
-  for (const Way& way : Ways) {
+  for (const Tier& way : Tiers) {
     LaneParser parser;
     parser.SetMachineCode(way.MachineCode);
     parser.SetArrayLanes(way.Lanes);
@@ -365,7 +348,7 @@ TEST(ArrayCode, BuiltInListFunctionOfNoArgumentsFromCells) {
   const std::string error = ErrorText([&] { pointByPoint.Evaluate(); });
   const std::vector<double> xs(2100, 1.5);
   const VariableArray arrays[] = {{&x, xs.data()}};
-  for (const Way& way : Ways) {
+  for (const Tier& way : Tiers) {
     LaneParser parser;
     parser.SetMachineCode(way.MachineCode);
     parser.SetArrayLanes(way.Lanes);
@@ -392,7 +375,7 @@ TEST(ArrayCode, ErrorsOverArraysReachTheCaller) {
     EXPECT_PARSER_ERROR(parser.EvaluateArrays(arrays, results, &written), MathUtils::Messages::UnknownCode);
     EXPECT_EQ(written, 0u);
   }
-  for (const Way& way : Ways) {
+  for (const Tier& way : Tiers) {
     LaneParser parser;
     parser.SetMachineCode(way.MachineCode);
     parser.SetArrayLanes(way.Lanes);

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "array_tiers.h"
 #include "parser/array_code.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
@@ -31,12 +32,10 @@
 namespace {
 
 using MathUtils::VariableArray;
-
-std::uint64_t Bits(double value) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+using ParserTests::Bits;
+using ParserTests::ExpectSameBits;
+using ParserTests::Tier;
+using ParserTests::Tiers;
 
 double FromBits(std::uint64_t bits) {
   double value;
@@ -52,19 +51,6 @@ struct ArrayParser : MathUtils::Parser {
     return CurrentTier() != MathUtils::detail::Tier::Constant &&
            CurrentTier() != MathUtils::detail::Tier::Compile;
   }
-};
-
-// How the evaluation over arrays runs: interpreted, or machine code with at
-// most this many lanes.
-struct Tier {
-  const char* Name;
-  bool MachineCode;
-  int Lanes;
-};
-
-constexpr Tier Tiers[] = {
-    {"interpreted", false, 8}, {"lanes 1", true, 1}, {"lanes 2", true, 2},
-    {"lanes 4", true, 4},      {"lanes 8", true, 8},
 };
 
 // Values that tell tiers apart: signed zeros, infinities, NaNs with
@@ -208,18 +194,6 @@ std::vector<double> OverArrays(const std::string& formula, const Tier& tier, con
     EXPECT_GT(parser.ArrayCodeLanes(), 0) << formula;
   }
   return results;
-}
-
-void ExpectSameBits(const std::vector<double>& expected, const std::vector<double>& actual,
-                    const std::string& context) {
-  ASSERT_EQ(expected.size(), actual.size()) << context;
-  for (std::size_t i = 0; i < expected.size(); ++i)
-    if (Bits(expected[i]) != Bits(actual[i])) {
-      ADD_FAILURE() << context << " point " << i << ": expected " << expected[i] << " (0x" << std::hex
-                    << Bits(expected[i]) << "), got " << actual[i] << " (0x" << Bits(actual[i]) << std::dec
-                    << ")";
-      return;
-    }
 }
 
 // Lengths around every lane width, and arrays that start off alignment.
