@@ -20,7 +20,7 @@
 #include "fuzz_oracle.h"
 #include "parser/builtins.h"
 #include "parser/parser.h"
-#include "parser/token_reader.h"
+#include "parser/syntax_flags.h"
 
 namespace {
 

@@ -10,10 +10,11 @@
 #include "parser/array_code.h"
 #include "parser/array_point.h"
 #include "parser/compiled_formula.h"
-#include "parser/parser_base.h"
+#include "parser/engine.h"
+#include "parser/errors.h"
 #include "parser/program.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
 namespace {
 
@@ -75,21 +76,21 @@ bool ListsAVariableTwice(std::span<const VariableArray> variables) {
   return std::adjacent_find(addresses.begin(), addresses.end()) != addresses.end();
 }
 
-}  // namespace
-
 // Refused before anything runs, and without sending the parser back to
 // compiling: other threads may be evaluating it.
-void ParserBase::CheckVariableArrays(std::span<const VariableArray> variables) const {
+void CheckVariableArrays(std::span<const VariableArray> variables) {
   for (const VariableArray& variable : variables)
-    if (!variable.Variable || !variable.Values) detail::RaiseArgumentError(Messages::NullVariableArray);
-  if (ListsAVariableTwice(variables)) detail::RaiseArgumentError(Messages::VariableListedTwice);
+    if (!variable.Variable || !variable.Values) RaiseArgumentError(Messages::NullVariableArray);
+  if (ListsAVariableTwice(variables)) RaiseArgumentError(Messages::VariableListedTwice);
 }
+
+}  // namespace
 
 // The counter is the caller's own where given, so that it is right however
 // the call ends, with no handler of its own on the way out: a thread
 // cancelled inside a callback unwinds through here (see program.h).
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::EvaluateArrays(std::span<const VariableArray> variables,
-                                                            std::span<double> results, std::size_t* written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::EvaluateArrays(std::span<const VariableArray> variables,
+                                                        std::span<double> results, std::size_t* written) {
   std::size_t uncounted = 0;
   std::size_t& done = written ? *written : uncounted;
   done = 0;
@@ -97,9 +98,9 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::EvaluateArrays(std::span<const Vari
   if (!results.empty()) ArraysFrom(0, variables, results, done);
 }
 
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysFrom(std::size_t first,
-                                                        std::span<const VariableArray> variables,
-                                                        std::span<double> results, std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
+                                                    std::span<const VariableArray> variables,
+                                                    std::span<double> results, std::size_t& written) {
   switch (CurrentTier()) {
     case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
     case detail::Tier::Derive:
@@ -122,13 +123,12 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysFrom(std::size_t first,
 // reading the listed variables there. Where a callback changed the parser
 // meanwhile, the rest of the points run on what the compilation began
 // with, as they would on a parser that had compiled before.
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysCompiling(std::span<const VariableArray> variables,
-                                                             std::span<double> results,
-                                                             std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const VariableArray> variables,
+                                                         std::span<double> results, std::size_t& written) {
   detail::ArrayPoint point(variables);
   point.MoveTo(0);
   std::vector<Cell> notInstalled;
-  results[0] = CompileFormula(&point, &notInstalled);
+  results[0] = Compile(&point, &notInstalled);
   written = 1;
   if (results.size() == 1) return;
   if (notInstalled.empty())
@@ -137,9 +137,9 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysCompiling(std::span<const Var
     ArraysOverCells(notInstalled.data(), point, 1, results, written);
 }
 
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first,
-                                                           std::span<const VariableArray> variables,
-                                                           std::span<double> results, std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByCells(std::size_t first,
+                                                       std::span<const VariableArray> variables,
+                                                       std::span<double> results, std::size_t& written) {
   detail::ArrayPoint point(variables);
   const std::vector<Cell> cells = RedirectedCells(Current->Cells, point);
   ArraysOverCells(cells.data(), point, first, results, written);
@@ -148,9 +148,9 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByCells(std::size_t first,
 // Cells whose variable entries read the point. A callback may pull the
 // compiled formula away from the parser: the scope keeps the callables it
 // calls alive until the loop ends.
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysOverCells(const Cell* cells, detail::ArrayPoint& point,
-                                                             std::size_t first, std::span<double> results,
-                                                             std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOverCells(const Cell* cells, detail::ArrayPoint& point,
+                                                         std::size_t first, std::span<double> results,
+                                                         std::size_t& written) {
   const detail::CallbackScope scope;
   for (std::size_t i = first; i < results.size(); ++i) {
     point.MoveTo(i);
@@ -161,10 +161,9 @@ MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysOverCells(const Cell* cells, 
 
 // A callback may pull the compiled formula away from the parser: the scope
 // keeps it alive until the loop ends.
-MATHUTILS_FRAME_UNSANITIZED void ParserBase::ArraysByProgram(std::size_t first,
-                                                             std::span<const VariableArray> variables,
-                                                             std::span<double> results,
-                                                             std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByProgram(std::size_t first,
+                                                         std::span<const VariableArray> variables,
+                                                         std::span<double> results, std::size_t& written) {
   const detail::CallbackScope scope;
   detail::ArrayPoint point(variables);
   RedirectedProgram program(Current->Derived, point);
@@ -202,7 +201,7 @@ class ArrayCodeRun {
         PaddedValues(Lanes * (code.Variables().size() + 1)) {
     for (std::size_t k = 0; k < code.Variables().size(); ++k) {
       const double* address = code.Variables()[k];
-      Listed[k] = MathUtils::Listed(variables, address);
+      Listed[k] = detail::Listed(variables, address);
       // Not listed: one copy per lane, or, one point at a time, the
       // variable itself, which a callback may change between points as it
       // may between evaluations.
@@ -275,10 +274,10 @@ class ArrayCodeRun {
 
 }  // namespace
 
-MATHUTILS_FRAME_UNSANITIZED bool ParserBase::ArraysByMachineCode(std::size_t first,
-                                                                 std::span<const VariableArray> variables,
-                                                                 std::span<double> results,
-                                                                 std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
+                                                             std::span<const VariableArray> variables,
+                                                             std::span<double> results,
+                                                             std::size_t& written) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   if (!code) return false;
   const detail::CallbackScope scope;
@@ -288,7 +287,7 @@ MATHUTILS_FRAME_UNSANITIZED bool ParserBase::ArraysByMachineCode(std::size_t fir
 
 // The machine code over arrays once evaluations over arrays have run
 // enough points to repay it; made once, by the first thread to get here.
-const detail::ArrayCode* ParserBase::ArrayCodeFor(std::size_t points) {
+const detail::ArrayCode* Engine::ArrayCodeFor(std::size_t points) {
   detail::CompiledFormula& compiled = *Current;
   if (compiled.ArraysMade.load(std::memory_order_acquire)) return compiled.Arrays.get();
   if (!MachineCodeOn || !detail::MachineCode::Supported()) return nullptr;
@@ -303,9 +302,9 @@ const detail::ArrayCode* ParserBase::ArrayCodeFor(std::size_t points) {
   return compiled.Arrays.get();
 }
 
-int ParserBase::ArrayCodeLanes() const {
+int Engine::ArrayCodeLanes() const {
   if (!Current || !Current->ArraysMade.load(std::memory_order_acquire) || !Current->Arrays) return 0;
   return Current->Arrays->Lanes();
 }
 
-}  // namespace MathUtils
+}  // namespace MathUtils::detail

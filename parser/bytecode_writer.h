@@ -1,84 +1,93 @@
 // Writing the entries of the bytecode (layout in parser/cells.h) into the
-// compiled formula that the compilation under way fills.
+// cells that one compilation fills.
 #pragma once
 
 #include <cassert>
 #include <cstddef>
 
+#include "parser/cell_buffer.h"
 #include "parser/cells.h"
 #include "parser/commands.h"
-#include "parser/compiled_formula.h"
-#include "parser/parser_base.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
-// The appends write one entry each. Inline: the compiler calls them for
-// every operand and operation. Each checks that the entry fits; the sizing
-// of the buffer makes this hold for every formula, the check guards the
-// proof.
-inline void ParserBase::AppendValue(int& index, int slot, double value) {
-  assert(static_cast<std::size_t>(index) + ValueEntryCells <= Writing->Size());
-  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdValue;
-  WriteDouble(at + 2, value);
-  index += ValueEntryCells;
-}
+// Each append writes one entry at the index and moves the index past it.
+// Inline: the compiler appends for every operand and operation. Each checks
+// that the entry fits; the sizing of the buffer makes this hold for every
+// formula, the check guards the proof.
+class CellWriter {
+ public:
+  // Sizes the cells for a formula of textSize characters, all 0.
+  CellWriter(CellBuffer& cells, std::size_t textSize) : Cells(cells), TextSize(textSize) {
+    Cells.AssignZeros(BytecodeCellsFor(textSize));
+  }
 
-inline void ParserBase::AppendAddressed(int& index, int slot, CmdCode code, void* address) {
-  assert(static_cast<std::size_t>(index) + 2 + AddressCells <= Writing->Size());
-  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = code;
-  WriteAddress(at + 2, address);
-  index += 2 + AddressCells;
-}
+  int Index = 0;  // the next free cell
 
-inline void ParserBase::AppendFunction(int& index, int slot, Cell argCount, void* callback) {
-  assert(static_cast<std::size_t>(index) + FunctionEntryCells <= Writing->Size());
-  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdFunction;
-  at[2] = argCount;
-  WriteAddress(at + 3, callback);
-  index += FunctionEntryCells;
-}
+  void Value(int slot, double value) {
+    Cell* at = Entry(ValueEntryCells);
+    at[0] = slot;
+    at[1] = cdValue;
+    WriteDouble(at + 2, value);
+  }
 
-inline void ParserBase::AppendContextFunction(int& index, int slot, Cell argCount, void* callback,
-                                              void* context) {
-  Writing->Extend(BytecodeCellsWithContextCalls(ReadText.size()));
-  assert(static_cast<std::size_t>(index) + ContextFunctionEntryCells <= Writing->Size());
-  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdContextFunction;
-  at[2] = argCount;
-  WriteAddress(at + 3, callback);
-  WriteAddress(at + 3 + AddressCells, context);
-  index += ContextFunctionEntryCells;
-}
+  void Addressed(int slot, CmdCode code, void* address) {
+    Cell* at = Entry(2 + AddressCells);
+    at[0] = slot;
+    at[1] = code;
+    WriteAddress(at + 2, address);
+  }
 
-inline void ParserBase::AppendContextOp(int& index, int slot, void* callback, void* context) {
-  Writing->Extend(BytecodeCellsWithContextCalls(ReadText.size()));
-  assert(static_cast<std::size_t>(index) + ContextCallEntryCells <= Writing->Size());
-  Cell* at = &(*Writing)[static_cast<std::size_t>(index)];
-  at[0] = slot;
-  at[1] = cdContextOp;
-  WriteAddress(at + 2, callback);
-  WriteAddress(at + 2 + AddressCells, context);
-  index += ContextCallEntryCells;
-}
+  void Function(int slot, Cell argCount, void* callback) {
+    Cell* at = Entry(FunctionEntryCells);
+    at[0] = slot;
+    at[1] = cdFunction;
+    at[2] = argCount;
+    WriteAddress(at + 3, callback);
+  }
 
-inline void ParserBase::AppendBinary(int& index, int slot, std::int32_t code) {
-  assert(static_cast<std::size_t>(index) + BinaryEntryCells <= Writing->Size());
-  (*Writing)[static_cast<std::size_t>(index)] = slot;
-  (*Writing)[static_cast<std::size_t>(index) + 1] = code;
-  index += BinaryEntryCells;
-}
+  // The calls with a context take more cells than the plain ones that the
+  // buffer is sized for: it grows to their size at the first.
+  void ContextFunction(int slot, Cell argCount, void* callback, void* context) {
+    Cells.Extend(BytecodeCellsWithContextCalls(TextSize));
+    Cell* at = Entry(ContextFunctionEntryCells);
+    at[0] = slot;
+    at[1] = cdContextFunction;
+    at[2] = argCount;
+    WriteAddress(at + 3, callback);
+    WriteAddress(at + 3 + AddressCells, context);
+  }
 
-inline void ParserBase::AppendEnd(int& index) {
-  assert(static_cast<std::size_t>(index) + EndEntryCells <= Writing->Size());
-  for (int i = 0; i < EndEntryCells; ++i) (*Writing)[static_cast<std::size_t>(index) + i] = cdEnd;
-  index += EndEntryCells;
-}
+  void ContextOp(int slot, void* callback, void* context) {
+    Cells.Extend(BytecodeCellsWithContextCalls(TextSize));
+    Cell* at = Entry(ContextCallEntryCells);
+    at[0] = slot;
+    at[1] = cdContextOp;
+    WriteAddress(at + 2, callback);
+    WriteAddress(at + 2 + AddressCells, context);
+  }
 
-}  // namespace MathUtils
+  void Binary(int slot, std::int32_t code) {
+    Cell* at = Entry(BinaryEntryCells);
+    at[0] = slot;
+    at[1] = code;
+  }
+
+  void End() {
+    Cell* at = Entry(EndEntryCells);
+    for (int i = 0; i < EndEntryCells; ++i) at[i] = cdEnd;
+  }
+
+ private:
+  Cell* Entry(int cells) {
+    assert(static_cast<std::size_t>(Index) + static_cast<std::size_t>(cells) <= Cells.Size());
+    Cell* at = &Cells[static_cast<std::size_t>(Index)];
+    Index += cells;
+    return at;
+  }
+
+  CellBuffer& Cells;
+  std::size_t TextSize;
+};
+
+}  // namespace MathUtils::detail

@@ -26,65 +26,12 @@
 #include <vector>
 
 #include "parser/array_code.h"
+#include "parser/cell_buffer.h"
 #include "parser/cells.h"
 #include "parser/machine_code.h"
 #include "parser/program.h"
 
 namespace MathUtils::detail {
-
-// The cells of a compiled formula. Short formulas keep them inline, so that
-// compiling one into a compiled formula used before allocates nothing.
-class CellBuffer {
- public:
-  static constexpr std::size_t InlineCells = 96;
-
-  CellBuffer() = default;
-  CellBuffer(const CellBuffer&) = delete;
-  CellBuffer& operator=(const CellBuffer&) = delete;
-
-  // Makes the buffer count cells long, all 0.
-  void AssignZeros(std::size_t count) {
-    if (count > InlineCells) {
-      Heap.assign(count, 0);
-      Begin = Heap.data();
-    } else {
-      std::fill_n(Inline, count, 0);
-      Begin = Inline;
-    }
-    Count = count;
-  }
-  // Makes the buffer count cells long where it is shorter, keeping its
-  // cells; the new ones are 0.
-  void Extend(std::size_t count) {
-    if (count <= Count) return;
-    if (count > InlineCells) {
-      if (Begin == Inline) Heap.assign(Inline, Inline + Count);
-      Heap.resize(count, 0);
-      Begin = Heap.data();
-    } else {
-      std::fill(Inline + Count, Inline + count, 0);
-    }
-    Count = count;
-  }
-  CellBuffer& operator=(std::span<const Cell> cells) {
-    AssignZeros(cells.size());
-    std::copy(cells.begin(), cells.end(), Begin);
-    return *this;
-  }
-
-  Cell* Data() { return Begin; }
-  const Cell* Data() const { return Begin; }
-  std::size_t Size() const { return Count; }
-  Cell& operator[](std::size_t i) { return Begin[i]; }
-  const Cell& operator[](std::size_t i) const { return Begin[i]; }
-  operator std::span<const Cell>() const { return {Begin, Count}; }
-
- private:
-  Cell Inline[InlineCells];
-  std::vector<Cell> Heap;
-  Cell* Begin = Inline;
-  std::size_t Count = 0;
-};
 
 // Points that evaluations over arrays interpret before the machine code over
 // arrays is made. Making it takes 10 to 40 us, the time of interpreting 300

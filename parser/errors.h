@@ -162,6 +162,11 @@ namespace detail {
 // An error about the arguments of a call, outside any formula: the message
 // alone, and the parser left as it was.
 [[noreturn]] void RaiseArgumentError(std::string_view message);
+// An error about a formula: the message, then the formula up to position
+// and " <- here" (the whole formula for 0, nothing of it for a negative
+// position or an empty formula). The formula is the one read, which a
+// callback may since have replaced in its parser.
+[[noreturn]] void RaiseFormulaError(std::string_view message, std::string_view formula, int position);
 
 }  // namespace detail
 

@@ -6,24 +6,22 @@
 
 #include "parser/commands.h"
 #include "parser/compiled_formula.h"
+#include "parser/engine.h"
+#include "parser/errors.h"
 #include "parser/machine_code.h"
-#include "parser/parser_base.h"
 #include "parser/program.h"
-#include "parser/tokens.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
-double ParserBase::ReturnConstant() { return ReadDouble(&Current->Cells[2]); }
+double Engine::ReturnConstant() const { return ReadDouble(&Current->Cells[2]); }
 
-// The interpreter: one pass over the cells with a fixed stack and no
+// The cell interpreter: one pass over the cells with a fixed stack and no
 // allocation. The compiler guarantees slots 1 to 299 and well-formed
 // entries; cells of a subclass's own that read a slot no entry wrote read
 // 0 there, never a value of another run.
-double ParserBase::ParseCmdCode() { return RunCells(Current->Cells.Data()); }
-
-double ParserBase::RunCells(const Cell* cells) {
+double Engine::RunCells(const Cell* cells) {
   double stack[EvaluationStackSize] = {};
-  const detail::CallbackScope scope;
+  const CallbackScope scope;
   const Cell* cell = cells;
   for (;;) {
     const Cell slot = cell[0];
@@ -89,17 +87,16 @@ double ParserBase::RunCells(const Cell* cells) {
   }
 }
 
-double ParserBase::EnterCompile(ParserBase& parser) { return parser.CompileFormula(); }
-double ParserBase::EnterConstant(ParserBase& parser) { return parser.ReturnConstant(); }
+double Engine::EnterConstant(Engine& engine) { return engine.ReturnConstant(); }
 
 // The cell interpreter reads the cells of the compiled formula that a
 // callback may pull away: it keeps it alive through its scope.
-double ParserBase::EnterCells(ParserBase& parser) { return parser.ParseCmdCode(); }
+double Engine::EnterCells(Engine& engine) { return engine.RunCurrentCells(); }
 
 // The first later evaluation: derives the program, then runs it.
-double ParserBase::DeriveAndRun(ParserBase& parser) {
-  parser.PrepareLaterRuns();
-  return parser.Evaluate();
+double Engine::DeriveAndRun(Engine& engine) {
+  engine.PrepareLaterRuns();
+  return engine.Evaluate();
 }
 
 // Each run has a frame of its own on the machine stack. A program that
@@ -112,44 +109,44 @@ double ParserBase::DeriveAndRun(ParserBase& parser) {
 // such an unwinding leaves behind when an instrumented cleanup runs next
 // (the scope's). The program reads and writes only slots 1 to 299, which
 // Derive checks.
-MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunProgram(ParserBase& parser) {
-  detail::Frame frame;
-  const detail::CallbackScope scope;
-  return detail::RunProgram(parser.Current->Derived, frame);
+MATHUTILS_FRAME_UNSANITIZED double Engine::RunProgram(Engine& engine) {
+  Frame frame;
+  const CallbackScope scope;
+  return detail::RunProgram(engine.Current->Derived, frame);
 }
 
-MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunArithmetic(ParserBase& parser) {
-  detail::Frame frame;
-  return detail::RunArithmetic(parser.Current->Derived, frame);
+MATHUTILS_FRAME_UNSANITIZED double Engine::RunArithmetic(Engine& engine) {
+  Frame frame;
+  return detail::RunArithmetic(engine.Current->Derived, frame);
 }
 
 // Machine code that calls callbacks of the user's runs inside a scope, as
 // the program does; code that calls none is entered directly.
-MATHUTILS_FRAME_UNSANITIZED double ParserBase::RunMachineCodeCallingBack(ParserBase& parser) {
-  const detail::CallbackScope scope;
-  return reinterpret_cast<EvalRoutine>(parser.Current->Machine->Entry())(parser);
+MATHUTILS_FRAME_UNSANITIZED double Engine::RunMachineCodeCallingBack(Engine& engine) {
+  const CallbackScope scope;
+  return reinterpret_cast<EvalRoutine>(engine.Current->Machine->Entry())(engine);
 }
 
-double ParserBase::CountLaterRuns(ParserBase& parser) {
-  detail::CompiledFormula& compiled = *parser.Current;
+double Engine::CountLaterRuns(Engine& engine) {
+  CompiledFormula& compiled = *engine.Current;
   const std::int32_t left = compiled.LaterRunsLeft.load(std::memory_order_relaxed);
   if (left > 0) {
     compiled.LaterRunsLeft.store(left - 1, std::memory_order_relaxed);
-    return compiled.Derived.Calls ? RunProgram(parser) : RunArithmetic(parser);
+    return compiled.Derived.Calls ? RunProgram(engine) : RunArithmetic(engine);
   }
-  parser.SwitchToMachineCode();
-  return parser.Evaluate();
+  engine.SwitchToMachineCode();
+  return engine.Evaluate();
 }
 
-void ParserBase::EnterRun(detail::Tier tier) {
+void Engine::EnterRun(Tier tier) {
   switch (tier) {
-    case detail::Tier::Cells: Enter(tier, &ParserBase::EnterCells); return;
-    case detail::Tier::Program: Enter(tier, &ParserBase::RunProgram); return;
-    case detail::Tier::Arithmetic: Enter(tier, &ParserBase::RunArithmetic); return;
-    case detail::Tier::Counting: Enter(tier, &ParserBase::CountLaterRuns); return;
-    case detail::Tier::MachineCode:
+    case Tier::Cells: Enter(tier, &Engine::EnterCells); return;
+    case Tier::Program: Enter(tier, &Engine::RunProgram); return;
+    case Tier::Arithmetic: Enter(tier, &Engine::RunArithmetic); return;
+    case Tier::Counting: Enter(tier, &Engine::CountLaterRuns); return;
+    case Tier::MachineCode:
       if (Current->Machine->CallsBack())
-        Enter(tier, &ParserBase::RunMachineCodeCallingBack);
+        Enter(tier, &Engine::RunMachineCodeCallingBack);
       else
         Enter(tier, reinterpret_cast<EvalRoutine>(Current->Machine->Entry()));
       return;
@@ -159,35 +156,49 @@ void ParserBase::EnterRun(detail::Tier tier) {
 
 // The first thread to get here derives; the others wait for it and find
 // the tier it chose.
-void ParserBase::PrepareLaterRuns() {
+void Engine::PrepareLaterRuns() {
   const std::lock_guard<std::mutex> lock(Preparing);
-  if (CurrentTier() != detail::Tier::Derive) return;
-  detail::CompiledFormula& compiled = *Current;
+  if (CurrentTier() != Tier::Derive) return;
+  CompiledFormula& compiled = *Current;
   if (!compiled.Derived.Derive(compiled.Cells)) {
-    EnterRun(detail::Tier::Cells);
+    EnterRun(Tier::Cells);
     return;
   }
-  if (MachineCodeOn && detail::MachineCode::Supported()) {
+  if (MachineCodeOn && MachineCode::Supported()) {
     compiled.LaterRunsLeft.store(MachineCodeAfter, std::memory_order_relaxed);
-    compiled.ArrayPointsLeft.store(MachineCodeAfter == 0 ? 0 : detail::ArrayPointsBeforeMachineCode,
+    compiled.ArrayPointsLeft.store(MachineCodeAfter == 0 ? 0 : ArrayPointsBeforeMachineCode,
                                    std::memory_order_relaxed);
-    EnterRun(detail::Tier::Counting);
+    EnterRun(Tier::Counting);
     return;
   }
-  EnterRun(compiled.Derived.Calls ? detail::Tier::Program : detail::Tier::Arithmetic);
+  EnterRun(compiled.Derived.Calls ? Tier::Program : Tier::Arithmetic);
 }
 
 // Where no code can be made, the program goes on being interpreted. The
 // code is complete and executable before any thread can enter it.
-void ParserBase::SwitchToMachineCode() {
+void Engine::SwitchToMachineCode() {
   const std::lock_guard<std::mutex> lock(Preparing);
-  if (CurrentTier() != detail::Tier::Counting) return;
-  detail::CompiledFormula& compiled = *Current;
-  compiled.Machine = detail::MachineCode::Generate(compiled.Derived);
+  if (CurrentTier() != Tier::Counting) return;
+  CompiledFormula& compiled = *Current;
+  compiled.Machine = MachineCode::Generate(compiled.Derived);
   if (compiled.Machine)
-    EnterRun(detail::Tier::MachineCode);
+    EnterRun(Tier::MachineCode);
   else
-    EnterRun(compiled.Derived.Calls ? detail::Tier::Program : detail::Tier::Arithmetic);
+    EnterRun(compiled.Derived.Calls ? Tier::Program : Tier::Arithmetic);
 }
 
-}  // namespace MathUtils
+std::string Engine::ProgramListing() {
+  if (CurrentTier() == Tier::Derive) PrepareLaterRuns();
+  switch (CurrentTier()) {
+    case Tier::Program:
+    case Tier::Arithmetic:
+    case Tier::Counting:
+    case Tier::MachineCode:
+      return DisassembleProgram(Current->Derived, [this](const void* address, const void* context) {
+        return NameOf(address, context);
+      });
+    default: return "";
+  }
+}
+
+}  // namespace MathUtils::detail

@@ -1,13 +1,13 @@
-// The parser object: registries, definitions, settings, the current
-// compiled formula, and the entry points of the reader, compiler and
-// interpreters (each implemented in its own file).
+// The parser: the one object a user of the library holds. Its operations
+// are those below and nothing else; what it holds lives behind it, in the
+// library's own engine (vocabulary, formula, settings, compiled formula),
+// and each compilation on the stack of the call that compiles.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,27 +20,11 @@
 
 namespace MathUtils {
 
-// Types of the reader and the compiler that only the library's own files
-// define and use.
-enum CmdCode : std::int32_t;
 struct Token;
-template <typename T>
-class Stack;
 
 namespace detail {
 
-class ArrayPoint;
-class CharClass;
-class CellBuffer;
-class CompilationScope;
-class ArrayCode;
-class Compiler;
-struct CompiledFormula;
-struct FunctionDef;
-struct OperatorDef;
-struct Registries;
-template <typename T>
-class NameMap;
+struct Vocabulary;
 enum class Tier : std::uint8_t;
 
 }  // namespace detail
@@ -61,7 +45,7 @@ class ParserBase {
   // parser compiles or runs lets that compilation or run finish on what it
   // began with; the next evaluation compiles anew.
   void AssignFormula(std::string_view formula);
-  const std::string& GetFormula() const { return Formula; }
+  const std::string& GetFormula() const;
 
   void AddFunction(std::string_view name, UnaryCallback callback, bool optimizable = true);
   void AddFunction(std::string_view name, ListCallback callback, bool optimizable = true);
@@ -156,7 +140,7 @@ class ParserBase {
   // slots of its own: calls may nest (a callback that evaluates its own
   // parser), and several threads may evaluate one parser at once once it
   // has compiled, as long as none changes it (see the README).
-  double Evaluate() { return EvalEntry.load(std::memory_order_acquire)(*this); }
+  double Evaluate() { return EvalEntry.load(std::memory_order_acquire)(*Core); }
 
   // Evaluates the formula at results.size() points: at point i each listed
   // variable has the value Values[i], every other variable its current
@@ -184,11 +168,12 @@ class ParserBase {
   std::string ProgramListing();
 
   // The compiler's own steps, public so that the reader, a name check or
-  // an error can be driven one at a time; parser/parser.h declares the
+  // an error can be driven one at a time; parser/reader.h declares the
   // tokens, the syntax flags and the character sets they take.
 
-  // Reads the next token of the formula at Pos (0 after AssignFormula) and
-  // replaces flags with the set that fits it.
+  // Reads the next token of the formula at the reader's position (0 after
+  // AssignFormula) and replaces flags with the set that fits it. Errors
+  // send the parser back to compiling, as RaiseError does.
   Token ScanToken(SyntaxFlags& flags);
   // Refuses an empty name, a name with a character outside charSet (one of
   // IdentChars, OperatorChars, SymbolChars, or any other set), and one
@@ -204,10 +189,6 @@ class ParserBase {
   std::int32_t Priority(std::int32_t code);
 
  protected:
-  // What Evaluate calls: an interpreter of the current tier, or the machine
-  // code itself, which ignores its argument.
-  using EvalRoutine = double (*)(ParserBase&);
-
   // Defines here every function, constant or operator that another parser
   // holds, as the definition operations would; the names are known valid.
   // The other parser must never change and outlive this one (the default
@@ -221,17 +202,11 @@ class ParserBase {
   void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
                     std::size_t prefixOps);
 
-  // compiler.cpp: compiles the formula and returns its value.
+  // Compiles the formula and returns its value, as the first Evaluate after
+  // a change does.
   double CompileFormula();
-
-  // bytecode.cpp: the apply steps compute a result and write its entry.
-  Token ApplyOperator(const Token& left, std::int32_t code, const Token& right, int& index, int& stackPos);
-  void ApplyUnaryOprt(Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos);
-  Token ApplyPostfix(const Token& op, const Token& operand, int& index, int& stackPos);
-  void CallFunction(int argCount, Stack<Token>& operators, Stack<Token>& values, int& index, int& stackPos);
-
-  // evaluation.cpp: the cell interpreter, which runs cells the program
-  // cannot express, and the value of a formula that folded to one number.
+  // The cell interpreter, which runs cells the program cannot express, and
+  // the value of a formula that folded to one number.
   double ParseCmdCode();
   double ReturnConstant();
 
@@ -241,194 +216,38 @@ class ParserBase {
   // Later evaluations interpreted before the machine code is made (1000,
   // or 0 where VORNCALC_MACHINE_CODE=1); takes effect at the next
   // compilation.
-  void SetMachineCodeAfter(std::int32_t laterRuns) {
-    MachineCodeAfter = laterRuns;
-    RequireCompilation();
-  }
+  void SetMachineCodeAfter(std::int32_t laterRuns);
   // At most this many points run at once in the machine code over arrays
   // (1, 2, 4 or 8; 8 by default, as many as the processor has); takes
   // effect at the next compilation.
-  void SetArrayLanes(int lanes) {
-    ArrayLanes = lanes;
-    RequireCompilation();
-  }
+  void SetArrayLanes(int lanes);
   // How many points the machine code over arrays of the current formula
   // runs at once; 0 where it has none (yet).
   int ArrayCodeLanes() const;
   // How the next evaluation computes the value.
-  detail::Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
+  detail::Tier CurrentTier() const;
 
-  // The reader's position in the formula (0 after AssignFormula).
-  std::int32_t Position() const { return Pos; }
-  void SetPosition(std::int32_t position) { Pos = position; }
+  // The position of the reader that ScanToken drives (0 after AssignFormula).
+  std::int32_t Position() const;
+  void SetPosition(std::int32_t position);
   // The registries, for a subclass that inspects them.
-  const detail::Registries& Registry() const;
+  const detail::Vocabulary& Registry() const;
 
  private:
-  friend class detail::Compiler;
-  friend class detail::CompilationScope;
-
   void VisitNames(void (*visit)(void*, NameKind, std::string_view), void* context) const;
-
   // Defines the name with the copy's address as context, then keeps the
   // copy; a definition that fails frees it.
   template <typename Define>
   void DefineKept(std::unique_ptr<detail::KeptCallable> copy, Define&& define) {
-    Kept.reserve(Kept.size() + 1);  // keeping it below cannot fail once it is defined
+    ReserveKept();  // keeping it below cannot fail once it is defined
     define(copy->Context());
-    Kept.push_back(std::move(copy));
+    Keep(std::move(copy));
   }
-  // Every definition of a function or operator goes through these: the
-  // copy of a callable object that the name called before is retired.
-  void SetFunction(std::string_view name, const detail::FunctionDef& definition);
-  void SetOperator(detail::NameMap<detail::OperatorDef>& registry, std::string_view name,
-                   const detail::OperatorDef& definition);
-  void RetireKept(const void* context);
-  // Inline, in parser/parser_parts.h: the reader reaches the registries for
-  // every name.
-  detail::Registries& Names();
-  const detail::Registries& Names() const;
+  void ReserveKept();
+  void Keep(std::unique_ptr<detail::KeptCallable> copy);
 
-  // The next evaluation compiles the formula afresh; a compilation under
-  // way when this happens keeps its result from the parser.
-  void RequireCompilation();
-  void Enter(detail::Tier tier, EvalRoutine routine);
-  void EnterRun(detail::Tier tier);
-  // The compiled formula that a compilation fills, which it owns until it
-  // installs or releases it: the current one where nothing can be running
-  // it, else the parser's own where free, else a new one.
-  detail::CompiledFormula* TakeCompiledFormula();
-  detail::CompiledFormula* TakeCompiledFormulaAside();
-  // Makes it current; the one it replaces is released, or kept while a
-  // callback may still run it.
-  void Install(detail::CompiledFormula* compiled);
-  // Deletes one of the heap, frees the parser's own for the next compilation.
-  void Release(detail::CompiledFormula* compiled);
-  void KeepOrRelease(detail::CompiledFormula* compiled);
-  detail::CompiledFormula& OwnFormula();
-  // Keeps texts that compilations under way still read when a callback
-  // assigns a new formula.
-  void HoldTextsInUse();
-
-  // evaluation.cpp: the routines behind Evaluate.
-  static double EnterCompile(ParserBase& parser);
-  static double EnterConstant(ParserBase& parser);
-  static double EnterCells(ParserBase& parser);
-  static double DeriveAndRun(ParserBase& parser);
-  static double RunProgram(ParserBase& parser);
-  static double RunArithmetic(ParserBase& parser);
-  static double CountLaterRuns(ParserBase& parser);
-  static double RunMachineCodeCallingBack(ParserBase& parser);
-  double CompileFormula(const detail::ArrayPoint* point, std::vector<Cell>* notInstalled);
-  // array_evaluation.cpp: the loops over the points of EvaluateArrays.
-  void CheckVariableArrays(std::span<const VariableArray> variables) const;
-  void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                  std::size_t& written);
-  void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
-                       std::size_t& written);
-  void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                     std::size_t& written);
-  void ArraysOverCells(const Cell* cells, detail::ArrayPoint& point, std::size_t first,
-                       std::span<double> results, std::size_t& written);
-  void ArraysByProgram(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                       std::size_t& written);
-  bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables,
-                           std::span<double> results, std::size_t& written);
-  const detail::ArrayCode* ArrayCodeFor(std::size_t points);
-  double RunCells(const Cell* cells);
-  // Under Preparing: derives the program / makes the machine code, once.
-  void PrepareLaterRuns();
-  void SwitchToMachineCode();
-
-  // The token reader's steps. Those marked inline are defined in the
-  // reader alone and called there once per token: inlined, they save a
-  // call for every name and operator.
-  inline void SkipBlanks();
-  inline void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
-  void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
-  void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);
-  void ScanUnaryOperator(SyntaxFlags& flags, Token& token);
-  inline bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
-  inline bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
-  inline bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
-  inline bool MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token);
-  inline double* AddressToRead(double* variable) const;
-  inline bool MatchShortNumber(std::string_view rest, Token& token);
-  bool MatchNumber(std::string_view rest, Token& token);
-  void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next);
-  bool MatchPrefixOp(Token& token);
-  bool MatchPostfixOp(Token& token);
-  bool MatchOperator(const detail::CharClass& members, const detail::NameMap<detail::OperatorDef>& registry,
-                     CmdCode code, Token& token);
-  std::size_t RunLength(const detail::CharClass& members) const;
-  [[noreturn]] void RaiseUnknownToken();
-
-  Token UnaryResult(const Token& op, const Token& operand, int& index, int stackPos);
-  void Fold(int& index, int operands, int slot, double value, std::string_view negativeIndex);
-  inline void AppendValue(int& index, int slot, double value);
-  inline void AppendAddressed(int& index, int slot, CmdCode code, void* address);
-  inline void AppendFunction(int& index, int slot, Cell argCount, void* callback);
-  inline void AppendContextFunction(int& index, int slot, Cell argCount, void* callback, void* context);
-  inline void AppendContextOp(int& index, int slot, void* callback, void* context);
-  inline void AppendBinary(int& index, int slot, std::int32_t code);
-  inline void AppendEnd(int& index);
-
-  // context: of a callback called with one, else null.
-  std::string NameOf(const void* address, const void* context) const;
-
-  std::atomic<EvalRoutine> EvalEntry;
-  std::atomic<detail::Tier> State;
-  // The reader's position in the text it reads.
-  std::int32_t Pos = 0;
-  // The registries live here, built in place: the header then needs none
-  // of their types, and reaching them costs no more than a member.
-  static constexpr std::size_t RegistryBytes = 6 * (6 * sizeof(void*) + sizeof(std::string));
-  alignas(std::size_t) unsigned char RegistryStorage[RegistryBytes];
-  std::string Formula;
-  // The text the reader reads: the formula, or a copy of the text that a
-  // compilation under way began with, kept in HeldTexts while a callback
-  // has assigned another.
-  std::string_view ReadText;
-  std::vector<std::unique_ptr<std::string>> HeldTexts;
-  detail::CompilationScope* InnermostCompilation = nullptr;
-  // Where the compilation under way reads listed variables: the first
-  // point of an evaluation over arrays, else null.
-  const detail::ArrayPoint* VariablesAt = nullptr;
-  // The compiled formula that the compilation under way writes.
-  detail::CellBuffer* Writing = nullptr;
-  // Counts changes: a compilation during which it moves keeps its result
-  // from the parser.
-  std::uint32_t Changes = 0;
-  // The parser's own compiled formula, built in place like the registries,
-  // so that a parser that compiles one formula at a time allocates none.
-  static constexpr std::size_t FormulaBytes =
-      (396 + 11 * sizeof(void*) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*) + sizeof(void*) + 8;
-  alignas(void*) unsigned char FormulaStorage[FormulaBytes];
-  bool OwnFormulaFree = true;
-  // Owned: released by the parser (Release), null while a compilation has
-  // taken it.
-  detail::CompiledFormula* Current = nullptr;
-  // Compiled formulas pulled away while a callback ran: released at the next
-  // compilation that begins when none runs.
-  std::vector<detail::CompiledFormula*> Retired;
-  // The copies of callable objects that definitions call, and those whose
-  // names were defined anew since: retired ones are freed with the retired
-  // compiled formulas, when no callback runs and no compilation is under
-  // way (a callback run while a formula compiles may be one of them).
-  std::vector<std::unique_ptr<detail::KeptCallable>> Kept;
-  std::vector<std::unique_ptr<detail::KeptCallable>> RetiredKept;
-  // Serialises the preparation of later runs between threads.
-  std::mutex Preparing;
-
-  // Whether the names in UsedVariables are known to be variables: set when
-  // a compilation begins, cleared by any change of the definitions (every
-  // one requires a compilation), also one made by a callback during it.
-  bool UsedVariablesSettled = false;
-  bool OptimizerOn = true;
-  bool MachineCodeOn;
-  // Later evaluations interpreted before the machine code is made.
-  std::int32_t MachineCodeAfter;
-  int ArrayLanes = 8;
+  std::atomic<detail::EvalRoutine> EvalEntry;
+  std::unique_ptr<detail::Engine> Core;
 };
 
 }  // namespace MathUtils

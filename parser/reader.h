@@ -8,5 +8,5 @@
 #include "parser/cells.h"
 #include "parser/commands.h"
 #include "parser/parser.h"
-#include "parser/token_reader.h"
+#include "parser/syntax_flags.h"
 #include "parser/tokens.h"

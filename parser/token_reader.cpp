@@ -6,13 +6,9 @@
 #include <limits>
 #include <string_view>
 
-#include "parser/array_point.h"
 #include "parser/commands.h"
-#include "parser/parser_base.h"
-#include "parser/parser_parts.h"
-#include "parser/tokens.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
 namespace {
 
@@ -148,9 +144,9 @@ double ConvertDecimal(std::string_view number) {
 
 }  // namespace
 
-std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
+std::size_t TokenReader::RunLength(const CharClass& members) const {
   std::size_t end = static_cast<std::size_t>(Pos);
-  while (end < ReadText.size() && members.Has(ReadText[end])) ++end;
+  while (end < Text.size() && members.Has(Text[end])) ++end;
   return end - static_cast<std::size_t>(Pos);
 }
 
@@ -158,8 +154,8 @@ std::size_t ParserBase::RunLength(const detail::CharClass& members) const {
 // editor often holds tabs where it was typed with spaces. Counted in a
 // local and stored once: Pos is a member, which each store of a character
 // would otherwise have to update.
-void ParserBase::SkipBlanks() {
-  const std::string_view text = ReadText;
+void TokenReader::SkipBlanks() {
+  const std::string_view text = Text;
   std::size_t pos = static_cast<std::size_t>(Pos);
   while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
   Pos = static_cast<std::int32_t>(pos);
@@ -168,20 +164,20 @@ void ParserBase::SkipBlanks() {
 // The token is made in place and returned as it was made: the caller reads
 // it right away, and a copy read back in wider pieces than it was written
 // would stall until the writes reach the cache.
-Token ParserBase::ScanToken(SyntaxFlags& flags) {
+Token TokenReader::Scan(SyntaxFlags& flags) {
   Token token;
   SkipBlanks();
-  const char current = static_cast<std::size_t>(Pos) < ReadText.size() ? ReadText[Pos] : '\0';
+  const char current = static_cast<std::size_t>(Pos) < Text.size() ? Text[Pos] : '\0';
   if (current == '\0' || current == '\n') {  // the end of the formula
-    if (static_cast<std::size_t>(Pos) < ReadText.size() && current == '\0')
-      RaiseError(Messages::NulCharacter, Pos > 0 ? Pos : -1);
-    if (flags & NoEnd) RaiseError(Messages::UnexpectedEnd, 0);
+    if (static_cast<std::size_t>(Pos) < Text.size() && current == '\0')
+      Fail(Messages::NulCharacter, Pos > 0 ? Pos : -1);
+    if (flags & NoEnd) Fail(Messages::UnexpectedEnd, 0);
     flags = 0;
     token.Code = cdEnd;
     return token;
   }
 
-  const std::string_view rest = ReadText.substr(static_cast<std::size_t>(Pos));
+  const std::string_view rest = Text.substr(static_cast<std::size_t>(Pos));
   if (const int op = FindBuiltInOperator(rest); op >= 0) {
     ScanBuiltInOperator(op, flags, token);
     return token;
@@ -202,8 +198,8 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 // A run of IdentChars starts at Pos: a function, constant or variable
 // name, else an operator. The name is read and hashed in one pass, once
 // for all the registries that may hold it.
-void ParserBase::ScanName(std::string_view rest, SyntaxFlags& flags, Token& token) {
-  using Names = detail::NameMap<double>;
+void TokenReader::ScanName(std::string_view rest, SyntaxFlags& flags, Token& token) {
+  using Names = NameMap<double>;
   std::uint32_t hash = Names::HashStart;
   std::size_t length = 0;
   while (length < rest.size() && IdentClass.Has(rest[length])) hash = Names::HashStep(hash, rest[length++]);
@@ -222,14 +218,14 @@ void ParserBase::ScanName(std::string_view rest, SyntaxFlags& flags, Token& toke
 
 // No name starts at Pos: a number that starts with a point or white space,
 // else an operator.
-void ParserBase::ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token) {
+void TokenReader::ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token) {
   if (MatchNumber(rest, token))
     Accept(flags, NoValue, Messages::UnexpectedValue, FlagsAfterValue);
   else
     ScanUnaryOperator(flags, token);
 }
 
-void ParserBase::ScanUnaryOperator(SyntaxFlags& flags, Token& token) {
+void TokenReader::ScanUnaryOperator(SyntaxFlags& flags, Token& token) {
   if (MatchPrefixOp(token))
     Accept(flags, NoPrefixOp, Messages::UnexpectedUnaryOperator, FlagsAfterPrefixOp);
   else if (MatchPostfixOp(token))
@@ -240,44 +236,44 @@ void ParserBase::ScanUnaryOperator(SyntaxFlags& flags, Token& token) {
 
 // A token was recognised and Pos moved past it: it is an error where the
 // flags forbid it, else the flags after it replace them.
-void ParserBase::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message,
-                        SyntaxFlags next) {
-  if (flags & forbiddenBy) RaiseError(message, Pos);
+void TokenReader::Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message,
+                         SyntaxFlags next) const {
+  if (flags & forbiddenBy) Fail(message, Pos);
   flags = next;
 }
 
 // Nothing known starts at Pos. The marker stands after the run of name
 // characters (and points) there, or after the one character if none.
-void ParserBase::RaiseUnknownToken() {
+void TokenReader::RaiseUnknownToken() const {
   std::size_t unknown = 0;
-  while (static_cast<std::size_t>(Pos) + unknown < ReadText.size()) {
-    const char c = ReadText[Pos + unknown];
+  while (static_cast<std::size_t>(Pos) + unknown < Text.size()) {
+    const char c = Text[Pos + unknown];
     if (!(IdentClass.Has(c) || c == '.')) break;
     ++unknown;
   }
-  RaiseError(Messages::UnknownToken, Pos + static_cast<int>(unknown ? unknown : 1));
+  Fail(Messages::UnknownToken, Pos + static_cast<int>(unknown ? unknown : 1));
 }
 
-void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token) {
+void TokenReader::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token) {
   switch (index) {
     case cdOpenBracket:
-      if (flags & NoOpenBracket) RaiseError(Messages::UnexpectedOpenBracket, Pos);
+      if (flags & NoOpenBracket) Fail(Messages::UnexpectedOpenBracket, Pos);
       flags = FlagsAfterOpening;
       break;
     case cdCloseBracket:
-      if (flags & NoCloseBracket) RaiseError(Messages::UnexpectedCloseBracket, Pos);
+      if (flags & NoCloseBracket) Fail(Messages::UnexpectedCloseBracket, Pos);
       flags = FlagsAfterValue;
       break;
     case cdComma:
-      if (flags & NoComma) RaiseError(Messages::UnexpectedComma, Pos);
+      if (flags & NoComma) Fail(Messages::UnexpectedComma, Pos);
       flags = FlagsAfterOpening;
       break;
     default:
-      if (!IsBinaryOperator(index)) RaiseError(Messages::UnsupportedReaderOperator, -1);
+      if (!IsBinaryOperator(index)) Fail(Messages::UnsupportedReaderOperator, -1);
       if (flags & NoOperator) {
         // Where no binary operator may stand, the text may still be a prefix operator.
-        if (!MatchPrefixOp(token)) RaiseError(Messages::UnexpectedOperator, Pos);
-        if (flags & NoPrefixOp) RaiseError(Messages::UnexpectedUnaryOperator, Pos);
+        if (!MatchPrefixOp(token)) Fail(Messages::UnexpectedOperator, Pos);
+        if (flags & NoPrefixOp) Fail(Messages::UnexpectedUnaryOperator, Pos);
         flags = FlagsAfterPrefixOp;
         return;
       }
@@ -288,8 +284,8 @@ void ParserBase::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token
   token.Code = static_cast<CmdCode>(index);
 }
 
-bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
-  const detail::FunctionDef* function = Names().Functions.Find(name, hash);
+bool TokenReader::MatchFunction(std::string_view name, std::uint32_t hash, Token& token) {
+  const FunctionDef* function = Names.Functions.Find(name, hash);
   if (!function) return false;
   Pos += static_cast<std::int32_t>(name.size());
   token.Code = cdFunction;
@@ -303,7 +299,7 @@ bool ParserBase::MatchFunction(std::string_view name, std::uint32_t hash, Token&
 
 // A decimal number at Pos, after any white space that the number conversion
 // swallows; a sign never starts one.
-bool ParserBase::MatchNumber(std::string_view rest, Token& token) {
+bool TokenReader::MatchNumber(std::string_view rest, Token& token) {
   if (rest.empty() || rest[0] == '+' || rest[0] == '-') return false;
   std::size_t space = 0;
   while (space < rest.size() && IsLeadingSpace(rest[space])) ++space;
@@ -314,7 +310,7 @@ bool ParserBase::MatchNumber(std::string_view rest, Token& token) {
   return true;
 }
 
-bool ParserBase::MatchShortNumber(std::string_view rest, Token& token) {
+bool TokenReader::MatchShortNumber(std::string_view rest, Token& token) {
   double value = 0;
   const std::size_t length = ReadShortDecimal(rest, value);
   if (length == 0) return false;
@@ -323,64 +319,61 @@ bool ParserBase::MatchShortNumber(std::string_view rest, Token& token) {
   return true;
 }
 
-bool ParserBase::MatchConstant(std::string_view name, std::uint32_t hash, Token& token) {
-  const double* constant = Names().Constants.Find(name, hash);
+bool TokenReader::MatchConstant(std::string_view name, std::uint32_t hash, Token& token) {
+  const double* constant = Names.Constants.Find(name, hash);
   if (!constant) return false;
   token.SetVal(*constant);
   Pos += static_cast<std::int32_t>(name.size());
   return true;
 }
 
+// The name is the run of IdentChars at Pos, which holds no "+" or "-".
+bool TokenReader::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
+  if (Names.Variables.Empty()) return false;
+  double* const* address = Names.Variables.Find(name, hash);
+  if (!address) return false;
+  if (UsedCount < Used.size()) Used[UsedCount++] = {name, hash, *address};
+  TakeVariable(name.size(), *address, token);
+  return true;
+}
+
+// A variable met before, while no definition has changed since the reading
+// began, is no function or constant either: one look settles the name,
+// with the token and Pos just as MatchVariable leaves them.
+bool TokenReader::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
+  if (UsedCount == 0 || Names.Generation != GenerationAtStart) return false;
+  for (std::size_t i = 0; i < UsedCount; ++i) {
+    if (Used[i].Hash != hash || Used[i].Name != name) continue;
+    TakeVariable(name.size(), Used[i].Address, token);
+    return true;
+  }
+  return false;
+}
+
 // The compilation of an evaluation over arrays reads the listed variables
 // at the first point; the compiler writes the variables' own addresses back
 // into the cells at the end.
-double* ParserBase::AddressToRead(double* variable) const {
-  return VariablesAt ? VariablesAt->ReadAt(variable) : variable;
-}
-
-// The name is the run of IdentChars at Pos, which holds no "+" or "-".
-bool ParserBase::MatchVariable(std::string_view name, std::uint32_t hash, Token& token) {
-  if (Names().Variables.Empty()) return false;
-  double* const* address = Names().Variables.Find(name, hash);
-  if (!address) return false;
-  Pos += static_cast<std::int32_t>(name.size());
+void TokenReader::TakeVariable(std::size_t length, double* address, Token& token) {
+  Pos += static_cast<std::int32_t>(length);
   token.Code = cdVariable;
-  token.Addr = AddressToRead(*address);
+  token.Addr = Point ? Point->ReadAt(address) : address;
   token.IsVolatile = 1;
-  Names().UsedVariables.Set(name, hash, *address);
-  return true;
 }
 
-// A variable met before in this compilation, while no definition has
-// changed since it began, is no function or constant either: one lookup
-// then settles the name, with the token and Pos just as MatchVariable
-// leaves them.
-bool ParserBase::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
-  if (!UsedVariablesSettled) return false;
-  double* const* address = Names().UsedVariables.Find(name, hash);
-  if (!address) return false;
-  Pos += static_cast<std::int32_t>(name.size());
-  token.Code = cdVariable;
-  token.Addr = AddressToRead(*address);
-  token.IsVolatile = 1;
-  return true;
+bool TokenReader::MatchPrefixOp(Token& token) {
+  return MatchOperator(SymbolClass, Names.PrefixOps, cdPrefixOp, token);
 }
 
-bool ParserBase::MatchPrefixOp(Token& token) {
-  return MatchOperator(SymbolClass, Names().PrefixOps, cdPrefixOp, token);
-}
-
-bool ParserBase::MatchPostfixOp(Token& token) {
-  return MatchOperator(OperatorClass, Names().PostfixOps, cdPostfixOp, token);
+bool TokenReader::MatchPostfixOp(Token& token) {
+  return MatchOperator(OperatorClass, Names.PostfixOps, cdPostfixOp, token);
 }
 
 // The run of the set's characters at Pos, when the registry holds exactly it.
-bool ParserBase::MatchOperator(const detail::CharClass& members,
-                               const detail::NameMap<detail::OperatorDef>& registry, CmdCode code,
-                               Token& token) {
+bool TokenReader::MatchOperator(const CharClass& members, const NameMap<OperatorDef>& registry, CmdCode code,
+                                Token& token) {
   const std::size_t length = RunLength(members);
   if (length == 0) return false;
-  const detail::OperatorDef* op = registry.Find(ReadText.substr(Pos, length));
+  const OperatorDef* op = registry.Find(Text.substr(Pos, length));
   if (!op) return false;
   Pos += static_cast<std::int32_t>(length);
   token.Code = code;
@@ -390,4 +383,4 @@ bool ParserBase::MatchOperator(const detail::CharClass& members,
   return true;
 }
 
-}  // namespace MathUtils
+}  // namespace MathUtils::detail

@@ -1,91 +1,78 @@
-// Syntax flags of the token reader.
+// The token reader: reads a formula one token at a time against a
+// vocabulary, and checks each token against the syntax flags that its left
+// neighbour set (table in parser/syntax_flags.h).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
-#include "parser/types.h"
+#include "parser/array_point.h"
+#include "parser/errors.h"
+#include "parser/syntax_flags.h"
+#include "parser/tokens.h"
+#include "parser/vocabulary.h"
 
-namespace MathUtils {
+namespace MathUtils::detail {
 
-// A set bit forbids a kind of token as the next one. After each token the
-// reader replaces the whole set:
-//
-//   flag            bit    forbids                 message when it comes anyway
-//   --------------  -----  ----------------------  ------------------------------
-//   NoOpenBracket   0x001  "("                     No "(" expected:
-//   NoCloseBracket  0x002  ")"                     No ")" expected:_
-//   NoValue         0x004  a number or constant    No value expected:
-//   NoVariable      0x008  a variable              No variable expected:
-//   NoComma         0x010  ","                     No "," expected:
-//   NoFunction      0x020  a function name         No function expected:_
-//   NoOperator      0x040  a binary operator       Unexpected operator:_
-//   NoPostfixOp     0x080  a postfix operator      No unary operator expected:
-//   NoPrefixOp      0x100  a prefix operator       No unary operator expected:
-//   NoEnd           0x200  the end                 Unexpected end of formula:_
-//   (_ marks a trailing blank that belongs to the message)
-//
-//   after                          new set       may follow
-//   -----------------------------  ------------  ------------------------------------------
-//   start of compilation           194 (0x0C2)   "(", value, variable, function, ",", prefix, end
-//   "(", ",", binary operator      722 (0x2D2)   "(", value, variable, function, prefix
-//   ")", value or constant         301 (0x12D)   ")", ",", binary, postfix, end
-//   variable                       429 (0x1AD)   ")", ",", binary, end
-//   function                       766 (0x2FE)   "(", prefix
-//   prefix operator                450 (0x1C2)   "(", value, variable, function, ",", end
-//   postfix operator               173 (0x0AD)   ")", ",", binary, prefix, end
-//   end                            0
-enum SyntaxFlag : std::uint32_t {
-  NoOpenBracket = 0x001,
-  NoCloseBracket = 0x002,
-  NoValue = 0x004,
-  NoVariable = 0x008,
-  NoComma = 0x010,
-  NoFunction = 0x020,
-  NoOperator = 0x040,
-  NoPostfixOp = 0x080,
-  NoPrefixOp = 0x100,
-  NoEnd = 0x200,
-};
-
-inline constexpr SyntaxFlags FlagsAtStart = NoCloseBracket | NoOperator | NoPostfixOp;
-inline constexpr SyntaxFlags FlagsAfterOpening = NoCloseBracket | NoComma | NoOperator | NoPostfixOp | NoEnd;
-inline constexpr SyntaxFlags FlagsAfterValue = NoOpenBracket | NoValue | NoVariable | NoFunction | NoPrefixOp;
-inline constexpr SyntaxFlags FlagsAfterVariable = FlagsAfterValue | NoPostfixOp;
-inline constexpr SyntaxFlags FlagsAfterFunction = 0x3FFu & ~(NoOpenBracket | NoPrefixOp);
-inline constexpr SyntaxFlags FlagsAfterPrefixOp = NoCloseBracket | NoOperator | NoPostfixOp | NoPrefixOp;
-inline constexpr SyntaxFlags FlagsAfterPostfixOp =
-    NoOpenBracket | NoValue | NoVariable | NoFunction | NoPostfixOp;
-
-static_assert(FlagsAtStart == 194 && FlagsAfterOpening == 722 && FlagsAfterValue == 301);
-static_assert(FlagsAfterVariable == 429 && FlagsAfterFunction == 766);
-static_assert(FlagsAfterPrefixOp == 450 && FlagsAfterPostfixOp == 173);
-
-// Character sets. Names of functions, constants and variables are made of
-// IdentChars, operator names of OperatorChars; the reader takes runs of
-// SymbolChars as prefix operators.
-inline constexpr char IdentChars[] = "0123456789_abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr char OperatorChars[] =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-*/^?<>=#!$%&|~'_";
-inline constexpr char SymbolChars[] = "+-*/^?<>=#!$%&|~'_";
-
-namespace detail {
-
-// A character set as a lookup table; the terminating NUL is never a member.
-class CharClass {
+class TokenReader {
  public:
-  constexpr explicit CharClass(const char* members) {
-    for (; *members; ++members) Member[static_cast<unsigned char>(*members)] = true;
+  // point: where an evaluation over arrays reads its listed variables
+  // while this text compiles; null for the variables themselves.
+  TokenReader(const Vocabulary& names, std::string_view text, const ArrayPoint* point = nullptr)
+      : Names(names), Text(text), Point(point), GenerationAtStart(names.Generation) {}
+
+  // Reads the next token at the position and replaces flags with the set
+  // that fits it; the position then stands just after the token.
+  Token Scan(SyntaxFlags& flags);
+
+  std::int32_t Position() const { return Pos; }
+  void SetPosition(std::int32_t position) { Pos = position; }
+  std::string_view Formula() const { return Text; }
+
+  // Every error of a compilation: the message with the text up to position.
+  [[noreturn]] void Fail(std::string_view message, int position) const {
+    RaiseFormulaError(message, Text, position);
   }
-  constexpr bool Has(char c) const { return Member[static_cast<unsigned char>(c)]; }
 
  private:
-  bool Member[256] = {};
+  void SkipBlanks();
+  void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
+  void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
+  void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);
+  void ScanUnaryOperator(SyntaxFlags& flags, Token& token);
+  bool MatchFunction(std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchConstant(std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchVariable(std::string_view name, std::uint32_t hash, Token& token);
+  bool MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token);
+  void TakeVariable(std::size_t length, double* address, Token& token);
+  bool MatchShortNumber(std::string_view rest, Token& token);
+  bool MatchNumber(std::string_view rest, Token& token);
+  void Accept(SyntaxFlags& flags, SyntaxFlags forbiddenBy, std::string_view message, SyntaxFlags next) const;
+  bool MatchPrefixOp(Token& token);
+  bool MatchPostfixOp(Token& token);
+  bool MatchOperator(const CharClass& members, const NameMap<OperatorDef>& registry, CmdCode code,
+                     Token& token);
+  std::size_t RunLength(const CharClass& members) const;
+  [[noreturn]] void RaiseUnknownToken() const;
+
+  // The variables met so far: a name met again is settled by one look at
+  // these, as long as no callback has defined names since the reading began.
+  struct UsedVariable {
+    std::string_view Name;
+    std::uint32_t Hash;
+    double* Address;
+  };
+  static constexpr std::size_t RememberedVariables = 8;
+
+  const Vocabulary& Names;
+  std::string_view Text;
+  const ArrayPoint* Point;
+  std::uint32_t GenerationAtStart;
+  std::int32_t Pos = 0;
+  std::size_t UsedCount = 0;
+  std::array<UsedVariable, RememberedVariables> Used;
 };
 
-}  // namespace detail
-
-inline constexpr detail::CharClass IdentClass{IdentChars};
-inline constexpr detail::CharClass OperatorClass{OperatorChars};
-inline constexpr detail::CharClass SymbolClass{SymbolChars};
-
-}  // namespace MathUtils
+}  // namespace MathUtils::detail

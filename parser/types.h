@@ -26,7 +26,16 @@ struct VariableArray {
   const double* Values;
 };
 
-// The token reader's syntax flags, a set of bits (parser/token_reader.h).
+// The token reader's syntax flags, a set of bits (parser/syntax_flags.h).
 using SyntaxFlags = std::uint32_t;
+
+namespace detail {
+
+class Engine;
+// What Evaluate calls: an interpreter of the current tier, or the machine
+// code itself, which ignores its argument.
+using EvalRoutine = double (*)(Engine&);
+
+}  // namespace detail
 
 }  // namespace MathUtils

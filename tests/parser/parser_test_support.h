@@ -13,9 +13,9 @@
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
 #include "parser/reader.h"
-#include "parser/registries.h"
+#include "parser/vocabulary.h"
 #include "parser/stack.h"
-#include "parser/token_reader.h"
+#include "parser/syntax_flags.h"
 #include "parser/tokens.h"
 
 namespace ParserTests {

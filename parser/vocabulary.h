@@ -1,5 +1,5 @@
-// The registries of one parser: the names it defines, and the variables
-// that the compilation under way has met.
+// The vocabulary of one parser: the names it defines. The compilation reads
+// it, never writes it; the parser's definitions write it.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 
 namespace MathUtils::detail {
 
-// Plain records, so that registries copy as blocks of bytes. A callback
+// Plain records, so that the registries copy as blocks of bytes. A callback
 // defined with a context is called with Context first; a plain one has a
 // null Context and WithContext false.
 struct FunctionDef {
@@ -26,13 +26,15 @@ struct OperatorDef {
   bool WithContext;
 };
 
-struct Registries {
+struct Vocabulary {
   NameMap<FunctionDef> Functions;
   NameMap<double> Constants;
   NameMap<double*> Variables;
   NameMap<OperatorDef> PostfixOps;
   NameMap<OperatorDef> PrefixOps;
-  NameMap<double*> UsedVariables;
+  // Counts definitions: a reader that remembers what names were tells by
+  // it that a callback has defined names since.
+  std::uint32_t Generation = 0;
 };
 
 }  // namespace MathUtils::detail

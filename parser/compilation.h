@@ -1,0 +1,80 @@
+// One compilation: lives on the stack for the time it takes to compile one
+// formula, and owns everything that changes meanwhile (the reader and its
+// position, the cell writer, the operator and value stacks). It reads the
+// vocabulary and writes only the cells it was given, so compilations may
+// nest (a callback that evaluates its own parser while it compiles).
+//
+// One pass over the tokens with an operator stack: each operation is
+// applied as soon as its operands are complete, computing its value from
+// the operand tokens and writing its entry (or, when folding is on and the
+// operands are numbers, one value entry in place of theirs).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "parser/array_point.h"
+#include "parser/bytecode_writer.h"
+#include "parser/cell_buffer.h"
+#include "parser/stack.h"
+#include "parser/token_reader.h"
+#include "parser/tokens.h"
+#include "parser/vocabulary.h"
+
+namespace MathUtils::detail {
+
+class Compilation {
+ public:
+  // point: where an evaluation over arrays reads its listed variables while
+  // this compilation runs (see TokenReader).
+  Compilation(const Vocabulary& names, std::string_view text, CellBuffer& cells, bool fold,
+              const ArrayPoint* point = nullptr)
+      : Reader(names, text, point), Writer(cells, text.size()), FoldingOn(fold) {}
+  Compilation(const Compilation&) = delete;
+  Compilation& operator=(const Compilation&) = delete;
+
+  // Reads the whole formula, writing its cells; returns its value.
+  double Run();
+  // Cells written, the end entry included.
+  int EndOfBytecode() const { return Writer.Index; }
+
+  // The apply steps: each computes its result from the operand tokens and
+  // writes its entry, or folds. ApplyOperator and ApplyPostfix return the
+  // result; ApplyUnaryOprt and CallFunction take their operator from the
+  // top of the operator stack, if one waits there, and push it.
+  Token ApplyOperator(const Token& left, std::int32_t code, const Token& right);
+  void ApplyUnaryOprt();
+  Token ApplyPostfix(const Token& op, const Token& operand);
+  void CallFunction(int argCount);
+  // The operator priority of a binary operator, bracket, comma or the end.
+  std::int32_t Priority(std::int32_t code) const;
+
+ private:
+  bool Take(const Token& current);
+  void OpenBracket(const Token& bracket);
+  bool CloseBracket(const Token& bracket);
+  bool Comma(const Token& comma);
+  void Operand(const Token& operand);
+  bool Waits(CmdCode code) const;
+  void Postfix(const Token& op);
+  bool Delimit(const Token& current);
+  bool Unwind(const Token& current);
+  void ApplyBinary(CmdCode code);
+  void CloseGroup();
+  double Finish();
+  Token UnaryResult(const Token& op, const Token& operand);
+  void Fold(int operands, int slot, double value, std::string_view negativeIndex);
+  [[noreturn]] void Fail(std::string_view message, int position) const { Reader.Fail(message, position); }
+  std::int32_t Here() const { return Reader.Position(); }
+
+  TokenReader Reader;
+  CellWriter Writer;
+  bool FoldingOn;
+  Stack<Token> Operators;
+  Stack<Token> Values;
+  Stack<std::int32_t> ArgCounts;
+  int BracketDepth = 0;
+  int StackPos = 0;  // slot of the most recent result
+};
+
+}  // namespace MathUtils::detail

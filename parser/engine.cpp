@@ -1,0 +1,312 @@
+#include "parser/engine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "parser/compilation.h"
+
+namespace MathUtils::detail {
+
+namespace {
+
+// Later evaluations interpreted before a formula is turned into machine
+// code. Making the code takes about 10 us (mostly the system calls that map
+// and protect its page); an evaluation of machine code saves from nothing
+// (a sum of two variables) to 25 ns (four calls of sin and cos) against the
+// interpreted program, so the code repays itself after 400 to 700
+// evaluations where it helps at all.
+constexpr std::int32_t LaterRunsBeforeMachineCode = 1000;
+
+struct MachineCodeDefault {
+  bool On = true;
+  std::int32_t After = LaterRunsBeforeMachineCode;
+};
+
+// VORNCALC_MACHINE_CODE: "0" off, "1" from the first later evaluation on.
+MachineCodeDefault ReadMachineCodeDefault() {
+  MachineCodeDefault setting;
+  const char* text = std::getenv("VORNCALC_MACHINE_CODE");
+  if (text && std::strcmp(text, "0") == 0) setting.On = false;
+  if (text && std::strcmp(text, "1") == 0) setting.After = 0;
+  return setting;
+}
+
+const MachineCodeDefault& DefaultMachineCode() {
+  static const MachineCodeDefault Setting = ReadMachineCodeDefault();
+  return Setting;
+}
+
+const std::string& NoText() {
+  static const std::string Empty;
+  return Empty;
+}
+
+}  // namespace
+
+Engine::Engine(std::atomic<EvalRoutine>& entry)
+    : MachineCodeOn(DefaultMachineCode().On), MachineCodeAfter(DefaultMachineCode().After), Entry(entry) {
+  Enter(Tier::Compile, &Engine::EnterCompile);
+}
+
+Engine::~Engine() {
+  for (CompiledFormula* retired : Retired)
+    if (retired != &OwnFormula) delete retired;
+  if (Current != &OwnFormula) delete Current;
+}
+
+// --- the vocabulary ---
+
+// A parser that keeps no callable object looks nothing up.
+void Engine::SetFunction(std::string_view name, const FunctionDef& definition) {
+  if (const FunctionDef* before = Kept.empty() ? nullptr : Words.Functions.Find(name);
+      before && before->WithContext)
+    RetireKept(before->Context);
+  Words.Functions.Set(name, definition);
+  RequireCompilation();
+}
+
+void Engine::SetOperator(bool prefix, std::string_view name, const OperatorDef& definition) {
+  NameMap<OperatorDef>& registry = prefix ? Words.PrefixOps : Words.PostfixOps;
+  if (const OperatorDef* before = Kept.empty() ? nullptr : registry.Find(name); before && before->WithContext)
+    RetireKept(before->Context);
+  registry.Set(name, definition);
+  RequireCompilation();
+}
+
+void Engine::SetConstant(std::string_view name, double value) {
+  Words.Constants.Set(name, value);
+  RequireCompilation();
+}
+
+void Engine::SetVariable(std::string_view name, double* address) {
+  Words.Variables.Set(name, address);
+  RequireCompilation();
+}
+
+// The other engine never changes and outlives this one: its registries are
+// shared until this one defines a name of its own.
+void Engine::Adopt(const Engine& from, bool functions, bool constants, bool operators) {
+  if (functions) Words.Functions.Share(from.Words.Functions);
+  if (constants) Words.Constants.Share(from.Words.Constants);
+  if (operators) {
+    Words.PostfixOps.Share(from.Words.PostfixOps);
+    Words.PrefixOps.Share(from.Words.PrefixOps);
+  }
+  RequireCompilation();
+}
+
+void Engine::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
+                          std::size_t prefixOps) {
+  Words.Functions.Reserve(functions);
+  Words.Constants.Reserve(constants);
+  Words.PostfixOps.Reserve(postfixOps);
+  Words.PrefixOps.Reserve(prefixOps);
+}
+
+// A context that is no copy of this parser's (one of the caller's, or of
+// a parser whose names this one adopted) is left alone.
+void Engine::RetireKept(const void* context) {
+  const auto kept = std::find_if(Kept.begin(), Kept.end(),
+                                 [context](const auto& copy) { return copy->Context() == context; });
+  if (kept == Kept.end()) return;
+  RetiredKept.push_back(std::move(*kept));
+  Kept.erase(kept);
+}
+
+std::string Engine::NameOf(const void* address, const void* context) const {
+  std::string found;
+  auto match = [&](std::string_view name, const void* candidate, const void* candidateContext) {
+    if (candidate == address && candidateContext == context && (found.empty() || name < found)) found = name;
+  };
+  const auto matchOperator = [&](std::string_view n, const OperatorDef& op) {
+    match(n, op.Callback, op.Context);
+  };
+  Words.Variables.ForEach([&](std::string_view n, double* v) { match(n, v, nullptr); });
+  Words.Functions.ForEach([&](std::string_view n, const FunctionDef& f) { match(n, f.Callback, f.Context); });
+  Words.PostfixOps.ForEach(matchOperator);
+  Words.PrefixOps.ForEach(matchOperator);
+  return found.empty() ? std::string("?") : found;
+}
+
+// --- the formula ---
+
+const std::string& Engine::Formula() const { return Text ? *Text : NoText(); }
+
+// The text is written in place unless a compilation under way reads it:
+// then the formula gets a text of its own, and the compilation keeps the
+// one it reads.
+void Engine::AssignFormula(std::string_view formula) {
+  if (Text && Text.use_count() == 1)
+    Text->assign(formula.data(), formula.size());
+  else
+    Text = std::make_shared<std::string>(formula);
+  RequireCompilation();
+  Pos = 0;
+}
+
+void Engine::Enter(Tier tier, EvalRoutine routine) {
+  State.store(tier, std::memory_order_release);
+  Entry.store(routine, std::memory_order_release);
+}
+
+void Engine::RequireCompilation() {
+  ++Changes;
+  ++Words.Generation;
+  Enter(Tier::Compile, &Engine::EnterCompile);
+}
+
+void Engine::RaiseError(std::string_view message, int position) {
+  const std::shared_ptr<const std::string> text = Text;  // the message is composed after the change
+  RequireCompilation();
+  RaiseFormulaError(message, text ? std::string_view(*text) : std::string_view(), position);
+}
+
+// --- compiling ---
+
+double Engine::EnterCompile(Engine& engine) { return engine.Compile(); }
+
+namespace {
+
+// Counts the compilations under way while one runs: a callback that runs
+// during it may be one whose copy a definition retired, which must live on.
+class CompilationCount {
+ public:
+  explicit CompilationCount(int& count) : Count(count) { ++Count; }
+  ~CompilationCount() { --Count; }
+  CompilationCount(const CompilationCount&) = delete;
+  CompilationCount& operator=(const CompilationCount&) = delete;
+
+ private:
+  int& Count;
+};
+
+}  // namespace
+
+double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled) {
+  if (!Text || Text->empty()) RaiseError(Messages::EmptyFormula, -1);
+  CompiledFormula* compiled = TakeCompiledFormula();
+  const std::shared_ptr<const std::string> text = Text;
+  const std::uint32_t changesAtStart = Changes;
+  const auto variablesOwnAddresses = [point](void* address) {
+    const double* variable = point->VariableHeldAt(address);
+    return variable ? const_cast<double*>(variable) : address;
+  };
+  try {
+    const CompilationCount counting(CompilationsUnderWay);
+    Compilation compilation(Words, *text, compiled->Cells, FoldingOn, point);
+    const double value = compilation.Run();
+    const bool changed = Changes != changesAtStart;
+    if (point) {
+      const std::span<Cell> cells(compiled->Cells.Data(),
+                                  static_cast<std::size_t>(compilation.EndOfBytecode()));
+      if (changed && notInstalled) notInstalled->assign(cells.begin(), cells.end());
+      MoveVariableAddresses(cells, variablesOwnAddresses);
+    }
+    if (changed) {
+      KeepOrRelease(compiled);
+      return value;
+    }
+    InstallCompiled(compiled, compilation.EndOfBytecode());
+    return value;
+  } catch (...) {
+    if (point)
+      MoveVariableAddresses(std::span<Cell>(compiled->Cells.Data(), compiled->Cells.Size()),
+                            variablesOwnAddresses);
+    KeepOrRelease(compiled);
+    // The next evaluation compiles again: the compiled formula taken may
+    // have been the current one.
+    RequireCompilation();
+    throw;
+  }
+}
+
+void Engine::InstallCompiled(CompiledFormula* compiled, int cellsWritten) {
+  const bool oneNumber = cellsWritten == ValueEntryCells + EndEntryCells && compiled->Cells[1] == cdValue;
+  if (Current)
+    Install(compiled);
+  else
+    Current = compiled;
+  if (oneNumber)
+    Enter(Tier::Constant, &Engine::EnterConstant);
+  else
+    Enter(Tier::Derive, &Engine::DeriveAndRun);
+}
+
+// A compilation that installs nothing leaves its cells readable as the
+// current ones, unless another compilation installed its own meanwhile.
+void Engine::KeepOrRelease(CompiledFormula* compiled) {
+  if (!Current)
+    Current = compiled;
+  else
+    Release(compiled);
+}
+
+// Inline where a compilation follows another, as it mostly does.
+CompiledFormula* Engine::TakeCompiledFormula() {
+  if (!Retired.empty() || !RetiredKept.empty() || CallbackScope::Any()) return TakeCompiledFormulaAside();
+  if (CompiledFormula* compiled = Current) {
+    Current = nullptr;
+    compiled->Reset();
+    return compiled;
+  }
+  if (!OwnFormulaFree) return TakeCompiledFormulaAside();
+  OwnFormulaFree = false;
+  return &OwnFormula;
+}
+
+CompiledFormula* Engine::TakeCompiledFormulaAside() {
+  if (!CallbackScope::Any()) {
+    for (CompiledFormula* retired : Retired) Release(retired);
+    Retired.clear();
+    if (CompilationsUnderWay == 0) RetiredKept.clear();
+    if (Current) {
+      CompiledFormula* compiled = Current;
+      Current = nullptr;
+      compiled->Reset();
+      return compiled;
+    }
+  } else if (Current) {
+    Retired.push_back(Current);
+    Current = nullptr;
+  }
+  if (OwnFormulaFree) {
+    OwnFormulaFree = false;
+    return &OwnFormula;
+  }
+  return new CompiledFormula;
+}
+
+// The one it replaces may still run further up this thread's stack, under
+// a callback: then it is kept until no callback runs.
+void Engine::Install(CompiledFormula* compiled) {
+  if (Current) {
+    if (CallbackScope::Any())
+      Retired.push_back(Current);
+    else
+      Release(Current);
+  }
+  Current = compiled;
+}
+
+void Engine::Release(CompiledFormula* compiled) {
+  if (compiled != &OwnFormula) {
+    delete compiled;
+    return;
+  }
+  compiled->Reset();
+  OwnFormulaFree = true;
+}
+
+void Engine::AssignBytecode(std::span<const Cell> cells) {
+  CompiledFormula* compiled = TakeCompiledFormula();
+  compiled->Cells = cells;
+  Install(compiled);
+  ++Changes;
+  Enter(Tier::Derive, &Engine::DeriveAndRun);
+}
+
+}  // namespace MathUtils::detail
