@@ -4,7 +4,8 @@
 #include <string>
 
 #include "parser/commands.h"
-#include "parser/parser.h"
+#include "parser/errors.h"
+#include "parser/types.h"
 
 namespace MathUtils {
 
@@ -161,32 +162,6 @@ constexpr detail::BuiltinOperator Operators[] = {
     {"-", Negate, detail::BuiltinOperator::Prefix, Inline(detail::CallForm::Negate)},
 };
 
-// The default vocabulary, defined once through the definition operations.
-// Every Parser adopts a copy, which costs a few block copies instead of
-// forty-odd name checks and insertions.
-class DefaultVocabulary : public ParserBase {
- public:
-  // Out of line: inlined into Defaults, it would make every call of it save
-  // and restore the registers that building needs, though it builds once.
-  [[gnu::noinline]] DefaultVocabulary() {
-    // Room for the defaults and a vocabulary of about the same size on top.
-    ReserveNames(48, 6, 24, 4);
-    DefineFunctions();
-    DefineConstants();
-    DefineOperators();
-  }
-
- private:
-  void DefineFunctions();
-  void DefineConstants();
-  void DefineOperators();
-};
-
-const DefaultVocabulary& Defaults() {
-  static const DefaultVocabulary Vocabulary;
-  return Vocabulary;
-}
-
 }  // namespace
 
 std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions() {
@@ -206,38 +181,6 @@ detail::MachineForm detail::MachineFormOf(const void* callback) {
   for (const auto& row : Operators)
     if (is(row.Function)) return row.Machine;
   return {};
-}
-
-Parser::Parser() {
-  // Called directly: virtual dispatch does not reach beyond Parser here.
-  Parser::InitFunctions();
-  Parser::InitConstants();
-  Parser::InitOperators();
-}
-
-Parser::~Parser() = default;
-
-void Parser::InitFunctions() { AdoptFunctions(Defaults()); }
-void Parser::InitConstants() { AdoptConstants(Defaults()); }
-void Parser::InitOperators() { AdoptOperators(Defaults()); }
-
-void DefaultVocabulary::DefineFunctions() {
-  for (const auto& row : UnaryFunctions) AddFunction(row.Name, row.Function, row.Optimizable);
-  for (const auto& row : ListFunctions) AddFunction(row.Name, row.Function, row.Optimizable);
-}
-
-void DefaultVocabulary::DefineConstants() {
-  AddConstant("_pi", 3.141592653589793);
-  AddConstant("_e", 2.718281828459045);
-}
-
-void DefaultVocabulary::DefineOperators() {
-  for (const auto& row : Operators) {
-    if (row.Is == detail::BuiltinOperator::Prefix)
-      AddPrefixOperator(row.Name, row.Function);
-    else
-      AddPostfixOperator(row.Name, row.Function);
-  }
 }
 
 }  // namespace MathUtils

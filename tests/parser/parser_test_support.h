@@ -13,10 +13,10 @@
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
 #include "parser/reader.h"
-#include "parser/vocabulary.h"
 #include "parser/stack.h"
 #include "parser/syntax_flags.h"
 #include "parser/tokens.h"
+#include "parser/vocabulary.h"
 
 namespace ParserTests {
 
