@@ -14,6 +14,7 @@
 #include "parser/executable_pages.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
+#include "parser/x86_operations.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -140,15 +141,15 @@ bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare &
 // Whether the instruction calls a callback of the user's; one defined with
 // a context always is.
 bool CallsUser(const Instruction& instruction) {
-  const Emits shape = EmissionOf(instruction.Op).Shape;
-  if (shape == Emits::CallUnaryContext || shape == Emits::CallListContext) return true;
-  return (shape == Emits::CallUnary || shape == Emits::CallList) &&
+  const Lowering shape = LoweringOf(instruction.Op);
+  if (shape == Lowering::CallUnaryContext || shape == Lowering::CallListContext) return true;
+  return (shape == Lowering::CallUnary || shape == Lowering::CallList) &&
          MachineFormOf(instruction.Callback).Form == CallForm::Callback;
 }
 
 bool ReadsSlotsOnly(const Instruction& instruction) {
-  const Emits shape = EmissionOf(instruction.Op).Shape;
-  return shape == Emits::CallList || shape == Emits::CallListContext;
+  const Lowering shape = LoweringOf(instruction.Op);
+  return shape == Lowering::CallList || shape == Lowering::CallListContext;
 }
 
 using Xbyak::Xmm;
@@ -248,13 +249,13 @@ class LaneGenerator : public Xbyak::CodeGenerator {
   }
 
   bool IsCall(const Instruction& instruction) const {
-    switch (EmissionOf(instruction.Op).Shape) {
-      case Emits::Power:
+    switch (LoweringOf(instruction.Op)) {
+      case Lowering::Power:
         return !(IsNumber(instruction, instruction.Right, 2) || IsNumber(instruction, instruction.Right, 1));
-      case Emits::CallList: return !ListInline(instruction);
-      case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
-      case Emits::CallUnaryContext:
-      case Emits::CallListContext: return true;
+      case Lowering::CallList: return !ListInline(instruction);
+      case Lowering::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      case Lowering::CallUnaryContext:
+      case Lowering::CallListContext: return true;
       default: return false;
     }
   }
@@ -495,7 +496,8 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     if (!instruction.IsConstant(instruction.Right)) return;
     const double value = *instruction.Right.Address();
     double reciprocal;
-    const bool divides = row.Reciprocal && (row.Shape == Emits::Scalar) && ExactReciprocal(value, reciprocal);
+    const bool divides =
+        row.Reciprocal && (row.Shape == Lowering::Scalar) && ExactReciprocal(value, reciprocal);
     HoldNumber(divides ? reciprocal : value);
   }
 
@@ -550,11 +552,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     const Emission& row = EmissionOf(instruction.Op);
     const int slot = instruction.Slot;
     // The list functions read their arguments from the slots, no operand.
-    if (row.Shape == Emits::CallList) {
+    if (row.Shape == Lowering::CallList) {
       ListFunction(slot, instruction);
       return;
     }
-    if (row.Shape == Emits::CallListContext) {
+    if (row.Shape == Lowering::CallListContext) {
       CallListOfSlots(reinterpret_cast<const void*>(CallListWithContext),
                       {instruction.Callback, instruction.Context}, slot, instruction.ArgCount);
       Consume(slot + 1, instruction.ArgCount - 1);
@@ -562,22 +564,23 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     }
     const Source left = SourceOf(instruction, instruction.Left);
     switch (row.Shape) {
-      case Emits::Scalar:
-      case Emits::Reversed:
-      case Emits::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
-      case Emits::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
-      case Emits::Square:
-      case Emits::Load: {
+      case Lowering::Scalar:
+      case Lowering::Reversed:
+      case Lowering::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Lowering::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Lowering::Square:
+      case Lowering::Load: {
         const Xmm target = Target(slot);
         LoadInto(target, left);
-        if (row.Shape == Emits::Square) Apply(Sse::Mul, target, target);
+        if (row.Shape == Lowering::Square) Apply(Sse::Mul, target, target);
         Store(slot, target);
         return;
       }
-      case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
-      case Emits::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
-      case Emits::CallList:
-      case Emits::CallListContext: return;
+      case Lowering::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
+      case Lowering::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
+      case Lowering::CallList:
+      case Lowering::CallListContext: return;
+      case Lowering::None: return;  // no operation of the program
     }
   }
 
@@ -593,11 +596,11 @@ class LaneGenerator : public Xbyak::CodeGenerator {
     const Xmm target = Target(slot);
     LoadInto(target, left);
     double reciprocal;
-    if (row.Shape == Emits::Reversed) {
+    if (row.Shape == Lowering::Reversed) {
       const Xmm other = RightInRegister(right);
       CompareToOne(PredicateOf(row.Instruction), other, target);
       Move(target, other);
-    } else if (row.Shape == Emits::BothNonZero) {
+    } else if (row.Shape == Lowering::BothNonZero) {
       BothNonZero(row.Instruction, target, RightInRegister(right));
     } else if (row.Reciprocal && right.Is == Source::Number && ExactReciprocal(right.Value, reciprocal)) {
       WithNumber(reciprocal, [&](const Xbyak::Operand& operand) { Apply(Sse::Mul, target, operand); });
@@ -1134,7 +1137,7 @@ struct HeapBuffer : Xbyak::Allocator {
 bool RunsInLanes(const Program& program) {
   for (const Instruction& instruction : program.Instructions) {
     if (CallsUser(instruction)) return false;
-    if (EmissionOf(instruction.Op).Shape != Emits::CallList) continue;
+    if (LoweringOf(instruction.Op) != Lowering::CallList) continue;
     const int last = instruction.Slot + instruction.ArgCount - 1;
     if (instruction.ArgCount < 1 || last > RegisterSlots ||
         MachineFormOf(instruction.Callback).Form < CallForm::Sum)

@@ -12,23 +12,36 @@
 
 namespace MathUtils {
 
+// The binary operators, one row each; every other part of the library
+// reads them from here: the codes, the reader's texts, the listing names,
+// the priorities, how each computes (for folding and every interpreter,
+// which expand the last column) and how a code generator lowers it.
+//
+//   code         number  text   listing  priority  family      lowering     value
+// clang-format off
+#define MATHUTILS_BINARY_OPERATIONS(ROW)                                                           \
+  ROW(cdLessEq,    0,  "<=",  "LE",  2, Comparison, Scalar,      left <= right)                   \
+  ROW(cdGreaterEq, 1,  ">=",  "GE",  2, Comparison, Reversed,    left >= right)                   \
+  ROW(cdNotEqual,  2,  "!=",  "NE",  2, Comparison, Scalar,      left != right)                   \
+  ROW(cdEqual,     3,  "==",  "EQ",  2, Comparison, Scalar,      left == right)                   \
+  ROW(cdLess,      4,  "<",   "LT",  2, Comparison, Scalar,      left < right)                    \
+  ROW(cdGreater,   5,  ">",   "GT",  2, Comparison, Reversed,    left > right)                    \
+  ROW(cdAdd,       6,  "+",   "ADD", 3, Arithmetic, Scalar,      AddInOrder(left, right))         \
+  ROW(cdSub,       7,  "-",   "SUB", 3, Arithmetic, Scalar,      left - right)                    \
+  ROW(cdMul,       8,  "*",   "MUL", 4, Arithmetic, Scalar,      MultiplyInOrder(left, right))    \
+  ROW(cdDiv,       9,  "/",   "DIV", 4, Arithmetic, Scalar,      left / right)                    \
+  ROW(cdPow,       10, "^",   "POW", 5, Power,      Power,       Power(left, right))              \
+  ROW(cdAnd,       11, "and", "AND", 1, Logical,    BothNonZero, left != 0 && right != 0)         \
+  ROW(cdOr,        12, "or",  "OR",  1, Logical,    BothNonZero, left != 0 || right != 0)
+// clang-format on
+
 // The numbers are fixed: the bytecode stores them, and Commands below is
 // indexed by them.
 enum CmdCode : std::int32_t {
-  cdLessEq = 0,
-  cdGreaterEq = 1,
-  cdNotEqual = 2,
-  cdEqual = 3,
-  cdLess = 4,
-  cdGreater = 5,
-  cdAdd = 6,
-  cdSub = 7,
-  cdMul = 8,
-  cdDiv = 9,
-  cdPow = 10,
-  cdAnd = 11,
-  cdOr = 12,
-  cdOpenBracket = 13,
+#define MATHUTILS_CODE(code, number, ...) code = number,
+  MATHUTILS_BINARY_OPERATIONS(MATHUTILS_CODE)
+#undef MATHUTILS_CODE
+      cdOpenBracket = 13,
   cdCloseBracket = 14,
   cdComma = 15,
   cdVariable = 16,   // Addr: the variable's double
@@ -50,6 +63,32 @@ enum CmdCode : std::int32_t {
 //   Power       Power() below: a product for a square, else the C library
 enum class Computes : std::uint8_t { Nothing, Arithmetic, Comparison, Logical, Power };
 
+// How a code generator lowers an operation, whatever its target (the
+// target's own instructions are its own table's, see parser/x86_operations.h):
+//   Scalar       t = Left <op> Right
+//   Reversed     t = Right <op'> Left   (a >= b as b <= a)
+//   BothNonZero  t = (Left != 0) <op> (Right != 0)
+//   Power        a product for the numbers 2 and 1, else a call of pow
+//   Square       t = Left * Left
+//   Load         t = Left
+//   CallUnary    what the callback's built-in row says (parser/builtins.h): a
+//                call of it, of its C library function, or its inline form
+//   CallList     the same for a callback of any number of arguments
+//   CallUnaryContext, CallListContext  a call with the context first
+enum class Lowering : std::uint8_t {
+  None,
+  Scalar,
+  Reversed,
+  BothNonZero,
+  Power,
+  Square,
+  Load,
+  CallUnary,
+  CallList,
+  CallUnaryContext,
+  CallListContext
+};
+
 inline constexpr std::int32_t NoPriority = -1000;
 
 struct Command {
@@ -59,25 +98,17 @@ struct Command {
   std::int32_t Priority;     // for unwinding the operator stack; NoPriority where none applies
   int Cells;                 // size of the bytecode entry; 0 for codes never in the bytecode
   Computes Family;
+  Lowering Lowers = Lowering::None;
 };
 
 // Prefix operators are written as cdPostfixOp entries: both are one call of
 // one argument. A call with a context is listed as its plain form is.
 inline constexpr Command Commands[] = {
-    {cdLessEq, "<=", "LE", 2, BinaryEntryCells, Computes::Comparison},
-    {cdGreaterEq, ">=", "GE", 2, BinaryEntryCells, Computes::Comparison},
-    {cdNotEqual, "!=", "NE", 2, BinaryEntryCells, Computes::Comparison},
-    {cdEqual, "==", "EQ", 2, BinaryEntryCells, Computes::Comparison},
-    {cdLess, "<", "LT", 2, BinaryEntryCells, Computes::Comparison},
-    {cdGreater, ">", "GT", 2, BinaryEntryCells, Computes::Comparison},
-    {cdAdd, "+", "ADD", 3, BinaryEntryCells, Computes::Arithmetic},
-    {cdSub, "-", "SUB", 3, BinaryEntryCells, Computes::Arithmetic},
-    {cdMul, "*", "MUL", 4, BinaryEntryCells, Computes::Arithmetic},
-    {cdDiv, "/", "DIV", 4, BinaryEntryCells, Computes::Arithmetic},
-    {cdPow, "^", "POW", 5, BinaryEntryCells, Computes::Power},
-    {cdAnd, "and", "AND", 1, BinaryEntryCells, Computes::Logical},
-    {cdOr, "or", "OR", 1, BinaryEntryCells, Computes::Logical},
-    {cdOpenBracket, "(", "", 0, 0, Computes::Nothing},
+#define MATHUTILS_COMMAND(code, number, text, listing, priority, family, lowering, value) \
+  {code, text, listing, priority, BinaryEntryCells, Computes::family, Lowering::lowering},
+    MATHUTILS_BINARY_OPERATIONS(MATHUTILS_COMMAND)
+#undef MATHUTILS_COMMAND
+        {cdOpenBracket, "(", "", 0, 0, Computes::Nothing},
     {cdCloseBracket, ")", "", 0, 0, Computes::Nothing},
     {cdComma, ",", "", -1, 0, Computes::Nothing},
     {cdVariable, "", "VAR", NoPriority, VariableEntryCells, Computes::Nothing},
@@ -105,15 +136,6 @@ inline constexpr std::size_t ReaderOperatorCount = cdComma + 1;
 
 constexpr bool IsBinaryOperator(std::int32_t code) { return code >= cdLessEq && code <= cdOr; }
 
-// Expands CASE(code) for every binary operator. The dispatch loops build
-// one case per operator with it, each calling ComputeBinary with its code
-// as a constant, so that every case compiles to the bare instruction.
-// clang-format off
-#define MATHUTILS_FOR_EACH_BINARY_OPERATOR(CASE)                                                 \
-  CASE(cdLessEq) CASE(cdGreaterEq) CASE(cdNotEqual) CASE(cdEqual) CASE(cdLess) CASE(cdGreater) \
-  CASE(cdAdd) CASE(cdSub) CASE(cdMul) CASE(cdDiv) CASE(cdPow) CASE(cdAnd) CASE(cdOr)
-// clang-format on
-
 namespace detail {
 
 constexpr bool TableIsInCodeOrder() {
@@ -133,8 +155,8 @@ constexpr bool BinaryOperatorsLeadTheTable() {
 }
 
 constexpr bool EachBinaryOperatorOnceInOrder() {
-#define MATHUTILS_CODE_ELEMENT(code) code,
-  constexpr CmdCode Codes[] = {MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_CODE_ELEMENT)};
+#define MATHUTILS_CODE_ELEMENT(code, ...) code,
+  constexpr CmdCode Codes[] = {MATHUTILS_BINARY_OPERATIONS(MATHUTILS_CODE_ELEMENT)};
 #undef MATHUTILS_CODE_ELEMENT
   if (std::size(Codes) != BinaryOperatorCount) return false;
   for (std::size_t i = 0; i < std::size(Codes); ++i)
@@ -195,23 +217,17 @@ inline double Power(double base, double exponent) {
 }
 
 // The one definition of the binary operators, for folding and for every
-// interpreter loop. Called with a constant code it inlines to the bare
-// operation; the code must be a binary operator.
+// interpreter loop, expanded from the table's last column. Called with a
+// constant code it inlines to the bare operation; the code must be a
+// binary operator. The interpreters build one case per operator with
+// MATHUTILS_BINARY_OPERATIONS, each calling this with its code as a
+// constant, so that every case compiles to the bare instruction.
 [[gnu::always_inline]] inline double ComputeBinary(std::int32_t code, double left, double right) {
   switch (code) {
-    case cdLessEq: return left <= right;
-    case cdGreaterEq: return left >= right;
-    case cdNotEqual: return left != right;
-    case cdEqual: return left == right;
-    case cdLess: return left < right;
-    case cdGreater: return left > right;
-    case cdAdd: return AddInOrder(left, right);
-    case cdSub: return left - right;
-    case cdMul: return MultiplyInOrder(left, right);
-    case cdDiv: return left / right;
-    case cdPow: return Power(left, right);
-    case cdAnd: return left != 0 && right != 0;
-    case cdOr: return left != 0 || right != 0;
+#define MATHUTILS_VALUE(code, number, text, listing, priority, family, lowering, value) \
+  case code: return value;
+    MATHUTILS_BINARY_OPERATIONS(MATHUTILS_VALUE)
+#undef MATHUTILS_VALUE
     default: return std::nan("");
   }
 }

@@ -27,12 +27,12 @@ double Engine::RunCells(const Cell* cells) {
     const Cell slot = cell[0];
     double* const s = &stack[slot];
     switch (cell[1]) {
-#define MATHUTILS_RUN_BINARY(code)        \
+#define MATHUTILS_RUN_BINARY(code, ...)   \
   case code:                              \
     *s = ComputeBinary(code, s[0], s[1]); \
     cell += BinaryEntryCells;             \
     break;
-      MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
+      MATHUTILS_BINARY_OPERATIONS(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY
       case cdVariable:
         *s = *static_cast<const double*>(ReadAddress(cell + 2));

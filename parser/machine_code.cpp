@@ -14,6 +14,7 @@
 #include "parser/executable_pages.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
+#include "parser/x86_operations.h"
 
 #if VORNCALC_JIT
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -304,12 +305,12 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   bool IsCall(const Instruction& instruction) const {
-    switch (EmissionOf(instruction.Op).Shape) {
-      case Emits::Power: return true;
-      case Emits::CallList: return !ListInline(instruction);
-      case Emits::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
-      case Emits::CallUnaryContext:
-      case Emits::CallListContext: return true;
+    switch (LoweringOf(instruction.Op)) {
+      case Lowering::Power: return true;
+      case Lowering::CallList: return !ListInline(instruction);
+      case Lowering::CallUnary: return MachineFormOf(instruction.Callback).Form <= CallForm::Library;
+      case Lowering::CallUnaryContext:
+      case Lowering::CallListContext: return true;
       default: return false;
     }
   }
@@ -464,22 +465,23 @@ class Generator : public Xbyak::CodeGenerator {
     const int slot = instruction.Slot;
     const Source left = SourceOf(instruction, instruction.Left);
     switch (row.Shape) {
-      case Emits::Scalar:
-      case Emits::Reversed:
-      case Emits::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
-      case Emits::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
-      case Emits::Square:
-      case Emits::Load: {
+      case Lowering::Scalar:
+      case Lowering::Reversed:
+      case Lowering::BothNonZero: Binary(row, slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Lowering::Power: PowerOf(slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Lowering::Square:
+      case Lowering::Load: {
         const Xmm target = Target(slot);
         LoadInto(target, left);
-        if (row.Shape == Emits::Square) mulsd(target, target);
+        if (row.Shape == Lowering::Square) mulsd(target, target);
         Store(slot, target);
         return;
       }
-      case Emits::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
-      case Emits::CallList: ListFunction(slot, instruction); return;
-      case Emits::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
-      case Emits::CallListContext: ListContextFunction(slot, instruction); return;
+      case Lowering::CallUnary: UnaryFunction(slot, left, instruction.Callback); return;
+      case Lowering::CallList: ListFunction(slot, instruction); return;
+      case Lowering::CallUnaryContext: UnaryContextFunction(slot, left, instruction); return;
+      case Lowering::CallListContext: ListContextFunction(slot, instruction); return;
+      case Lowering::None: return;  // no operation of the program
     }
   }
 
@@ -487,11 +489,11 @@ class Generator : public Xbyak::CodeGenerator {
     const Xmm target = Target(slot);
     LoadInto(target, left);
     double reciprocal;
-    if (row.Shape == Emits::Reversed) {
+    if (row.Shape == Lowering::Reversed) {
       const Xmm other = RightInRegister(right);
       Apply(row.Instruction, other, target);
       movapd(target, other);
-    } else if (row.Shape == Emits::BothNonZero) {
+    } else if (row.Shape == Lowering::BothNonZero) {
       cmpneqsd(target, NumberMemory(0.0));
       const Xmm other = RightInRegister(right);
       cmpneqsd(other, NumberMemory(0.0));

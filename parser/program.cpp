@@ -226,12 +226,12 @@ double Run(const Program& program, double* frame) {
     const Instruction& i = *at;
     double& result = frame[i.Slot];
     switch (i.Op) {
-#define MATHUTILS_RUN_BINARY(code)                                         \
+#define MATHUTILS_RUN_BINARY(code, ...)                                    \
   case code:                                                               \
     if constexpr (code != cdPow || WithCalls)                              \
       result = ComputeBinary(code, *i.Left.In(frame), *i.Right.In(frame)); \
     break;
-      MATHUTILS_FOR_EACH_BINARY_OPERATOR(MATHUTILS_RUN_BINARY)
+      MATHUTILS_BINARY_OPERATIONS(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY
       case OpSquare: {
         const double left = *i.Left.In(frame);
@@ -286,17 +286,17 @@ std::string OperandName(const Instruction& instruction, const Operand& operand, 
 std::string InstructionText(const Instruction& i, const NameOfAddress& nameOf) {
   const auto operand = [&](const Operand& at) { return OperandName(i, at, nameOf); };
   const std::string result = SlotName(i.Slot) + " = ";
-  switch (i.Op) {
-    case OpSquare: return result + "SQUARE " + operand(i.Left);
-    case OpLoad: return result + "LOAD " + operand(i.Left);
-    case OpCallUnary:
-    case OpCallUnaryContext: return result + "CALL " + nameOf(i.Callback, i.Context) + ' ' + operand(i.Left);
-    case OpCallList:
-    case OpCallListContext:
-      return result + "CALL " + nameOf(i.Callback, i.Context) + ' ' + SlotName(i.Slot) + ".." +
+  const std::string name = result + std::string(ListingOf(i.Op)) + ' ';
+  switch (LoweringOf(i.Op)) {
+    case Lowering::Square:
+    case Lowering::Load: return name + operand(i.Left);
+    case Lowering::CallUnary:
+    case Lowering::CallUnaryContext: return name + nameOf(i.Callback, i.Context) + ' ' + operand(i.Left);
+    case Lowering::CallList:
+    case Lowering::CallListContext:
+      return name + nameOf(i.Callback, i.Context) + ' ' + SlotName(i.Slot) + ".." +
              SlotName(i.Slot + i.ArgCount - 1);
-    default:
-      return result + std::string(Commands[i.Op].Listing) + ' ' + operand(i.Left) + ", " + operand(i.Right);
+    default: return name + operand(i.Left) + ", " + operand(i.Right);
   }
 }
 

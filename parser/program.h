@@ -48,6 +48,7 @@
 #include <iterator>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "parser/bytecode.h"
@@ -56,101 +57,54 @@
 
 namespace MathUtils::detail {
 
-// The program's own codes, beyond the binary operators it shares with the
-// cells.
+// The program's own operations, beyond the binary operators it shares with
+// the cells: one row each, with the name a listing gives it and how a code
+// generator lowers it (see Lowering).
+// clang-format off
+#define MATHUTILS_PROGRAM_OPERATIONS(ROW)                  \
+  ROW(OpSquare,           32, "SQUARE", Square)           \
+  ROW(OpLoad,             33, "LOAD",   Load)             \
+  ROW(OpCallUnary,        34, "CALL",   CallUnary)        \
+  ROW(OpCallList,         35, "CALL",   CallList)         \
+  ROW(OpCallUnaryContext, 36, "CALL",   CallUnaryContext) \
+  ROW(OpCallListContext,  37, "CALL",   CallListContext)
+// clang-format on
+
 enum ProgramOp : std::int32_t {
-  OpSquare = 32,
-  OpLoad,
-  OpCallUnary,
-  OpCallList,
-  OpCallUnaryContext,
-  OpCallListContext,
+#define MATHUTILS_OP(op, number, listing, lowering) op = number,
+  MATHUTILS_PROGRAM_OPERATIONS(MATHUTILS_OP)
+#undef MATHUTILS_OP
 };
 
-// How the machine code (parser/machine_code.cpp) computes each operation:
-// one row per operation, which the generator reads.
-//
-//   Shape        the generator emits, in SSE2 scalar arithmetic
-//   -----------  ----------------------------------------------------------------
-//   Scalar       t = Left; t = t <Instruction> Right
-//   Reversed     u = Right; u = u <Instruction> Left; t = u   (a >= b as b <= a)
-//   BothNonZero  t = Left != 0; u = Right != 0; t = t <Instruction> u
-//   Power        t = Left * Left for the number 2, Left for the number 1; else a
-//                call of pow for a number exponent, of Power() for another
-//   Square       t = Left * Left
-//   Load         t = Left
-//   CallUnary    what the callback's built-in row says (parser/builtins.h): a
-//                call of it, of its C library function, or its inline form
-//   CallList     the same for a callback of any number of arguments; inline
-//                forms only where every argument is in a register
-//   CallUnaryContext  a call of the callback with the context first
-//   CallListContext   the same for a callback of any number of arguments
-//
-//   Instruction  addsd subsd mulsd divsd; cmplesd cmpltsd cmpeqsd cmpneqsd
-//                (ordered, false on NaN as C++'s <=, <, ==; NEQ is unordered-
-//                or-unequal, true on NaN as C++'s !=); andpd orpd
-//   ToOne        the compare's mask, all ones or zero, becomes 1.0 or 0.0
-//   Reciprocal   a number divisor whose reciprocal is exact (a power of two
-//                with a normal reciprocal) multiplies by that reciprocal: the
-//                same quotient rounded once, for every dividend
-enum class Emits : std::uint8_t {
-  Scalar,
-  Reversed,
-  BothNonZero,
-  Power,
-  Square,
-  Load,
-  CallUnary,
-  CallList,
-  CallUnaryContext,
-  CallListContext
-};
-enum class Sse : std::uint8_t { None, Add, Sub, Mul, Div, CmpLe, CmpLt, CmpEq, CmpNeq, And, Or };
-
-struct Emission {
+struct ProgramOperation {
   std::int32_t Op;
-  Emits Shape;
-  Sse Instruction = Sse::None;
-  bool ToOne = false;
-  bool Reciprocal = false;
+  std::string_view Listing;
+  Lowering Lowers;
 };
 
-inline constexpr Emission Emissions[] = {
-    {cdLessEq, Emits::Scalar, Sse::CmpLe, true},
-    {cdGreaterEq, Emits::Reversed, Sse::CmpLe, true},
-    {cdNotEqual, Emits::Scalar, Sse::CmpNeq, true},
-    {cdEqual, Emits::Scalar, Sse::CmpEq, true},
-    {cdLess, Emits::Scalar, Sse::CmpLt, true},
-    {cdGreater, Emits::Reversed, Sse::CmpLt, true},
-    {cdAdd, Emits::Scalar, Sse::Add},
-    {cdSub, Emits::Scalar, Sse::Sub},
-    {cdMul, Emits::Scalar, Sse::Mul},
-    {cdDiv, Emits::Scalar, Sse::Div, false, true},
-    {cdPow, Emits::Power},
-    {cdAnd, Emits::BothNonZero, Sse::And, true},
-    {cdOr, Emits::BothNonZero, Sse::Or, true},
-    {OpSquare, Emits::Square},
-    {OpLoad, Emits::Load},
-    {OpCallUnary, Emits::CallUnary},
-    {OpCallList, Emits::CallList},
-    {OpCallUnaryContext, Emits::CallUnaryContext},
-    {OpCallListContext, Emits::CallListContext},
+inline constexpr ProgramOperation ProgramOperations[] = {
+#define MATHUTILS_ROW(op, number, listing, lowering) {op, listing, Lowering::lowering},
+    MATHUTILS_PROGRAM_OPERATIONS(MATHUTILS_ROW)
+#undef MATHUTILS_ROW
 };
 
-// The row of an operation of the program.
-constexpr const Emission& EmissionOf(std::int32_t op) {
-  return Emissions[IsBinaryOperator(op) ? op
-                                        : static_cast<std::int32_t>(BinaryOperatorCount) + op - OpSquare];
+constexpr bool ProgramOperationsFollowEachOther() {
+  for (std::size_t i = 0; i < std::size(ProgramOperations); ++i)
+    if (ProgramOperations[i].Op != OpSquare + static_cast<std::int32_t>(i)) return false;
+  return true;
+}
+static_assert(ProgramOperationsFollowEachOther(), "ProgramOperations is indexed by op - OpSquare");
+
+// How a code generator lowers an operation of the program: a binary
+// operator's row in the command table, or the program's own.
+constexpr Lowering LoweringOf(std::int32_t op) {
+  return IsBinaryOperator(op) ? Commands[op].Lowers : ProgramOperations[op - OpSquare].Lowers;
 }
 
-constexpr bool EmissionsInOrder() {
-  for (std::int32_t op = 0; op < static_cast<std::int32_t>(BinaryOperatorCount); ++op)
-    if (EmissionOf(op).Op != op) return false;
-  for (std::int32_t op = OpSquare; op <= OpCallListContext; ++op)
-    if (EmissionOf(op).Op != op) return false;
-  return std::size(Emissions) == BinaryOperatorCount + OpCallListContext - OpSquare + 1;
+// The name of an operation in a listing.
+constexpr std::string_view ListingOf(std::int32_t op) {
+  return IsBinaryOperator(op) ? Commands[op].Listing : ProgramOperations[op - OpSquare].Listing;
 }
-static_assert(EmissionsInOrder(), "one row per operation of the program, in the order of the codes");
 
 // Where an operand lives: a slot of the run's frame, or a double at a fixed
 // address (a variable, or a number in the instruction). One form for both,
