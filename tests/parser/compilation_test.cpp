@@ -1,5 +1,7 @@
 // The compiler: priorities, brackets, arguments, unary operators, its
 // errors and the bound on evaluation-stack slots.
+#include "parser/compilation.h"
+
 #include <cmath>
 
 #include "parser_test_support.h"
@@ -238,6 +240,88 @@ TEST_F(CompilerTest, SlotAbove299IsRefusedAndParserStaysUsable) {
       EXPECT_EQ(Subject.Evaluate(), 6);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A compilation on its own, without a parser: a vocabulary, a text and the
+// cells it writes.
+TEST(CompilationPhase, CompilesAgainstAVocabularyIntoCellsOfItsOwn) {
+  double x = 4;
+  detail::Vocabulary names;
+  names.Variables.Set("x", &x);
+  detail::CellBuffer cells;
+  detail::Compilation compilation(names, "1+2*x", cells, true);
+  EXPECT_EQ(compilation.Run(), 9);
+  const std::span<const Cell> written(cells.Data(), static_cast<std::size_t>(compilation.EndOfBytecode()));
+  EXPECT_EQ(Disassemble(written, [](const void*, const void*) { return std::string("x"); }),
+            "1 VALUE 1\n2 VALUE 2\n3 VAR x\n2 MUL\n1 ADD\nEND");
+}
+
+// Its errors carry the text it read, whatever the caller's parser holds.
+TEST(CompilationPhase, ErrorsComposeFromTheTextRead) {
+  detail::Vocabulary names;
+  detail::CellBuffer cells;
+  detail::Compilation compilation(names, "1+(2", cells, true);
+  EXPECT_TRUE(ParserTests::ThrowsParserError(
+      "Run", [&] { compilation.Run(); }, std::string(Messages::MissingClosingBracket),
+      std::string_view("1+(2")));
+}
+
+// Names the reader has settled as variables are settled again by its memory
+// of them, as long as no definition changed meanwhile: a callback that
+// defines a constant of a variable's name while the formula compiles makes
+// the later uses read the constant, as a fresh look would.
+double DefineXAsConstant(void* context, double) {
+  static_cast<Parser*>(context)->AddConstant("x", 100);
+  return 0;
+}
+
+TEST(CompilationPhase, AVariableRedefinedByACallbackWhileCompilingIsLookedUpAgain) {
+  double x = 1;
+  Parser parser;
+  parser.AddVariable("x", &x);
+  parser.AddFunction("redefine", &DefineXAsConstant, &parser, false);
+  parser.AssignFormula("x + redefine(x) + x");
+  EXPECT_EQ(parser.Evaluate(), 101);  // the first x before the change, the last one after
+  EXPECT_EQ(parser.Evaluate(), 200);  // compiled anew: x is the constant throughout
+}
+
+// More variables than the reader remembers: the ones it forgets are looked
+// up in the vocabulary, to the same addresses.
+TEST(CompilationPhase, ManyVariablesUsedTwiceEachReadTheirOwnValues) {
+  double values[12];
+  Parser parser;
+  std::string formula;
+  double expected = 0;
+  for (int i = 0; i < 12; ++i) {
+    values[i] = 1 << i;
+    const std::string name = "v" + std::to_string(i);
+    parser.AddVariable(name, &values[i]);
+    formula += (i ? "+" : "") + name + "+" + name;
+    expected += 2 * values[i];
+  }
+  parser.AssignFormula(formula);
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(parser.Evaluate(), expected) << "run " << run;
+}
+
+// A callback that assigns another formula while the parser compiles: the
+// compilation goes on reading its own text to the end, and the next
+// evaluation compiles the new one.
+double AssignAnother(void* context, double value) {
+  static_cast<Parser*>(context)->AssignFormula("7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0");
+  return value;
+}
+
+TEST(CompilationPhase, AFormulaAssignedWhileCompilingLeavesTheTextBeingRead) {
+  Parser parser;
+  parser.AddFunction("reassign", &AssignAnother, &parser, false);
+  parser.AssignFormula("reassign(1) + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10");
+  EXPECT_EQ(parser.Evaluate(), 55);
+  EXPECT_EQ(parser.GetFormula(), "7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0");
+  EXPECT_EQ(parser.Evaluate(), 42);
 }
 
 }  // namespace
