@@ -81,7 +81,7 @@ class Engine {
   void AssignBytecode(std::span<const Cell> cells);
   double RunCurrentCells() { return RunCells(Current->Cells.Data()); }
   double ReturnConstant() const;
-  std::string ProgramListing();
+  std::string ProgramListing() const;
   // The name under which the address (with the context, for a callback
   // called with one) is defined (the least, when several are), or "?".
   std::string NameOf(const void* address, const void* context) const;

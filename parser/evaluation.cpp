@@ -187,16 +187,19 @@ void Engine::SwitchToMachineCode() {
     EnterRun(compiled.Derived.Calls ? Tier::Program : Tier::Arithmetic);
 }
 
-std::string Engine::ProgramListing() {
-  if (CurrentTier() == Tier::Derive) PrepareLaterRuns();
+// A query: before the first later evaluation the program is derived here
+// for the listing alone, and the tier stays as it was.
+std::string Engine::ProgramListing() const {
+  const auto nameOf = [this](const void* address, const void* context) { return NameOf(address, context); };
   switch (CurrentTier()) {
+    case Tier::Derive: {
+      Program program;
+      return program.Derive(Current->Cells) ? DisassembleProgram(program, nameOf) : "";
+    }
     case Tier::Program:
     case Tier::Arithmetic:
     case Tier::Counting:
-    case Tier::MachineCode:
-      return DisassembleProgram(Current->Derived, [this](const void* address, const void* context) {
-        return NameOf(address, context);
-      });
+    case Tier::MachineCode: return DisassembleProgram(Current->Derived, nameOf);
     default: return "";
   }
 }

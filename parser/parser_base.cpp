@@ -198,7 +198,7 @@ std::string ParserBase::Listing() const {
   });
 }
 
-std::string ParserBase::ProgramListing() { return Core->ProgramListing(); }
+std::string ParserBase::ProgramListing() const { return Core->ProgramListing(); }
 
 Token ParserBase::ScanToken(SyntaxFlags& flags) {
   detail::TokenReader reader(Core->Names(), Core->Formula());

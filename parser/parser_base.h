@@ -162,10 +162,11 @@ class ParserBase {
   // The compiled formula as text, one entry a line (see Disassemble).
   std::string Listing() const;
   // The program that later evaluations run, one instruction a line (see
-  // DisassembleProgram); derived here when no later evaluation has run yet.
+  // DisassembleProgram); derived for the listing alone when no later
+  // evaluation has run yet.
   // Empty before a compilation, for a formula that compiled to one number,
   // and for cells that the interpreter runs as they are.
-  std::string ProgramListing();
+  std::string ProgramListing() const;
 
   // The compiler's own steps, public so that the reader, a name check or
   // an error can be driven one at a time; parser/reader.h declares the
