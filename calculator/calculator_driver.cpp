@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "calculator/calculator_parser.h"
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
 
@@ -14,16 +15,19 @@ std::string LowerCaseAscii(std::string_view text) {
   return lower;
 }
 
+void AssignCommandLine(MathUtils::ParserBase& parser, std::string_view text) {
+  parser.AssignFormula(LowerCaseAscii(text));
+}
+
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
-  const std::string formula = LowerCaseAscii(text);
-  parser.AssignFormula(formula);
+  AssignCommandLine(parser, text);
   AddCalculatorVocabulary(parser, unitSystem);
   parser.SetOptimizer(true);
 }
 
 double CommandLineValue(std::string_view text, int unitSystem) {
-  MathUtils::Parser parser;
-  PrepareCommandLine(parser, text, unitSystem);
+  CalculatorParser parser(unitSystem);
+  AssignCommandLine(parser, text);
   return parser.Evaluate();
 }
 
