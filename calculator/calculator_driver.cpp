@@ -1,5 +1,6 @@
 #include "calculator/calculator_driver.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <system_error>
@@ -15,8 +16,12 @@ std::string LowerCaseAscii(std::string_view text) {
   return lower;
 }
 
+// Most lines are typed in lower case: those reach the parser uncopied.
 void AssignCommandLine(MathUtils::ParserBase& parser, std::string_view text) {
-  parser.AssignFormula(LowerCaseAscii(text));
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+    parser.AssignFormula(LowerCaseAscii(text));
+  else
+    parser.AssignFormula(text);
 }
 
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
