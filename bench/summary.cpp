@@ -394,8 +394,8 @@ void PrintSummary(std::FILE* out, const Facts& facts, const Timings& timings) {
                "dropped:\n");
   PrintOneShotTable(out, facts, timings, figures);
   std::fprintf(out,
-               "\nThe Enter path: a new parser with both vocabularies, compile, evaluate, "
-               "format the value:\n");
+               "\nThe Enter path: a new parser reading both vocabularies from one built once per "
+               "unit system, compile, evaluate, format the value:\n");
   PrintEnterTable(out, facts, timings, figures);
   std::fprintf(out, "\nEach process on its own (its medians), and the figures of the summary:\n");
   PrintProcessTable(out, timings, headline);

@@ -1,9 +1,11 @@
 #include "calculator/calculator_driver.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <system_error>
 
+#include "calculator/calculator_parser.h"
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
 
@@ -14,16 +16,23 @@ std::string LowerCaseAscii(std::string_view text) {
   return lower;
 }
 
+// Most lines are typed in lower case: those reach the parser uncopied.
+void AssignCommandLine(MathUtils::ParserBase& parser, std::string_view text) {
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+    parser.AssignFormula(LowerCaseAscii(text));
+  else
+    parser.AssignFormula(text);
+}
+
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem) {
-  const std::string formula = LowerCaseAscii(text);
-  parser.AssignFormula(formula);
+  AssignCommandLine(parser, text);
   AddCalculatorVocabulary(parser, unitSystem);
   parser.SetOptimizer(true);
 }
 
 double CommandLineValue(std::string_view text, int unitSystem) {
-  MathUtils::Parser parser;
-  PrepareCommandLine(parser, text, unitSystem);
+  CalculatorParser parser(unitSystem);
+  AssignCommandLine(parser, text);
   return parser.Evaluate();
 }
 

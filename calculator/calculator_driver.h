@@ -23,10 +23,16 @@ std::string EvaluateCommandLine(std::string_view text, int unitSystem);
 // The value of EvaluateCommandLine, before it is printed.
 double CommandLineValue(std::string_view text, int unitSystem);
 
-// The steps of EvaluateCommandLine before it evaluates: gives the parser
-// the lower-cased text, the calculator's vocabulary in the unit system and
-// folding. Variables and functions of the caller's may be added after it.
+// The steps of EvaluateCommandLine before it evaluates, on a parser of the
+// caller's: gives the parser the lower-cased text, the calculator's
+// vocabulary in the unit system and folding. Variables and functions of the
+// caller's may be added after it. A CalculatorParser
+// (calculator/calculator_parser.h) holds the vocabulary and folds from the
+// start, and needs only AssignCommandLine.
 void PrepareCommandLine(MathUtils::Parser& parser, std::string_view text, int unitSystem);
+
+// Gives the parser the text as a command line: lower-cased by LowerCaseAscii.
+void AssignCommandLine(MathUtils::ParserBase& parser, std::string_view text);
 
 // The text as the parser reads a command line: only A to Z change, whatever
 // the locale; other bytes, those above 127 included, pass as they are.

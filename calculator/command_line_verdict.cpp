@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "calculator/calculator_driver.h"
+#include "calculator/calculator_parser.h"
 #include "calculator/typed_digits.h"
 #include "calculator/unit_operators.h"
 #include "parser/parser.h"
@@ -93,9 +94,9 @@ std::optional<double> HostNumberValue(std::string_view number) {
   return value;
 }
 
-void Prepare(MathUtils::Parser& parser, std::string_view line, int unitSystem,
+void Prepare(CalculatorParser& parser, std::string_view line,
              std::span<const CommandLineVariable> variables) {
-  PrepareCommandLine(parser, line, unitSystem);
+  AssignCommandLine(parser, line);
   for (const CommandLineVariable& variable : variables) parser.AddVariable(variable.Name, variable.Address);
 }
 
@@ -108,8 +109,8 @@ struct Evaluation {
 
 Evaluation Evaluate(std::string_view line, int unitSystem, std::span<const CommandLineVariable> variables) {
   try {
-    MathUtils::Parser parser;
-    Prepare(parser, line, unitSystem, variables);
+    CalculatorParser parser(unitSystem);
+    Prepare(parser, line, variables);
     return {true, parser.Evaluate(), {}};
   } catch (const MathUtils::ParserException& error) {
     return {false, 0, error.what()};
@@ -127,15 +128,16 @@ struct LineShape {
 
 // A parser that tells where its reader stands, so that each token's text
 // can be read.
-struct ReadingParser : MathUtils::Parser {
+struct ReadingParser : CalculatorParser {
+  using CalculatorParser::CalculatorParser;
   using ParserBase::Position;
 };
 
 LineShape ShapeOf(std::string_view line, int unitSystem, std::span<const CommandLineVariable> variables) {
   using namespace MathUtils;
   const std::string lower = LowerCaseAscii(line);
-  ReadingParser parser;
-  Prepare(parser, line, unitSystem, variables);
+  ReadingParser parser(unitSystem);
+  Prepare(parser, line, variables);
   LineShape shape;
   SyntaxFlags flags = FlagsAtStart;
   int depth = 0;

@@ -149,11 +149,41 @@ void AddVocabulary(MathUtils::Parser& parser, std::optional<int> unitSystem) {
   parser.AddFunction("rnd", UnaryCallback{DrawRandom}, /*optimizable=*/false);
 }
 
+// The vocabulary in one unit system, defined once through the definition
+// operations.
+class BuiltVocabulary : public MathUtils::Parser {
+ public:
+  explicit BuiltVocabulary(int unitSystem) { AddVocabulary(*this, unitSystem); }
+};
+
+template <int System>
+const MathUtils::ParserBase& VocabularyIn() {
+  static const BuiltVocabulary Vocabulary(System);
+  return Vocabulary;
+}
+
+template <std::size_t... Index>
+constexpr std::array<const MathUtils::ParserBase& (*)(), UnitSystemCount> VocabulariesIn(
+    std::index_sequence<Index...>) {
+  return {VocabularyIn<FirstUnitSystem + static_cast<int>(Index)>...};
+}
+
+// Any unit system outside 2 to 10 leaves lengths as they are: one
+// vocabulary serves them all.
+constexpr int UnconvertedLengths = 0;
+
 }  // namespace
 
 void AddCalculatorVocabulary(MathUtils::Parser& parser) { AddVocabulary(parser, std::nullopt); }
 
 void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem) { AddVocabulary(parser, unitSystem); }
+
+const MathUtils::ParserBase& CalculatorVocabulary(int unitSystem) {
+  static constexpr std::array<const MathUtils::ParserBase& (*)(), UnitSystemCount> Vocabularies =
+      VocabulariesIn(std::make_index_sequence<UnitSystemCount>{});
+  if (unitSystem < FirstUnitSystem || unitSystem > LastUnitSystem) return VocabularyIn<UnconvertedLengths>();
+  return Vocabularies[static_cast<std::size_t>(unitSystem - FirstUnitSystem)]();
+}
 
 bool IsLengthSuffix(std::string_view name) {
   return std::any_of(std::begin(PostfixOperators), std::end(PostfixOperators),

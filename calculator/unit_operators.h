@@ -21,6 +21,12 @@ void AddCalculatorVocabulary(MathUtils::Parser& parser);
 // different threads at once.
 void AddCalculatorVocabulary(MathUtils::Parser& parser, int unitSystem);
 
+// A parser holding the default vocabulary with AddCalculatorVocabulary's in
+// that unit system on top, built at its first use and never changed after:
+// other parsers may read its names there (CalculatorParser) instead of
+// defining each of them anew.
+const MathUtils::ParserBase& CalculatorVocabulary(int unitSystem);
+
 // Whether the name is one of the ten length suffixes ("mm", "in?"), whose
 // value depends on the document's unit system.
 bool IsLengthSuffix(std::string_view name);
