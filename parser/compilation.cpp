@@ -263,8 +263,6 @@ std::int32_t Compilation::Priority(std::int32_t code) const {
   return Priorities[code];
 }
 
-// The steps that run for every token are inlined into this one loop: a
-// call per token would cost a tenth of a short formula's compilation.
 double Compilation::Run() {
   if (Reader.Formula().empty()) Fail(Messages::EmptyFormula, -1);
   SyntaxFlags flags = FlagsAtStart;

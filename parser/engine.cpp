@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,12 +41,50 @@ const MachineCodeDefault& DefaultMachineCode() {
   return Setting;
 }
 
-const std::string& NoText() {
-  static const std::string Empty;
-  return Empty;
+// Cleared and appended, which costs less than an assignment, unless the
+// text is part of the string itself: only the assignment allows for that.
+void WriteInPlace(std::string& text, std::string_view formula) {
+  const std::less<const char*> before;
+  if (!before(formula.data(), text.data()) && before(formula.data(), text.data() + text.size())) {
+    text.assign(formula.data(), formula.size());
+    return;
+  }
+  text.clear();
+  text.append(formula);
 }
 
+// The memory of the last engine this thread destroyed. Plain values, valid
+// for as long as the thread runs, destructors of statics included; the
+// release frees the memory when the thread ends, and from then on engines
+// go back to the heap at once.
+thread_local void* SpareMemory = nullptr;
+thread_local bool SpareReleased = false;
+
+struct SpareRelease {
+  ~SpareRelease() {
+    ::operator delete(SpareMemory, sizeof(Engine));
+    SpareMemory = nullptr;
+    SpareReleased = true;
+  }
+};
+
+thread_local SpareRelease ReleaseWithThread;
+
 }  // namespace
+
+void* Engine::operator new(std::size_t size) {
+  if (size != sizeof(Engine) || !SpareMemory) return ::operator new(size);
+  return std::exchange(SpareMemory, nullptr);
+}
+
+void Engine::operator delete(void* memory, std::size_t size) {
+  if (size != sizeof(Engine) || SpareMemory || SpareReleased) {
+    ::operator delete(memory, size);
+    return;
+  }
+  static_cast<void>(&ReleaseWithThread);  // built at its first use, so that it runs when the thread ends
+  SpareMemory = memory;
+}
 
 Engine::Engine(std::atomic<EvalRoutine>& entry)
     : MachineCodeOn(DefaultMachineCode().On), MachineCodeAfter(DefaultMachineCode().After), Entry(entry) {
@@ -134,16 +173,11 @@ std::string Engine::NameOf(const void* address, const void* context) const {
 
 // --- the formula ---
 
-const std::string& Engine::Formula() const { return Text ? *Text : NoText(); }
-
-// The text is written in place unless a compilation under way reads it:
-// then the formula gets a text of its own, and the compilation keeps the
-// one it reads.
 void Engine::AssignFormula(std::string_view formula) {
-  if (Text && Text.use_count() == 1)
-    Text->assign(formula.data(), formula.size());
+  if (CompilationsUnderWay > 0)
+    Assigned.push_back(std::make_unique<std::string>(formula));
   else
-    Text = std::make_shared<std::string>(formula);
+    WriteInPlace(Text, formula);
   RequireCompilation();
   Pos = 0;
 }
@@ -160,44 +194,43 @@ void Engine::RequireCompilation() {
 }
 
 void Engine::RaiseError(std::string_view message, int position) {
-  const std::shared_ptr<const std::string> text = Text;  // the message is composed after the change
   RequireCompilation();
-  RaiseFormulaError(message, text ? std::string_view(*text) : std::string_view(), position);
+  RaiseFormulaError(message, Formula(), position);
 }
 
 // --- compiling ---
 
 double Engine::EnterCompile(Engine& engine) { return engine.Compile(); }
 
-namespace {
-
-// Counts the compilations under way while one runs: a callback that runs
-// during it may be one whose copy a definition retired, which must live on.
-class CompilationCount {
+// Counts the compilations under way while one runs: a callback run during
+// it may assign a formula (which must leave the text read alone) or be one
+// whose copy a definition retired (which must live on).
+class CompilationUnderWay {
  public:
-  explicit CompilationCount(int& count) : Count(count) { ++Count; }
-  ~CompilationCount() { --Count; }
-  CompilationCount(const CompilationCount&) = delete;
-  CompilationCount& operator=(const CompilationCount&) = delete;
+  explicit CompilationUnderWay(Engine& engine) : Owner(engine) { ++Owner.CompilationsUnderWay; }
+  ~CompilationUnderWay() {
+    if (--Owner.CompilationsUnderWay > 0 || Owner.Assigned.empty()) return;
+    Owner.Text = std::move(*Owner.Assigned.back());
+    Owner.Assigned.clear();
+  }
+  CompilationUnderWay(const CompilationUnderWay&) = delete;
+  CompilationUnderWay& operator=(const CompilationUnderWay&) = delete;
 
  private:
-  int& Count;
+  Engine& Owner;
 };
 
-}  // namespace
-
 double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled) {
-  if (!Text || Text->empty()) RaiseError(Messages::EmptyFormula, -1);
+  if (Formula().empty()) RaiseError(Messages::EmptyFormula, -1);
   CompiledFormula* compiled = TakeCompiledFormula();
-  const std::shared_ptr<const std::string> text = Text;
   const std::uint32_t changesAtStart = Changes;
   const auto variablesOwnAddresses = [point](void* address) {
     const double* variable = point->VariableHeldAt(address);
     return variable ? const_cast<double*>(variable) : address;
   };
   try {
-    const CompilationCount counting(CompilationsUnderWay);
-    Compilation compilation(Words, *text, compiled->Cells, FoldingOn, point);
+    const CompilationUnderWay underWay(*this);
+    Compilation compilation(Words, Formula(), compiled->Cells, FoldingOn, point);
     const double value = compilation.Run();
     const bool changed = Changes != changesAtStart;
     if (point) {

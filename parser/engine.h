@@ -29,6 +29,11 @@ class Engine {
   // entry: the facade's, which Evaluate calls; the engine sets it.
   explicit Engine(std::atomic<EvalRoutine>& entry);
   ~Engine();
+  // A parser is often built, used once and destroyed (the calculator builds
+  // one for each command line): each thread keeps the memory of the last
+  // engine it destroyed for the next it builds.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory, std::size_t size);
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
@@ -49,8 +54,8 @@ class Engine {
   void Keep(std::unique_ptr<KeptCallable> copy) { Kept.push_back(std::move(copy)); }
 
   // The formula. A compilation under way reads the text it began with,
-  // which a callback's assignment leaves alone: it holds that text.
-  const std::string& Formula() const;
+  // which a callback's assignment leaves alone (see Assigned).
+  const std::string& Formula() const { return Assigned.empty() ? Text : *Assigned.back(); }
   void AssignFormula(std::string_view formula);
   // The position of the reader driven one token at a time.
   std::int32_t Pos = 0;
@@ -142,12 +147,17 @@ class Engine {
   std::atomic<EvalRoutine>& Entry;
   std::atomic<Tier> State{Tier::Compile};
   Vocabulary Words;
-  // The formula's text, shared with the compilations that read it.
-  std::shared_ptr<std::string> Text;
+  // The formula's text, written in place while no compilation reads it.
+  std::string Text;
+  // Formulas assigned while compilations read the text: each its own string
+  // on the heap, where it stays put, the newest being the formula. When the
+  // last compilation under way ends, the newest becomes Text.
+  std::vector<std::unique_ptr<std::string>> Assigned;
   // Counts changes: a compilation during which it moves keeps its result
   // from the parser.
   std::uint32_t Changes = 0;
   int CompilationsUnderWay = 0;
+  friend class CompilationUnderWay;
   // The engine's own compiled formula, so that a parser that compiles one
   // formula at a time allocates none.
   CompiledFormula OwnFormula;

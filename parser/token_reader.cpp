@@ -332,7 +332,8 @@ bool TokenReader::MatchVariable(std::string_view name, std::uint32_t hash, Token
   if (Names.Variables.Empty()) return false;
   double* const* address = Names.Variables.Find(name, hash);
   if (!address) return false;
-  if (UsedCount < Used.size()) Used[UsedCount++] = {name, hash, *address};
+  if (UsedCount < Used.size())
+    Used[UsedCount++] = {name.data(), static_cast<std::uint32_t>(name.size()), hash, *address};
   TakeVariable(name.size(), *address, token);
   return true;
 }
@@ -343,8 +344,9 @@ bool TokenReader::MatchVariable(std::string_view name, std::uint32_t hash, Token
 bool TokenReader::MatchUsedVariable(std::string_view name, std::uint32_t hash, Token& token) {
   if (UsedCount == 0 || Names.Generation != GenerationAtStart) return false;
   for (std::size_t i = 0; i < UsedCount; ++i) {
-    if (Used[i].Hash != hash || Used[i].Name != name) continue;
-    TakeVariable(name.size(), Used[i].Address, token);
+    const UsedVariable& used = Used[i];
+    if (used.Hash != hash || std::string_view(used.Name, used.Length) != name) continue;
+    TakeVariable(name.size(), used.Address, token);
     return true;
   }
   return false;
