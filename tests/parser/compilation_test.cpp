@@ -309,19 +309,50 @@ TEST(CompilationPhase, ManyVariablesUsedTwiceEachReadTheirOwnValues) {
 
 // A callback that assigns another formula while the parser compiles: the
 // compilation goes on reading its own text to the end, and the next
-// evaluation compiles the new one.
+// evaluation compiles the new one. Short texts are kept inside the string
+// object, long ones outside: both kinds, and a callback that evaluates the
+// new formula at once (a compilation inside the compilation).
+struct Reassignment {
+  const char* Formula;
+  const char* Assigned;
+  bool EvaluateAtOnce;
+  double FirstValue;
+  double NextValue;
+};
+
+struct Reassigning {
+  Parser* Subject;
+  const Reassignment* Row;
+  double Inner = 0;
+};
+
 double AssignAnother(void* context, double value) {
-  static_cast<Parser*>(context)->AssignFormula("7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0");
+  auto& reassigning = *static_cast<Reassigning*>(context);
+  reassigning.Subject->AssignFormula(reassigning.Row->Assigned);
+  if (reassigning.Row->EvaluateAtOnce) reassigning.Inner = reassigning.Subject->Evaluate();
   return value;
 }
 
 TEST(CompilationPhase, AFormulaAssignedWhileCompilingLeavesTheTextBeingRead) {
-  Parser parser;
-  parser.AddFunction("reassign", &AssignAnother, &parser, false);
-  parser.AssignFormula("reassign(1) + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10");
-  EXPECT_EQ(parser.Evaluate(), 55);
-  EXPECT_EQ(parser.GetFormula(), "7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0");
-  EXPECT_EQ(parser.Evaluate(), 42);
+  const Reassignment rows[] = {
+      {"r(1)+2", "5", false, 3, 5},
+      {"r(1)+2", "5", true, 3, 5},
+      {"r(1) + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10", "7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0", false, 55, 42},
+      {"r(1) + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10", "7*6 + 0*0 + 0*0 + 0*0 + 0*0 + 0*0", true, 55, 42},
+      {"r(1)+2", "1 + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9 + 10 + 11", true, 3, 66},
+  };
+  for (const Reassignment& row : rows) {
+    Parser parser;
+    Reassigning reassigning{&parser, &row};
+    parser.AddFunction("r", &AssignAnother, &reassigning, false);
+    parser.AssignFormula(row.Formula);
+    EXPECT_EQ(parser.Evaluate(), row.FirstValue) << row.Formula;
+    if (row.EvaluateAtOnce) {
+      EXPECT_EQ(reassigning.Inner, row.NextValue) << row.Formula;
+    }
+    EXPECT_EQ(parser.GetFormula(), row.Assigned);
+    EXPECT_EQ(parser.Evaluate(), row.NextValue) << row.Formula;
+  }
 }
 
 }  // namespace
