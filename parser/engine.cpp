@@ -62,7 +62,7 @@ thread_local bool SpareReleased = false;
 
 struct SpareRelease {
   ~SpareRelease() {
-    ::operator delete(SpareMemory, sizeof(Engine));
+    ::operator delete(SpareMemory);
     SpareMemory = nullptr;
     SpareReleased = true;
   }
@@ -79,7 +79,7 @@ void* Engine::operator new(std::size_t size) {
 
 void Engine::operator delete(void* memory, std::size_t size) {
   if (size != sizeof(Engine) || SpareMemory || SpareReleased) {
-    ::operator delete(memory, size);
+    ::operator delete(memory);
     return;
   }
   static_cast<void>(&ReleaseWithThread);  // built at its first use, so that it runs when the thread ends
