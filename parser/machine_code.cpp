@@ -54,29 +54,118 @@ std::size_t MachineCode::PageBytes() { return detail::PageBytes(); }
 
 namespace {
 
-// The lane widths and the instruction family of each.
-enum class Width : std::uint8_t { One, Sse2, Avx, Avx512 };
-
-constexpr int LanesOf(Width width) {
-  constexpr int Lanes[] = {1, 2, 4, 8};
-  return Lanes[static_cast<int>(width)];
-}
-
-Width WidthOf(int lanes) { return static_cast<Width>(std::countr_zero(static_cast<unsigned>(lanes))); }
-
-Width WidestWidth() {
+// The most lanes of this processor: AVX-512F and DQ, AVX, or SSE2.
+int WidestLanesOfThisProcessor() {
 #ifdef MATHUTILS_MACHINE_X64
-  static const Width Widest = [] {
+  static const int Widest = [] {
     const Xbyak::util::Cpu cpu;
-    if (cpu.has(Xbyak::util::Cpu::tAVX512F) && cpu.has(Xbyak::util::Cpu::tAVX512DQ)) return Width::Avx512;
-    if (cpu.has(Xbyak::util::Cpu::tAVX)) return Width::Avx;
-    return Width::Sse2;
+    if (cpu.has(Xbyak::util::Cpu::tAVX512F) && cpu.has(Xbyak::util::Cpu::tAVX512DQ)) return 8;
+    if (cpu.has(Xbyak::util::Cpu::tAVX)) return 4;
+    return 2;
   }();
   return Widest;
 #else
-  return Width::Sse2;
+  return 2;
 #endif
 }
+
+using Xbyak::Xmm;
+
+// The instruction forms that differ by width, by what they do.
+enum Form : std::uint8_t { Add, Sub, Mul, Div, And, Or, Xor, AndNot, Sqrt, Move, Load, FormCount };
+
+using TwoOperands = void (*)(Xbyak::CodeGenerator&, const Xmm&, const Xbyak::Operand&);
+using StoreForm = void (*)(Xbyak::CodeGenerator&, const Xbyak::Address&, const Xmm&);
+using CompareForm = void (*)(Xbyak::CodeGenerator&, const Xmm&, const Xbyak::Operand&, std::uint8_t);
+
+// clang-format off
+#define MATHUTILS_LEGACY(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, from); }
+#define MATHUTILS_VEX(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, to, from); }
+#define MATHUTILS_STORE(name) [](Xbyak::CodeGenerator& c, const Xbyak::Address& to, const Xmm& from) { c.name(to, from); }
+// clang-format on
+
+// A row per width: the lanes, the register class and the instruction forms.
+//
+//   width   lanes  registers  arithmetic  bit operations          moves (register, load/store)  compare
+//   One     1      xmm        addsd ..    andpd orpd xorpd andnpd movapd, movsd                  cmpsd
+//   Sse2    2      xmm        addpd ..    andpd ..                movapd, movupd; movntpd        cmppd
+//   Avx     4      ymm        vaddpd ..   vandpd ..               vmovapd, vmovupd; vmovntpd     vcmppd
+//   Avx512  8      zmm        vaddpd ..   vpandq vporq vpxorq     vmovapd, vmovupd; vmovntpd     vcmppd into
+//   k
+//                                         vpandnq (AVX-512F has
+//                                         them as integer ones)
+//
+// Vex code clears the upper halves before a call and at its end; Masks
+// code compares into k registers and picks by blending; Upper code has
+// zmm16-31 besides the slots' registers.
+struct WidthRow {
+  int Lanes;
+  Xmm (*Register)(int index);
+  TwoOperands Forms[FormCount];
+  StoreForm Store, Stream;
+  CompareForm Compare;  // into a mask of all ones or zeros; null where Masks
+  bool Vex, Masks, Upper;
+};
+
+const WidthRow Widths[] = {
+    {1,
+     [](int index) { return Xmm(index); },
+     {MATHUTILS_LEGACY(addsd), MATHUTILS_LEGACY(subsd), MATHUTILS_LEGACY(mulsd), MATHUTILS_LEGACY(divsd),
+      MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
+      MATHUTILS_LEGACY(sqrtsd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movsd)},
+     MATHUTILS_STORE(movsd),
+     nullptr,
+     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
+       c.cmpsd(to, from, predicate);
+     },
+     false,
+     false,
+     false},
+    {2,
+     [](int index) { return Xmm(index); },
+     {MATHUTILS_LEGACY(addpd), MATHUTILS_LEGACY(subpd), MATHUTILS_LEGACY(mulpd), MATHUTILS_LEGACY(divpd),
+      MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
+      MATHUTILS_LEGACY(sqrtpd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movupd)},
+     MATHUTILS_STORE(movupd),
+     MATHUTILS_STORE(movntpd),
+     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
+       c.cmppd(to, from, predicate);
+     },
+     false,
+     false,
+     false},
+    {4,
+     [](int index) -> Xmm { return Xbyak::Ymm(index); },
+     {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
+      MATHUTILS_VEX(vandpd), MATHUTILS_VEX(vorpd), MATHUTILS_VEX(vxorpd), MATHUTILS_VEX(vandnpd),
+      MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
+     MATHUTILS_STORE(vmovupd),
+     MATHUTILS_STORE(vmovntpd),
+     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
+       c.vcmppd(to, to, from, predicate);
+     },
+     true,
+     false,
+     false},
+    {8,
+     [](int index) -> Xmm { return Xbyak::Zmm(index); },
+     {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
+      MATHUTILS_VEX(vpandq), MATHUTILS_VEX(vporq), MATHUTILS_VEX(vpxorq), MATHUTILS_VEX(vpandnq),
+      MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
+     MATHUTILS_STORE(vmovupd),
+     MATHUTILS_STORE(vmovntpd),
+     nullptr,
+     true,
+     true,
+     true},
+};
+
+#undef MATHUTILS_LEGACY
+#undef MATHUTILS_VEX
+#undef MATHUTILS_STORE
+
+// The row of 1, 2, 4 or 8 lanes.
+const WidthRow& RowOf(int lanes) { return Widths[std::countr_zero(static_cast<unsigned>(lanes))]; }
 
 [[maybe_unused]] constexpr std::uint64_t QuietBit = 0x0008000000000000;
 
@@ -98,8 +187,6 @@ bool IsCompare(Sse instruction) {
 }
 
 bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare && op <= OpCallListContext); }
-
-using Xbyak::Xmm;
 
 // Where an instruction reads an operand.
 struct Source {
@@ -164,15 +251,15 @@ class Generator : public Xbyak::CodeGenerator {
  public:
   // Into the buffer, which must hold the code; while measuring, into a
   // buffer that grows as needed.
-  Generator(const Program& program, Width width, bool loop, void* at, std::size_t size,
+  Generator(const Program& program, int lanes, bool loop, void* at, std::size_t size,
             Xbyak::Allocator* allocator)
       : CodeGenerator(size, at ? at : Xbyak::AutoGrow, allocator),
         In(program),
-        Lanes(width),
+        Row(RowOf(lanes)),
         Loop(loop),
         Measuring(at == nullptr),
-        SlotBytes(8 * LanesOf(width)),
-        Constants(LanesOf(width)) {}
+        SlotBytes(8 * Row.Lanes),
+        Constants(Row.Lanes) {}
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
@@ -191,7 +278,7 @@ class Generator : public Xbyak::CodeGenerator {
   // lanes that calls nothing, whose speed is the memory's. (Code that calls
   // is bound by its calls, and a second copy of its loop measurably slows
   // the first.)
-  bool Streams() const { return Loop && Lanes != Width::One && !Calls; }
+  bool Streams() const { return Loop && Row.Lanes > 1 && !Calls; }
   // How the frame changes along the code, for its unwind description.
   std::span<const FrameStep> Frame() const { return FrameSteps; }
   // Whether the code calls anything, through which an exception may pass.
@@ -277,14 +364,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   // ---- registers and memory of the lane width ----
 
-  Xmm V(int index) const {
-    switch (Lanes) {
-      case Width::Avx: return Xbyak::Ymm(index);
-      case Width::Avx512: return Xbyak::Zmm(index);
-      default: return Xmm(index);
-    }
-  }
-  bool Vex() const { return Lanes == Width::Avx || Lanes == Width::Avx512; }
+  Xmm V(int index) const { return Row.Register(index); }
 
   Xmm RegisterOf(int slot) const { return V(slot - 1); }
   Xmm ScratchA() const { return V(RegisterSlots); }
@@ -295,92 +375,38 @@ class Generator : public Xbyak::CodeGenerator {
   Xbyak::Address NumberMemory(double value) { return PoolMemory(Constants.OffsetOf(value)); }
   Xbyak::Address MaskMemory(std::uint64_t bits) { return PoolMemory(Constants.OffsetOf(bits)); }
 
+  void EmitForm(Form form, const Xmm& to, const Xbyak::Operand& operand) {
+    Row.Forms[form](*this, to, operand);
+  }
   void Move(const Xmm& to, const Xmm& from) {
-    if (to.getIdx() == from.getIdx()) return;
-    if (Vex())
-      vmovapd(to, from);
-    else
-      movapd(to, from);
+    if (to.getIdx() != from.getIdx()) EmitForm(Form::Move, to, from);
   }
-  void Load(const Xmm& to, const Xbyak::Address& from) {
-    if (Lanes == Width::One)
-      movsd(to, from);
-    else if (Vex())
-      vmovupd(to, from);
-    else
-      movupd(to, from);
-  }
-  void StoreTo(const Xbyak::Address& to, const Xmm& from) {
-    if (Lanes == Width::One)
-      movsd(to, from);
-    else if (Vex())
-      vmovupd(to, from);
-    else
-      movupd(to, from);
-  }
+  void Load(const Xmm& to, const Xbyak::Address& from) { EmitForm(Form::Load, to, from); }
+  void StoreTo(const Xbyak::Address& to, const Xmm& from) { Row.Store(*this, to, from); }
+  void Zero(const Xmm& to) { EmitForm(Form::Xor, to, to); }
 
   // to = to <instruction> operand, for the arithmetic and the bit operations.
   void Apply(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
-    switch (Lanes) {
-      case Width::One: ApplyOne(instruction, to, operand); return;
-      case Width::Sse2: ApplyPacked(instruction, to, operand); return;
-      default: ApplyVex(instruction, to, operand); return;
-    }
-  }
-
-  void ApplyOne(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
-    switch (instruction) {
-      case Sse::Add: addsd(to, operand); return;
-      case Sse::Sub: subsd(to, operand); return;
-      case Sse::Mul: mulsd(to, operand); return;
-      case Sse::Div: divsd(to, operand); return;
-      case Sse::And: andpd(to, operand); return;
-      default: orpd(to, operand); return;
-    }
-  }
-
-  void ApplyPacked(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
-    switch (instruction) {
-      case Sse::Add: addpd(to, operand); return;
-      case Sse::Sub: subpd(to, operand); return;
-      case Sse::Mul: mulpd(to, operand); return;
-      case Sse::Div: divpd(to, operand); return;
-      case Sse::And: andpd(to, operand); return;
-      default: orpd(to, operand); return;
-    }
-  }
-
-  // AVX-512F has the bit operations on doubles only as integer ones.
-  void ApplyVex(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
-    const bool wide = Lanes == Width::Avx512;
-    switch (instruction) {
-      case Sse::Add: vaddpd(to, to, operand); return;
-      case Sse::Sub: vsubpd(to, to, operand); return;
-      case Sse::Mul: vmulpd(to, to, operand); return;
-      case Sse::Div: vdivpd(to, to, operand); return;
-      case Sse::And: wide ? vpandq(to, to, operand) : vandpd(to, to, operand); return;
-      default: wide ? vporq(to, to, operand) : vorpd(to, to, operand); return;
-    }
+    constexpr Form Forms[] = {Form::Add, Form::Add, Form::Sub, Form::Mul, Form::Div, Form::Add,
+                              Form::Add, Form::Add, Form::Add, Form::And, Form::Or};
+    static_assert(std::size(Forms) == static_cast<std::size_t>(Sse::Or) + 1);
+    EmitForm(Forms[static_cast<std::size_t>(instruction)], to, operand);
   }
 
   // to = (to <predicate> operand) ? 1.0 : 0.0
   void CompareToOne(Predicate predicate, const Xmm& to, const Xbyak::Operand& operand) {
-    if (Lanes == Width::Avx512) {
+    if (Row.Masks) {
       vcmppd(k1, to, operand, predicate);
       MaskToOne(to, k1);
       return;
     }
     CompareToMask(predicate, to, operand);
-    Apply(Sse::And, to, MaskMemory(OneBits()));
+    EmitForm(Form::And, to, MaskMemory(OneBits()));
   }
 
-  // to = all ones where to <predicate> operand, else 0 (not for AVX-512).
+  // to = all ones where to <predicate> operand, else 0 (not where Masks).
   void CompareToMask(Predicate predicate, const Xmm& to, const Xbyak::Operand& operand) {
-    switch (Lanes) {
-      case Width::One: cmpsd(to, operand, predicate); return;
-      case Width::Sse2: cmppd(to, operand, predicate); return;
-      default: vcmppd(to, to, operand, predicate); return;
-    }
+    Row.Compare(*this, to, operand, predicate);
   }
 
   void MaskToOne(const Xmm& to, const Xbyak::Opmask& mask) {
@@ -388,15 +414,6 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   static std::uint64_t OneBits() { return std::bit_cast<std::uint64_t>(1.0); }
-
-  void Zero(const Xmm& to) {
-    if (Lanes == Width::Avx512)
-      vpxorq(to, to, to);
-    else if (Vex())
-      vxorpd(to, to, to);
-    else
-      xorpd(to, to);
-  }
 
   // ---- sources ----
 
@@ -465,7 +482,7 @@ class Generator : public Xbyak::CodeGenerator {
   // loop. Either way the loop loads less; everything else reads memory.
 
   static constexpr int HeldVariables = 8, HeldNumbers = 8;
-  bool HoldsValues() const { return Lanes == Width::Avx512 && !Calls; }
+  bool HoldsValues() const { return Row.Upper && !Calls; }
   bool HeldVariable(int index) const { return HoldsValues() && index < HeldVariables; }
   static Xbyak::Zmm HeldVariableRegister(int index) { return Xbyak::Zmm(16 + index); }
   static Xbyak::Zmm HeldNumberRegister(int index) { return Xbyak::Zmm(16 + HeldVariables + index); }
@@ -597,7 +614,7 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void BothNonZero(Sse logic, const Xmm& target, const Xmm& other) {
-    if (Lanes == Width::Avx512) {
+    if (Row.Masks) {
       vcmppd(k1, target, NumberMemory(0.0), NeqUnordered);
       vcmppd(k2, other, NumberMemory(0.0), NeqUnordered);
       if (logic == Sse::And)
@@ -617,29 +634,12 @@ class Generator : public Xbyak::CodeGenerator {
     const Xmm target = Target(slot);
     LoadInto(target, argument);
     if (step == Step::Sqrt)
-      SquareRoot(target);
+      EmitForm(Form::Sqrt, target, target);
     else if (step == Step::Abs)
-      Apply(Sse::And, target, MaskMemory(AbsMask));
+      EmitForm(Form::And, target, MaskMemory(AbsMask));
     else
-      FlipSign(target);
+      EmitForm(Form::Xor, target, MaskMemory(SignMask));
     Store(slot, target);
-  }
-
-  void SquareRoot(const Xmm& target) {
-    switch (Lanes) {
-      case Width::One: sqrtsd(target, target); return;
-      case Width::Sse2: sqrtpd(target, target); return;
-      default: vsqrtpd(target, target); return;
-    }
-  }
-
-  void FlipSign(const Xmm& target) {
-    if (Lanes == Width::Avx512)
-      vpxorq(target, target, MaskMemory(SignMask));
-    else if (Vex())
-      vxorpd(target, target, MaskMemory(SignMask));
-    else
-      xorpd(target, MaskMemory(SignMask));
   }
 
   // The total starts from 0, as the functions' own does: 0 + -0 is 0.
@@ -661,7 +661,7 @@ class Generator : public Xbyak::CodeGenerator {
     const Xmm pick = Reloaded(slot);
     for (int k = slot + 1; k < slot + count; ++k) {
       const Xmm argument = Reloaded(k);
-      if (Lanes == Width::Avx512) {
+      if (Row.Masks) {
         vcmppd(k1, minimum ? pick : argument, minimum ? argument : pick, Le);
         vblendmpd(pick | k1, argument, pick);
         continue;
@@ -671,10 +671,7 @@ class Generator : public Xbyak::CodeGenerator {
       CompareToMask(Le, kept, minimum ? argument : pick);
       Move(chosen, kept);
       Apply(Sse::And, chosen, pick);
-      if (Vex())
-        vandnpd(kept, kept, argument);
-      else
-        andnpd(kept, argument);
+      EmitForm(Form::AndNot, kept, argument);
       Apply(Sse::Or, chosen, kept);
       Move(pick, chosen);
     }
@@ -711,7 +708,7 @@ class Generator : public Xbyak::CodeGenerator {
   void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const void* function, double before,
                     double after) {
 #ifdef MATHUTILS_MACHINE_X64
-    if (Lanes == Width::One) {
+    if (Row.Lanes == 1) {
       CallInRegisters(slot, arguments, count, function, before, after);
       return;
     }
@@ -722,7 +719,7 @@ class Generator : public Xbyak::CodeGenerator {
     }
     SpillBelow(slot);
     BeforeCall();
-    for (int lane = 0; lane < LanesOf(Lanes); ++lane) {
+    for (int lane = 0; lane < Row.Lanes; ++lane) {
       for (int a = 0; a < count; ++a) PassArgument(a, CallArgument(a, lane), a == 0 ? before : 0);
       CallFunction(function);
       ScalarResultTo(SlotLane(slot, lane), after);
@@ -737,11 +734,11 @@ class Generator : public Xbyak::CodeGenerator {
   // its store at once.
   void GatherLanes(int slot) {
     const Xmm target = RegisterOf(slot);
-    if (Lanes == Width::One) {
+    if (Row.Lanes == 1) {
       movsd(target, SlotLane(slot, 0));
       return;
     }
-    if (Lanes == Width::Sse2) {
+    if (Row.Lanes == 2) {
       movsd(target, SlotLane(slot, 0));
       movhpd(target, SlotLane(slot, 1));
       return;
@@ -750,7 +747,7 @@ class Generator : public Xbyak::CodeGenerator {
     PairInto(Xmm(low), slot, 0);
     PairInto(Xmm(scratch), slot, 2);
     vinsertf128(Xbyak::Ymm(low), Xbyak::Ymm(low), Xmm(scratch), 1);
-    if (Lanes != Width::Avx512) return;
+    if (Row.Lanes != 8) return;
     PairInto(Xmm(scratch), slot, 4);
     PairInto(Xmm(other), slot, 6);
     vinsertf128(Xbyak::Ymm(scratch), Xbyak::Ymm(scratch), Xmm(other), 1);
@@ -770,7 +767,7 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void BeforeCall() {
-    if (Vex()) vzeroupper();
+    if (Row.Vex) vzeroupper();
   }
 
   // ---- the loop's results ----
@@ -779,16 +776,7 @@ class Generator : public Xbyak::CodeGenerator {
   // stores, to aligned vectors), where the run asks for it: the loop then
   // neither reads them in first nor pushes the arrays out.
   void StoreResultTo(const Xbyak::Address& at, const Xmm& value, bool stream) {
-    if (!stream)
-      StoreTo(at, value);
-    else if (Vex())
-      vmovntpd(at, value);
-    else
-      movntpd(at, value);
-  }
-
-  void FinishStores() {
-    if (Vex()) vzeroupper();
+    (stream ? Row.Stream : Row.Store)(*this, at, value);
   }
 
   // Where the code has a frame: a loop always, the one-point code where it
@@ -869,7 +857,7 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   void Epilogue() {
-    FinishStores();
+    BeforeCall();  // the upper halves cleared for the caller too
     if (Framed()) {
       add(rsp, FrameBytes());
       Step(FrameStep::CfaOffset, Rsp, Loop ? 48 : 8);
@@ -1018,7 +1006,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   // The one-point code returns its value in st(0).
   void Epilogue() {
-    FinishStores();
+    BeforeCall();  // the upper halves cleared for the caller too
     if (!Loop) {
       movsd(qword[esp], xmm0);
       fld(qword[esp]);
@@ -1109,7 +1097,7 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   const Program& In;
-  Width Lanes;
+  const WidthRow& Row;
   bool Loop;
   bool Measuring;
   int SlotBytes;
@@ -1139,7 +1127,7 @@ bool Known(const Program& program) {
 
 }  // namespace
 
-int MachineCode::WidestLanes() { return LanesOf(WidestWidth()); }
+int MachineCode::WidestLanes() { return WidestLanesOfThisProcessor(); }
 
 std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) { return Emit(program, 1, false); }
 
@@ -1153,16 +1141,15 @@ std::unique_ptr<MachineCode> MachineCode::GenerateLoop(const Program& program, i
 std::unique_ptr<MachineCode> MachineCode::Emit(const Program& program, int lanes, bool loop) {
   if (!Known(program)) return nullptr;
   try {
-    const Width width = WidthOf(lanes);
     HeapBuffer heap;
-    Generator measuring(program, width, loop, nullptr, 4096, &heap);
+    Generator measuring(program, lanes, loop, nullptr, 4096, &heap);
     measuring.Emit();
     const std::size_t reserved = WholePages(measuring.getSize());
     std::uint8_t* pages = AllocateWritable(reserved);
     if (!pages) return nullptr;
     // Made first, so that it releases the pages when anything below fails.
     std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved));
-    Generator generator(program, width, loop, pages, reserved, nullptr);
+    Generator generator(program, lanes, loop, pages, reserved, nullptr);
     generator.Emit();
     code->TotalSize = generator.getSize();
     code->CodeSize = generator.Instructions();
