@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <memory>
 #include <utility>
-
-#include "parser/program.h"
-#include "parser/x86_operations.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -44,22 +40,6 @@ std::size_t StreamingPointsOfThisMachine() {
 std::atomic<std::size_t> StreamingPointCount{StreamingPointsOfThisMachine()};
 std::atomic<std::size_t> StreamedPointCount{0};
 
-// Whether lanes may run the program: no callback of the user's, whose
-// calls must keep their order, and every list function inline.
-bool RunsInLanes(const Program& program) {
-  return std::none_of(program.Instructions.begin(), program.Instructions.end(),
-                      [](const Instruction& instruction) {
-                        const Lowered lowered = Lower(instruction);
-                        return lowered.Is == Step::CallList || lowered.CallsUser;
-                      });
-}
-
-// The widest lanes of this processor that are at most maxLanes.
-int LanesFor(int maxLanes) {
-  return std::min(MachineCode::WidestLanes(),
-                  static_cast<int>(std::bit_floor(static_cast<unsigned>(std::max(maxLanes, 1)))));
-}
-
 }  // namespace
 
 std::size_t StreamingPoints() { return StreamingPointCount.load(std::memory_order_relaxed); }
@@ -70,8 +50,7 @@ void CountStreamedPoints(std::size_t points) {
 }
 
 std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program& program, int maxLanes) {
-  std::unique_ptr<MachineCode> loop =
-      MachineCode::GenerateLoop(program, RunsInLanes(program) ? LanesFor(maxLanes) : 1);
+  std::unique_ptr<MachineCode> loop = MachineCode::GenerateLoop(program, maxLanes);
   if (!loop) return nullptr;
   return std::unique_ptr<ArrayCode>(new ArrayCode(std::move(loop)));
 }

@@ -1125,14 +1125,30 @@ bool Known(const Program& program) {
                      [](const Instruction& instruction) { return KnownOp(instruction.Op); });
 }
 
+// Whether lanes may run the program: no callback of the user's, whose
+// calls must keep their order, and every list function inline.
+bool RunsInLanes(const Program& program) {
+  return std::none_of(program.Instructions.begin(), program.Instructions.end(),
+                      [](const Instruction& instruction) {
+                        const Lowered lowered = Lower(instruction);
+                        return lowered.Is == Step::CallList || lowered.CallsUser;
+                      });
+}
+
+// The widest lanes of this processor that are at most maxLanes.
+int LanesUpTo(int maxLanes) {
+  const auto most = std::bit_floor(static_cast<unsigned>(std::max(maxLanes, 1)));
+  return std::min(WidestLanesOfThisProcessor(), static_cast<int>(most));
+}
+
 }  // namespace
 
 int MachineCode::WidestLanes() { return WidestLanesOfThisProcessor(); }
 
 std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) { return Emit(program, 1, false); }
 
-std::unique_ptr<MachineCode> MachineCode::GenerateLoop(const Program& program, int lanes) {
-  return Emit(program, lanes, true);
+std::unique_ptr<MachineCode> MachineCode::GenerateLoop(const Program& program, int maxLanes) {
+  return Emit(program, RunsInLanes(program) ? LanesUpTo(maxLanes) : 1, true);
 }
 
 // Emits the code twice: once into the heap to learn its size (no guess of

@@ -59,9 +59,11 @@ class MachineCode {
   // The most lanes this processor runs (8, 4 or 2), or 1 where this build
   // generates no machine code.
   static int WidestLanes();
-  // The loop over arrays in the given lanes (1 or a width of WidestLanes()
-  // and below), or null where it cannot be made.
-  static std::unique_ptr<MachineCode> GenerateLoop(const Program& program, int lanes);
+  // The loop over arrays in the most lanes of this processor up to
+  // maxLanes, or one point at a time where the program calls a callback of
+  // the user's (whose calls keep the order of the points) or a list
+  // function not computed inline; null where it cannot be made.
+  static std::unique_ptr<MachineCode> GenerateLoop(const Program& program, int maxLanes);
 
   ~MachineCode();
   MachineCode(const MachineCode&) = delete;
