@@ -27,6 +27,7 @@
 #include <xbyak/xbyak_util.h>
 
 #include "parser/constant_pool.h"
+#include "parser/x86_conventions.h"
 #endif
 
 namespace MathUtils::detail {
@@ -167,7 +168,7 @@ const WidthRow Widths[] = {
 // The row of 1, 2, 4 or 8 lanes.
 const WidthRow& RowOf(int lanes) { return Widths[std::countr_zero(static_cast<unsigned>(lanes))]; }
 
-[[maybe_unused]] constexpr std::uint64_t QuietBit = 0x0008000000000000;
+constexpr std::uint64_t QuietBit = 0x0008000000000000;
 
 // The compare predicates of cmpsd, cmppd and vcmppd.
 enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, Unordered = 3, NeqUnordered = 4 };
@@ -230,23 +231,9 @@ class SlotAllocator {
   std::array<bool, EvaluationStackSize + 1> Stored{};
 };
 
-// ---- the two targets: registers, frame and calls ----
-//
-// x86-64 System V: doubles go in xmm0, xmm1 and come back in xmm0; every
-// vector register is clobbered by a call. The frame holds the slots kept in
-// memory (slot k at rsp + SlotBytes k) and, for a loop, two vectors of call
-// arguments after them. The one-point code has a frame only where it calls
-// or keeps slots in memory; a loop saves rbx (the run), r12 (the sources),
-// r13 (the point's byte offset), r14 (the results) and r15 (the end offset).
-//
-// IA-32 cdecl: arguments on the stack, a double returned in st(0). ebp
-// frames the code; ebx holds the run, esi the constants, edi the point's
-// byte offset; all three are saved. The stack is aligned to 16 bytes with
-// 32 bytes of outgoing arguments at esp, then the end offset, then the
-// slots and the call arguments.
-
-// Reads the program and the rows of its operations and emits the code for
-// the target: one point, or a loop over arrays in lanes.
+// Reads the program, lowers each instruction and emits the code in the
+// width's forms for the native calling convention (parser/x86_conventions.h):
+// one point, or a loop over arrays in lanes.
 class Generator : public Xbyak::CodeGenerator {
  public:
   // Into the buffer, which must hold the code; while measuring, into a
@@ -256,20 +243,23 @@ class Generator : public Xbyak::CodeGenerator {
       : CodeGenerator(size, at ? at : Xbyak::AutoGrow, allocator),
         In(program),
         Row(RowOf(lanes)),
-        Loop(loop),
-        Measuring(at == nullptr),
-        SlotBytes(8 * Row.Lanes),
-        Constants(Row.Lanes) {}
+        Constants(Row.Lanes),
+        Abi(*this, Shape, Pool, FrameSteps) {
+    Shape.Loop = loop;
+    Shape.Measuring = at == nullptr;
+    Shape.SlotBytes = 8 * Row.Lanes;
+  }
 
   // Emits the whole function; throws Xbyak::Error when it does not fit.
   void Emit() {
     ScanProgram();
-    Prologue();
-    if (!Loop)
+    Abi.Prologue();
+    if (!Shape.Loop)
       EmitOnePoint();
     else
       EmitLoops();
-    Epilogue();
+    BeforeCall();  // the upper halves cleared for the caller too
+    Abi.Epilogue();
     InstructionBytes = getSize();
     Constants.Place(*this, Pool);
   }
@@ -278,16 +268,16 @@ class Generator : public Xbyak::CodeGenerator {
   // lanes that calls nothing, whose speed is the memory's. (Code that calls
   // is bound by its calls, and a second copy of its loop measurably slows
   // the first.)
-  bool Streams() const { return Loop && Row.Lanes > 1 && !Calls; }
+  bool Streams() const { return Shape.Loop && Row.Lanes > 1 && !Shape.Calls; }
   // How the frame changes along the code, for its unwind description.
   std::span<const FrameStep> Frame() const { return FrameSteps; }
   // Whether the code calls anything, through which an exception may pass.
-  bool MakesCalls() const { return Calls; }
+  bool MakesCalls() const { return Shape.Calls; }
   // Whether it calls a callback of the user's.
-  bool CallsBack() const { return UserCalls; }
+  bool CallsBack() const { return Shape.UserCalls; }
   // Bytes of instructions, before the constants.
   std::size_t Instructions() const { return InstructionBytes; }
-  const std::vector<const double*>& Variables() const { return VariableAddresses; }
+  const std::vector<const double*>& Variables() const { return Shape.Variables; }
 
  private:
   void EmitOnePoint() {
@@ -305,7 +295,7 @@ class Generator : public Xbyak::CodeGenerator {
       return;
     }
     Xbyak::Label streaming, done;
-    cmp(StreamFlag(), 0);
+    cmp(Abi.StreamFlag(), 0);
     jne(streaming, T_NEAR);
     EmitLoop(false);
     jmp(done, T_NEAR);
@@ -324,8 +314,8 @@ class Generator : public Xbyak::CodeGenerator {
     for (std::size_t i = 0; i < In.Instructions.size(); ++i)
       EmitInstruction(In.Instructions[i], Lowerings[i]);
     LoadInto(ScratchA(), ResultSource());
-    StoreResultVector(ScratchA(), stream);
-    NextPoint(loop);
+    StoreResult(ScratchA(), stream);
+    Abi.NextPoint(loop);
   }
 
   // ---- the program's shape ----
@@ -333,16 +323,16 @@ class Generator : public Xbyak::CodeGenerator {
   void ScanProgram() {
     for (const Instruction& instruction : In.Instructions) {
       const Lowered& lowered = Lowerings.emplace_back(Lower(instruction));
-      HighestSlot = std::max(HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
-      UserCalls = UserCalls || lowered.CallsUser;
-      Calls = Calls || lowered.Calls();
+      Shape.HighestSlot = std::max(Shape.HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
+      Shape.UserCalls = Shape.UserCalls || lowered.CallsUser;
+      Shape.Calls = Shape.Calls || lowered.Calls();
       if (lowered.ReadsSlotsOnly()) continue;
       NoteNumbers(instruction, lowered);
       SourceOf(instruction, instruction.Left);
       if (!instruction.Right.IsSlot() && instruction.Right.Address())
         SourceOf(instruction, instruction.Right);
     }
-    DeepSlots = HighestSlot - 1 > RegisterSlots;
+    Shape.DeepSlots = Shape.HighestSlot - 1 > RegisterSlots;
     ResultSource();
   }
 
@@ -355,12 +345,12 @@ class Generator : public Xbyak::CodeGenerator {
   Source ResultSource() { return SourceOf(Instruction{}, In.Result); }
 
   int VariableIndex(const double* address) {
-    const auto known = std::find(VariableAddresses.begin(), VariableAddresses.end(), address);
-    if (known != VariableAddresses.end()) return static_cast<int>(known - VariableAddresses.begin());
-    VariableAddresses.push_back(address);
-    return static_cast<int>(VariableAddresses.size() - 1);
+    std::vector<const double*>& variables = Shape.Variables;
+    const auto known = std::find(variables.begin(), variables.end(), address);
+    if (known != variables.end()) return static_cast<int>(known - variables.begin());
+    variables.push_back(address);
+    return static_cast<int>(variables.size() - 1);
   }
-  int VariableCount() const { return static_cast<int>(VariableAddresses.size()); }
 
   // ---- registers and memory of the lane width ----
 
@@ -372,8 +362,8 @@ class Generator : public Xbyak::CodeGenerator {
   // The register that computes a slot's value.
   Xmm Target(int slot) const { return SlotAllocator::InRegister(slot) ? RegisterOf(slot) : ScratchA(); }
 
-  Xbyak::Address NumberMemory(double value) { return PoolMemory(Constants.OffsetOf(value)); }
-  Xbyak::Address MaskMemory(std::uint64_t bits) { return PoolMemory(Constants.OffsetOf(bits)); }
+  Xbyak::Address NumberMemory(double value) { return Abi.Pool(Constants.OffsetOf(value)); }
+  Xbyak::Address MaskMemory(std::uint64_t bits) { return Abi.Pool(Constants.OffsetOf(bits)); }
 
   void EmitForm(Form form, const Xmm& to, const Xbyak::Operand& operand) {
     Row.Forms[form](*this, to, operand);
@@ -426,13 +416,13 @@ class Generator : public Xbyak::CodeGenerator {
         if (Slots.InRegisterNow(source.SlotIndex))
           use(RegisterOf(source.SlotIndex));
         else
-          use(SlotMemory(source.SlotIndex));
+          use(Abi.Slot(source.SlotIndex));
         return;
       case Source::Variable:
         if (HeldVariable(source.VariableIndex)) {
           use(HeldVariableRegister(source.VariableIndex));
-        } else if (!Loop) {
-          use(VariableMemory(source.VariableIndex));
+        } else if (!Shape.Loop) {
+          use(Abi.VariableMemory(Shape.Variables[static_cast<std::size_t>(source.VariableIndex)]));
         } else {
           LoadVariable(ScratchB(), source.VariableIndex);
           use(ScratchB());
@@ -456,7 +446,7 @@ class Generator : public Xbyak::CodeGenerator {
         if (Slots.InRegisterNow(source.SlotIndex))
           Move(into, RegisterOf(source.SlotIndex));
         else
-          Load(into, SlotMemory(source.SlotIndex));
+          Load(into, Abi.Slot(source.SlotIndex));
         return;
       case Source::Variable:
         if (HeldVariable(source.VariableIndex))
@@ -482,7 +472,7 @@ class Generator : public Xbyak::CodeGenerator {
   // loop. Either way the loop loads less; everything else reads memory.
 
   static constexpr int HeldVariables = 8, HeldNumbers = 8;
-  bool HoldsValues() const { return Row.Upper && !Calls; }
+  bool HoldsValues() const { return Row.Upper && !Shape.Calls; }
   bool HeldVariable(int index) const { return HoldsValues() && index < HeldVariables; }
   static Xbyak::Zmm HeldVariableRegister(int index) { return Xbyak::Zmm(16 + index); }
   static Xbyak::Zmm HeldNumberRegister(int index) { return Xbyak::Zmm(16 + HeldVariables + index); }
@@ -515,8 +505,14 @@ class Generator : public Xbyak::CodeGenerator {
       Load(HeldNumberRegister(static_cast<int>(k)), NumberMemory(std::bit_cast<double>(HeldNumberBits[k])));
   }
 
+  void LoadVariable(const Xmm& into, int index) {
+    const double* variable = Shape.Variables[static_cast<std::size_t>(index)];
+    Load(into, Shape.Loop ? Abi.LoopVariable(index) : Abi.VariableMemory(variable));
+  }
+
   void LoadHeldVariables() {
-    for (int k = 0; k < VariableCount() && HeldVariable(k); ++k) LoadVariable(HeldVariableRegister(k), k);
+    for (int k = 0; k < Shape.VariableCount() && HeldVariable(k); ++k)
+      LoadVariable(HeldVariableRegister(k), k);
   }
 
   // ---- the slots ----
@@ -526,19 +522,19 @@ class Generator : public Xbyak::CodeGenerator {
     if (SlotAllocator::InRegister(slot))
       Move(RegisterOf(slot), from);
     else
-      StoreTo(SlotMemory(slot), from);
+      StoreTo(Abi.Slot(slot), from);
     Slots.Written(slot);
   }
 
   // A call clobbers every vector register: the live slots below the limit
   // go to memory, to be reloaded when read.
   void SpillBelow(int limit) {
-    Slots.SpillBelow(limit, [&](int slot) { StoreTo(SlotMemory(slot), RegisterOf(slot)); });
+    Slots.SpillBelow(limit, [&](int slot) { StoreTo(Abi.Slot(slot), RegisterOf(slot)); });
   }
 
   // A register slot's own register, holding its value.
   Xmm Reloaded(int slot) {
-    if (Slots.Reload(slot)) Load(RegisterOf(slot), SlotMemory(slot));
+    if (Slots.Reload(slot)) Load(RegisterOf(slot), Abi.Slot(slot));
     return RegisterOf(slot);
   }
 
@@ -684,9 +680,10 @@ class Generator : public Xbyak::CodeGenerator {
   // A callback of the user's, called one point at a time.
   void UnaryContextFunction(int slot, const Source& argument, const Instruction& instruction) {
     SpillBelow(slot);
-    LoadInto(Xmm(0), argument);
-    CallWithContext(instruction.Callback, instruction.Context);
-    Store(slot, ReturnedValue());
+    LoadInto(Abi.Argument(0), argument);
+    Abi.PassWithContext(instruction.Context);
+    Abi.Call(instruction.Callback);
+    Store(slot, Abi.Returned());
   }
 
   // One point at a time, where the arguments lie side by side:
@@ -696,36 +693,61 @@ class Generator : public Xbyak::CodeGenerator {
     SpillBelow(slot + count);
     BeforeCall();
     if (lowered.Row.Shape == Lowering::CallListContext)
-      PassPointersAndSlots({instruction.Callback, instruction.Context}, slot, count);
+      Abi.PassPointersAndSlots({instruction.Callback, instruction.Context}, slot, count);
     else
-      PassPointersAndSlots({instruction.Callback}, slot, count);
-    CallFunction(lowered.Function);
-    Store(slot, ReturnedValue());
+      Abi.PassPointersAndSlots({instruction.Callback}, slot, count);
+    Abi.Call(lowered.Function);
+    Store(slot, Abi.Returned());
   }
 
-  // f(a) or f(a, b) for each lane in turn, scaled before and after where a
-  // scale is not 0; the results go to the slot's memory.
+  // f(a) or f(a, b), scaled before and after where a scale is not 0: one
+  // point at a time straight from the operands, else for each lane in turn,
+  // the results to the slot's memory.
   void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const void* function, double before,
                     double after) {
-#ifdef MATHUTILS_MACHINE_X64
     if (Row.Lanes == 1) {
-      CallInRegisters(slot, arguments, count, function, before, after);
+      CallOnePoint(slot, arguments, count, function, before, after);
       return;
     }
-#endif
     for (int a = 0; a < count; ++a) {
       LoadInto(ScratchA(), arguments[a]);
-      StoreTo(LaneMemory(ArgumentsOffset() + a * SlotBytes, ptr), ScratchA());
+      StoreTo(Abi.Arguments(a), ScratchA());
     }
     SpillBelow(slot);
     BeforeCall();
     for (int lane = 0; lane < Row.Lanes; ++lane) {
-      for (int a = 0; a < count; ++a) PassArgument(a, CallArgument(a, lane), a == 0 ? before : 0);
-      CallFunction(function);
-      ScalarResultTo(SlotLane(slot, lane), after);
+      for (int a = 0; a < count; ++a) Pass(a, Abi.ArgumentLane(a, lane), a == 0 ? before : 0);
+      Abi.Call(function);
+      movsd(Abi.SlotLane(slot, lane), Scaled(Abi.Returned(), after));
     }
     Slots.Written(slot);
     if (SlotAllocator::InRegister(slot)) GatherLanes(slot);
+  }
+
+  // x86-64: Argument(1) is slot 2's register, and slot 2 is the first
+  // argument itself (moved to Argument(0) first), the second, or spilled.
+  void CallOnePoint(int slot, const std::array<Source, 2>& arguments, int count, const void* function,
+                    double before, double after) {
+    SpillBelow(slot);
+    for (int a = 0; a < count; ++a) {
+      LoadInto(Abi.Argument(a), arguments[a]);
+      Scaled(Abi.Argument(a), a == 0 ? before : 0);
+      Abi.Pass(a);
+    }
+    Abi.Call(function);
+    Store(slot, Scaled(Abi.Returned(), after));
+  }
+
+  void Pass(int which, const Xbyak::Address& from, double scale) {
+    movsd(Abi.Argument(which), from);
+    Scaled(Abi.Argument(which), scale);
+    Abi.Pass(which);
+  }
+
+  // The value multiplied by the scale, where it is not 0.
+  Xmm Scaled(const Xmm& value, double scale) {
+    if (scale != 0) mulsd(value, NumberMemory(scale));
+    return value;
   }
 
   // The results the calls stored one by one, back into the slot's register
@@ -734,13 +756,9 @@ class Generator : public Xbyak::CodeGenerator {
   // its store at once.
   void GatherLanes(int slot) {
     const Xmm target = RegisterOf(slot);
-    if (Row.Lanes == 1) {
-      movsd(target, SlotLane(slot, 0));
-      return;
-    }
     if (Row.Lanes == 2) {
-      movsd(target, SlotLane(slot, 0));
-      movhpd(target, SlotLane(slot, 1));
+      movsd(target, Abi.SlotLane(slot, 0));
+      movhpd(target, Abi.SlotLane(slot, 1));
       return;
     }
     const int low = target.getIdx(), scratch = ScratchA().getIdx(), other = ScratchB().getIdx();
@@ -756,14 +774,8 @@ class Generator : public Xbyak::CodeGenerator {
 
   // The two lanes from lane on, the upper part of the register cleared.
   void PairInto(const Xmm& to, int slot, int lane) {
-    vmovsd(to, SlotLane(slot, lane));
-    vmovhpd(to, to, SlotLane(slot, lane + 1));
-  }
-
-  // The value of a slot of memory-kept form that the calls wrote lane by lane.
-  Xbyak::Address SlotLane(int slot, int lane) { return LaneMemory(SlotOffset(slot) + 8 * lane, qword); }
-  Xbyak::Address CallArgument(int which, int lane) {
-    return LaneMemory(ArgumentsOffset() + which * SlotBytes + 8 * lane, qword);
+    vmovsd(to, Abi.SlotLane(slot, lane));
+    vmovhpd(to, to, Abi.SlotLane(slot, lane + 1));
   }
 
   void BeforeCall() {
@@ -779,338 +791,28 @@ class Generator : public Xbyak::CodeGenerator {
     (stream ? Row.Stream : Row.Store)(*this, at, value);
   }
 
-  // Where the code has a frame: a loop always, the one-point code where it
-  // calls or keeps slots in memory.
-  bool Framed() const { return Loop || Calls || DeepSlots; }
-
-  // ---- target-specific parts ----
-
-#ifdef MATHUTILS_MACHINE_X64
-  static constexpr int Rsp = 7;  // DWARF's number
-
-  int FrameBytes() const {
-    if (Loop) return (BasesOffset() + 8 * VariableCount() + 15) / 16 * 16;
-    return (SlotBytes * (HighestSlot + 1) + 15) / 16 * 16 + 8;
-  }
-  int SlotOffset(int slot) const { return SlotBytes * slot; }
-  int ArgumentsOffset() const { return SlotBytes * (HighestSlot + 1); }
-  int BasesOffset() const { return SlotBytes * (HighestSlot + 1 + 2); }
-  Xbyak::Address SlotMemory(int slot) const { return ptr[rsp + SlotOffset(slot)]; }
-
-  // A loop without calls keeps the first variables' bases in registers that
-  // a call would clobber; the others live in the frame. With four variables
-  // at most, their steps too.
-  static constexpr int BaseRegisters = 8;
-  bool BaseInRegister(int index) const { return !Calls && index < BaseRegisters; }
-  bool StepsInRegisters() const { return !Calls && VariableCount() <= BaseRegisters / 2; }
-  Xbyak::Reg64 StepRegister(int index) const { return BaseRegister(BaseRegisters / 2 + index); }
-  Xbyak::Reg64 BaseRegister(int index) const {
-    const Xbyak::Reg64 registers[BaseRegisters] = {rsi, rdi, rcx, rdx, r8, r9, r10, r11};
-    return registers[index];
-  }
-  Xbyak::Address BaseMemory(int index) const { return qword[rsp + BasesOffset() + 8 * index]; }
-  Xbyak::Address SourceField(int index, std::size_t field) const {
-    return qword[r12 + static_cast<int>(sizeof(ArraySource)) * index + static_cast<int>(field)];
-  }
-  Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[rsp + offset]; }
-  Xbyak::Address PoolMemory(int offset) const { return ptr[rip + Pool + offset]; }
-  Xbyak::Address VariableMemory(int index) {
-    mov(rax, reinterpret_cast<std::size_t>(VariableAddresses[static_cast<std::size_t>(index)]));
-    return qword[rax];
-  }
-
-  void Prologue() {
-    if (!Loop) {
-      if (!Framed()) return;
-      sub(rsp, FrameBytes());
-      Step(FrameStep::CfaOffset, Rsp, FrameBytes() + 8);
-      return;
+  // The group's results, where a one-point result would pass an x87
+  // register, with the quiet bit that it sets in a signaling NaN.
+  void StoreResult(const Xmm& value, bool stream) {
+    if constexpr (NativeConvention::QuietsResults) {
+      const Xmm nan = ScratchB();
+      Move(nan, value);
+      CompareToMask(Unordered, nan, nan);
+      Apply(Sse::And, nan, MaskMemory(QuietBit));
+      Apply(Sse::Or, value, nan);
     }
-    const Xbyak::Reg64 saved[] = {rbx, r12, r13, r14, r15};
-    const int dwarf[] = {3, 12, 13, 14, 15};
-    for (int i = 0; i < 5; ++i) {
-      push(saved[i]);
-      Step(FrameStep::CfaOffset, Rsp, 8 * (i + 2));
-      Step(FrameStep::Saved, dwarf[i], 8 * (i + 2));
-    }
-    sub(rsp, FrameBytes());
-    Step(FrameStep::CfaOffset, Rsp, 48 + FrameBytes());
-    LoadRun();
-  }
-
-  void LoadRun() {
-    mov(rbx, rdi);
-    mov(r12, ptr[rbx + offsetof(ArrayRun, Sources)]);
-    mov(r14, ptr[rbx + offsetof(ArrayRun, Results)]);
-    mov(r15, ptr[rbx + offsetof(ArrayRun, Count)]);
-    shl(r15, 3);
-    xor_(r13, r13);
-    for (int k = 0; k < VariableCount(); ++k) {
-      if (BaseInRegister(k)) {
-        mov(BaseRegister(k), SourceField(k, offsetof(ArraySource, Base)));
-        if (StepsInRegisters()) mov(StepRegister(k), SourceField(k, offsetof(ArraySource, Step)));
-      } else {
-        mov(rax, SourceField(k, offsetof(ArraySource, Base)));
-        mov(BaseMemory(k), rax);
-      }
-    }
-  }
-
-  void Epilogue() {
-    BeforeCall();  // the upper halves cleared for the caller too
-    if (Framed()) {
-      add(rsp, FrameBytes());
-      Step(FrameStep::CfaOffset, Rsp, Loop ? 48 : 8);
-    }
-    if (Loop) {
-      const Xbyak::Reg64 saved[] = {r15, r14, r13, r12, rbx};
-      const int dwarf[] = {15, 14, 13, 12, 3};
-      for (int i = 0; i < 5; ++i) {
-        pop(saved[i]);
-        Step(FrameStep::CfaOffset, Rsp, 40 - 8 * i);
-        Step(FrameStep::Restored, dwarf[i], 0);
-      }
-    }
-    ret();
-  }
-
-  void LoadVariable(const Xmm& into, int index) {
-    if (!Loop) {
-      Load(into, VariableMemory(index));
-    } else if (BaseInRegister(index)) {
-      Load(into, ptr[BaseRegister(index) + r13]);
-    } else {
-      mov(rax, BaseMemory(index));
-      Load(into, ptr[rax + r13]);
-    }
-  }
-
-  void StoreResultVector(const Xmm& value, bool stream) { StoreResultTo(ptr[r14 + r13], value, stream); }
-  Xbyak::Address StreamFlag() const { return qword[rbx + offsetof(ArrayRun, Stream)]; }
-
-  void NextPoint(Xbyak::Label& loop) {
-    for (int k = 0; k < VariableCount(); ++k) {
-      if (StepsInRegisters()) {
-        sub(BaseRegister(k), StepRegister(k));
-      } else if (BaseInRegister(k)) {
-        sub(BaseRegister(k), SourceField(k, offsetof(ArraySource, Step)));
-      } else {
-        mov(rax, SourceField(k, offsetof(ArraySource, Step)));
-        sub(BaseMemory(k), rax);
-      }
-    }
-    add(r13, SlotBytes);
-    if (UserCalls) mov(ptr[rbx + offsetof(ArrayRun, DoneBytes)], r13);
-    cmp(r13, r15);
-    jb(loop, T_NEAR);
-  }
-
-  // One point at a time, the arguments go straight into xmm0 and xmm1:
-  // slot 2's register is xmm1, and slot 2 is the first argument itself
-  // (moved to xmm0 first), the second, or spilled.
-  void CallInRegisters(int slot, const std::array<Source, 2>& arguments, int count, const void* function,
-                       double before, double after) {
-    SpillBelow(slot);
-    for (int a = 0; a < count; ++a) LoadInto(Xmm(a), arguments[a]);
-    if (before != 0) mulsd(xmm0, NumberMemory(before));
-    CallFunction(function);
-    if (after != 0) mulsd(xmm0, NumberMemory(after));
-    Store(slot, xmm0);
-  }
-
-  void PassArgument(int which, const Xbyak::Address& from, double before) {
-    movsd(Xmm(which), from);
-    if (before != 0) mulsd(Xmm(which), NumberMemory(before));
-  }
-  // Direct where the function lies within reach of a 32-bit displacement
-  // (the C library usually does), else through rax. While measuring, the
-  // address of the code is not yet known: the longer form is counted.
-  void CallFunction(const void* function) {
-    const std::int64_t distance =
-        reinterpret_cast<std::int64_t>(function) - reinterpret_cast<std::int64_t>(getCurr() + 5);
-    if (!Measuring && distance >= INT32_MIN + 4096 && distance <= INT32_MAX - 4096) {
-      call(function);
-      return;
-    }
-    mov(rax, reinterpret_cast<std::size_t>(function));
-    call(rax);
-  }
-  void ScalarResultTo(const Xbyak::Address& to, double after) {
-    if (after != 0) mulsd(xmm0, NumberMemory(after));
-    movsd(to, xmm0);
-  }
-  Xmm ReturnedValue() const { return Xmm(0); }
-  void PassPointersAndSlots(std::initializer_list<const void*> pointers, int slot, int count) {
-    const Xbyak::Reg64 arguments[] = {rdi, rsi, rdx, rcx};
-    std::size_t next = 0;
-    for (const void* pointer : pointers) mov(arguments[next++], reinterpret_cast<std::size_t>(pointer));
-    lea(arguments[next++], ptr[rsp + SlotOffset(slot)]);
-    mov(arguments[next], count);
-  }
-  // f(context, xmm0), the result in xmm0.
-  void CallWithContext(const void* callback, const void* context) {
-    mov(rdi, reinterpret_cast<std::size_t>(context));
-    CallFunction(callback);
-  }
-#else
-  static constexpr int Esp = 4, Ebp = 5, Ebx = 3, Esi = 6, Edi = 7;  // DWARF's numbers
-  static constexpr int EndAt = 32;
-  static constexpr int SlotsAt = 48;
-
-  int FrameBytes() const { return (BasesOffset() + 4 * VariableCount() + 15) / 16 * 16; }
-  int SlotOffset(int slot) const { return SlotsAt + SlotBytes * slot; }
-  int ArgumentsOffset() const { return SlotsAt + SlotBytes * (HighestSlot + 1); }
-  int BasesOffset() const { return SlotsAt + SlotBytes * (HighestSlot + 1 + 2); }
-  Xbyak::Address BaseMemory(int index) const { return dword[esp + BasesOffset() + 4 * index]; }
-  // ecx holds the sources.
-  Xbyak::Address SourceField(int index, std::size_t field) const {
-    return dword[ecx + static_cast<int>(sizeof(ArraySource)) * index + static_cast<int>(field)];
-  }
-  Xbyak::Address SlotMemory(int slot) const { return ptr[esp + SlotOffset(slot)]; }
-  Xbyak::Address LaneMemory(int offset, const Xbyak::AddressFrame& size) const { return size[esp + offset]; }
-  Xbyak::Address PoolMemory(int offset) const { return ptr[esi + offset]; }
-  Xbyak::Address VariableMemory(int index) const {
-    return qword[reinterpret_cast<std::size_t>(VariableAddresses[static_cast<std::size_t>(index)])];
-  }
-
-  void Prologue() {
-    push(ebp);
-    Step(FrameStep::CfaOffset, Esp, 8);
-    Step(FrameStep::Saved, Ebp, 8);
-    mov(ebp, esp);
-    Step(FrameStep::CfaRegister, Ebp, 0);
-    push(ebx);
-    Step(FrameStep::Saved, Ebx, 12);
-    push(esi);
-    Step(FrameStep::Saved, Esi, 16);
-    push(edi);
-    Step(FrameStep::Saved, Edi, 20);
-    mov(ebx, ptr[ebp + 8]);
-    mov(esi, Pool);
-    and_(esp, -16);
-    sub(esp, FrameBytes());
-    if (Loop) LoadRun();
-  }
-
-  void LoadRun() {
-    mov(eax, ptr[ebx + offsetof(ArrayRun, Count)]);
-    shl(eax, 3);
-    mov(ptr[esp + EndAt], eax);
-    xor_(edi, edi);
-    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
-    for (int k = 0; k < VariableCount(); ++k) {
-      mov(eax, SourceField(k, offsetof(ArraySource, Base)));
-      mov(BaseMemory(k), eax);
-    }
-  }
-
-  // The one-point code returns its value in st(0).
-  void Epilogue() {
-    BeforeCall();  // the upper halves cleared for the caller too
-    if (!Loop) {
-      movsd(qword[esp], xmm0);
-      fld(qword[esp]);
-    }
-    mov(edi, ptr[ebp - 12]);
-    Step(FrameStep::Restored, Edi, 0);
-    mov(esi, ptr[ebp - 8]);
-    Step(FrameStep::Restored, Esi, 0);
-    mov(ebx, ptr[ebp - 4]);
-    Step(FrameStep::Restored, Ebx, 0);
-    mov(esp, ebp);
-    pop(ebp);
-    Step(FrameStep::Cfa, Esp, 4);
-    Step(FrameStep::Restored, Ebp, 0);
-    ret();
-  }
-
-  void LoadVariable(const Xmm& into, int index) {
-    if (!Loop) {
-      Load(into, VariableMemory(index));
-      return;
-    }
-    mov(eax, BaseMemory(index));
-    Load(into, ptr[eax + edi]);
-  }
-
-  // The one-point code returns its value in an x87 register, which sets
-  // the quiet bit of a signaling NaN: the results of a loop get it alike.
-  Xbyak::Address StreamFlag() const { return dword[ebx + offsetof(ArrayRun, Stream)]; }
-  void StoreResultVector(const Xmm& value, bool stream) {
-    const Xmm nan = ScratchB();
-    Move(nan, value);
-    CompareToMask(Unordered, nan, nan);
-    Apply(Sse::And, nan, MaskMemory(QuietBit));
-    Apply(Sse::Or, value, nan);
-    mov(eax, ptr[ebx + offsetof(ArrayRun, Results)]);
-    StoreResultTo(ptr[eax + edi], value, stream);
-  }
-
-  void NextPoint(Xbyak::Label& loop) {
-    mov(ecx, ptr[ebx + offsetof(ArrayRun, Sources)]);
-    for (int k = 0; k < VariableCount(); ++k) {
-      mov(eax, SourceField(k, offsetof(ArraySource, Step)));
-      sub(BaseMemory(k), eax);
-    }
-    add(edi, SlotBytes);
-    if (UserCalls) mov(ptr[ebx + offsetof(ArrayRun, DoneBytes)], edi);
-    cmp(edi, ptr[esp + EndAt]);
-    jb(loop, T_NEAR);
-  }
-
-  void PassArgument(int which, const Xbyak::Address& from, double before) {
-    movsd(xmm0, from);
-    if (before != 0) mulsd(xmm0, NumberMemory(before));
-    movsd(qword[esp + 8 * which], xmm0);
-  }
-  void CallFunction(const void* function) { call(function); }
-  void ScalarResultTo(const Xbyak::Address& to, double after) {
-    ReturnedValue();
-    if (after != 0) mulsd(xmm0, NumberMemory(after));
-    movsd(to, xmm0);
-  }
-  Xmm ReturnedValue() {
-    fstp(qword[esp]);
-    movsd(xmm0, qword[esp]);
-    return xmm0;
-  }
-  void PassPointersAndSlots(std::initializer_list<const void*> pointers, int slot, int count) {
-    int offset = 0;
-    for (const void* pointer : pointers) {
-      mov(dword[esp + offset], reinterpret_cast<std::size_t>(pointer));
-      offset += 4;
-    }
-    lea(eax, ptr[esp + SlotOffset(slot)]);
-    mov(ptr[esp + offset], eax);
-    mov(dword[esp + offset + 4], count);
-  }
-  // f(context, xmm0); ReturnedValue() then takes the result.
-  void CallWithContext(const void* callback, const void* context) {
-    mov(dword[esp], reinterpret_cast<std::size_t>(context));
-    movsd(qword[esp + 4], xmm0);
-    CallFunction(callback);
-  }
-#endif
-
-  void Step(FrameStep::Kind kind, int reg, int offset) {
-    FrameSteps.push_back({getSize(), kind, reg, offset});
+    StoreResultTo(Abi.Results(), value, stream);
   }
 
   const Program& In;
   const WidthRow& Row;
-  bool Loop;
-  bool Measuring;
-  int SlotBytes;
+  CodeShape Shape;
   Xbyak::Label Pool;
   ConstantPool Constants;
   std::vector<Lowered> Lowerings;  // one per instruction
   std::vector<FrameStep> FrameSteps;
-  std::vector<const double*> VariableAddresses;
+  NativeConvention Abi;
   std::size_t InstructionBytes = 0;
-  bool Calls = false;
-  bool UserCalls = false;
-  bool DeepSlots = false;
-  int HighestSlot = 1;
   std::vector<std::uint64_t> HeldNumberBits;  // of the numbers in HeldNumberRegister(0..)
   SlotAllocator Slots;
 };
