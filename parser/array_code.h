@@ -11,14 +11,10 @@
 // the points one by one calls them, and what one throws leaves the points
 // before it written.
 //
-//   lanes  registers   chosen where                     instructions
-//   -----  ----------  -------------------------------  -----------------------------
-//   8      zmm0-zmm15  AVX-512F and AVX-512DQ, x86-64   vaddpd .. vcmppd into k masks
-//          zmm16-31    (code that calls nothing: the
-//                      variables and numbers it reads)
-//   4      ymm0-ymm15  AVX, x86-64                      vaddpd .. vcmppd into masks
-//   2      xmm         SSE2                             addpd .. cmppd
-//   1      xmm         a program calling the user's     addsd .. cmpsd
+// The lanes are the widest of the processor's (8 with AVX-512F and DQ, 4
+// with AVX, 2 with SSE2) up to what the parser allows, or 1 where the
+// program calls the user's; the rows of the widths are in
+// parser/machine_code.cpp.
 //
 // The code is one function of one argument, the ArrayRun below. It reads
 // each variable at Base + the group's byte offset, and moves Base back by
@@ -32,10 +28,8 @@
 #include <memory>
 #include <span>
 #include <utility>
-#include <vector>
 
 #include "parser/machine_code.h"
-#include "parser/unwind_info.h"
 
 namespace MathUtils::detail {
 

@@ -79,22 +79,14 @@ using TwoOperands = void (*)(Xbyak::CodeGenerator&, const Xmm&, const Xbyak::Ope
 using StoreForm = void (*)(Xbyak::CodeGenerator&, const Xbyak::Address&, const Xmm&);
 using CompareForm = void (*)(Xbyak::CodeGenerator&, const Xmm&, const Xbyak::Operand&, std::uint8_t);
 
-// clang-format off
-#define MATHUTILS_LEGACY(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, from); }
-#define MATHUTILS_VEX(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, to, from); }
-#define MATHUTILS_STORE(name) [](Xbyak::CodeGenerator& c, const Xbyak::Address& to, const Xmm& from) { c.name(to, from); }
-// clang-format on
-
 // A row per width: the lanes, the register class and the instruction forms.
 //
-//   width   lanes  registers  arithmetic  bit operations          moves (register, load/store)  compare
-//   One     1      xmm        addsd ..    andpd orpd xorpd andnpd movapd, movsd                  cmpsd
-//   Sse2    2      xmm        addpd ..    andpd ..                movapd, movupd; movntpd        cmppd
-//   Avx     4      ymm        vaddpd ..   vandpd ..               vmovapd, vmovupd; vmovntpd     vcmppd
-//   Avx512  8      zmm        vaddpd ..   vpandq vporq vpxorq     vmovapd, vmovupd; vmovntpd     vcmppd into
-//   k
-//                                         vpandnq (AVX-512F has
-//                                         them as integer ones)
+//   lanes  registers  arithmetic  bit operations         moves: register, memory; stream  compare
+//   1      xmm        addsd ..    andpd orpd xorpd andnpd  movapd, movsd                  cmpsd
+//   2      xmm        addpd ..    andpd ..                 movapd, movupd; movntpd        cmppd
+//   4      ymm        vaddpd ..   vandpd ..                vmovapd, vmovupd; vmovntpd     vcmppd
+//   8      zmm        vaddpd ..   vpandq vporq vpxorq      vmovapd, vmovupd; vmovntpd     vcmppd into k
+//                                 vpandnq (AVX-512F has them as integer ones)
 //
 // Vex code clears the upper halves before a call and at its end; Masks
 // code compares into k registers and picks by blending; Upper code has
@@ -108,62 +100,40 @@ struct WidthRow {
   bool Vex, Masks, Upper;
 };
 
+// clang-format off
+#define MATHUTILS_LEGACY(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, from); }
+#define MATHUTILS_VEX(name) [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from) { c.name(to, to, from); }
+#define MATHUTILS_STORE(name) [](Xbyak::CodeGenerator& c, const Xbyak::Address& to, const Xmm& from) { c.name(to, from); }
+#define MATHUTILS_COMPARE(name, ...) \
+  [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) { c.name(__VA_ARGS__ from, predicate); }
 const WidthRow Widths[] = {
-    {1,
-     [](int index) { return Xmm(index); },
-     {MATHUTILS_LEGACY(addsd), MATHUTILS_LEGACY(subsd), MATHUTILS_LEGACY(mulsd), MATHUTILS_LEGACY(divsd),
-      MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
-      MATHUTILS_LEGACY(sqrtsd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movsd)},
-     MATHUTILS_STORE(movsd),
-     nullptr,
-     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
-       c.cmpsd(to, from, predicate);
-     },
-     false,
-     false,
-     false},
-    {2,
-     [](int index) { return Xmm(index); },
-     {MATHUTILS_LEGACY(addpd), MATHUTILS_LEGACY(subpd), MATHUTILS_LEGACY(mulpd), MATHUTILS_LEGACY(divpd),
-      MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
-      MATHUTILS_LEGACY(sqrtpd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movupd)},
-     MATHUTILS_STORE(movupd),
-     MATHUTILS_STORE(movntpd),
-     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
-       c.cmppd(to, from, predicate);
-     },
-     false,
-     false,
-     false},
-    {4,
-     [](int index) -> Xmm { return Xbyak::Ymm(index); },
-     {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
-      MATHUTILS_VEX(vandpd), MATHUTILS_VEX(vorpd), MATHUTILS_VEX(vxorpd), MATHUTILS_VEX(vandnpd),
-      MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
-     MATHUTILS_STORE(vmovupd),
-     MATHUTILS_STORE(vmovntpd),
-     [](Xbyak::CodeGenerator& c, const Xmm& to, const Xbyak::Operand& from, std::uint8_t predicate) {
-       c.vcmppd(to, to, from, predicate);
-     },
-     true,
-     false,
-     false},
-    {8,
-     [](int index) -> Xmm { return Xbyak::Zmm(index); },
-     {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
-      MATHUTILS_VEX(vpandq), MATHUTILS_VEX(vporq), MATHUTILS_VEX(vpxorq), MATHUTILS_VEX(vpandnq),
-      MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
-     MATHUTILS_STORE(vmovupd),
-     MATHUTILS_STORE(vmovntpd),
-     nullptr,
-     true,
-     true,
-     true},
+  {1, [](int index) { return Xmm(index); },
+   {MATHUTILS_LEGACY(addsd), MATHUTILS_LEGACY(subsd), MATHUTILS_LEGACY(mulsd), MATHUTILS_LEGACY(divsd),
+    MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
+    MATHUTILS_LEGACY(sqrtsd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movsd)},
+   MATHUTILS_STORE(movsd), nullptr, MATHUTILS_COMPARE(cmpsd, to,), false, false, false},
+  {2, [](int index) { return Xmm(index); },
+   {MATHUTILS_LEGACY(addpd), MATHUTILS_LEGACY(subpd), MATHUTILS_LEGACY(mulpd), MATHUTILS_LEGACY(divpd),
+    MATHUTILS_LEGACY(andpd), MATHUTILS_LEGACY(orpd), MATHUTILS_LEGACY(xorpd), MATHUTILS_LEGACY(andnpd),
+    MATHUTILS_LEGACY(sqrtpd), MATHUTILS_LEGACY(movapd), MATHUTILS_LEGACY(movupd)},
+   MATHUTILS_STORE(movupd), MATHUTILS_STORE(movntpd), MATHUTILS_COMPARE(cmppd, to,), false, false, false},
+  {4, [](int index) -> Xmm { return Xbyak::Ymm(index); },
+   {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
+    MATHUTILS_VEX(vandpd), MATHUTILS_VEX(vorpd), MATHUTILS_VEX(vxorpd), MATHUTILS_VEX(vandnpd),
+    MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
+   MATHUTILS_STORE(vmovupd), MATHUTILS_STORE(vmovntpd), MATHUTILS_COMPARE(vcmppd, to, to,), true, false, false},
+  {8, [](int index) -> Xmm { return Xbyak::Zmm(index); },
+   {MATHUTILS_VEX(vaddpd), MATHUTILS_VEX(vsubpd), MATHUTILS_VEX(vmulpd), MATHUTILS_VEX(vdivpd),
+    MATHUTILS_VEX(vpandq), MATHUTILS_VEX(vporq), MATHUTILS_VEX(vpxorq), MATHUTILS_VEX(vpandnq),
+    MATHUTILS_LEGACY(vsqrtpd), MATHUTILS_LEGACY(vmovapd), MATHUTILS_LEGACY(vmovupd)},
+   MATHUTILS_STORE(vmovupd), MATHUTILS_STORE(vmovntpd), nullptr, true, true, true},
 };
+// clang-format on
 
 #undef MATHUTILS_LEGACY
 #undef MATHUTILS_VEX
 #undef MATHUTILS_STORE
+#undef MATHUTILS_COMPARE
 
 // The row of 1, 2, 4 or 8 lanes.
 const WidthRow& RowOf(int lanes) { return Widths[std::countr_zero(static_cast<unsigned>(lanes))]; }
