@@ -5,8 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "parser/array_code.h"
