@@ -57,14 +57,35 @@ struct CodeShape {
   bool Framed() const { return Loop || Calls || DeepSlots; }
 };
 
-// Shared by the conventions: the code, the shape, the pool and the steps.
+// Shared by the conventions: the code, the shape, the pool and the steps,
+// and the frame's layout from SlotsAt bytes above the stack pointer on: the
+// slots kept in memory, two vectors of call arguments, the variables' bases.
+template <int SlotsAt>
 class ConventionBase {
  public:
   ConventionBase(Xbyak::CodeGenerator& code, const CodeShape& shape, const Xbyak::Label& pool,
                  std::vector<FrameStep>& steps)
       : C(code), Shape(shape), PoolLabel(pool), Steps(steps) {}
 
+  Xbyak::Address Slot(int slot) const { return C.ptr[Sp() + SlotOffset(slot)]; }
+  Xbyak::Address SlotLane(int slot, int lane) const { return C.qword[Sp() + SlotOffset(slot) + 8 * lane]; }
+  Xbyak::Address Arguments(int which) const { return C.ptr[Sp() + ArgumentsOffset(which)]; }
+  Xbyak::Address ArgumentLane(int which, int lane) const {
+    return C.qword[Sp() + ArgumentsOffset(which) + 8 * lane];
+  }
+
  protected:
+  const Xbyak::Reg32e& Sp() const {
+#ifdef __x86_64__
+    return C.rsp;
+#else
+    return C.esp;
+#endif
+  }
+  int SlotOffset(int slot) const { return SlotsAt + Shape.SlotBytes * slot; }
+  int ArgumentsOffset(int which) const { return SlotsAt + Shape.SlotBytes * (Shape.HighestSlot + 1 + which); }
+  int BasesOffset() const { return ArgumentsOffset(2); }
+
   void Step(FrameStep::Kind kind, int reg, int offset = 0) {
     Steps.push_back({C.getSize(), kind, reg, offset});
   }
@@ -85,7 +106,7 @@ class ConventionBase {
 // it keeps the stack 16-byte aligned at every call. The one-point code has
 // a frame only where Framed; a loop saves rbx (the run), r12 (the sources),
 // r13 (the group's byte offset), r14 (the results) and r15 (the end offset).
-class SystemV64 : ConventionBase {
+class SystemV64 : public ConventionBase<0> {
  public:
   using ConventionBase::ConventionBase;
   static constexpr bool QuietsResults = false;
@@ -120,12 +141,6 @@ class SystemV64 : ConventionBase {
     C.ret();
   }
 
-  Xbyak::Address Slot(int slot) const { return C.ptr[C.rsp + SlotOffset(slot)]; }
-  Xbyak::Address SlotLane(int slot, int lane) const { return C.qword[C.rsp + SlotOffset(slot) + 8 * lane]; }
-  Xbyak::Address Arguments(int which) const { return C.ptr[C.rsp + ArgumentsOffset(which)]; }
-  Xbyak::Address ArgumentLane(int which, int lane) const {
-    return C.qword[C.rsp + ArgumentsOffset(which) + 8 * lane];
-  }
   Xbyak::Address Pool(int offset) const { return C.ptr[C.rip + PoolLabel + offset]; }
   Xbyak::Address VariableMemory(const double* variable) {
     C.mov(C.rax, Address(variable));
@@ -192,9 +207,6 @@ class SystemV64 : ConventionBase {
     if (Shape.Loop) return (BasesOffset() + 8 * Shape.VariableCount() + 15) / 16 * 16;
     return (Shape.SlotBytes * (Shape.HighestSlot + 1) + 15) / 16 * 16 + 8;
   }
-  int SlotOffset(int slot) const { return Shape.SlotBytes * slot; }
-  int ArgumentsOffset(int which) const { return Shape.SlotBytes * (Shape.HighestSlot + 1 + which); }
-  int BasesOffset() const { return ArgumentsOffset(2); }
 
   // A loop without calls keeps the first variables' bases in registers that
   // a call would clobber; the others live in the frame. With four variables
@@ -241,7 +253,7 @@ using NativeConvention = SystemV64;
 // The stack is aligned to 16 bytes with 32 bytes of outgoing arguments at
 // esp, then the end offset, then the slots (slot k at esp + 48 +
 // SlotBytes k), the call arguments and the variables' bases.
-class Cdecl32 : ConventionBase {
+class Cdecl32 : public ConventionBase<48> {
  public:
   using ConventionBase::ConventionBase;
   static constexpr bool QuietsResults = true;
@@ -284,12 +296,6 @@ class Cdecl32 : ConventionBase {
     C.ret();
   }
 
-  Xbyak::Address Slot(int slot) const { return C.ptr[C.esp + SlotOffset(slot)]; }
-  Xbyak::Address SlotLane(int slot, int lane) const { return C.qword[C.esp + SlotOffset(slot) + 8 * lane]; }
-  Xbyak::Address Arguments(int which) const { return C.ptr[C.esp + ArgumentsOffset(which)]; }
-  Xbyak::Address ArgumentLane(int which, int lane) const {
-    return C.qword[C.esp + ArgumentsOffset(which) + 8 * lane];
-  }
   Xbyak::Address Pool(int offset) const { return C.ptr[C.esi + offset]; }
   Xbyak::Address VariableMemory(const double* variable) const { return C.qword[Address(variable)]; }
   Xbyak::Address LoopVariable(int index) {
@@ -342,12 +348,8 @@ class Cdecl32 : ConventionBase {
  private:
   static constexpr int Esp = 4, Ebp = 5, Ebx = 3, Esi = 6, Edi = 7;  // DWARF's numbers
   static constexpr int EndAt = 32;
-  static constexpr int SlotsAt = 48;
 
   int FrameBytes() const { return (BasesOffset() + 4 * Shape.VariableCount() + 15) / 16 * 16; }
-  int SlotOffset(int slot) const { return SlotsAt + Shape.SlotBytes * slot; }
-  int ArgumentsOffset(int which) const { return SlotsAt + Shape.SlotBytes * (Shape.HighestSlot + 1 + which); }
-  int BasesOffset() const { return ArgumentsOffset(2); }
   Xbyak::Address BaseMemory(int index) const { return C.dword[C.esp + BasesOffset() + 4 * index]; }
   // ecx holds the sources.
   Xbyak::Address SourceField(int index, std::size_t field) const {
