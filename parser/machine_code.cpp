@@ -250,9 +250,13 @@ class Generator : public Xbyak::CodeGenerator {
 
  private:
   void EmitOnePoint() {
+    EmitInstructions();
+    LoadInto(xmm0, ResultSource());
+  }
+
+  void EmitInstructions() {
     for (std::size_t i = 0; i < In.Instructions.size(); ++i)
       EmitInstruction(In.Instructions[i], Lowerings[i]);
-    LoadInto(xmm0, ResultSource());
   }
 
   // The loop twice where it may stream, so that no group asks how to store
@@ -280,8 +284,7 @@ class Generator : public Xbyak::CodeGenerator {
     L(loop);
     Slots.Clear();
     LoadHeldVariables();
-    for (std::size_t i = 0; i < In.Instructions.size(); ++i)
-      EmitInstruction(In.Instructions[i], Lowerings[i]);
+    EmitInstructions();
     LoadInto(ScratchA(), ResultSource());
     StoreResult(ScratchA(), stream);
     Abi.NextPoint(loop);
