@@ -129,9 +129,7 @@ struct Lowered {
   bool ReadsSlotsOnly() const { return (Is >= Step::Sum && Is <= Step::Max) || Is == Step::CallList; }
 };
 
-namespace lowering {
-
-inline Lowered Power(const Instruction& instruction) {
+inline Lowered LowerPower(const Instruction& instruction) {
   const bool number = instruction.IsConstant(instruction.Right);
   const double exponent = number ? *instruction.Right.Address() : 0;
   if (number && exponent == 2) return {Step::Square};
@@ -141,7 +139,7 @@ inline Lowered Power(const Instruction& instruction) {
           number ? reinterpret_cast<const void*>(LibraryPow) : reinterpret_cast<const void*>(RaiseToPower)};
 }
 
-inline Lowered Unary(const Instruction& instruction) {
+inline Lowered LowerUnary(const Instruction& instruction) {
   const MachineForm form = MachineFormOf(instruction.Callback);
   switch (form.Form) {
     case CallForm::Library:
@@ -157,7 +155,7 @@ inline Lowered Unary(const Instruction& instruction) {
 }
 
 // sum, avg, min and max of register slots are computed in place.
-inline Lowered List(const Instruction& instruction) {
+inline Lowered LowerList(const Instruction& instruction) {
   const CallForm form = MachineFormOf(instruction.Callback).Form;
   const int last = instruction.Slot + instruction.ArgCount - 1;
   if (instruction.ArgCount >= 1 && last <= RegisterSlots && form >= CallForm::Sum)
@@ -168,7 +166,7 @@ inline Lowered List(const Instruction& instruction) {
   return call;
 }
 
-inline Lowered Binary(const Instruction& instruction) {
+inline Lowered LowerBinary(const Instruction& instruction) {
   const Emission row = EmissionOf(instruction.Op);
   double reciprocal = 0;
   if (row.Reciprocal && instruction.IsConstant(instruction.Right) &&
@@ -180,18 +178,16 @@ inline Lowered Binary(const Instruction& instruction) {
   return {Step::Operation, row};
 }
 
-}  // namespace lowering
-
 inline Lowered Lower(const Instruction& instruction) {
   switch (LoweringOf(instruction.Op)) {
     case Lowering::Scalar:
     case Lowering::Reversed:
-    case Lowering::BothNonZero: return lowering::Binary(instruction);
-    case Lowering::Power: return lowering::Power(instruction);
+    case Lowering::BothNonZero: return LowerBinary(instruction);
+    case Lowering::Power: return LowerPower(instruction);
     case Lowering::Square: return {Step::Square};
     case Lowering::Load: return {Step::Load};
-    case Lowering::CallUnary: return lowering::Unary(instruction);
-    case Lowering::CallList: return lowering::List(instruction);
+    case Lowering::CallUnary: return LowerUnary(instruction);
+    case Lowering::CallList: return LowerList(instruction);
     case Lowering::CallUnaryContext:
       return {Step::CallContext, {Lowering::CallUnaryContext}, instruction.Callback, 0, 0, 0, true};
     case Lowering::CallListContext:
