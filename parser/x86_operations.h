@@ -98,24 +98,12 @@ inline constexpr int RegisterSlots = 6;
 //   CallList     Function(the pointers, the slots, Count)     any other list function
 //   CallContext  Callback(Context, Left)                      a callback defined with a context
 //   None         nothing                                      no operation of the program
+// clang-format off
 enum class Step : std::uint8_t {
-  None,
-  Operation,
-  Reciprocal,
-  Square,
-  Load,
-  Sqrt,
-  Abs,
-  Negate,
-  Sum,
-  Avg,
-  Min,
-  Max,
-  CallPower,
-  CallUnary,
-  CallList,
-  CallContext
+  None, Operation, Reciprocal, Square, Load, Sqrt, Abs, Negate, Sum, Avg, Min, Max,  // inline
+  CallPower, CallUnary, CallList, CallContext                                       // calls
 };
+// clang-format on
 
 struct Lowered {
   Step Is = Step::None;
@@ -188,16 +176,11 @@ inline Lowered Lower(const Instruction& instruction) {
     case Lowering::Load: return {Step::Load};
     case Lowering::CallUnary: return LowerUnary(instruction);
     case Lowering::CallList: return LowerList(instruction);
-    case Lowering::CallUnaryContext:
-      return {Step::CallContext, {Lowering::CallUnaryContext}, instruction.Callback, 0, 0, 0, true};
-    case Lowering::CallListContext:
-      return {Step::CallList,
-              {Lowering::CallListContext},
-              reinterpret_cast<const void*>(CallListWithContext),
-              0,
-              0,
-              0,
-              true};
+    case Lowering::CallUnaryContext: return {Step::CallContext, {}, instruction.Callback, 0, 0, 0, true};
+    case Lowering::CallListContext: {
+      const auto helper = reinterpret_cast<const void*>(CallListWithContext);
+      return {Step::CallList, {Lowering::CallListContext}, helper, 0, 0, 0, true};
+    }
     case Lowering::None: break;
   }
   return {};
