@@ -11,14 +11,10 @@
 // the points one by one calls them, and what one throws leaves the points
 // before it written.
 //
-//   lanes  registers   chosen where                     instructions
-//   -----  ----------  -------------------------------  -----------------------------
-//   8      zmm0-zmm15  AVX-512F and AVX-512DQ, x86-64   vaddpd .. vcmppd into k masks
-//          zmm16-31    (code that calls nothing: the
-//                      variables and numbers it reads)
-//   4      ymm0-ymm15  AVX, x86-64                      vaddpd .. vcmppd into masks
-//   2      xmm         SSE2                             addpd .. cmppd
-//   1      xmm         a program calling the user's     addsd .. cmpsd
+// The lanes are the widest of the processor's (8 with AVX-512F and DQ, 4
+// with AVX, 2 with SSE2) up to what the parser allows, or 1 where the
+// program calls the user's; the rows of the widths are in
+// parser/machine_code.cpp.
 //
 // The code is one function of one argument, the ArrayRun below. It reads
 // each variable at Base + the group's byte offset, and moves Base back by
@@ -31,9 +27,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
+#include <utility>
 
-#include "parser/unwind_info.h"
+#include "parser/machine_code.h"
 
 namespace MathUtils::detail {
 
@@ -64,52 +60,41 @@ void SetStreamingPoints(std::size_t points);
 std::size_t StreamedPoints();
 void CountStreamedPoints(std::size_t points);
 
+// The loop over arrays that the x86 backend (parser/machine_code.h) makes
+// of a program, with the lanes chosen for it.
 class ArrayCode {
  public:
   // The most lanes this processor runs (8, 4 or 2), or 1 where this build
   // generates no machine code.
-  static int WidestLanes();
+  static int WidestLanes() { return MachineCode::WidestLanes(); }
 
   // The code for the program with at most maxLanes lanes, or null where it
   // cannot be made.
   static std::unique_ptr<ArrayCode> Generate(const Program& program, int maxLanes);
 
-  ~ArrayCode();
-  ArrayCode(const ArrayCode&) = delete;
-  ArrayCode& operator=(const ArrayCode&) = delete;
-
   void Run(ArrayRun& run) const {
     if (run.Stream) CountStreamedPoints(run.Count);
-    reinterpret_cast<void (*)(ArrayRun*)>(Pages)(&run);
+    reinterpret_cast<void (*)(ArrayRun*)>(Loop->Entry())(&run);
   }
 
-  int Lanes() const { return LaneCount; }
+  int Lanes() const { return Loop->Lanes(); }
   // The variables the program reads, in the order of ArrayRun::Sources.
-  std::span<const double* const> Variables() const { return VariableAddresses; }
+  std::span<const double* const> Variables() const { return Loop->Variables(); }
   // Whether the code calls a callback of the user's.
-  bool CallsBack() const { return UserCalls; }
+  bool CallsBack() const { return Loop->CallsBack(); }
   // Whether a run may ask for its results to go around the caches.
-  bool Streams() const { return CanStream; }
-  std::size_t Size() const { return TotalSize; }
+  bool Streams() const { return Loop->Streams(); }
+  std::size_t Size() const { return Loop->Size(); }
   // The instructions, from the entry on (the numbers they read follow
   // them), and the steps of their frame, which the unwind description of
   // code that calls records.
-  std::span<const std::uint8_t> Code() const { return {Pages, CodeSize}; }
-  std::span<const FrameStep> Frame() const { return FrameSteps; }
+  std::span<const std::uint8_t> Code() const { return Loop->Code(); }
+  std::span<const FrameStep> Frame() const { return Loop->Frame(); }
 
  private:
-  ArrayCode(std::uint8_t* pages, std::size_t reserved);
+  explicit ArrayCode(std::unique_ptr<MachineCode> loop) : Loop(std::move(loop)) {}
 
-  std::uint8_t* Pages;
-  std::size_t ReservedBytes;
-  std::size_t TotalSize = 0;
-  std::size_t CodeSize = 0;
-  int LaneCount = 1;
-  bool UserCalls = false;
-  bool CanStream = false;
-  std::vector<const double*> VariableAddresses;
-  std::vector<FrameStep> FrameSteps;
-  std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
+  std::unique_ptr<MachineCode> Loop;
 };
 
 }  // namespace MathUtils::detail

@@ -1,7 +1,6 @@
-// What the generated code (parser/machine_code.cpp, parser/array_code.cpp)
-// calls where it cannot take a step itself, and the facts of numbers both
-// generators rely on. Exceptions pass through these functions as through
-// the code.
+// What the generated code (parser/machine_code.cpp) calls where it cannot
+// take a step itself, and the facts of numbers its lowering relies on.
+// Exceptions pass through these functions as through the code.
 #pragma once
 
 #include <cstddef>

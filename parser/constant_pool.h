@@ -1,8 +1,10 @@
 // The numbers generated code reads, each added when an emitter first asks
 // for it and laid down after the instructions. An entry is known by its
-// offset from the pool's label. Every entry takes EntryBytes, aligned to
-// them: the number in each of its first Copies doubles, zeros after, so
-// that a packed operation of that width can take an entry as its operand.
+// offset from the pool's label. Every entry takes a vector of the lanes'
+// width, at least 16 bytes, aligned to its size: the number in each lane,
+// zeros after, so that a packed operation of that width (and the scalar
+// code's bit operations, which read 16 bytes) can take an entry as its
+// operand.
 #pragma once
 
 #include <xbyak/xbyak.h>
@@ -14,11 +16,10 @@
 
 namespace MathUtils::detail {
 
-template <int Copies, int EntryBytes>
 class ConstantPool {
-  static_assert(Copies * 8 <= EntryBytes && EntryBytes % 8 == 0);
-
  public:
+  explicit ConstantPool(int lanes) : Copies(lanes), EntryBytes(std::max(16, 8 * lanes)) {}
+
   int OffsetOf(std::uint64_t bits) {
     const auto known = std::find(Bits.begin(), Bits.end(), bits);
     if (known != Bits.end()) return EntryBytes * static_cast<int>(known - Bits.begin());
@@ -39,6 +40,8 @@ class ConstantPool {
   }
 
  private:
+  int Copies;
+  int EntryBytes;
   std::vector<std::uint64_t> Bits;
 };
 

@@ -1,19 +1,29 @@
-// Machine code for later evaluations, generated at run time from the derived
-// program (x86-64 with the System V calling convention, and IA-32 cdecl).
+// Machine code generated at run time from the derived program (x86-64
+// with the System V calling convention, and IA-32 cdecl): one backend for
+// one point and for arrays of points.
 //
 // The code computes every double as the program does: the same operations
-// in the same order in SSE2 scalar arithmetic, the same callbacks, and the
-// variables read from their addresses at each run. What each operation
-// becomes is one row of Emissions (parser/program.h); what a call of a
-// built-in becomes is its row's MachineForm (parser/builtins.h); each
-// calling convention's frame, calls and returns are a class of their own.
+// in the same order, the same callbacks, and the variables read from their
+// addresses at each run. What each instruction becomes is decided once,
+// before any width is known (Lower in parser/x86_operations.h); the width
+// then picks the registers and instruction forms from a table with a row
+// per width; each calling convention's frame, calls and returns are a
+// class of their own.
 //
-// Stack slots live in XMM registers (slot k in xmm(k-1)); the deepest
-// slots, beyond the registers, live in memory, in the code's own stack
-// frame. Before a call, live slots below the call's own are stored there
-// and reloaded when next read; a list callback reads its arguments there.
-// The code writes nothing but its frame: runs may nest (a callback that
-// evaluates again) and run on several threads at once.
+//   form       lanes       entry                          registers
+//   ---------  ----------  -----------------------------  ----------------------------
+//   one point  1           double (void*), the argument   xmm, scalar SSE2
+//                          ignored
+//   loop       1, 2, 4, 8  void (ArrayRun*), see          xmm (1 and 2), ymm (4), zmm
+//                          parser/array_code.h            (8), packed
+//
+// Stack slots live in vector registers (slot k in register k-1); the
+// deepest slots, beyond the registers, live in memory, in the code's own
+// stack frame. Before a call, live slots below the call's own are stored
+// there and reloaded when next read; a list callback reads its arguments
+// there. The code writes nothing but its frame (and a loop its results):
+// runs may nest (a callback that evaluates again) and run on several
+// threads at once.
 //
 // What a callback throws, a thread's cancellation included, unwinds through
 // the code's frame as through a compiled function's: the code's unwind
@@ -31,11 +41,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
+
+#include "parser/unwind_info.h"
 
 namespace MathUtils::detail {
 
 struct Program;
-class UnwindInfo;
 
 class MachineCode {
  public:
@@ -44,14 +56,22 @@ class MachineCode {
   // The code for the program, or null where it cannot be made. The code
   // keeps no reference to the program.
   static std::unique_ptr<MachineCode> Generate(const Program& program);
+  // The most lanes this processor runs (8, 4 or 2), or 1 where this build
+  // generates no machine code.
+  static int WidestLanes();
+  // The loop over arrays in the most lanes of this processor up to
+  // maxLanes, or one point at a time where the program calls a callback of
+  // the user's (whose calls keep the order of the points) or a list
+  // function not computed inline; null where it cannot be made.
+  static std::unique_ptr<MachineCode> GenerateLoop(const Program& program, int maxLanes);
 
   ~MachineCode();
   MachineCode(const MachineCode&) = delete;
   MachineCode& operator=(const MachineCode&) = delete;
 
-  // Where the code begins. It is called as a function of one pointer
-  // argument, which it ignores, returning a double: the parser calls it
-  // directly in place of an interpreter.
+  // Where the code begins. The one-point code is called as a function of
+  // one pointer argument, which it ignores, returning a double: the parser
+  // calls it directly in place of an interpreter.
   void* Entry() const { return Pages; }
   // Whether the code calls a callback of the user's (one that may touch
   // the parser that runs it).
@@ -66,14 +86,27 @@ class MachineCode {
   // The system's page size.
   static std::size_t PageBytes();
 
+  // Of a loop: its lanes, the variables it reads in the order of
+  // ArrayRun::Sources, and whether a run may store around the caches.
+  int Lanes() const { return LaneCount; }
+  std::span<const double* const> Variables() const { return VariableAddresses; }
+  bool Streams() const { return CanStream; }
+  // The steps of the code's frame, which its unwind description records.
+  std::span<const FrameStep> Frame() const { return FrameSteps; }
+
  private:
-  MachineCode(std::uint8_t* pages, std::size_t reserved, std::size_t size, std::size_t codeSize);
+  MachineCode(std::uint8_t* pages, std::size_t reserved);
+  static std::unique_ptr<MachineCode> Emit(const Program& program, int lanes, bool loop);
 
   std::uint8_t* Pages;
   std::size_t ReservedBytes;  // bytes of pages allocated
-  std::size_t TotalSize;
-  std::size_t CodeSize;
+  std::size_t TotalSize = 0;
+  std::size_t CodeSize = 0;
   bool UserCalls = false;
+  int LaneCount = 1;
+  bool CanStream = false;
+  std::vector<const double*> VariableAddresses;
+  std::vector<FrameStep> FrameSteps;
   std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };
 

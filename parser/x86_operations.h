@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "parser/builtins.h"
+#include "parser/code_helpers.h"
 #include "parser/commands.h"
 #include "parser/program.h"
 
@@ -65,6 +67,123 @@ constexpr Emission EmissionOf(std::int32_t op) {
   if (!IsBinaryOperator(op)) return {LoweringOf(op)};
   const X86Operation& row = X86Operations[op];
   return {LoweringOf(op), row.Instruction, row.ToOne, row.Reciprocal};
+}
+
+// Slots 1..RegisterSlots live in vector registers, the two next registers
+// are scratch: the registers of the calling convention that a call may
+// clobber, at every width alike.
+#ifdef __x86_64__
+inline constexpr int RegisterSlots = 14;
+#else
+inline constexpr int RegisterSlots = 6;
+#endif
+
+// What one instruction of the program becomes, decided once, before any
+// width is known, for the one-point code and the lanes alike:
+//
+//   Step         emits                                        when
+//   -----------  -------------------------------------------  -------------------------------------
+//   Operation    t = Left <Row.Instruction> Right, as the     a binary operator (its row above)
+//                row's Shape says (Scalar/Reversed/BothNonZero)
+//   Reciprocal   t = Left * Number                            a division by a number whose
+//                                                             reciprocal is exact
+//   Square       t = Left * Left                              a square, or a power by the number 2
+//   Load         t = Left                                     a load, or a power by the number 1
+//   CallPower    t = Function(Left, Right)                    any other power
+//   CallUnary    t = Function(Left * Before) * After          a call of a callback, of a built-in
+//                                                             or of its C library function
+//   Sqrt, Abs, Negate                                         a built-in computed inline
+//   Sum, Avg, Min, Max  of the Count slots from t on          a built-in list function of register
+//                                                             slots, with at least one argument
+//   CallList     Function(the pointers, the slots, Count)     any other list function
+//   CallContext  Callback(Context, Left)                      a callback defined with a context
+//   None         nothing                                      no operation of the program
+// clang-format off
+enum class Step : std::uint8_t {
+  None, Operation, Reciprocal, Square, Load, Sqrt, Abs, Negate, Sum, Avg, Min, Max,  // inline
+  CallPower, CallUnary, CallList, CallContext                                       // calls
+};
+// clang-format on
+
+struct Lowered {
+  Step Is = Step::None;
+  Emission Row{Lowering::None};
+  const void* Function = nullptr;  // what a call calls
+  double Before = 0, After = 0;    // CallUnary's scales; 0 for none
+  double Number = 0;               // Reciprocal's factor
+  bool CallsUser = false;          // a callback of the user's: may touch the parser, throw
+  bool Calls() const { return Is >= Step::CallPower; }
+  // A list function reads its arguments from the slots, no operand.
+  bool ReadsSlotsOnly() const { return (Is >= Step::Sum && Is <= Step::Max) || Is == Step::CallList; }
+};
+
+inline Lowered LowerPower(const Instruction& instruction) {
+  const bool number = instruction.IsConstant(instruction.Right);
+  const double exponent = number ? *instruction.Right.Address() : 0;
+  if (number && exponent == 2) return {Step::Square};
+  if (number && exponent == 1) return {Step::Load};
+  return {Step::CallPower,
+          {Lowering::Power},
+          number ? reinterpret_cast<const void*>(LibraryPow) : reinterpret_cast<const void*>(RaiseToPower)};
+}
+
+inline Lowered LowerUnary(const Instruction& instruction) {
+  const MachineForm form = MachineFormOf(instruction.Callback);
+  switch (form.Form) {
+    case CallForm::Library:
+      return {Step::CallUnary, {}, reinterpret_cast<const void*>(form.Library), form.Before, form.After};
+    case CallForm::Sqrt: return {Step::Sqrt};
+    case CallForm::Abs: return {Step::Abs};
+    case CallForm::Negate: return {Step::Negate};
+    default: break;
+  }
+  Lowered call{Step::CallUnary, {}, instruction.Callback};
+  call.CallsUser = form.Form == CallForm::Callback;
+  return call;
+}
+
+// sum, avg, min and max of register slots are computed in place.
+inline Lowered LowerList(const Instruction& instruction) {
+  const CallForm form = MachineFormOf(instruction.Callback).Form;
+  const int last = instruction.Slot + instruction.ArgCount - 1;
+  if (instruction.ArgCount >= 1 && last <= RegisterSlots && form >= CallForm::Sum)
+    return {static_cast<Step>(static_cast<int>(Step::Sum) + static_cast<int>(form) -
+                              static_cast<int>(CallForm::Sum))};
+  Lowered call{Step::CallList, {}, reinterpret_cast<const void*>(CallList)};
+  call.CallsUser = form == CallForm::Callback;
+  return call;
+}
+
+inline Lowered LowerBinary(const Instruction& instruction) {
+  const Emission row = EmissionOf(instruction.Op);
+  double reciprocal = 0;
+  if (row.Reciprocal && instruction.IsConstant(instruction.Right) &&
+      ExactReciprocal(*instruction.Right.Address(), reciprocal)) {
+    Lowered product{Step::Reciprocal, row};
+    product.Number = reciprocal;
+    return product;
+  }
+  return {Step::Operation, row};
+}
+
+inline Lowered Lower(const Instruction& instruction) {
+  switch (LoweringOf(instruction.Op)) {
+    case Lowering::Scalar:
+    case Lowering::Reversed:
+    case Lowering::BothNonZero: return LowerBinary(instruction);
+    case Lowering::Power: return LowerPower(instruction);
+    case Lowering::Square: return {Step::Square};
+    case Lowering::Load: return {Step::Load};
+    case Lowering::CallUnary: return LowerUnary(instruction);
+    case Lowering::CallList: return LowerList(instruction);
+    case Lowering::CallUnaryContext: return {Step::CallContext, {}, instruction.Callback, 0, 0, 0, true};
+    case Lowering::CallListContext: {
+      const auto helper = reinterpret_cast<const void*>(CallListWithContext);
+      return {Step::CallList, {Lowering::CallListContext}, helper, 0, 0, 0, true};
+    }
+    case Lowering::None: break;
+  }
+  return {};
 }
 
 }  // namespace MathUtils::detail

@@ -22,6 +22,7 @@
 #include "cell_entries.h"
 #include "frame_replay.h"
 #include "parser/compiled_formula.h"
+#include "parser/machine_code.h"
 #include "parser/parser.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"
@@ -34,6 +35,7 @@ using namespace CellEntries;
 using MathUtils::Cell;
 using MathUtils::VariableArray;
 using MathUtils::detail::ArrayCode;
+using MathUtils::detail::MachineCode;
 using ParserTests::ExpectSameBits;
 using ParserTests::Tier;
 using ParserTests::Tiers;
@@ -587,10 +589,29 @@ std::string Shown(const ReplayedFrame& frame) {
   return out.str();
 }
 
+// The description of the frame replayed at every offset of the
+// instructions, against the frame that the instructions build.
+void ExpectDescribedAsBuilt(std::span<const std::uint8_t> instructions,
+                            std::span<const MathUtils::detail::FrameStep> frame, const std::string& context) {
+  const auto address = reinterpret_cast<std::uintptr_t>(instructions.data());
+  const std::vector<std::uint8_t> description =
+      MathUtils::detail::UnwindInfo::Describe(address, instructions.size(), frame);
+  const std::vector<ReplayedFrame> expected = FramesOfInstructions(instructions);
+  for (std::size_t offset = 0; offset < instructions.size(); ++offset) {
+    const ReplayedFrame replayed = Replay(description, offset, address, instructions.size());
+    if (!(replayed == expected[offset])) {
+      ADD_FAILURE() << context << " at offset " << offset << " of " << instructions.size() << ": described "
+                    << Shown(replayed) << ", the instructions make " << Shown(expected[offset]);
+      return;
+    }
+  }
+}
+
 // The description that the code's unwinder reads, replayed at every offset
 // of its instructions, is the frame that those instructions build and take
-// down: the saved registers where the pushes put them and until the pops
-// restore them, the CFA as the stack pointer moves.
+// down, for the loops of every width and the one-point code: the saved
+// registers where the pushes put them and until the pops restore them, the
+// CFA as the stack pointer moves.
 TEST(ArrayCode, UnwindDescriptionAtEveryOffsetIsTheFrameOfTheInstructions) {
   if (ArrayCode::WidestLanes() == 1) GTEST_SKIP() << "no machine code over arrays in this build";
   std::vector<std::string> formulas = {
@@ -616,23 +637,15 @@ TEST(ArrayCode, UnwindDescriptionAtEveryOffsetIsTheFrameOfTheInstructions) {
     for (const int lanes : {1, 2, 4, 8}) {
       const std::unique_ptr<ArrayCode> code = ArrayCode::Generate(program, lanes);
       ASSERT_TRUE(code) << formula;
-      const std::string context = formula + " in " + std::to_string(code->Lanes()) + " lanes";
-      const std::span<const std::uint8_t> instructions = code->Code();
-      ASSERT_FALSE(code->Frame().empty()) << context;
-      const auto address = reinterpret_cast<std::uintptr_t>(instructions.data());
-      const std::vector<std::uint8_t> description =
-          MathUtils::detail::UnwindInfo::Describe(address, instructions.size(), code->Frame());
-      const std::vector<ReplayedFrame> expected = FramesOfInstructions(instructions);
-      for (std::size_t offset = 0; offset < instructions.size(); ++offset) {
-        const ReplayedFrame replayed = Replay(description, offset, address, instructions.size());
-        if (!(replayed == expected[offset])) {
-          ADD_FAILURE() << context << " at offset " << offset << " of " << instructions.size()
-                        << ": described " << Shown(replayed) << ", the instructions make "
-                        << Shown(expected[offset]);
-          break;
-        }
-      }
+      ASSERT_FALSE(code->Frame().empty()) << formula;
+      ExpectDescribedAsBuilt(code->Code(), code->Frame(),
+                             formula + " in " + std::to_string(code->Lanes()) + " lanes");
     }
+    // The one-point code, where it has a frame (on x86-64, where it calls).
+    const std::unique_ptr<MachineCode> point = MachineCode::Generate(program);
+    ASSERT_TRUE(point) << formula;
+    if (!point->Frame().empty())
+      ExpectDescribedAsBuilt(point->Code(), point->Frame(), formula + " one point");
   }
 }
 
