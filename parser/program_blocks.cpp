@@ -111,19 +111,18 @@ void UnaryOver(double* out, Lane operand, std::size_t count, Function f) {
 
 // A built-in of listed arguments, called point by point with the point's
 // values of the slots from the instruction's own on.
-void ListCallOver(const Instruction& call, Block& block) {
+void ListCallOver(const Instruction& call, Block& block, double* out) {
   const auto function = reinterpret_cast<ListCallback>(call.Callback);
   const auto count = static_cast<std::size_t>(call.ArgCount);
   double arguments[EvaluationStackSize];
-  double* out = block.Row(call.Slot);
   for (std::size_t j = 0; j < block.Count; ++j) {
     for (std::size_t k = 0; k < count; ++k) arguments[k] = block.Row(call.Slot + static_cast<int>(k))[j];
     out[j] = function(std::span<const double>(arguments, count));
   }
 }
 
-void RunOverBlock(const Instruction& i, Block& block) {
-  double* out = block.Row(i.Slot);
+// Writes the instruction's value at each point of the block to out.
+void RunOverBlock(const Instruction& i, Block& block, double* out) {
   const std::size_t count = block.Count;
   switch (i.Op) {
 #define MATHUTILS_BLOCK_BINARY(code, ...) \
@@ -135,7 +134,7 @@ void RunOverBlock(const Instruction& i, Block& block) {
     case OpCallUnary:
       UnaryOver(out, block.Read(i, i.Left), count, reinterpret_cast<UnaryCallback>(i.Callback));
       return;
-    case OpCallList: ListCallOver(i, block); return;
+    case OpCallList: ListCallOver(i, block, out); return;
     default: return;  // callbacks with a context are the user's: never run here
   }
 }
@@ -147,17 +146,28 @@ std::size_t BlockPoints(int highestSlot) {
   return std::clamp(InlineFrameDoubles / rows / 8 * 8, FewestBlockPoints, MostBlockPoints);
 }
 
+// Where the program's last instruction writes the result, it writes it
+// straight to the results. The results may be the very array of a listed
+// variable: each instruction reads a point's operands before it writes
+// that point, and no later instruction reads the array.
 void RunBlocks(const Program& program, std::span<const VariableArray> variables, std::span<double> results,
                std::size_t first, std::size_t& written) {
   BlockFrame frame(program.HighestSlot);
   Block block(frame, variables);
+  const std::span<const Instruction> instructions = program.Instructions;
+  const bool lastWritesResult =
+      !instructions.empty() && program.Result.IsSlot() && program.Result.Slot() == instructions.back().Slot;
+  const std::span<const Instruction> beforeLast =
+      instructions.first(instructions.size() - (lastWritesResult ? 1 : 0));
   for (std::size_t start = first; start < results.size(); start += frame.Points) {
     block.MoveTo(start, std::min(frame.Points, results.size() - start));
-    for (const Instruction& instruction : program.Instructions) RunOverBlock(instruction, block);
-    // The result may be read from the very array it is written over: point
-    // by point, each is read before it is written.
-    UnaryOver(results.data() + start, block.Read(Instruction{}, program.Result), block.Count,
-              [](double v) { return v; });
+    double* out = results.data() + start;
+    for (const Instruction& instruction : beforeLast)
+      RunOverBlock(instruction, block, block.Row(instruction.Slot));
+    if (lastWritesResult)
+      RunOverBlock(instructions.back(), block, out);
+    else
+      UnaryOver(out, block.Read(Instruction{}, program.Result), block.Count, [](double v) { return v; });
     written = start + block.Count;
   }
 }
