@@ -11,7 +11,7 @@ namespace MathUtils::detail {
 namespace {
 
 // A frame of this many doubles lives on the stack; a larger one (a program
-// of more than 128 slots) on the heap.
+// whose highest slot is 128 or above, at the fewest points) on the heap.
 constexpr std::size_t InlineFrameDoubles = 2048;
 constexpr std::size_t MostBlockPoints = 256;
 constexpr std::size_t FewestBlockPoints = 16;
