@@ -13,6 +13,7 @@
 #include "parser/engine.h"
 #include "parser/errors.h"
 #include "parser/program.h"
+#include "parser/program_blocks.h"
 
 namespace MathUtils::detail {
 
@@ -159,11 +160,18 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOverCells(const Cell* cells, deta
   }
 }
 
-// A callback may pull the compiled formula away from the parser: the scope
-// keeps it alive until the loop ends.
+// A program that calls no callback of the user's runs over blocks of
+// points. One that does runs point by point, so that its callbacks are
+// called in the order Evaluate calls them; a callback may pull the compiled
+// formula away from the parser: the scope keeps it alive until the loop
+// ends.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByProgram(std::size_t first,
                                                          std::span<const VariableArray> variables,
                                                          std::span<double> results, std::size_t& written) {
+  if (!Current->Derived.CallsBack) {
+    detail::RunBlocks(Current->Derived, variables, results, first, written);
+    return;
+  }
   const detail::CallbackScope scope;
   detail::ArrayPoint point(variables);
   RedirectedProgram program(Current->Derived, point);

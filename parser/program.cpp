@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "parser/builtins.h"
 #include "parser/commands.h"
 
 namespace MathUtils::detail {
@@ -95,7 +96,7 @@ class ProgramBuilder {
   bool UnaryCall(int slot, const Callee& callee) {
     if (!ValidSlots(slot, 1) || !WrittenSlots(slot, 1) || !NothingAbove(slot + 1)) return false;
     SettleVariablesBelow(slot);
-    Out.Calls = true;
+    Calling(callee);
     Instruction& call = Emit(callee.WithContext ? OpCallUnaryContext : OpCallUnary, slot);
     call.Left = Source(slot, call, 0);
     call.Callback = callee.Callback;
@@ -110,7 +111,7 @@ class ProgramBuilder {
     if (!ValidSlots(slot, count) || !WrittenSlots(slot, count) || !NothingAbove(slot + count)) return false;
     SettleVariablesBelow(slot);
     for (int k = slot; k < slot + count; ++k) Materialize(k);
-    Out.Calls = true;
+    Calling(callee);
     Instruction& call = Emit(callee.WithContext ? OpCallListContext : OpCallList, slot);
     call.ArgCount = count;
     call.Callback = callee.Callback;
@@ -119,6 +120,12 @@ class ProgramBuilder {
     for (int k = slot + 1; k < slot + count; ++k) Written[k] = false;
     Write(slot);
     return true;
+  }
+
+  void Calling(const Callee& callee) {
+    Out.Calls = true;
+    const bool builtin = !callee.WithContext && MachineFormOf(callee.Callback).Form != CallForm::Callback;
+    Out.CallsBack = Out.CallsBack || !builtin;
   }
 
   static bool ValidSlots(int first, int count) {
@@ -206,6 +213,7 @@ bool Program::Derive(std::span<const Cell> cells) {
   // move and pointers to their constants stay valid.
   Instructions.reserve(2 * static_cast<std::size_t>(entries) + 1);
   Calls = false;
+  CallsBack = false;
   HighestSlot = 1;
   ProgramBuilder builder(*this);
   const Cell* cell = cells.data();

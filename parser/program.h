@@ -35,7 +35,9 @@
 // - A power by the number 2 becomes OpSquare; any other power calls the C
 //   library, as does every callback. Calls is set when any instruction
 //   calls, so that a program without calls runs in a loop that keeps no
-//   registers across calls.
+//   registers across calls; CallsBack when any calls a callback that is not
+//   a built-in (built-ins are pure, and may be called over many points
+//   before the next instruction runs).
 // - A callback defined with a context has ops of its own, so that a plain
 //   call takes no branch on whether a context comes with it.
 // - Variables still pending are copied to the stack before any callback
@@ -176,7 +178,8 @@ struct Program {
 
   std::vector<Instruction> Instructions;
   Operand Result;
-  bool Calls = false;  // whether any instruction calls a function
+  bool Calls = false;      // whether any instruction calls a function
+  bool CallsBack = false;  // whether any calls a callback that is no built-in
   int HighestSlot = 1;
 };
 

@@ -22,6 +22,7 @@
 #include "parser/array_code.h"
 #include "parser/compiled_formula.h"
 #include "parser/parser.h"
+#include "parser/program_blocks.h"
 #include "parser_test_support.h"
 
 #if defined(__SSE2__)
@@ -219,6 +220,67 @@ TEST(EvaluateArrays, EveryFormulaTierLengthAndAlignmentGivesEvaluateBits) {
   }
 }
 
+// A formula nested so deep that its program has more slots than a frame
+// of whole blocks holds on the stack.
+std::string Nested(int depth) {
+  std::string formula;
+  for (int i = 0; i < depth; ++i) formula += i % 2 ? "y*(" : "x+(";
+  formula += "sin(x)";
+  return formula + std::string(static_cast<std::size_t>(depth), ')');
+}
+
+// Without machine code the program runs over blocks of points: lengths
+// around whole blocks, from the point after the compiled one (cold) or
+// from the first (warm), for programs of a few slots, of many (small
+// blocks in a frame on the heap), of built-ins only and of callbacks of
+// the user's (run point by point).
+TEST(EvaluateArrays, InterpretedBlocksOfEveryLengthGiveEvaluateBits) {
+  const std::size_t wide = MathUtils::detail::BlockPoints(1);
+  const std::size_t narrow = MathUtils::detail::BlockPoints(299);
+  ASSERT_LT(narrow, wide);
+  const std::vector<std::size_t> lengths = {1,        2,    narrow - 1, narrow,   narrow + 1,   narrow + 2,
+                                            wide - 1, wide, wide + 1,   wide + 2, 2 * wide + 1, 3 * wide + 5};
+  const std::string formulas[] = {"x * y - sqrt(x) / (y + 1)",
+                                  "min(x, y, z) + sinr(x) * y^2 - x^y + sum(x, y)",
+                                  "x",
+                                  "z * 2",
+                                  "twice(x) - y",
+                                  Nested(150)};
+  for (const std::string& formula : formulas) {
+    for (const std::size_t length : lengths) {
+      const std::vector<double> xs = Values(length, 31 + static_cast<unsigned>(length));
+      const std::vector<double> ys = Values(length, 37 + static_cast<unsigned>(length));
+      const std::vector<double> expected = PointByPoint(formula, xs, ys, -1.75);
+      for (const bool warm : {false, true})
+        ExpectSameBits(
+            expected, OverArrays(formula, Tiers[0], xs.data(), ys.data(), -1.75, length, warm),
+            formula.substr(0, 40) + (warm ? " warm" : " cold") + " length " + std::to_string(length));
+    }
+  }
+}
+
+// The results written over a value array that the result itself reads,
+// block after block.
+TEST(EvaluateArrays, InterpretedResultsInPlaceOfTheirOwnValues) {
+  const std::size_t count = 3 * MathUtils::detail::BlockPoints(1) + 7;
+  const std::vector<double> xs = Values(count, 41), ys = Values(count, 42);
+  for (const char* formula : {"x", "y", "y - x * 0.5", "sqrt(y) + x"}) {
+    const std::vector<double> expected = PointByPoint(formula, xs, ys, 1);
+    ArrayParser parser;
+    double x = 0, y = 0, z = 1;
+    Define(parser, x, y, z);
+    parser.SetMachineCode(false);
+    parser.AssignFormula(formula);
+    parser.Evaluate();
+    std::vector<double> inPlace = ys;
+    const VariableArray arrays[] = {{&x, xs.data()}, {&y, inPlace.data()}};
+    std::size_t written = 0;
+    parser.EvaluateArrays(arrays, inPlace, &written);
+    EXPECT_EQ(written, count);
+    ExpectSameBits(expected, inPlace, std::string("in place of y: ") + formula);
+  }
+}
+
 // Results of many points go around the caches from the first aligned
 // vector on; the points before it and after the last whole group run apart.
 TEST(EvaluateArrays, ManyPointsAtEveryAlignmentOfTheResults) {
@@ -373,24 +435,29 @@ TEST(EvaluateArrays, DenormalsAreZeroAndFlushToZeroAlike) {
 
 // Several threads over arrays of one compiled parser, while the machine
 // code over arrays is made by whichever gets there first.
+// Without machine code, each thread runs its blocks on a frame of its own.
 TEST(EvaluateArrays, ThreadsAtOnceOnOneParser) {
-  ArrayParser parser;
-  double x = 0, y = 0, z = 3;
-  Define(parser, x, y, z);
-  parser.SetMachineCode(true);
-  parser.AssignFormula("x * y + z / (x + 1)");
-  parser.Evaluate();
-  const std::vector<double> xs = Values(3000, 11), ys = Values(3000, 12);
-  const std::vector<double> expected = PointByPoint("x * y + z / (x + 1)", xs, ys, 3);
-  std::vector<std::vector<double>> results(4, std::vector<double>(xs.size()));
-  std::vector<std::thread> threads;
-  for (auto& out : results)
-    threads.emplace_back([&parser, &x, &y, &xs, &ys, &out] {
-      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
-      for (int round = 0; round < 3; ++round) parser.EvaluateArrays(arrays, out);
-    });
-  for (std::thread& thread : threads) thread.join();
-  for (const auto& out : results) ExpectSameBits(expected, out, "a thread over arrays");
+  for (const bool machineCode : {true, false}) {
+    ArrayParser parser;
+    double x = 0, y = 0, z = 3;
+    Define(parser, x, y, z);
+    parser.SetMachineCode(machineCode);
+    parser.AssignFormula("x * y + z / (x + 1) - sqrt(y)");
+    parser.Evaluate();
+    const std::vector<double> xs = Values(3000, 11), ys = Values(3000, 12);
+    const std::vector<double> expected = PointByPoint("x * y + z / (x + 1) - sqrt(y)", xs, ys, 3);
+    std::vector<std::vector<double>> results(4, std::vector<double>(xs.size()));
+    std::vector<std::thread> threads;
+    for (auto& out : results)
+      threads.emplace_back([&parser, &x, &y, &xs, &ys, &out] {
+        const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+        for (int round = 0; round < 3; ++round) parser.EvaluateArrays(arrays, out);
+      });
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& out : results)
+      ExpectSameBits(expected, out,
+                     machineCode ? "a thread over arrays" : "a thread over arrays, interpreted");
+  }
 }
 
 // The results may overwrite the values they are computed from: each point
