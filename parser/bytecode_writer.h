@@ -24,66 +24,47 @@ class CellWriter {
 
   int Index = 0;  // the next free cell
 
-  void Value(int slot, double value) {
-    Cell* at = Entry(ValueEntryCells);
-    at[0] = slot;
-    at[1] = cdValue;
-    WriteDouble(at + 2, value);
-  }
-
+  void Value(int slot, double value) { WriteDouble(Entry(ValueEntryCells, slot, cdValue), value); }
   void Addressed(int slot, CmdCode code, void* address) {
-    Cell* at = Entry(2 + AddressCells);
-    at[0] = slot;
-    at[1] = code;
-    WriteAddress(at + 2, address);
+    WriteAddress(Entry(2 + AddressCells, slot, code), address);
   }
 
   void Function(int slot, Cell argCount, void* callback) {
-    Cell* at = Entry(FunctionEntryCells);
-    at[0] = slot;
-    at[1] = cdFunction;
-    at[2] = argCount;
-    WriteAddress(at + 3, callback);
+    Cell* payload = Entry(FunctionEntryCells, slot, cdFunction);
+    payload[0] = argCount;
+    WriteAddress(payload + 1, callback);
   }
 
   // The calls with a context take more cells than the plain ones that the
   // buffer is sized for: it grows to their size at the first.
   void ContextFunction(int slot, Cell argCount, void* callback, void* context) {
     Cells.Extend(BytecodeCellsWithContextCalls(TextSize));
-    Cell* at = Entry(ContextFunctionEntryCells);
-    at[0] = slot;
-    at[1] = cdContextFunction;
-    at[2] = argCount;
-    WriteAddress(at + 3, callback);
-    WriteAddress(at + 3 + AddressCells, context);
+    Cell* payload = Entry(ContextFunctionEntryCells, slot, cdContextFunction);
+    payload[0] = argCount;
+    WriteAddress(payload + 1, callback);
+    WriteAddress(payload + 1 + AddressCells, context);
   }
 
   void ContextOp(int slot, void* callback, void* context) {
     Cells.Extend(BytecodeCellsWithContextCalls(TextSize));
-    Cell* at = Entry(ContextCallEntryCells);
-    at[0] = slot;
-    at[1] = cdContextOp;
-    WriteAddress(at + 2, callback);
-    WriteAddress(at + 2 + AddressCells, context);
+    Cell* payload = Entry(ContextCallEntryCells, slot, cdContextOp);
+    WriteAddress(payload, callback);
+    WriteAddress(payload + AddressCells, context);
   }
 
-  void Binary(int slot, std::int32_t code) {
-    Cell* at = Entry(BinaryEntryCells);
-    at[0] = slot;
-    at[1] = code;
-  }
-
-  void End() {
-    Cell* at = Entry(EndEntryCells);
-    for (int i = 0; i < EndEntryCells; ++i) at[i] = cdEnd;
-  }
+  void Binary(int slot, std::int32_t code) { Entry(BinaryEntryCells, slot, code); }
+  void End() { Entry(EndEntryCells, cdEnd, cdEnd)[0] = cdEnd; }
 
  private:
-  Cell* Entry(int cells) {
+  // Writes the slot and the code of an entry of that many cells; returns
+  // where its payload goes.
+  Cell* Entry(int cells, Cell slot, Cell code) {
     assert(static_cast<std::size_t>(Index) + static_cast<std::size_t>(cells) <= Cells.Size());
     Cell* at = &Cells[static_cast<std::size_t>(Index)];
     Index += cells;
-    return at;
+    at[0] = slot;
+    at[1] = code;
+    return at + 2;
   }
 
   CellBuffer& Cells;

@@ -154,16 +154,6 @@ constexpr bool BinaryOperatorsLeadTheTable() {
   return true;
 }
 
-constexpr bool EachBinaryOperatorOnceInOrder() {
-#define MATHUTILS_CODE_ELEMENT(code, ...) code,
-  constexpr CmdCode Codes[] = {MATHUTILS_BINARY_OPERATIONS(MATHUTILS_CODE_ELEMENT)};
-#undef MATHUTILS_CODE_ELEMENT
-  if (std::size(Codes) != BinaryOperatorCount) return false;
-  for (std::size_t i = 0; i < std::size(Codes); ++i)
-    if (Codes[i] != static_cast<CmdCode>(i)) return false;
-  return true;
-}
-
 // The reader takes the first entry that the text begins with, so a text
 // must come before every shorter text that begins it ("<=" before "<").
 constexpr bool LongerOperatorsFirst() {
@@ -181,7 +171,6 @@ constexpr bool LongerOperatorsFirst() {
 static_assert(CommandCount == cdContextOp + 1, "one record per code");
 static_assert(detail::TableIsInCodeOrder(), "Commands is indexed by CmdCode");
 static_assert(detail::BinaryOperatorsLeadTheTable());
-static_assert(detail::EachBinaryOperatorOnceInOrder());
 static_assert(detail::LongerOperatorsFirst());
 
 // "^": the C library's pow, but a square is the product x * x. That is the

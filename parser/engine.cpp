@@ -9,10 +9,25 @@
 #include <vector>
 
 #include "parser/compilation.h"
+#include "parser/syntax_flags.h"
 
 namespace MathUtils::detail {
 
 namespace {
+
+bool AllIn(std::string_view name, const detail::CharClass& members) {
+  for (char c : name)
+    if (!members.Has(c)) return false;
+  return true;
+}
+
+// The prepared table of one of the three shared sets, or null.
+const detail::CharClass* PreparedClass(const char* charSet) {
+  if (charSet == IdentChars) return &IdentClass;
+  if (charSet == OperatorChars) return &OperatorClass;
+  if (charSet == SymbolChars) return &SymbolClass;
+  return nullptr;
+}
 
 // Later evaluations interpreted before a formula is turned into machine
 // code. Making the code takes about 10 us (mostly the system calls that map
@@ -99,8 +114,18 @@ Engine::~Engine() {
 
 // --- the vocabulary ---
 
+void Engine::CheckName(std::string_view name, const char* charSet) {
+  if (name.empty()) RaiseError(Messages::EmptyName, -1);
+  const detail::CharClass* prepared = PreparedClass(charSet);
+  if (!(prepared ? AllIn(name, *prepared) : AllIn(name, detail::CharClass{charSet})))
+    RaiseError(Messages::InvalidNameCharacter, -1);
+  if (name[0] >= '0' && name[0] <= '9') RaiseError(Messages::NameStartsWithDigit, -1);
+}
+
 // A parser that keeps no callable object looks nothing up.
 void Engine::SetFunction(std::string_view name, const FunctionDef& definition) {
+  if (!definition.Callback) RaiseError(Messages::NullFunction, -1);
+  CheckName(name, IdentChars);
   if (const FunctionDef* before = Kept.empty() ? nullptr : Words.Functions.Find(name);
       before && before->WithContext)
     RetireKept(before->Context);
@@ -109,6 +134,8 @@ void Engine::SetFunction(std::string_view name, const FunctionDef& definition) {
 }
 
 void Engine::SetOperator(bool prefix, std::string_view name, const OperatorDef& definition) {
+  if (!definition.Callback) RaiseError(Messages::NullOperator, -1);
+  CheckName(name, OperatorChars);
   NameMap<OperatorDef>& registry = prefix ? Words.PrefixOps : Words.PostfixOps;
   if (const OperatorDef* before = Kept.empty() ? nullptr : registry.Find(name); before && before->WithContext)
     RetireKept(before->Context);
@@ -117,11 +144,14 @@ void Engine::SetOperator(bool prefix, std::string_view name, const OperatorDef& 
 }
 
 void Engine::SetConstant(std::string_view name, double value) {
+  CheckName(name, IdentChars);
   Words.Constants.Set(name, value);
   RequireCompilation();
 }
 
 void Engine::SetVariable(std::string_view name, double* address) {
+  if (!address) RaiseError(Messages::NullVariable, -1);
+  CheckName(name, IdentChars);
   Words.Variables.Set(name, address);
   RequireCompilation();
 }

@@ -37,9 +37,11 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // The vocabulary. Every definition of a function or operator goes
+  // The vocabulary. Each definition checks the name (and the callback or
+  // address) first. Every definition of a function or operator goes
   // through SetFunction and SetOperator: the copy of a callable object
   // that the name called before is retired.
+  void CheckName(std::string_view name, const char* charSet);
   const Vocabulary& Names() const { return Words; }
   void SetFunction(std::string_view name, const FunctionDef& definition);
   void SetOperator(bool prefix, std::string_view name, const OperatorDef& definition);
@@ -61,6 +63,11 @@ class Engine {
   std::int32_t Pos = 0;
 
   // Settings; each change compiles the formula anew at the next evaluation.
+  template <typename T>
+  void Change(T& setting, T value) {
+    setting = value;
+    RequireCompilation();
+  }
   bool FoldingOn = true;
   bool MachineCodeOn;
   std::int32_t MachineCodeAfter;  // later evaluations interpreted first

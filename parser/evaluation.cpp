@@ -15,6 +15,23 @@ namespace MathUtils::detail {
 
 double Engine::ReturnConstant() const { return ReadDouble(&Current->Cells[2]); }
 
+namespace {
+
+// A function entry's call: of one argument, or of -argCount arguments from
+// the slot on. Only these can be defined: false for any other count.
+bool CallFunction(Cell argCount, void* callback, void* context, bool withContext, double* slot) {
+  const std::span<const double> arguments(slot, static_cast<std::size_t>(argCount <= 0 ? -argCount : 1));
+  if (argCount == 1)
+    *slot = withContext ? reinterpret_cast<UnaryContextCallback>(callback)(context, *slot)
+                        : reinterpret_cast<UnaryCallback>(callback)(*slot);
+  else if (argCount <= 0)
+    *slot = withContext ? reinterpret_cast<ListContextCallback>(callback)(context, arguments)
+                        : reinterpret_cast<ListCallback>(callback)(arguments);
+  return argCount <= 1;
+}
+
+}  // namespace
+
 // The cell interpreter: one pass over the cells with a fixed stack and no
 // allocation. The compiler guarantees slots 1 to 299 and well-formed
 // entries; cells of a subclass's own that read a slot no entry wrote read
@@ -42,40 +59,19 @@ double Engine::RunCells(const Cell* cells) {
         *s = ReadDouble(cell + 2);
         cell += ValueEntryCells;
         break;
-      case cdFunction: {
-        const Cell argCount = cell[2];
-        void* callback = ReadAddress(cell + 3);
-        if (argCount == 1) {
-          *s = reinterpret_cast<UnaryCallback>(callback)(*s);
-        } else if (argCount <= 0) {
-          *s = reinterpret_cast<ListCallback>(callback)(
-              std::span<const double>(s, static_cast<std::size_t>(-argCount)));
-        } else {
-          // Only one-argument and variadic functions can be defined.
+      case cdFunction:
+      case cdContextFunction: {
+        const bool withContext = cell[1] == cdContextFunction;
+        if (!CallFunction(cell[2], ReadAddress(cell + 3),
+                          withContext ? ReadAddress(cell + 3 + AddressCells) : nullptr, withContext, s))
           RaiseError(Messages::UnsupportedCallArgumentCount, -1);
-        }
-        cell += FunctionEntryCells;
+        cell += withContext ? ContextFunctionEntryCells : FunctionEntryCells;
         break;
       }
       case cdPostfixOp:
         *s = reinterpret_cast<UnaryCallback>(ReadAddress(cell + 2))(*s);
         cell += CallEntryCells;
         break;
-      case cdContextFunction: {
-        const Cell argCount = cell[2];
-        void* callback = ReadAddress(cell + 3);
-        void* context = ReadAddress(cell + 3 + AddressCells);
-        if (argCount == 1) {
-          *s = reinterpret_cast<UnaryContextCallback>(callback)(context, *s);
-        } else if (argCount <= 0) {
-          *s = reinterpret_cast<ListContextCallback>(callback)(
-              context, std::span<const double>(s, static_cast<std::size_t>(-argCount)));
-        } else {
-          RaiseError(Messages::UnsupportedCallArgumentCount, -1);
-        }
-        cell += ContextFunctionEntryCells;
-        break;
-      }
       case cdContextOp:
         *s = reinterpret_cast<UnaryContextCallback>(ReadAddress(cell + 2))(
             ReadAddress(cell + 2 + AddressCells), *s);

@@ -16,24 +16,6 @@
 
 namespace MathUtils {
 
-namespace {
-
-bool AllIn(std::string_view name, const detail::CharClass& members) {
-  for (char c : name)
-    if (!members.Has(c)) return false;
-  return true;
-}
-
-// The prepared table of one of the three shared sets, or null.
-const detail::CharClass* PreparedClass(const char* charSet) {
-  if (charSet == IdentChars) return &IdentClass;
-  if (charSet == OperatorChars) return &OperatorClass;
-  if (charSet == SymbolChars) return &SymbolClass;
-  return nullptr;
-}
-
-}  // namespace
-
 ParserBase::ParserBase()
     : EvalEntry(&detail::Engine::EnterCompile), Core(std::make_unique<detail::Engine>(EvalEntry)) {}
 
@@ -50,68 +32,45 @@ void ParserBase::AssignFormula(std::string_view formula) { Core->AssignFormula(f
 const std::string& ParserBase::GetFormula() const { return Core->Formula(); }
 
 void ParserBase::AddFunction(std::string_view name, UnaryCallback callback, bool optimizable) {
-  if (!callback) RaiseError(Messages::NullFunction, -1);
-  CheckName(name, IdentChars);
   Core->SetFunction(name, {reinterpret_cast<void*>(callback), nullptr, 1, optimizable, false});
 }
 
 void ParserBase::AddFunction(std::string_view name, ListCallback callback, bool optimizable) {
-  if (!callback) RaiseError(Messages::NullFunction, -1);
-  CheckName(name, IdentChars);
   Core->SetFunction(name, {reinterpret_cast<void*>(callback), nullptr, -1, optimizable, false});
 }
 
 void ParserBase::AddFunction(std::string_view name, UnaryContextCallback callback, void* context,
                              bool optimizable) {
-  if (!callback) RaiseError(Messages::NullFunction, -1);
-  CheckName(name, IdentChars);
   Core->SetFunction(name, {reinterpret_cast<void*>(callback), context, 1, optimizable, true});
 }
 
 void ParserBase::AddFunction(std::string_view name, ListContextCallback callback, void* context,
                              bool optimizable) {
-  if (!callback) RaiseError(Messages::NullFunction, -1);
-  CheckName(name, IdentChars);
   Core->SetFunction(name, {reinterpret_cast<void*>(callback), context, -1, optimizable, true});
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryCallback callback) {
-  if (!callback) RaiseError(Messages::NullOperator, -1);
-  CheckName(name, OperatorChars);
   Core->SetOperator(false, name, {reinterpret_cast<void*>(callback), nullptr, false});
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryCallback callback) {
-  if (!callback) RaiseError(Messages::NullOperator, -1);
-  CheckName(name, OperatorChars);
   Core->SetOperator(true, name, {reinterpret_cast<void*>(callback), nullptr, false});
 }
 
 void ParserBase::AddPostfixOperator(std::string_view name, UnaryContextCallback callback, void* context) {
-  if (!callback) RaiseError(Messages::NullOperator, -1);
-  CheckName(name, OperatorChars);
   Core->SetOperator(false, name, {reinterpret_cast<void*>(callback), context, true});
 }
 
 void ParserBase::AddPrefixOperator(std::string_view name, UnaryContextCallback callback, void* context) {
-  if (!callback) RaiseError(Messages::NullOperator, -1);
-  CheckName(name, OperatorChars);
   Core->SetOperator(true, name, {reinterpret_cast<void*>(callback), context, true});
 }
 
 void ParserBase::ReserveKept() { Core->ReserveKept(); }
 void ParserBase::Keep(std::unique_ptr<detail::KeptCallable> copy) { Core->Keep(std::move(copy)); }
 
-void ParserBase::AddConstant(std::string_view name, double value) {
-  CheckName(name, IdentChars);
-  Core->SetConstant(name, value);
-}
+void ParserBase::AddConstant(std::string_view name, double value) { Core->SetConstant(name, value); }
 
-void ParserBase::AddVariable(std::string_view name, double* address) {
-  if (!address) RaiseError(Messages::NullVariable, -1);
-  CheckName(name, IdentChars);
-  Core->SetVariable(name, address);
-}
+void ParserBase::AddVariable(std::string_view name, double* address) { Core->SetVariable(name, address); }
 
 void ParserBase::AdoptFunctions(const ParserBase& from) { Core->Adopt(*from.Core, true, false, false); }
 void ParserBase::AdoptConstants(const ParserBase& from) { Core->Adopt(*from.Core, false, true, false); }
@@ -140,25 +99,15 @@ void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), vo
   for (const auto& [kind, name] : names) visit(context, kind, name);
 }
 
-void ParserBase::SetOptimizer(bool on) {
-  Core->FoldingOn = on;
-  Core->RequireCompilation();
-}
+void ParserBase::SetOptimizer(bool on) { Core->Change(Core->FoldingOn, on); }
 
-void ParserBase::SetMachineCode(bool on) {
-  Core->MachineCodeOn = on;
-  Core->RequireCompilation();
-}
+void ParserBase::SetMachineCode(bool on) { Core->Change(Core->MachineCodeOn, on); }
 
 void ParserBase::SetMachineCodeAfter(std::int32_t laterRuns) {
-  Core->MachineCodeAfter = laterRuns;
-  Core->RequireCompilation();
+  Core->Change(Core->MachineCodeAfter, laterRuns);
 }
 
-void ParserBase::SetArrayLanes(int lanes) {
-  Core->ArrayLanes = lanes;
-  Core->RequireCompilation();
-}
+void ParserBase::SetArrayLanes(int lanes) { Core->Change(Core->ArrayLanes, lanes); }
 
 detail::Tier ParserBase::CurrentTier() const { return Core->CurrentTier(); }
 
@@ -217,13 +166,7 @@ Token ParserBase::ScanToken(SyntaxFlags& flags) {
 std::int32_t ParserBase::Position() const { return Core->Pos; }
 void ParserBase::SetPosition(std::int32_t position) { Core->Pos = position; }
 
-void ParserBase::CheckName(std::string_view name, const char* charSet) {
-  if (name.empty()) RaiseError(Messages::EmptyName, -1);
-  const detail::CharClass* prepared = PreparedClass(charSet);
-  if (!(prepared ? AllIn(name, *prepared) : AllIn(name, detail::CharClass{charSet})))
-    RaiseError(Messages::InvalidNameCharacter, -1);
-  if (name[0] >= '0' && name[0] <= '9') RaiseError(Messages::NameStartsWithDigit, -1);
-}
+void ParserBase::CheckName(std::string_view name, const char* charSet) { Core->CheckName(name, charSet); }
 
 void ParserBase::RaiseError(std::string_view message, int position) { Core->RaiseError(message, position); }
 
