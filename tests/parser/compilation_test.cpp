@@ -3,6 +3,7 @@
 #include "parser/compilation.h"
 
 #include <cmath>
+#include <stdexcept>
 
 #include "parser_test_support.h"
 
@@ -353,6 +354,42 @@ TEST(CompilationPhase, AFormulaAssignedWhileCompilingLeavesTheTextBeingRead) {
     EXPECT_EQ(parser.GetFormula(), row.Assigned);
     EXPECT_EQ(parser.Evaluate(), row.NextValue) << row.Formula;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A subclass that compiles on demand, as the protected CompileFormula lets
+// it, while the formula already runs as machine code.
+struct RecompilingParser : Parser {
+  using ParserBase::CompileFormula;
+  RecompilingParser() { SetMachineCodeAfter(0); }
+};
+
+bool ThrowFromCallback = false;
+
+double ThrowsOnDemand(double value) {
+  if (ThrowFromCallback) throw std::runtime_error("callback failed");
+  return value;
+}
+
+// A compilation that fails takes the compiled formula that was running
+// with it: the next evaluation compiles again rather than run what the
+// failed one left (code already freed, cells half written).
+TEST(CompilationPhase, AFailedCompilationOfARunningFormulaLeavesTheNextEvaluationCompiling) {
+  double x = 2;
+  RecompilingParser parser;
+  parser.AddVariable("x", &x);
+  parser.AddFunction("t", &ThrowsOnDemand, false);
+  parser.AssignFormula("t(x)*3 + x");
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(parser.Evaluate(), 8);
+  ThrowFromCallback = true;
+  EXPECT_THROW(parser.CompileFormula(), std::runtime_error);
+  ThrowFromCallback = false;
+  x = 5;
+  EXPECT_EQ(parser.Evaluate(), 20);
+  EXPECT_EQ(parser.Evaluate(), 20);
 }
 
 }  // namespace
