@@ -1,6 +1,7 @@
 #include "parser/program_blocks.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -139,6 +140,17 @@ void RunOverBlock(const Instruction& i, Block& block, double* out) {
   }
 }
 
+// On 32-bit x86 a double is returned on the x87 stack, whose load quiets a
+// signaling NaN: every value that Evaluate returns there is quiet. Results
+// written by a block pass through no return, so they are quieted alike.
+void QuietAsReturned([[maybe_unused]] double* out, [[maybe_unused]] std::size_t count) {
+#if defined(__i386__) || defined(_M_IX86)
+  constexpr std::uint64_t QuietBit = std::uint64_t{1} << 51;
+  for (std::size_t j = 0; j < count; ++j)
+    if (out[j] != out[j]) out[j] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(out[j]) | QuietBit);
+#endif
+}
+
 }  // namespace
 
 std::size_t BlockPoints(int highestSlot) {
@@ -168,6 +180,7 @@ void RunBlocks(const Program& program, std::span<const VariableArray> variables,
       RunOverBlock(instructions.back(), block, out);
     else
       UnaryOver(out, block.Read(Instruction{}, program.Result), block.Count, [](double v) { return v; });
+    QuietAsReturned(out, block.Count);
     written = start + block.Count;
   }
 }
