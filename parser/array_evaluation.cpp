@@ -65,16 +65,11 @@ std::vector<Cell> RedirectedCells(std::span<const Cell> cells, const detail::Arr
 
 // Whether any two arrays name the same variable.
 bool ListsAVariableTwice(std::span<const VariableArray> variables) {
-  if (variables.size() <= 32) {
-    for (std::size_t i = 0; i < variables.size(); ++i)
-      if (Listed(variables.first(i), variables[i].Variable)) return true;
-    return false;
-  }
-  std::vector<const double*> addresses;
-  addresses.reserve(variables.size());
-  for (const VariableArray& variable : variables) addresses.push_back(variable.Variable);
-  std::sort(addresses.begin(), addresses.end(), std::less<const double*>());
-  return std::adjacent_find(addresses.begin(), addresses.end()) != addresses.end();
+  Scratch<const double*> addresses(variables.size());
+  const auto end = std::transform(variables.begin(), variables.end(), addresses.Data(),
+                                  [](const VariableArray& variable) { return variable.Variable; });
+  std::sort(addresses.Data(), end, std::less<const double*>());
+  return std::adjacent_find(addresses.Data(), end) != end;
 }
 
 // Refused before anything runs, and without sending the parser back to

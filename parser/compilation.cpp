@@ -26,32 +26,16 @@ double CallUnary(const Token& op, double argument) {
   return reinterpret_cast<UnaryCallback>(callback)(argument);
 }
 
-// The argument values of one call at compile time; short lists stay on
-// the machine stack.
-class ArgumentList {
- public:
-  explicit ArgumentList(std::size_t count) : Count(count) {
-    if (count > Inline.size()) Heap.resize(count);
-  }
-  double& operator[](std::size_t i) { return Heap.empty() ? Inline[i] : Heap[i]; }
-  std::span<const double> View() const { return {Heap.empty() ? Inline.data() : Heap.data(), Count}; }
-
- private:
-  std::array<double, 16> Inline;
-  std::vector<double> Heap;
-  std::size_t Count;
-};
-
 // Calls the function's callback in the form that the argument count gives:
 // -1 for a list of any length, else one argument.
 double Call(const Token& function, std::int32_t argCount, std::span<const Token> arguments) {
   void* callback = function.GetFuncAddr();
   if (argCount == -1) {
-    ArgumentList list(arguments.size());
-    for (std::size_t i = 0; i < arguments.size(); ++i) list[i] = arguments[i].GetVal();
-    if (function.WithContext)
-      return reinterpret_cast<ListContextCallback>(callback)(function.Context, list.View());
-    return reinterpret_cast<ListCallback>(callback)(list.View());
+    Scratch<double> values(arguments.size());  // short lists stay on the machine stack
+    for (std::size_t i = 0; i < arguments.size(); ++i) values[i] = arguments[i].GetVal();
+    const std::span<const double> list(values.Data(), arguments.size());
+    if (function.WithContext) return reinterpret_cast<ListContextCallback>(callback)(function.Context, list);
+    return reinterpret_cast<ListCallback>(callback)(list);
   }
   return CallUnary(function, arguments[0].GetVal());
 }

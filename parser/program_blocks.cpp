@@ -145,9 +145,8 @@ void RunOverBlock(const Instruction& i, Block& block, double* out) {
 // written by a block pass through no return, so they are quieted alike.
 void QuietAsReturned([[maybe_unused]] double* out, [[maybe_unused]] std::size_t count) {
 #if defined(__i386__) || defined(_M_IX86)
-  constexpr std::uint64_t QuietBit = std::uint64_t{1} << 51;
   for (std::size_t j = 0; j < count; ++j)
-    if (out[j] != out[j]) out[j] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(out[j]) | QuietBit);
+    if (out[j] != out[j]) out[j] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(out[j]) | 1ull << 51);
 #endif
 }
 
