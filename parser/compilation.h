@@ -50,15 +50,15 @@ class Compilation {
  private:
   // Called for every token, from Run alone: inline, they cost no call each
   // (a call per token would cost a tenth of a short formula's compilation).
-  inline bool Take(const Token& current);
+  [[gnu::always_inline]] inline bool Take(const Token& current);
   inline void OpenBracket(const Token& bracket);
   inline bool CloseBracket(const Token& bracket);
   inline bool Comma(const Token& comma);
   inline void Operand(const Token& operand);
   inline bool Waits(CmdCode code) const;
   inline void Postfix(const Token& op);
-  inline bool Delimit(const Token& current);
-  inline bool Unwind(const Token& current);
+  [[gnu::always_inline]] inline bool Delimit(const Token& current);
+  [[gnu::always_inline]] inline bool Unwind(const Token& current);
   inline void ApplyBinary(CmdCode code);
   inline void CloseGroup();
   inline double Finish();
