@@ -127,7 +127,7 @@ void Compilation::Fold(int operands, int slot, double value, std::string_view ne
 }
 
 // Returns false after the end of the formula.
-inline bool Compilation::Take(const Token& current) {
+bool Compilation::Take(const Token& current) {
   switch (current.Code) {
     case cdOpenBracket: OpenBracket(current); return true;
     case cdCloseBracket: return CloseBracket(current);
@@ -187,7 +187,7 @@ void Compilation::Postfix(const Token& op) {
 
 // ")", ",", a binary operator or the end: the waiting operators that bind
 // at least as tightly are applied first. Returns false at the end.
-inline bool Compilation::Delimit(const Token& current) {
+bool Compilation::Delimit(const Token& current) {
   if (Operators.empty() && current.Code != cdEnd) {
     Operators.push(current);
     return true;
@@ -206,7 +206,7 @@ inline bool Compilation::Delimit(const Token& current) {
 // Applies the waiting binary operators down to the innermost "(" or to
 // one that binds less tightly than current. Returns whether an operator
 // stopped it; that one stays on the stack.
-inline bool Compilation::Unwind(const Token& current) {
+bool Compilation::Unwind(const Token& current) {
   while (!Operators.empty()) {
     const CmdCode top = Operators.top().Code;
     if (top == cdOpenBracket) return true;
