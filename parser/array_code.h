@@ -14,13 +14,8 @@
 // The lanes are the widest of the processor's (8 with AVX-512F and DQ, 4
 // with AVX, 2 with SSE2) up to what the parser allows, or 1 where the
 // program calls the user's; the rows of the widths are in
-// parser/machine_code.cpp.
-//
-// The code is one function of one argument, the ArrayRun below. It reads
-// each variable at Base + the group's byte offset, and moves Base back by
-// Step after each group: an array has the step 0; a variable held fixed
-// has the step of a group's bytes, so that it is read at the same place
-// each time: one copy per lane, or, a point at a time, the variable itself.
+// parser/machine_code.cpp. The code is one function of one argument, the
+// run record of parser/array_run.h.
 #pragma once
 
 #include <cstddef>
@@ -29,25 +24,12 @@
 #include <span>
 #include <utility>
 
+#include "parser/array_run.h"
 #include "parser/machine_code.h"
 
 namespace MathUtils::detail {
 
 struct Program;
-
-struct ArraySource {
-  const double* Base;
-  std::uintptr_t Step;
-};
-
-struct ArrayRun {
-  const ArraySource* Sources;  // one per variable of Variables(), in order
-  double* Results;
-  std::size_t Count;      // points; a whole number of groups of Lanes(), at least one
-  std::size_t DoneBytes;  // 8 x the points written; kept only by code that calls the user's callbacks
-  std::uintptr_t
-      Stream;  // not 0 (only where Streams()): store around the caches; Results aligned to 8 x Lanes() bytes
-};
 
 // Results of at least this many points go around the caches (non-temporal
 // stores): four second-level caches of results (the size the system

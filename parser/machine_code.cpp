@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "parser/array_code.h"
 #include "parser/executable_pages.h"
 #include "parser/program.h"
 #include "parser/unwind_info.h"

@@ -15,7 +15,7 @@
 //   one point  1           double (void*), the argument   xmm, scalar SSE2
 //                          ignored
 //   loop       1, 2, 4, 8  void (ArrayRun*), see          xmm (1 and 2), ymm (4), zmm
-//                          parser/array_code.h            (8), packed
+//                          parser/array_run.h             (8), packed
 //
 // Stack slots live in vector registers (slot k in register k-1); the
 // deepest slots, beyond the registers, live in memory, in the code's own

@@ -34,7 +34,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "parser/array_code.h"
+#include "parser/array_run.h"
 #include "parser/unwind_info.h"
 #include "parser/x86_operations.h"
 
