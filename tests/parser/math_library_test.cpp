@@ -175,6 +175,32 @@ TEST_P(EveryTier, GivesTheBitsOfTheScalarFunction) {
 INSTANTIATE_TEST_SUITE_P(MathLibraryTest, EveryTier,
                          ::testing::Values(MathLibrary::C, MathLibrary::Deterministic));
 
+double Identity(double value) { return value; }
+
+// A callback of the user's keeps the formula to one point at a time (the
+// program over arrays, or the one-point machine code): its powers and
+// built-ins still call the chosen library.
+TEST(MathLibraryTest, AFormulaWithACallbackOfTheUsers) {
+  if (!DeterministicAvailable()) GTEST_SKIP() << "no deterministic library in this build";
+  const Points points(3000, 5);
+  const Formula power{"^", "id(x)^y", "", true, 0}, sine{"sinr", "sinr(id(x))", "", false, 0};
+  for (const Formula& formula : {power, sine})
+    for (const bool machineCode : {false, true}) {
+      MathParser parser(MathLibrary::Deterministic);
+      double x = 0, y = 0;
+      parser.AddVariable("x", &x);
+      parser.AddVariable("y", &y);
+      parser.AddFunction("id", Identity);
+      parser.SetMachineCode(machineCode);
+      parser.AssignFormula(formula.OfX);
+      const VariableArray arrays[] = {{&x, points.X.data()}, {&y, points.Y.data()}};
+      std::vector<double> results(points.X.size());
+      parser.EvaluateArrays(arrays, results);
+      parser.EvaluateArrays(arrays, results);
+      ExpectSameBits(ExpectedAt(parser, formula, points), results, formula.OfX);
+    }
+}
+
 // Sines where the libraries differ in the last place: the choice shows.
 std::vector<double> ArgumentsWhereSinesDiffer() {
   std::vector<double> found;
