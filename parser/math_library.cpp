@@ -1,7 +1,5 @@
 #include "parser/math_library.h"
 
-#include <cmath>
-
 #include "parser/commands.h"
 
 #if VORNCALC_SLEEF
@@ -11,22 +9,16 @@
 
 namespace MathUtils::detail {
 
-namespace {
-
-double CPow(double base, double exponent) { return std::pow(base, exponent); }
-
-}  // namespace
-
 #if !VORNCALC_SLEEF
 
 bool DeterministicMathAvailable() { return false; }
 
-PowFunction PowerFunctionOf(MathLibrary) { return CPow; }
+PowFunction PowerFunctionOf(MathLibrary) { return LibraryPower; }
 
 // What the code generators name, though nothing can call it: the library
 // cannot be chosen.
 namespace Deterministic {
-double Pow(double base, double exponent) { return CPow(base, exponent); }
+double Pow(double base, double exponent) { return LibraryPower(base, exponent); }
 double Raise(double base, double exponent) { return Power(base, exponent); }
 }  // namespace Deterministic
 
@@ -37,11 +29,13 @@ const void* VectorForm(VectorFunction, int) { return nullptr; }
 bool DeterministicMathAvailable() { return true; }
 
 PowFunction PowerFunctionOf(MathLibrary library) {
-  return library == MathLibrary::Deterministic ? Deterministic::Pow : CPow;
+  return library == MathLibrary::Deterministic ? Deterministic::Pow : LibraryPower;
 }
 
 namespace Deterministic {
 
+// Lane 0 of the two-lane form: the bits of every lane of every width.
+// SLEEF's scalar ("purec") forms give the same bits, more slowly.
 #define MATHUTILS_SCALAR(function, name) \
   double function(double x) { return _mm_cvtsd_f64(Sleef_cinz_##name##d2_u10sse2(_mm_set1_pd(x))); }
 MATHUTILS_SCALAR(Sin, sin)
