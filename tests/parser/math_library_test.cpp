@@ -299,6 +299,7 @@ TEST(MathLibraryTest, ASharedVocabularyStaysAsItIs) {
 
 TEST(MathLibraryTest, AnUnavailableLibraryIsRefused) {
   EXPECT_TRUE(MathUtils::ParserBase::MathLibraryAvailable(MathLibrary::C));
+  EXPECT_EQ(MathUtils::Parser().GetMathLibrary(), MathLibrary::C);
   MathParser parser(MathLibrary::C);
   if (DeterministicAvailable()) {
     parser.SetMathLibrary(MathLibrary::Deterministic);
