@@ -55,6 +55,9 @@ string(CONCAT CPACK_DEBIAN_CLI_DESCRIPTION
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvorncalc-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "cmake, pkg-config")
+if(VORNCALC_SLEEF)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libsleef-dev")  # the static library calls it
+endif()
 string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
     "compiling formula parser of vorncalc (static library)\n"
     "This package holds the formula parser MathUtils as the static library\n"

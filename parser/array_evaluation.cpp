@@ -12,6 +12,7 @@
 #include "parser/compiled_formula.h"
 #include "parser/engine.h"
 #include "parser/errors.h"
+#include "parser/math_library.h"
 #include "parser/program.h"
 #include "parser/program_blocks.h"
 
@@ -130,7 +131,7 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const Variabl
   if (notInstalled.empty())
     ArraysFrom(1, variables, results, written);
   else
-    ArraysOverCells(notInstalled.data(), point, 1, results, written);
+    ArraysOverCells(notInstalled.data(), PowerFunctionOf(Library), point, 1, results, written);
 }
 
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByCells(std::size_t first,
@@ -138,19 +139,19 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByCells(std::size_t first,
                                                        std::span<double> results, std::size_t& written) {
   detail::ArrayPoint point(variables);
   const std::vector<Cell> cells = RedirectedCells(Current->Cells, point);
-  ArraysOverCells(cells.data(), point, first, results, written);
+  ArraysOverCells(cells.data(), Current->Derived.Raise, point, first, results, written);
 }
 
 // Cells whose variable entries read the point. A callback may pull the
 // compiled formula away from the parser: the scope keeps the callables it
 // calls alive until the loop ends.
-MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOverCells(const Cell* cells, detail::ArrayPoint& point,
-                                                         std::size_t first, std::span<double> results,
-                                                         std::size_t& written) {
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOverCells(const Cell* cells, PowFunction raise,
+                                                         detail::ArrayPoint& point, std::size_t first,
+                                                         std::span<double> results, std::size_t& written) {
   const detail::CallbackScope scope;
   for (std::size_t i = first; i < results.size(); ++i) {
     point.MoveTo(i);
-    results[i] = RunCells(cells);
+    results[i] = RunCells(cells, raise);
     written = i + 1;
   }
 }

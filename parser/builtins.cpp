@@ -96,6 +96,47 @@ double Max(std::span<const double> arguments) {
   return pick;
 }
 
+#if VORNCALC_SLEEF
+namespace D = detail::Deterministic;
+
+// The same functions in the deterministic library (Repeatable: the same
+// bits everywhere). Those computed from
+// others keep their formulas, on its log; sqrt is correctly rounded in both.
+namespace Repeatable {
+double SinD(double x) { return D::Sin(x * K); }
+double CosD(double x) { return D::Cos(x * K); }
+double TanD(double x) { return D::Tan(x * K); }
+double SinR(double x) { return D::Sin(x); }
+double CosR(double x) { return D::Cos(x); }
+double TanR(double x) { return D::Tan(x); }
+double ASinD(double x) { return D::ASin(x) * R; }
+double ACosD(double x) { return D::ACos(x) * R; }
+double ATanD(double x) { return D::ATan(x) * R; }
+double SinHD(double x) { return D::SinH(x * K); }
+double CosHD(double x) { return D::CosH(x * K); }
+double TanHD(double x) { return D::TanH(x * K); }
+double ASinHD(double x) { return D::Log(std::sqrt(x * x * K2 + 1) + x * K); }
+double ACosHD(double x) { return D::Log(std::sqrt(x * x * K2 - 1) + x * K); }
+double ATanHD(double x) {
+  const double y = x * K;
+  return 0.5 * D::Log((y + 1) / (1 - y));
+}
+double ASinR(double x) { return D::ASin(x); }
+double ACosR(double x) { return D::ACos(x); }
+double ATanR(double x) { return D::ATan(x); }
+double SinHR(double x) { return D::SinH(x); }
+double CosHR(double x) { return D::CosH(x); }
+double TanHR(double x) { return D::TanH(x); }
+double ASinHR(double x) { return D::Log(std::sqrt(x * x + 1) + x); }
+double ACosHR(double x) { return D::Log(std::sqrt(x * x - 1) + x); }
+double ATanHR(double x) { return 0.5 * D::Log((x + 1) / (1 - x)); }
+double Log2(double x) { return D::Log(x) / D::Log(2.0); }
+double Log10D(double x) { return D::Log10(x); }
+double Ln(double x) { return D::Log(x); }
+double ExpD(double x) { return D::Exp(x); }
+}  // namespace Repeatable
+#endif
+
 double Negate(double x) { return -x; }
 double Milli(double x) { return x * 0.001; }
 double Micro(double x) { return x * 1e-6; }
@@ -106,8 +147,9 @@ using LibraryFunction = double (*)(double);
 // The machine forms of the rows below.
 constexpr detail::MachineForm Called{detail::CallForm::Builtin};
 constexpr detail::MachineForm Inline(detail::CallForm form) { return {form}; }
-constexpr detail::MachineForm Library(LibraryFunction function, double before = 0, double after = 0) {
-  return {detail::CallForm::Library, function, before, after};
+constexpr detail::MachineForm Library(LibraryFunction function, double before = 0, double after = 0,
+                                      detail::VectorFunction lanes = detail::VectorFunction::None) {
+  return {detail::CallForm::Library, function, before, after, lanes};
 }
 
 // "sin" alone is not optimisable: the compiler leaves every call of it in
@@ -148,6 +190,58 @@ constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
     {"abs", Abs, true, Inline(detail::CallForm::Abs)},
 };
 
+#if VORNCALC_SLEEF
+namespace Repeatable {
+constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
+    {"sin", SinD, false, Library(D::Sin, K, 0, detail::VectorFunction::Sin)},
+    {"cos", CosD, true, Library(D::Cos, K, 0, detail::VectorFunction::Cos)},
+    {"tan", TanD, true, Library(D::Tan, K, 0, detail::VectorFunction::Tan)},
+    {"sinr", SinR, true, Library(D::Sin, 0, 0, detail::VectorFunction::Sin)},
+    {"cosr", CosR, true, Library(D::Cos, 0, 0, detail::VectorFunction::Cos)},
+    {"tanr", TanR, true, Library(D::Tan, 0, 0, detail::VectorFunction::Tan)},
+    {"asin", ASinD, true, Library(D::ASin, 0, R, detail::VectorFunction::ASin)},
+    {"acos", ACosD, true, Library(D::ACos, 0, R, detail::VectorFunction::ACos)},
+    {"atan", ATanD, true, Library(D::ATan, 0, R, detail::VectorFunction::ATan)},
+    {"sinh", SinHD, true, Library(D::SinH, K, 0, detail::VectorFunction::SinH)},
+    {"cosh", CosHD, true, Library(D::CosH, K, 0, detail::VectorFunction::CosH)},
+    {"tanh", TanHD, true, Library(D::TanH, K, 0, detail::VectorFunction::TanH)},
+    {"asinh", ASinHD, true, Called},
+    {"acosh", ACosHD, true, Called},
+    {"atanh", ATanHD, true, Called},
+    {"asinr", ASinR, true, Library(D::ASin, 0, 0, detail::VectorFunction::ASin)},
+    {"acosr", ACosR, true, Library(D::ACos, 0, 0, detail::VectorFunction::ACos)},
+    {"atanr", ATanR, true, Library(D::ATan, 0, 0, detail::VectorFunction::ATan)},
+    {"sinhr", SinHR, true, Library(D::SinH, 0, 0, detail::VectorFunction::SinH)},
+    {"coshr", CosHR, true, Library(D::CosH, 0, 0, detail::VectorFunction::CosH)},
+    {"tanhr", TanHR, true, Library(D::TanH, 0, 0, detail::VectorFunction::TanH)},
+    {"asinhr", ASinHR, true, Called},
+    {"acoshr", ACosHR, true, Called},
+    {"atanhr", ATanHR, true, Called},
+    {"log2", Log2, true, Called},
+    {"log10", Log10D, true, Library(D::Log10, 0, 0, detail::VectorFunction::Log10)},
+    {"log", Log10D, true, Library(D::Log10, 0, 0, detail::VectorFunction::Log10)},
+    {"ln", Ln, true, Library(D::Log, 0, 0, detail::VectorFunction::Log)},
+    {"exp", ExpD, true, Library(D::Exp, 0, 0, detail::VectorFunction::Exp)},
+    {"sqrt", MathUtils::Sqrt, true, Inline(detail::CallForm::Sqrt)},
+    {"sign", MathUtils::Sign, true, Called},
+    {"rint", MathUtils::Rint, true, Called},
+    {"abs", MathUtils::Abs, true, Inline(detail::CallForm::Abs)},
+};
+}  // namespace Repeatable
+#else
+namespace Repeatable {
+constexpr auto& UnaryFunctions = MathUtils::UnaryFunctions;  // never chosen: the library is unavailable
+}  // namespace Repeatable
+#endif
+
+constexpr bool SameNamesInOrder() {
+  if (std::size(UnaryFunctions) != std::size(Repeatable::UnaryFunctions)) return false;
+  for (std::size_t i = 0; i < std::size(UnaryFunctions); ++i)
+    if (UnaryFunctions[i].Name != Repeatable::UnaryFunctions[i].Name) return false;
+  return true;
+}
+static_assert(SameNamesInOrder(), "both libraries define the same functions in the same order");
+
 constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
     {"sum", Sum, true, Inline(detail::CallForm::Sum)},
     {"avg", Avg, true, Inline(detail::CallForm::Avg)},
@@ -164,7 +258,8 @@ constexpr detail::BuiltinOperator Operators[] = {
 
 }  // namespace
 
-std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions() {
+std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions(MathLibrary library) {
+  if (library == MathLibrary::Deterministic) return Repeatable::UnaryFunctions;
   return UnaryFunctions;
 }
 std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() {
@@ -175,6 +270,8 @@ std::span<const detail::BuiltinOperator> detail::BuiltinOperators() { return Ope
 detail::MachineForm detail::MachineFormOf(const void* callback) {
   const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
   for (const auto& row : UnaryFunctions)
+    if (is(row.Function)) return row.Machine;
+  for (const auto& row : Repeatable::UnaryFunctions)
     if (is(row.Function)) return row.Machine;
   for (const auto& row : ListFunctions)
     if (is(row.Function)) return row.Machine;

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "parser/cells.h"
+#include "parser/math_library.h"
+#include "parser/types.h"
 
 namespace MathUtils::detail {
 
@@ -14,8 +16,10 @@ namespace MathUtils::detail {
 //   Callback  calls it: a callback of the user's, which may throw
 //   Builtin   calls it: a built-in, which throws only when a list function
 //             gets no arguments
-//   Library   calls the C library function instead: Library(x * Before) *
-//             After, where a scale of 0 stands for no multiplication
+//   Library   calls the math library's function instead: Library(x * Before)
+//             * After, where a scale of 0 stands for no multiplication; code
+//             in lanes calls its vector form of the width where Lanes has
+//             one (the deterministic library's), else Library in each lane
 //   Sqrt, Abs, Negate  computes it inline: the same correctly rounded square
 //             root, the sign cleared, the sign flipped
 //   Sum, Avg, Min, Max  computes it inline, with the same additions and
@@ -27,6 +31,7 @@ struct MachineForm {
   double (*Library)(double) = nullptr;
   double Before = 0;
   double After = 0;
+  VectorFunction Lanes = VectorFunction::None;
 };
 
 template <typename Callback>
@@ -46,8 +51,10 @@ struct BuiltinOperator {
 };
 
 // In the order of definition: the functions of one argument, then those
-// of any number of arguments, then the operators.
-std::span<const BuiltinFunction<UnaryCallback>> BuiltinUnaryFunctions();
+// of any number of arguments, then the operators. The functions of one
+// argument of either math library have the same names in the same order;
+// only the callbacks of those that call the library differ.
+std::span<const BuiltinFunction<UnaryCallback>> BuiltinUnaryFunctions(MathLibrary library = MathLibrary::C);
 std::span<const BuiltinFunction<ListCallback>> BuiltinListFunctions();
 std::span<const BuiltinOperator> BuiltinOperators();
 

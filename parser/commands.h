@@ -30,7 +30,7 @@ namespace MathUtils {
   ROW(cdSub,       7,  "-",   "SUB", 3, Arithmetic, Scalar,      left - right)                    \
   ROW(cdMul,       8,  "*",   "MUL", 4, Arithmetic, Scalar,      MultiplyInOrder(left, right))    \
   ROW(cdDiv,       9,  "/",   "DIV", 4, Arithmetic, Scalar,      left / right)                    \
-  ROW(cdPow,       10, "^",   "POW", 5, Power,      Power,       Power(left, right))              \
+  ROW(cdPow,       10, "^",   "POW", 5, Power,      Power,       Power(left, right, raise))       \
   ROW(cdAnd,       11, "and", "AND", 1, Logical,    BothNonZero, left != 0 && right != 0)         \
   ROW(cdOr,        12, "or",  "OR",  1, Logical,    BothNonZero, left != 0 || right != 0)
 // clang-format on
@@ -173,14 +173,18 @@ static_assert(detail::TableIsInCodeOrder(), "Commands is indexed by CmdCode");
 static_assert(detail::BinaryOperatorsLeadTheTable());
 static_assert(detail::LongerOperatorsFirst());
 
-// "^": the C library's pow, but a square is the product x * x. That is the
-// exact square rounded once, the value C++ compilers themselves put in for
-// pow(x, 2); glibc's pow can miss it by one unit in the last place. The
-// first power is the base itself, as compilers make pow(x, 1) too.
-inline double Power(double base, double exponent) {
+// The C library's pow, as "^" calls it.
+inline double LibraryPower(double base, double exponent) { return std::pow(base, exponent); }
+
+// "^": the math library's pow (the C library's by default), but a square is
+// the product x * x. That is the exact square rounded once, the value C++
+// compilers themselves put in for pow(x, 2); glibc's pow can miss it by one
+// unit in the last place. The first power is the base itself, as compilers
+// make pow(x, 1) too.
+inline double Power(double base, double exponent, detail::PowFunction raise = LibraryPower) {
   if (exponent == 2) return base * base;
   if (exponent == 1) return base;
-  return std::pow(base, exponent);
+  return raise(base, exponent);
 }
 
 // Of two NaN operands, x86's addsd and mulsd return the left one. A compiler
@@ -210,8 +214,10 @@ inline double Power(double base, double exponent) {
 // constant code it inlines to the bare operation; the code must be a
 // binary operator. The interpreters build one case per operator with
 // MATHUTILS_BINARY_OPERATIONS, each calling this with its code as a
-// constant, so that every case compiles to the bare instruction.
-[[gnu::always_inline]] inline double ComputeBinary(std::int32_t code, double left, double right) {
+// constant, so that every case compiles to the bare instruction. raise is
+// the pow of the formula's math library.
+[[gnu::always_inline]] inline double ComputeBinary(std::int32_t code, double left, double right,
+                                                   detail::PowFunction raise = LibraryPower) {
   switch (code) {
 #define MATHUTILS_VALUE(code, number, text, listing, priority, family, lowering, value) \
   case code: return value;

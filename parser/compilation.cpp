@@ -53,7 +53,7 @@ Token Compilation::ApplyOperator(const Token& left, std::int32_t code, const Tok
   const double leftValue = left.GetVal();
   const double rightValue = right.GetVal();
   if (!IsBinaryOperator(code)) Fail(Messages::UnexpectedOperatorToken, -1);
-  const double result = ComputeBinary(code, leftValue, rightValue);
+  const double result = ComputeBinary(code, leftValue, rightValue, Raise);
 
   const bool operandsVolatile = left.Volatile() || right.Volatile();
   if (!FoldingOn || operandsVolatile) {

@@ -16,6 +16,7 @@
 #include "parser/array_point.h"
 #include "parser/bytecode_writer.h"
 #include "parser/cell_buffer.h"
+#include "parser/commands.h"
 #include "parser/stack.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
@@ -26,10 +27,11 @@ namespace MathUtils::detail {
 class Compilation {
  public:
   // point: where an evaluation over arrays reads its listed variables while
-  // this compilation runs (see TokenReader).
+  // this compilation runs (see TokenReader); raise: the pow of the parser's
+  // math library, for "^".
   Compilation(const Vocabulary& names, std::string_view text, CellBuffer& cells, bool fold,
-              const ArrayPoint* point = nullptr)
-      : Reader(names, text, point), Writer(cells, text.size()), FoldingOn(fold) {}
+              const ArrayPoint* point = nullptr, PowFunction raise = LibraryPower)
+      : Reader(names, text, point), Writer(cells, text.size()), FoldingOn(fold), Raise(raise) {}
   Compilation(const Compilation&) = delete;
   Compilation& operator=(const Compilation&) = delete;
 
@@ -72,6 +74,7 @@ class Compilation {
   TokenReader Reader;
   CellWriter Writer;
   bool FoldingOn;
+  PowFunction Raise;
   Stack<Token> Operators;
   Stack<Token> Values;
   Stack<std::int32_t> ArgCounts;

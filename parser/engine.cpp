@@ -8,12 +8,21 @@
 #include <utility>
 #include <vector>
 
+#include "parser/builtins.h"
 #include "parser/compilation.h"
+#include "parser/math_library.h"
 #include "parser/syntax_flags.h"
 
 namespace MathUtils::detail {
 
 namespace {
+
+// The program keeps the library's pow and whether code in lanes may call
+// its vector forms.
+void UseLibrary(Program& program, MathLibrary library) {
+  program.Raise = PowerFunctionOf(library);
+  program.Deterministic = library == MathLibrary::Deterministic;
+}
 
 bool AllIn(std::string_view name, const detail::CharClass& members) {
   for (char c : name)
@@ -159,13 +168,43 @@ void Engine::SetVariable(std::string_view name, double* address) {
 // The other engine never changes and outlives this one: its registries are
 // shared until this one defines a name of its own.
 void Engine::Adopt(const Engine& from, bool functions, bool constants, bool operators) {
-  if (functions) Words.Functions.Share(from.Words.Functions);
+  if (functions) {
+    Words.Functions.Share(from.Words.Functions);
+    if (from.Library != Library) BindBuiltins(Library);
+  }
   if (constants) Words.Constants.Share(from.Words.Constants);
   if (operators) {
     Words.PostfixOps.Share(from.Words.PostfixOps);
     Words.PrefixOps.Share(from.Words.PrefixOps);
   }
   RequireCompilation();
+}
+
+void Engine::SetLibrary(MathLibrary library) {
+  if (library == MathLibrary::Deterministic && !DeterministicMathAvailable())
+    RaiseError(Messages::MathLibraryUnavailable, -1);
+  BindBuiltins(library);
+  Change(Library, library);
+}
+
+// A name whose definition is another library's built-in row of the same
+// name is rebound; any other definition is the user's and stays. Set gives
+// this parser registries of its own before it writes, so that a vocabulary
+// it shares is never changed.
+void Engine::BindBuiltins(MathLibrary library) {
+  const MathLibrary other = library == MathLibrary::C ? MathLibrary::Deterministic : MathLibrary::C;
+  const auto rows = BuiltinUnaryFunctions(library);
+  const auto otherRows = BuiltinUnaryFunctions(other);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto callback = reinterpret_cast<void*>(rows[i].Function);
+    const auto otherCallback = reinterpret_cast<void*>(otherRows[i].Function);
+    if (callback == otherCallback) continue;
+    const FunctionDef* before = Words.Functions.Find(rows[i].Name);
+    if (!before || before->WithContext || before->Callback != otherCallback) continue;
+    FunctionDef rebound = *before;
+    rebound.Callback = callback;
+    Words.Functions.Set(rows[i].Name, rebound);
+  }
 }
 
 void Engine::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
@@ -260,7 +299,8 @@ double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled)
   };
   try {
     const CompilationUnderWay underWay(*this);
-    Compilation compilation(Words, Formula(), compiled->Cells, FoldingOn, point);
+    Compilation compilation(Words, Formula(), compiled->Cells, FoldingOn, point, PowerFunctionOf(Library));
+    UseLibrary(compiled->Derived, Library);
     const double value = compilation.Run();
     const bool changed = Changes != changesAtStart;
     if (point) {
@@ -367,6 +407,7 @@ void Engine::Release(CompiledFormula* compiled) {
 void Engine::AssignBytecode(std::span<const Cell> cells) {
   CompiledFormula* compiled = TakeCompiledFormula();
   compiled->Cells = cells;
+  UseLibrary(compiled->Derived, Library);
   Install(compiled);
   ++Changes;
   Enter(Tier::Derive, &Engine::DeriveAndRun);

@@ -48,6 +48,10 @@ class Engine {
   void SetConstant(std::string_view name, double value);
   void SetVariable(std::string_view name, double* address);
   void Adopt(const Engine& from, bool functions, bool constants, bool operators);
+  // Chooses the math library: the built-in functions of this parser's
+  // vocabulary call that library's functions from now on (a name defined
+  // anew keeps its definition), and so does "^".
+  void SetLibrary(MathLibrary library);
   void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
                     std::size_t prefixOps);
   // Keeping a copy that a definition calls cannot fail once it is defined:
@@ -72,6 +76,8 @@ class Engine {
   bool MachineCodeOn;
   std::int32_t MachineCodeAfter;  // later evaluations interpreted first
   int ArrayLanes = 8;
+  // See SetMathLibrary: changed with the built-in names (SetLibrary).
+  MathLibrary Library = MathLibrary::C;
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.
@@ -91,7 +97,7 @@ class Engine {
   Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
   const CompiledFormula* Compiled() const { return Current; }
   void AssignBytecode(std::span<const Cell> cells);
-  double RunCurrentCells() { return RunCells(Current->Cells.Data()); }
+  double RunCurrentCells() { return RunCells(Current->Cells.Data(), Current->Derived.Raise); }
   double ReturnConstant() const;
   std::string ProgramListing() const;
   // The name under which the address (with the context, for a callback
@@ -108,6 +114,8 @@ class Engine {
   void Enter(Tier tier, EvalRoutine routine);
   void EnterRun(Tier tier);
   void RetireKept(const void* context);
+  // Rebinds every built-in function name that calls the other library.
+  void BindBuiltins(MathLibrary library);
 
   // The compiled formula that a compilation fills, which it owns until it
   // installs or releases it: the current one where nothing can be running
@@ -131,7 +139,7 @@ class Engine {
   static double CountLaterRuns(Engine& engine);
   static double RunMachineCodeCallingBack(Engine& engine);
   double Evaluate() { return Entry.load(std::memory_order_acquire)(*this); }
-  double RunCells(const Cell* cells);
+  double RunCells(const Cell* cells, PowFunction raise);
   // Under Preparing: derives the program / makes the machine code, once.
   void PrepareLaterRuns();
   void SwitchToMachineCode();
@@ -143,8 +151,8 @@ class Engine {
                        std::size_t& written);
   void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                      std::size_t& written);
-  void ArraysOverCells(const Cell* cells, ArrayPoint& point, std::size_t first, std::span<double> results,
-                       std::size_t& written);
+  void ArraysOverCells(const Cell* cells, PowFunction raise, ArrayPoint& point, std::size_t first,
+                       std::span<double> results, std::size_t& written);
   void ArraysByProgram(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                        std::size_t& written);
   bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables,

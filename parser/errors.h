@@ -104,6 +104,8 @@ inline constexpr std::string_view UnsupportedCallArgumentCount =
 // functions of any number of arguments called with none: this, then the
 // function's name and "."
 inline constexpr std::string_view NoArgumentsFor = "too few arguments for function ";
+inline constexpr std::string_view MathLibraryUnavailable =
+    "The deterministic math library is not available in this build.";
 
 inline constexpr std::string_view All[] = {
     StackIsEmpty,
@@ -151,6 +153,7 @@ inline constexpr std::string_view All[] = {
     UnknownCode,
     UnsupportedCallArgumentCount,
     NoArgumentsFor,
+    MathLibraryUnavailable,
 };
 
 }  // namespace Messages

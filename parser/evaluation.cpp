@@ -36,7 +36,7 @@ bool CallFunction(Cell argCount, void* callback, void* context, bool withContext
 // allocation. The compiler guarantees slots 1 to 299 and well-formed
 // entries; cells of a subclass's own that read a slot no entry wrote read
 // 0 there, never a value of another run.
-double Engine::RunCells(const Cell* cells) {
+double Engine::RunCells(const Cell* cells, PowFunction raise) {
   double stack[EvaluationStackSize] = {};
   const CallbackScope scope;
   const Cell* cell = cells;
@@ -44,10 +44,10 @@ double Engine::RunCells(const Cell* cells) {
     const Cell slot = cell[0];
     double* const s = &stack[slot];
     switch (cell[1]) {
-#define MATHUTILS_RUN_BINARY(code, ...)   \
-  case code:                              \
-    *s = ComputeBinary(code, s[0], s[1]); \
-    cell += BinaryEntryCells;             \
+#define MATHUTILS_RUN_BINARY(code, ...)          \
+  case code:                                     \
+    *s = ComputeBinary(code, s[0], s[1], raise); \
+    cell += BinaryEntryCells;                    \
     break;
       MATHUTILS_BINARY_OPERATIONS(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY

@@ -293,7 +293,7 @@ class Generator : public Xbyak::CodeGenerator {
 
   void ScanProgram() {
     for (const Instruction& instruction : In.Instructions) {
-      const Lowered& lowered = Lowerings.emplace_back(Lower(instruction));
+      const Lowered& lowered = Lowerings.emplace_back(Lower(instruction, In.Deterministic));
       Shape.HighestSlot = std::max(Shape.HighestSlot, instruction.Slot + std::max(instruction.ArgCount, 1));
       Shape.UserCalls = Shape.UserCalls || lowered.CallsUser;
       Shape.Calls = Shape.Calls || lowered.Calls();
@@ -535,12 +535,10 @@ class Generator : public Xbyak::CodeGenerator {
       case Step::Min:
       case Step::Max: Pick(slot, instruction.ArgCount, lowered.Is == Step::Min); break;
       case Step::CallPower:
-        CallEachLane(slot, {left, SourceOf(instruction, instruction.Right)}, 2, lowered.Function, 0, 0);
+        CallEachLane(slot, {left, SourceOf(instruction, instruction.Right)}, 2, lowered);
         Slots.Consumed(slot + 1, 1);
         return;
-      case Step::CallUnary:
-        CallEachLane(slot, {left, left}, 1, lowered.Function, lowered.Before, lowered.After);
-        return;
+      case Step::CallUnary: CallEachLane(slot, {left, left}, 1, lowered); return;
       case Step::CallList: CallListOfSlots(lowered, instruction); break;
       case Step::CallContext: UnaryContextFunction(slot, left, instruction); return;
       case Step::None: return;  // no operation of the program
@@ -672,12 +670,18 @@ class Generator : public Xbyak::CodeGenerator {
   }
 
   // f(a) or f(a, b), scaled before and after where a scale is not 0: one
-  // point at a time straight from the operands, else for each lane in turn,
-  // the results to the slot's memory.
-  void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const void* function, double before,
-                    double after) {
+  // point at a time straight from the operands; in lanes, its vector form
+  // of the width where it has one, else for each lane in turn, the results
+  // to the slot's memory.
+  void CallEachLane(int slot, std::array<Source, 2> arguments, int count, const Lowered& call) {
+    const void* function = call.Function;
+    const double before = call.Before, after = call.After;
     if (Row.Lanes == 1) {
       CallOnePoint(slot, arguments, count, function, before, after);
+      return;
+    }
+    if (const void* vector = VectorForm(call.Lanes, Row.Lanes)) {
+      CallVector(slot, arguments, count, vector, before, after);
       return;
     }
     for (int a = 0; a < count; ++a) {
@@ -693,6 +697,21 @@ class Generator : public Xbyak::CodeGenerator {
     }
     Slots.Written(slot);
     if (SlotAllocator::InRegister(slot)) GatherLanes(slot);
+  }
+
+  // The vector form takes its arguments in the width's first registers,
+  // V(0) and V(1), and returns in V(0); it clobbers every vector register.
+  // Its code is the width's own (VEX for 4 and 8 lanes): the upper halves
+  // stay. The second argument is the slot above the first, or a variable
+  // or a number: never in V(0), which the first argument fills first.
+  void CallVector(int slot, const std::array<Source, 2>& arguments, int count, const void* function,
+                  double before, double after) {
+    SpillBelow(slot);
+    for (int a = 0; a < count; ++a) LoadInto(V(a), arguments[a]);
+    if (before != 0) EmitForm(Form::Mul, V(0), NumberMemory(before));
+    Abi.Call(function);
+    if (after != 0) EmitForm(Form::Mul, V(0), NumberMemory(after));
+    Store(slot, V(0));
   }
 
   // x86-64: Argument(1) is slot 2's register, and slot 2 is the first
@@ -802,8 +821,8 @@ bool Known(const Program& program) {
 // calls must keep their order, and every list function inline.
 bool RunsInLanes(const Program& program) {
   return std::none_of(program.Instructions.begin(), program.Instructions.end(),
-                      [](const Instruction& instruction) {
-                        const Lowered lowered = Lower(instruction);
+                      [&program](const Instruction& instruction) {
+                        const Lowered lowered = Lower(instruction, program.Deterministic);
                         return lowered.Is == Step::CallList || lowered.CallsUser;
                       });
 }

@@ -10,6 +10,7 @@
 #include "parser/commands.h"
 #include "parser/compiled_formula.h"
 #include "parser/engine.h"
+#include "parser/math_library.h"
 #include "parser/syntax_flags.h"
 #include "parser/token_reader.h"
 #include "parser/tokens.h"
@@ -100,6 +101,14 @@ void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), vo
 }
 
 void ParserBase::SetOptimizer(bool on) { Core->Change(Core->FoldingOn, on); }
+
+void ParserBase::SetMathLibrary(MathLibrary library) { Core->SetLibrary(library); }
+
+MathLibrary ParserBase::GetMathLibrary() const { return Core->Library; }
+
+bool ParserBase::MathLibraryAvailable(MathLibrary library) {
+  return library == MathLibrary::C || detail::DeterministicMathAvailable();
+}
 
 void ParserBase::SetMachineCode(bool on) { Core->Change(Core->MachineCodeOn, on); }
 

@@ -108,6 +108,16 @@ class ParserBase {
 
   void SetOptimizer(bool on);
 
+  // The math library that this parser's built-in functions and "^" call
+  // (see MathLibrary): the C library by default. Choosing one rebinds the
+  // built-in names of this parser's vocabulary, never another parser's; a
+  // name the user defined anew keeps the user's definition. The formula
+  // compiles anew at the next evaluation. Choosing a library that the
+  // build lacks (MathLibraryAvailable) throws a ParserException.
+  void SetMathLibrary(MathLibrary library);
+  MathLibrary GetMathLibrary() const;
+  static bool MathLibraryAvailable(MathLibrary library);
+
   // Whether later evaluations may run as machine code generated at run
   // time (where this build and the system allow it), once a formula has
   // been evaluated often enough to repay the generation. On by default;

@@ -234,10 +234,10 @@ double Run(const Program& program, double* frame) {
     const Instruction& i = *at;
     double& result = frame[i.Slot];
     switch (i.Op) {
-#define MATHUTILS_RUN_BINARY(code, ...)                                    \
-  case code:                                                               \
-    if constexpr (code != cdPow || WithCalls)                              \
-      result = ComputeBinary(code, *i.Left.In(frame), *i.Right.In(frame)); \
+#define MATHUTILS_RUN_BINARY(code, ...)                                                   \
+  case code:                                                                              \
+    if constexpr (code != cdPow || WithCalls)                                             \
+      result = ComputeBinary(code, *i.Left.In(frame), *i.Right.In(frame), program.Raise); \
     break;
       MATHUTILS_BINARY_OPERATIONS(MATHUTILS_RUN_BINARY)
 #undef MATHUTILS_RUN_BINARY

@@ -181,6 +181,11 @@ struct Program {
   bool Calls = false;      // whether any instruction calls a function
   bool CallsBack = false;  // whether any calls a callback that is no built-in
   int HighestSlot = 1;
+  // The pow of the formula's math library, which "^" calls (set before
+  // Derive, which keeps it), and whether that library is the deterministic
+  // one, whose functions code in lanes calls in their vector forms.
+  PowFunction Raise = LibraryPower;
+  bool Deterministic = false;
 };
 
 // Runs the program on the frame and returns its value. RunArithmetic is

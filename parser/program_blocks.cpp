@@ -79,24 +79,25 @@ double At(const double* values, double only, std::size_t j) {
 }
 
 template <std::int32_t Code, bool LeftVaries, bool RightVaries>
-void BinaryOver(double* out, const double* left, const double* right, std::size_t count) {
+void BinaryOver(double* out, const double* left, const double* right, std::size_t count, PowFunction raise) {
   const double leftOnly = *left, rightOnly = *right;
   for (std::size_t j = 0; j < count; ++j)
-    out[j] = ComputeBinary(Code, At<LeftVaries>(left, leftOnly, j), At<RightVaries>(right, rightOnly, j));
+    out[j] =
+        ComputeBinary(Code, At<LeftVaries>(left, leftOnly, j), At<RightVaries>(right, rightOnly, j), raise);
 }
 
 template <std::int32_t Code>
-void Binary(double* out, Lane left, Lane right, std::size_t count) {
+void Binary(double* out, Lane left, Lane right, std::size_t count, PowFunction raise) {
   if (left.Varies) {
     if (right.Varies)
-      BinaryOver<Code, true, true>(out, left.Values, right.Values, count);
+      BinaryOver<Code, true, true>(out, left.Values, right.Values, count, raise);
     else
-      BinaryOver<Code, true, false>(out, left.Values, right.Values, count);
+      BinaryOver<Code, true, false>(out, left.Values, right.Values, count, raise);
   } else {
     if (right.Varies)
-      BinaryOver<Code, false, true>(out, left.Values, right.Values, count);
+      BinaryOver<Code, false, true>(out, left.Values, right.Values, count, raise);
     else
-      BinaryOver<Code, false, false>(out, left.Values, right.Values, count);
+      BinaryOver<Code, false, false>(out, left.Values, right.Values, count, raise);
   }
 }
 
@@ -123,11 +124,11 @@ void ListCallOver(const Instruction& call, Block& block, double* out) {
 }
 
 // Writes the instruction's value at each point of the block to out.
-void RunOverBlock(const Instruction& i, Block& block, double* out) {
+void RunOverBlock(const Instruction& i, Block& block, double* out, PowFunction raise) {
   const std::size_t count = block.Count;
   switch (i.Op) {
 #define MATHUTILS_BLOCK_BINARY(code, ...) \
-  case code: Binary<code>(out, block.Read(i, i.Left), block.Read(i, i.Right), count); return;
+  case code: Binary<code>(out, block.Read(i, i.Left), block.Read(i, i.Right), count, raise); return;
     MATHUTILS_BINARY_OPERATIONS(MATHUTILS_BLOCK_BINARY)
 #undef MATHUTILS_BLOCK_BINARY
     case OpSquare: UnaryOver(out, block.Read(i, i.Left), count, [](double v) { return v * v; }); return;
@@ -174,9 +175,9 @@ void RunBlocks(const Program& program, std::span<const VariableArray> variables,
     block.MoveTo(start, std::min(frame.Points, results.size() - start));
     double* out = results.data() + start;
     for (const Instruction& instruction : beforeLast)
-      RunOverBlock(instruction, block, block.Row(instruction.Slot));
+      RunOverBlock(instruction, block, block.Row(instruction.Slot), program.Raise);
     if (lastWritesResult)
-      RunOverBlock(instructions.back(), block, out);
+      RunOverBlock(instructions.back(), block, out, program.Raise);
     else
       UnaryOver(out, block.Read(Instruction{}, program.Result), block.Count, [](double v) { return v; });
     QuietAsReturned(out, block.Count);

@@ -29,7 +29,17 @@ struct VariableArray {
 // The token reader's syntax flags, a set of bits (parser/syntax_flags.h).
 using SyntaxFlags = std::uint32_t;
 
+// The math library that a parser's built-in functions and "^" call:
+//   C              the C library (the default)
+//   Deterministic  SLEEF's functions without fused multiply-add: the same
+//                  bits on every tier, lane width and x86-64 processor;
+//                  available where the build has SLEEF
+enum class MathLibrary : std::uint8_t { C, Deterministic };
+
 namespace detail {
+
+// What "^" calls for an exponent other than 2 and 1.
+using PowFunction = double (*)(double, double);
 
 class Engine;
 // What Evaluate calls: an interpreter of the current tier, or the machine

@@ -17,6 +17,7 @@
 #include "parser/builtins.h"
 #include "parser/code_helpers.h"
 #include "parser/commands.h"
+#include "parser/math_library.h"
 #include "parser/program.h"
 
 namespace MathUtils::detail {
@@ -91,7 +92,9 @@ inline constexpr int RegisterSlots = 6;
 //   Load         t = Left                                     a load, or a power by the number 1
 //   CallPower    t = Function(Left, Right)                    any other power
 //   CallUnary    t = Function(Left * Before) * After          a call of a callback, of a built-in
-//                                                             or of its C library function
+//                                                             or of its math library function
+//                (both: in lanes, Lanes' vector form of the width (VectorForm), where it has one,
+//                called once with the whole registers)
 //   Sqrt, Abs, Negate                                         a built-in computed inline
 //   Sum, Avg, Min, Max  of the Count slots from t on          a built-in list function of register
 //                                                             slots, with at least one argument
@@ -108,30 +111,42 @@ enum class Step : std::uint8_t {
 struct Lowered {
   Step Is = Step::None;
   Emission Row{Lowering::None};
-  const void* Function = nullptr;  // what a call calls
-  double Before = 0, After = 0;    // CallUnary's scales; 0 for none
-  double Number = 0;               // Reciprocal's factor
-  bool CallsUser = false;          // a callback of the user's: may touch the parser, throw
+  const void* Function = nullptr;               // what a call calls
+  double Before = 0, After = 0;                 // CallUnary's scales; 0 for none
+  double Number = 0;                            // Reciprocal's factor
+  bool CallsUser = false;                       // a callback of the user's: may touch the parser, throw
+  VectorFunction Lanes = VectorFunction::None;  // the call's vector forms, if any
   bool Calls() const { return Is >= Step::CallPower; }
   // A list function reads its arguments from the slots, no operand.
   bool ReadsSlotsOnly() const { return (Is >= Step::Sum && Is <= Step::Max) || Is == Step::CallList; }
 };
 
-inline Lowered LowerPower(const Instruction& instruction) {
+// In the deterministic library, a number exponent calls its pow, any other
+// the choice of Power() with that pow.
+inline Lowered LowerPower(const Instruction& instruction, bool deterministic) {
   const bool number = instruction.IsConstant(instruction.Right);
   const double exponent = number ? *instruction.Right.Address() : 0;
   if (number && exponent == 2) return {Step::Square};
   if (number && exponent == 1) return {Step::Load};
-  return {Step::CallPower,
-          {Lowering::Power},
-          number ? reinterpret_cast<const void*>(LibraryPow) : reinterpret_cast<const void*>(RaiseToPower)};
+  Lowered call{Step::CallPower, {Lowering::Power}};
+  if (deterministic) {
+    call.Function = reinterpret_cast<const void*>(number ? Deterministic::Pow : Deterministic::Raise);
+    call.Lanes = number ? VectorFunction::Pow : VectorFunction::Raise;
+  } else {
+    call.Function =
+        number ? reinterpret_cast<const void*>(LibraryPow) : reinterpret_cast<const void*>(RaiseToPower);
+  }
+  return call;
 }
 
 inline Lowered LowerUnary(const Instruction& instruction) {
   const MachineForm form = MachineFormOf(instruction.Callback);
   switch (form.Form) {
-    case CallForm::Library:
-      return {Step::CallUnary, {}, reinterpret_cast<const void*>(form.Library), form.Before, form.After};
+    case CallForm::Library: {
+      Lowered call{Step::CallUnary, {}, reinterpret_cast<const void*>(form.Library), form.Before, form.After};
+      call.Lanes = form.Lanes;
+      return call;
+    }
     case CallForm::Sqrt: return {Step::Sqrt};
     case CallForm::Abs: return {Step::Abs};
     case CallForm::Negate: return {Step::Negate};
@@ -166,12 +181,13 @@ inline Lowered LowerBinary(const Instruction& instruction) {
   return {Step::Operation, row};
 }
 
-inline Lowered Lower(const Instruction& instruction) {
+// deterministic: whether the program's math library is the deterministic one.
+inline Lowered Lower(const Instruction& instruction, bool deterministic) {
   switch (LoweringOf(instruction.Op)) {
     case Lowering::Scalar:
     case Lowering::Reversed:
     case Lowering::BothNonZero: return LowerBinary(instruction);
-    case Lowering::Power: return LowerPower(instruction);
+    case Lowering::Power: return LowerPower(instruction, deterministic);
     case Lowering::Square: return {Step::Square};
     case Lowering::Load: return {Step::Load};
     case Lowering::CallUnary: return LowerUnary(instruction);

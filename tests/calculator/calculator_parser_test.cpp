@@ -75,6 +75,27 @@ TEST(CalculatorParser, DefinitionsStayWithTheParserThatMadeThem) {
   EXPECT_THROW(evaluate(plain, "5mm?"), MathUtils::ParserException);
 }
 
+// Choosing the math library rebinds the chooser's names alone: the other
+// parsers of its unit system keep the C library's.
+TEST(CalculatorParser, AMathLibraryStaysWithTheParserThatChoseIt) {
+  using MathUtils::MathLibrary;
+  if (!MathUtils::ParserBase::MathLibraryAvailable(MathLibrary::Deterministic))
+    GTEST_SKIP() << "no deterministic library in this build";
+  MathUtils::Parser defined;
+  AddCalculatorVocabulary(defined, 4);
+  const auto withC = Vocabulary(defined);
+  defined.SetMathLibrary(MathLibrary::Deterministic);
+  const auto deterministic = Vocabulary(defined);
+  ASSERT_NE(deterministic, withC);  // else this test could not tell them apart
+
+  CalculatorParser before(4), chooser(4);
+  chooser.SetMathLibrary(MathLibrary::Deterministic);
+  CalculatorParser after(4);
+  EXPECT_EQ(Vocabulary(chooser), deterministic);
+  EXPECT_EQ(Vocabulary(before), withC);
+  EXPECT_EQ(Vocabulary(after), withC);
+}
+
 // The first parsers of a unit system, made on two threads at once, find
 // its vocabulary built once and whole.
 TEST(CalculatorParser, FirstUseOnTwoThreads) {

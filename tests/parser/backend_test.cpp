@@ -168,7 +168,7 @@ TEST(Backend, EveryOperationLoweredAlikeForOnePointAndEveryWidth) {
     const Program program = c.Formula ? ProgramOf(c.Formula) : PowerFromCells(c.Exponent);
     const std::string name = c.Formula ? c.Formula : "x^" + std::to_string(c.Exponent) + " from cells";
     ASSERT_FALSE(program.Instructions.empty()) << name;
-    const auto lowered = Lower(program.Instructions.back());
+    const auto lowered = Lower(program.Instructions.back(), false);
     EXPECT_EQ(lowered.Is, c.Lowered) << name;
     const std::vector<double> expected = Interpreted(program);
     const std::unique_ptr<MachineCode> code = MachineCode::Generate(program);
