@@ -31,6 +31,8 @@ Evaluator::Evaluator(const FormulaDefinition& definition,
     AddCalculatorVocabulary(Parser, *definition.Units);
     if (definition.Seed) DrawRandomFrom(Parser, Draws.emplace(*definition.Seed));
   }
+  // Before the Formula's own functions: a name of theirs stays theirs.
+  Parser.SetMathLibrary(definition.Math);
   for (std::size_t i = 0; i < definition.Variables.size(); ++i)
     Parser.AddVariable(definition.Variables[i], &Cells[i]);
   for (const auto& [name, value] : definition.Constants) Parser.AddConstant(name, value);

@@ -28,6 +28,7 @@ struct FormulaDefinition {
   std::vector<std::string> FunctionNames;
   std::optional<int> Units;  // none: the parser's own vocabulary
   std::optional<std::uint32_t> Seed;
+  MathUtils::MathLibrary Math = MathUtils::MathLibrary::C;
 };
 
 class Evaluator {

@@ -12,6 +12,7 @@
 #include "python/call_arguments.h"
 #include "python/formula_error.h"
 #include "python/formula_text.h"
+#include "python/math_argument.h"
 #include "python/seed_argument.h"
 #include "python/unit_argument.h"
 
@@ -101,7 +102,8 @@ class Formula::Lease {
 };
 
 Formula::Formula(const py::handle text, const py::handle variables, const py::handle functions,
-                 const py::handle constants, const py::handle units, const py::handle seed) {
+                 const py::handle constants, const py::handle units, const py::handle seed,
+                 const py::handle math) {
   Definition.Text = FormulaText(text, "text");
   Definition.Variables = ReadVariables(variables);
   for (const auto& [name, value] : ReadMapping(constants, "constants")) {
@@ -118,6 +120,7 @@ Formula::Formula(const py::handle text, const py::handle variables, const py::ha
   }
   if (!units.is_none()) Definition.Units = ReadUnitSystem(units);
   Definition.Seed = ReadSeed(seed);
+  Definition.Math = ReadMathLibrary(math);
   const auto textValue = py::reinterpret_borrow<py::object>(text);
   RefuseNamesGivenTwice(Definition, textValue);
   try {
@@ -164,7 +167,8 @@ py::tuple Formula::Arguments() const {
   py::dict constants;
   for (const auto& [name, value] : Definition.Constants) constants[py::str(name)] = value;
   return py::make_tuple(py::str(Definition.Text), py::tuple(py::cast(Definition.Variables)), GivenFunctions,
-                        constants, py::cast(Definition.Units), py::cast(Definition.Seed));
+                        constants, py::cast(Definition.Units), py::cast(Definition.Seed),
+                        MathLibraryName(Definition.Math));
 }
 
 py::tuple Formula::Token() const {
@@ -178,7 +182,7 @@ py::tuple Formula::Token() const {
     constants.append(py::make_tuple(name, py::float_(value).attr("hex")()));
   return py::make_tuple("vorncalc.Formula", VORNCALC_VERSION, Definition.Text,
                         py::tuple(py::cast(Definition.Variables)), py::tuple(constants), py::tuple(functions),
-                        py::cast(Definition.Units), py::cast(Definition.Seed));
+                        py::cast(Definition.Units), py::cast(Definition.Seed), MathLibraryName(Definition.Math));
 }
 
 }  // namespace PythonModule

@@ -19,10 +19,11 @@ namespace PythonModule {
 class Formula {
  public:
   // Reads and checks the arguments as Formula(text, variables, functions,
-  // constants, units, seed) takes them, then compiles: a refused formula
-  // or name, and a name given twice, raise FormulaError.
+  // constants, units, seed, math) takes them, then compiles: a refused
+  // formula or name, and a name given twice, raise FormulaError.
   Formula(const pybind11::handle text, const pybind11::handle variables, const pybind11::handle functions,
-          const pybind11::handle constants, const pybind11::handle units, const pybind11::handle seed);
+          const pybind11::handle constants, const pybind11::handle units, const pybind11::handle seed,
+          const pybind11::handle math);
   Formula(const Formula&) = delete;
   Formula& operator=(const Formula&) = delete;
 
@@ -39,6 +40,7 @@ class Formula {
   const std::vector<std::string>& Variables() const { return Definition.Variables; }
   std::optional<int> UnitSystem() const { return Definition.Units; }
   std::optional<std::uint32_t> Seed() const { return Definition.Seed; }
+  MathUtils::MathLibrary Math() const { return Definition.Math; }
   bool CallsPython() const { return PythonCalled; }
 
  private:

@@ -14,6 +14,7 @@
 #include "python/formula.h"
 #include "python/formula_error.h"
 #include "python/formula_text.h"
+#include "python/math_argument.h"
 #include "python/seed_argument.h"
 #include "python/unit_argument.h"
 
@@ -67,7 +68,7 @@ or holds a character outside ASCII or a NUL, raises FormulaError.
 )doc";
 
 constexpr const char* FormulaDoc =
-    R"doc(Formula(text, variables=(), functions={}, constants={}, units=None, seed=None)
+    R"doc(Formula(text, variables=(), functions={}, constants={}, units=None, seed=None, math="c")
 
 A formula compiled once, then evaluated with one value per variable, by
 position in the order of variables or by keyword:
@@ -89,6 +90,12 @@ units: None for the parser's own vocabulary; a unit system (as evaluate
 seed: None, or an int from 0 to 2**32 - 1 for rnd (with units): every call
     then draws from the start of the same sequence, so that a call gives
     the same values each time, in any process.
+math: "c" (the default) for the C library's functions and powers, as the
+    calculator computes them; "deterministic" for SLEEF's deterministic
+    ones, several points at once over arrays: the same bits on every
+    processor and vector width, within one unit in the last place of the
+    C library's (sin, cos, tan, their inverses and hyperbolic forms, exp,
+    ln, log, log10 and x^y; x^2 and x^1 stay exact products).
 
 Names are case-sensitive; functions and constants replace the vocabulary's
 of the same name. A name given twice (two variables, or a variable and a
@@ -148,6 +155,8 @@ std::string Represent(const PythonModule::Formula& formula) {
     text += ", variables=" + std::string(py::repr(py::tuple(py::cast(formula.Variables()))));
   if (formula.UnitSystem()) text += ", units=" + std::to_string(*formula.UnitSystem());
   if (formula.Seed()) text += ", seed=" + std::to_string(*formula.Seed());
+  if (formula.Math() != MathUtils::MathLibrary::C)
+    text += ", math=\"" + std::string(PythonModule::MathLibraryName(formula.Math())) + "\"";
   return text + ")";
 }
 
@@ -163,12 +172,14 @@ PYBIND11_MODULE(_vorncalc, module) {
 
   py::class_<PythonModule::Formula>(module, "Formula", FormulaDoc)
       .def(py::init([](const py::object& text, const py::object& variables, const py::object& functions,
-                       const py::object& constants, const py::object& units, const py::object& seed) {
+                       const py::object& constants, const py::object& units, const py::object& seed,
+                       const py::object& math) {
              return std::make_unique<PythonModule::Formula>(text, variables, functions, constants, units,
-                                                            seed);
+                                                            seed, math);
            }),
            py::arg("text"), py::arg("variables") = py::tuple(), py::arg("functions") = py::dict(),
-           py::arg("constants") = py::dict(), py::arg("units") = py::none(), py::arg("seed") = py::none())
+           py::arg("constants") = py::dict(), py::arg("units") = py::none(), py::arg("seed") = py::none(),
+           py::arg("math") = "c")
       .def("__call__", &PythonModule::Formula::Call, CallDoc)
       .def_property_readonly("text", &PythonModule::Formula::Text, "The formula's text.")
       .def_property_readonly(
@@ -177,6 +188,9 @@ PYBIND11_MODULE(_vorncalc, module) {
       .def_property_readonly("units", &PythonModule::Formula::UnitSystem,
                              "The unit system's number, or None for the parser's vocabulary.")
       .def_property_readonly("seed", &PythonModule::Formula::Seed, "The seed of rnd's draws, or None.")
+      .def_property_readonly(
+          "math", [](const PythonModule::Formula& f) { return PythonModule::MathLibraryName(f.Math()); },
+          "The math library: \"c\" or \"deterministic\".")
       .def_property_readonly("calls_python", &PythonModule::Formula::CallsPython,
                              "Whether the formula calls a Python function, and so keeps the GIL.")
       .def(
@@ -186,6 +200,6 @@ PYBIND11_MODULE(_vorncalc, module) {
           },
           "Pickles the Formula as the arguments it was made with.")
       .def("__dask_tokenize__", &PythonModule::Formula::Token,
-           "What decides the results: the text, variables, constants, functions, units and seed.")
+           "What decides the results: the text, variables, constants, functions, units, seed and math.")
       .def("__repr__", &Represent);
 }

@@ -1,6 +1,6 @@
 """Formulas with unit suffixes, compiled once, evaluated over NumPy arrays."""
 
-from typing import Any, Callable, Iterable, Mapping, Optional, Protocol, Sequence, SupportsFloat, Tuple, Union, overload
+from typing import Any, Callable, Iterable, Literal, Mapping, Optional, Protocol, Sequence, SupportsFloat, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -45,6 +45,7 @@ class Formula:
         constants: Mapping[str, SupportsFloat] = {},
         units: Optional[_UnitSystem] = None,
         seed: Optional[int] = None,
+        math: Literal["c", "deterministic"] = "c",
     ) -> None: ...
     # Numbers only give a float; the overload below takes numbers too, so the
     # two overlap, and the first that fits decides.
@@ -64,5 +65,7 @@ class Formula:
     def units(self) -> Optional[int]: ...
     @property
     def seed(self) -> Optional[int]: ...
+    @property
+    def math(self) -> str: ...
     @property
     def calls_python(self) -> bool: ...
