@@ -42,14 +42,18 @@ def test_arrays_give_the_bits_of_single_calls(text):
     assert values[sample].tobytes() == singles.tobytes()
 
 
-@pytest.mark.parametrize("text", FORMULAS)
-def test_within_a_few_units_of_the_c_library(text):
+@pytest.mark.parametrize(
+    "text",
+    ["sinr(x)", "cosr(x)", "tanr(x / 7)", "asinr(x / 11)", "acosr(x / 11)", "atan(x)", "sinhr(x / 3)",
+     "coshr(x / 3)", "tanhr(x)", "exp(x / 4)", "ln(abs(x))", "log10(abs(x))", "abs(x)^y", "1.5^x"],
+)
+def test_each_function_within_two_units_in_the_last_place_of_the_c_library(text):
     x, y = points()
     ours = vorncalc.Formula(text, variables=("x", "y"), math="deterministic")(x=x, y=y)
     theirs = vorncalc.Formula(text, variables=("x", "y"))(x=x, y=y)
-    finite = np.isfinite(theirs) & (np.abs(theirs) < 1e300)
     assert np.array_equal(np.isnan(ours), np.isnan(theirs))
-    assert np.allclose(ours[finite], theirs[finite], rtol=1e-14, atol=1e-300)
+    finite = np.isfinite(theirs) & (theirs != 0)
+    assert np.all(np.abs(ours[finite] - theirs[finite]) <= 2 * np.spacing(np.abs(theirs[finite])))
 
 
 def test_the_two_libraries_differ_somewhere_in_the_last_place():
