@@ -9,6 +9,7 @@
 
 #include "parser/array_code.h"
 #include "parser/array_point.h"
+#include "parser/array_threads.h"
 #include "parser/compiled_formula.h"
 #include "parser/engine.h"
 #include "parser/errors.h"
@@ -74,10 +75,11 @@ bool ListsAVariableTwice(std::span<const VariableArray> variables) {
 
 // Refused before anything runs, and without sending the parser back to
 // compiling: other threads may be evaluating it.
-void CheckVariableArrays(std::span<const VariableArray> variables) {
+void CheckVariableArrays(std::span<const VariableArray> variables, int threads) {
   for (const VariableArray& variable : variables)
     if (!variable.Variable || !variable.Values) RaiseArgumentError(Messages::NullVariableArray);
   if (ListsAVariableTwice(variables)) RaiseArgumentError(Messages::VariableListedTwice);
+  if (threads < 0) RaiseArgumentError(Messages::NegativeThreadCount);
 }
 
 }  // namespace
@@ -86,22 +88,27 @@ void CheckVariableArrays(std::span<const VariableArray> variables) {
 // the call ends, with no handler of its own on the way out: a thread
 // cancelled inside a callback unwinds through here (see program.h).
 MATHUTILS_FRAME_UNSANITIZED void Engine::EvaluateArrays(std::span<const VariableArray> variables,
-                                                        std::span<double> results, std::size_t* written) {
+                                                        std::span<double> results, std::size_t* written,
+                                                        int threads) {
   std::size_t uncounted = 0;
   std::size_t& done = written ? *written : uncounted;
   done = 0;
-  CheckVariableArrays(variables);
-  if (!results.empty()) ArraysFrom(0, variables, results, done);
+  CheckVariableArrays(variables, threads);
+  if (!results.empty()) ArraysFrom(0, variables, results, done, threads);
 }
 
+// Only the tiers that run blocks of points spread over threads, and only
+// for a formula that calls no callback of the user's: those run on the
+// calling thread, point by point in order, as Evaluate calls them.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
                                                     std::span<const VariableArray> variables,
-                                                    std::span<double> results, std::size_t& written) {
+                                                    std::span<double> results, std::size_t& written,
+                                                    int threads) {
   switch (CurrentTier()) {
-    case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
+    case detail::Tier::Compile: ArraysCompiling(variables, results, written, threads); return;
     case detail::Tier::Derive:
       PrepareLaterRuns();
-      ArraysFrom(first, variables, results, written);
+      ArraysFrom(first, variables, results, written, threads);
       return;
     case detail::Tier::Constant:
       std::fill(results.begin() + static_cast<std::ptrdiff_t>(first), results.end(), ReturnConstant());
@@ -109,7 +116,9 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
       return;
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
-      if (!ArraysByMachineCode(first, variables, results, written))
+      if (threads != 1 && !Current->Derived.CallsBack)
+        ArraysOnThreads(first, variables, results, written, threads);
+      else if (!ArraysByMachineCode(first, variables, results, written))
         ArraysByProgram(first, variables, results, written);
       return;
   }
@@ -120,7 +129,8 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
 // meanwhile, the rest of the points run on what the compilation began
 // with, as they would on a parser that had compiled before.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const VariableArray> variables,
-                                                         std::span<double> results, std::size_t& written) {
+                                                         std::span<double> results, std::size_t& written,
+                                                         int threads) {
   detail::ArrayPoint point(variables);
   point.MoveTo(0);
   std::vector<Cell> notInstalled;
@@ -128,7 +138,7 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const Variabl
   written = 1;
   if (results.size() == 1) return;
   if (notInstalled.empty())
-    ArraysFrom(1, variables, results, written);
+    ArraysFrom(1, variables, results, written, threads);
   else
     ArraysOverCells(notInstalled.data(), point, 1, results, written);
 }
@@ -286,6 +296,22 @@ MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
   const detail::CallbackScope scope;
   ArrayCodeRun(*code, variables, results).From(first, written);
   return true;
+}
+
+// Parts of the points on threads of their own, each run by the machine
+// code or the program's blocks, whichever the whole call would have run.
+void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables,
+                             std::span<double> results, std::size_t& written, int threads) {
+  const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
+  const detail::Program& program = Current->Derived;
+  const auto runPart = [&](std::size_t from, std::size_t to, std::size_t& done) {
+    const std::span<double> part = results.first(to);
+    if (code)
+      ArrayCodeRun(*code, variables, part).From(from, done);
+    else
+      detail::RunBlocks(program, variables, part, from, done);
+  };
+  detail::SpreadOverThreads(first, results.size(), threads, runPart, written);
 }
 
 // The machine code over arrays once evaluations over arrays have run

@@ -1,0 +1,425 @@
+// Evaluation over arrays spread over threads: the same bits as on one
+// thread on every tier, the count of results written when a part fails,
+// callbacks kept on the calling thread in order, threads nested in a
+// caller's own threads, and a threaded call in a child after fork(). Run
+// under ThreadSanitizer by the tsan stage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cfenv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
+#include "array_tiers.h"
+#include "parser/array_threads.h"
+#include "parser/parser.h"
+#include "parser_test_support.h"
+
+namespace {
+
+using MathUtils::VariableArray;
+using MathUtils::detail::PointsPerThread;
+using MathUtils::detail::SpreadOverThreads;
+using ParserTests::ExpectSameBits;
+using ParserTests::Tier;
+using ParserTests::Tiers;
+
+struct ArrayParser : MathUtils::Parser {
+  using ParserBase::SetArrayLanes;
+};
+
+std::vector<double> Values(std::size_t count, unsigned seed) {
+  std::mt19937_64 random(seed);
+  std::uniform_real_distribution<double> uniform(-20, 20);
+  std::vector<double> values(count);
+  for (double& value : values) value = uniform(random);
+  // A few that tell results apart in their last bits and in their kind.
+  for (std::size_t i = 0; i < count; i += 997) values[i] = i % 2 ? -0.0 : 1e-310;
+  return values;
+}
+
+// What the points of one part saw: its range and its thread.
+struct PartSeen {
+  std::size_t First;
+  std::size_t End;
+  std::thread::id Thread;
+};
+
+std::vector<PartSeen> PartsOf(std::size_t first, std::size_t end, int threads) {
+  std::mutex lock;
+  std::vector<PartSeen> seen;
+  std::size_t written = 0;
+  SpreadOverThreads(
+      first, end, threads,
+      [&](std::size_t from, std::size_t to, std::size_t& done) {
+        const std::lock_guard<std::mutex> held(lock);
+        seen.push_back({from, to, std::this_thread::get_id()});
+        done = to;
+      },
+      written);
+  EXPECT_EQ(written, end);
+  std::sort(seen.begin(), seen.end(), [](const PartSeen& a, const PartSeen& b) { return a.First < b.First; });
+  return seen;
+}
+
+TEST(SpreadOverThreads, PartsCoverTheRangeOnceFromAlignedStarts) {
+  struct Case {
+    std::size_t First, End;
+    int Threads;
+    std::size_t Parts;
+  };
+  const std::size_t floor = PointsPerThread;
+  const Case cases[] = {
+      {0, 2 * floor - 1, 4, 1},    // too few points for two
+      {0, 2 * floor, 4, 2},        // two parts of the floor each
+      {1, 2 * floor + 1, 2, 2},    // an odd start
+      {5, 10 * floor + 37, 3, 3},  // as many as asked
+      {0, 10 * floor, 1, 1},       // one asked: the calling thread alone
+      {7, 7, 4, 1},                // nothing to do
+  };
+  for (const Case& test : cases) {
+    const std::vector<PartSeen> parts = PartsOf(test.First, test.End, test.Threads);
+    const std::string context =
+        std::to_string(test.First) + ".." + std::to_string(test.End) + " on " + std::to_string(test.Threads);
+    ASSERT_EQ(parts.size(), test.Parts) << context;
+    std::set<std::thread::id> threads;
+    std::size_t next = test.First;
+    for (const PartSeen& part : parts) {
+      EXPECT_EQ(part.First, next) << context;
+      EXPECT_EQ((part.First - test.First) % 64, 0u) << context;
+      if (parts.size() > 1) {
+        EXPECT_GE(part.End - part.First, floor) << context;
+      }
+      next = part.End;
+      threads.insert(part.Thread);
+    }
+    EXPECT_EQ(next, test.End) << context;
+    EXPECT_EQ(threads.size(), test.Parts) << context;
+    EXPECT_EQ(parts.front().Thread, std::this_thread::get_id()) << context;
+  }
+}
+
+TEST(SpreadOverThreads, ZeroThreadsMeansEveryCore) {
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  EXPECT_EQ(MathUtils::detail::ThreadsAsked(0), cores);
+  EXPECT_EQ(MathUtils::detail::ThreadsAsked(3), 3);
+  EXPECT_EQ(PartsOf(0, 64 * PointsPerThread, 0).size(), static_cast<std::size_t>(std::min(cores, 64)));
+}
+
+// A part that fails after writing some of its points: the count stops
+// there where every part before it was whole, and the first failure in
+// point order is the one rethrown, whichever thread failed first.
+TEST(SpreadOverThreads, WrittenStopsAtTheFirstPartThatFails) {
+  struct Case {
+    std::vector<int> Failing;  // parts that fail, after 10 points
+    int Rethrown;
+  };
+  const Case cases[] = {{{0}, 0}, {{1}, 1}, {{3}, 3}, {{1, 2}, 1}, {{2, 0}, 0}};
+  for (const Case& test : cases) {
+    const std::size_t first = 3, end = first + 4 * PointsPerThread + 100;
+    const std::size_t each = ((end - first) / 4 + 63) / 64 * 64;
+    std::vector<std::size_t> starts;
+    std::mutex lock;
+    std::size_t written = 12345;
+    try {
+      SpreadOverThreads(
+          first, end, 4,
+          [&](std::size_t from, std::size_t to, std::size_t& done) {
+            {
+              const std::lock_guard<std::mutex> held(lock);
+              starts.push_back(from);
+            }
+            const auto part = static_cast<int>((from - first) / each);
+            const bool fails =
+                std::find(test.Failing.begin(), test.Failing.end(), part) != test.Failing.end();
+            done = fails ? from + 10 : to;
+            if (fails) throw std::runtime_error(std::to_string(from));
+          },
+          written);
+      ADD_FAILURE() << "nothing rethrown";
+    } catch (const std::runtime_error& error) {
+      std::sort(starts.begin(), starts.end());
+      ASSERT_EQ(starts.size(), 4u);
+      const std::size_t start = starts[static_cast<std::size_t>(test.Rethrown)];
+      EXPECT_EQ(std::string(error.what()), std::to_string(start));
+      EXPECT_EQ(written, start + 10);
+    }
+  }
+}
+
+// The state each part's thread runs in: the caller's rounding and, where
+// the processor has them, its denormal modes.
+TEST(SpreadOverThreads, PartsRunInTheCallersFloatingPointEnvironment) {
+  const int savedRounding = std::fegetround();
+  std::fesetround(FE_DOWNWARD);
+#if defined(__SSE2__)
+  const unsigned savedControl = _mm_getcsr();
+  _mm_setcsr(savedControl | 0x8040);
+#endif
+  std::atomic<int> wrong{0};
+  std::size_t written = 0;
+  SpreadOverThreads(
+      0, 3 * PointsPerThread, 3,
+      [&](std::size_t, std::size_t to, std::size_t& done) {
+        if (std::fegetround() != FE_DOWNWARD) ++wrong;
+#if defined(__SSE2__)
+        if ((_mm_getcsr() & 0x8040) != 0x8040) ++wrong;
+#endif
+        done = to;
+      },
+      written);
+#if defined(__SSE2__)
+  _mm_setcsr(savedControl);
+#endif
+  std::fesetround(savedRounding);
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// The formulas cover the interpreter's instructions, calls of built-in
+// functions, comparisons and constants folded.
+const char* const Formulas[] = {
+    "x",
+    "x * y + 3 / (x - y)",
+    "sin(x) - ln(y) + exp(x/100) + sqrt(abs(y))",
+    "min(x, y, 2) + max(y, x) * (x < y) - (x == y)",
+    "x^y + x^2 - sum(x, y, x*y) * avg(x, y)",
+};
+
+struct Call {
+  const char* Formula;
+  const Tier* Way;
+  bool Warm;         // the machine code made (or the program derived) before
+  bool InPlace;      // the results written over the values of x
+  std::size_t Skew;  // the arrays start this many doubles into their storage
+  int Threads;
+};
+
+// One evaluation as the run says; the values of x are xs from skew on.
+std::vector<double> Evaluate(const Call& run, std::vector<double> xs, const std::vector<double>& ys) {
+  ArrayParser parser;
+  double x = 0.5, y = 0.5;
+  parser.AddVariable("x", &x);
+  parser.AddVariable("y", &y);
+  parser.SetMachineCode(run.Way->MachineCode);
+  parser.SetArrayLanes(run.Way->Lanes);
+  parser.AssignFormula(run.Formula);
+  if (run.Warm) {
+    std::vector<double> some(2100, 1.5), out(2100);
+    const VariableArray arrays[] = {{&x, some.data()}, {&y, some.data()}};
+    parser.EvaluateArrays(arrays, out);
+  }
+  const std::size_t count = xs.size() - run.Skew;
+  std::vector<double> own(run.InPlace ? 0 : count);
+  const std::span<double> results =
+      run.InPlace ? std::span<double>(xs).subspan(run.Skew) : std::span<double>(own);
+  const VariableArray arrays[] = {{&x, xs.data() + run.Skew}, {&y, ys.data() + run.Skew}};
+  std::size_t written = 7;
+  parser.EvaluateArrays(arrays, results, run.Threads, &written);
+  EXPECT_EQ(written, count) << run.Formula;
+  return std::vector<double>(results.begin(), results.end());
+}
+
+TEST(ArrayThreads, EveryTierGivesTheBitsOfOneThread) {
+  const std::size_t count = 3 * PointsPerThread + 77;
+  const std::vector<double> xs = Values(count + 1, 1), ys = Values(count + 1, 2);
+  for (const char* formula : Formulas)
+    for (const Tier& way : Tiers)
+      for (const bool warm : {false, true})
+        for (const bool inPlace : {false, true})
+          for (const std::size_t skew : {std::size_t{0}, std::size_t{1}}) {
+            const Call one{formula, &way, warm, inPlace, skew, 1};
+            const std::vector<double> expected = Evaluate(one, xs, ys);
+            for (const int threads : {2, 3}) {
+              Call spread = one;
+              spread.Threads = threads;
+              const std::size_t before = MathUtils::detail::PartsOnOtherThreads();
+              ExpectSameBits(expected, Evaluate(spread, xs, ys),
+                             std::string(formula) + " [" + way.Name + (warm ? ", warm" : "") +
+                                 (inPlace ? ", in place" : "") + ", skew " + std::to_string(skew) + "] on " +
+                                 std::to_string(threads));
+              if (std::string(formula) != "x") {
+                EXPECT_GE(MathUtils::detail::PartsOnOtherThreads() - before,
+                          static_cast<std::size_t>(threads - 1))
+                    << formula;
+              }
+            }
+          }
+}
+
+// Rounding toward -inf changes the last bit of most results: the threads
+// that compute them round as the caller does.
+TEST(ArrayThreads, TheCallersRoundingHoldsOnEveryThread) {
+  const std::size_t count = 2 * PointsPerThread + 5;
+  const std::vector<double> xs = Values(count, 3), ys = Values(count, 4);
+  const int saved = std::fegetround();
+  std::fesetround(FE_DOWNWARD);
+  for (const Tier& way : Tiers) {
+    const Call one{"x / y + x * 0.1", &way, true, false, 0, 1};
+    Call spread = one;
+    spread.Threads = 2;
+    const std::vector<double> expected = Evaluate(one, xs, ys);
+    const std::vector<double> actual = Evaluate(spread, xs, ys);
+    std::fesetround(saved);
+    ExpectSameBits(expected, actual, std::string("rounding down [") + way.Name + "]");
+    std::fesetround(FE_DOWNWARD);
+  }
+  std::fesetround(saved);
+}
+
+TEST(ArrayThreads, TheSettingAndItsChecks) {
+  MathUtils::Parser parser;
+  EXPECT_EQ(parser.GetArrayThreads(), 1);
+  parser.SetArrayThreads(0);
+  EXPECT_EQ(parser.GetArrayThreads(), 0);
+  parser.SetArrayThreads(3);
+  EXPECT_THROW(parser.SetArrayThreads(-1), MathUtils::ParserException);
+  EXPECT_EQ(parser.GetArrayThreads(), 3) << "a refused count changes nothing";
+
+  double x = 0;
+  parser.AddVariable("x", &x);
+  parser.AssignFormula("x + 1");
+  std::vector<double> xs(10, 2.0), results(10, -1);
+  const VariableArray arrays[] = {{&x, xs.data()}};
+  std::size_t written = 99;
+  try {
+    parser.EvaluateArrays(arrays, results, -2, &written);
+    ADD_FAILURE() << "a negative count for one call is refused";
+  } catch (const MathUtils::ParserException& error) {
+    EXPECT_EQ(std::string(error.what()), MathUtils::Messages::NegativeThreadCount);
+  }
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(results[0], -1) << "nothing runs";
+  // The setting applies where the call names none.
+  parser.SetArrayThreads(2);
+  const std::size_t before = MathUtils::detail::PartsOnOtherThreads();
+  // The first point compiles on the calling thread: two parts of the rest.
+  std::vector<double> many(2 * PointsPerThread + 1, 2.0), out(many.size());
+  const VariableArray manyArrays[] = {{&x, many.data()}};
+  parser.EvaluateArrays(manyArrays, out);
+  EXPECT_EQ(MathUtils::detail::PartsOnOtherThreads() - before, 1u);
+  EXPECT_EQ(out.back(), 3.0);
+}
+
+// The thread and the point of every call of a callback.
+std::mutex CallsLock;
+std::vector<std::pair<std::thread::id, double>> Calls;
+
+double Recorded(double v) {
+  const std::lock_guard<std::mutex> held(CallsLock);
+  Calls.emplace_back(std::this_thread::get_id(), v);
+  if (v < 0) throw std::runtime_error("negative");
+  return v + 1;
+}
+
+TEST(ArrayThreads, ACallbackFormulaStaysOnTheCallingThreadInOrder) {
+  for (const Tier& way : Tiers) {
+    ArrayParser parser;
+    double x = 0;
+    parser.AddVariable("x", &x);
+    parser.AddFunction("recorded", Recorded, false);
+    parser.SetMachineCode(way.MachineCode);
+    parser.SetArrayLanes(way.Lanes);
+    parser.SetArrayThreads(0);
+    parser.AssignFormula("recorded(x) * 2 + sqrt(x)");
+    std::vector<double> xs(3 * PointsPerThread);
+    for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = static_cast<double>(i);
+    const std::size_t failing = xs.size() - 100;
+    xs[failing] = -1;
+    std::vector<double> results(xs.size());
+    const VariableArray arrays[] = {{&x, xs.data()}};
+    Calls.clear();
+    std::size_t written = 0;
+    // Twice: compiling at the first point, then as later evaluations run.
+    for (int round = 0; round < 2; ++round) {
+      Calls.clear();
+      EXPECT_THROW(parser.EvaluateArrays(arrays, results, 4, &written), std::runtime_error);
+      EXPECT_EQ(written, failing) << way.Name;
+      ASSERT_EQ(Calls.size(), failing + 1) << way.Name;
+      for (std::size_t i = 0; i < Calls.size(); ++i) {
+        if (Calls[i].first != std::this_thread::get_id() || Calls[i].second != xs[i]) {
+          ADD_FAILURE() << way.Name << ": call " << i << " off the calling thread or out of order";
+          break;
+        }
+      }
+    }
+    EXPECT_EQ(results[failing - 1], 2 * (xs[failing - 1] + 1) + std::sqrt(xs[failing - 1]));
+  }
+}
+
+// A caller's own pool: each of its threads evaluates over arrays on every
+// core, on a parser of its own and on one they share; all finish, right.
+TEST(ArrayThreads, SpreadingFromInsideACallersThreads) {
+  const std::size_t count = 2 * PointsPerThread + 3;
+  const std::vector<double> xs = Values(count, 5), ys = Values(count, 6);
+  const Call one{"x * y - sqrt(abs(x))", &Tiers[std::size(Tiers) - 1], true, false, 0, 1};
+  const std::vector<double> expected = Evaluate(one, xs, ys);
+  MathUtils::Parser shared;
+  double x = 0, y = 0;
+  shared.AddVariable("x", &x);
+  shared.AddVariable("y", &y);
+  shared.SetArrayThreads(0);
+  shared.AssignFormula(one.Formula);
+  shared.Evaluate();
+  std::vector<std::vector<double>> own(4), common(4, std::vector<double>(count));
+  {
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 0; t < own.size(); ++t)
+      pool.emplace_back([&, t] {
+        Call spread = one;
+        spread.Threads = 0;
+        own[t] = Evaluate(spread, xs, ys);
+        const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+        shared.EvaluateArrays(arrays, common[t]);
+      });
+  }
+  for (std::size_t t = 0; t < own.size(); ++t) {
+    ExpectSameBits(expected, own[t], "a parser of the pool's thread " + std::to_string(t));
+    ExpectSameBits(expected, common[t], "the shared parser on the pool's thread " + std::to_string(t));
+  }
+}
+
+#if !defined(_WIN32)
+// Nothing of a threaded call outlives it: a child forked after one spreads
+// its own calls as well.
+TEST(ArrayThreads, AThreadedCallInAChildAfterFork) {
+  const std::size_t count = 2 * PointsPerThread + 9;
+  const std::vector<double> xs = Values(count, 7), ys = Values(count, 8);
+  const Call one{"x / y + 1", &Tiers[std::size(Tiers) - 1], true, false, 0, 1};
+  const std::vector<double> expected = Evaluate(one, xs, ys);
+  Call spread = one;
+  spread.Threads = 2;
+  ExpectSameBits(expected, Evaluate(spread, xs, ys), "before fork");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::size_t before = MathUtils::detail::PartsOnOtherThreads();
+    const std::vector<double> actual = Evaluate(spread, xs, ys);
+    const bool spreadAgain = MathUtils::detail::PartsOnOtherThreads() > before;
+    const bool same = std::memcmp(actual.data(), expected.data(), count * sizeof(double)) == 0;
+    _exit(same && spreadAgain ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's threaded call";
+}
+#endif
+
+}  // namespace
