@@ -13,6 +13,7 @@
 #include "python/formula_error.h"
 #include "python/formula_text.h"
 #include "python/seed_argument.h"
+#include "python/thread_setting.h"
 #include "python/unit_argument.h"
 
 namespace py = pybind11;
@@ -101,7 +102,8 @@ class Formula::Lease {
 };
 
 Formula::Formula(const py::handle text, const py::handle variables, const py::handle functions,
-                 const py::handle constants, const py::handle units, const py::handle seed) {
+                 const py::handle constants, const py::handle units, const py::handle seed,
+                 const py::handle threads) {
   Definition.Text = FormulaText(text, "text");
   Definition.Variables = ReadVariables(variables);
   for (const auto& [name, value] : ReadMapping(constants, "constants")) {
@@ -118,6 +120,7 @@ Formula::Formula(const py::handle text, const py::handle variables, const py::ha
   }
   if (!units.is_none()) Definition.Units = ReadUnitSystem(units);
   Definition.Seed = ReadSeed(seed);
+  OwnThreads = ReadThreads(threads);
   const auto textValue = py::reinterpret_borrow<py::object>(text);
   RefuseNamesGivenTwice(Definition, textValue);
   try {
@@ -151,7 +154,7 @@ py::object Formula::Call(const py::args& positional, const py::kwargs& keywords)
   const CallArguments arguments = ReadCallArguments(Definition.Variables, positional, keywords);
   const Lease evaluator(*this);
   if (arguments.AnyArray || !arguments.Out.is_none())
-    return EvaluateOverArrays(*evaluator, Definition.Variables, arguments);
+    return EvaluateOverArrays(*evaluator, Definition.Variables, arguments, OwnThreads);
   for (std::size_t i = 0; i < arguments.Values.size(); ++i) evaluator->Cell(i) = *arguments.Values[i].Number;
   try {
     return py::float_(evaluator->GetParser().Evaluate());
@@ -164,7 +167,8 @@ py::tuple Formula::Arguments() const {
   py::dict constants;
   for (const auto& [name, value] : Definition.Constants) constants[py::str(name)] = value;
   return py::make_tuple(py::str(Definition.Text), py::tuple(py::cast(Definition.Variables)), GivenFunctions,
-                        constants, py::cast(Definition.Units), py::cast(Definition.Seed));
+                        constants, py::cast(Definition.Units), py::cast(Definition.Seed),
+                        py::cast(OwnThreads));
 }
 
 py::tuple Formula::Token() const {

@@ -91,3 +91,14 @@ def test_a_distributed_cluster_evaluates_a_formula(tmp_path):
     script.write_text(CLUSTER)
     result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300)
     assert result.stdout.strip() == "evaluated", result.stderr
+
+
+def test_chunks_on_dasks_threads_give_the_values_of_one_thread():
+    # Each chunk long enough to spread; the calls under way share the
+    # process-wide default of threads out among themselves.
+    xs = np.random.default_rng(4).uniform(-5, 5, 8 * 70_000)
+    f = vorncalc.Formula("x * x - sqrt(abs(x)) / 3", variables=("x",))
+    one = vorncalc.Formula(f.text, variables=f.variables, threads=1)
+    x = da.from_array(xs, chunks=70_000)
+    computed = da.map_blocks(f, x, dtype=float).compute(scheduler="threads", num_workers=4)
+    assert computed.tobytes() == one(xs).tobytes()
