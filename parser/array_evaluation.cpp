@@ -311,7 +311,7 @@ void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> v
     else
       detail::RunBlocks(program, variables, part, from, done);
   };
-  detail::SpreadOverThreads(first, results.size(), threads, runPart, written);
+  detail::SpreadOverThreads(first, results.size(), threads, PointsPerThread, runPart, written);
 }
 
 // The machine code over arrays once evaluations over arrays have run

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <climits>
 #include <exception>
 #include <system_error>
@@ -56,10 +57,11 @@ struct Part {
   bool Started = false;
 };
 
-std::vector<Part> Split(std::size_t first, std::size_t end, int threads) {
+std::vector<Part> Split(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread) {
   const std::size_t count = end - first;
-  const std::size_t parts =
-      std::max<std::size_t>(1, std::min(static_cast<std::size_t>(threads), count / PointsPerThread));
+  const std::size_t parts = std::max<std::size_t>(
+      1,
+      std::min(static_cast<std::size_t>(threads), count / std::max(pointsPerThread, LeastPointsPerThread)));
   const std::size_t each = (count / parts + PartAlignment - 1) / PartAlignment * PartAlignment;
   std::vector<Part> split(parts);
   for (std::size_t k = 0; k < parts; ++k) {
@@ -79,6 +81,18 @@ void RunPart(Part& part, const Run& run) {
   }
 }
 
+// The points that take LeastNanosecondsPerThread at the pace of the first
+// ones, which the calling thread runs from first on.
+std::size_t TimedPointsPerThread(std::size_t& first, std::size_t end, const Run& run, std::size_t& written) {
+  const std::size_t probe = std::min(end - first, LeastPointsPerThread);
+  const auto begun = std::chrono::steady_clock::now();
+  run(first, first + probe, written);
+  const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - begun;
+  first += probe;
+  const double points = LeastNanosecondsPerThread / std::max(took.count(), 1.0) * static_cast<double>(probe);
+  return static_cast<std::size_t>(std::clamp(points, static_cast<double>(LeastPointsPerThread), 1e15));
+}
+
 }  // namespace
 
 std::size_t PartsOnOtherThreads() { return PartsStarted.load(std::memory_order_relaxed); }
@@ -89,10 +103,16 @@ int ThreadsAsked(int threads) {
   return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, INT_MAX));
 }
 
-void SpreadOverThreads(std::size_t first, std::size_t end, int threads, const Run& run,
-                       std::size_t& written) {
+void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
+                       const Run& run, std::size_t& written) {
   written = first;
-  std::vector<Part> parts = Split(first, end, ThreadsAsked(threads));
+  threads = ThreadsAsked(threads);
+  if (threads == 1 || end - first < 2 * std::max(pointsPerThread, LeastPointsPerThread)) {
+    run(first, end, written);
+    return;
+  }
+  if (pointsPerThread == 0) pointsPerThread = TimedPointsPerThread(first, end, run, written);
+  std::vector<Part> parts = Split(first, end, threads, pointsPerThread);
   if (parts.size() == 1) {
     run(first, end, written);
     return;

@@ -76,6 +76,8 @@ class Engine {
   // how the points are computed, never what: it changes nothing compiled,
   // and may change while other threads evaluate.
   std::atomic<int> ArrayThreads{1};
+  // The fewest points of a thread's part; 0: measured on each call.
+  std::size_t PointsPerThread = 0;
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.

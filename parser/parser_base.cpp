@@ -138,6 +138,8 @@ void ParserBase::SetArrayThreads(int threads) {
   Core->ArrayThreads.store(threads, std::memory_order_relaxed);
 }
 
+void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->PointsPerThread = points; }
+
 int ParserBase::GetArrayThreads() const { return Core->ArrayThreads.load(std::memory_order_relaxed); }
 
 int ParserBase::ArrayCodeLanes() const { return Core->ArrayCodeLanes(); }

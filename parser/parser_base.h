@@ -164,8 +164,9 @@ class ParserBase {
   // How many threads an evaluation over arrays spreads its points over: 1
   // (the default) the calling thread alone, 0 every core the system
   // reports. Threads are started for each call that is long enough to
-  // repay them (some 32,768 points a thread) and joined before it returns;
-  // every result is the same bits as on one thread. A formula that calls
+  // repay them (the calling thread times its first points: each thread
+  // takes a tenth of a millisecond of work at least) and joined before it
+  // returns; every result is the same bits as on one thread. A formula that calls
   // a callback of the user's runs on the calling thread alone, point by
   // point in order. A negative count is refused and changes nothing. It
   // changes how the points are computed, never what: the formula is not
@@ -238,6 +239,9 @@ class ParserBase {
   // (1, 2, 4 or 8; 8 by default, as many as the processor has); takes
   // effect at the next compilation.
   void SetArrayLanes(int lanes);
+  // The fewest points an evaluation over arrays gives a thread of its own,
+  // instead of the count measured on each call (0, the default).
+  void SetArrayPointsPerThread(std::size_t points);
   // How many points the machine code over arrays of the current formula
   // runs at once; 0 where it has none (yet).
   int ArrayCodeLanes() const;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -35,13 +36,18 @@
 namespace {
 
 using MathUtils::VariableArray;
-using MathUtils::detail::PointsPerThread;
+using MathUtils::detail::LeastPointsPerThread;
 using MathUtils::detail::SpreadOverThreads;
 using ParserTests::ExpectSameBits;
 using ParserTests::Tier;
 using ParserTests::Tiers;
 
+// The floor of points per thread of these tests, fixed rather than
+// measured: a test knows how many parts a call makes.
+constexpr std::size_t PointsPerThread = 2 * LeastPointsPerThread;
+
 struct ArrayParser : MathUtils::Parser {
+  ArrayParser() { SetArrayPointsPerThread(PointsPerThread); }
   using ParserBase::SetArrayLanes;
 };
 
@@ -62,15 +68,26 @@ struct PartSeen {
   std::thread::id Thread;
 };
 
-std::vector<PartSeen> PartsOf(std::size_t first, std::size_t end, int threads) {
+// pace: how long each point takes, busy.
+std::vector<PartSeen> PartsOf(std::size_t first, std::size_t end, int threads,
+                              std::size_t pointsPerThread = PointsPerThread,
+                              std::chrono::nanoseconds pace = std::chrono::nanoseconds(0)) {
   std::mutex lock;
   std::vector<PartSeen> seen;
   std::size_t written = 0;
   SpreadOverThreads(
-      first, end, threads,
+      first, end, threads, pointsPerThread,
       [&](std::size_t from, std::size_t to, std::size_t& done) {
-        const std::lock_guard<std::mutex> held(lock);
-        seen.push_back({from, to, std::this_thread::get_id()});
+        {
+          const std::lock_guard<std::mutex> held(lock);
+          seen.push_back({from, to, std::this_thread::get_id()});
+        }
+        if (pace.count() > 0)
+          for (std::size_t i = from; i < to; ++i) {
+            const auto until = std::chrono::steady_clock::now() + pace;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+          }
         done = to;
       },
       written);
@@ -116,6 +133,24 @@ TEST(SpreadOverThreads, PartsCoverTheRangeOnceFromAlignedStarts) {
   }
 }
 
+// Measured: the calling thread times its first points; parts of the rest
+// are long enough to repay their threads.
+TEST(SpreadOverThreads, TheFloorMeasuredOnTheFirstPoints) {
+  const std::size_t end = 5 * LeastPointsPerThread;
+  // A microsecond a point: the least part (4,096 points) repays a thread.
+  const std::vector<PartSeen> slow = PartsOf(0, end, 2, 0, std::chrono::microseconds(1));
+  ASSERT_EQ(slow.size(), 3u);
+  EXPECT_EQ(slow[0].End, LeastPointsPerThread) << "the timed points";
+  EXPECT_EQ(slow[0].Thread, slow[1].Thread);
+  EXPECT_NE(slow[1].Thread, slow[2].Thread);
+  EXPECT_EQ(slow[2].End, end);
+  // Nothing to do: no part of the rest would repay a thread.
+  const std::vector<PartSeen> fast = PartsOf(0, end, 2, 0);
+  ASSERT_EQ(fast.size(), 2u);
+  EXPECT_EQ(fast[0].Thread, fast[1].Thread);
+  EXPECT_EQ(fast[1].End, end);
+}
+
 TEST(SpreadOverThreads, ZeroThreadsMeansEveryCore) {
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   EXPECT_EQ(MathUtils::detail::ThreadsAsked(0), cores);
@@ -140,7 +175,7 @@ TEST(SpreadOverThreads, WrittenStopsAtTheFirstPartThatFails) {
     std::size_t written = 12345;
     try {
       SpreadOverThreads(
-          first, end, 4,
+          first, end, 4, PointsPerThread,
           [&](std::size_t from, std::size_t to, std::size_t& done) {
             {
               const std::lock_guard<std::mutex> held(lock);
@@ -176,7 +211,7 @@ TEST(SpreadOverThreads, PartsRunInTheCallersFloatingPointEnvironment) {
   std::atomic<int> wrong{0};
   std::size_t written = 0;
   SpreadOverThreads(
-      0, 3 * PointsPerThread, 3,
+      0, 3 * PointsPerThread, 3, PointsPerThread,
       [&](std::size_t, std::size_t to, std::size_t& done) {
         if (std::fegetround() != FE_DOWNWARD) ++wrong;
 #if defined(__SSE2__)
@@ -284,7 +319,7 @@ TEST(ArrayThreads, TheCallersRoundingHoldsOnEveryThread) {
 }
 
 TEST(ArrayThreads, TheSettingAndItsChecks) {
-  MathUtils::Parser parser;
+  ArrayParser parser;
   EXPECT_EQ(parser.GetArrayThreads(), 1);
   parser.SetArrayThreads(0);
   EXPECT_EQ(parser.GetArrayThreads(), 0);
@@ -370,7 +405,7 @@ TEST(ArrayThreads, SpreadingFromInsideACallersThreads) {
   const std::vector<double> xs = Values(count, 5), ys = Values(count, 6);
   const Call one{"x * y - sqrt(abs(x))", &Tiers[std::size(Tiers) - 1], true, false, 0, 1};
   const std::vector<double> expected = Evaluate(one, xs, ys);
-  MathUtils::Parser shared;
+  ArrayParser shared;
   double x = 0, y = 0;
   shared.AddVariable("x", &x);
   shared.AddVariable("y", &y);
