@@ -18,11 +18,11 @@ namespace MathUtils::detail {
 
 namespace {
 
-std::atomic<std::size_t> PartsStarted{0};
+std::atomic<std::size_t> ThreadsStartedCount{0};
 
-// Parts start this many points apart at least: 512 bytes of results, a
+// Chunks start this many points apart at least: 512 bytes of results, a
 // whole number of every vector width and cache line.
-constexpr std::size_t PartAlignment = 64;
+constexpr std::size_t ChunkAlignment = 64;
 
 // The calling thread's floating-point environment, for the threads that
 // compute its points: their results are the bits it would compute itself.
@@ -48,38 +48,62 @@ class FloatEnvironment {
 #endif
 };
 
-struct Part {
-  std::size_t First = 0;
-  std::size_t End = 0;
-  std::size_t Written = 0;
-  std::exception_ptr Error;
-  int Raised = 0;  // the floating-point exception flags it raised
-  bool Started = false;
-};
-
-std::vector<Part> Split(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread) {
-  const std::size_t count = end - first;
-  const std::size_t parts = std::max<std::size_t>(
-      1,
-      std::min(static_cast<std::size_t>(threads), count / std::max(pointsPerThread, LeastPointsPerThread)));
-  const std::size_t each = (count / parts + PartAlignment - 1) / PartAlignment * PartAlignment;
-  std::vector<Part> split(parts);
-  for (std::size_t k = 0; k < parts; ++k) {
-    split[k].First = split[k].Written = first + k * each;
-    split[k].End = std::min(end, split[k].First + each);
-  }
-  return split;
-}
-
 using Run = std::function<void(std::size_t, std::size_t, std::size_t&)>;
 
-void RunPart(Part& part, const Run& run) {
-  try {
-    run(part.First, part.End, part.Written);
-  } catch (...) {
-    part.Error = std::current_exception();
+// The points cut into chunks, several a thread, that the threads take in
+// order as each gets free: a thread that the system keeps waiting (another
+// program's work on the cores) runs fewer of them instead of holding the
+// call up. After a failure no chunk is taken any more; every chunk before
+// one taken has been taken, so that the results before the first failure
+// are all written.
+class Chunks {
+ public:
+  Chunks(std::size_t first, std::size_t end, std::size_t threads) {
+    const std::size_t count = end - first;
+    const std::size_t wanted = (count / (threads * ChunksPerThread) + ChunkAlignment - 1) / ChunkAlignment;
+    const std::size_t each = std::max(LeastPointsPerThread, wanted * ChunkAlignment);
+    for (std::size_t from = first; from < end; from += each)
+      Items.push_back({from, std::min(end, from + each), from, nullptr});
   }
-}
+
+  void RunUntilDone(const Run& run) {
+    while (!Failed.load(std::memory_order_relaxed)) {
+      const std::size_t k = Next.fetch_add(1, std::memory_order_relaxed);
+      if (k >= Items.size()) return;
+      Chunk& chunk = Items[k];
+      try {
+        run(chunk.First, chunk.End, chunk.Written);
+      } catch (...) {
+        chunk.Error = std::current_exception();
+        Failed.store(true, std::memory_order_relaxed);
+      }
+    }
+  }
+
+  // Once every thread has ended: the leading results written, and the
+  // first failure in point order rethrown.
+  void Finish(std::size_t& written) const {
+    for (const Chunk& chunk : Items) {
+      written = chunk.Written;
+      if (chunk.Error) std::rethrow_exception(chunk.Error);
+      if (chunk.Written != chunk.End) return;
+    }
+  }
+
+ private:
+  static constexpr std::size_t ChunksPerThread = 8;
+
+  struct Chunk {
+    std::size_t First;
+    std::size_t End;
+    std::size_t Written;
+    std::exception_ptr Error;
+  };
+
+  std::vector<Chunk> Items;
+  std::atomic<std::size_t> Next{0};
+  std::atomic<bool> Failed{false};
+};
 
 // The points that take LeastNanosecondsPerThread at the pace of the first
 // ones, which the calling thread runs from first on.
@@ -95,7 +119,7 @@ std::size_t TimedPointsPerThread(std::size_t& first, std::size_t end, const Run&
 
 }  // namespace
 
-std::size_t PartsOnOtherThreads() { return PartsStarted.load(std::memory_order_relaxed); }
+std::size_t ThreadsStarted() { return ThreadsStartedCount.load(std::memory_order_relaxed); }
 
 int ThreadsAsked(int threads) {
   if (threads != 0) return threads;
@@ -112,39 +136,35 @@ void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::siz
     return;
   }
   if (pointsPerThread == 0) pointsPerThread = TimedPointsPerThread(first, end, run, written);
-  std::vector<Part> parts = Split(first, end, threads, pointsPerThread);
-  if (parts.size() == 1) {
+  const std::size_t repaid = (end - first) / std::max(pointsPerThread, LeastPointsPerThread);
+  const auto helpers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), repaid)) - 1;
+  if (helpers <= 0) {
     run(first, end, written);
     return;
   }
   const FloatEnvironment environment;
+  Chunks chunks(first, end, static_cast<std::size_t>(helpers) + 1);
+  std::vector<int> raised(static_cast<std::size_t>(helpers), 0);  // each helper's exception flags
   {
     std::vector<std::jthread> started;  // joined on the way out, however it is left
-    started.reserve(parts.size() - 1);
-    for (std::size_t k = 1; k < parts.size(); ++k) {
+    started.reserve(raised.size());
+    for (int& flags : raised) {
       try {
-        started.emplace_back([&environment, &part = parts[k], &run] {
+        started.emplace_back([&environment, &chunks, &run, &flags] {
           environment.Apply();
-          RunPart(part, run);
-          part.Raised = std::fetestexcept(FE_ALL_EXCEPT);
+          chunks.RunUntilDone(run);
+          flags = std::fetestexcept(FE_ALL_EXCEPT);
         });
-        parts[k].Started = true;
-        PartsStarted.fetch_add(1, std::memory_order_relaxed);
+        ThreadsStartedCount.fetch_add(1, std::memory_order_relaxed);
       } catch (const std::system_error&) {
-        break;  // no more threads now: the calling thread runs the rest
+        break;  // no more threads now: those started and the calling thread share the chunks
       }
     }
-    RunPart(parts[0], run);
-    for (Part& part : parts)
-      if (&part != &parts[0] && !part.Started) RunPart(part, run);
+    chunks.RunUntilDone(run);
   }
-  for (const Part& part : parts)
-    if (part.Raised) std::feraiseexcept(part.Raised);
-  for (const Part& part : parts) {
-    written = part.Written;
-    if (part.Error) std::rethrow_exception(part.Error);
-    if (part.Written != part.End) return;
-  }
+  for (const int flags : raised)
+    if (flags) std::feraiseexcept(flags);
+  chunks.Finish(written);
 }
 
 }  // namespace MathUtils::detail

@@ -28,27 +28,28 @@ inline constexpr double LeastNanosecondsPerThread = 100e3;
 // where it reports none), else the number itself.
 int ThreadsAsked(int threads);
 
-// Runs the points [first, end) as run(from, to, written) over at most
-// threads parts, each on a thread of its own, the first on the calling
-// thread. Each part has pointsPerThread points at least; for 0 the calling
-// thread first runs LeastPointsPerThread points, timed, and each part of
-// the rest is to take LeastNanosecondsPerThread at that pace. Parts start
-// a multiple of 64 points from where they begin, so that aligned results
-// stay aligned. Every thread runs in the caller's floating-point
-// environment (rounding, denormals), and the exception flags they raise
-// are raised in the caller's. run writes the results of its part alone and
-// sets written to the end of the leading results of its part that it wrote
-// (from, where none), also where it throws. written counts the leading
-// results written over the whole range however the call ends; where parts
-// throw, the exception of the first of them is rethrown once every part
-// has ended. A thread that cannot be started leaves its part to the
-// calling thread.
+// Runs the points [first, end) as run(from, to, written) on at most
+// threads threads, the calling one among them, as many as the points
+// repay: pointsPerThread each at least; for 0 the calling thread first
+// runs LeastPointsPerThread points, timed, and each thread is to have
+// LeastNanosecondsPerThread of work at that pace. The points are cut into
+// chunks (several a thread, each starting a multiple of 64 points from
+// where they begin, so that aligned results stay aligned) that the threads
+// take in order as each gets free. Every thread runs in the caller's
+// floating-point environment (rounding, denormals), and the exception
+// flags they raise are raised in the caller's. run writes the results of
+// its chunk alone and sets written to the end of the leading results of
+// its chunk that it wrote (from, where none), also where it throws. After
+// a failure no chunk is begun any more. written counts the leading results
+// written over the whole range however the call ends, and the first
+// failure in point order is rethrown once every thread has ended. Threads
+// that cannot be started leave their work to the others.
 void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
                        const std::function<void(std::size_t, std::size_t, std::size_t&)>& run,
                        std::size_t& written);
 
-// Parts run on threads other than the calling one since the program
-// started, for tests that a call did spread.
-std::size_t PartsOnOtherThreads();
+// The threads started since the program started, for tests that a call
+// did spread.
+std::size_t ThreadsStarted();
 
 }  // namespace MathUtils::detail
