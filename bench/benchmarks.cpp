@@ -21,6 +21,7 @@ const char* ImplementationName(Implementation implementation) {
     case Implementation::Ours: return "ours";
     case Implementation::Peer: return "fparser";
     case Implementation::Interpreted: return "interpreted";
+    case Implementation::AllCores: return "all-cores";
   }
   return "?";
 }
