@@ -201,9 +201,12 @@ using detail::Scratch;
 // user's, so the padding calls nothing a caller sees.
 class ArrayCodeRun {
  public:
+  // callPoints: the points of the whole call, which decide whether the
+  // results go around the caches (those of this run where 0).
   ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables,
-               std::span<double> results)
+               std::span<double> results, std::size_t callPoints = 0)
       : Code(code),
+        CallPoints(callPoints),
         Variables(variables),
         Results(results),
         Lanes(static_cast<std::size_t>(code.Lanes())),
@@ -231,7 +234,7 @@ class ArrayCodeRun {
   // Runs the points from first on; written counts the results written.
   void From(std::size_t first, std::size_t& written) {
     const std::size_t count = Results.size() - first;
-    const bool stream = Code.Streams() && count >= detail::StreamingPoints();
+    const bool stream = Code.Streams() && (CallPoints ? CallPoints : count) >= detail::StreamingPoints();
     const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
     if (head > 0) RunPadded(first, head);
     const std::size_t whole = (count - head) / Lanes * Lanes;
@@ -275,6 +278,7 @@ class ArrayCodeRun {
   }
 
   const detail::ArrayCode& Code;
+  std::size_t CallPoints;
   std::span<const VariableArray> Variables;
   std::span<double> Results;
   std::size_t Lanes;
@@ -307,7 +311,7 @@ void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> v
   const auto runPart = [&](std::size_t from, std::size_t to, std::size_t& done) {
     const std::span<double> part = results.first(to);
     if (code)
-      ArrayCodeRun(*code, variables, part).From(from, done);
+      ArrayCodeRun(*code, variables, part, results.size()).From(from, done);
     else
       detail::RunBlocks(program, variables, part, from, done);
   };

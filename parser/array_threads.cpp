@@ -5,9 +5,13 @@
 #include <cfenv>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -19,6 +23,7 @@ namespace MathUtils::detail {
 namespace {
 
 std::atomic<std::size_t> ThreadsStartedCount{0};
+std::atomic<std::size_t> HelpersRunningCount{0};
 
 // Chunks start this many points apart at least: 512 bytes of results, a
 // whole number of every vector width and cache line.
@@ -53,12 +58,14 @@ using Run = std::function<void(std::size_t, std::size_t, std::size_t&)>;
 // The points cut into chunks, several a thread, that the threads take in
 // order as each gets free: a thread that the system keeps waiting (another
 // program's work on the cores) runs fewer of them instead of holding the
-// call up. After a failure no chunk is taken any more; every chunk before
-// one taken has been taken, so that the results before the first failure
-// are all written.
+// call up, and one that begins after the calling thread has taken the last
+// chunk takes none and is not waited for. Its helpers share it: the last
+// of them to end frees it. After a failure no chunk is taken any more;
+// every chunk before one taken has been taken, so that the results before
+// the first failure are all written.
 class Chunks {
  public:
-  Chunks(std::size_t first, std::size_t end, std::size_t threads) {
+  Chunks(std::size_t first, std::size_t end, std::size_t threads, const Run& run) : Runner(run) {
     const std::size_t count = end - first;
     const std::size_t wanted = (count / (threads * ChunksPerThread) + ChunkAlignment - 1) / ChunkAlignment;
     const std::size_t each = std::max(LeastPointsPerThread, wanted * ChunkAlignment);
@@ -66,28 +73,29 @@ class Chunks {
       Items.push_back({from, std::min(end, from + each), from, nullptr});
   }
 
-  void RunUntilDone(const Run& run) {
-    while (!Failed.load(std::memory_order_relaxed)) {
-      const std::size_t k = Next.fetch_add(1, std::memory_order_relaxed);
-      if (k >= Items.size()) return;
-      Chunk& chunk = Items[k];
-      try {
-        run(chunk.First, chunk.End, chunk.Written);
-      } catch (...) {
-        chunk.Error = std::current_exception();
-        Failed.store(true, std::memory_order_relaxed);
-      }
-    }
+  // On a helper: the caller's floating-point environment, then chunks.
+  void Help() {
+    Environment.Apply();
+    RunUntilDone();
   }
 
-  // Once every thread has ended: the leading results written, and the
-  // first failure in point order rethrown.
-  void Finish(std::size_t& written) const {
+  // On the calling thread: chunks until none is left, then no chunk is
+  // taken any more, and those taken end; the leading results written, and
+  // the first failure in point order rethrown.
+  void RunAndFinish(std::size_t& written) {
+    RunUntilDone();
+    const std::size_t taken = std::min(Next.exchange(Items.size()), Items.size());
+    {
+      std::unique_lock<std::mutex> lock(Lock);
+      AllEnded.wait(lock, [&] { return Ended == taken; });
+    }
+    if (Raised) std::feraiseexcept(Raised);
+    const std::exception_ptr failure = TakeFirstFailure();
     for (const Chunk& chunk : Items) {
       written = chunk.Written;
-      if (chunk.Error) std::rethrow_exception(chunk.Error);
-      if (chunk.Written != chunk.End) return;
+      if (chunk.Written != chunk.End) break;
     }
+    if (failure) std::rethrow_exception(failure);
   }
 
  private:
@@ -100,9 +108,45 @@ class Chunks {
     std::exception_ptr Error;
   };
 
+  // The failures leave the chunks here, on the calling thread: a helper
+  // may be the one to free the chunks, after the call has returned.
+  std::exception_ptr TakeFirstFailure() {
+    std::exception_ptr first;
+    for (Chunk& chunk : Items) {
+      std::exception_ptr error = std::exchange(chunk.Error, nullptr);
+      if (!first) first = std::move(error);
+    }
+    return first;
+  }
+
+  void RunUntilDone() {
+    while (!Failed.load(std::memory_order_relaxed)) {
+      const std::size_t k = Next.fetch_add(1, std::memory_order_relaxed);
+      if (k >= Items.size()) return;
+      Chunk& chunk = Items[k];
+      try {
+        Runner(chunk.First, chunk.End, chunk.Written);
+      } catch (...) {
+        chunk.Error = std::current_exception();
+        Failed.store(true, std::memory_order_relaxed);
+      }
+      const int flags = std::fetestexcept(FE_ALL_EXCEPT);
+      const std::lock_guard<std::mutex> lock(Lock);
+      Raised |= flags;
+      ++Ended;
+      AllEnded.notify_one();
+    }
+  }
+
+  const Run& Runner;  // the caller's: called only for chunks the call waits for
+  const FloatEnvironment Environment;
   std::vector<Chunk> Items;
   std::atomic<std::size_t> Next{0};
   std::atomic<bool> Failed{false};
+  std::mutex Lock;
+  std::condition_variable AllEnded;
+  std::size_t Ended = 0;  // chunks ended, under Lock
+  int Raised = 0;         // the exception flags the chunks raised, under Lock
 };
 
 // The points that take LeastNanosecondsPerThread at the pace of the first
@@ -120,6 +164,7 @@ std::size_t TimedPointsPerThread(std::size_t& first, std::size_t end, const Run&
 }  // namespace
 
 std::size_t ThreadsStarted() { return ThreadsStartedCount.load(std::memory_order_relaxed); }
+std::size_t HelpersRunning() { return HelpersRunningCount.load(std::memory_order_acquire); }
 
 int ThreadsAsked(int threads) {
   if (threads != 0) return threads;
@@ -142,29 +187,22 @@ void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::siz
     run(first, end, written);
     return;
   }
-  const FloatEnvironment environment;
-  Chunks chunks(first, end, static_cast<std::size_t>(helpers) + 1);
-  std::vector<int> raised(static_cast<std::size_t>(helpers), 0);  // each helper's exception flags
-  {
-    std::vector<std::jthread> started;  // joined on the way out, however it is left
-    started.reserve(raised.size());
-    for (int& flags : raised) {
-      try {
-        started.emplace_back([&environment, &chunks, &run, &flags] {
-          environment.Apply();
-          chunks.RunUntilDone(run);
-          flags = std::fetestexcept(FE_ALL_EXCEPT);
-        });
-        ThreadsStartedCount.fetch_add(1, std::memory_order_relaxed);
-      } catch (const std::system_error&) {
-        break;  // no more threads now: those started and the calling thread share the chunks
-      }
+  auto chunks = std::make_shared<Chunks>(first, end, static_cast<std::size_t>(helpers) + 1, run);
+  for (int k = 0; k < helpers; ++k) {
+    try {
+      HelpersRunningCount.fetch_add(1, std::memory_order_relaxed);
+      std::thread([chunks]() mutable {
+        chunks->Help();
+        chunks.reset();
+        HelpersRunningCount.fetch_sub(1, std::memory_order_release);
+      }).detach();
+      ThreadsStartedCount.fetch_add(1, std::memory_order_relaxed);
+    } catch (const std::system_error&) {
+      HelpersRunningCount.fetch_sub(1, std::memory_order_relaxed);
+      break;  // no more threads now: those started and the calling thread share the chunks
     }
-    chunks.RunUntilDone(run);
   }
-  for (const int flags : raised)
-    if (flags) std::feraiseexcept(flags);
-  chunks.Finish(written);
+  chunks->RunAndFinish(written);
 }
 
 }  // namespace MathUtils::detail

@@ -1,11 +1,13 @@
 // Spreading one evaluation over arrays over several threads, block by
-// block. Threads are started for the call and joined before it returns,
-// from the standard library alone: a library that lives inside other
-// programs and inside Python keeps no pool of its own, so nothing lives
-// across fork(), nothing waits for a global pool that a caller's own pool
-// of threads already fills, and a call made from one of those threads
-// spreads (or not) without deadlock. The cost is a thread start per part,
-// which the floor of points per thread repays (see the README's figures).
+// block. Threads are started for the call, from the standard library
+// alone: a library that lives inside other programs and inside Python
+// keeps no pool of its own, so no pool lives across fork(), nothing waits
+// for a global pool that a caller's own pool of threads already fills, and
+// a call made from one of those threads spreads (or not) without
+// deadlock. The call returns once every chunk a thread took has ended; a
+// thread that the system had not run by then takes nothing, touches
+// nothing of the call and ends by itself. The cost is a thread start per
+// thread, which the floor of points per thread repays.
 // TBB's and OpenMP's pools start once and stay: OpenMP's (GNU's) hangs a
 // child that uses it after fork(), and both nest a caller's threads into
 // their own pool or serialise them.
@@ -42,8 +44,8 @@ int ThreadsAsked(int threads);
 // its chunk that it wrote (from, where none), also where it throws. After
 // a failure no chunk is begun any more. written counts the leading results
 // written over the whole range however the call ends, and the first
-// failure in point order is rethrown once every thread has ended. Threads
-// that cannot be started leave their work to the others.
+// failure in point order is rethrown once every chunk taken has ended.
+// Threads that cannot be started leave their work to the others.
 void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
                        const std::function<void(std::size_t, std::size_t, std::size_t&)>& run,
                        std::size_t& written);
@@ -51,5 +53,7 @@ void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::siz
 // The threads started since the program started, for tests that a call
 // did spread.
 std::size_t ThreadsStarted();
+// The threads started that have not ended yet (see above).
+std::size_t HelpersRunning();
 
 }  // namespace MathUtils::detail

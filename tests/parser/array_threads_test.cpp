@@ -445,6 +445,12 @@ TEST(ArrayThreads, AThreadedCallInAChildAfterFork) {
   Call spread = one;
   spread.Threads = 2;
   ExpectSameBits(expected, Evaluate(spread, xs, ys), "before fork");
+  // A helper the system had not run before the call returned ends by
+  // itself; forked while it lives, the child would have been forked from
+  // several threads, which ThreadSanitizer refuses to start threads after.
+  for (int wait = 0; wait < 500 && MathUtils::detail::HelpersRunning() > 0; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its last instructions
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
