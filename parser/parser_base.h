@@ -165,8 +165,9 @@ class ParserBase {
   // (the default) the calling thread alone, 0 every core the system
   // reports. Threads are started for each call that is long enough to
   // repay them (the calling thread times its first points: each thread
-  // takes a tenth of a millisecond of work at least) and joined before it
-  // returns; every result is the same bits as on one thread. A formula that calls
+  // takes a tenth of a millisecond of work at least), and the call returns
+  // once the work they took has ended; every result is the same bits as
+  // on one thread. A formula that calls
   // a callback of the user's runs on the calling thread alone, point by
   // point in order. A negative count is refused and changes nothing. It
   // changes how the points are computed, never what: the formula is not
