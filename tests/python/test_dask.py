@@ -43,6 +43,10 @@ def test_formulas_that_differ_in_anything_have_different_tokens(variant):
     assert tokenize(base) != tokenize(vorncalc.Formula(**VARIANTS[variant]))
 
 
+def test_threads_decide_no_value_and_leave_the_token_alone():
+    assert tokenize(vorncalc.Formula(**BASE)) == tokenize(vorncalc.Formula(**BASE, threads=3))
+
+
 def test_map_blocks_tells_formulas_that_differ_in_constants_apart():
     x = da.arange(12.0, chunks=4)
     f1 = vorncalc.Formula("x + k", variables=("x",), constants={"k": 1})
