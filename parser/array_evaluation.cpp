@@ -302,20 +302,21 @@ MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
   return true;
 }
 
-// Parts of the points on threads of their own, each run by the machine
-// code or the program's blocks, whichever the whole call would have run.
+// The points in chunks over threads (parser/array_threads.h), each chunk
+// run by the machine code or the program's blocks, whichever the whole
+// call would have run; no callback of the user's is called.
 void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables,
                              std::span<double> results, std::size_t& written, int threads) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   const detail::Program& program = Current->Derived;
-  const auto runPart = [&](std::size_t from, std::size_t to, std::size_t& done) {
-    const std::span<double> part = results.first(to);
+  const auto runChunk = [&](std::size_t from, std::size_t to, std::size_t& done) {
+    const std::span<double> chunk = results.first(to);
     if (code)
-      ArrayCodeRun(*code, variables, part, results.size()).From(from, done);
+      ArrayCodeRun(*code, variables, chunk, results.size()).From(from, done);
     else
-      detail::RunBlocks(program, variables, part, from, done);
+      detail::RunBlocks(program, variables, chunk, from, done);
   };
-  detail::SpreadOverThreads(first, results.size(), threads, PointsPerThread, runPart, written);
+  detail::SpreadOverThreads(first, results.size(), threads, PointsPerThread, runChunk, written);
 }
 
 // The machine code over arrays once evaluations over arrays have run
