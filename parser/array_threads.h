@@ -8,9 +8,10 @@
 // thread that the system had not run by then takes nothing, touches
 // nothing of the call and ends by itself. The cost is a thread start per
 // thread, which the floor of points per thread repays.
-// TBB's and OpenMP's pools start once and stay: OpenMP's (GNU's) hangs a
-// child that uses it after fork(), and both nest a caller's threads into
-// their own pool or serialise them.
+// TBB's and OpenMP's pools start once and stay: GNU OpenMP's hangs a
+// child forked after the parent used it (measured: the child's first
+// parallel region never ends), and both nest a caller's threads into their
+// own pool or serialise them.
 #pragma once
 
 #include <cstddef>
