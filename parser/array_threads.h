@@ -19,12 +19,12 @@
 
 namespace MathUtils::detail {
 
-// The fewest points a part takes, and the points the calling thread times
-// first where the floor is measured.
+// The fewest points a thread gets and a chunk holds, and the points the
+// calling thread times first where the floor is measured.
 inline constexpr std::size_t LeastPointsPerThread = 4096;
-// Work a part must hold to repay its thread, which costs some tens of
-// microseconds to start and join: the floor of points per thread is
-// measured on each call, as the points that take this long.
+// Work a thread must get to repay its start, which costs some tens of
+// microseconds: the floor of points per thread is measured on each call,
+// as the points that take this long.
 inline constexpr double LeastNanosecondsPerThread = 100e3;
 
 // The threads a setting asks for: 0 every core the system reports (1
