@@ -9,7 +9,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -197,9 +196,12 @@ void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::siz
         HelpersRunningCount.fetch_sub(1, std::memory_order_release);
       }).detach();
       ThreadsStartedCount.fetch_add(1, std::memory_order_relaxed);
-    } catch (const std::system_error&) {
+    } catch (...) {
+      // No more threads now (std::system_error, or no memory for one):
+      // those started and the calling thread share the chunks. Leaving by
+      // the exception instead would leave them running the caller's run.
       HelpersRunningCount.fetch_sub(1, std::memory_order_relaxed);
-      break;  // no more threads now: those started and the calling thread share the chunks
+      break;
     }
   }
   chunks->RunAndFinish(written);
