@@ -22,6 +22,7 @@ const char* ImplementationName(Implementation implementation) {
     case Implementation::Peer: return "fparser";
     case Implementation::Interpreted: return "interpreted";
     case Implementation::VectorMath: return "vector";
+    case Implementation::AllCores: return "all-cores";
   }
   return "?";
 }

@@ -7,7 +7,7 @@ namespace Bench {
 
 // Native: the formula hand-written in C++; Peer: fparser.
 // Interpreted: our parser with machine code switched off (evaluations only).
-enum class Implementation { Native, Ours, Peer, Interpreted, VectorMath };
+enum class Implementation { Native, Ours, Peer, Interpreted, VectorMath, AllCores };
 
 // "eval/ours/04": one sweep over the grid per iteration.
 std::string EvalName(Implementation implementation, int expression);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include "bench/expression_set.h"
 #include "bench/figures.h"
@@ -23,6 +24,7 @@ constexpr double BulkTarget = 0.6;         // times native, geometric mean
 constexpr double BulkCeiling = 1.1;        // times native, each expression and set
 constexpr double InterpretedTarget = 3;    // times native, geometric mean, machine code off
 constexpr double VectorMathTarget = 0.35;  // times native, geometric mean, the deterministic library
+constexpr double AllCoresTarget = 0.25;    // times native on one thread, geometric mean, random set
 constexpr std::size_t RandomPoints = std::size_t{1} << 20;
 
 struct PointArrays {
@@ -61,15 +63,32 @@ const PointArrays& Points(BulkSet set) {
 
 const char* SetName(BulkSet set) { return set == BulkSet::Grid ? "grid" : "random"; }
 
+bool VectorMathAvailable() {
+  return MathUtils::ParserBase::MathLibraryAvailable(MathUtils::MathLibrary::Deterministic);
+}
+
+// The parser of the vector math line: the deterministic library, whose
+// functions the machine code calls in their vector forms.
+void ConfigureVectorMath(MathUtils::Parser& parser) {
+  parser.SetMathLibrary(MathUtils::MathLibrary::Deterministic);
+}
+
+// The parser of the all-cores line, configured here alone: every core, with
+// the deterministic library where the build has it.
+void ConfigureAllCores(MathUtils::Parser& parser) {
+  if (VectorMathAvailable()) ConfigureVectorMath(parser);
+  parser.SetArrayThreads(0);
+}
+
 // Our parser with x and y bound, evaluated over the arrays; interpreted
-// where the machine code is off.
+// where the machine code is off; configured further where given.
 class OurBulk {
  public:
   explicit OurBulk(const char* text, bool machineCode = true,
-                   MathUtils::MathLibrary library = MathUtils::MathLibrary::C) {
+                   void (*configure)(MathUtils::Parser&) = nullptr) {
     PrepareOurParser(Parser, &X, &Y);
-    Parser.SetMathLibrary(library);
     Parser.SetMachineCode(machineCode);
+    if (configure) configure(Parser);
     Parser.AssignFormula(text);
   }
   void Run(const PointArrays& points, std::vector<double>& out) {
@@ -96,10 +115,10 @@ void BulkNative(benchmark::State& state, int expression, BulkSet set) {
 // The machine code, where on, is made during the first run, before timing
 // starts.
 void BulkOurs(benchmark::State& state, int expression, BulkSet set, bool machineCode,
-              MathUtils::MathLibrary library) {
+              void (*configure)(MathUtils::Parser&)) {
   const PointArrays& points = Points(set);
   std::vector<double> out(points.X.size());
-  OurBulk formula(Expressions()[expression].Ours, machineCode, library);
+  OurBulk formula(Expressions()[expression].Ours, machineCode, configure);
   formula.Run(points, out);
   for (auto _ : state) {
     formula.Run(points, out);
@@ -124,8 +143,7 @@ Value NsPerPoint(const Timings& timings, Implementation who, int expression, Bul
 // interpreter's bits, close to native.
 void VectorMathMismatches(int expression, const PointArrays& points, std::vector<std::string>& mismatches) {
   const char* text = Expressions()[expression].Ours;
-  OurBulk vector(text, true, MathUtils::MathLibrary::Deterministic),
-      interpreted(text, false, MathUtils::MathLibrary::Deterministic);
+  OurBulk vector(text, true, ConfigureVectorMath), interpreted(text, false, ConfigureVectorMath);
   std::vector<double> out(points.X.size()), expected(points.X.size());
   interpreted.Run(points, expected);
   for (int run = 0; run < 2; ++run) {
@@ -170,27 +188,32 @@ std::string BulkName(Implementation implementation, int expression, BulkSet set)
   const char* who = implementation == Implementation::Native        ? "native"
                     : implementation == Implementation::Interpreted ? "interpreted"
                     : implementation == Implementation::VectorMath  ? "vector"
+                    : implementation == Implementation::AllCores    ? "all-cores"
                                                                     : "ours";
   char name[48];
   std::snprintf(name, sizeof name, "bulk/%s/%02d/%s", who, expression + 1, SetName(set));
   return name;
 }
 
-// "vector": ours with the deterministic math library, whose functions the
-// machine code calls in their vector forms, where the build has it.
+bool OnTheWallClock(const std::string& name) { return name.starts_with("bulk/all-cores/"); }
+
 void RegisterBulkBenchmarks() {
-  using MathUtils::MathLibrary;
-  const bool vectorMath = MathUtils::ParserBase::MathLibraryAvailable(MathLibrary::Deterministic);
+  const bool vectorMath = VectorMathAvailable();
   for (const BulkSet set : BulkSets)
     for (int i = 0; i < ExpressionCount; ++i) {
       benchmark::RegisterBenchmark(BulkName(Implementation::Native, i, set).c_str(), BulkNative, i, set);
       benchmark::RegisterBenchmark(BulkName(Implementation::Ours, i, set).c_str(), BulkOurs, i, set, true,
-                                   MathLibrary::C);
+                                   nullptr);
       benchmark::RegisterBenchmark(BulkName(Implementation::Interpreted, i, set).c_str(), BulkOurs, i, set,
-                                   false, MathLibrary::C);
+                                   false, nullptr);
+      // "vector": ours with the deterministic math library, where the build has it.
       if (vectorMath)
         benchmark::RegisterBenchmark(BulkName(Implementation::VectorMath, i, set).c_str(), BulkOurs, i, set,
-                                     true, MathLibrary::Deterministic);
+                                     true, ConfigureVectorMath);
+      // The grid's 1,024 points stay on one thread: too few to repay one.
+      if (set == BulkSet::Random)
+        benchmark::RegisterBenchmark(BulkName(Implementation::AllCores, i, set).c_str(), BulkOurs, i, set,
+                                     true, ConfigureAllCores);  // timed on the wall clock: OnTheWallClock
     }
 }
 
@@ -215,11 +238,50 @@ std::vector<std::string> BulkMismatches() {
         }
       }
     }
-    if (MathUtils::ParserBase::MathLibraryAvailable(MathUtils::MathLibrary::Deterministic))
-      VectorMathMismatches(i, points, mismatches);
+    if (VectorMathAvailable()) VectorMathMismatches(i, points, mismatches);
+    // Every core: the bits of one thread, interpreted and as machine code.
+    const PointArrays& random = Points(BulkSet::Random);
+    OurBulk one(Expressions()[i].Ours), allCores(Expressions()[i].Ours, true, ConfigureAllCores);
+    std::vector<double> expected(random.X.size()), spread(random.X.size());
+    for (int run = 0; run < 2; ++run) {
+      one.Run(random, expected);
+      allCores.Run(random, spread);
+      if (std::memcmp(expected.data(), spread.data(), expected.size() * sizeof(double)) != 0)
+        mismatches.push_back("bulk on every core " + std::string(Expressions()[i].Ours));
+    }
   }
   return mismatches;
 }
+
+namespace {
+
+// Ours on every core against native on one thread, random set; returns the
+// geometric mean.
+double PrintAllCoresSummary(std::FILE* out, const Timings& timings) {
+  std::fprintf(out,
+               "\nOn every core (%u threads as the system reports them; SetArrayThreads(0)) with the "
+               "deterministic math library where the build has it, the random set, ns per point, against "
+               "native on one thread:\n\n"
+               "| # | native | ours, one thread | ours, all cores | all cores/native |\n"
+               "|---:|---:|---:|---:|---:|\n",
+               std::thread::hardware_concurrency());
+  std::vector<Value> ratios;
+  for (int i = 0; i < ExpressionCount; ++i) {
+    const Value native = NsPerPoint(timings, Implementation::Native, i, BulkSet::Random);
+    const Value one = NsPerPoint(timings, Implementation::Ours, i, BulkSet::Random);
+    const Value all = NsPerPoint(timings, Implementation::AllCores, i, BulkSet::Random);
+    ratios.push_back(Ratio(all, native));
+    std::fprintf(out, "| %d | %s | %s | %s | %s |\n", i + 1, Format(native, "%.2f").c_str(),
+                 Format(one, "%.2f").c_str(), Format(all, "%.2f").c_str(),
+                 Format(ratios.back(), "%.2fx").c_str());
+  }
+  const double mean = GeometricMean(ratios);
+  std::fprintf(out, "\n- over arrays on every core <= %.2fx native on one thread (geomean): %.2fx, %s\n",
+               AllCoresTarget, mean, mean <= AllCoresTarget ? "MET" : "MISSED");
+  return mean;
+}
+
+}  // namespace
 
 void PrintBulkSummary(std::FILE* out, const Timings& timings) {
   std::fprintf(out,
@@ -265,9 +327,11 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
                "- over arrays with the deterministic math library (vector forms) <= %.2fx native (geomean "
                "of both sets, native with std:: functions): %.2fx, %s\n",
                VectorMathTarget, vectorMean, vectorMean <= VectorMathTarget ? "MET" : "MISSED");
+  const double allCoresMean = PrintAllCoresSummary(out, timings);
   std::fprintf(out, "\nbulk ratio to native (geomean): %.2f\n", mean);
   std::fprintf(out, "bulk ratio to native, interpreted (geomean): %.2f\n", interpretedMean);
   std::fprintf(out, "bulk ratio to native, vector math (geomean): %.2f\n", vectorMean);
+  std::fprintf(out, "bulk ratio to native, all cores (geomean): %.2f\n", allCoresMean);
 }
 
 }  // namespace Bench

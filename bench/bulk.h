@@ -20,6 +20,9 @@ std::string BulkName(Implementation implementation, int expression, BulkSet set)
 std::size_t BulkPointCount(BulkSet set);
 
 void RegisterBulkBenchmarks();
+// Whether the benchmark's time is the wall clock's: the threads it starts
+// work for it too, which the calling thread's processor time leaves out.
+bool OnTheWallClock(const std::string& name);
 
 // Points where ours over arrays differs from our Evaluate at that point (bit
 // for bit), or from native beyond the tolerance of the other checks.

@@ -1,5 +1,7 @@
 #include "bench/timing_reporter.h"
 
+#include "bench/bulk.h"
+
 namespace Bench {
 
 namespace {
@@ -15,7 +17,9 @@ void TimingReporter::ReportRuns(const std::vector<Run>& runs) {
   std::vector<Run> shown;
   for (const Run& run : runs) {
     if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-      Seconds[run.benchmark_name()].push_back(run.cpu_accumulated_time / static_cast<double>(run.iterations));
+      const std::string name = run.benchmark_name();
+      const double seconds = OnTheWallClock(name) ? run.real_accumulated_time : run.cpu_accumulated_time;
+      Seconds[name].push_back(seconds / static_cast<double>(run.iterations));
     }
     if (Shown(run)) shown.push_back(run);
   }

@@ -9,6 +9,7 @@
 
 #include "parser/array_code.h"
 #include "parser/array_point.h"
+#include "parser/array_threads.h"
 #include "parser/compiled_formula.h"
 #include "parser/engine.h"
 #include "parser/errors.h"
@@ -75,10 +76,11 @@ bool ListsAVariableTwice(std::span<const VariableArray> variables) {
 
 // Refused before anything runs, and without sending the parser back to
 // compiling: other threads may be evaluating it.
-void CheckVariableArrays(std::span<const VariableArray> variables) {
+void CheckVariableArrays(std::span<const VariableArray> variables, int threads) {
   for (const VariableArray& variable : variables)
     if (!variable.Variable || !variable.Values) RaiseArgumentError(Messages::NullVariableArray);
   if (ListsAVariableTwice(variables)) RaiseArgumentError(Messages::VariableListedTwice);
+  if (threads < 0) RaiseArgumentError(Messages::NegativeThreadCount);
 }
 
 }  // namespace
@@ -87,22 +89,27 @@ void CheckVariableArrays(std::span<const VariableArray> variables) {
 // the call ends, with no handler of its own on the way out: a thread
 // cancelled inside a callback unwinds through here (see program.h).
 MATHUTILS_FRAME_UNSANITIZED void Engine::EvaluateArrays(std::span<const VariableArray> variables,
-                                                        std::span<double> results, std::size_t* written) {
+                                                        std::span<double> results, std::size_t* written,
+                                                        int threads) {
   std::size_t uncounted = 0;
   std::size_t& done = written ? *written : uncounted;
   done = 0;
-  CheckVariableArrays(variables);
-  if (!results.empty()) ArraysFrom(0, variables, results, done);
+  CheckVariableArrays(variables, threads);
+  if (!results.empty()) ArraysFrom(0, variables, results, done, threads);
 }
 
+// Only the tiers that run blocks of points spread over threads, and only
+// for a formula that calls no callback of the user's: those run on the
+// calling thread, point by point in order, as Evaluate calls them.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
                                                     std::span<const VariableArray> variables,
-                                                    std::span<double> results, std::size_t& written) {
+                                                    std::span<double> results, std::size_t& written,
+                                                    int threads) {
   switch (CurrentTier()) {
-    case detail::Tier::Compile: ArraysCompiling(variables, results, written); return;
+    case detail::Tier::Compile: ArraysCompiling(variables, results, written, threads); return;
     case detail::Tier::Derive:
       PrepareLaterRuns();
-      ArraysFrom(first, variables, results, written);
+      ArraysFrom(first, variables, results, written, threads);
       return;
     case detail::Tier::Constant:
       std::fill(results.begin() + static_cast<std::ptrdiff_t>(first), results.end(), ReturnConstant());
@@ -110,7 +117,9 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
       return;
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
-      if (!ArraysByMachineCode(first, variables, results, written))
+      if (threads != 1 && !Current->Derived.CallsBack)
+        ArraysOnThreads(first, variables, results, written, threads);
+      else if (!ArraysByMachineCode(first, variables, results, written))
         ArraysByProgram(first, variables, results, written);
       return;
   }
@@ -121,7 +130,8 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
 // meanwhile, the rest of the points run on what the compilation began
 // with, as they would on a parser that had compiled before.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const VariableArray> variables,
-                                                         std::span<double> results, std::size_t& written) {
+                                                         std::span<double> results, std::size_t& written,
+                                                         int threads) {
   detail::ArrayPoint point(variables);
   point.MoveTo(0);
   std::vector<Cell> notInstalled;
@@ -129,7 +139,7 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const Variabl
   written = 1;
   if (results.size() == 1) return;
   if (notInstalled.empty())
-    ArraysFrom(1, variables, results, written);
+    ArraysFrom(1, variables, results, written, threads);
   else
     ArraysOverCells(notInstalled.data(), PowerFunctionOf(Library), point, 1, results, written);
 }
@@ -192,9 +202,12 @@ using detail::Scratch;
 // user's, so the padding calls nothing a caller sees.
 class ArrayCodeRun {
  public:
+  // callPoints: the points of the whole call, which decide whether the
+  // results go around the caches (those of this run where 0).
   ArrayCodeRun(const detail::ArrayCode& code, std::span<const VariableArray> variables,
-               std::span<double> results)
+               std::span<double> results, std::size_t callPoints = 0)
       : Code(code),
+        CallPoints(callPoints),
         Variables(variables),
         Results(results),
         Lanes(static_cast<std::size_t>(code.Lanes())),
@@ -222,7 +235,7 @@ class ArrayCodeRun {
   // Runs the points from first on; written counts the results written.
   void From(std::size_t first, std::size_t& written) {
     const std::size_t count = Results.size() - first;
-    const bool stream = Code.Streams() && count >= detail::StreamingPoints();
+    const bool stream = Code.Streams() && (CallPoints ? CallPoints : count) >= detail::StreamingPoints();
     const std::size_t head = stream ? std::min(count, PointsBeforeAligned(first)) : 0;
     if (head > 0) RunPadded(first, head);
     const std::size_t whole = (count - head) / Lanes * Lanes;
@@ -266,6 +279,7 @@ class ArrayCodeRun {
   }
 
   const detail::ArrayCode& Code;
+  std::size_t CallPoints;
   std::span<const VariableArray> Variables;
   std::span<double> Results;
   std::size_t Lanes;
@@ -287,6 +301,23 @@ MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
   const detail::CallbackScope scope;
   ArrayCodeRun(*code, variables, results).From(first, written);
   return true;
+}
+
+// The points in chunks over threads (parser/array_threads.h), each chunk
+// run by the machine code or the program's blocks, whichever the whole
+// call would have run; no callback of the user's is called.
+void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables,
+                             std::span<double> results, std::size_t& written, int threads) {
+  const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
+  const detail::Program& program = Current->Derived;
+  const auto runChunk = [&](std::size_t from, std::size_t to, std::size_t& done) {
+    const std::span<double> chunk = results.first(to);
+    if (code)
+      ArrayCodeRun(*code, variables, chunk, results.size()).From(from, done);
+    else
+      detail::RunBlocks(program, variables, chunk, from, done);
+  };
+  detail::SpreadOverThreads(first, results.size(), threads, PointsPerThread, runChunk, written);
 }
 
 // The machine code over arrays once evaluations over arrays have run

@@ -78,6 +78,12 @@ class Engine {
   int ArrayLanes = 8;
   // See SetMathLibrary: changed with the built-in names (SetLibrary).
   MathLibrary Library = MathLibrary::C;
+  // Threads that an evaluation over arrays spreads over (0: every core);
+  // how the points are computed, never what: it changes nothing compiled,
+  // and may change while other threads evaluate.
+  std::atomic<int> ArrayThreads{1};
+  // The fewest points of a thread's part; 0: measured on each call.
+  std::size_t PointsPerThread = 0;
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.
@@ -107,7 +113,7 @@ class Engine {
 
   // Evaluation over arrays (array_evaluation.cpp).
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
-                      std::size_t* written);
+                      std::size_t* written, int threads);
   int ArrayCodeLanes() const;
 
  private:
@@ -146,9 +152,9 @@ class Engine {
 
   // array_evaluation.cpp: the loops over the points of EvaluateArrays.
   void ArraysFrom(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
-                  std::size_t& written);
+                  std::size_t& written, int threads);
   void ArraysCompiling(std::span<const VariableArray> variables, std::span<double> results,
-                       std::size_t& written);
+                       std::size_t& written, int threads);
   void ArraysByCells(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
                      std::size_t& written);
   void ArraysOverCells(const Cell* cells, PowFunction raise, ArrayPoint& point, std::size_t first,
@@ -157,6 +163,8 @@ class Engine {
                        std::size_t& written);
   bool ArraysByMachineCode(std::size_t first, std::span<const VariableArray> variables,
                            std::span<double> results, std::size_t& written);
+  void ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables, std::span<double> results,
+                       std::size_t& written, int threads);
   const ArrayCode* ArrayCodeFor(std::size_t points);
 
   std::atomic<EvalRoutine>& Entry;

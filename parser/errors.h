@@ -52,6 +52,7 @@ inline constexpr std::string_view NullVariable = "Variable address is null!";
 // arguments of an evaluation over arrays
 inline constexpr std::string_view NullVariableArray = "Variable or values address of an array is null!";
 inline constexpr std::string_view VariableListedTwice = "Variable listed twice in the arrays!";
+inline constexpr std::string_view NegativeThreadCount = "Number of threads is negative!";
 
 // token reader
 inline constexpr std::string_view UnexpectedEnd = "Unexpected end of formula: ";
@@ -121,6 +122,7 @@ inline constexpr std::string_view All[] = {
     NullVariable,
     NullVariableArray,
     VariableListedTwice,
+    NegativeThreadCount,
     UnexpectedEnd,
     UnexpectedOpenBracket,
     UnexpectedCloseBracket,

@@ -134,8 +134,22 @@ std::vector<std::uint8_t> ParserBase::MachineCodeBytes() const {
 
 void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
                                 std::size_t* written) {
-  Core->EvaluateArrays(variables, results, written);
+  Core->EvaluateArrays(variables, results, written, GetArrayThreads());
 }
+
+void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
+                                int threads, std::size_t* written) {
+  Core->EvaluateArrays(variables, results, written, threads);
+}
+
+void ParserBase::SetArrayThreads(int threads) {
+  if (threads < 0) detail::RaiseArgumentError(Messages::NegativeThreadCount);
+  Core->ArrayThreads.store(threads, std::memory_order_relaxed);
+}
+
+void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->PointsPerThread = points; }
+
+int ParserBase::GetArrayThreads() const { return Core->ArrayThreads.load(std::memory_order_relaxed); }
 
 int ParserBase::ArrayCodeLanes() const { return Core->ArrayCodeLanes(); }
 

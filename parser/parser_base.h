@@ -164,8 +164,26 @@ class ParserBase {
   // *written, where given, counts the leading results written; it is right
   // also when an error or a callback's exception ends the call. results
   // may be one of the arrays of values itself (not another part of one).
+  // Long arrays are spread over the threads of GetArrayThreads (see
+  // SetArrayThreads), with the same results.
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
                       std::size_t* written = nullptr);
+  // The same on this many threads for this call alone (0: every core).
+  void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results, int threads,
+                      std::size_t* written = nullptr);
+  // How many threads an evaluation over arrays spreads its points over: 1
+  // (the default) the calling thread alone, 0 every core the system
+  // reports. Threads are started for each call that is long enough to
+  // repay them (the calling thread times its first points: each thread
+  // takes a tenth of a millisecond of work at least), and the call returns
+  // once the work they took has ended; every result is the same bits as
+  // on one thread. A formula that calls
+  // a callback of the user's runs on the calling thread alone, point by
+  // point in order. A negative count is refused and changes nothing. It
+  // changes how the points are computed, never what: the formula is not
+  // compiled anew, and other threads may be evaluating meanwhile.
+  void SetArrayThreads(int threads);
+  int GetArrayThreads() const;
 
   // The compiled formula (empty before the first compilation).
   std::span<const Cell> GetBytecode() const;
@@ -232,6 +250,9 @@ class ParserBase {
   // (1, 2, 4 or 8; 8 by default, as many as the processor has); takes
   // effect at the next compilation.
   void SetArrayLanes(int lanes);
+  // The fewest points an evaluation over arrays gives a thread of its own,
+  // instead of the count measured on each call (0, the default).
+  void SetArrayPointsPerThread(std::size_t points);
   // How many points the machine code over arrays of the current formula
   // runs at once; 0 where it has none (yet).
   int ArrayCodeLanes() const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "python/formula_error.h"
+#include "python/thread_setting.h"
 
 namespace py = pybind11;
 
@@ -152,7 +153,7 @@ class Pacer {
 };
 
 void RunBlocks(Evaluator& evaluator, NpyIter* iterator, std::vector<MathUtils::VariableArray>& listed,
-               Pacer& pacer) {
+               Pacer& pacer, const ArrayCallUnderWay& call) {
   NpyIter_IterNextFunc* next = NpyIter_GetIterNext(iterator, nullptr);
   if (!next) throw py::error_already_set();
   char** data = NpyIter_GetDataPtrArray(iterator);
@@ -163,8 +164,8 @@ void RunBlocks(Evaluator& evaluator, NpyIter* iterator, std::vector<MathUtils::V
       for (std::size_t j = 0; j < listed.size(); ++j)
         listed[j].Values = reinterpret_cast<const double*>(data[j]) + done;
       double* results = reinterpret_cast<double*>(data[listed.size()]) + done;
-      evaluator.GetParser().EvaluateArrays(listed,
-                                           std::span<double>(results, static_cast<std::size_t>(count)));
+      evaluator.GetParser().EvaluateArrays(
+          listed, std::span<double>(results, static_cast<std::size_t>(count)), call.Threads());
       done += count;
       pacer.After();
     }
@@ -178,7 +179,7 @@ void ImportNumPy() {
 }
 
 py::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string> names,
-                              const CallArguments& arguments) {
+                              const CallArguments& arguments, std::optional<int> threads) {
   CheckBroadcast(names, arguments);
   std::vector<PyArrayObject*> operands;
   std::vector<MathUtils::VariableArray> listed;
@@ -211,10 +212,11 @@ py::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string>
   if (NpyIter_GetIterSize(iterator.Get()) > 0) {
     const bool keepGil = evaluator.CallsPython() || NpyIter_IterationNeedsAPI(iterator.Get());
     Pacer pacer(!keepGil, OnMainThread());
+    const ArrayCallUnderWay call(threads);
     try {
       std::optional<py::gil_scoped_release> released;
       if (!keepGil) released.emplace();
-      RunBlocks(evaluator, iterator.Get(), listed, pacer);
+      RunBlocks(evaluator, iterator.Get(), listed, pacer, call);
     } catch (const MathUtils::ParserException& error) {
       RaiseFormulaError(error, evaluator.GetParser().GetFormula());
     }

@@ -6,6 +6,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <optional>
+
 #include "python/call_arguments.h"
 #include "python/evaluator.h"
 
@@ -19,10 +21,12 @@ void ImportNumPy();
 // type of the arrays is one of them (each value the double rounded once),
 // else float64. The evaluation runs in blocks, without the GIL unless the
 // formula calls Python; between blocks the main thread sees Ctrl-C
-// (KeyboardInterrupt) within a few hundredths of a second. Broadcasting
+// (KeyboardInterrupt) within a few hundredths of a second. Long blocks
+// spread over threads (see thread_setting.h; threads: the Formula's own
+// count, if it has one). Broadcasting
 // failures and an out= of the wrong shape raise ValueError, an out= that
 // cannot take floats TypeError.
 pybind11::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string> names,
-                                    const CallArguments& arguments);
+                                    const CallArguments& arguments, std::optional<int> threads);
 
 }  // namespace PythonModule

@@ -14,6 +14,7 @@
 #include "python/formula_text.h"
 #include "python/math_argument.h"
 #include "python/seed_argument.h"
+#include "python/thread_setting.h"
 #include "python/unit_argument.h"
 
 namespace py = pybind11;
@@ -103,7 +104,7 @@ class Formula::Lease {
 
 Formula::Formula(const py::handle text, const py::handle variables, const py::handle functions,
                  const py::handle constants, const py::handle units, const py::handle seed,
-                 const py::handle math) {
+                 const py::handle math, const py::handle threads) {
   Definition.Text = FormulaText(text, "text");
   Definition.Variables = ReadVariables(variables);
   for (const auto& [name, value] : ReadMapping(constants, "constants")) {
@@ -121,6 +122,7 @@ Formula::Formula(const py::handle text, const py::handle variables, const py::ha
   if (!units.is_none()) Definition.Units = ReadUnitSystem(units);
   Definition.Seed = ReadSeed(seed);
   Definition.Math = ReadMathLibrary(math);
+  OwnThreads = ReadThreads(threads);
   const auto textValue = py::reinterpret_borrow<py::object>(text);
   RefuseNamesGivenTwice(Definition, textValue);
   try {
@@ -154,7 +156,7 @@ py::object Formula::Call(const py::args& positional, const py::kwargs& keywords)
   const CallArguments arguments = ReadCallArguments(Definition.Variables, positional, keywords);
   const Lease evaluator(*this);
   if (arguments.AnyArray || !arguments.Out.is_none())
-    return EvaluateOverArrays(*evaluator, Definition.Variables, arguments);
+    return EvaluateOverArrays(*evaluator, Definition.Variables, arguments, OwnThreads);
   for (std::size_t i = 0; i < arguments.Values.size(); ++i) evaluator->Cell(i) = *arguments.Values[i].Number;
   try {
     return py::float_(evaluator->GetParser().Evaluate());
@@ -168,7 +170,7 @@ py::tuple Formula::Arguments() const {
   for (const auto& [name, value] : Definition.Constants) constants[py::str(name)] = value;
   return py::make_tuple(py::str(Definition.Text), py::tuple(py::cast(Definition.Variables)), GivenFunctions,
                         constants, py::cast(Definition.Units), py::cast(Definition.Seed),
-                        MathLibraryName(Definition.Math));
+                        MathLibraryName(Definition.Math), py::cast(OwnThreads));
 }
 
 py::tuple Formula::Token() const {
@@ -182,7 +184,8 @@ py::tuple Formula::Token() const {
     constants.append(py::make_tuple(name, py::float_(value).attr("hex")()));
   return py::make_tuple("vorncalc.Formula", VORNCALC_VERSION, Definition.Text,
                         py::tuple(py::cast(Definition.Variables)), py::tuple(constants), py::tuple(functions),
-                        py::cast(Definition.Units), py::cast(Definition.Seed), MathLibraryName(Definition.Math));
+                        py::cast(Definition.Units), py::cast(Definition.Seed),
+                        MathLibraryName(Definition.Math));
 }
 
 }  // namespace PythonModule

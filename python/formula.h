@@ -19,11 +19,11 @@ namespace PythonModule {
 class Formula {
  public:
   // Reads and checks the arguments as Formula(text, variables, functions,
-  // constants, units, seed, math) takes them, then compiles: a refused
-  // formula or name, and a name given twice, raise FormulaError.
+  // constants, units, seed, math, threads) takes them, then compiles: a
+  // refused formula or name, and a name given twice, raise FormulaError.
   Formula(const pybind11::handle text, const pybind11::handle variables, const pybind11::handle functions,
           const pybind11::handle constants, const pybind11::handle units, const pybind11::handle seed,
-          const pybind11::handle math);
+          const pybind11::handle math, const pybind11::handle threads);
   Formula(const Formula&) = delete;
   Formula& operator=(const Formula&) = delete;
 
@@ -33,7 +33,7 @@ class Formula {
   // What pickle calls the class with to make it again.
   pybind11::tuple Arguments() const;
   // Everything that decides the results, for Dask's tokenize: two Formulas
-  // with the same token compute the same values.
+  // with the same token compute the same values (threads decide none).
   pybind11::tuple Token() const;
 
   const std::string& Text() const { return Definition.Text; }
@@ -41,6 +41,8 @@ class Formula {
   std::optional<int> UnitSystem() const { return Definition.Units; }
   std::optional<std::uint32_t> Seed() const { return Definition.Seed; }
   MathUtils::MathLibrary Math() const { return Definition.Math; }
+  // Its own count of threads over arrays; none: the process-wide default.
+  std::optional<int> Threads() const { return OwnThreads; }
   bool CallsPython() const { return PythonCalled; }
 
  private:
@@ -50,6 +52,7 @@ class Formula {
   void Give(std::unique_ptr<Evaluator> evaluator);
 
   FormulaDefinition Definition;
+  std::optional<int> OwnThreads;
   pybind11::dict GivenFunctions;  // as given, name to callable
   std::vector<std::unique_ptr<PythonFunction>> Functions;
   bool PythonCalled = false;

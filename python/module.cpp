@@ -16,6 +16,7 @@
 #include "python/formula_text.h"
 #include "python/math_argument.h"
 #include "python/seed_argument.h"
+#include "python/thread_setting.h"
 #include "python/unit_argument.h"
 
 namespace py = pybind11;
@@ -48,6 +49,10 @@ A Formula pickles (its functions by pickle's rules), so it travels to other
 processes and to Dask's workers: da.map_blocks(f, x, y) evaluates it chunk by
 chunk.
 
+Long arrays are spread over threads: every core by default, shared out
+among the calls under way at once (set_num_threads, get_num_threads, and a
+Formula's own threads=); the values are those of one thread.
+
 A formula the parser refuses raises FormulaError, a ValueError.
 )doc";
 
@@ -68,7 +73,8 @@ or holds a character outside ASCII or a NUL, raises FormulaError.
 )doc";
 
 constexpr const char* FormulaDoc =
-    R"doc(Formula(text, variables=(), functions={}, constants={}, units=None, seed=None, math="c")
+    R"doc(Formula(text, variables=(), functions={}, constants={}, units=None, seed=None,
+        math="c", threads=None)
 
 A formula compiled once, then evaluated with one value per variable, by
 position in the order of variables or by keyword:
@@ -96,6 +102,12 @@ math: "c" (the default) for the C library's functions and powers, as the
     processor and vector width, within one unit in the last place of the
     C library's (sin, cos, tan, their inverses and hyperbolic forms, exp,
     ln, log, log10 and x^y; x^2 and x^1 stay exact products).
+threads: None, or an int of at least 1: the threads that a call over long
+    arrays spreads its points over (every value the same as on one). None
+    takes the process-wide default (see set_num_threads), shared out among
+    the calls over arrays under way at once, so that threads of a pool
+    (Dask's chunks) do not each start a thread per core. A formula that
+    calls Python functions runs on the calling thread alone.
 
 Names are case-sensitive; functions and constants replace the vocabulary's
 of the same name. A name given twice (two variables, or a variable and a
@@ -127,10 +139,25 @@ out: an array of the broadcast shape to write the results into (a float
 
 Arrays are evaluated in blocks, without the GIL unless the formula calls
 Python functions, so several threads may evaluate one Formula at once; the
-main thread sees Ctrl-C between blocks.
+main thread sees Ctrl-C between blocks. Long blocks spread over threads
+(see threads= of Formula).
 
 An unknown, repeated or missing variable raises TypeError; arrays that do
 not broadcast ValueError.
+)doc";
+
+constexpr const char* SetNumThreadsDoc = R"doc(set_num_threads(threads) -> int
+
+Sets the process-wide default of threads for calls over arrays of Formulas
+made without threads= (an int of at least 1; every core the system reports
+at first) and returns the default it replaces. Calls under way at once
+share it out: each runs on default // calls threads, at least one.
+)doc";
+
+constexpr const char* GetNumThreadsDoc = R"doc(get_num_threads() -> int
+
+The process-wide default of threads for calls over arrays (see
+set_num_threads).
 )doc";
 
 double EvaluateInUnits(const py::object& text, const py::object& units, const py::object& seed) {
@@ -157,6 +184,7 @@ std::string Represent(const PythonModule::Formula& formula) {
   if (formula.Seed()) text += ", seed=" + std::to_string(*formula.Seed());
   if (formula.Math() != MathUtils::MathLibrary::C)
     text += ", math=\"" + std::string(PythonModule::MathLibraryName(formula.Math())) + "\"";
+  if (formula.Threads()) text += ", threads=" + std::to_string(*formula.Threads());
   return text + ")";
 }
 
@@ -169,17 +197,26 @@ PYBIND11_MODULE(_vorncalc, module) {
   PythonModule::AddFormulaError(module);
   module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm",
              py::arg("seed") = py::none(), EvaluateDoc);
+  module.def(
+      "set_num_threads",
+      [](const py::object& threads) {
+        const std::optional<int> count = PythonModule::ReadThreads(threads);
+        if (!count) throw py::type_error("threads takes an int, not NoneType");
+        return PythonModule::SetDefaultThreads(*count);
+      },
+      py::arg("threads"), SetNumThreadsDoc);
+  module.def("get_num_threads", &PythonModule::DefaultThreads, GetNumThreadsDoc);
 
   py::class_<PythonModule::Formula>(module, "Formula", FormulaDoc)
       .def(py::init([](const py::object& text, const py::object& variables, const py::object& functions,
                        const py::object& constants, const py::object& units, const py::object& seed,
-                       const py::object& math) {
+                       const py::object& math, const py::object& threads) {
              return std::make_unique<PythonModule::Formula>(text, variables, functions, constants, units,
-                                                            seed, math);
+                                                            seed, math, threads);
            }),
            py::arg("text"), py::arg("variables") = py::tuple(), py::arg("functions") = py::dict(),
            py::arg("constants") = py::dict(), py::arg("units") = py::none(), py::arg("seed") = py::none(),
-           py::arg("math") = "c")
+           py::arg("math") = "c", py::arg("threads") = py::none())
       .def("__call__", &PythonModule::Formula::Call, CallDoc)
       .def_property_readonly("text", &PythonModule::Formula::Text, "The formula's text.")
       .def_property_readonly(
@@ -191,6 +228,8 @@ PYBIND11_MODULE(_vorncalc, module) {
       .def_property_readonly(
           "math", [](const PythonModule::Formula& f) { return PythonModule::MathLibraryName(f.Math()); },
           "The math library: \"c\" or \"deterministic\".")
+      .def_property_readonly("threads", &PythonModule::Formula::Threads,
+                             "The threads of a call over arrays, or None for the process-wide default.")
       .def_property_readonly("calls_python", &PythonModule::Formula::CallsPython,
                              "Whether the formula calls a Python function, and so keeps the GIL.")
       .def(

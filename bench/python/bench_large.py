@@ -60,6 +60,7 @@ CASES = {"numbers": numbers_case, "fortran": fortran_case}
 def measure(case, implementation, repetitions):
     """In this process: the median time of a call and the peak memory."""
     numexpr.set_num_threads(1)
+    vorncalc.set_num_threads(1)  # both on one thread
     x, call = CASES[case](implementation)
     reset_high_water()
     before = status_bytes("VmRSS")

@@ -5,9 +5,9 @@ and evaluated over NumPy arrays: see help(vorncalc.Formula) and
 help(vorncalc.evaluate).
 """
 
-from vorncalc._vorncalc import Formula, FormulaError, __version__, evaluate
+from vorncalc._vorncalc import Formula, FormulaError, __version__, evaluate, get_num_threads, set_num_threads
 
-__all__ = ["Formula", "FormulaError", "evaluate", "__version__"]
+__all__ = ["Formula", "FormulaError", "evaluate", "get_num_threads", "set_num_threads", "__version__"]
 
 # Named where users import them: repr, pickle and help show vorncalc.Formula.
 for _exported in (Formula, FormulaError):

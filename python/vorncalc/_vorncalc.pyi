@@ -34,6 +34,12 @@ class FormulaError(ValueError):
 def evaluate(text: str, units: _UnitSystem = "mm", seed: Optional[int] = None) -> float:
     """The value of a command line as the CAD plug-in computes it on Enter."""
 
+def set_num_threads(threads: int) -> int:
+    """Sets the process-wide default of threads over arrays; returns the one it replaces."""
+
+def get_num_threads() -> int:
+    """The process-wide default of threads over arrays."""
+
 class Formula:
     """A formula compiled once, evaluated with one value per variable."""
 
@@ -46,6 +52,7 @@ class Formula:
         units: Optional[_UnitSystem] = None,
         seed: Optional[int] = None,
         math: Literal["c", "deterministic"] = "c",
+        threads: Optional[int] = None,
     ) -> None: ...
     # Numbers only give a float; the overload below takes numbers too, so the
     # two overlap, and the first that fits decides.
@@ -67,5 +74,7 @@ class Formula:
     def seed(self) -> Optional[int]: ...
     @property
     def math(self) -> str: ...
+    @property
+    def threads(self) -> Optional[int]: ...
     @property
     def calls_python(self) -> bool: ...

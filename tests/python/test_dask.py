@@ -43,6 +43,10 @@ def test_formulas_that_differ_in_anything_have_different_tokens(variant):
     assert tokenize(base) != tokenize(vorncalc.Formula(**VARIANTS[variant]))
 
 
+def test_threads_decide_no_value_and_leave_the_token_alone():
+    assert tokenize(vorncalc.Formula(**BASE)) == tokenize(vorncalc.Formula(**BASE, threads=3))
+
+
 def test_map_blocks_tells_formulas_that_differ_in_constants_apart():
     x = da.arange(12.0, chunks=4)
     f1 = vorncalc.Formula("x + k", variables=("x",), constants={"k": 1})
@@ -91,3 +95,14 @@ def test_a_distributed_cluster_evaluates_a_formula(tmp_path):
     script.write_text(CLUSTER)
     result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300)
     assert result.stdout.strip() == "evaluated", result.stderr
+
+
+def test_chunks_on_dasks_threads_give_the_values_of_one_thread():
+    # Each chunk long enough to spread; the calls under way share the
+    # process-wide default of threads out among themselves.
+    xs = np.random.default_rng(4).uniform(-5, 5, 8 * 70_000)
+    f = vorncalc.Formula("x * x - sqrt(abs(x)) / 3", variables=("x",))
+    one = vorncalc.Formula(f.text, variables=f.variables, threads=1)
+    x = da.from_array(xs, chunks=70_000)
+    computed = da.map_blocks(f, x, dtype=float).compute(scheduler="threads", num_workers=4)
+    assert computed.tobytes() == one(xs).tobytes()

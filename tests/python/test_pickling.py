@@ -21,12 +21,13 @@ MADE_WITH = [
     dict(text="x * k + K", variables=("x",), constants={"k": 0.1, "K": -2}),
     dict(text="g(x) + 5mm", variables=["x"], functions={"g": scale}, units="m"),
     dict(text="rnd(x)", variables=("x",), units=2, seed=7),
+    dict(text="x / 3", variables=("x",), threads=3),
 ]
 
 
 def same(a, b):
-    return (a.text, a.variables, a.units, a.seed, a.calls_python) == (b.text, b.variables, b.units, b.seed,
-                                                                      b.calls_python)
+    return (a.text, a.variables, a.units, a.seed, a.threads, a.calls_python) == (
+        b.text, b.variables, b.units, b.seed, b.threads, b.calls_python)
 
 
 @pytest.mark.parametrize("made_with", MADE_WITH)

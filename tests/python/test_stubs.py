@@ -38,7 +38,8 @@ def test_the_stubbed_parameters_are_the_modules():
     assert [a.arg for a in functions["evaluate"].args.args] == ["text", "units", "seed"]
     init = next(node for node in ast.walk(tree) if isinstance(node, ast.ClassDef) and node.name == "Formula")
     init = next(node for node in init.body if isinstance(node, ast.FunctionDef) and node.name == "__init__")
-    assert [a.arg for a in init.args.args] == ["self", "text", "variables", "functions", "constants", "units", "seed", "math"]
+    assert [a.arg for a in init.args.args] == ["self", "text", "variables", "functions", "constants", "units", "seed",
+                                             "math", "threads"]
 
 
 def test_mypy_finds_the_stubs_and_they_match_the_module(tmp_path):
