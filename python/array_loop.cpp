@@ -126,7 +126,7 @@ class Pacer {
   void After() {
     const auto now = Clock::now();
     const auto took = now - PieceStart;
-    if (took < std::chrono::milliseconds(2) && PieceSize < MostPoints) PieceSize *= 2;
+    if (took < std::chrono::milliseconds(2) && PieceSize < MostPoints) PieceSize = Grown(took);
     if (took > std::chrono::milliseconds(20) && PieceSize > LeastPoints) PieceSize /= 2;
     if (MainThread && now - LastCheck > std::chrono::milliseconds(20)) {
       CheckSignals();
@@ -138,6 +138,17 @@ class Pacer {
  private:
   static constexpr npy_intp LeastPoints = 64;
   static constexpr npy_intp MostPoints = npy_intp{1} << 22;
+
+  // Toward pieces of a few milliseconds at the pace of the last one, at
+  // most 16 times as long at once: a long array soon runs in long calls,
+  // which spread over threads and write around the caches as a call over
+  // all of it would.
+  npy_intp Grown(Clock::duration took) const {
+    constexpr double Target = std::chrono::duration<double>(std::chrono::milliseconds(5)).count();
+    const double seconds = std::max(std::chrono::duration<double>(took).count(), 1e-9);
+    const double factor = std::clamp(Target / seconds, 2.0, 16.0);
+    return std::min(MostPoints, static_cast<npy_intp>(static_cast<double>(PieceSize) * factor));
+  }
 
   void CheckSignals() const {
     std::optional<py::gil_scoped_acquire> held;
