@@ -73,10 +73,15 @@ void ConfigureVectorMath(MathUtils::Parser& parser) {
   parser.SetMathLibrary(MathUtils::MathLibrary::Deterministic);
 }
 
-// The parser of the all-cores line, configured here alone: every core, with
-// the deterministic library where the build has it.
-void ConfigureAllCores(MathUtils::Parser& parser) {
+// The library of the all-cores line: the deterministic one where the build
+// has it.
+void ConfigureAllCoresLibrary(MathUtils::Parser& parser) {
   if (VectorMathAvailable()) ConfigureVectorMath(parser);
+}
+
+// The parser of the all-cores line, configured here alone: every core.
+void ConfigureAllCores(MathUtils::Parser& parser) {
+  ConfigureAllCoresLibrary(parser);
   parser.SetArrayThreads(0);
 }
 
@@ -241,7 +246,8 @@ std::vector<std::string> BulkMismatches() {
     if (VectorMathAvailable()) VectorMathMismatches(i, points, mismatches);
     // Every core: the bits of one thread, interpreted and as machine code.
     const PointArrays& random = Points(BulkSet::Random);
-    OurBulk one(Expressions()[i].Ours), allCores(Expressions()[i].Ours, true, ConfigureAllCores);
+    OurBulk one(Expressions()[i].Ours, true, ConfigureAllCoresLibrary),
+        allCores(Expressions()[i].Ours, true, ConfigureAllCores);
     std::vector<double> expected(random.X.size()), spread(random.X.size());
     for (int run = 0; run < 2; ++run) {
       one.Run(random, expected);
@@ -268,7 +274,9 @@ double PrintAllCoresSummary(std::FILE* out, const Timings& timings) {
   std::vector<Value> ratios;
   for (int i = 0; i < ExpressionCount; ++i) {
     const Value native = NsPerPoint(timings, Implementation::Native, i, BulkSet::Random);
-    const Value one = NsPerPoint(timings, Implementation::Ours, i, BulkSet::Random);
+    const Value one =
+        NsPerPoint(timings, VectorMathAvailable() ? Implementation::VectorMath : Implementation::Ours, i,
+                   BulkSet::Random);
     const Value all = NsPerPoint(timings, Implementation::AllCores, i, BulkSet::Random);
     ratios.push_back(Ratio(all, native));
     std::fprintf(out, "| %d | %s | %s | %s | %s |\n", i + 1, Format(native, "%.2f").c_str(),
