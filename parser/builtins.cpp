@@ -15,37 +15,6 @@ constexpr double K = 0.017453292519943295;    // degrees to radians, the double 
 constexpr double R = 57.29577951308232;       // radians to degrees, the double nearest 180/pi
 constexpr double K2 = 0.0003046174197867086;  // the double nearest (pi/180)^2, not K * K
 
-double Sin(double x) { return std::sin(x * K); }
-double Cos(double x) { return std::cos(x * K); }
-double Tan(double x) { return std::tan(x * K); }
-double SinR(double x) { return std::sin(x); }
-double CosR(double x) { return std::cos(x); }
-double TanR(double x) { return std::tan(x); }
-double ASin(double x) { return std::asin(x) * R; }
-double ACos(double x) { return std::acos(x) * R; }
-double ATan(double x) { return std::atan2(x, 1.0) * R; }
-double SinH(double x) { return std::sinh(x * K); }
-double CosH(double x) { return std::cosh(x * K); }
-double TanH(double x) { return std::tanh(x * K); }
-double ASinH(double x) { return std::log(std::sqrt(x * x * K2 + 1) + x * K); }
-double ACosH(double x) { return std::log(std::sqrt(x * x * K2 - 1) + x * K); }
-double ATanH(double x) {
-  const double y = x * K;
-  return 0.5 * std::log((y + 1) / (1 - y));
-}
-double ASinR(double x) { return std::asin(x); }
-double ACosR(double x) { return std::acos(x); }
-double ATanR(double x) { return std::atan2(x, 1.0); }
-double SinHR(double x) { return std::sinh(x); }
-double CosHR(double x) { return std::cosh(x); }
-double TanHR(double x) { return std::tanh(x); }
-double ASinHR(double x) { return std::log(std::sqrt(x * x + 1) + x); }
-double ACosHR(double x) { return std::log(std::sqrt(x * x - 1) + x); }
-double ATanHR(double x) { return 0.5 * std::log((x + 1) / (1 - x)); }
-double Log2(double x) { return std::log(x) / std::log(2.0); }
-double Log10(double x) { return std::log10(x); }
-double Ln(double x) { return std::log(x); }
-double Exp(double x) { return std::exp(x); }
 double Sqrt(double x) { return std::sqrt(x); }
 double Rint(double x) { return std::floor(x + 0.5); }
 double Abs(double x) { return std::fabs(x); }
@@ -96,47 +65,6 @@ double Max(std::span<const double> arguments) {
   return pick;
 }
 
-#if VORNCALC_SLEEF
-namespace D = detail::Deterministic;
-
-// The same functions in the deterministic library (Repeatable: the same
-// bits everywhere). Those computed from
-// others keep their formulas, on its log; sqrt is correctly rounded in both.
-namespace Repeatable {
-double SinD(double x) { return D::Sin(x * K); }
-double CosD(double x) { return D::Cos(x * K); }
-double TanD(double x) { return D::Tan(x * K); }
-double SinR(double x) { return D::Sin(x); }
-double CosR(double x) { return D::Cos(x); }
-double TanR(double x) { return D::Tan(x); }
-double ASinD(double x) { return D::ASin(x) * R; }
-double ACosD(double x) { return D::ACos(x) * R; }
-double ATanD(double x) { return D::ATan(x) * R; }
-double SinHD(double x) { return D::SinH(x * K); }
-double CosHD(double x) { return D::CosH(x * K); }
-double TanHD(double x) { return D::TanH(x * K); }
-double ASinHD(double x) { return D::Log(std::sqrt(x * x * K2 + 1) + x * K); }
-double ACosHD(double x) { return D::Log(std::sqrt(x * x * K2 - 1) + x * K); }
-double ATanHD(double x) {
-  const double y = x * K;
-  return 0.5 * D::Log((y + 1) / (1 - y));
-}
-double ASinR(double x) { return D::ASin(x); }
-double ACosR(double x) { return D::ACos(x); }
-double ATanR(double x) { return D::ATan(x); }
-double SinHR(double x) { return D::SinH(x); }
-double CosHR(double x) { return D::CosH(x); }
-double TanHR(double x) { return D::TanH(x); }
-double ASinHR(double x) { return D::Log(std::sqrt(x * x + 1) + x); }
-double ACosHR(double x) { return D::Log(std::sqrt(x * x - 1) + x); }
-double ATanHR(double x) { return 0.5 * D::Log((x + 1) / (1 - x)); }
-double Log2(double x) { return D::Log(x) / D::Log(2.0); }
-double Log10D(double x) { return D::Log10(x); }
-double Ln(double x) { return D::Log(x); }
-double ExpD(double x) { return D::Exp(x); }
-}  // namespace Repeatable
-#endif
-
 double Negate(double x) { return -x; }
 double Milli(double x) { return x * 0.001; }
 double Micro(double x) { return x * 1e-6; }
@@ -152,95 +80,121 @@ constexpr detail::MachineForm Library(LibraryFunction function, double before = 
   return {detail::CallForm::Library, function, before, after, lanes};
 }
 
-// "sin" alone is not optimisable: the compiler leaves every call of it in
-// the bytecode. A Library row must compute what its callback computes.
-constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
-    {"sin", Sin, false, Library(std::sin, K)},
-    {"cos", Cos, true, Library(std::cos, K)},
-    {"tan", Tan, true, Library(std::tan, K)},
-    {"sinr", SinR, true, Library(std::sin)},
-    {"cosr", CosR, true, Library(std::cos)},
-    {"tanr", TanR, true, Library(std::tan)},
-    {"asin", ASin, true, Library(std::asin, 0, R)},
-    {"acos", ACos, true, Library(std::acos, 0, R)},
-    {"atan", ATan, true, Called},
-    {"sinh", SinH, true, Library(std::sinh, K)},
-    {"cosh", CosH, true, Library(std::cosh, K)},
-    {"tanh", TanH, true, Library(std::tanh, K)},
-    {"asinh", ASinH, true, Called},
-    {"acosh", ACosH, true, Called},
-    {"atanh", ATanH, true, Called},
-    {"asinr", ASinR, true, Library(std::asin)},
-    {"acosr", ACosR, true, Library(std::acos)},
-    {"atanr", ATanR, true, Called},
-    {"sinhr", SinHR, true, Library(std::sinh)},
-    {"coshr", CosHR, true, Library(std::cosh)},
-    {"tanhr", TanHR, true, Library(std::tanh)},
-    {"asinhr", ASinHR, true, Called},
-    {"acoshr", ACosHR, true, Called},
-    {"atanhr", ATanHR, true, Called},
-    {"log2", Log2, true, Called},
-    {"log10", Log10, true, Library(std::log10)},
-    {"log", Log10, true, Library(std::log10)},
-    {"ln", Ln, true, Library(std::log)},
-    {"exp", Exp, true, Library(std::exp)},
-    {"sqrt", Sqrt, true, Inline(detail::CallForm::Sqrt)},
-    {"sign", Sign, true, Called},
-    {"rint", Rint, true, Called},
-    {"abs", Abs, true, Inline(detail::CallForm::Abs)},
+// The functions of one argument that a math library provides, as the
+// built-ins below call them, and whether code in lanes calls its vector
+// forms (parser/math_library.h).
+struct CLibrary {
+  static double Sin(double x) { return std::sin(x); }
+  static double Cos(double x) { return std::cos(x); }
+  static double Tan(double x) { return std::tan(x); }
+  static double ASin(double x) { return std::asin(x); }
+  static double ACos(double x) { return std::acos(x); }
+  static double ATan(double x) { return std::atan2(x, 1.0); }
+  static double SinH(double x) { return std::sinh(x); }
+  static double CosH(double x) { return std::cosh(x); }
+  static double TanH(double x) { return std::tanh(x); }
+  static double Exp(double x) { return std::exp(x); }
+  static double Log(double x) { return std::log(x); }
+  static double Log10(double x) { return std::log10(x); }
+  static constexpr bool Lanes = false;
 };
 
 #if VORNCALC_SLEEF
-namespace Repeatable {
-constexpr detail::BuiltinFunction<UnaryCallback> UnaryFunctions[] = {
-    {"sin", SinD, false, Library(D::Sin, K, 0, detail::VectorFunction::Sin)},
-    {"cos", CosD, true, Library(D::Cos, K, 0, detail::VectorFunction::Cos)},
-    {"tan", TanD, true, Library(D::Tan, K, 0, detail::VectorFunction::Tan)},
-    {"sinr", SinR, true, Library(D::Sin, 0, 0, detail::VectorFunction::Sin)},
-    {"cosr", CosR, true, Library(D::Cos, 0, 0, detail::VectorFunction::Cos)},
-    {"tanr", TanR, true, Library(D::Tan, 0, 0, detail::VectorFunction::Tan)},
-    {"asin", ASinD, true, Library(D::ASin, 0, R, detail::VectorFunction::ASin)},
-    {"acos", ACosD, true, Library(D::ACos, 0, R, detail::VectorFunction::ACos)},
-    {"atan", ATanD, true, Library(D::ATan, 0, R, detail::VectorFunction::ATan)},
-    {"sinh", SinHD, true, Library(D::SinH, K, 0, detail::VectorFunction::SinH)},
-    {"cosh", CosHD, true, Library(D::CosH, K, 0, detail::VectorFunction::CosH)},
-    {"tanh", TanHD, true, Library(D::TanH, K, 0, detail::VectorFunction::TanH)},
-    {"asinh", ASinHD, true, Called},
-    {"acosh", ACosHD, true, Called},
-    {"atanh", ATanHD, true, Called},
-    {"asinr", ASinR, true, Library(D::ASin, 0, 0, detail::VectorFunction::ASin)},
-    {"acosr", ACosR, true, Library(D::ACos, 0, 0, detail::VectorFunction::ACos)},
-    {"atanr", ATanR, true, Library(D::ATan, 0, 0, detail::VectorFunction::ATan)},
-    {"sinhr", SinHR, true, Library(D::SinH, 0, 0, detail::VectorFunction::SinH)},
-    {"coshr", CosHR, true, Library(D::CosH, 0, 0, detail::VectorFunction::CosH)},
-    {"tanhr", TanHR, true, Library(D::TanH, 0, 0, detail::VectorFunction::TanH)},
-    {"asinhr", ASinHR, true, Called},
-    {"acoshr", ACosHR, true, Called},
-    {"atanhr", ATanHR, true, Called},
-    {"log2", Log2, true, Called},
-    {"log10", Log10D, true, Library(D::Log10, 0, 0, detail::VectorFunction::Log10)},
-    {"log", Log10D, true, Library(D::Log10, 0, 0, detail::VectorFunction::Log10)},
-    {"ln", Ln, true, Library(D::Log, 0, 0, detail::VectorFunction::Log)},
-    {"exp", ExpD, true, Library(D::Exp, 0, 0, detail::VectorFunction::Exp)},
-    {"sqrt", MathUtils::Sqrt, true, Inline(detail::CallForm::Sqrt)},
-    {"sign", MathUtils::Sign, true, Called},
-    {"rint", MathUtils::Rint, true, Called},
-    {"abs", MathUtils::Abs, true, Inline(detail::CallForm::Abs)},
+struct DeterministicLibrary {
+  static constexpr auto Sin = detail::Deterministic::Sin;
+  static constexpr auto Cos = detail::Deterministic::Cos;
+  static constexpr auto Tan = detail::Deterministic::Tan;
+  static constexpr auto ASin = detail::Deterministic::ASin;
+  static constexpr auto ACos = detail::Deterministic::ACos;
+  static constexpr auto ATan = detail::Deterministic::ATan;
+  static constexpr auto SinH = detail::Deterministic::SinH;
+  static constexpr auto CosH = detail::Deterministic::CosH;
+  static constexpr auto TanH = detail::Deterministic::TanH;
+  static constexpr auto Exp = detail::Deterministic::Exp;
+  static constexpr auto Log = detail::Deterministic::Log;
+  static constexpr auto Log10 = detail::Deterministic::Log10;
+  static constexpr bool Lanes = true;
 };
-}  // namespace Repeatable
 #else
-namespace Repeatable {
-constexpr auto& UnaryFunctions = MathUtils::UnaryFunctions;  // never chosen: the library is unavailable
-}  // namespace Repeatable
+using DeterministicLibrary = CLibrary;  // never chosen: the build lacks the library
 #endif
 
-constexpr bool SameNamesInOrder() {
-  if (std::size(UnaryFunctions) != std::size(Repeatable::UnaryFunctions)) return false;
-  for (std::size_t i = 0; i < std::size(UnaryFunctions); ++i)
-    if (UnaryFunctions[i].Name != Repeatable::UnaryFunctions[i].Name) return false;
-  return true;
+// The library's own function, scaled before or after, as machine code
+// calls it: in lanes by its vector form where the library has one.
+template <typename Math>
+constexpr detail::MachineForm Calls(LibraryFunction function, detail::VectorFunction lanes, double before = 0,
+                                    double after = 0) {
+  return Library(function, before, after, Math::Lanes ? lanes : detail::VectorFunction::None);
 }
-static_assert(SameNamesInOrder(), "both libraries define the same functions in the same order");
+
+// The built-in functions of one argument on a library: the same names and
+// formulas on either, so that only the library decides the bits. The
+// degree forms scale by K before and R after; those computed from others
+// (asinh .. atanh, log2) keep their formulas on the library's log, and
+// sqrt is correctly rounded in both.
+template <typename Math>
+struct OnLibrary {
+  static double Sin(double x) { return Math::Sin(x * K); }
+  static double Cos(double x) { return Math::Cos(x * K); }
+  static double Tan(double x) { return Math::Tan(x * K); }
+  static double ASin(double x) { return Math::ASin(x) * R; }
+  static double ACos(double x) { return Math::ACos(x) * R; }
+  static double ATan(double x) { return Math::ATan(x) * R; }
+  static double SinH(double x) { return Math::SinH(x * K); }
+  static double CosH(double x) { return Math::CosH(x * K); }
+  static double TanH(double x) { return Math::TanH(x * K); }
+  static double ASinH(double x) { return Math::Log(std::sqrt(x * x * K2 + 1) + x * K); }
+  static double ACosH(double x) { return Math::Log(std::sqrt(x * x * K2 - 1) + x * K); }
+  static double ATanH(double x) {
+    const double y = x * K;
+    return 0.5 * Math::Log((y + 1) / (1 - y));
+  }
+  static double ASinHR(double x) { return Math::Log(std::sqrt(x * x + 1) + x); }
+  static double ACosHR(double x) { return Math::Log(std::sqrt(x * x - 1) + x); }
+  static double ATanHR(double x) { return 0.5 * Math::Log((x + 1) / (1 - x)); }
+  static double Log2(double x) { return Math::Log(x) / Math::Log(2.0); }
+
+  // "sin" alone is not optimisable: the compiler leaves every call of it
+  // in the bytecode. A Library row must compute what its callback computes.
+  static constexpr detail::BuiltinFunction<UnaryCallback> Rows[] = {
+      {"sin", Sin, false, Calls<Math>(Math::Sin, detail::VectorFunction::Sin, K)},
+      {"cos", Cos, true, Calls<Math>(Math::Cos, detail::VectorFunction::Cos, K)},
+      {"tan", Tan, true, Calls<Math>(Math::Tan, detail::VectorFunction::Tan, K)},
+      {"sinr", Math::Sin, true, Calls<Math>(Math::Sin, detail::VectorFunction::Sin)},
+      {"cosr", Math::Cos, true, Calls<Math>(Math::Cos, detail::VectorFunction::Cos)},
+      {"tanr", Math::Tan, true, Calls<Math>(Math::Tan, detail::VectorFunction::Tan)},
+      {"asin", ASin, true, Calls<Math>(Math::ASin, detail::VectorFunction::ASin, 0, R)},
+      {"acos", ACos, true, Calls<Math>(Math::ACos, detail::VectorFunction::ACos, 0, R)},
+      {"atan", ATan, true, Calls<Math>(Math::ATan, detail::VectorFunction::ATan, 0, R)},
+      {"sinh", SinH, true, Calls<Math>(Math::SinH, detail::VectorFunction::SinH, K)},
+      {"cosh", CosH, true, Calls<Math>(Math::CosH, detail::VectorFunction::CosH, K)},
+      {"tanh", TanH, true, Calls<Math>(Math::TanH, detail::VectorFunction::TanH, K)},
+      {"asinh", ASinH, true, Called},
+      {"acosh", ACosH, true, Called},
+      {"atanh", ATanH, true, Called},
+      {"asinr", Math::ASin, true, Calls<Math>(Math::ASin, detail::VectorFunction::ASin)},
+      {"acosr", Math::ACos, true, Calls<Math>(Math::ACos, detail::VectorFunction::ACos)},
+      {"atanr", Math::ATan, true, Calls<Math>(Math::ATan, detail::VectorFunction::ATan)},
+      {"sinhr", Math::SinH, true, Calls<Math>(Math::SinH, detail::VectorFunction::SinH)},
+      {"coshr", Math::CosH, true, Calls<Math>(Math::CosH, detail::VectorFunction::CosH)},
+      {"tanhr", Math::TanH, true, Calls<Math>(Math::TanH, detail::VectorFunction::TanH)},
+      {"asinhr", ASinHR, true, Called},
+      {"acoshr", ACosHR, true, Called},
+      {"atanhr", ATanHR, true, Called},
+      {"log2", Log2, true, Called},
+      {"log10", Math::Log10, true, Calls<Math>(Math::Log10, detail::VectorFunction::Log10)},
+      {"log", Math::Log10, true, Calls<Math>(Math::Log10, detail::VectorFunction::Log10)},
+      {"ln", Math::Log, true, Calls<Math>(Math::Log, detail::VectorFunction::Log)},
+      {"exp", Math::Exp, true, Calls<Math>(Math::Exp, detail::VectorFunction::Exp)},
+      {"sqrt", Sqrt, true, Inline(detail::CallForm::Sqrt)},
+      {"sign", Sign, true, Called},
+      {"rint", Rint, true, Called},
+      {"abs", Abs, true, Inline(detail::CallForm::Abs)},
+  };
+};
+
+constexpr auto& UnaryFunctions = OnLibrary<CLibrary>::Rows;
+constexpr auto& DeterministicUnaryFunctions = OnLibrary<DeterministicLibrary>::Rows;
 
 constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
     {"sum", Sum, true, Inline(detail::CallForm::Sum)},
@@ -259,7 +213,7 @@ constexpr detail::BuiltinOperator Operators[] = {
 }  // namespace
 
 std::span<const detail::BuiltinFunction<UnaryCallback>> detail::BuiltinUnaryFunctions(MathLibrary library) {
-  if (library == MathLibrary::Deterministic) return Repeatable::UnaryFunctions;
+  if (library == MathLibrary::Deterministic) return DeterministicUnaryFunctions;
   return UnaryFunctions;
 }
 std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFunctions() {
@@ -271,7 +225,7 @@ detail::MachineForm detail::MachineFormOf(const void* callback) {
   const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
   for (const auto& row : UnaryFunctions)
     if (is(row.Function)) return row.Machine;
-  for (const auto& row : Repeatable::UnaryFunctions)
+  for (const auto& row : DeterministicUnaryFunctions)
     if (is(row.Function)) return row.Machine;
   for (const auto& row : ListFunctions)
     if (is(row.Function)) return row.Machine;
