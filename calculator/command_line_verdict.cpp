@@ -171,9 +171,9 @@ bool IsVariableOf(std::string_view name, std::span<const CommandLineVariable> va
 
 // A printed value is itself a number as the host reads it, so evaluating
 // the line again leaves it and its undo history alone.
-CommandLineVerdict Replaced(double value, std::string_view line, LineShape shape) {
+CommandLineVerdict Replaced(double value, std::string_view line, int unitSystem, LineShape shape) {
   return {Action::Replace,
-          FormatValue(value, DigitsKeepingTypedPlaces(value, line)),
+          FormatValue(value, DigitsKeepingTypedPlaces(value, line, unitSystem)),
           value,
           {},
           shape.ReadsUnitSystem,
@@ -222,7 +222,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
     return Rejected(
         "A comparison outside brackets reaches the CAD program as typed, as a polar coordinate: " + shown +
         "; write (" + shown + ") for its value");
-  return Replaced(evaluation.Value, line, std::move(shape));
+  return Replaced(evaluation.Value, line, unitSystem, std::move(shape));
 }
 
 CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
@@ -232,5 +232,5 @@ CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
   const Evaluation evaluation = Evaluate(formula, unitSystem, variables);
   if (!evaluation.Succeeded) return Rejected(evaluation.Message);
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
-  return Replaced(evaluation.Value, formula, ShapeOf(formula, unitSystem, variables));
+  return Replaced(evaluation.Value, formula, unitSystem, ShapeOf(formula, unitSystem, variables));
 }

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "calculator/suffix_places.h"
 
 namespace {
 
@@ -45,6 +50,24 @@ TypedNumber ReadNumber(std::string_view text) {
   return {at, static_cast<long>(fraction) - exponent};
 }
 
+// The places that a unit suffix at `at` adds to the value before it
+// ("0.5mm", "(1+2)in?", "2 ft": the parser reads past blanks to it),
+// reading past it; 0 and nothing read when no suffix follows.
+long SuffixPlaces(std::string_view line, std::size_t& at, int unitSystem) {
+  std::size_t end = at;
+  while (end < line.size() && (line[end] == ' ' || line[end] == '\t')) ++end;
+  const std::size_t start = end;
+  while (end < line.size() && IsNameCharacter(line[end])) ++end;
+  if (end < line.size() && line[end] == '?') ++end;
+  std::string suffix(line.substr(start, end - start));
+  for (char& c : suffix)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::optional<int> places = SuffixDecimalPlaces(suffix, unitSystem);
+  if (!places) return 0;
+  at = end;
+  return *places;
+}
+
 // The decimal exponent of the value's leading digit as seventeen digits
 // show it.
 int DecimalExponent(double value) {
@@ -62,25 +85,35 @@ int DecimalExponent(double value) {
 
 }  // namespace
 
-int TypedDecimalPlaces(std::string_view line) {
-  long places = 0;
+int TypedDecimalPlaces(std::string_view line, int unitSystem) {
+  // The finest place inside each open bracket, the line's own first.
+  std::vector<long> levels{0};
   std::size_t at = 0;
   while (at < line.size()) {
     if (IsNameStart(line[at])) {
       while (at < line.size() && IsNameCharacter(line[at])) ++at;
     } else if (IsDigit(line[at]) || (line[at] == '.' && at + 1 < line.size() && IsDigit(line[at + 1]))) {
       const TypedNumber number = ReadNumber(line.substr(at));
-      places = std::max(places, number.Places);
       at += number.Length;
+      levels.back() = std::max(levels.back(), number.Places + SuffixPlaces(line, at, unitSystem));
+    } else if (line[at] == '(') {
+      levels.push_back(0);
+      ++at;
+    } else if (line[at] == ')' && levels.size() > 1) {
+      const long inside = levels.back() + SuffixPlaces(line, ++at, unitSystem);
+      levels.pop_back();
+      levels.back() = std::max(levels.back(), inside);
     } else {
       ++at;
     }
   }
-  return static_cast<int>(std::min<long>(places, 1000));
+  // Brackets left open (the line is no formula then) count all the same.
+  const long places = *std::max_element(levels.begin(), levels.end());
+  return static_cast<int>(std::clamp<long>(places, 0, 1000));
 }
 
-int DigitsKeepingTypedPlaces(double value, std::string_view line) {
-  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line));
+int DigitsKeepingTypedPlaces(double value, std::string_view line, int unitSystem) {
+  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line, unitSystem));
 }
 
 int DigitsKeepingPlaces(double value, int places) {

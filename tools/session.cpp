@@ -101,7 +101,7 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
     return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason)};
   if (auto refusal = LengthRefusal(verdict.VariablesUsed))
     return {LineResult::Outcome::Refused, *refusal, {}};
-  value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula)};
+  value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula, Units)};
   if (verdict.ReadsUnitSystem) value.LengthIn = Units;
   for (const std::string& name : verdict.VariablesUsed) {
     const StoredValue& used = Stored(name);

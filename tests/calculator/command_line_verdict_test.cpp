@@ -73,7 +73,7 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
       // Every decimal place typed is kept: ten digits would round it away.
       {"2600000.1234+1", Action::Replace, "2600001.1234"},
       {"(2600000.1234)", Action::Replace, "2600000.1234"},
-      {"2600000123.4 + 5mm", Action::Replace, "2600000123.4"},  // 5 mm is 0.005 m
+      {"2600000123.4 + 5mm", Action::Replace, "2600000123.405"},  // 5 mm is 0.005 m
       {"0.1+0.2", Action::Replace, "0.3"},                      // ten digits show the place typed
       {"1/3", Action::Replace, "0.3333333333"},
       // A character outside ASCII: no formula.
