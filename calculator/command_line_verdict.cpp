@@ -70,7 +70,7 @@ CommandLineVerdict Rejected(std::string reason) {
 // The parser's message for a token it does not know, the marker after the
 // whole character: a formula is ASCII, as the plug-in reads its line.
 CommandLineVerdict RejectedCharacter(std::string_view line, std::size_t end) {
-  return Rejected(std::string(MathUtils::Messages::UnknownToken) + ' ' + LowerCaseAscii(line.substr(0, end)) +
+  return Rejected(std::string(MathUtils::Messages::UnknownToken) + ' ' + std::string(line.substr(0, end)) +
                   " <- here");
 }
 
@@ -80,7 +80,48 @@ std::optional<CommandLineVerdict> RejectedIfCut(std::string_view line) {
   const std::size_t end = line.find_first_of(std::string_view("\n\0", 2));
   if (end == std::string_view::npos) return std::nullopt;
   return Rejected("A line break or NUL ends the formula before the line ends: " +
-                  LowerCaseAscii(line.substr(0, end)) + " <- here");
+                  std::string(line.substr(0, end)) + " <- here");
+}
+
+// The parser quotes the line as it read it, lower-cased (whole, or cut
+// before " <- here"); the message shows it as typed instead. Lower-casing
+// moves no byte, so the quote is a prefix of the typed line.
+std::string QuotedAsTyped(std::string message, std::string_view line) {
+  std::size_t quote = 0;
+  for (std::string_view known : MathUtils::Messages::All)
+    if (known.size() >= quote && message.size() > known.size() && message.starts_with(known) &&
+        message[known.size()] == ' ')
+      quote = known.size() + 1;
+  if (quote == 0) return message;
+  constexpr std::string_view Marker = " <- here";
+  const std::size_t end = message.ends_with(Marker) ? message.size() - Marker.size() : message.size();
+  if (end < quote || end - quote > line.size()) return message;
+  const std::size_t length = end - quote;
+  if (message.compare(quote, length, LowerCaseAscii(line.substr(0, length))) == 0)
+    message.replace(quote, length, line.substr(0, length));
+  return message;
+}
+
+// One word that the parser does not know ("Circle", "_Line", "-Layer"):
+// letters, digits, '_' and '-', a letter among them, no digit first. The
+// CAD program reads it as a command; the terminal, which knows none but
+// its own, calls it an unknown command, whether typed, piped or given as
+// an argument.
+bool IsCommandLikeWord(std::string_view bare) {
+  if (bare.empty() || IsDigit(bare.front())) return false;
+  bool hasLetter = false;
+  for (char c : bare) {
+    if (!IsLetter(c) && !IsDigit(c) && c != '-') return false;
+    hasLetter |= IsLetter(c) && c != '_';
+  }
+  return hasLetter;
+}
+
+CommandLineVerdict RejectedByParser(const std::string& message, std::string_view line) {
+  const std::string_view bare = Trimmed(line);
+  if (message.starts_with(MathUtils::Messages::UnknownToken) && IsCommandLikeWord(bare))
+    return Rejected("Unknown command: " + std::string(bare));
+  return Rejected(QuotedAsTyped(message, line));
 }
 
 // Whether a line that IsHostNumber takes fits a double ("1e400" does not).
@@ -211,7 +252,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
     return {Action::LeaveAsTyped, {}, *number, {}, false, {}};
   }
   const Evaluation evaluation = Evaluate(line, unitSystem, variables);
-  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!evaluation.Succeeded) return RejectedByParser(evaluation.Message, line);
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
   const std::string shown(bare);
   if (IsSingleName(bare) && !IsVariableOf(bare, variables))
@@ -230,7 +271,7 @@ CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
   if (const auto end = EndOfFirstNonAscii(formula)) return RejectedCharacter(formula, *end);
   if (auto cut = RejectedIfCut(formula)) return std::move(*cut);
   const Evaluation evaluation = Evaluate(formula, unitSystem, variables);
-  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!evaluation.Succeeded) return Rejected(QuotedAsTyped(evaluation.Message, formula));
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
   return Replaced(evaluation.Value, formula, unitSystem, ShapeOf(formula, unitSystem, variables));
 }

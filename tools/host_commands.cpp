@@ -74,9 +74,6 @@ constexpr HostCommand HostCommands[] = {
     {"quit", Leave},
 };
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
 
 std::optional<HostReply> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
@@ -86,18 +83,6 @@ std::optional<HostReply> RunHostCommand(std::string_view line, Session& session,
   for (const HostCommand& command : HostCommands)
     if (name == command.Name) return command.Run(TrimBlanks(text.substr(word.size())), session, out);
   return std::nullopt;
-}
-
-std::optional<std::string_view> CommandLikeWord(std::string_view text) {
-  text = TrimBlanks(text);
-  if (text.empty() || IsAsciiDigit(text.front())) return std::nullopt;
-  bool hasLetter = false;
-  for (char c : text) {
-    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_' && c != '-') return std::nullopt;
-    hasLetter |= IsAsciiLetter(c);
-  }
-  if (!hasLetter) return std::nullopt;
-  return text;
 }
 
 std::vector<std::string_view> HostCommandNames() {

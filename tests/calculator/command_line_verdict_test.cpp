@@ -93,14 +93,24 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
 // it takes; a byte that begins no UTF-8 sequence stands for itself.
 TEST(CommandLineVerdict, SaysWhyALineIsRejected) {
   const std::pair<std::string, std::string> cases[] = {
-      {"Line", "Unknown token found: line <- here"},
+      // A lone word is a command to the CAD program; other messages quote
+      // the line as typed.
+      {"Line", "Unknown command: Line"},
+      {"  _Line ", "Unknown command: _Line"},
+      {"-Layer", "Unknown command: -Layer"},
+      {"x2", "Unknown command: x2"},
+      {"Draw line", "Unknown token found: Draw <- here"},
+      {"2X", "Unknown token found: 2X <- here"},
       {"5in*2", "Unknown token found: 5in <- here"},
+      {"5IN*2", "Unknown token found: 5IN <- here"},
+      {"2*Pi)", "No opening bracket for the last closing one found:  2*Pi) <- here"},
+      {"SIN(30)+", "Unexpected end of formula:  SIN(30)+"},
       {"2\xC3\x97"
        "3",
        "Unknown token found: 2\xC3\x97 <- here"},                                 // 2×3
       {"5\xC2\xB5m", "Unknown token found: 5\xC2\xB5 <- here"},                   // 5µm
       {"2*\xCF\x80", "Unknown token found: 2*\xCF\x80 <- here"},                  // 2*π
-      {"X \xF0\x9D\x9C\x8B", "Unknown token found: x \xF0\x9D\x9C\x8B <- here"},  // a letter of four bytes
+      {"X \xF0\x9D\x9C\x8B", "Unknown token found: X \xF0\x9D\x9C\x8B <- here"},  // a letter of four bytes
       {"2\xD7"
        "3",
        "Unknown token found: 2\xD7 <- here"},  // Latin-1's ×
@@ -109,6 +119,7 @@ TEST(CommandLineVerdict, SaysWhyALineIsRejected) {
        "Unknown token found: 2\xC3 <- here"},  // a sequence cut short
       {"sin(30", "parse error:  missing \")\""},
       {"2\n3", "A line break or NUL ends the formula before the line ends: 2 <- here"},
+      {"Pi\n3", "A line break or NUL ends the formula before the line ends: Pi <- here"},
       {std::string("1+1\0+5", 6), "A line break or NUL ends the formula before the line ends: 1+1 <- here"},
       {"1/0", "Not a finite value: inf"},
       {"0/0", "Not a finite value: nan"},

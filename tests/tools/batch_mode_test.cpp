@@ -40,11 +40,11 @@ TEST(BatchMode, EvaluatesEveryArgument) {
 
 TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
   CheckRuns({
-      {{"-u", "m", "Line", "5mm"}, "", "Line\n0.005\n", "Unknown token found: line <- here\n", 1},
+      {{"-u", "m", "Line", "5mm"}, "", "Line\n0.005\n", "Unknown command: Line\n", 1},
       {{"Circle", "5mm+1"},
        "",
        "Circle\n5mm+1\n",
-       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n"
+       "Unknown command: Circle\nUnknown token found: 5mm <- here\n"
        "A unit suffix ends at a blank, a comma or a bracket: write 5mm +1\n",
        1},
       {{""}, "", "\n", "Formula string is empty.\n", 1},
@@ -54,7 +54,7 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
 TEST(BatchMode, ReadsLinesFromStandardInput) {
   CheckRuns({
       {{"-u", "m"}, "5mm\n10/4\r\n", "0.005\n2.5\n", "", 0},
-      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "line 2: Unknown token found: circle <- here\n", 1},
+      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "line 2: Unknown command: Circle\n", 1},
       {{}, "", "", "", 0},
   });
 }
@@ -67,9 +67,9 @@ TEST(BatchMode, SkipsBlankLinesAndNumbersTheMessages) {
       {{},
        "1\n\nCircle\n2\nsin(30\n",
        "1\nCircle\n2\nsin(30\n",
-       "line 3: Unknown token found: circle <- here\nline 5: parse error:  missing \")\"\n",
+       "line 3: Unknown command: Circle\nline 5: parse error:  missing \")\"\n",
        1},
-      {{"Circle"}, "", "Circle\n", "Unknown token found: circle <- here\n", 1},  // no lines: no numbers
+      {{"Circle"}, "", "Circle\n", "Unknown command: Circle\n", 1},  // no lines: no numbers
   });
 }
 

@@ -169,13 +169,4 @@ TEST(Vocabulary, GroupsTheBinaryOperatorsByPriorityLowestFirst) {
   EXPECT_EQ(CalculatorVocabulary().PrefixOperators, std::vector<std::string>{"-"});
 }
 
-TEST(HostCommands, ReportAsUnknownCommandsOnlyWhatReadsAsOneName) {
-  const std::pair<std::string, std::optional<std::string_view>> cases[] = {
-      {"Circle", "Circle"},     {"  _Line ", "_Line"},   {"-Layer", "-Layer"},        {"x2", "x2"},
-      {"sin(30", std::nullopt}, {"5mm+1", std::nullopt}, {"Draw line", std::nullopt}, {"2x", std::nullopt},
-      {"-", std::nullopt},      {"", std::nullopt},
-  };
-  for (const auto& [text, word] : cases) EXPECT_EQ(CommandLikeWord(text), word) << text;
-}
-
 }  // namespace

@@ -47,7 +47,7 @@ TEST(Session, KeepsTheLastAnswerAndTheVariables) {
                           {"2*PI*R", true, "0.3141592654"},
                           {"ans*2", true, "0.6283185307"},
                           {"1/0", false, "Not a finite value: inf"},
-                          {"Circle", false, "Unknown token found: circle <- here"},
+                          {"Circle", false, "Unknown command: Circle"},
                           {"ans", true, "0.6283185307"},  // a failed line leaves it
                           {"r = r + 1", true, "1.05"},
                           {"r =", false, "Formula string is empty."},

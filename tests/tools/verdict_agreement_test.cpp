@@ -36,7 +36,11 @@ const char* const Lines[] = {
     " 7 ",
     "1e400",
     "Line",
+    "Circle",
+    "_Line",
     "5in*2",
+    "5IN*2",
+    "2*Pi)",
     "sin(30",
     "3*4\t",
     "2*sin(30)\t+\t5mm",
@@ -71,6 +75,18 @@ TEST(VerdictAgreement, ArgumentsComeToThePluginsVerdict) {
   }
 }
 
+// From a pipe each refused line gets the same message, after its number.
+TEST(VerdictAgreement, APipeSaysWhatAnArgumentSays) {
+  for (const std::string line : Lines) {
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;  // a blank line is skipped
+    const CommandLineVerdict verdict = JudgeCommandLine(line, Metres);
+    if (verdict.What != Action::Reject) continue;
+    const Finished finished = RunVorncalc({"-u", "m"}, line + "\n");
+    EXPECT_TRUE(finished.Err.starts_with("line 1: " + verdict.Reason + "\n"))
+        << testing::PrintToString(line) << " gave " << finished.Err;
+  }
+}
+
 TEST(VerdictAgreement, ThePromptShowsThePluginsVerdict) {
   TerminalSession session({"-u", "m"});
   session.ReadUntil(Prompt);
@@ -89,7 +105,7 @@ TEST(VerdictAgreement, ThePromptShowsThePluginsVerdict) {
     if (verdict.What == Action::LeaveAsTyped) {
       EXPECT_NE(shown.find("the CAD program receives it as typed"), std::string::npos) << shown;
     }
-    if (verdict.What == Action::Reject && line != "Line") {  // a lone word is an unknown command
+    if (verdict.What == Action::Reject) {
       EXPECT_NE(shown.find(verdict.Reason), std::string::npos) << shown;
     }
   }
