@@ -64,7 +64,7 @@ std::optional<std::size_t> EndOfFirstNonAscii(std::string_view line) {
 }
 
 CommandLineVerdict Rejected(std::string reason) {
-  return {Action::Reject, {}, 0, std::move(reason), false, {}};
+  return {Action::Reject, {}, 0, std::move(reason), false, {}, false, {}};
 }
 
 // The parser's message for a token it does not know, the marker after the
@@ -165,6 +165,8 @@ struct LineShape {
   bool OutermostComparison = false;
   bool ReadsUnitSystem = false;
   std::vector<std::string> VariablesUsed;
+  bool ConvertsBack = false;
+  std::string WholeConvertedBack;
 };
 
 // A parser that tells where its reader stands, so that each token's text
@@ -183,24 +185,31 @@ LineShape ShapeOf(std::string_view line, int unitSystem, std::span<const Command
   SyntaxFlags flags = FlagsAtStart;
   int depth = 0;
   bool logicalOutside = false;
+  bool binaryOutside = false;
+  std::string_view lastBackOutside;  // a reverse length suffix, the last token outside brackets
   for (;;) {
     const auto start = static_cast<std::size_t>(parser.Position());
     const Token token = parser.ScanToken(flags);
     if (token.Code == cdEnd) break;
     const std::string_view text =
         Trimmed(std::string_view(lower).substr(start, static_cast<std::size_t>(parser.Position()) - start));
-    if (token.Code == cdPostfixOp && IsLengthSuffix(text)) shape.ReadsUnitSystem = true;
+    const bool lengthSuffix = token.Code == cdPostfixOp && IsLengthSuffix(text);
+    if (lengthSuffix) shape.ReadsUnitSystem = true;
+    if (lengthSuffix && text.ends_with('?')) shape.ConvertsBack = true;
+    if (depth == 0) lastBackOutside = lengthSuffix && text.ends_with('?') ? text : std::string_view();
     if (token.Code == cdVariable &&
         std::find(shape.VariablesUsed.begin(), shape.VariablesUsed.end(), text) == shape.VariablesUsed.end())
       shape.VariablesUsed.emplace_back(text);
     if (token.Code == cdOpenBracket) ++depth;
     if (token.Code == cdCloseBracket) --depth;
     if (depth != 0 || !IsBinaryOperator(token.Code)) continue;
+    binaryOutside = true;
     // "and" and "or" bind more loosely than any comparison.
     if (Commands[token.Code].Family == Computes::Logical) logicalOutside = true;
     if (Commands[token.Code].Family == Computes::Comparison) shape.OutermostComparison = true;
   }
   if (logicalOutside) shape.OutermostComparison = false;
+  if (!binaryOutside) shape.WholeConvertedBack = lastBackOutside;
   return shape;
 }
 
@@ -218,7 +227,9 @@ CommandLineVerdict Replaced(double value, std::string_view line, int unitSystem,
           value,
           {},
           shape.ReadsUnitSystem,
-          std::move(shape.VariablesUsed)};
+          std::move(shape.VariablesUsed),
+          shape.ConvertsBack,
+          std::move(shape.WholeConvertedBack)};
 }
 
 // A NaN's sign means nothing ("0/0" gives -nan on x86): it is shown without.
@@ -249,7 +260,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
   if (IsHostNumber(bare)) {
     const std::optional<double> number = HostNumberValue(bare);
     if (!number) return Rejected("Out of the range of a double: " + std::string(bare));
-    return {Action::LeaveAsTyped, {}, *number, {}, false, {}};
+    return {Action::LeaveAsTyped, {}, *number, {}, false, {}, false, {}};
   }
   const Evaluation evaluation = Evaluate(line, unitSystem, variables);
   if (!evaluation.Succeeded) return RejectedByParser(evaluation.Message, line);

@@ -24,6 +24,12 @@ struct CommandLineVerdict {
   // ("5mm", "2in?") converted in it.
   bool ReadsUnitSystem = false;
   std::vector<std::string> VariablesUsed;  // the caller's, each once
+  // A reverse length suffix ("mm?") converts document units back to its
+  // unit: the value counts that unit where the suffix applies to the whole
+  // line ("(5in)mm?", "-2in?": WholeConvertedBack "mm?", "in?"), and no one
+  // unit where it applies to a part ("1 + 5in?": ConvertsBack alone).
+  bool ConvertsBack = false;
+  std::string WholeConvertedBack;
 };
 
 // A variable of the caller's: the plug-in has none, the terminal keeps the

@@ -43,10 +43,17 @@ struct LineResult {
 // time: it keeps that unit system and is refused in any other, so that
 // 127 (mm) is never read as 127 m. Converting instead would be wrong for an
 // area or a ratio, which the value does not tell apart.
+//
+// A length suffix with "?" converts back from document units: then the
+// value counts the suffix's unit where the suffix applied to the whole
+// formula, and is known by its formula where it applied to a part, or came
+// from a variable that was converted back.
 struct StoredValue {
   double Value = 0;
   std::optional<int> LengthIn;  // the unit system it was measured in
   int Places = 0;               // the finest decimal place typed in the numbers it came from
+  std::string ConvertedBackBy;  // "mm?": the value counts millimetres
+  std::string Formula;          // as typed, when converted back in part
 };
 
 class Session {
@@ -68,7 +75,8 @@ class Session {
   static constexpr char LastAnswerName[] = "ans";
   // With the digits chosen; by default as many as keep the decimal places.
   std::string Format(const StoredValue& value) const;
-  // "x = 127", and for a length the unit system it was measured in.
+  // "x = 127", and for a length what it counts and the unit system it was
+  // measured in.
   std::string Describe(const std::string& name, const StoredValue& stored) const;
 
  private:

@@ -158,6 +158,20 @@ TEST(CommandLineVerdict, OfLinesWithTheCallersVariables) {
     EXPECT_FALSE(JudgeCommandLine(scaleOnly, Metres).ReadsUnitSystem) << scaleOnly;
   for (const char* length : {"5in?", "sum(1,2ft)", "(3)m"})
     EXPECT_TRUE(JudgeCommandLine(length, Metres).ReadsUnitSystem) << length;
+  // What a reverse suffix converts back: the whole line, or a part.
+  const struct {
+    const char* Line;
+    bool ConvertsBack;
+    const char* Whole;
+  } back[] = {
+      {"(5in)mm?", true, "mm?"}, {"-2IN?", true, "in?"},     {"1 + 5in?", true, ""}, {"(1 + 5in?)", true, ""},
+      {"sum(1, 2ft?)", true, ""}, {"(2ft?)*1", true, ""},     {"5mm", false, ""},     {"2n?", false, ""},
+  };
+  for (const auto& c : back) {
+    const CommandLineVerdict verdict = JudgeCommandLine(c.Line, Metres);
+    EXPECT_EQ(verdict.ConvertsBack, c.ConvertsBack) << c.Line;
+    EXPECT_EQ(verdict.WholeConvertedBack, c.Whole) << c.Line;
+  }
 
   EXPECT_EQ(JudgeCommandLine("y", Metres, variables).What, Action::Reject);  // no variable of the caller
   EXPECT_EQ(JudgeCommandLine("x<5", Metres, variables).What, Action::Reject);

@@ -140,6 +140,33 @@ TEST(Session, LengthsKeepTheirUnitSystem) {
                         "units m to use it, or compute it again"}});
 }
 
+// vars says what a length counts: document units, or the unit that a
+// reverse suffix converted the whole formula to; a value converted back in
+// part is shown with its formula.
+TEST(Session, DescribesWhatALengthCounts) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"v = 5in", "v = 0.127, a length in metres (m, 4)"},
+      {"x = (5in)mm?", "x = 127, a length in millimetres, converted with mm? from metres (m, 4)"},
+      {"y = -2in?", "y = -78.74015748, a length in inches, converted with in? from metres (m, 4)"},
+      {"u = (v)MM?", "u = 127, a length in millimetres, converted with mm? from metres (m, 4)"},
+      {"z = 1 + 5in?", "z = 197.8503937, the value of 1 + 5in? in metres (m, 4)"},
+      {"w = x*2", "w = 254, the value of x*2 in metres (m, 4)"},
+      {"t = (x)cm?", "t = 12700, the value of (x)cm? in metres (m, 4)"},
+      {"k = 2mi?", "k = 0.002"},
+  };
+  Session session = NewSession(4);
+  for (const auto& [line, described] : cases) {
+    ASSERT_TRUE(session.Enter(line).Succeeded()) << line;
+    const std::string name(1, line[0]);
+    EXPECT_EQ(session.Describe(name, session.Variables().at(name)), described) << line;
+  }
+  session.SetUnitSystem(2);
+  CheckSteps(session, {{"x", false,
+                        "Cannot use x: it holds a length in millimetres, converted with mm? from metres (m, 4) "
+                        "and the document is in millimetres (mm, 2); type units m to use it, or compute it "
+                        "again"}});
+}
+
 // A value keeps the decimal places of the numbers it came from, through
 // variables too; digits chosen by the user are printed as chosen.
 TEST(Session, KeepsTheDecimalPlacesTyped) {
