@@ -240,6 +240,15 @@ std::string NotFinite(double value) {
 
 }  // namespace
 
+bool FitsCommandLine(std::string_view line) {
+  int units = 0;
+  for (char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;  // continuation bytes add none
+  }
+  return units < CommandLineCapacity;
+}
+
 bool IsHostNumber(std::string_view line) {
   SkipOne(line, "+-");
   std::size_t digits = SkipDigits(line);

@@ -69,6 +69,16 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
 CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
                                      std::span<const CommandLineVariable> variables = {});
 
+// The plug-in reads at most this many UTF-16 units of the command line,
+// its terminator included, and refuses a longer line, whose first
+// characters alone would give a wrong number: it beeps, and the host reads
+// the line as typed. The terminal evaluates any line, and says so.
+inline constexpr int CommandLineCapacity = 50;
+
+// Whether the plug-in reads the whole line: fewer UTF-16 units than
+// CommandLineCapacity, a character beyond U+FFFF taking two.
+bool FitsCommandLine(std::string_view line);
+
 // Optional sign, digits with an optional decimal point (at least one digit),
 // optional exponent: nothing else, no blanks.
 bool IsHostNumber(std::string_view line);

@@ -18,7 +18,7 @@ bool CommandLineEvaluates = true;
 namespace {
 
 // 49 UTF-16 characters and the terminator; EM_GETSELTEXT is given no size.
-constexpr int TextUnits = 50;
+constexpr int TextUnits = CommandLineCapacity;
 
 EvaluationTrigger Trigger;
 

@@ -240,14 +240,13 @@ HostAction HandleLine(const std::string& line, Session& session) {
   const LineResult result = session.Enter(line);
   if (result.What == LineResult::Outcome::Value) {
     std::cout << result.Text << '\n';
-    return HostAction::Continue;
-  }
-  if (result.What == LineResult::Outcome::PassedThrough) {
+  } else if (result.What == LineResult::Outcome::PassedThrough) {
     std::cout << TrimBlanks(result.Text) << " (a number: the CAD program receives it as typed)\n";
-    return HostAction::Continue;
+  } else {
+    std::cout << '\a' << result.Text << '\n';
+    if (!result.Hint.empty()) std::cout << result.Hint << '\n';
   }
-  std::cout << '\a' << result.Text << '\n';
-  if (!result.Hint.empty()) std::cout << result.Hint << '\n';
+  if (!result.Note.empty()) std::cout << result.Note << '\n';
   return HostAction::Continue;
 }
 

@@ -96,10 +96,11 @@ LineResult Session::Enter(std::string_view line) {
   if (!definition) {
     LineResult result = Evaluate(line, false, value);
     if (result.Succeeded()) LastAnswer = value;
+    result.Note = NoteIfTooLong(line);
     return result;
   }
   const std::string name = LowerCaseAscii(definition->Name);
-  if (auto refusal = RefusalOf(name)) return {LineResult::Outcome::Refused, std::move(*refusal), {}};
+  if (auto refusal = RefusalOf(name)) return {LineResult::Outcome::Refused, std::move(*refusal), {}, {}};
   LineResult result = Evaluate(definition->Formula, true, value);
   if (result.Succeeded()) Defined[name] = LastAnswer = value;
   return result;
@@ -111,9 +112,9 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
   const CommandLineVerdict verdict =
       defines ? JudgeFormulaValue(formula, Units, variables) : JudgeCommandLine(formula, Units, variables);
   if (verdict.What == CommandLineVerdict::Action::Reject)
-    return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason)};
+    return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason), {}};
   if (auto refusal = LengthRefusal(verdict.VariablesUsed))
-    return {LineResult::Outcome::Refused, *refusal, {}};
+    return {LineResult::Outcome::Refused, *refusal, {}, {}};
   value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula, Units), verdict.WholeConvertedBack, {}};
   if (verdict.ReadsUnitSystem) value.LengthIn = Units;
   bool usesConvertedBack = false;
@@ -128,8 +129,16 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
     value.Formula = TrimBlanks(formula);
   }
   if (verdict.What == CommandLineVerdict::Action::LeaveAsTyped)
-    return {LineResult::Outcome::PassedThrough, std::string(formula), {}};
-  return {LineResult::Outcome::Value, Format(value), {}};
+    return {LineResult::Outcome::PassedThrough, std::string(formula), {}, {}};
+  return {LineResult::Outcome::Value, Format(value), {}, {}};
+}
+
+std::string Session::NoteIfTooLong(std::string_view line) {
+  if (LongLineNoted || FitsCommandLine(line)) return {};
+  LongLineNoted = true;
+  return "Note: the plug-in refuses lines of " + std::to_string(CommandLineCapacity) +
+         " characters or more; in the CAD program this line would beep and reach the program as typed "
+         "(this note is shown once)";
 }
 
 const StoredValue& Session::Stored(const std::string& name) const {

@@ -35,6 +35,9 @@ struct LineResult {
   // For a refused line, what to write instead where that is plain (a blank
   // after a unit suffix); else empty.
   std::string Hint;
+  // Once a session, on the first line too long for the plug-in's command
+  // line: that the plug-in would refuse it; else empty.
+  std::string Note;
   bool Succeeded() const { return What != Outcome::Refused; }
 };
 
@@ -90,8 +93,12 @@ class Session {
   // Why the name cannot be a variable, if it cannot.
   std::optional<std::string> RefusalOf(const std::string& name) const;
 
+  // The note on the first line too long for the plug-in, once.
+  std::string NoteIfTooLong(std::string_view line);
+
   int Units;
   int Shown;
+  bool LongLineNoted = false;
   StoredValue LastAnswer;
   std::map<std::string, StoredValue> Defined;  // stable addresses for the parser
   std::vector<std::string> Commands;           // sorted

@@ -191,6 +191,19 @@ TEST(CommandLineVerdict, OfAFormulaThatDefinesAValue) {
     EXPECT_EQ(JudgeFormulaValue(refused, Metres).What, Action::Reject) << refused;
 }
 
+// The plug-in reads 49 UTF-16 units; a character beyond U+FFFF takes two.
+TEST(CommandLineVerdict, KnowsWhichLinesThePluginReadsWhole) {
+  const std::string fortyEight(48, '1');
+  const std::pair<std::string, bool> cases[] = {
+      {fortyEight + "1", true},
+      {fortyEight + "11", false},
+      {fortyEight + "\u20AC", true},        // one unit in three bytes
+      {fortyEight + "\U0001D70B", false},  // two units
+      {"", true},
+  };
+  for (const auto& [line, fits] : cases) EXPECT_EQ(FitsCommandLine(line), fits) << line;
+}
+
 // A second evaluation of the same line changes nothing: every value printed
 // is a number as the host reads it, so no undo step is added either.
 TEST(CommandLineVerdict, ValueIsLeftAloneWhenEvaluatedAgain) {

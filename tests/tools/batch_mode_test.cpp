@@ -151,6 +151,21 @@ TEST(BatchMode, RunsTheCommands) {
   EXPECT_EQ(help.Err, "");
 }
 
+// The plug-in refuses lines of 50 characters or more; the terminal
+// evaluates them and says so once, for the first of them.
+TEST(BatchMode, EvaluatesLongLinesAndNotesThePluginsLimitOnce) {
+  const std::string fits = "1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1";  // 49 characters
+  const std::string note =
+      "Note: the plug-in refuses lines of 50 characters or more; in the CAD program this line would beep and "
+      "reach the program as typed (this note is shown once)\n";
+  CheckRuns({
+      {{fits}, "", "25\n", "", 0},
+      {{fits + "1", fits + "+1", "Circle"}, "", "35\n26\nCircle\n", note + "Unknown command: Circle\n", 1},
+      {{}, "1\n" + fits + "+1\n" + fits + "+2\n", "1\n26\n27\n", "line 2: " + note, 0},
+      {{}, fits + "+sin(30\n", fits + "+sin(30\n", "line 1: parse error:  missing \")\"\nline 1: " + note, 1},
+  });
+}
+
 // A length computed at one unit system is refused in another: 5in at a
 // millimetre prompt is 127 mm, never 127 m.
 TEST(BatchMode, RefusesALengthInAnotherUnitSystem) {

@@ -41,6 +41,13 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
   EXPECT_NE(history.find("Circle"), std::string::npos) << history;
 }
 
+// "1+1+...+1", of `ones` ones: 51 characters for 26.
+std::string LongSum(int ones) {
+  std::string sum = "1";
+  for (int i = 1; i < ones; ++i) sum += "+1";
+  return sum;
+}
+
 // The calculator's own commands are no failed formulas: no bell, no parser
 // message. A failed formula rings once; a single word that is no name at
 // all is called an unknown command, with no second message. A blank line
@@ -64,6 +71,11 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"   ", ""},
       {"digits 12", "Significant digits: 12\r\n"},
       {"vars", "No variables yet: name = formula defines one.\r\n"},
+      // Too long for the plug-in: evaluated, with a note the first time.
+      {LongSum(26),
+       "26\r\nNote: the plug-in refuses lines of 50 characters or more; in the CAD "
+       "program this line would beep and reach the program as typed (this note is shown once)\r\n"},
+      {LongSum(27), "27\r\n"},
   };
   TerminalSession session;
   session.ReadUntil(Prompt);
