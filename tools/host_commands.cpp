@@ -20,7 +20,7 @@ constexpr HostReply Refused{HostAction::Continue, false, true};
 HostReply ChangeUnitSystem(std::string_view name, Session& session, std::ostream& out) {
   const auto number = ParseUnitSystem(name);
   if (!number) {
-    out << "Unknown unit: " << name << " (type help for the list)\n";
+    out << "Unknown unit: " << name << " (type help units for the list)\n";
     return Refused;
   }
   session.SetUnitSystem(*number);
@@ -28,9 +28,8 @@ HostReply ChangeUnitSystem(std::string_view name, Session& session, std::ostream
   return Changed;
 }
 
-HostReply ShowHelp(std::string_view, Session&, std::ostream& out) {
-  PrintHelp(out, HostCommandNames());
-  return Shown;
+HostReply ShowHelp(std::string_view topic, Session&, std::ostream& out) {
+  return PrintHelp(out, HostCommandNames(), topic) ? Shown : Refused;
 }
 
 HostReply ShowOrChangeUnits(std::string_view argument, Session& session, std::ostream& out) {

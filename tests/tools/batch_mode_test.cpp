@@ -141,7 +141,8 @@ TEST(BatchMode, RunsTheCommands) {
        "",
        0},
       {{}, "x = 2\nvars\nexit\n7\n", "2\nx = 2\n", "", 0},
-      {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help for the list)\n", 1},
+      {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help units for the list)\n", 1},
+      {{"help foo", "1"}, "", "1\n", "Unknown help topic: foo (help functions, help units, help commands)\n", 1},
       {{}, "1\ndigits 99\n", "1\n", "line 2: Digits must be a number from 1 to 17: 99\n", 1},
       {{"-u", "m", "UNITS"}, "", "Document units: metres (m, 4)\n", "", 0},
   });

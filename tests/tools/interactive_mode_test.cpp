@@ -60,7 +60,7 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
   const Case cases[] = {
       {"units", "Document units: millimetres (mm, 2)\r\n"},
       {"UNITS ft", "Document units: feet (ft, 9)\r\n"},
-      {"units parsec", "Unknown unit: parsec (type help for the list)\r\n"},
+      {"units parsec", "Unknown unit: parsec (type help units for the list)\r\n"},
       {"sin(30", "\aparse error:  missing \")\"\r\n"},
       {"5mm+1",
        "\aUnknown token found: 5mm <- here\r\nA unit suffix ends at a blank, a comma or a bracket: write "
@@ -104,10 +104,12 @@ TEST(InteractiveMode, StartsInTheUnitSystemGivenAndShowsIt) {
   const std::string refused = session.ReadUntil(Prompt);
   EXPECT_NE(refused.find("Unknown unit: parsec"), std::string::npos) << refused;
 
-  session.Type("help\r");
-  const std::string help = session.ReadUntil(Prompt);
-  EXPECT_NE(help.find("random, from 0 up to x: rnd"), std::string::npos) << help;
-  EXPECT_NE(help.find("uin  microinches  6"), std::string::npos) << help;
+  session.Type("help functions\r");
+  const std::string functions = session.ReadUntil(Prompt);
+  EXPECT_NE(functions.find("random, from 0 up to x: rnd"), std::string::npos) << functions;
+  session.Type("help units\r");
+  const std::string units = session.ReadUntil(Prompt);
+  EXPECT_NE(units.find("uin  microinches  6"), std::string::npos) << units;
 
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);
