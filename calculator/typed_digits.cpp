@@ -1,11 +1,10 @@
 #include "calculator/typed_digits.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "calculator/suffix_places.h"
 
@@ -59,10 +58,13 @@ long SuffixPlaces(std::string_view line, std::size_t& at, int unitSystem) {
   const std::size_t start = end;
   while (end < line.size() && IsNameCharacter(line[end])) ++end;
   if (end < line.size() && line[end] == '?') ++end;
-  std::string suffix(line.substr(start, end - start));
-  for (char& c : suffix)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  const std::optional<int> places = SuffixDecimalPlaces(suffix, unitSystem);
+  // The longest suffix, "mm?", has three characters: read on the Enter
+  // path without allocating.
+  char suffix[3];
+  if (end - start > sizeof suffix) return 0;
+  for (std::size_t i = start; i < end; ++i)
+    suffix[i - start] = line[i] >= 'A' && line[i] <= 'Z' ? static_cast<char>(line[i] - 'A' + 'a') : line[i];
+  const std::optional<int> places = SuffixDecimalPlaces(std::string_view(suffix, end - start), unitSystem);
   if (!places) return 0;
   at = end;
   return *places;
@@ -86,8 +88,11 @@ int DecimalExponent(double value) {
 }  // namespace
 
 int TypedDecimalPlaces(std::string_view line, int unitSystem) {
-  // The finest place inside each open bracket, the line's own first.
-  std::vector<long> levels{0};
+  // The finest place inside each open bracket, the line's own first;
+  // brackets nested deeper than the levels held count in the deepest.
+  std::array<long, 32> levels{};
+  std::size_t depth = 0;
+  std::size_t deeper = 0;
   std::size_t at = 0;
   while (at < line.size()) {
     if (IsNameStart(line[at])) {
@@ -95,20 +100,28 @@ int TypedDecimalPlaces(std::string_view line, int unitSystem) {
     } else if (IsDigit(line[at]) || (line[at] == '.' && at + 1 < line.size() && IsDigit(line[at + 1]))) {
       const TypedNumber number = ReadNumber(line.substr(at));
       at += number.Length;
-      levels.back() = std::max(levels.back(), number.Places + SuffixPlaces(line, at, unitSystem));
+      levels[depth] = std::max(levels[depth], number.Places + SuffixPlaces(line, at, unitSystem));
     } else if (line[at] == '(') {
-      levels.push_back(0);
+      if (depth + 1 < levels.size())
+        levels[++depth] = 0;
+      else
+        ++deeper;
       ++at;
-    } else if (line[at] == ')' && levels.size() > 1) {
-      const long inside = levels.back() + SuffixPlaces(line, ++at, unitSystem);
-      levels.pop_back();
-      levels.back() = std::max(levels.back(), inside);
+    } else if (line[at] == ')' && depth > 0) {
+      const long inside = levels[depth] + SuffixPlaces(line, ++at, unitSystem);
+      if (deeper > 0) {
+        --deeper;
+        levels[depth] = std::max(levels[depth], inside);
+      } else {
+        --depth;
+        levels[depth] = std::max(levels[depth], inside);
+      }
     } else {
       ++at;
     }
   }
   // Brackets left open (the line is no formula then) count all the same.
-  const long places = *std::max_element(levels.begin(), levels.end());
+  const long places = *std::max_element(levels.begin(), levels.begin() + depth + 1);
   return static_cast<int>(std::clamp<long>(places, 0, 1000));
 }
 

@@ -137,8 +137,7 @@ std::string Session::NoteIfTooLong(std::string_view line) {
   if (LongLineNoted || FitsCommandLine(line)) return {};
   LongLineNoted = true;
   return "Note: the plug-in refuses lines of " + std::to_string(CommandLineCapacity) +
-         " characters or more; in the CAD program this line would beep and reach the program as typed "
-         "(this note is shown once)";
+         " characters or more (said once)";
 }
 
 const StoredValue& Session::Stored(const std::string& name) const {

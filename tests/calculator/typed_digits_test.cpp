@@ -64,6 +64,10 @@ TEST(TypedDigits, FindsTheFinestDecimalPlaceTyped) {
       {"5mmx", Metres, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(TypedDecimalPlaces(c.Line, c.Units), c.Places) << c.Line;
+  // Brackets nested deeper than the scan keeps levels for.
+  const std::string deep = std::string(40, '(') + "0.5)mm" + std::string(39, ')');
+  EXPECT_EQ(TypedDecimalPlaces(deep, Metres), 4);
+  EXPECT_EQ(TypedDecimalPlaces(deep + "*(2.5)mi", Metres), 4);
 }
 
 // Each suffix's places against its factor in every unit system: rounded to

@@ -157,8 +157,7 @@ TEST(BatchMode, RunsTheCommands) {
 TEST(BatchMode, EvaluatesLongLinesAndNotesThePluginsLimitOnce) {
   const std::string fits = "1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1";  // 49 characters
   const std::string note =
-      "Note: the plug-in refuses lines of 50 characters or more; in the CAD program this line would beep and "
-      "reach the program as typed (this note is shown once)\n";
+      "Note: the plug-in refuses lines of 50 characters or more (said once)\n";
   CheckRuns({
       {{fits}, "", "25\n", "", 0},
       {{fits + "1", fits + "+1", "Circle"}, "", "35\n26\nCircle\n", note + "Unknown command: Circle\n", 1},

@@ -73,8 +73,7 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"vars", "No variables yet: name = formula defines one.\r\n"},
       // Too long for the plug-in: evaluated, with a note the first time.
       {LongSum(26),
-       "26\r\nNote: the plug-in refuses lines of 50 characters or more; in the CAD "
-       "program this line would beep and reach the program as typed (this note is shown once)\r\n"},
+       "26\r\nNote: the plug-in refuses lines of 50 characters or more (said once)\r\n"},
       {LongSum(27), "27\r\n"},
   };
   TerminalSession session;
