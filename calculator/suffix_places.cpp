@@ -1,16 +1,15 @@
 #include "calculator/suffix_places.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <numeric>
 
 namespace {
 
-// Lengths as whole multiples of 1e-7 mm, the largest unit that divides a
-// microinch (0.0000254 mm) and every other unit: each ratio of two is then
-// exact.
+// Lengths as whole multiples of 1e-7 mm, which a microinch (0.0000254 mm,
+// 254 of them) and every other unit are: each ratio of two is then exact.
 constexpr std::int64_t Millimetre = 10'000'000;
 constexpr std::int64_t Inch = 254'000'000;
 
@@ -25,10 +24,19 @@ constexpr NamedLength Suffixes[] = {
 
 // ORDER ON::unit_system, from 2 (millimetres) to 10 (miles).
 constexpr int FirstUnitSystem = 2;
+// clang-format off
 constexpr std::int64_t UnitSystemSizes[] = {
-    Millimetre, 10 * Millimetre, 1000 * Millimetre, 1'000'000 * Millimetre,
-    Inch / 1'000'000, Inch / 1000, Inch, 12 * Inch, 63360 * Inch,
+    /*  2 mm  */ Millimetre,
+    /*  3 cm  */ 10 * Millimetre,
+    /*  4 m   */ 1000 * Millimetre,
+    /*  5 km  */ 1'000'000 * Millimetre,
+    /*  6 uin */ Inch / 1'000'000,
+    /*  7 mil */ Inch / 1000,
+    /*  8 in  */ Inch,
+    /*  9 ft  */ 12 * Inch,
+    /* 10 mi  */ 63360 * Inch,
 };
+// clang-format on
 
 struct FixedFactor {
   std::string_view Suffix;

@@ -148,8 +148,9 @@ std::optional<std::string> Session::LengthRefusal(const std::vector<std::string>
   for (const std::string& name : used) {
     const StoredValue& stored = Stored(name);
     if (!stored.LengthIn || *stored.LengthIn == Units) continue;
-    return "Cannot use " + name + ": it holds " + MeasuredAs(stored) + " and the document is in " + DescribeUnitSystem(Units) + "; type units " +
-           UnitSystemArgument(*stored.LengthIn) + " to use it, or compute it again";
+    return "Cannot use " + name + ": it holds " + MeasuredAs(stored) + " and the document is in " +
+           DescribeUnitSystem(Units) + "; type units " + UnitSystemArgument(*stored.LengthIn) +
+           " to use it, or compute it again";
   }
   return std::nullopt;
 }

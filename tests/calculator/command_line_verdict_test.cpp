@@ -74,7 +74,7 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
       {"2600000.1234+1", Action::Replace, "2600001.1234"},
       {"(2600000.1234)", Action::Replace, "2600000.1234"},
       {"2600000123.4 + 5mm", Action::Replace, "2600000123.405"},  // 5 mm is 0.005 m
-      {"0.1+0.2", Action::Replace, "0.3"},                      // ten digits show the place typed
+      {"0.1+0.2", Action::Replace, "0.3"},                        // ten digits show the place typed
       {"1/3", Action::Replace, "0.3333333333"},
       // A character outside ASCII: no formula.
       {"2\xC3\x97"
@@ -164,8 +164,8 @@ TEST(CommandLineVerdict, OfLinesWithTheCallersVariables) {
     bool ConvertsBack;
     const char* Whole;
   } back[] = {
-      {"(5in)mm?", true, "mm?"}, {"-2IN?", true, "in?"},     {"1 + 5in?", true, ""}, {"(1 + 5in?)", true, ""},
-      {"sum(1, 2ft?)", true, ""}, {"(2ft?)*1", true, ""},     {"5mm", false, ""},     {"2n?", false, ""},
+      {"(5in)mm?", true, "mm?"},  {"-2IN?", true, "in?"}, {"1 + 5in?", true, ""}, {"(1 + 5in?)", true, ""},
+      {"sum(1, 2ft?)", true, ""}, {"(2ft?)*1", true, ""}, {"5mm", false, ""},     {"2n?", false, ""},
   };
   for (const auto& c : back) {
     const CommandLineVerdict verdict = JudgeCommandLine(c.Line, Metres);
@@ -197,7 +197,7 @@ TEST(CommandLineVerdict, KnowsWhichLinesThePluginReadsWhole) {
   const std::pair<std::string, bool> cases[] = {
       {fortyEight + "1", true},
       {fortyEight + "11", false},
-      {fortyEight + "\u20AC", true},        // one unit in three bytes
+      {fortyEight + "\u20AC", true},       // one unit in three bytes
       {fortyEight + "\U0001D70B", false},  // two units
       {"", true},
   };

@@ -74,8 +74,8 @@ TEST(TypedDigits, FindsTheFinestDecimalPlaceTyped) {
 // its places a finite decimal factor stays itself and to one place fewer it
 // does not; any other factor shows its second significant digit there.
 TEST(TypedDigits, ASuffixCountsThePlacesOfItsFactor) {
-  for (const char* suffix : {"mm", "cm", "m", "in", "ft", "mm?", "cm?", "m?", "in?", "ft?", "mi", "mc", "n",
-                             "mi?", "mc?", "n?"}) {
+  for (const char* suffix :
+       {"mm", "cm", "m", "in", "ft", "mm?", "cm?", "m?", "in?", "ft?", "mi", "mc", "n", "mi?", "mc?", "n?"}) {
     for (int units = 1; units <= 11; ++units) {
       const double factor = CommandLineValue(std::string("1") + suffix, units);
       const int places = SuffixDecimalPlaces(suffix, units).value();
@@ -103,10 +103,10 @@ TEST(TypedDigits, PrintsTenDigitsUnlessATypedPlaceWouldBeLost) {
   } cases[] = {
       {"2600000.1234+1", Millimetres, "2600001.1234"},
       {"2600000123.4 + 5mm", Millimetres, "2600000128.4"},
-      {"1/3", Millimetres, "0.3333333333"},                                // no place typed
-      {"0.1+0.2", Millimetres, "0.3"},                                     // ten digits reach the tenths
-      {"2600000.5+1", Millimetres, "2600001.5"},                           // so do they here
-      {"123456789012345.678+0", Millimetres, "123456789012345.67"},        // seventeen at most
+      {"1/3", Millimetres, "0.3333333333"},                          // no place typed
+      {"0.1+0.2", Millimetres, "0.3"},                               // ten digits reach the tenths
+      {"2600000.5+1", Millimetres, "2600001.5"},                     // so do they here
+      {"123456789012345.678+0", Millimetres, "123456789012345.67"},  // seventeen at most
       {"0.000012345678901*1", Millimetres, "1.2345678901e-05"},
       {"0.0001234567891234*0", Millimetres, "0"},
       {"-2600000.1234-1", Millimetres, "-2600001.1234"},

@@ -142,7 +142,11 @@ TEST(BatchMode, RunsTheCommands) {
        0},
       {{}, "x = 2\nvars\nexit\n7\n", "2\nx = 2\n", "", 0},
       {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help units for the list)\n", 1},
-      {{"help foo", "1"}, "", "1\n", "Unknown help topic: foo (help functions, help units, help commands)\n", 1},
+      {{"help foo", "1"},
+       "",
+       "1\n",
+       "Unknown help topic: foo (help functions, help units, help commands)\n",
+       1},
       {{}, "1\ndigits 99\n", "1\n", "line 2: Digits must be a number from 1 to 17: 99\n", 1},
       {{"-u", "m", "UNITS"}, "", "Document units: metres (m, 4)\n", "", 0},
   });
@@ -156,8 +160,7 @@ TEST(BatchMode, RunsTheCommands) {
 // evaluates them and says so once, for the first of them.
 TEST(BatchMode, EvaluatesLongLinesAndNotesThePluginsLimitOnce) {
   const std::string fits = "1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1";  // 49 characters
-  const std::string note =
-      "Note: the plug-in refuses lines of 50 characters or more (said once)\n";
+  const std::string note = "Note: the plug-in refuses lines of 50 characters or more (said once)\n";
   CheckRuns({
       {{fits}, "", "25\n", "", 0},
       {{fits + "1", fits + "+1", "Circle"}, "", "35\n26\nCircle\n", note + "Unknown command: Circle\n", 1},

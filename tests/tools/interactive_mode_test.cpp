@@ -72,8 +72,7 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"digits 12", "Significant digits: 12\r\n"},
       {"vars", "No variables yet: name = formula defines one.\r\n"},
       // Too long for the plug-in: evaluated, with a note the first time.
-      {LongSum(26),
-       "26\r\nNote: the plug-in refuses lines of 50 characters or more (said once)\r\n"},
+      {LongSum(26), "26\r\nNote: the plug-in refuses lines of 50 characters or more (said once)\r\n"},
       {LongSum(27), "27\r\n"},
   };
   TerminalSession session;

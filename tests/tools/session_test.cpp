@@ -161,10 +161,11 @@ TEST(Session, DescribesWhatALengthCounts) {
     EXPECT_EQ(session.Describe(name, session.Variables().at(name)), described) << line;
   }
   session.SetUnitSystem(2);
-  CheckSteps(session, {{"x", false,
-                        "Cannot use x: it holds a length in millimetres, converted with mm? from metres (m, 4) "
-                        "and the document is in millimetres (mm, 2); type units m to use it, or compute it "
-                        "again"}});
+  CheckSteps(session,
+             {{"x", false,
+               "Cannot use x: it holds a length in millimetres, converted with mm? from metres (m, 4) "
+               "and the document is in millimetres (mm, 2); type units m to use it, or compute it "
+               "again"}});
 }
 
 // A value keeps the decimal places of the numbers it came from, through
