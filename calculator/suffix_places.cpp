@@ -55,8 +55,8 @@ bool OnlyTwosAndFives(std::int64_t number, int& twos, int& fives) {
 }
 
 // The places of numerator/denominator as a decimal, negative for the zeros
-// that end a whole number; for a fraction that no decimal ends, two more
-// than the place of its first significant digit (its second digit's).
+// that end a whole number; for a fraction that no decimal ends, the place
+// of its second significant digit.
 int PlacesOfRatio(std::int64_t numerator, std::int64_t denominator) {
   const std::int64_t common = std::gcd(numerator, denominator);
   numerator /= common;
