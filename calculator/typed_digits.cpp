@@ -13,6 +13,7 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool IsNameCharacter(char c) { return IsNameStart(c) || IsDigit(c); }
+char LowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::size_t DigitsFrom(std::string_view text, std::size_t at) {
   std::size_t end = at;
@@ -62,12 +63,18 @@ long SuffixPlaces(std::string_view line, std::size_t& at, int unitSystem) {
   // path without allocating.
   char suffix[3];
   if (end - start > sizeof suffix) return 0;
-  for (std::size_t i = start; i < end; ++i)
-    suffix[i - start] = line[i] >= 'A' && line[i] <= 'Z' ? static_cast<char>(line[i] - 'A' + 'a') : line[i];
+  for (std::size_t i = start; i < end; ++i) suffix[i - start] = LowerCase(line[i]);
   const std::optional<int> places = SuffixDecimalPlaces(std::string_view(suffix, end - start), unitSystem);
   if (!places) return 0;
   at = end;
   return *places;
+}
+
+// The places of the caller's variable of that name, in any case.
+std::optional<int> PlacesOf(std::string_view name, std::span<const NamedPlaces> variables) {
+  for (const NamedPlaces& variable : variables)
+    if (std::ranges::equal(name, variable.Name, {}, LowerCase)) return variable.Places;
+  return std::nullopt;
 }
 
 // The decimal exponent of the value's leading digit as seventeen digits
@@ -87,7 +94,7 @@ int DecimalExponent(double value) {
 
 }  // namespace
 
-int TypedDecimalPlaces(std::string_view line, int unitSystem) {
+int TypedDecimalPlaces(std::string_view line, int unitSystem, std::span<const NamedPlaces> variables) {
   // The finest place inside each open bracket, the line's own first;
   // brackets nested deeper than the levels held count in the deepest.
   std::array<long, 32> levels{};
@@ -96,7 +103,10 @@ int TypedDecimalPlaces(std::string_view line, int unitSystem) {
   std::size_t at = 0;
   while (at < line.size()) {
     if (IsNameStart(line[at])) {
+      const std::size_t start = at;
       while (at < line.size() && IsNameCharacter(line[at])) ++at;
+      if (const std::optional<int> places = PlacesOf(line.substr(start, at - start), variables))
+        levels[depth] = std::max(levels[depth], *places + SuffixPlaces(line, at, unitSystem));
     } else if (IsDigit(line[at]) || (line[at] == '.' && at + 1 < line.size() && IsDigit(line[at + 1]))) {
       const TypedNumber number = ReadNumber(line.substr(at));
       at += number.Length;

@@ -5,6 +5,7 @@
 // be a wrong number that nothing warns of.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 // The plug-in's digits: what "%.10g" shows.
@@ -18,8 +19,13 @@ inline constexpr int MostSignificantDigits = 17;
 // those of the conversion of a unit suffix that follows a number or a
 // bracket (calculator/suffix_places.h: "0.5mm" in metres 4, "1ft" in
 // millimetres 1, "(2.5)mm" in metres 4); 0 when no number has one. Digits
-// inside names ("log10", "x2") are no numbers.
-int TypedDecimalPlaces(std::string_view line, int unitSystem);
+// inside names ("log10", "x2") are no numbers; a caller's variable counts
+// the places of its value, a suffix after it too ("(x)m?").
+struct NamedPlaces {
+  std::string_view Name;  // in lower case
+  int Places;
+};
+int TypedDecimalPlaces(std::string_view line, int unitSystem, std::span<const NamedPlaces> variables = {});
 
 // Ten, unless ten significant digits of the value stop short of the
 // finest place typed; then as many as reach it, at most seventeen.

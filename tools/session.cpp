@@ -115,13 +115,18 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
     return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason), {}};
   if (auto refusal = LengthRefusal(verdict.VariablesUsed))
     return {LineResult::Outcome::Refused, *refusal, {}, {}};
-  value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula, Units), verdict.WholeConvertedBack, {}};
+  std::vector<NamedPlaces> places;
+  for (const std::string& name : verdict.VariablesUsed) places.push_back({name, Stored(name).Places});
+  value = {verdict.Number,
+           std::nullopt,
+           TypedDecimalPlaces(formula, Units, places),
+           verdict.WholeConvertedBack,
+           {}};
   if (verdict.ReadsUnitSystem) value.LengthIn = Units;
   bool usesConvertedBack = false;
   for (const std::string& name : verdict.VariablesUsed) {
     const StoredValue& used = Stored(name);
     if (used.LengthIn) value.LengthIn = Units;
-    value.Places = std::max(value.Places, used.Places);
     usesConvertedBack |= !used.ConvertedBackBy.empty() || !used.Formula.empty();
   }
   if (usesConvertedBack || (verdict.ConvertsBack && verdict.WholeConvertedBack.empty())) {

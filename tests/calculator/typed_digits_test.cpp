@@ -64,6 +64,12 @@ TEST(TypedDigits, FindsTheFinestDecimalPlaceTyped) {
       {"5mmx", Metres, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(TypedDecimalPlaces(c.Line, c.Units), c.Places) << c.Line;
+  // A caller's variable counts its own places, and a suffix's after it.
+  const NamedPlaces variables[] = {{"x", 1}, {"y2", 5}};
+  EXPECT_EQ(TypedDecimalPlaces("(X)m? + 1", Millimetres, variables), 4);
+  EXPECT_EQ(TypedDecimalPlaces("y2*x2", Millimetres, variables), 5);
+  EXPECT_EQ(TypedDecimalPlaces("(y2)mi", Millimetres, variables), 2);
+  EXPECT_EQ(TypedDecimalPlaces("(x)m?", Millimetres), 3);  // without the variable's places
   // Brackets nested deeper than the scan keeps levels for.
   const std::string deep = std::string(40, '(') + "0.5)mm" + std::string(39, ')');
   EXPECT_EQ(TypedDecimalPlaces(deep, Metres), 4);

@@ -175,7 +175,13 @@ TEST(Session, KeepsTheDecimalPlacesTyped) {
   CheckSteps(session, {{"x = 2600000.1234", true, "2600000.1234"},
                        {"x + 1", true, "2600001.1234"},
                        {"ans + 5mm", true, "2600006.1234"},
-                       {"2600000123.4 + 5mm", true, "2600000128.4"}});
+                       {"2600000123.4 + 5mm", true, "2600000128.4"},
+                       // A suffix after a variable adds its places to the variable's.
+                       {"y = 2600000000.5", true, "2600000000.5"},
+                       {"(y)m?", true, "2600000.0005"},
+                       {"(Y)cm? + 1", true, "260000001.05"},
+                       {"z = 12345678.12345", true, "12345678.12345"},
+                       {"(z)mi", true, "12345678123.45"}});
   session.SetDigits(8);
   EXPECT_EQ(session.Enter("x + 1").Text, "2600001.1");
 }
