@@ -46,5 +46,5 @@ std::string FormatValue(double value, int significantDigits) {
 
 std::string EvaluateCommandLine(std::string_view text, int unitSystem) {
   const double value = CommandLineValue(text, unitSystem);
-  return FormatValue(value, DigitsKeepingTypedPlaces(value, text));
+  return FormatValue(value, DigitsKeepingTypedPlaces(value, text, unitSystem));
 }

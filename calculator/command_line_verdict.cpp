@@ -64,13 +64,13 @@ std::optional<std::size_t> EndOfFirstNonAscii(std::string_view line) {
 }
 
 CommandLineVerdict Rejected(std::string reason) {
-  return {Action::Reject, {}, 0, std::move(reason), false, {}};
+  return {Action::Reject, {}, 0, std::move(reason), false, {}, false, {}};
 }
 
 // The parser's message for a token it does not know, the marker after the
 // whole character: a formula is ASCII, as the plug-in reads its line.
 CommandLineVerdict RejectedCharacter(std::string_view line, std::size_t end) {
-  return Rejected(std::string(MathUtils::Messages::UnknownToken) + ' ' + LowerCaseAscii(line.substr(0, end)) +
+  return Rejected(std::string(MathUtils::Messages::UnknownToken) + ' ' + std::string(line.substr(0, end)) +
                   " <- here");
 }
 
@@ -80,7 +80,48 @@ std::optional<CommandLineVerdict> RejectedIfCut(std::string_view line) {
   const std::size_t end = line.find_first_of(std::string_view("\n\0", 2));
   if (end == std::string_view::npos) return std::nullopt;
   return Rejected("A line break or NUL ends the formula before the line ends: " +
-                  LowerCaseAscii(line.substr(0, end)) + " <- here");
+                  std::string(line.substr(0, end)) + " <- here");
+}
+
+// The parser quotes the line as it read it, lower-cased (whole, or cut
+// before " <- here"); the message shows it as typed instead. Lower-casing
+// moves no byte, so the quote is a prefix of the typed line.
+std::string QuotedAsTyped(std::string message, std::string_view line) {
+  std::size_t quote = 0;
+  for (std::string_view known : MathUtils::Messages::All)
+    if (known.size() >= quote && message.size() > known.size() && message.starts_with(known) &&
+        message[known.size()] == ' ')
+      quote = known.size() + 1;
+  if (quote == 0) return message;
+  constexpr std::string_view Marker = " <- here";
+  const std::size_t end = message.ends_with(Marker) ? message.size() - Marker.size() : message.size();
+  if (end < quote || end - quote > line.size()) return message;
+  const std::size_t length = end - quote;
+  if (message.compare(quote, length, LowerCaseAscii(line.substr(0, length))) == 0)
+    message.replace(quote, length, line.substr(0, length));
+  return message;
+}
+
+// One word that the parser does not know ("Circle", "_Line", "-Layer"):
+// letters, digits, '_' and '-', a letter among them, no digit first. The
+// CAD program reads it as a command; the terminal, which knows none but
+// its own, calls it an unknown command, whether typed, piped or given as
+// an argument.
+bool IsCommandLikeWord(std::string_view bare) {
+  if (bare.empty() || IsDigit(bare.front())) return false;
+  bool hasLetter = false;
+  for (char c : bare) {
+    if (!IsLetter(c) && !IsDigit(c) && c != '-') return false;
+    hasLetter |= IsLetter(c) && c != '_';
+  }
+  return hasLetter;
+}
+
+CommandLineVerdict RejectedByParser(const std::string& message, std::string_view line) {
+  const std::string_view bare = Trimmed(line);
+  if (message.starts_with(MathUtils::Messages::UnknownToken) && IsCommandLikeWord(bare))
+    return Rejected("Unknown command: " + std::string(bare));
+  return Rejected(QuotedAsTyped(message, line));
 }
 
 // Whether a line that IsHostNumber takes fits a double ("1e400" does not).
@@ -124,6 +165,8 @@ struct LineShape {
   bool OutermostComparison = false;
   bool ReadsUnitSystem = false;
   std::vector<std::string> VariablesUsed;
+  bool ConvertsBack = false;
+  std::string WholeConvertedBack;
 };
 
 // A parser that tells where its reader stands, so that each token's text
@@ -142,24 +185,31 @@ LineShape ShapeOf(std::string_view line, int unitSystem, std::span<const Command
   SyntaxFlags flags = FlagsAtStart;
   int depth = 0;
   bool logicalOutside = false;
+  bool binaryOutside = false;
+  std::string_view lastBackOutside;  // a reverse length suffix, the last token outside brackets
   for (;;) {
     const auto start = static_cast<std::size_t>(parser.Position());
     const Token token = parser.ScanToken(flags);
     if (token.Code == cdEnd) break;
     const std::string_view text =
         Trimmed(std::string_view(lower).substr(start, static_cast<std::size_t>(parser.Position()) - start));
-    if (token.Code == cdPostfixOp && IsLengthSuffix(text)) shape.ReadsUnitSystem = true;
+    const bool lengthSuffix = token.Code == cdPostfixOp && IsLengthSuffix(text);
+    if (lengthSuffix) shape.ReadsUnitSystem = true;
+    if (lengthSuffix && text.ends_with('?')) shape.ConvertsBack = true;
+    if (depth == 0) lastBackOutside = lengthSuffix && text.ends_with('?') ? text : std::string_view();
     if (token.Code == cdVariable &&
         std::find(shape.VariablesUsed.begin(), shape.VariablesUsed.end(), text) == shape.VariablesUsed.end())
       shape.VariablesUsed.emplace_back(text);
     if (token.Code == cdOpenBracket) ++depth;
     if (token.Code == cdCloseBracket) --depth;
     if (depth != 0 || !IsBinaryOperator(token.Code)) continue;
+    binaryOutside = true;
     // "and" and "or" bind more loosely than any comparison.
     if (Commands[token.Code].Family == Computes::Logical) logicalOutside = true;
     if (Commands[token.Code].Family == Computes::Comparison) shape.OutermostComparison = true;
   }
   if (logicalOutside) shape.OutermostComparison = false;
+  if (!binaryOutside) shape.WholeConvertedBack = lastBackOutside;
   return shape;
 }
 
@@ -171,13 +221,15 @@ bool IsVariableOf(std::string_view name, std::span<const CommandLineVariable> va
 
 // A printed value is itself a number as the host reads it, so evaluating
 // the line again leaves it and its undo history alone.
-CommandLineVerdict Replaced(double value, std::string_view line, LineShape shape) {
+CommandLineVerdict Replaced(double value, std::string_view line, int unitSystem, LineShape shape) {
   return {Action::Replace,
-          FormatValue(value, DigitsKeepingTypedPlaces(value, line)),
+          FormatValue(value, DigitsKeepingTypedPlaces(value, line, unitSystem)),
           value,
           {},
           shape.ReadsUnitSystem,
-          std::move(shape.VariablesUsed)};
+          std::move(shape.VariablesUsed),
+          shape.ConvertsBack,
+          std::move(shape.WholeConvertedBack)};
 }
 
 // A NaN's sign means nothing ("0/0" gives -nan on x86): it is shown without.
@@ -187,6 +239,15 @@ std::string NotFinite(double value) {
 }
 
 }  // namespace
+
+bool FitsCommandLine(std::string_view line) {
+  int units = 0;
+  for (char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;  // continuation bytes add none
+  }
+  return units < CommandLineCapacity;
+}
 
 bool IsHostNumber(std::string_view line) {
   SkipOne(line, "+-");
@@ -208,10 +269,10 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
   if (IsHostNumber(bare)) {
     const std::optional<double> number = HostNumberValue(bare);
     if (!number) return Rejected("Out of the range of a double: " + std::string(bare));
-    return {Action::LeaveAsTyped, {}, *number, {}, false, {}};
+    return {Action::LeaveAsTyped, {}, *number, {}, false, {}, false, {}};
   }
   const Evaluation evaluation = Evaluate(line, unitSystem, variables);
-  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!evaluation.Succeeded) return RejectedByParser(evaluation.Message, line);
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
   const std::string shown(bare);
   if (IsSingleName(bare) && !IsVariableOf(bare, variables))
@@ -222,7 +283,7 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
     return Rejected(
         "A comparison outside brackets reaches the CAD program as typed, as a polar coordinate: " + shown +
         "; write (" + shown + ") for its value");
-  return Replaced(evaluation.Value, line, std::move(shape));
+  return Replaced(evaluation.Value, line, unitSystem, std::move(shape));
 }
 
 CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
@@ -230,7 +291,7 @@ CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
   if (const auto end = EndOfFirstNonAscii(formula)) return RejectedCharacter(formula, *end);
   if (auto cut = RejectedIfCut(formula)) return std::move(*cut);
   const Evaluation evaluation = Evaluate(formula, unitSystem, variables);
-  if (!evaluation.Succeeded) return Rejected(evaluation.Message);
+  if (!evaluation.Succeeded) return Rejected(QuotedAsTyped(evaluation.Message, formula));
   if (!std::isfinite(evaluation.Value)) return Rejected(NotFinite(evaluation.Value));
-  return Replaced(evaluation.Value, formula, ShapeOf(formula, unitSystem, variables));
+  return Replaced(evaluation.Value, formula, unitSystem, ShapeOf(formula, unitSystem, variables));
 }

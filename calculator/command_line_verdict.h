@@ -24,6 +24,12 @@ struct CommandLineVerdict {
   // ("5mm", "2in?") converted in it.
   bool ReadsUnitSystem = false;
   std::vector<std::string> VariablesUsed;  // the caller's, each once
+  // A reverse length suffix ("mm?") converts document units back to its
+  // unit: the value counts that unit where the suffix applies to the whole
+  // line ("(5in)mm?", "-2in?": WholeConvertedBack "mm?", "in?"), and no one
+  // unit where it applies to a part ("1 + 5in?": ConvertsBack alone).
+  bool ConvertsBack = false;
+  std::string WholeConvertedBack;
 };
 
 // A variable of the caller's: the plug-in has none, the terminal keeps the
@@ -62,6 +68,16 @@ CommandLineVerdict JudgeCommandLine(std::string_view line, int unitSystem,
 // Replace or Reject.
 CommandLineVerdict JudgeFormulaValue(std::string_view formula, int unitSystem,
                                      std::span<const CommandLineVariable> variables = {});
+
+// The plug-in reads at most this many UTF-16 units of the command line,
+// its terminator included, and refuses a longer line, whose first
+// characters alone would give a wrong number: it beeps, and the host reads
+// the line as typed. The terminal evaluates any line, and says so.
+inline constexpr int CommandLineCapacity = 50;
+
+// Whether the plug-in reads the whole line: fewer UTF-16 units than
+// CommandLineCapacity, a character beyond U+FFFF taking two.
+bool FitsCommandLine(std::string_view line);
 
 // Optional sign, digits with an optional decimal point (at least one digit),
 // optional exponent: nothing else, no blanks.

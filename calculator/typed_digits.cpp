@@ -1,14 +1,19 @@
 #include "calculator/typed_digits.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <optional>
+
+#include "calculator/suffix_places.h"
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool IsNameCharacter(char c) { return IsNameStart(c) || IsDigit(c); }
+char LowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::size_t DigitsFrom(std::string_view text, std::size_t at) {
   std::size_t end = at;
@@ -45,6 +50,33 @@ TypedNumber ReadNumber(std::string_view text) {
   return {at, static_cast<long>(fraction) - exponent};
 }
 
+// The places that a unit suffix at `at` adds to the value before it
+// ("0.5mm", "(1+2)in?", "2 ft": the parser reads past blanks to it),
+// reading past it; 0 and nothing read when no suffix follows.
+long SuffixPlaces(std::string_view line, std::size_t& at, int unitSystem) {
+  std::size_t end = at;
+  while (end < line.size() && (line[end] == ' ' || line[end] == '\t')) ++end;
+  const std::size_t start = end;
+  while (end < line.size() && IsNameCharacter(line[end])) ++end;
+  if (end < line.size() && line[end] == '?') ++end;
+  // The longest suffix, "mm?", has three characters: read on the Enter
+  // path without allocating.
+  char suffix[3];
+  if (end - start > sizeof suffix) return 0;
+  for (std::size_t i = start; i < end; ++i) suffix[i - start] = LowerCase(line[i]);
+  const std::optional<int> places = SuffixDecimalPlaces(std::string_view(suffix, end - start), unitSystem);
+  if (!places) return 0;
+  at = end;
+  return *places;
+}
+
+// The places of the caller's variable of that name, in any case.
+std::optional<int> PlacesOf(std::string_view name, std::span<const NamedPlaces> variables) {
+  for (const NamedPlaces& variable : variables)
+    if (std::ranges::equal(name, variable.Name, {}, LowerCase)) return variable.Places;
+  return std::nullopt;
+}
+
 // The decimal exponent of the value's leading digit as seventeen digits
 // show it.
 int DecimalExponent(double value) {
@@ -62,25 +94,49 @@ int DecimalExponent(double value) {
 
 }  // namespace
 
-int TypedDecimalPlaces(std::string_view line) {
-  long places = 0;
+int TypedDecimalPlaces(std::string_view line, int unitSystem, std::span<const NamedPlaces> variables) {
+  // The finest place inside each open bracket, the line's own first;
+  // brackets nested deeper than the levels held count in the deepest.
+  std::array<long, 32> levels{};
+  std::size_t depth = 0;
+  std::size_t deeper = 0;
   std::size_t at = 0;
   while (at < line.size()) {
     if (IsNameStart(line[at])) {
+      const std::size_t start = at;
       while (at < line.size() && IsNameCharacter(line[at])) ++at;
+      if (const std::optional<int> places = PlacesOf(line.substr(start, at - start), variables))
+        levels[depth] = std::max(levels[depth], *places + SuffixPlaces(line, at, unitSystem));
     } else if (IsDigit(line[at]) || (line[at] == '.' && at + 1 < line.size() && IsDigit(line[at + 1]))) {
       const TypedNumber number = ReadNumber(line.substr(at));
-      places = std::max(places, number.Places);
       at += number.Length;
+      levels[depth] = std::max(levels[depth], number.Places + SuffixPlaces(line, at, unitSystem));
+    } else if (line[at] == '(') {
+      if (depth + 1 < levels.size())
+        levels[++depth] = 0;
+      else
+        ++deeper;
+      ++at;
+    } else if (line[at] == ')' && depth > 0) {
+      const long inside = levels[depth] + SuffixPlaces(line, ++at, unitSystem);
+      if (deeper > 0) {
+        --deeper;
+        levels[depth] = std::max(levels[depth], inside);
+      } else {
+        --depth;
+        levels[depth] = std::max(levels[depth], inside);
+      }
     } else {
       ++at;
     }
   }
-  return static_cast<int>(std::min<long>(places, 1000));
+  // Brackets left open (the line is no formula then) count all the same.
+  const long places = *std::max_element(levels.begin(), levels.begin() + depth + 1);
+  return static_cast<int>(std::clamp<long>(places, 0, 1000));
 }
 
-int DigitsKeepingTypedPlaces(double value, std::string_view line) {
-  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line));
+int DigitsKeepingTypedPlaces(double value, std::string_view line, int unitSystem) {
+  return DigitsKeepingPlaces(value, TypedDecimalPlaces(line, unitSystem));
 }
 
 int DigitsKeepingPlaces(double value, int places) {

@@ -18,7 +18,7 @@ bool CommandLineEvaluates = true;
 namespace {
 
 // 49 UTF-16 characters and the terminator; EM_GETSELTEXT is given no size.
-constexpr int TextUnits = 50;
+constexpr int TextUnits = CommandLineCapacity;
 
 EvaluationTrigger Trigger;
 
@@ -65,7 +65,7 @@ void EvaluateLine(HWND window, Evaluation evaluation) {
   CHARRANGE before{};
   SendMessageW(window, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&before));
   SendMessageW(window, EM_SETSEL, 0, -1);
-  CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}, 0, {}, false, {}};
+  CommandLineVerdict verdict{CommandLineVerdict::Action::Reject, {}, 0, {}, false, {}, false, {}};
   if (std::optional<std::string> text = ReadCommandLineText(window))
     verdict = JudgeCommandLine(*text, ActiveDocumentUnitSystem());
   if (verdict.What == CommandLineVerdict::Action::Replace) return ReplaceSelection(window, verdict.Value);

@@ -37,6 +37,7 @@ Handled HandleCommandLine(const std::string& text, Session& session, const std::
     std::cerr << where << result.Text << '\n';
     if (!result.Hint.empty()) std::cerr << where << result.Hint << '\n';
   }
+  if (!result.Note.empty()) std::cerr << where << result.Note << '\n';
   return result.Succeeded() ? Handled::Succeeded : Handled::Failed;
 }
 

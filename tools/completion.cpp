@@ -4,6 +4,7 @@
 
 #include "calculator/unit_systems.h"
 #include "tools/ascii.h"
+#include "tools/help.h"
 #include "tools/host_commands.h"
 #include "tools/session.h"
 #include "tools/vocabulary.h"
@@ -27,13 +28,13 @@ std::size_t NumberLength(std::string_view word) {
 
 bool IsBlank(std::string_view text) { return text.find_first_not_of(Blanks) == text.npos; }
 
-// Whether the text before the word is "units" and blanks, in any case.
-bool FollowsUnitsCommand(std::string_view before) {
+// Whether the text before the word is the command and blanks, in any case.
+bool FollowsCommand(std::string_view before, std::string_view command) {
   const auto first = before.find_first_not_of(Blanks);
   if (first == before.npos) return false;
   before.remove_prefix(first);
   const auto end = before.find_first_of(Blanks);
-  return end != before.npos && LowerCaseAscii(before.substr(0, end)) == "units" &&
+  return end != before.npos && LowerCaseAscii(before.substr(0, end)) == command &&
          IsBlank(before.substr(end));
 }
 
@@ -64,7 +65,8 @@ NameCompleter::NameCompleter(const Session* session)
       UnitSuffixes(CalculatorVocabulary().PostfixOperators) {
   for (std::string_view command : HostCommandNames()) Commands.emplace_back(command);
   for (const UnitSystemName& system : KnownUnitSystems()) UnitSystems.emplace_back(system.Abbreviation);
-  for (auto* names : {&Commands, &UnitSystems}) SortUnique(*names);
+  for (std::string_view topic : HelpTopics()) HelpTopicNames.emplace_back(topic);
+  for (auto* names : {&Commands, &UnitSystems, &HelpTopicNames}) SortUnique(*names);
 }
 
 std::vector<std::string> NameCompleter::Complete(std::string_view line, std::size_t wordStart) const {
@@ -72,8 +74,10 @@ std::vector<std::string> NameCompleter::Complete(std::string_view line, std::siz
   const std::string_view typed = line.substr(wordStart);
   const std::string word = LowerCaseAscii(typed);
   std::vector<std::string> words;
-  if (FollowsUnitsCommand(before)) {
+  if (FollowsCommand(before, "units")) {
     AddMatches(UnitSystems, word, "", words);
+  } else if (FollowsCommand(before, "help")) {
+    AddMatches(HelpTopicNames, word, "", words);
   } else if (const std::size_t number = NumberLength(word); number > 0) {
     AddMatches(UnitSuffixes, word.substr(number), typed.substr(0, number), words);
   } else {

@@ -23,7 +23,8 @@ class NameCompleter {
   // text up to the cursor, and the word starts at wordStart. At the start
   // of the line these are commands, functions and constants; after a
   // number, that number with each unit suffix; after "units", the unit
-  // systems' names; elsewhere functions and constants. Case is ignored.
+  // systems' names; after "help", the help topics; elsewhere functions and
+  // constants. Case is ignored.
   std::vector<std::string> Complete(std::string_view line, std::size_t wordStart) const;
 
   // What follows a word once it is complete: '(' after a function name,
@@ -37,4 +38,5 @@ class NameCompleter {
   std::vector<std::string> UnitSuffixes;
   std::vector<std::string> Commands;
   std::vector<std::string> UnitSystems;
+  std::vector<std::string> HelpTopicNames;
 };

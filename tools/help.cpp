@@ -4,10 +4,14 @@
 #include <iomanip>
 #include <span>
 
+#include "calculator/calculator_driver.h"
 #include "calculator/unit_systems.h"
 #include "tools/vocabulary.h"
 
 namespace {
+
+// Every line fits a terminal of 80 columns without wrapping.
+constexpr std::size_t HelpColumns = 79;
 
 struct GroupOf {
   const char* Title;
@@ -75,9 +79,16 @@ void PrintGroups(std::ostream& out, std::string_view heading, const std::vector<
                  std::string_view before) {
   out << heading << '\n';
   for (const NameGroup& group : groups) {
-    out << "  " << group.Title << ':';
-    for (const std::string& name : group.Names) out << ' ' << before << name;
-    out << '\n';
+    std::string row = "  " + group.Title + ':';
+    for (const std::string& name : group.Names) {
+      const std::string shown = ' ' + std::string(before) + name;
+      if (row.size() + shown.size() > HelpColumns) {
+        out << row << '\n';
+        row = "   ";
+      }
+      row += shown;
+    }
+    out << row << '\n';
   }
 }
 
@@ -97,24 +108,81 @@ std::vector<NameGroup> SuffixGroups() {
   return Grouped(SuffixTable, CalculatorVocabulary().PostfixOperators);
 }
 
-void PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands) {
+namespace {
+
+void PrintCommandNames(std::ostream& out, const std::vector<std::string_view>& commands) {
+  PrintNames(out, std::vector<std::string>(commands.begin(), commands.end()), ", ");
+}
+
+// What a first look needs; the topics below hold the rest.
+void PrintOverview(std::ostream& out, const std::vector<std::string_view>& commands) {
   out << "Type a formula and press Enter to see its value, for example 2*sin(30)+5mm.\n"
          "Angles are in degrees; functions ending in r (sinr, atanr) use radians.\n\n";
   PrintOperators(out);
-  out << '\n';
-  PrintGroups(out, "Functions, with their arguments in brackets: sqrt(2), sum(1,2,3)", FunctionGroups(), "");
-  out << "\nConstants: ";
+  out << "Constants: ";
   PrintNames(out, CalculatorVocabulary().Constants);
-  out << "\n\n";
+  out << "\nLengths: 5mm is 5 millimetres in document units, 5mm? 5 document units in\n"
+         "  millimetres; a suffix ends at a blank, a comma or a bracket: 5mm + 1.\n"
+         "Variables: ans is the last value; name = formula defines a variable.\n"
+         "Commands: ";
+  PrintCommandNames(out, commands);
+  out << " (or Ctrl-D to leave)\n\n"
+         "More: help functions, help units, help commands.\n";
+}
+
+void PrintFunctions(std::ostream& out, const std::vector<std::string_view>&) {
+  PrintGroups(out, "Functions, with their arguments in brackets: sqrt(2), sum(1,2,3)", FunctionGroups(), "");
+  out << "Angles are in degrees; functions ending in r use radians.\n";
+}
+
+void PrintUnits(std::ostream& out, const std::vector<std::string_view>&) {
   PrintGroups(out, "Unit suffixes, after a value and before a blank, comma or bracket: 5mm + 1",
               SuffixGroups(), "5");
   out << '\n';
   PrintUnitSystems(out);
-  out << "\nVariables: ans is the last value; name = formula defines a variable.\n"
-         "Commands: ";
-  PrintNames(out, std::vector<std::string>(commands.begin(), commands.end()), ", ");
-  out << " (or Ctrl-D to leave)\n"
-         "  units NAME changes the document's units, digits N shows N significant digits (1 to 17),\n"
-         "  vars lists the variables.\n"
-         "Tab completes names; a second Tab lists the candidates.\n";
+}
+
+void PrintCommands(std::ostream& out, const std::vector<std::string_view>& commands) {
+  out << "Commands, in any case, at the prompt, as arguments and in a pipe:\n  ";
+  PrintCommandNames(out, commands);
+  out << "\n"
+         "  help TOPIC shows a topic: functions, units or commands.\n"
+         "  units shows the document's units; units NAME changes them (see help units).\n"
+         "  digits shows the significant digits; digits N shows N (1 to 17).\n"
+         "  vars lists the variables and what their lengths count.\n"
+         "  exit and quit leave, as Ctrl-D does.\n"
+         "Variables: ans is the last value; name = formula defines a variable.\n"
+         "Tab completes names; a second Tab lists the candidates. Ctrl-C drops the line.\n";
+}
+
+struct HelpTopic {
+  std::string_view Name;
+  void (*Print)(std::ostream& out, const std::vector<std::string_view>& commands);
+};
+
+constexpr HelpTopic Topics[] = {
+    {"", PrintOverview},
+    {"functions", PrintFunctions},
+    {"units", PrintUnits},
+    {"commands", PrintCommands},
+};
+
+}  // namespace
+
+std::vector<std::string_view> HelpTopics() {
+  std::vector<std::string_view> names;
+  for (const HelpTopic& topic : Topics)
+    if (!topic.Name.empty()) names.push_back(topic.Name);
+  return names;
+}
+
+bool PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands, std::string_view topic) {
+  const std::string name = LowerCaseAscii(topic);
+  for (const HelpTopic& known : Topics)
+    if (name == known.Name) {
+      known.Print(out, commands);
+      return true;
+    }
+  out << "Unknown help topic: " << topic << " (help functions, help units, help commands)\n";
+  return false;
 }

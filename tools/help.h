@@ -1,5 +1,6 @@
-// The text of the interactive "help": the whole vocabulary, read from the
-// parser as completion reads it, grouped as in the manual page.
+// The text of "help": an overview and topics that together hold the whole
+// vocabulary, read from the parser as completion reads it, grouped as in
+// the manual page.
 #pragma once
 
 #include <ostream>
@@ -18,4 +19,10 @@ struct NameGroup {
 std::vector<NameGroup> FunctionGroups();
 std::vector<NameGroup> SuffixGroups();
 
-void PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands);
+// Prints the overview (topic "") or a topic, "functions", "units" or
+// "commands" in any case, each short enough for a terminal of 24 lines;
+// for an unknown topic says so and returns false.
+bool PrintHelp(std::ostream& out, const std::vector<std::string_view>& commands, std::string_view topic = {});
+
+// The topics' names, for completion.
+std::vector<std::string_view> HelpTopics();

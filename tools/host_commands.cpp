@@ -20,7 +20,7 @@ constexpr HostReply Refused{HostAction::Continue, false, true};
 HostReply ChangeUnitSystem(std::string_view name, Session& session, std::ostream& out) {
   const auto number = ParseUnitSystem(name);
   if (!number) {
-    out << "Unknown unit: " << name << " (type help for the list)\n";
+    out << "Unknown unit: " << name << " (type help units for the list)\n";
     return Refused;
   }
   session.SetUnitSystem(*number);
@@ -28,9 +28,8 @@ HostReply ChangeUnitSystem(std::string_view name, Session& session, std::ostream
   return Changed;
 }
 
-HostReply ShowHelp(std::string_view, Session&, std::ostream& out) {
-  PrintHelp(out, HostCommandNames());
-  return Shown;
+HostReply ShowHelp(std::string_view topic, Session&, std::ostream& out) {
+  return PrintHelp(out, HostCommandNames(), topic) ? Shown : Refused;
 }
 
 HostReply ShowOrChangeUnits(std::string_view argument, Session& session, std::ostream& out) {
@@ -74,9 +73,6 @@ constexpr HostCommand HostCommands[] = {
     {"quit", Leave},
 };
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
 
 std::optional<HostReply> RunHostCommand(std::string_view line, Session& session, std::ostream& out) {
@@ -86,18 +82,6 @@ std::optional<HostReply> RunHostCommand(std::string_view line, Session& session,
   for (const HostCommand& command : HostCommands)
     if (name == command.Name) return command.Run(TrimBlanks(text.substr(word.size())), session, out);
   return std::nullopt;
-}
-
-std::optional<std::string_view> CommandLikeWord(std::string_view text) {
-  text = TrimBlanks(text);
-  if (text.empty() || IsAsciiDigit(text.front())) return std::nullopt;
-  bool hasLetter = false;
-  for (char c : text) {
-    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_' && c != '-') return std::nullopt;
-    hasLetter |= IsAsciiLetter(c);
-  }
-  if (!hasLetter) return std::nullopt;
-  return text;
 }
 
 std::vector<std::string_view> HostCommandNames() {

@@ -26,10 +26,5 @@ struct HostReply {
 // nothing for a line that is no command.
 std::optional<HostReply> RunHostCommand(std::string_view line, Session& session, std::ostream& out);
 
-// The text without its surrounding blanks when it reads as a command name:
-// one word of letters, digits, '_' and '-', with a letter in it and no digit
-// first ("Circle", "_Line"; not "sin(30" nor "5mm+1").
-std::optional<std::string_view> CommandLikeWord(std::string_view text);
-
 // The commands' names, in lower case.
 std::vector<std::string_view> HostCommandNames();

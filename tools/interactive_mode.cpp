@@ -19,7 +19,6 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/parser.h"
 #include "tools/ascii.h"
 #include "tools/batch_mode.h"
 #include "tools/completion.h"
@@ -235,25 +234,19 @@ bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t") == st
 // A command runs quietly. Any other line is a formula or a definition: its
 // value; a plain number, which the host receives as typed, with a note that
 // says so; or a bell and the message, which says where the fault is, with a
-// hint where one is plain. A single word that is no name at all is called
-// an unknown command instead.
+// hint where one is plain.
 HostAction HandleLine(const std::string& line, Session& session) {
   if (const auto reply = RunHostCommand(line, session, std::cout)) return reply->Action;
   const LineResult result = session.Enter(line);
   if (result.What == LineResult::Outcome::Value) {
     std::cout << result.Text << '\n';
-    return HostAction::Continue;
-  }
-  if (result.What == LineResult::Outcome::PassedThrough) {
+  } else if (result.What == LineResult::Outcome::PassedThrough) {
     std::cout << TrimBlanks(result.Text) << " (a number: the CAD program receives it as typed)\n";
-    return HostAction::Continue;
-  }
-  const auto word = CommandLikeWord(line);
-  if (word && result.Text.starts_with(MathUtils::Messages::UnknownToken))
-    std::cout << "\aUnknown command: " << *word << '\n';
-  else
+  } else {
     std::cout << '\a' << result.Text << '\n';
-  if (!result.Hint.empty()) std::cout << result.Hint << '\n';
+    if (!result.Hint.empty()) std::cout << result.Hint << '\n';
+  }
+  if (!result.Note.empty()) std::cout << result.Note << '\n';
   return HostAction::Continue;
 }
 

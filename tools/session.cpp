@@ -37,6 +37,19 @@ std::optional<std::string> NameRuleBroken(const std::string& name) {
   return std::nullopt;
 }
 
+// What a length counts: document units, the unit a reverse suffix
+// converted the whole formula to, or, converted back in part, no one unit.
+std::string MeasuredAs(const StoredValue& stored) {
+  const std::string document = DescribeUnitSystem(*stored.LengthIn);
+  if (!stored.Formula.empty()) return "the value of " + stored.Formula + " in " + document;
+  if (stored.ConvertedBackBy.empty()) return "a length in " + document;
+  const std::string_view unit(stored.ConvertedBackBy.data(), stored.ConvertedBackBy.size() - 1);
+  std::string counted(unit);
+  for (const UnitSystemName& system : KnownUnitSystems())
+    if (unit == system.Abbreviation) counted = system.Description;
+  return "a length in " + counted + ", converted with " + stored.ConvertedBackBy + " from " + document;
+}
+
 }  // namespace
 
 std::optional<int> ParseDigits(std::string_view text) {
@@ -73,7 +86,7 @@ std::string Session::Format(const StoredValue& value) const {
 
 std::string Session::Describe(const std::string& name, const StoredValue& stored) const {
   std::string text = name + " = " + Format(stored);
-  if (stored.LengthIn) text += ", a length in " + DescribeUnitSystem(*stored.LengthIn);
+  if (stored.LengthIn) text += ", " + MeasuredAs(stored);
   return text;
 }
 
@@ -83,10 +96,11 @@ LineResult Session::Enter(std::string_view line) {
   if (!definition) {
     LineResult result = Evaluate(line, false, value);
     if (result.Succeeded()) LastAnswer = value;
+    result.Note = NoteIfTooLong(line);
     return result;
   }
   const std::string name = LowerCaseAscii(definition->Name);
-  if (auto refusal = RefusalOf(name)) return {LineResult::Outcome::Refused, std::move(*refusal), {}};
+  if (auto refusal = RefusalOf(name)) return {LineResult::Outcome::Refused, std::move(*refusal), {}, {}};
   LineResult result = Evaluate(definition->Formula, true, value);
   if (result.Succeeded()) Defined[name] = LastAnswer = value;
   return result;
@@ -98,19 +112,37 @@ LineResult Session::Evaluate(std::string_view formula, bool defines, StoredValue
   const CommandLineVerdict verdict =
       defines ? JudgeFormulaValue(formula, Units, variables) : JudgeCommandLine(formula, Units, variables);
   if (verdict.What == CommandLineVerdict::Action::Reject)
-    return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason)};
+    return {LineResult::Outcome::Refused, verdict.Reason, SuffixHint(formula, verdict.Reason), {}};
   if (auto refusal = LengthRefusal(verdict.VariablesUsed))
-    return {LineResult::Outcome::Refused, *refusal, {}};
-  value = {verdict.Number, std::nullopt, TypedDecimalPlaces(formula)};
+    return {LineResult::Outcome::Refused, *refusal, {}, {}};
+  std::vector<NamedPlaces> places;
+  for (const std::string& name : verdict.VariablesUsed) places.push_back({name, Stored(name).Places});
+  value = {verdict.Number,
+           std::nullopt,
+           TypedDecimalPlaces(formula, Units, places),
+           verdict.WholeConvertedBack,
+           {}};
   if (verdict.ReadsUnitSystem) value.LengthIn = Units;
+  bool usesConvertedBack = false;
   for (const std::string& name : verdict.VariablesUsed) {
     const StoredValue& used = Stored(name);
     if (used.LengthIn) value.LengthIn = Units;
-    value.Places = std::max(value.Places, used.Places);
+    usesConvertedBack |= !used.ConvertedBackBy.empty() || !used.Formula.empty();
+  }
+  if (usesConvertedBack || (verdict.ConvertsBack && verdict.WholeConvertedBack.empty())) {
+    value.ConvertedBackBy.clear();
+    value.Formula = TrimBlanks(formula);
   }
   if (verdict.What == CommandLineVerdict::Action::LeaveAsTyped)
-    return {LineResult::Outcome::PassedThrough, std::string(formula), {}};
-  return {LineResult::Outcome::Value, Format(value), {}};
+    return {LineResult::Outcome::PassedThrough, std::string(formula), {}, {}};
+  return {LineResult::Outcome::Value, Format(value), {}, {}};
+}
+
+std::string Session::NoteIfTooLong(std::string_view line) {
+  if (LongLineNoted || FitsCommandLine(line)) return {};
+  LongLineNoted = true;
+  return "Note: the plug-in refuses lines of " + std::to_string(CommandLineCapacity) +
+         " characters or more (said once)";
 }
 
 const StoredValue& Session::Stored(const std::string& name) const {
@@ -121,9 +153,9 @@ std::optional<std::string> Session::LengthRefusal(const std::vector<std::string>
   for (const std::string& name : used) {
     const StoredValue& stored = Stored(name);
     if (!stored.LengthIn || *stored.LengthIn == Units) continue;
-    return "Cannot use " + name + ": it holds a length in " + DescribeUnitSystem(*stored.LengthIn) +
-           " and the document is in " + DescribeUnitSystem(Units) + "; type units " +
-           UnitSystemArgument(*stored.LengthIn) + " to use it, or compute it again";
+    return "Cannot use " + name + ": it holds " + MeasuredAs(stored) + " and the document is in " +
+           DescribeUnitSystem(Units) + "; type units " + UnitSystemArgument(*stored.LengthIn) +
+           " to use it, or compute it again";
   }
   return std::nullopt;
 }

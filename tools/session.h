@@ -35,6 +35,9 @@ struct LineResult {
   // For a refused line, what to write instead where that is plain (a blank
   // after a unit suffix); else empty.
   std::string Hint;
+  // Once a session, on the first line too long for the plug-in's command
+  // line: that the plug-in would refuse it; else empty.
+  std::string Note;
   bool Succeeded() const { return What != Outcome::Refused; }
 };
 
@@ -43,10 +46,17 @@ struct LineResult {
 // time: it keeps that unit system and is refused in any other, so that
 // 127 (mm) is never read as 127 m. Converting instead would be wrong for an
 // area or a ratio, which the value does not tell apart.
+//
+// A length suffix with "?" converts back from document units: then the
+// value counts the suffix's unit where the suffix applied to the whole
+// formula, and is known by its formula where it applied to a part, or came
+// from a variable that was converted back.
 struct StoredValue {
   double Value = 0;
   std::optional<int> LengthIn;  // the unit system it was measured in
   int Places = 0;               // the finest decimal place typed in the numbers it came from
+  std::string ConvertedBackBy;  // "mm?": the value counts millimetres
+  std::string Formula;          // as typed, when converted back in part
 };
 
 class Session {
@@ -68,7 +78,8 @@ class Session {
   static constexpr char LastAnswerName[] = "ans";
   // With the digits chosen; by default as many as keep the decimal places.
   std::string Format(const StoredValue& value) const;
-  // "x = 127", and for a length the unit system it was measured in.
+  // "x = 127", and for a length what it counts and the unit system it was
+  // measured in.
   std::string Describe(const std::string& name, const StoredValue& stored) const;
 
  private:
@@ -82,8 +93,12 @@ class Session {
   // Why the name cannot be a variable, if it cannot.
   std::optional<std::string> RefusalOf(const std::string& name) const;
 
+  // The note on the first line too long for the plug-in, once.
+  std::string NoteIfTooLong(std::string_view line);
+
   int Units;
   int Shown;
+  bool LongLineNoted = false;
   StoredValue LastAnswer;
   std::map<std::string, StoredValue> Defined;  // stable addresses for the parser
   std::vector<std::string> Commands;           // sorted

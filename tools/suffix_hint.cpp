@@ -31,7 +31,7 @@ std::string SuffixHint(std::string_view line, std::string_view message) {
   const std::string_view cut =
       message.substr(opening.size() + 1, message.size() - opening.size() - 1 - Marker.size());
   const std::string lower = LowerCaseAscii(line);
-  if (!std::string_view(lower).starts_with(cut)) return {};
+  if (!std::string_view(lower).starts_with(LowerCaseAscii(cut))) return {};
   std::size_t end = cut.size();
   if (end < line.size() && line[end] == '?') ++end;  // "5mm?+1": the suffix is "mm?"
   if (end >= line.size() || std::string_view("+-*/^<>=!").find(line[end]) == std::string_view::npos)

@@ -73,8 +73,8 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
       // Every decimal place typed is kept: ten digits would round it away.
       {"2600000.1234+1", Action::Replace, "2600001.1234"},
       {"(2600000.1234)", Action::Replace, "2600000.1234"},
-      {"2600000123.4 + 5mm", Action::Replace, "2600000123.4"},  // 5 mm is 0.005 m
-      {"0.1+0.2", Action::Replace, "0.3"},                      // ten digits show the place typed
+      {"2600000123.4 + 5mm", Action::Replace, "2600000123.405"},  // 5 mm is 0.005 m
+      {"0.1+0.2", Action::Replace, "0.3"},                        // ten digits show the place typed
       {"1/3", Action::Replace, "0.3333333333"},
       // A character outside ASCII: no formula.
       {"2\xC3\x97"
@@ -93,14 +93,24 @@ TEST(CommandLineVerdict, OfEachKindOfLine) {
 // it takes; a byte that begins no UTF-8 sequence stands for itself.
 TEST(CommandLineVerdict, SaysWhyALineIsRejected) {
   const std::pair<std::string, std::string> cases[] = {
-      {"Line", "Unknown token found: line <- here"},
+      // A lone word is a command to the CAD program; other messages quote
+      // the line as typed.
+      {"Line", "Unknown command: Line"},
+      {"  _Line ", "Unknown command: _Line"},
+      {"-Layer", "Unknown command: -Layer"},
+      {"x2", "Unknown command: x2"},
+      {"Draw line", "Unknown token found: Draw <- here"},
+      {"2X", "Unknown token found: 2X <- here"},
       {"5in*2", "Unknown token found: 5in <- here"},
+      {"5IN*2", "Unknown token found: 5IN <- here"},
+      {"2*Pi)", "No opening bracket for the last closing one found:  2*Pi) <- here"},
+      {"SIN(30)+", "Unexpected end of formula:  SIN(30)+"},
       {"2\xC3\x97"
        "3",
        "Unknown token found: 2\xC3\x97 <- here"},                                 // 2×3
       {"5\xC2\xB5m", "Unknown token found: 5\xC2\xB5 <- here"},                   // 5µm
       {"2*\xCF\x80", "Unknown token found: 2*\xCF\x80 <- here"},                  // 2*π
-      {"X \xF0\x9D\x9C\x8B", "Unknown token found: x \xF0\x9D\x9C\x8B <- here"},  // a letter of four bytes
+      {"X \xF0\x9D\x9C\x8B", "Unknown token found: X \xF0\x9D\x9C\x8B <- here"},  // a letter of four bytes
       {"2\xD7"
        "3",
        "Unknown token found: 2\xD7 <- here"},  // Latin-1's ×
@@ -109,6 +119,7 @@ TEST(CommandLineVerdict, SaysWhyALineIsRejected) {
        "Unknown token found: 2\xC3 <- here"},  // a sequence cut short
       {"sin(30", "parse error:  missing \")\""},
       {"2\n3", "A line break or NUL ends the formula before the line ends: 2 <- here"},
+      {"Pi\n3", "A line break or NUL ends the formula before the line ends: Pi <- here"},
       {std::string("1+1\0+5", 6), "A line break or NUL ends the formula before the line ends: 1+1 <- here"},
       {"1/0", "Not a finite value: inf"},
       {"0/0", "Not a finite value: nan"},
@@ -147,6 +158,20 @@ TEST(CommandLineVerdict, OfLinesWithTheCallersVariables) {
     EXPECT_FALSE(JudgeCommandLine(scaleOnly, Metres).ReadsUnitSystem) << scaleOnly;
   for (const char* length : {"5in?", "sum(1,2ft)", "(3)m"})
     EXPECT_TRUE(JudgeCommandLine(length, Metres).ReadsUnitSystem) << length;
+  // What a reverse suffix converts back: the whole line, or a part.
+  const struct {
+    const char* Line;
+    bool ConvertsBack;
+    const char* Whole;
+  } back[] = {
+      {"(5in)mm?", true, "mm?"},  {"-2IN?", true, "in?"}, {"1 + 5in?", true, ""}, {"(1 + 5in?)", true, ""},
+      {"sum(1, 2ft?)", true, ""}, {"(2ft?)*1", true, ""}, {"5mm", false, ""},     {"2n?", false, ""},
+  };
+  for (const auto& c : back) {
+    const CommandLineVerdict verdict = JudgeCommandLine(c.Line, Metres);
+    EXPECT_EQ(verdict.ConvertsBack, c.ConvertsBack) << c.Line;
+    EXPECT_EQ(verdict.WholeConvertedBack, c.Whole) << c.Line;
+  }
 
   EXPECT_EQ(JudgeCommandLine("y", Metres, variables).What, Action::Reject);  // no variable of the caller
   EXPECT_EQ(JudgeCommandLine("x<5", Metres, variables).What, Action::Reject);
@@ -164,6 +189,19 @@ TEST(CommandLineVerdict, OfAFormulaThatDefinesAValue) {
   }
   for (const char* refused : {"1/0", "sin(30", "2\xC3\x97"})
     EXPECT_EQ(JudgeFormulaValue(refused, Metres).What, Action::Reject) << refused;
+}
+
+// The plug-in reads 49 UTF-16 units; a character beyond U+FFFF takes two.
+TEST(CommandLineVerdict, KnowsWhichLinesThePluginReadsWhole) {
+  const std::string fortyEight(48, '1');
+  const std::pair<std::string, bool> cases[] = {
+      {fortyEight + "1", true},
+      {fortyEight + "11", false},
+      {fortyEight + "\u20AC", true},       // one unit in three bytes
+      {fortyEight + "\U0001D70B", false},  // two units
+      {"", true},
+  };
+  for (const auto& [line, fits] : cases) EXPECT_EQ(FitsCommandLine(line), fits) << line;
 }
 
 // A second evaluation of the same line changes nothing: every value printed

@@ -40,11 +40,11 @@ TEST(BatchMode, EvaluatesEveryArgument) {
 
 TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
   CheckRuns({
-      {{"-u", "m", "Line", "5mm"}, "", "Line\n0.005\n", "Unknown token found: line <- here\n", 1},
+      {{"-u", "m", "Line", "5mm"}, "", "Line\n0.005\n", "Unknown command: Line\n", 1},
       {{"Circle", "5mm+1"},
        "",
        "Circle\n5mm+1\n",
-       "Unknown token found: circle <- here\nUnknown token found: 5mm <- here\n"
+       "Unknown command: Circle\nUnknown token found: 5mm <- here\n"
        "A unit suffix ends at a blank, a comma or a bracket: write 5mm +1\n",
        1},
       {{""}, "", "\n", "Formula string is empty.\n", 1},
@@ -54,7 +54,7 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
 TEST(BatchMode, ReadsLinesFromStandardInput) {
   CheckRuns({
       {{"-u", "m"}, "5mm\n10/4\r\n", "0.005\n2.5\n", "", 0},
-      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "line 2: Unknown token found: circle <- here\n", 1},
+      {{}, "1+1\nCircle\n2", "2\nCircle\n2\n", "line 2: Unknown command: Circle\n", 1},
       {{}, "", "", "", 0},
   });
 }
@@ -67,9 +67,9 @@ TEST(BatchMode, SkipsBlankLinesAndNumbersTheMessages) {
       {{},
        "1\n\nCircle\n2\nsin(30\n",
        "1\nCircle\n2\nsin(30\n",
-       "line 3: Unknown token found: circle <- here\nline 5: parse error:  missing \")\"\n",
+       "line 3: Unknown command: Circle\nline 5: parse error:  missing \")\"\n",
        1},
-      {{"Circle"}, "", "Circle\n", "Unknown token found: circle <- here\n", 1},  // no lines: no numbers
+      {{"Circle"}, "", "Circle\n", "Unknown command: Circle\n", 1},  // no lines: no numbers
   });
 }
 
@@ -141,7 +141,12 @@ TEST(BatchMode, RunsTheCommands) {
        "",
        0},
       {{}, "x = 2\nvars\nexit\n7\n", "2\nx = 2\n", "", 0},
-      {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help for the list)\n", 1},
+      {{"units parsec", "1"}, "", "1\n", "Unknown unit: parsec (type help units for the list)\n", 1},
+      {{"help foo", "1"},
+       "",
+       "1\n",
+       "Unknown help topic: foo (help functions, help units, help commands)\n",
+       1},
       {{}, "1\ndigits 99\n", "1\n", "line 2: Digits must be a number from 1 to 17: 99\n", 1},
       {{"-u", "m", "UNITS"}, "", "Document units: metres (m, 4)\n", "", 0},
   });
@@ -149,6 +154,19 @@ TEST(BatchMode, RunsTheCommands) {
   EXPECT_EQ(help.ExitStatus, 0);
   EXPECT_TRUE(help.Out.starts_with("Type a formula")) << help.Out;
   EXPECT_EQ(help.Err, "");
+}
+
+// The plug-in refuses lines of 50 characters or more; the terminal
+// evaluates them and says so once, for the first of them.
+TEST(BatchMode, EvaluatesLongLinesAndNotesThePluginsLimitOnce) {
+  const std::string fits = "1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1+1";  // 49 characters
+  const std::string note = "Note: the plug-in refuses lines of 50 characters or more (said once)\n";
+  CheckRuns({
+      {{fits}, "", "25\n", "", 0},
+      {{fits + "1", fits + "+1", "Circle"}, "", "35\n26\nCircle\n", note + "Unknown command: Circle\n", 1},
+      {{}, "1\n" + fits + "+1\n" + fits + "+2\n", "1\n26\n27\n", "line 2: " + note, 0},
+      {{}, fits + "+sin(30\n", fits + "+sin(30\n", "line 1: parse error:  missing \")\"\nline 1: " + note, 1},
+  });
 }
 
 // A length computed at one unit system is refused in another: 5in at a

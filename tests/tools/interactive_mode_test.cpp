@@ -41,6 +41,13 @@ TEST(InteractiveMode, EvaluatesRingsAndRunsHostCommands) {
   EXPECT_NE(history.find("Circle"), std::string::npos) << history;
 }
 
+// "1+1+...+1", of `ones` ones: 51 characters for 26.
+std::string LongSum(int ones) {
+  std::string sum = "1";
+  for (int i = 1; i < ones; ++i) sum += "+1";
+  return sum;
+}
+
 // The calculator's own commands are no failed formulas: no bell, no parser
 // message. A failed formula rings once; a single word that is no name at
 // all is called an unknown command, with no second message. A blank line
@@ -53,7 +60,7 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
   const Case cases[] = {
       {"units", "Document units: millimetres (mm, 2)\r\n"},
       {"UNITS ft", "Document units: feet (ft, 9)\r\n"},
-      {"units parsec", "Unknown unit: parsec (type help for the list)\r\n"},
+      {"units parsec", "Unknown unit: parsec (type help units for the list)\r\n"},
       {"sin(30", "\aparse error:  missing \")\"\r\n"},
       {"5mm+1",
        "\aUnknown token found: 5mm <- here\r\nA unit suffix ends at a blank, a comma or a bracket: write "
@@ -64,6 +71,9 @@ TEST(InteractiveMode, RingsOnlyForTextsThatAreNoFormula) {
       {"   ", ""},
       {"digits 12", "Significant digits: 12\r\n"},
       {"vars", "No variables yet: name = formula defines one.\r\n"},
+      // Too long for the plug-in: evaluated, with a note the first time.
+      {LongSum(26), "26\r\nNote: the plug-in refuses lines of 50 characters or more (said once)\r\n"},
+      {LongSum(27), "27\r\n"},
   };
   TerminalSession session;
   session.ReadUntil(Prompt);
@@ -92,10 +102,12 @@ TEST(InteractiveMode, StartsInTheUnitSystemGivenAndShowsIt) {
   const std::string refused = session.ReadUntil(Prompt);
   EXPECT_NE(refused.find("Unknown unit: parsec"), std::string::npos) << refused;
 
-  session.Type("help\r");
-  const std::string help = session.ReadUntil(Prompt);
-  EXPECT_NE(help.find("random, from 0 up to x: rnd"), std::string::npos) << help;
-  EXPECT_NE(help.find("uin  microinches  6"), std::string::npos) << help;
+  session.Type("help functions\r");
+  const std::string functions = session.ReadUntil(Prompt);
+  EXPECT_NE(functions.find("random, from 0 up to x: rnd"), std::string::npos) << functions;
+  session.Type("help units\r");
+  const std::string units = session.ReadUntil(Prompt);
+  EXPECT_NE(units.find("uin  microinches  6"), std::string::npos) << units;
 
   session.Type("quit\r");
   EXPECT_EQ(session.WaitForExit(), 0);

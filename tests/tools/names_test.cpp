@@ -39,8 +39,10 @@ TEST(Completion, OffersTheNamesThatFitWhereTheWordStands) {
       {"3x", 0, {}},
       {"units ", 6, {"cm", "ft", "in", "km", "m", "mi", "mil", "mm", "uin"}},
       {"UNITS  m", 7, {"m", "mi", "mil", "mm"}},
-      {"help m", 5, {"max", "min"}},  // only after "units" come unit names
+      {"help m", 5, {}},  // after "help" come its topics, after "units" unit names
       {"units 2*m", 8, {"max", "min"}},
+      {"help ", 5, {"commands", "functions", "units"}},
+      {"HELP U", 5, {"units"}},
   };
   const NameCompleter completer;
   for (const Case& c : cases)
@@ -96,6 +98,11 @@ TEST(HostCommands, RunOnlyForTheirOwnNames) {
   const Case cases[] = {
       {"help", "shows", "Type a formula", 2, 10},
       {" HELP ", "shows", "Type a formula", 2, 10},
+      {"help functions", "shows", "Functions, with their arguments", 2, 10},
+      {"HELP  Units ", "shows", "Unit suffixes", 2, 10},
+      {"help commands", "shows", "Commands, in any case", 2, 10},
+      {"help parsec", "refuses", "Unknown help topic: parsec (help functions, help units, help commands)\n",
+       2, 10},
       {"units", "shows", "Document units: millimetres (mm, 2)", 2, 10},
       {"Units  FT ", "changes", "Document units: feet (ft, 9)", 9, 10},
       {"units 0", "changes", "Document units: 0 (no length unit", 0, 10},
@@ -141,7 +148,8 @@ TEST(HostCommands, ListTheVariablesWithTheDigitsChosen) {
 // "others", which fails here until it is given its group.
 TEST(Help, ListsTheWholeVocabularyInItsGroups) {
   std::ostringstream out;
-  PrintHelp(out, HostCommandNames());
+  for (std::string_view topic : {"", "functions", "units", "commands"})
+    EXPECT_TRUE(PrintHelp(out, HostCommandNames(), topic)) << topic;
   const std::string help = out.str();
   const Vocabulary& vocabulary = CalculatorVocabulary();
   for (const auto& groups : {FunctionGroups(), SuffixGroups()})
@@ -162,20 +170,25 @@ TEST(Help, ListsTheWholeVocabularyInItsGroups) {
     EXPECT_NE(help.find(command), std::string::npos) << command;
 }
 
+// The overview and each topic fit a terminal of 24 lines and 80 columns,
+// with the prompt still in view.
+TEST(Help, EachTopicFitsATerminal) {
+  for (std::string_view topic : {"", "functions", "units", "commands"}) {
+    std::ostringstream out;
+    PrintHelp(out, HostCommandNames(), topic);
+    std::istringstream text(out.str());
+    int rows = 0;
+    for (std::string line; std::getline(text, line); ++rows)
+      EXPECT_LT(line.size(), 80u) << topic << ": " << line;
+    EXPECT_LE(rows, 23) << topic;
+  }
+}
+
 TEST(Vocabulary, GroupsTheBinaryOperatorsByPriorityLowestFirst) {
   const std::vector<std::vector<std::string>> expected = {
       {"and", "or"}, {"<=", ">=", "!=", "==", "<", ">"}, {"+", "-"}, {"*", "/"}, {"^"}};
   EXPECT_EQ(CalculatorVocabulary().BinaryOperators, expected);
   EXPECT_EQ(CalculatorVocabulary().PrefixOperators, std::vector<std::string>{"-"});
-}
-
-TEST(HostCommands, ReportAsUnknownCommandsOnlyWhatReadsAsOneName) {
-  const std::pair<std::string, std::optional<std::string_view>> cases[] = {
-      {"Circle", "Circle"},     {"  _Line ", "_Line"},   {"-Layer", "-Layer"},        {"x2", "x2"},
-      {"sin(30", std::nullopt}, {"5mm+1", std::nullopt}, {"Draw line", std::nullopt}, {"2x", std::nullopt},
-      {"-", std::nullopt},      {"", std::nullopt},
-  };
-  for (const auto& [text, word] : cases) EXPECT_EQ(CommandLikeWord(text), word) << text;
 }
 
 }  // namespace

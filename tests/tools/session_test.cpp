@@ -47,7 +47,7 @@ TEST(Session, KeepsTheLastAnswerAndTheVariables) {
                           {"2*PI*R", true, "0.3141592654"},
                           {"ans*2", true, "0.6283185307"},
                           {"1/0", false, "Not a finite value: inf"},
-                          {"Circle", false, "Unknown token found: circle <- here"},
+                          {"Circle", false, "Unknown command: Circle"},
                           {"ans", true, "0.6283185307"},  // a failed line leaves it
                           {"r = r + 1", true, "1.05"},
                           {"r =", false, "Formula string is empty."},
@@ -140,6 +140,34 @@ TEST(Session, LengthsKeepTheirUnitSystem) {
                         "units m to use it, or compute it again"}});
 }
 
+// vars says what a length counts: document units, or the unit that a
+// reverse suffix converted the whole formula to; a value converted back in
+// part is shown with its formula.
+TEST(Session, DescribesWhatALengthCounts) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"v = 5in", "v = 0.127, a length in metres (m, 4)"},
+      {"x = (5in)mm?", "x = 127, a length in millimetres, converted with mm? from metres (m, 4)"},
+      {"y = -2in?", "y = -78.74015748, a length in inches, converted with in? from metres (m, 4)"},
+      {"u = (v)MM?", "u = 127, a length in millimetres, converted with mm? from metres (m, 4)"},
+      {"z = 1 + 5in?", "z = 197.8503937, the value of 1 + 5in? in metres (m, 4)"},
+      {"w = x*2", "w = 254, the value of x*2 in metres (m, 4)"},
+      {"t = (x)cm?", "t = 12700, the value of (x)cm? in metres (m, 4)"},
+      {"k = 2mi?", "k = 0.002"},
+  };
+  Session session = NewSession(4);
+  for (const auto& [line, described] : cases) {
+    ASSERT_TRUE(session.Enter(line).Succeeded()) << line;
+    const std::string name(1, line[0]);
+    EXPECT_EQ(session.Describe(name, session.Variables().at(name)), described) << line;
+  }
+  session.SetUnitSystem(2);
+  CheckSteps(session,
+             {{"x", false,
+               "Cannot use x: it holds a length in millimetres, converted with mm? from metres (m, 4) "
+               "and the document is in millimetres (mm, 2); type units m to use it, or compute it "
+               "again"}});
+}
+
 // A value keeps the decimal places of the numbers it came from, through
 // variables too; digits chosen by the user are printed as chosen.
 TEST(Session, KeepsTheDecimalPlacesTyped) {
@@ -147,7 +175,13 @@ TEST(Session, KeepsTheDecimalPlacesTyped) {
   CheckSteps(session, {{"x = 2600000.1234", true, "2600000.1234"},
                        {"x + 1", true, "2600001.1234"},
                        {"ans + 5mm", true, "2600006.1234"},
-                       {"2600000123.4 + 5mm", true, "2600000128.4"}});
+                       {"2600000123.4 + 5mm", true, "2600000128.4"},
+                       // A suffix after a variable adds its places to the variable's.
+                       {"y = 2600000000.5", true, "2600000000.5"},
+                       {"(y)m?", true, "2600000.0005"},
+                       {"(Y)cm? + 1", true, "260000001.05"},
+                       {"z = 12345678.12345", true, "12345678.12345"},
+                       {"(z)mi", true, "12345678123.45"}});
   session.SetDigits(8);
   EXPECT_EQ(session.Enter("x + 1").Text, "2600001.1");
 }
