@@ -188,6 +188,18 @@ std::string Represent(const PythonModule::Formula& formula) {
   return text + ")";
 }
 
+// A Formula is called as a function is, and Dask and xarray name their
+// tasks after a callable's __name__, else after its repr, which they later
+// split at each "-": "x - 1" would break the graph. The names go into the
+// class's own dictionary: the class's __name__ stays its type's, while an
+// instance finds these.
+void NameTheInstances(const py::object& formulaClass) {
+  PyObject* const dictionary = reinterpret_cast<PyTypeObject*>(formulaClass.ptr())->tp_dict;
+  for (const char* attribute : {"__name__", "__qualname__"})
+    if (PyDict_SetItemString(dictionary, attribute, py::str("Formula").ptr()) < 0) throw py::error_already_set();
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(formulaClass.ptr()));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_vorncalc, module) {
@@ -241,4 +253,5 @@ PYBIND11_MODULE(_vorncalc, module) {
       .def("__dask_tokenize__", &PythonModule::Formula::Token,
            "What decides the results: the text, variables, constants, functions, units, seed and math.")
       .def("__repr__", &Represent);
+  NameTheInstances(module.attr("Formula"));
 }

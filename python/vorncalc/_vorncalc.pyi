@@ -43,6 +43,10 @@ def get_num_threads() -> int:
 class Formula:
     """A formula compiled once, evaluated with one value per variable."""
 
+    # Named as a function is, for Dask's and xarray's task names.
+    __name__: str
+    __qualname__: str
+
     def __init__(
         self,
         text: str,
