@@ -124,6 +124,23 @@ def test_more_arrays_than_numpy_iterates_at_once_are_refused_with_the_limit():
         f(*[np.ones(2)] * 32, *[1.0] * 8)
 
 
+def test_pandas_objects_whose_labels_differ_are_refused_not_combined_by_position():
+    pd = pytest.importorskip("pandas")
+    f = vorncalc.Formula("a + b", variables=("a", "b"))
+    a = pd.Series([1.0, 2.0, 3.0])
+    refused = [pd.Series([30.0, 20.0, 10.0], index=[2, 1, 0]), pd.Series([1.0, 2.0, 3.0], index=[5, 6, 7])]
+    for b in refused:
+        with pytest.raises(ValueError, match="^the pandas objects 'a' and 'b' have different labels"):
+            f(a, b=b)
+        with pytest.raises(ValueError, match="different labels"):
+            vorncalc.evaluate("a + b")
+    b = refused[0].sort_index()
+    assert f(a, b).tolist() == (a + b).tolist() == [11.0, 22.0, 33.0]
+    assert f(a, b.to_numpy()[::-1]).tolist() == [31.0, 22.0, 13.0]  # arrays carry no labels
+    with pytest.raises(ValueError, match="different labels"):
+        f(pd.DataFrame({"x": [1.0]}), pd.DataFrame({"y": [1.0]}))
+
+
 def test_arrays_that_do_not_broadcast_raise_value_error():
     f = vorncalc.Formula("x + y", variables=("x", "y"))
     with pytest.raises(ValueError, match=r"cannot be broadcast together: 'x' is \(3,\), 'y' is \(4,\)"):
