@@ -60,7 +60,9 @@ class Formula:
         self,
         text: str,
         variables: Union[str, Iterable[str]] = (),
-        functions: Mapping[str, Callable[..., SupportsFloat]] = {},
+        # Any, not SupportsFloat: a lambda's parameters are Any here, and so is
+        # what it returns, which mypy --strict would refuse to return as one.
+        functions: Mapping[str, Callable[..., Any]] = {},
         constants: Mapping[str, SupportsFloat] = {},
         units: Optional[_UnitSystem] = None,
         seed: Optional[int] = None,
