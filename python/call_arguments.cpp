@@ -54,7 +54,8 @@ CallArgument ReadValue(const std::string& name, const py::handle value) {
 
 // The labels of a pandas Series or DataFrame (its axes), else None.
 py::object PandasAxes(const py::handle value) {
-  if (PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr()) || py::isinstance<py::array>(value)) return py::none();
+  if (PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr()) || py::isinstance<py::array>(value))
+    return py::none();
   const py::str module = py::type::handle_of(value).attr("__module__");
   if (!std::string_view(PyUnicode_AsUTF8(module.ptr())).starts_with("pandas.") || !py::hasattr(value, "axes"))
     return py::none();

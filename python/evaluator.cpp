@@ -49,8 +49,8 @@ Evaluator::Evaluator(const FormulaDefinition& definition,
     const std::string& name = definition.Variables[i];
     DefineNamed("variable", name, [&] { Parser.AddVariable(name, &Cells[i]); });
   }
-  for (const auto& [name, value] : definition.Constants)
-    DefineNamed("constant", name, [&] { Parser.AddConstant(name, value); });
+  for (const auto& constant : definition.Constants)
+    DefineNamed("constant", constant.first, [&] { Parser.AddConstant(constant.first, constant.second); });
   for (std::size_t i = 0; i < functions.size(); ++i) {
     const std::string& name = definition.FunctionNames[i];
     DefineNamed("function", name, [&] { functions[i]->Define(Parser, name); });

@@ -91,8 +91,9 @@ bool AtTheStart(const std::string& text, const std::string& readText) {
   if (readText.empty() || AboutTheEnd(text)) return false;
   return std::any_of(std::begin(MathUtils::Messages::All), std::end(MathUtils::Messages::All),
                      [&](std::string_view message) {
-                       return text.size() == message.size() + 1 + readText.size() && text.starts_with(message) &&
-                              text[message.size()] == ' ' && text.ends_with(readText);
+                       return text.size() == message.size() + 1 + readText.size() &&
+                              text.starts_with(message) && text[message.size()] == ' ' &&
+                              text.ends_with(readText);
                      });
 }
 

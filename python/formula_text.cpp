@@ -23,8 +23,8 @@ std::string FormulaText(py::handle text, const char* what) {
     // UTF-8 cannot.
     const std::string message(MathUtils::Messages::UnknownToken);
     const auto read = py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, i + 1));
-    const auto composed = py::reinterpret_steal<py::object>(
-        PyUnicode_FromFormat("%s %U <- here", message.c_str(), read.ptr()));
+    const auto composed =
+        py::reinterpret_steal<py::object>(PyUnicode_FromFormat("%s %U <- here", message.c_str(), read.ptr()));
     if (!composed) throw py::error_already_set();
     RaiseFormulaError(composed, static_cast<std::size_t>(i + 1), py::reinterpret_borrow<py::str>(text));
   }

@@ -217,7 +217,8 @@ std::string Represent(const PythonModule::Formula& formula) {
 void NameTheInstances(const py::object& formulaClass) {
   PyObject* const dictionary = reinterpret_cast<PyTypeObject*>(formulaClass.ptr())->tp_dict;
   for (const char* attribute : {"__name__", "__qualname__"})
-    if (PyDict_SetItemString(dictionary, attribute, py::str("Formula").ptr()) < 0) throw py::error_already_set();
+    if (PyDict_SetItemString(dictionary, attribute, py::str("Formula").ptr()) < 0)
+      throw py::error_already_set();
   PyType_Modified(reinterpret_cast<PyTypeObject*>(formulaClass.ptr()));
 }
 
