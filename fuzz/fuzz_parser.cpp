@@ -248,9 +248,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The formula when it is one decimal number and nothing else: digits with
 // an optional point, an optional exponent, blanks (spaces and tabs) around it.
-// A line feed ends the formula; a NUL before it is refused.
+// A line feed, like a NUL, is refused where it stands.
 std::optional<std::string> PlainNumber(std::string_view formula) {
-  formula = formula.substr(0, formula.find('\n'));
+  if (formula.find('\n') != std::string_view::npos) return std::nullopt;
   const std::size_t start = formula.find_first_not_of(" \t\v\f\r");
   if (start == std::string_view::npos) return std::nullopt;
   formula.remove_prefix(start);

@@ -134,8 +134,8 @@ bool Compilation::Take(const Token& current) {
     case cdComma: return Comma(current);
     case cdVariable:
     case cdValue: Operand(current); return true;
-    case cdFunction:
-    case cdPrefixOp: Operators.push(current); return true;
+    case cdFunction: Operators.push(current); return true;
+    case cdPrefixOp: PrefixOperator(current); return true;
     case cdPostfixOp: Postfix(current); return true;
     default:
       if (current.Code > cdEnd) Fail(Messages::UnsupportedToken, -1);
@@ -155,10 +155,23 @@ bool Compilation::CloseBracket(const Token& bracket) {
   return Delimit(bracket);
 }
 
+// A comma separates the arguments of a function; in a group of its own,
+// "(1,2)", it would leave a value that no operator takes.
 bool Compilation::Comma(const Token& comma) {
   if (ArgCounts.empty()) Fail(Messages::CommaWithoutFunction, Here());
   ++ArgCounts.top();
-  return Delimit(comma);
+  const bool more = Delimit(comma);
+  const std::span<const Token> waiting = Operators.items();
+  if (waiting.size() < 2 || waiting[waiting.size() - 2].Code != cdFunction)
+    Fail(Messages::CommaWithoutFunction, Here());
+  return more;
+}
+
+// A function takes its arguments in brackets: "sin-30" would leave the
+// function waiting for a "(" that never comes.
+void Compilation::PrefixOperator(const Token& op) {
+  if (Waits(cdFunction)) Fail(Messages::UnexpectedUnaryOperator, Here());
+  Operators.push(op);
 }
 
 // A number or a variable takes the next slot; a prefix operator waiting
@@ -210,11 +223,20 @@ bool Compilation::Unwind(const Token& current) {
   while (!Operators.empty()) {
     const CmdCode top = Operators.top().Code;
     if (top == cdOpenBracket) return true;
+    if (top == cdPrefixOp) RaiseMissingOperand(current);
     if (Priority(top) < Priority(current.Code)) return true;
     Operators.pop();
     ApplyBinary(top);
   }
   return false;
+}
+
+// A prefix operator still waits when the end or a comma comes: "2*-",
+// "sum(-,1)". The reader lets both follow one, as a formula may start
+// with them.
+void Compilation::RaiseMissingOperand(const Token& current) const {
+  if (current.Code == cdEnd) Fail(Messages::UnexpectedEnd, 0);
+  Fail(Messages::UnexpectedComma, Here() - 1);  // the marker before the comma, as the reader sets it
 }
 
 // The result takes the place of the left operand.

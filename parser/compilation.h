@@ -56,6 +56,8 @@ class Compilation {
   inline void OpenBracket(const Token& bracket);
   inline bool CloseBracket(const Token& bracket);
   inline bool Comma(const Token& comma);
+  inline void PrefixOperator(const Token& op);
+  [[noreturn]] void RaiseMissingOperand(const Token& current) const;
   inline void Operand(const Token& operand);
   inline bool Waits(CmdCode code) const;
   inline void Postfix(const Token& op);

@@ -67,6 +67,8 @@ inline constexpr std::string_view UnexpectedUnaryOperator = "No unary operator e
 inline constexpr std::string_view UnknownToken = "Unknown token found:";
 // A text whose length is known may hold a NUL, which would otherwise end it.
 inline constexpr std::string_view NulCharacter = "NUL character in the formula:";
+// Nor does a line feed end it: what followed would be dropped without a word.
+inline constexpr std::string_view LineFeed = "Line feed in the formula:";
 inline constexpr std::string_view UnsupportedReaderOperator =
     "internal error while checking syntax:  unsupported operator used";
 
@@ -134,6 +136,7 @@ inline constexpr std::string_view All[] = {
     UnexpectedUnaryOperator,
     UnknownToken,
     NulCharacter,
+    LineFeed,
     UnsupportedReaderOperator,
     EmptyFormula,
     UnsupportedToken,

@@ -51,7 +51,7 @@ int FindBuiltInOperator(std::string_view text) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // White space that the number conversion swallows before a number. A line
-// feed is not among it: it ends the formula.
+// feed is not among it: it is refused where it stands.
 bool IsLeadingSpace(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Length of the decimal number at the start of text: digits with an
@@ -168,9 +168,9 @@ Token TokenReader::Scan(SyntaxFlags& flags) {
   Token token;
   SkipBlanks();
   const char current = static_cast<std::size_t>(Pos) < Text.size() ? Text[Pos] : '\0';
-  if (current == '\0' || current == '\n') {  // the end of the formula
-    if (static_cast<std::size_t>(Pos) < Text.size() && current == '\0')
-      Fail(Messages::NulCharacter, Pos > 0 ? Pos : -1);
+  if (current == '\0' || current == '\n') {  // the end of the formula, or what would cut it short
+    if (static_cast<std::size_t>(Pos) < Text.size())
+      Fail(current == '\0' ? Messages::NulCharacter : Messages::LineFeed, Pos > 0 ? Pos : -1);
     if (flags & NoEnd) Fail(Messages::UnexpectedEnd, 0);
     flags = 0;
     token.Code = cdEnd;

@@ -34,6 +34,18 @@ std::string ShapeText(const py::object& array) { return py::str(array.attr("shap
 
 // NumPy's broadcasting rule, checked here so that the error names the
 // variables: extents are equal or 1, compared from the last axis.
+// NumPy's iterator holds at most NPY_MAXARGS operands, the results among
+// them; beyond, NumPy's own message would name its iterator, not the call.
+void CheckArrayCount(const CallArguments& arguments) {
+  constexpr std::size_t MostArrays = NPY_MAXARGS - 1;
+  std::size_t arrays = 0;
+  for (const CallArgument& argument : arguments.Values) arrays += argument.Number ? 0 : 1;
+  if (arrays > MostArrays)
+    throw py::value_error("a call takes at most " + std::to_string(MostArrays) +
+                          " arrays (NumPy's iterator holds " + std::to_string(NPY_MAXARGS) +
+                          ", the results among them), but " + std::to_string(arrays) + " were given");
+}
+
 void CheckBroadcast(std::span<const std::string> names, const CallArguments& arguments) {
   std::vector<npy_intp> shape;
   std::size_t first = 0;
@@ -191,6 +203,7 @@ void ImportNumPy() {
 
 py::object EvaluateOverArrays(Evaluator& evaluator, std::span<const std::string> names,
                               const CallArguments& arguments, std::optional<int> threads) {
+  CheckArrayCount(arguments);
   CheckBroadcast(names, arguments);
   std::vector<PyArrayObject*> operands;
   std::vector<MathUtils::VariableArray> listed;

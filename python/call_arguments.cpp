@@ -52,6 +52,49 @@ CallArgument ReadValue(const std::string& name, const py::handle value) {
   return {*number.data(), py::none()};
 }
 
+// The labels of a pandas Series or DataFrame (its axes), else None.
+py::object PandasAxes(const py::handle value) {
+  if (PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr()) || py::isinstance<py::array>(value))
+    return py::none();
+  const py::str module = py::type::handle_of(value).attr("__module__");
+  if (!std::string_view(PyUnicode_AsUTF8(module.ptr())).starts_with("pandas.") || !py::hasattr(value, "axes"))
+    return py::none();
+  return value.attr("axes");
+}
+
+bool SameLabels(const py::handle axes, const py::handle others) {
+  if (py::len(axes) != py::len(others)) return false;
+  for (std::size_t i = 0; i < py::len(axes); ++i)
+    if (!py::cast<bool>(py::reinterpret_borrow<py::list>(axes)[i].attr("equals")(
+            py::reinterpret_borrow<py::list>(others)[i])))
+      return false;
+  return true;
+}
+
+// pandas aligns its objects by label before it computes; a call combines
+// arrays by position, as numexpr does. Where the labels differ the two
+// would disagree without a word ([31, 22, 13] where pandas gives [11, 22,
+// 33]), so such objects are refused.
+class PandasLabels {
+ public:
+  void Check(const std::string& name, const py::handle value) {
+    py::object axes = PandasAxes(value);
+    if (axes.is_none()) return;
+    if (FirstAxes.is_none()) {
+      FirstName = name;
+      FirstAxes = std::move(axes);
+    } else if (!SameLabels(FirstAxes, axes)) {
+      throw py::value_error("the pandas objects '" + FirstName + "' and '" + name +
+                            "' have different labels, which pandas would align and a call would "
+                            "combine by position: align them first (a, b = a.align(b)) or pass .to_numpy()");
+    }
+  }
+
+ private:
+  std::string FirstName;
+  py::object FirstAxes = py::none();
+};
+
 py::object ReadOut(const py::handle out) {
   if (out.is_none()) return py::none();
   if (!py::isinstance<py::array>(out))
@@ -75,6 +118,8 @@ CallArguments ReadCallArguments(std::span<const std::string> names, const py::ar
     arguments.Values[i] = ReadValue(names[i], positional[i]);
     given[i] = true;
   }
+  PandasLabels labels;
+  for (std::size_t i = 0; i < positional.size(); ++i) labels.Check(names[i], positional[i]);
   const bool outIsVariable = std::find(names.begin(), names.end(), "out") != names.end();
   for (const auto& [key, value] : keywords) {
     const std::string name = py::str(key);
@@ -85,6 +130,7 @@ CallArguments ReadCallArguments(std::span<const std::string> names, const py::ar
     const std::size_t index = IndexOf(names, name);
     if (given[index]) throw py::type_error("variable '" + name + "' is given twice");
     arguments.Values[index] = ReadValue(name, value);
+    labels.Check(name, value);
     given[index] = true;
   }
   for (std::size_t i = 0; i < names.size(); ++i) {

@@ -22,6 +22,18 @@ bool CompileMuted(MathUtils::Parser& parser, std::span<const std::unique_ptr<Pyt
   return called;
 }
 
+// Defines one name; the parser's message for a name it refuses says what
+// is wrong, and this says which of the names it was.
+template <typename Definition>
+void DefineNamed(const char* kind, const std::string& name, Definition define) {
+  try {
+    define();
+  } catch (const MathUtils::ParserException& error) {
+    throw MathUtils::ParserException(std::string(error.what()) + " (the " + kind + " '" + name + "')",
+                                     error.GetFormula());
+  }
+}
+
 }  // namespace
 
 Evaluator::Evaluator(const FormulaDefinition& definition,
@@ -33,11 +45,16 @@ Evaluator::Evaluator(const FormulaDefinition& definition,
   }
   // Before the Formula's own functions: a name of theirs stays theirs.
   Parser.SetMathLibrary(definition.Math);
-  for (std::size_t i = 0; i < definition.Variables.size(); ++i)
-    Parser.AddVariable(definition.Variables[i], &Cells[i]);
-  for (const auto& [name, value] : definition.Constants) Parser.AddConstant(name, value);
-  for (std::size_t i = 0; i < functions.size(); ++i)
-    functions[i]->Define(Parser, definition.FunctionNames[i]);
+  for (std::size_t i = 0; i < definition.Variables.size(); ++i) {
+    const std::string& name = definition.Variables[i];
+    DefineNamed("variable", name, [&] { Parser.AddVariable(name, &Cells[i]); });
+  }
+  for (const auto& constant : definition.Constants)
+    DefineNamed("constant", constant.first, [&] { Parser.AddConstant(constant.first, constant.second); });
+  for (std::size_t i = 0; i < functions.size(); ++i) {
+    const std::string& name = definition.FunctionNames[i];
+    DefineNamed("function", name, [&] { functions[i]->Define(Parser, name); });
+  }
   Parser.AssignFormula(definition.Text);
   PythonCalled = CompileMuted(Parser, functions);
 }

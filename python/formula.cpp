@@ -30,12 +30,12 @@ std::string TypeName(const py::handle value) { return py::str(py::type::handle_o
 std::string NameOf(const py::handle name, const char* what) {
   if (!PyUnicode_Check(name.ptr()))
     throw py::type_error(std::string(what) + " are named by str, not " + TypeName(name));
-  return py::cast<std::string>(name);
+  return NameText(name);
 }
 
 // variables=: a str is one name, any other iterable gives names.
 std::vector<std::string> ReadVariables(const py::handle variables) {
-  if (PyUnicode_Check(variables.ptr())) return {py::cast<std::string>(variables)};
+  if (PyUnicode_Check(variables.ptr())) return {NameText(variables)};
   std::vector<std::string> names;
   for (const py::handle name : py::iter(variables)) names.push_back(NameOf(name, "variables"));
   return names;

@@ -85,13 +85,34 @@ bool AboutTheEnd(const std::string& text) {
          text.starts_with(MathUtils::Messages::MissingClosingBracket);
 }
 
+// A message at the very start shows the whole formula without a marker
+// ("+a", ")"), as does one about the end: the start is its place.
+bool AtTheStart(const std::string& text, const std::string& readText) {
+  if (readText.empty() || AboutTheEnd(text)) return false;
+  return std::any_of(std::begin(MathUtils::Messages::All), std::end(MathUtils::Messages::All),
+                     [&](std::string_view message) {
+                       return text.size() == message.size() + 1 + readText.size() &&
+                              text.starts_with(message) && text[message.size()] == ' ' &&
+                              text.ends_with(readText);
+                     });
+}
+
+// Python's power operator is the first a NumPy user types; here it is "^".
+std::string WithPowerHint(std::string text, std::string_view formula, std::optional<std::size_t> position) {
+  if (position && *position > 0 && formula.substr(*position - 1).starts_with("**"))
+    text += "\nA power is written x^y here: ** is no operator";
+  return text;
+}
+
 }  // namespace
 
 void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view formula) {
-  const std::string text = error.what();
   const bool hasFormula = error.GetFormula() != MathUtils::NoFormulaText;
+  std::string text = error.what();
   std::optional<std::size_t> position = MarkedPosition(text, error.GetFormula());
   if (!position && hasFormula && AboutTheEnd(text)) position = formula.size();
+  if (!position && hasFormula && AtTheStart(text, error.GetFormula())) position = 0;
+  text = WithPowerHint(std::move(text), error.GetFormula(), position);
   const py::object formulaValue =
       hasFormula ? py::object(py::str(formula.data(), formula.size())) : py::object(py::none());
   RaiseFormulaError(text, position, formulaValue);
@@ -100,10 +121,20 @@ void RaiseFormulaError(const MathUtils::ParserException& error, std::string_view
 void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position,
                        const py::object& formula) {
   // The parser reads ASCII only (FormulaText), but a name it quotes may
-  // hold any byte: never a UnicodeDecodeError instead of the error.
-  const auto message = py::reinterpret_steal<py::object>(
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+  // hold any byte: never a UnicodeDecodeError instead of the error. A lone
+  // surrogate of a name (NameText) reads back as itself.
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  auto message = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(text.data(), size, "surrogatepass"));
+  if (!message) {
+    PyErr_Clear();
+    message = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(text.data(), size, "backslashreplace"));
+  }
   if (!message) throw py::error_already_set();
+  RaiseFormulaError(message, position, formula);
+}
+
+void RaiseFormulaError(const py::object& message, std::optional<std::size_t> position,
+                       const py::object& formula) {
   const py::object positionValue = position ? py::cast(*position) : py::none();
   const py::object instance = FormulaErrorClass()(message, positionValue, formula);
   PyErr_SetObject(FormulaErrorClass().ptr(), instance.ptr());

@@ -25,6 +25,8 @@ void AddFormulaError(pybind11::module_& module);
 // Raises FormulaError with the text, position and formula given.
 [[noreturn]] void RaiseFormulaError(const std::string& text, std::optional<std::size_t> position,
                                     const pybind11::object& formula);
+[[noreturn]] void RaiseFormulaError(const pybind11::object& message, std::optional<std::size_t> position,
+                                    const pybind11::object& formula);
 
 // The position that the parser's text marks with " <- here": the length of
 // the formula's beginning that follows the message. None when the text

@@ -19,11 +19,23 @@ std::string FormulaText(py::handle text, const char* what) {
   for (Py_ssize_t i = 0; i < length; ++i) {
     const Py_UCS4 character = PyUnicode_READ(kind, data, i);
     if (character != 0 && character < 128) continue;
-    const py::str read = py::reinterpret_steal<py::str>(PyUnicode_Substring(text.ptr(), 0, i + 1));
-    RaiseFormulaError(std::string(MathUtils::Messages::UnknownToken) + " " + std::string(read) + " <- here",
-                      static_cast<std::size_t>(i + 1), py::reinterpret_borrow<py::str>(text));
+    // Composed in Python: the text read may hold a lone surrogate, which
+    // UTF-8 cannot.
+    const std::string message(MathUtils::Messages::UnknownToken);
+    const auto read = py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, i + 1));
+    const auto composed =
+        py::reinterpret_steal<py::object>(PyUnicode_FromFormat("%s %U <- here", message.c_str(), read.ptr()));
+    if (!composed) throw py::error_already_set();
+    RaiseFormulaError(composed, static_cast<std::size_t>(i + 1), py::reinterpret_borrow<py::str>(text));
   }
   return py::cast<std::string>(text);
+}
+
+std::string NameText(py::handle name) {
+  const auto bytes =
+      py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogatepass"));
+  if (!bytes) throw py::error_already_set();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
 }
 
 }  // namespace PythonModule

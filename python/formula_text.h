@@ -15,4 +15,9 @@ namespace PythonModule {
 // characters. Anything but a str raises TypeError; what names the argument.
 std::string FormulaText(pybind11::handle text, const char* what);
 
+// A name as UTF-8 for the parser to check, which refuses all but ASCII: a
+// lone surrogate, which strict UTF-8 cannot hold, passes as its three bytes
+// and is refused there as any other character would be.
+std::string NameText(pybind11::handle name);
+
 }  // namespace PythonModule

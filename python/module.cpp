@@ -10,6 +10,7 @@
 
 #include "calculator/calculator_driver.h"
 #include "calculator/random_draws.h"
+#include "calculator/unit_operators.h"
 #include "python/array_loop.h"
 #include "python/formula.h"
 #include "python/formula_error.h"
@@ -30,6 +31,11 @@ The formula language of the vorncalc calculator: + - * / ^, comparisons,
 and, or, functions such as sin (degrees), sinr (radians), sqrt, sum, min and
 max, and with a unit system the suffixes of lengths (5mm, 2in, 3ft?). It is
 safe by construction: a formula can only compute with the names it is given.
+
+Coming from NumPy: angles are in degrees (sin(30) is 0.5), log is the base
+10 logarithm (ln the natural one), the power is x^y (** is refused), and
+min, max and sign keep the formula language's rule for NaN: max(x, 0) is 0
+where x is NaN, max(0, x) NaN, sign(NaN) -1.
 
     >>> import numpy as np, vorncalc
     >>> vorncalc.evaluate("2*sin(30)+5mm", units="m")
@@ -58,7 +64,8 @@ A formula the parser refuses raises FormulaError, a ValueError.
 
 constexpr const char* EvaluateDoc = R"doc(evaluate(text, units="mm", seed=None) -> float
 
-The value of a command line as the CAD plug-in computes it on Enter in a
+vorncalc.evaluate, with the caller's arrays by name, calls this for a text
+without them. The value of a command line as the CAD plug-in computes it on Enter in a
 document of the given units: case-insensitive, the calculator's constants
 (pi, e), unit suffixes converted into the document's units, and rnd.
 
@@ -176,6 +183,20 @@ double EvaluateInUnits(const py::object& text, const py::object& units, const py
   }
 }
 
+// The names of the functions and constants of the calculator's vocabulary
+// in the unit system: names that vorncalc.evaluate never takes from the
+// caller's variables.
+py::frozenset VocabularyNames(const py::object& units) {
+  MathUtils::Parser parser;
+  AddCalculatorVocabulary(parser, PythonModule::ReadUnitSystem(units));
+  using Kind = MathUtils::ParserBase::NameKind;
+  py::set names;
+  parser.ForEachName([&](Kind kind, std::string_view name) {
+    if (kind == Kind::Function || kind == Kind::Constant) names.add(py::str(name.data(), name.size()));
+  });
+  return py::frozenset(names);
+}
+
 std::string Represent(const PythonModule::Formula& formula) {
   std::string text = "vorncalc.Formula(" + std::string(py::repr(py::str(formula.Text())));
   if (!formula.Variables().empty())
@@ -188,6 +209,19 @@ std::string Represent(const PythonModule::Formula& formula) {
   return text + ")";
 }
 
+// A Formula is called as a function is, and Dask and xarray name their
+// tasks after a callable's __name__, else after its repr, which they later
+// split at each "-": "x - 1" would break the graph. The names go into the
+// class's own dictionary: the class's __name__ stays its type's, while an
+// instance finds these.
+void NameTheInstances(const py::object& formulaClass) {
+  PyObject* const dictionary = reinterpret_cast<PyTypeObject*>(formulaClass.ptr())->tp_dict;
+  for (const char* attribute : {"__name__", "__qualname__"})
+    if (PyDict_SetItemString(dictionary, attribute, py::str("Formula").ptr()) < 0)
+      throw py::error_already_set();
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(formulaClass.ptr()));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_vorncalc, module) {
@@ -197,6 +231,8 @@ PYBIND11_MODULE(_vorncalc, module) {
   PythonModule::AddFormulaError(module);
   module.def("evaluate", &EvaluateInUnits, py::arg("text"), py::arg("units") = "mm",
              py::arg("seed") = py::none(), EvaluateDoc);
+  module.def("_vocabulary_names", &VocabularyNames, py::arg("units"),
+             "The names of the calculator's functions and constants in the unit system.");
   module.def(
       "set_num_threads",
       [](const py::object& threads) {
@@ -241,4 +277,5 @@ PYBIND11_MODULE(_vorncalc, module) {
       .def("__dask_tokenize__", &PythonModule::Formula::Token,
            "What decides the results: the text, variables, constants, functions, units, seed and math.")
       .def("__repr__", &Represent);
+  NameTheInstances(module.attr("Formula"));
 }

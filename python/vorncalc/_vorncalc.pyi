@@ -34,6 +34,9 @@ class FormulaError(ValueError):
 def evaluate(text: str, units: _UnitSystem = "mm", seed: Optional[int] = None) -> float:
     """The value of a command line as the CAD plug-in computes it on Enter."""
 
+def _vocabulary_names(units: _UnitSystem) -> frozenset[str]:
+    """The names of the calculator's functions and constants in the unit system."""
+
 def set_num_threads(threads: int) -> int:
     """Sets the process-wide default of threads over arrays; returns the one it replaces."""
 
@@ -41,13 +44,25 @@ def get_num_threads() -> int:
     """The process-wide default of threads over arrays."""
 
 class Formula:
-    """A formula compiled once, evaluated with one value per variable."""
+    """A formula compiled once, evaluated with one value per variable.
+
+    Angles in degrees (sin(30) is 0.5; sinr takes radians), log is base 10
+    (ln the natural one), the power is x^y (** is refused); max(x, 0) is 0
+    where x is NaN, max(0, x) NaN, sign(NaN) -1, as the formula language
+    has it, not NumPy.
+    """
+
+    # Named as a function is, for Dask's and xarray's task names.
+    __name__: str
+    __qualname__: str
 
     def __init__(
         self,
         text: str,
         variables: Union[str, Iterable[str]] = (),
-        functions: Mapping[str, Callable[..., SupportsFloat]] = {},
+        # Any, not SupportsFloat: a lambda's parameters are Any here, and so is
+        # what it returns, which mypy --strict would refuse to return as one.
+        functions: Mapping[str, Callable[..., Any]] = {},
         constants: Mapping[str, SupportsFloat] = {},
         units: Optional[_UnitSystem] = None,
         seed: Optional[int] = None,

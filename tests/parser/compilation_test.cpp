@@ -142,12 +142,10 @@ TEST_F(CompilerTest, SquaresAreTheExactProduct) {
 TEST_F(CompilerTest, ErrorsWithTheirTexts) {
   using namespace Messages;
   using ParserTests::Marked;
-  const std::string priority(PriorityOfNonOperator);
   const std::string missing(MissingClosingBracket);
   const std::pair<std::string, std::string> cases[] = {
       {"", std::string(EmptyFormula)},
       {"   ", std::string(NoFormula)},
-      {"\n1", std::string(NoFormula)},
       {"(1+2", missing},
       {"((x)", missing},
       {"1+2)", Marked(NoOpeningBracket, "1+2)")},
@@ -157,9 +155,16 @@ TEST_F(CompilerTest, ErrorsWithTheirTexts) {
       {"-,", Marked(CommaWithoutFunction, "-,")},
       {"sum(1),2", Marked(CommaWithoutFunction, "sum(1),")},
       {"sum(1,)", Marked(UnexpectedCloseBracket, "sum(1,")},
-      {"(1,2)", std::string(MissingOperator)},
-      {"-", priority},
-      {"sin-30", priority},
+      // typing errors that the reader lets pass, each with a message a user can act on
+      {"(1,2)", Marked(CommaWithoutFunction, "(1,")},
+      {"sum((1,2))", Marked(CommaWithoutFunction, "sum((1,")},
+      {"-(1,2)", Marked(CommaWithoutFunction, "-(1,")},
+      {"-", std::string(UnexpectedEnd) + " -"},
+      {"2 * -", std::string(UnexpectedEnd) + " 2 * -"},
+      {"(-", std::string(UnexpectedEnd) + " (-"},
+      {"sum(-,1)", Marked(UnexpectedComma, "sum(-")},
+      {"sin-30", Marked(UnexpectedUnaryOperator, "sin-")},
+      {"sin-(30)", Marked(UnexpectedUnaryOperator, "sin-")},
       {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
       {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
   };

@@ -101,6 +101,19 @@ def test_special_values_pass_bit_for_bit():
     assert f(x=xs).tobytes() == expected.tobytes()
 
 
+# NaN in min, max and sign: the formula language's rule, kept over arrays
+# (stated in help(vorncalc)), not NumPy's NaN everywhere
+NAN_RULE = [("max(x, 0)", 0.0), ("max(0, x)", np.nan), ("min(x, 0)", 0.0), ("min(0, x)", np.nan),
+            ("sign(x)", -1.0), ("x != x", 1.0)]
+
+
+@pytest.mark.parametrize("text,value", NAN_RULE)
+def test_nan_in_min_max_and_sign_follows_the_formula_languages_rule(text, value):
+    f = vorncalc.Formula(text, variables="x")
+    assert np.array_equal(f(np.array([np.nan, np.nan])), [value, value], equal_nan=True)
+    assert np.array_equal([f(np.nan)], [value], equal_nan=True)
+
+
 def test_a_formula_that_folded_to_a_number_fills_the_array():
     f = vorncalc.Formula("2 * _pi", variables=("x",))
     assert f(x=np.zeros(5)).tolist() == [2 * np.pi] * 5

@@ -68,6 +68,20 @@ def test_map_blocks_and_apply_ufunc_take_a_formula_as_it_stands():
     assert np.array_equal(result.values, np.arange(3.0)[:, None] * np.arange(4.0) + 1)
 
 
+# Dask names the task after the callable and later splits that name at "-"
+@pytest.mark.parametrize("text", ["x - 1", "-x", "x*2"])
+def test_dask_gufuncs_and_parallelized_apply_ufunc_take_a_formula_with_any_text(text):
+    f = vorncalc.Formula(text, variables="x")
+    xs = np.arange(6.0)
+    expected = np.array([f(x) for x in xs])
+    arr = xr.DataArray(xs, dims="t").chunk(3)
+    result = xr.apply_ufunc(f, arr, dask="parallelized", output_dtypes=[float])
+    assert np.array_equal(result.compute().values, expected)
+    gufunc = da.apply_gufunc(f, "()->()", da.from_array(xs, chunks=3), output_dtypes=float)
+    assert np.array_equal(gufunc.compute(), expected)
+    assert f.__name__ == f.__qualname__ == "Formula" == vorncalc.Formula.__name__
+
+
 @pytest.mark.parametrize("scheduler", ["threads", "processes"])
 def test_every_local_scheduler_evaluates_a_formula(scheduler):
     f = vorncalc.Formula("x * k + f(x)", variables=("x",), constants={"k": 3}, functions={"f": offset})

@@ -18,6 +18,7 @@ UNREADABLE = [
     ("x😀", "x😀"),
     ("1+2\x00garbage(", "1+2\x00"),
     ("\x00", "\x00"),
+    ("\ud800 + 1", "\ud800"),  # a lone surrogate, which UTF-8 cannot hold
 ]
 
 
@@ -40,6 +41,7 @@ def test_a_character_outside_ascii_or_a_nul_is_refused(make, text, read):
     dict(constants={"k°": 1}),
     dict(functions={"ƒ": abs}),
     dict(variables=("x\x00y",)),
+    dict(variables=("\ud800",)),
 ])
 def test_a_name_outside_ascii_is_refused_in_whole_characters(names):
     with pytest.raises(vorncalc.FormulaError) as raised:

@@ -121,5 +121,6 @@ def test_version_and_help(capsys):
     assert vorncalc.__version__.count(".") == 2
     help(vorncalc)
     text = capsys.readouterr().out
-    for words in ("evaluate(text, units", "class Formula", "FormulaError", "GIL", "variables"):
+    for words in ("evaluate(text: str, local_dict", "class Formula", "FormulaError", "GIL", "variables",
+                  "sin(30) is 0.5", "log is the base 10", "x^y", "numexpr"):
         assert words in text

@@ -48,6 +48,14 @@ TEST(BatchMode, PassesTextsThatAreNoFormulaThrough) {
        "A unit suffix ends at a blank, a comma or a bracket: write 5mm +1\n",
        1},
       {{""}, "", "\n", "Formula string is empty.\n", 1},
+      // typing errors: each with the parser's own message and place
+      {{"2 * -", "(1,2)", "sin-30", "1\n+2"},
+       "",
+       "2 * -\n(1,2)\nsin-30\n1\n+2\n",
+       "Unexpected end of formula:  2 * -\nComma used without a function (1, <- here\n"
+       "No unary operator expected: sin- <- here\n"
+       "A line break or NUL ends the formula before the line ends: 1 <- here\n",
+       1},
   });
 }
 

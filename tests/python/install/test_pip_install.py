@@ -30,9 +30,20 @@ def readme_examples():
     return "\n".join(lines) + "\n"
 
 
-def run(*command, cwd):
-    # Nothing of the build tree's: the venv's Python finds only what it installed.
+def readme_install_commands():
+    """The README's commands that make the venv and install into it offline."""
+    text = (REPOSITORY / "README.md").read_text()
+    start = text.index("Offline, against the system's build backends")
+    commands = re.findall(r"^    (\S.*)$", text[start:text.index("\n\n", text.index("    ", start))], re.M)
+    assert commands[0].startswith("/usr/bin/python3 -m venv") and "--no-build-isolation" in commands[1]
+    return commands
+
+
+def run(*command, cwd, **extra):
+    # Nothing of the build tree's: the venv's Python finds only what it
+    # installed. pip is kept off the network: offline, as the README says.
     environment = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_PRELOAD")}
+    environment.update(extra)
     return subprocess.run(command, cwd=cwd, env=environment, capture_output=True, text=True, check=True).stdout
 
 
@@ -41,10 +52,10 @@ def venv(tmp_path_factory):
     work = tmp_path_factory.mktemp("pip")
     source = work / "source"
     shutil.copytree(REPOSITORY, source, ignore=shutil.ignore_patterns(".git", "build", "__pycache__", "*.egg-info"))
-    run("/usr/bin/python3", "-m", "venv", "--system-site-packages", str(work / "venv"), cwd=work)
-    python = work / "venv" / "bin" / "python"
-    run(str(python), "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", str(source), cwd=work)
-    return work, python
+    # the README's words, run in the copy of the repository as written there
+    for command in readme_install_commands():
+        run("bash", "-c", command, cwd=source, PIP_NO_INDEX="1")
+    return source, source / "venv" / "bin" / "python"
 
 
 def test_the_installed_package_has_its_metadata_and_imports(venv):
@@ -59,15 +70,18 @@ def test_the_installed_package_has_its_metadata_and_imports(venv):
     assert values.strip() == "[2. 4.]"
     assert "Name: vorncalc" in run(str(python), "-m", "pip", "show", "vorncalc", cwd=work)
     installed = pathlib.Path(path).parent
-    assert {"py.typed", "_vorncalc.pyi", "__init__.py"} <= {p.name for p in installed.iterdir()}
+    assert {"py.typed", "_vorncalc.pyi", "__init__.py", "_evaluate.py"} <= {p.name for p in installed.iterdir()}
+    a = "import numpy as np, vorncalc\na, b = np.arange(3.0), 2.0\nprint(vorncalc.evaluate('2*a + 3*b'))\n"
+    assert run(str(python), "-c", a, cwd=work).strip() == "[ 6.  8. 10.]"
 
 
 def test_the_build_is_made_for_the_venvs_python(venv):
     work, python = venv
-    caches = list((work / "source" / "build").glob("temp*/cmake/CMakeCache.txt"))
+    caches = list((work / "build").glob("temp*/cmake/CMakeCache.txt"))
     assert caches, "pip built elsewhere"
-    # the Python that FindPython took, not /usr/bin/python3
-    assert f"\n_Python_EXECUTABLE:INTERNAL={python}\n" in caches[0].read_text()
+    # the Python that FindPython took, not /usr/bin/python3: the venv's
+    # (python3, which the venv's pip runs on)
+    assert f"\n_Python_EXECUTABLE:INTERNAL={python.parent}/python" in caches[0].read_text()
 
 
 def test_the_readme_examples_type_check_with_the_installed_stubs(venv):
