@@ -80,39 +80,22 @@ constexpr detail::MachineForm Library(LibraryFunction function, double before = 
   return {detail::CallForm::Library, function, before, after, lanes};
 }
 
-// The functions of one argument that a math library provides, as the
-// built-ins below call them, and whether code in lanes calls its vector
-// forms (parser/math_library.h).
+// The math libraries' functions as the built-ins below call them (the rows
+// of parser/math_library.h), and whether code in lanes calls their vector
+// forms.
 struct CLibrary {
-  static double Sin(double x) { return std::sin(x); }
-  static double Cos(double x) { return std::cos(x); }
-  static double Tan(double x) { return std::tan(x); }
-  static double ASin(double x) { return std::asin(x); }
-  static double ACos(double x) { return std::acos(x); }
-  static double ATan(double x) { return std::atan2(x, 1.0); }
-  static double SinH(double x) { return std::sinh(x); }
-  static double CosH(double x) { return std::cosh(x); }
-  static double TanH(double x) { return std::tanh(x); }
-  static double Exp(double x) { return std::exp(x); }
-  static double Log(double x) { return std::log(x); }
-  static double Log10(double x) { return std::log10(x); }
+#define MATHUTILS_C_FORM(name, arity, c, ...) \
+  static double name MATHUTILS_MATH_PARAMETERS_##arity { return c; }
+  MATHUTILS_MATH_FUNCTIONS(MATHUTILS_C_FORM)
+#undef MATHUTILS_C_FORM
   static constexpr bool Lanes = false;
 };
 
 #if VORNCALC_SLEEF
 struct DeterministicLibrary {
-  static constexpr auto Sin = detail::Deterministic::Sin;
-  static constexpr auto Cos = detail::Deterministic::Cos;
-  static constexpr auto Tan = detail::Deterministic::Tan;
-  static constexpr auto ASin = detail::Deterministic::ASin;
-  static constexpr auto ACos = detail::Deterministic::ACos;
-  static constexpr auto ATan = detail::Deterministic::ATan;
-  static constexpr auto SinH = detail::Deterministic::SinH;
-  static constexpr auto CosH = detail::Deterministic::CosH;
-  static constexpr auto TanH = detail::Deterministic::TanH;
-  static constexpr auto Exp = detail::Deterministic::Exp;
-  static constexpr auto Log = detail::Deterministic::Log;
-  static constexpr auto Log10 = detail::Deterministic::Log10;
+#define MATHUTILS_DETERMINISTIC_FORM(name, ...) static constexpr auto name = detail::Deterministic::name;
+  MATHUTILS_MATH_FUNCTIONS(MATHUTILS_DETERMINISTIC_FORM)
+#undef MATHUTILS_DETERMINISTIC_FORM
   static constexpr bool Lanes = true;
 };
 #else
