@@ -39,7 +39,17 @@
   ROW(Exp,   1, std::exp(x),          exp,   u10, 2 | 4 | 8)         \
   ROW(Log,   1, std::log(x),          log,   u10, 2 | 4)             \
   ROW(Log10, 1, std::log10(x),        log10, u10, 2 | 4)             \
-  ROW(Pow,   2, std::pow(x, y),       pow,   u10, 2 | 4 | 8)
+  ROW(Cbrt,  1, std::cbrt(x),         cbrt,  u10, 2)                 \
+  ROW(Log1p, 1, std::log1p(x),        log1p, u10, 2 | 4 | 8)         \
+  ROW(Expm1, 1, std::expm1(x),        expm1, u10, 2 | 4 | 8)         \
+  ROW(Floor, 1, std::floor(x),        floor,    , 2 | 4 | 8)         \
+  ROW(Ceil,  1, std::ceil(x),         ceil,     , 2 | 4 | 8)         \
+  ROW(Trunc, 1, std::trunc(x),        trunc,    , 2 | 4 | 8)         \
+  ROW(Round, 1, std::round(x),        round,    , 2 | 4 | 8)         \
+  ROW(Pow,   2, std::pow(x, y),       pow,   u10, 2 | 4 | 8)         \
+  ROW(ATan2, 2, std::atan2(x, y),     atan2, u10, 2 | 4 | 8)         \
+  ROW(Hypot, 2, std::hypot(x, y),     hypot, u05, 2 | 4 | 8)         \
+  ROW(FMod,  2, std::fmod(x, y),      fmod,     , 2 | 4)
 // clang-format on
 
 // A row's parameters by its arity.
