@@ -70,8 +70,8 @@ int WidestLanesOfThisProcessor() {
 
 using Xbyak::Xmm;
 
-// The instruction forms that differ by width, by what they do.
-enum Form : std::uint8_t { Add, Sub, Mul, Div, And, Or, Xor, AndNot, Sqrt, Move, Load, FormCount };
+// The width's instructions of the forms from Form::Add on, in that order.
+constexpr std::size_t FormCount = static_cast<std::size_t>(Form::Count) - 1;
 
 using TwoOperands = void (*)(Xbyak::CodeGenerator&, const Xmm&, const Xbyak::Operand&);
 using StoreForm = void (*)(Xbyak::CodeGenerator&, const Xbyak::Address&, const Xmm&);
@@ -137,23 +137,6 @@ const WidthRow Widths[] = {
 const WidthRow& RowOf(int lanes) { return Widths[std::countr_zero(static_cast<unsigned>(lanes))]; }
 
 constexpr std::uint64_t QuietBit = 0x0008000000000000;
-
-// The compare predicates of cmpsd, cmppd and vcmppd.
-enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, Unordered = 3, NeqUnordered = 4 };
-
-Predicate PredicateOf(Sse instruction) {
-  switch (instruction) {
-    case Sse::CmpLe: return Le;
-    case Sse::CmpLt: return Lt;
-    case Sse::CmpEq: return Eq;
-    default: return NeqUnordered;
-  }
-}
-
-bool IsCompare(Sse instruction) {
-  return instruction == Sse::CmpLe || instruction == Sse::CmpLt || instruction == Sse::CmpEq ||
-         instruction == Sse::CmpNeq;
-}
 
 bool KnownOp(std::int32_t op) { return IsBinaryOperator(op) || (op >= OpSquare && op <= OpCallListContext); }
 
@@ -336,8 +319,10 @@ class Generator : public Xbyak::CodeGenerator {
   Xbyak::Address NumberMemory(double value) { return Abi.Pool(Constants.OffsetOf(value)); }
   Xbyak::Address MaskMemory(std::uint64_t bits) { return Abi.Pool(Constants.OffsetOf(bits)); }
 
+  // A row without the form its lowering needs makes no code at all.
   void EmitForm(Form form, const Xmm& to, const Xbyak::Operand& operand) {
-    Row.Forms[form](*this, to, operand);
+    if (form == Form::None || form == Form::Count) throw Xbyak::Error(Xbyak::ERR_INTERNAL);
+    Row.Forms[static_cast<std::size_t>(form) - 1](*this, to, operand);
   }
   void Move(const Xmm& to, const Xmm& from) {
     if (to.getIdx() != from.getIdx()) EmitForm(Form::Move, to, from);
@@ -346,16 +331,9 @@ class Generator : public Xbyak::CodeGenerator {
   void StoreTo(const Xbyak::Address& to, const Xmm& from) { Row.Store(*this, to, from); }
   void Zero(const Xmm& to) { EmitForm(Form::Xor, to, to); }
 
-  // to = to <instruction> operand, for the arithmetic and the bit operations.
-  void Apply(Sse instruction, const Xmm& to, const Xbyak::Operand& operand) {
-    constexpr Form Forms[] = {Form::Add, Form::Add, Form::Sub, Form::Mul, Form::Div, Form::Add,
-                              Form::Add, Form::Add, Form::Add, Form::And, Form::Or};
-    static_assert(std::size(Forms) == static_cast<std::size_t>(Sse::Or) + 1);
-    EmitForm(Forms[static_cast<std::size_t>(instruction)], to, operand);
-  }
-
   // to = (to <predicate> operand) ? 1.0 : 0.0
   void CompareToOne(Predicate predicate, const Xmm& to, const Xbyak::Operand& operand) {
+    if (predicate == NoCompare) throw Xbyak::Error(Xbyak::ERR_INTERNAL);
     if (Row.Masks) {
       vcmppd(k1, to, operand, predicate);
       MaskToOne(to, k1);
@@ -555,48 +533,55 @@ class Generator : public Xbyak::CodeGenerator {
   void Product(const Lowered& lowered, int slot, const Source& left, bool binary) {
     const Xmm target = Target(slot);
     LoadInto(target, left);
-    if (lowered.Is == Step::Square) Apply(Sse::Mul, target, target);
+    if (lowered.Is == Step::Square) EmitForm(Form::Mul, target, target);
     if (lowered.Is == Step::Reciprocal)
-      WithNumber(lowered.Number, [&](const Xbyak::Operand& operand) { Apply(Sse::Mul, target, operand); });
+      WithNumber(lowered.Number,
+                 [&](const Xbyak::Operand& operand) { EmitForm(Form::Mul, target, operand); });
     if (binary) Slots.Consumed(slot + 1, 1);
     Store(slot, target);
   }
 
-  void Binary(const Emission& row, int slot, const Source& left, const Source& right) {
+  void Binary(const Emission& emission, int slot, const Source& left, const Source& right) {
+    const X86Operation& row = emission.Row;
     const Xmm target = Target(slot);
     LoadInto(target, left);
-    if (row.Shape == Lowering::Reversed) {
+    if (emission.Shape == Lowering::Reversed) {
       const Xmm other = RightInRegister(right);
-      CompareToOne(PredicateOf(row.Instruction), other, target);
+      CompareToOne(row.Compare, other, target);
       Move(target, other);
-    } else if (row.Shape == Lowering::BothNonZero) {
-      BothNonZero(row.Instruction, target, RightInRegister(right));
-    } else if (IsCompare(row.Instruction)) {
-      WithOperand(right, [&](const Xbyak::Operand& operand) {
-        CompareToOne(PredicateOf(row.Instruction), target, operand);
-      });
+    } else if (emission.Shape == Lowering::BothNonZero) {
+      BothNonZero(row, target, RightInRegister(right));
+    } else if (row.Compare != NoCompare) {
+      WithOperand(right, [&](const Xbyak::Operand& operand) { CompareToOne(row.Compare, target, operand); });
     } else {
-      WithOperand(right, [&](const Xbyak::Operand& operand) { Apply(row.Instruction, target, operand); });
+      WithOperand(right, [&](const Xbyak::Operand& operand) { EmitForm(row.Apply, target, operand); });
     }
     Slots.Consumed(slot + 1, 1);
     Store(slot, target);
   }
 
-  void BothNonZero(Sse logic, const Xmm& target, const Xmm& other) {
+  void BothNonZero(const X86Operation& row, const Xmm& target, const Xmm& other) {
     if (Row.Masks) {
       vcmppd(k1, target, NumberMemory(0.0), NeqUnordered);
       vcmppd(k2, other, NumberMemory(0.0), NeqUnordered);
-      if (logic == Sse::And)
-        kandw(k1, k1, k2);
-      else
-        korw(k1, k1, k2);
+      JoinMasks(row.Join);
       MaskToOne(target, k1);
       return;
     }
     CompareToMask(NeqUnordered, target, NumberMemory(0.0));
     CompareToMask(NeqUnordered, other, NumberMemory(0.0));
-    Apply(logic, target, other);
-    Apply(Sse::And, target, MaskMemory(OneBits()));
+    EmitForm(row.Apply, target, other);
+    EmitForm(Form::And, target, MaskMemory(OneBits()));
+  }
+
+  // k1 = k1 <join> k2
+  void JoinMasks(MaskJoin join) {
+    switch (join) {
+      case MaskJoin::And: kandw(k1, k1, k2); return;
+      case MaskJoin::Or: korw(k1, k1, k2); return;
+      case MaskJoin::None: break;
+    }
+    throw Xbyak::Error(Xbyak::ERR_INTERNAL);
   }
 
   void InlineUnary(Step step, int slot, const Source& argument) {
@@ -616,8 +601,9 @@ class Generator : public Xbyak::CodeGenerator {
     const Xmm total = ScratchA();
     Zero(total);
     for (int k = slot; k < slot + count; ++k)
-      WithOperand(SlotSource(k), [&](const Xbyak::Operand& argument) { Apply(Sse::Add, total, argument); });
-    if (average) Apply(Sse::Div, total, NumberMemory(static_cast<double>(count)));
+      WithOperand(SlotSource(k),
+                  [&](const Xbyak::Operand& argument) { EmitForm(Form::Add, total, argument); });
+    if (average) EmitForm(Form::Div, total, NumberMemory(static_cast<double>(count)));
     Store(slot, total);
   }
 
@@ -639,9 +625,9 @@ class Generator : public Xbyak::CodeGenerator {
       Move(kept, minimum ? pick : argument);
       CompareToMask(Le, kept, minimum ? argument : pick);
       Move(chosen, kept);
-      Apply(Sse::And, chosen, pick);
+      EmitForm(Form::And, chosen, pick);
       EmitForm(Form::AndNot, kept, argument);
-      Apply(Sse::Or, chosen, kept);
+      EmitForm(Form::Or, chosen, kept);
       Move(pick, chosen);
     }
     Store(slot, pick);
@@ -663,14 +649,14 @@ class Generator : public Xbyak::CodeGenerator {
     const Xmm mask = ScratchA();
     Move(mask, condition);
     CompareToMask(NeqUnordered, mask, NumberMemory(0.0));
-    Apply(Sse::And, chosen, mask);
+    EmitForm(Form::And, chosen, mask);
     EmitForm(Form::AndNot, mask, other);
-    Apply(Sse::Or, chosen, mask);  // a or b
+    EmitForm(Form::Or, chosen, mask);  // a or b
     Move(mask, condition);
     CompareToMask(Unordered, mask, mask);
-    Apply(Sse::And, condition, mask);
+    EmitForm(Form::And, condition, mask);
     EmitForm(Form::AndNot, mask, chosen);
-    Apply(Sse::Or, condition, mask);  // c where NaN, else a or b
+    EmitForm(Form::Or, condition, mask);  // c where NaN, else a or b
     Store(slot, condition);
   }
 
@@ -819,8 +805,8 @@ class Generator : public Xbyak::CodeGenerator {
       const Xmm nan = ScratchB();
       Move(nan, value);
       CompareToMask(Unordered, nan, nan);
-      Apply(Sse::And, nan, MaskMemory(QuietBit));
-      Apply(Sse::Or, value, nan);
+      EmitForm(Form::And, nan, MaskMemory(QuietBit));
+      EmitForm(Form::Or, value, nan);
     }
     StoreResultTo(Abi.Results(), value, stream);
   }

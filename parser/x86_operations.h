@@ -1,14 +1,20 @@
-// The x86 instructions of the operations that the code generators lower to
-// one instruction (see Lowering in parser/commands.h), one row per binary
-// operator:
+// How the x86 code generators emit the binary operators that they lower to
+// instructions (see Lowering in parser/commands.h): one row per operator,
+// its columns everything the generator asks of it.
 //
-//   Instruction  addsd subsd mulsd divsd; cmplesd cmpltsd cmpeqsd cmpneqsd
-//                (ordered, false on NaN as C++'s <=, <, ==; NEQ is unordered-
-//                or-unequal, true on NaN as C++'s !=); andpd orpd
-//   ToOne        the compare's mask, all ones or zero, becomes 1.0 or 0.0
-//   Reciprocal   a number divisor whose reciprocal is exact (a power of two
-//                with a normal reciprocal) multiplies by that reciprocal: the
-//                same quotient rounded once, for every dividend
+//   Apply       the vector form (Form) of + - * /, and of "and"/"or" the form
+//               that joins the two compares' masks (andpd orpd)
+//   Compare     a comparison's predicate: cmp(s|p)d's LE LT EQ are ordered,
+//               false on NaN as C++'s <=, <, ==; NEQ_UQ is true on NaN as
+//               C++'s !=; the mask, all ones or zero, becomes 1.0 or 0.0
+//   Join        how 8-lane code joins "and"/"or"'s masks in k registers
+//               (kandw korw)
+//   Reciprocal  a number divisor whose reciprocal is exact (a power of two
+//               with a normal reciprocal) multiplies by that reciprocal: the
+//               same quotient rounded once, for every dividend
+//
+// A row that lacks the column its lowering needs makes the generator fail
+// (no machine code), never emit something else.
 #pragma once
 
 #include <cstdint>
@@ -22,30 +28,41 @@
 
 namespace MathUtils::detail {
 
-enum class Sse : std::uint8_t { None, Add, Sub, Mul, Div, CmpLe, CmpLt, CmpEq, CmpNeq, And, Or };
+// The instruction forms that differ by lane width, by what they do (each
+// width's instructions are machine_code.cpp's).
+enum class Form : std::uint8_t { None, Add, Sub, Mul, Div, And, Or, Xor, AndNot, Sqrt, Move, Load, Count };
+
+// The compare predicates of cmpsd, cmppd and vcmppd.
+enum Predicate : std::uint8_t { Eq = 0, Lt = 1, Le = 2, Unordered = 3, NeqUnordered = 4, NoCompare = 0xff };
+
+enum class MaskJoin : std::uint8_t { None, And, Or };
 
 struct X86Operation {
   std::int32_t Op;
-  Sse Instruction = Sse::None;
-  bool ToOne = false;
+  Form Apply = Form::None;
+  Predicate Compare = NoCompare;
+  MaskJoin Join = MaskJoin::None;
   bool Reciprocal = false;
 };
 
+// clang-format off
 inline constexpr X86Operation X86Operations[] = {
-    {cdLessEq, Sse::CmpLe, true},
-    {cdGreaterEq, Sse::CmpLe, true},
-    {cdNotEqual, Sse::CmpNeq, true},
-    {cdEqual, Sse::CmpEq, true},
-    {cdLess, Sse::CmpLt, true},
-    {cdGreater, Sse::CmpLt, true},
-    {cdAdd, Sse::Add},
-    {cdSub, Sse::Sub},
-    {cdMul, Sse::Mul},
-    {cdDiv, Sse::Div, false, true},
+//   op           Apply       Compare       Join            Reciprocal
+    {cdLessEq,    Form::None, Le},
+    {cdGreaterEq, Form::None, Le},                          // reversed: b <= a
+    {cdNotEqual,  Form::None, NeqUnordered},
+    {cdEqual,     Form::None, Eq},
+    {cdLess,      Form::None, Lt},
+    {cdGreater,   Form::None, Lt},                          // reversed: b < a
+    {cdAdd,       Form::Add},
+    {cdSub,       Form::Sub},
+    {cdMul,       Form::Mul},
+    {cdDiv,       Form::Div,  NoCompare,    MaskJoin::None, true},
     {cdPow},
-    {cdAnd, Sse::And, true},
-    {cdOr, Sse::Or, true},
+    {cdAnd,       Form::And,  NoCompare,    MaskJoin::And},
+    {cdOr,        Form::Or,   NoCompare,    MaskJoin::Or},
 };
+// clang-format on
 
 constexpr bool X86OperationsInCodeOrder() {
   if (std::size(X86Operations) != BinaryOperatorCount) return false;
@@ -59,15 +76,12 @@ static_assert(X86OperationsInCodeOrder(), "one row per binary operator, in the o
 // and for a binary operator its row above.
 struct Emission {
   Lowering Shape;
-  Sse Instruction = Sse::None;
-  bool ToOne = false;
-  bool Reciprocal = false;
+  X86Operation Row{};
 };
 
 constexpr Emission EmissionOf(std::int32_t op) {
   if (!IsBinaryOperator(op)) return {LoweringOf(op)};
-  const X86Operation& row = X86Operations[op];
-  return {LoweringOf(op), row.Instruction, row.ToOne, row.Reciprocal};
+  return {LoweringOf(op), X86Operations[op]};
 }
 
 // Slots 1..RegisterSlots live in vector registers, the two next registers
@@ -84,8 +98,8 @@ inline constexpr int RegisterSlots = 6;
 //
 //   Step         emits                                        when
 //   -----------  -------------------------------------------  -------------------------------------
-//   Operation    t = Left <Row.Instruction> Right, as the     a binary operator (its row above)
-//                row's Shape says (Scalar/Reversed/BothNonZero)
+//   Operation    t = Left <op> Right, as the row's Shape says  a binary operator (its row above)
+//                (Scalar/Reversed/BothNonZero)
 //   Reciprocal   t = Left * Number                            a division by a number whose
 //                                                             reciprocal is exact
 //   Square       t = Left * Left                              a square, or a power by the number 2
@@ -187,7 +201,7 @@ inline Lowered LowerList(const Instruction& instruction) {
 inline Lowered LowerBinary(const Instruction& instruction) {
   const Emission row = EmissionOf(instruction.Op);
   double reciprocal = 0;
-  if (row.Reciprocal && instruction.IsConstant(instruction.Right) &&
+  if (row.Row.Reciprocal && instruction.IsConstant(instruction.Right) &&
       ExactReciprocal(*instruction.Right.Address(), reciprocal)) {
     Lowered product{Step::Reciprocal, row};
     product.Number = reciprocal;
