@@ -29,7 +29,7 @@ namespace MathUtils {
   ROW(cdAdd,       6,  "+",   "ADD", 3, Arithmetic, Scalar,      AddInOrder(left, right))         \
   ROW(cdSub,       7,  "-",   "SUB", 3, Arithmetic, Scalar,      left - right)                    \
   ROW(cdMul,       8,  "*",   "MUL", 4, Arithmetic, Scalar,      MultiplyInOrder(left, right))    \
-  ROW(cdDiv,       9,  "/",   "DIV", 4, Arithmetic, Scalar,      left / right)                    \
+  ROW(cdDiv,       9,  "/",   "DIV", 4, Arithmetic, Divide,      left / right)                    \
   ROW(cdPow,       10, "^",   "POW", 5, Power,      Power,       Power(left, right, raise))       \
   ROW(cdAnd,       11, "and", "AND", 1, Logical,    BothNonZero, left != 0 && right != 0)         \
   ROW(cdOr,        12, "or",  "OR",  1, Logical,    BothNonZero, left != 0 || right != 0)
@@ -66,6 +66,9 @@ enum class Computes : std::uint8_t { Nothing, Arithmetic, Comparison, Logical, P
 // How a code generator lowers an operation, whatever its target (the
 // target's own instructions are its own table's, see parser/x86_operations.h):
 //   Scalar       t = Left <op> Right
+//   Divide       as Scalar; a number divisor whose reciprocal is exact (a
+//                power of two with a normal reciprocal) multiplies by that
+//                reciprocal instead: the same quotient rounded once
 //   Reversed     t = Right <op'> Left   (a >= b as b <= a)
 //   BothNonZero  t = (Left != 0) <op> (Right != 0)
 //   Power        a product for the numbers 2 and 1, else a call of pow
@@ -78,6 +81,7 @@ enum class Computes : std::uint8_t { Nothing, Arithmetic, Comparison, Logical, P
 enum class Lowering : std::uint8_t {
   None,
   Scalar,
+  Divide,
   Reversed,
   BothNonZero,
   Power,

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "parser/executable_pages.h"
+#include "parser/lowering.h"
 #include "parser/program.h"
+#include "parser/slot_allocator.h"
 #include "parser/unwind_info.h"
 #include "parser/x86_operations.h"
 
@@ -146,40 +148,6 @@ struct Source {
   int SlotIndex;
   int VariableIndex;
   double Value;
-};
-
-// Which slots hold a value not yet consumed, and which of the register
-// slots a call made the code keep in memory until they are next read.
-class SlotAllocator {
- public:
-  static bool InRegister(int slot) { return slot <= RegisterSlots; }
-  bool InRegisterNow(int slot) const { return InRegister(slot) && !Stored[slot]; }
-  void Clear() {
-    Live.fill(false);
-    Stored.fill(false);
-  }
-  void Written(int slot) {
-    Stored[slot] = false;
-    Live[slot] = true;
-  }
-  void Consumed(int first, int count) {
-    for (int k = first; k < first + count; ++k) Live[k] = false;
-  }
-  // The register slots below the limit that a call would lose.
-  template <typename Spill>
-  void SpillBelow(int limit, Spill&& spill) {
-    for (int k = 1; k < limit && k <= RegisterSlots; ++k) {
-      if (!Live[k] || Stored[k]) continue;
-      spill(k);
-      Stored[k] = true;
-    }
-  }
-  // Whether the slot must be reloaded into its register, which it then is.
-  bool Reload(int slot) { return std::exchange(Stored[slot], false); }
-
- private:
-  std::array<bool, EvaluationStackSize + 1> Live{};
-  std::array<bool, EvaluationStackSize + 1> Stored{};
 };
 
 // Reads the program, lowers each instruction and emits the code in the
@@ -501,7 +469,9 @@ class Generator : public Xbyak::CodeGenerator {
     const int slot = instruction.Slot;
     const Source left = lowered.ReadsSlotsOnly() ? SlotSource(slot) : SourceOf(instruction, instruction.Left);
     switch (lowered.Is) {
-      case Step::Operation: Binary(lowered.Row, slot, left, SourceOf(instruction, instruction.Right)); return;
+      case Step::Operation:
+        Binary(EmissionOf(instruction.Op), slot, left, SourceOf(instruction, instruction.Right));
+        return;
       case Step::Reciprocal:
       case Step::Square:
       case Step::Load: Product(lowered, slot, left, IsBinaryOperator(instruction.Op)); return;
@@ -678,7 +648,7 @@ class Generator : public Xbyak::CodeGenerator {
     const int slot = instruction.Slot, count = instruction.ArgCount;
     SpillBelow(slot + count);
     BeforeCall();
-    if (lowered.Row.Shape == Lowering::CallListContext)
+    if (lowered.Shape == Lowering::CallListContext)
       Abi.PassPointersAndSlots({instruction.Callback, instruction.Context}, slot, count);
     else
       Abi.PassPointersAndSlots({instruction.Callback}, slot, count);

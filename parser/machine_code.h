@@ -5,7 +5,7 @@
 // The code computes every double as the program does: the same operations
 // in the same order, the same callbacks, and the variables read from their
 // addresses at each run. What each instruction becomes is decided once,
-// before any width is known (Lower in parser/x86_operations.h); the width
+// before any width is known (Lower in parser/lowering.h); the width
 // then picks the registers and instruction forms from a table with a row
 // per width; each calling convention's frame, calls and returns are a
 // class of their own.

@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "parser/array_run.h"
+#include "parser/lowering.h"
 #include "parser/unwind_info.h"
-#include "parser/x86_operations.h"
 
 namespace MathUtils::detail {
 

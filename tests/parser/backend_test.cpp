@@ -14,10 +14,10 @@
 
 #include "cell_entries.h"
 #include "parser/array_code.h"
+#include "parser/lowering.h"
 #include "parser/machine_code.h"
 #include "parser/parser.h"
 #include "parser/program.h"
-#include "parser/x86_operations.h"
 
 namespace ParserTests {
 namespace {
