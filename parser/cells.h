@@ -24,6 +24,8 @@
 //   or three arguments) has a list callback and is written with -n.
 // - Slot 0 is never written; the first operand lands in slot 1.
 // - Codes 13, 14, 15, 20 and 22 never appear in the bytecode.
+// - Binary operators added later take 25 to 31 (parser/commands.h), as
+//   two-cell entries like 0-12: no code above moves.
 // - A callback defined with a context (a function with its context
 //   pointer, or a callable object the parser keeps) is written with the
 //   context codes; every other call with the plain ones.

@@ -3,6 +3,7 @@
 // the disassembler and the derived program.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,11 @@ namespace MathUtils {
 // The binary operators, one row each; every other part of the library
 // reads them from here: the codes, the reader's texts, the listing names,
 // the priorities, how each computes (for folding and every interpreter,
-// which expand the last column) and how a code generator lowers it.
+// which expand the last column) and how a code generator lowers it. An
+// operator added later takes the next number from FirstLaterOperator (25)
+// on: the numbers of the codes below never move, and the program's own
+// operations begin at 32 (parser/program.h). Its row goes where its text
+// must be tried (a longer text before every shorter one that begins it).
 //
 //   code         number  text   listing  priority  family      lowering     value
 // clang-format off
@@ -105,14 +110,20 @@ struct Command {
   Lowering Lowers = Lowering::None;
 };
 
+inline constexpr std::int32_t FirstLaterOperator = 25;
+inline constexpr std::int32_t LastLaterOperator = 31;
+
 // Prefix operators are written as cdPostfixOp entries: both are one call of
 // one argument. A call with a context is listed as its plain form is.
-inline constexpr Command Commands[] = {
+inline constexpr Command BinaryCommands[] = {
 #define MATHUTILS_COMMAND(code, number, text, listing, priority, family, lowering, value) \
   {code, text, listing, priority, BinaryEntryCells, Computes::family, Lowering::lowering},
     MATHUTILS_BINARY_OPERATIONS(MATHUTILS_COMMAND)
 #undef MATHUTILS_COMMAND
-        {cdOpenBracket, "(", "", 0, 0, Computes::Nothing},
+};
+
+inline constexpr Command OtherCommands[] = {
+    {cdOpenBracket, "(", "", 0, 0, Computes::Nothing},
     {cdCloseBracket, ")", "", 0, 0, Computes::Nothing},
     {cdComma, ",", "", -1, 0, Computes::Nothing},
     {cdVariable, "", "VAR", NoPriority, VariableEntryCells, Computes::Nothing},
@@ -126,19 +137,52 @@ inline constexpr Command Commands[] = {
     {cdContextOp, "", "CALL", NoPriority, ContextCallEntryCells, Computes::Nothing},
 };
 
-inline constexpr std::size_t CommandCount = std::size(Commands);
+inline constexpr std::size_t BinaryOperatorCount = std::size(BinaryCommands);
+
+namespace detail {
+constexpr std::size_t HighestCode() {
+  std::int32_t highest = 0;
+  for (const Command& command : BinaryCommands) highest = command.Code > highest ? command.Code : highest;
+  for (const Command& command : OtherCommands) highest = command.Code > highest ? command.Code : highest;
+  return static_cast<std::size_t>(highest);
+}
+}  // namespace detail
+
+inline constexpr std::size_t CommandCount = detail::HighestCode() + 1;
+
+// The records indexed by their codes; a number between them that no row
+// takes (none yet) has a record that the reader never matches and no
+// entry may hold.
+inline constexpr auto Commands = [] {
+  std::array<Command, CommandCount> table{};
+  for (std::size_t i = 0; i < CommandCount; ++i)
+    table[i] = {static_cast<CmdCode>(i), "", "", NoPriority, 0, Computes::Nothing};
+  for (const Command& command : BinaryCommands) table[static_cast<std::size_t>(command.Code)] = command;
+  for (const Command& command : OtherCommands) table[static_cast<std::size_t>(command.Code)] = command;
+  return table;
+}();
 
 // The record of a code, or null for a number that is no code of the table.
 constexpr const Command* FindCommand(std::int32_t code) {
   return code >= 0 && static_cast<std::size_t>(code) < CommandCount ? &Commands[code] : nullptr;
 }
 
-// The binary operators are the codes 0 to cdOr; the reader's operator table
-// runs on to the comma.
-inline constexpr std::size_t BinaryOperatorCount = cdOr + 1;
-inline constexpr std::size_t ReaderOperatorCount = cdComma + 1;
+constexpr bool IsBinaryOperator(std::int32_t code) {
+  const Command* command = FindCommand(code);
+  return command && command->Family != Computes::Nothing;
+}
 
-constexpr bool IsBinaryOperator(std::int32_t code) { return code >= cdLessEq && code <= cdOr; }
+// What the reader matches, in the order it tries them: the binary
+// operators in the order of their rows, then the brackets and the comma.
+inline constexpr std::size_t ReaderOperatorCount = BinaryOperatorCount + 3;
+inline constexpr auto ReaderOperatorCodes = [] {
+  std::array<CmdCode, ReaderOperatorCount> codes{};
+  for (std::size_t i = 0; i < BinaryOperatorCount; ++i) codes[i] = BinaryCommands[i].Code;
+  codes[BinaryOperatorCount] = cdOpenBracket;
+  codes[BinaryOperatorCount + 1] = cdCloseBracket;
+  codes[BinaryOperatorCount + 2] = cdComma;
+  return codes;
+}();
 
 namespace detail {
 
@@ -148,33 +192,41 @@ constexpr bool TableIsInCodeOrder() {
   return true;
 }
 
-// Exactly the codes 0 to cdOr compute, and each has a two-cell entry.
-constexpr bool BinaryOperatorsLeadTheTable() {
-  for (std::size_t i = 0; i < CommandCount; ++i) {
-    const bool binary = Commands[i].Family != Computes::Nothing;
-    if (binary != IsBinaryOperator(static_cast<std::int32_t>(i))) return false;
-    if (binary && Commands[i].Cells != BinaryEntryCells) return false;
+// Exactly the operator rows compute, each with a two-cell entry, at the
+// numbers kept for them; no two rows take one code.
+constexpr bool BinaryOperatorsKeepTheirNumbers() {
+  std::size_t computing = 0;
+  for (const Command& command : Commands) {
+    if (command.Family == Computes::Nothing) continue;
+    ++computing;
+    if (command.Cells != BinaryEntryCells) return false;
+    const bool first = command.Code >= cdLessEq && command.Code <= cdOr;
+    if (!first && (command.Code < FirstLaterOperator || command.Code > LastLaterOperator)) return false;
   }
-  return true;
+  for (const Command& command : OtherCommands)
+    if (Commands[static_cast<std::size_t>(command.Code)].Family != Computes::Nothing) return false;
+  return computing == BinaryOperatorCount;
 }
 
 // The reader takes the first entry that the text begins with, so a text
 // must come before every shorter text that begins it ("<=" before "<").
 constexpr bool LongerOperatorsFirst() {
   for (std::size_t i = 0; i < ReaderOperatorCount; ++i) {
-    if (Commands[i].Text.empty()) return false;
-    for (std::size_t j = i + 1; j < ReaderOperatorCount; ++j)
-      if (Commands[j].Text.size() > Commands[i].Text.size() && Commands[j].Text.starts_with(Commands[i].Text))
-        return false;
+    const std::string_view text = Commands[ReaderOperatorCodes[i]].Text;
+    if (text.empty()) return false;
+    for (std::size_t j = i + 1; j < ReaderOperatorCount; ++j) {
+      const std::string_view later = Commands[ReaderOperatorCodes[j]].Text;
+      if (later.size() > text.size() && later.starts_with(text)) return false;
+    }
   }
   return true;
 }
 
 }  // namespace detail
 
-static_assert(CommandCount == cdContextOp + 1, "one record per code");
+static_assert(CommandCount <= LastLaterOperator + 1, "the program's own operations begin above");
 static_assert(detail::TableIsInCodeOrder(), "Commands is indexed by CmdCode");
-static_assert(detail::BinaryOperatorsLeadTheTable());
+static_assert(detail::BinaryOperatorsKeepTheirNumbers());
 static_assert(detail::LongerOperatorsFirst());
 
 // The C library's pow, as "^" calls it.

@@ -12,11 +12,12 @@ namespace MathUtils::detail {
 
 namespace {
 
-// The texts of the operators, brackets and comma, indexed by their codes:
-// the command table's column, packed for the scan.
+// The texts of the operators, brackets and comma, in the order the reader
+// tries them (ReaderOperatorCodes): the command table's column, packed for
+// the scan.
 constexpr std::array<std::string_view, ReaderOperatorCount> OperatorTexts = [] {
   std::array<std::string_view, ReaderOperatorCount> texts{};
-  for (std::size_t i = 0; i < ReaderOperatorCount; ++i) texts[i] = Commands[i].Text;
+  for (std::size_t i = 0; i < ReaderOperatorCount; ++i) texts[i] = Commands[ReaderOperatorCodes[i]].Text;
   return texts;
 }();
 
@@ -44,7 +45,7 @@ bool BeginsWith(std::string_view text, std::string_view operatorText) {
 // The code of the first operator that the text begins with, or -1.
 int FindBuiltInOperator(std::string_view text) {
   for (std::size_t i = FirstOperatorWith[static_cast<unsigned char>(text[0])]; i < ReaderOperatorCount; ++i)
-    if (BeginsWith(text, OperatorTexts[i])) return static_cast<int>(i);
+    if (BeginsWith(text, OperatorTexts[i])) return ReaderOperatorCodes[i];
   return -1;
 }
 
@@ -280,7 +281,7 @@ void TokenReader::ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& toke
       flags = FlagsAfterOpening;
       break;
   }
-  Pos += static_cast<std::int32_t>(OperatorTexts[index].size());
+  Pos += static_cast<std::int32_t>(Commands[static_cast<std::size_t>(index)].Text.size());
   token.Code = static_cast<CmdCode>(index);
 }
 

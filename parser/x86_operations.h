@@ -57,13 +57,19 @@ inline constexpr X86Operation X86Operations[] = {
 };
 // clang-format on
 
-constexpr bool X86OperationsInCodeOrder() {
+constexpr bool X86OperationsFollowTheOperatorRows() {
   if (std::size(X86Operations) != BinaryOperatorCount) return false;
   for (std::size_t i = 0; i < std::size(X86Operations); ++i)
-    if (X86Operations[i].Op != static_cast<std::int32_t>(i)) return false;
+    if (X86Operations[i].Op != BinaryCommands[i].Code) return false;
   return true;
 }
-static_assert(X86OperationsInCodeOrder(), "one row per binary operator, in the order of the codes");
+static_assert(X86OperationsFollowTheOperatorRows(), "one row per binary operator, in the order of its rows");
+
+constexpr const X86Operation& X86OperationOf(std::int32_t op) {
+  std::size_t i = 0;
+  while (i + 1 < std::size(X86Operations) && X86Operations[i].Op != op) ++i;
+  return X86Operations[i];
+}
 
 // An operation of the program as an x86 generator emits it: its lowering,
 // and for a binary operator its row above.
@@ -74,7 +80,7 @@ struct Emission {
 
 constexpr Emission EmissionOf(std::int32_t op) {
   if (!IsBinaryOperator(op)) return {LoweringOf(op)};
-  return {LoweringOf(op), X86Operations[op]};
+  return {LoweringOf(op), X86OperationOf(op)};
 }
 
 }  // namespace MathUtils::detail

@@ -77,8 +77,8 @@ TEST(BinaryOperators, EveryPathComputesTheSame) {
   constexpr double Infinity = std::numeric_limits<double>::infinity();
   const double operands[] = {0.0, -0.0, 1.0, -2.5, 2.0, 3.0, 1e308, Infinity, -Infinity, std::nan("")};
   double a = 0, b = 0;
-  for (std::size_t code = 0; code < BinaryOperatorCount; ++code) {
-    const std::string op = " " + std::string(Commands[code].Text) + " ";
+  for (const Command& row : BinaryCommands) {
+    const std::string op = " " + std::string(row.Text) + " ";
     std::vector<double> lefts, rights, expected;
     for (double left : operands) {
       for (double right : operands) {
