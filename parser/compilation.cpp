@@ -142,7 +142,7 @@ bool Compilation::Take(const Token& current) {
     case cdPrefixOp: Operators.push(current); return true;
     case cdPostfixOp: Postfix(current); return true;
     default:
-      if (current.Code > cdEnd) Fail(Messages::UnsupportedToken, -1);
+      if (current.Code != cdEnd && !IsBinaryOperator(current.Code)) Fail(Messages::UnsupportedToken, -1);
       return Delimit(current);  // a binary operator or the end
   }
 }
