@@ -141,7 +141,7 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysCompiling(std::span<const Variabl
   if (notInstalled.empty())
     ArraysFrom(1, variables, results, written, threads);
   else
-    ArraysOverCells(notInstalled.data(), PowerFunctionOf(Library), point, 1, results, written);
+    ArraysOverCells(notInstalled.data(), PowerFunctionOf(Settings.Library), point, 1, results, written);
 }
 
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysByCells(std::size_t first,
@@ -317,7 +317,7 @@ void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> v
     else
       detail::RunBlocks(program, variables, chunk, from, done);
   };
-  detail::SpreadOverThreads(first, results.size(), threads, PointsPerThread, runChunk, written);
+  detail::SpreadOverThreads(first, results.size(), threads, Settings.PointsPerThread, runChunk, written);
 }
 
 // The machine code over arrays once evaluations over arrays have run
@@ -325,13 +325,13 @@ void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> v
 const detail::ArrayCode* Engine::ArrayCodeFor(std::size_t points) {
   detail::CompiledFormula& compiled = *Current;
   if (compiled.ArraysMade.load(std::memory_order_acquire)) return compiled.Arrays.get();
-  if (!MachineCodeOn || !detail::MachineCode::Supported()) return nullptr;
+  if (!Settings.MachineCodeOn || !detail::MachineCode::Supported()) return nullptr;
   const auto count =
       static_cast<std::int32_t>(std::min<std::size_t>(points, detail::ArrayPointsBeforeMachineCode));
   if (compiled.ArrayPointsLeft.fetch_sub(count, std::memory_order_relaxed) > count) return nullptr;
   const std::lock_guard<std::mutex> lock(Preparing);
   if (!compiled.ArraysMade.load(std::memory_order_relaxed)) {
-    compiled.Arrays = detail::ArrayCode::Generate(compiled.Derived, ArrayLanes);
+    compiled.Arrays = detail::ArrayCode::Generate(compiled.Derived, Settings.ArrayLanes);
     compiled.ArraysMade.store(true, std::memory_order_release);
   }
   return compiled.Arrays.get();

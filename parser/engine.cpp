@@ -110,8 +110,9 @@ void Engine::operator delete(void* memory, std::size_t size) {
   SpareMemory = memory;
 }
 
-Engine::Engine(std::atomic<EvalRoutine>& entry)
-    : MachineCodeOn(DefaultMachineCode().On), MachineCodeAfter(DefaultMachineCode().After), Entry(entry) {
+Engine::Engine(std::atomic<EvalRoutine>& entry) : Entry(entry) {
+  Settings.MachineCodeOn = DefaultMachineCode().On;
+  Settings.MachineCodeAfter = DefaultMachineCode().After;
   Enter(Tier::Compile, &Engine::EnterCompile);
 }
 
@@ -170,7 +171,7 @@ void Engine::SetVariable(std::string_view name, double* address) {
 void Engine::Adopt(const Engine& from, bool functions, bool constants, bool operators) {
   if (functions) {
     Words.Functions.Share(from.Words.Functions);
-    if (from.Library != Library) BindBuiltins(Library);
+    if (from.Settings.Library != Settings.Library) BindBuiltins(Settings.Library);
   }
   if (constants) Words.Constants.Share(from.Words.Constants);
   if (operators) {
@@ -184,7 +185,7 @@ void Engine::SetLibrary(MathLibrary library) {
   if (library == MathLibrary::Deterministic && !DeterministicMathAvailable())
     RaiseError(Messages::MathLibraryUnavailable, -1);
   BindBuiltins(library);
-  Change(Library, library);
+  Change(Settings.Library, library);
 }
 
 // A name whose definition is another library's built-in row of the same
@@ -213,9 +214,9 @@ void Engine::BindRows(Rows rows, Rows otherRows) {
 }
 
 void Engine::DefineMathFunctions() {
-  for (const auto& row : MathUnaryFunctions(Library))
+  for (const auto& row : MathUnaryFunctions(Settings.Library))
     SetFunction(row.Name, {reinterpret_cast<void*>(row.Function), nullptr, 1, row.Optimizable, false});
-  for (const auto& row : MathFixedFunctions(Library))
+  for (const auto& row : MathFixedFunctions(Settings.Library))
     SetFunction(row.Name,
                 {reinterpret_cast<void*>(row.Function), nullptr, row.ArgCount, row.Optimizable, false});
 }
@@ -312,8 +313,9 @@ double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled)
   };
   try {
     const CompilationUnderWay underWay(*this);
-    Compilation compilation(Words, Formula(), compiled->Cells, FoldingOn, point, PowerFunctionOf(Library));
-    UseLibrary(compiled->Derived, Library);
+    Compilation compilation(Words, Formula(), compiled->Cells, Settings.FoldingOn, point,
+                            PowerFunctionOf(Settings.Library));
+    UseLibrary(compiled->Derived, Settings.Library);
     const double value = compilation.Run();
     const bool changed = Changes != changesAtStart;
     if (point) {
@@ -420,7 +422,7 @@ void Engine::Release(CompiledFormula* compiled) {
 void Engine::AssignBytecode(std::span<const Cell> cells) {
   CompiledFormula* compiled = TakeCompiledFormula();
   compiled->Cells = cells;
-  UseLibrary(compiled->Derived, Library);
+  UseLibrary(compiled->Derived, Settings.Library);
   Install(compiled);
   ++Changes;
   Enter(Tier::Derive, &Engine::DeriveAndRun);

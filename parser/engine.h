@@ -74,18 +74,20 @@ class Engine {
     setting = value;
     RequireCompilation();
   }
-  bool FoldingOn = true;
-  bool MachineCodeOn;
-  std::int32_t MachineCodeAfter;  // later evaluations interpreted first
-  int ArrayLanes = 8;
-  // See SetMathLibrary: changed with the built-in names (SetLibrary).
-  MathLibrary Library = MathLibrary::C;
-  // Threads that an evaluation over arrays spreads over (0: every core);
-  // how the points are computed, never what: it changes nothing compiled,
-  // and may change while other threads evaluate.
-  std::atomic<int> ArrayThreads{1};
-  // The fewest points of a thread's part; 0: measured on each call.
-  std::size_t PointsPerThread = 0;
+  struct EngineSettings {
+    bool FoldingOn = true;
+    bool MachineCodeOn = true;
+    std::int32_t MachineCodeAfter = 0;  // later evaluations interpreted first
+    int ArrayLanes = 8;
+    // See SetMathLibrary: changed with the built-in names (SetLibrary).
+    MathLibrary Library = MathLibrary::C;
+    // Threads that an evaluation over arrays spreads over (0: every core);
+    // how the points are computed, never what: it changes nothing
+    // compiled, and may change while other threads evaluate.
+    std::atomic<int> ArrayThreads{1};
+    // The fewest points of a thread's part; 0: measured on each call.
+    std::size_t PointsPerThread = 0;
+  } Settings;
 
   // The next evaluation compiles the formula afresh; a compilation under
   // way when this happens keeps its result from the parser.

@@ -160,9 +160,9 @@ void Engine::PrepareLaterRuns() {
     EnterRun(Tier::Cells);
     return;
   }
-  if (MachineCodeOn && MachineCode::Supported()) {
-    compiled.LaterRunsLeft.store(MachineCodeAfter, std::memory_order_relaxed);
-    compiled.ArrayPointsLeft.store(MachineCodeAfter == 0 ? 0 : ArrayPointsBeforeMachineCode,
+  if (Settings.MachineCodeOn && MachineCode::Supported()) {
+    compiled.LaterRunsLeft.store(Settings.MachineCodeAfter, std::memory_order_relaxed);
+    compiled.ArrayPointsLeft.store(Settings.MachineCodeAfter == 0 ? 0 : ArrayPointsBeforeMachineCode,
                                    std::memory_order_relaxed);
     EnterRun(Tier::Counting);
     return;
