@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "parser/commands.h"
+#include "parser/core/commands.h"
 
 namespace Bench {
 

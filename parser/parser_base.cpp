@@ -6,14 +6,14 @@
 #include <utility>
 #include <vector>
 
-#include "parser/bytecode.h"
-#include "parser/commands.h"
-#include "parser/compiled_formula.h"
-#include "parser/engine.h"
-#include "parser/math_library.h"
-#include "parser/syntax_flags.h"
-#include "parser/token_reader.h"
-#include "parser/tokens.h"
+#include "parser/core/commands.h"
+#include "parser/engine/compiled_formula.h"
+#include "parser/engine/engine.h"
+#include "parser/front/bytecode.h"
+#include "parser/front/syntax_flags.h"
+#include "parser/front/token_reader.h"
+#include "parser/front/tokens.h"
+#include "parser/math/math_library.h"
 
 namespace MathUtils {
 

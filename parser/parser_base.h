@@ -14,9 +14,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "parser/callables.h"
-#include "parser/errors.h"
-#include "parser/types.h"
+#include "parser/core/callables.h"
+#include "parser/core/errors.h"
+#include "parser/core/types.h"
 
 namespace MathUtils {
 

@@ -29,7 +29,7 @@
 #endif
 
 #include "array_tiers.h"
-#include "parser/array_threads.h"
+#include "parser/arrays/array_threads.h"
 #include "parser/parser.h"
 #include "parser_test_support.h"
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "cell_entries.h"
-#include "parser/array_code.h"
-#include "parser/lowering.h"
-#include "parser/machine_code.h"
+#include "parser/lowering/lowering.h"
 #include "parser/parser.h"
-#include "parser/program.h"
+#include "parser/program/program.h"
+#include "parser/x86/array_code.h"
+#include "parser/x86/machine_code.h"
 
 namespace ParserTests {
 namespace {

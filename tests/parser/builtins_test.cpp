@@ -1,7 +1,7 @@
 // The default vocabulary: every function, constant and operator, with the
 // edge values of the degree conversions, rounding and the list functions;
 // and the math functions beyond it.
-#include "parser/builtins.h"
+#include "parser/math/builtins.h"
 
 #include <algorithm>
 #include <cmath>

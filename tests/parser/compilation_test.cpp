@@ -1,6 +1,6 @@
 // The compiler: priorities, brackets, arguments, unary operators, its
 // errors and the bound on evaluation-stack slots.
-#include "parser/compilation.h"
+#include "parser/front/compilation.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "math_inputs.h"
-#include "parser/builtins.h"
-#include "parser/commands.h"
-#include "parser/math_library.h"
+#include "parser/core/commands.h"
+#include "parser/front/vocabulary.h"
+#include "parser/math/builtins.h"
+#include "parser/math/math_library.h"
 #include "parser/parser.h"
-#include "parser/vocabulary.h"
 
 namespace {
 

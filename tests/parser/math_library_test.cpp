@@ -2,7 +2,7 @@
 // (folding, the first evaluation, the cells, the program, the machine code
 // for one point and in lanes of every width) gives the bits of the same
 // scalar function; choosing rebinds this parser's built-in names alone.
-#include "parser/math_library.h"
+#include "parser/math/math_library.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 
 #include "array_tiers.h"
 #include "math_inputs.h"
-#include "parser/builtins.h"
-#include "parser/machine_code.h"
+#include "parser/math/builtins.h"
+#include "parser/x86/machine_code.h"
 #include "parser_test_support.h"
 
 namespace ParserTests {
