@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "parser/commands.h"
+#include "parser/core/commands.h"
 
 namespace Bench {
 
@@ -11,7 +11,7 @@ namespace {
 using namespace MathUtils;
 
 int EntryCells(Cell code) {
-  if (code >= cdLessEq && code <= cdOr) return BinaryEntryCells;
+  if (IsBinaryOperator(code)) return BinaryEntryCells;
   switch (code) {
     case cdVariable: return VariableEntryCells;
     case cdValue: return ValueEntryCells;

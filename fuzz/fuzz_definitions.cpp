@@ -18,9 +18,9 @@
 #include <string_view>
 
 #include "fuzz_oracle.h"
-#include "parser/builtins.h"
+#include "parser/front/syntax_flags.h"
+#include "parser/math/builtins.h"
 #include "parser/parser.h"
-#include "parser/syntax_flags.h"
 
 namespace {
 

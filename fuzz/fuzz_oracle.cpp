@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "parser/builtins.h"
+#include "parser/math/builtins.h"
 
 namespace FuzzOracle {
 

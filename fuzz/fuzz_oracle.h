@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "parser/compiled_formula.h"
-#include "parser/machine_code.h"
+#include "parser/engine/compiled_formula.h"
 #include "parser/parser.h"
+#include "parser/x86/machine_code.h"
 
 namespace FuzzOracle {
 

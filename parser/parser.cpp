@@ -1,8 +1,8 @@
-// The parser with the default vocabulary: the rows of parser/builtins.h,
+// The parser with the default vocabulary: the rows of parser/math/builtins.h,
 // defined through the definition operations.
 #include "parser/parser.h"
 
-#include "parser/builtins.h"
+#include "parser/math/builtins.h"
 
 namespace MathUtils {
 

@@ -10,7 +10,7 @@
 // parser/reader.h.
 #pragma once
 
-#include "parser/errors.h"
+#include "parser/core/errors.h"
 #include "parser/parser_base.h"
 
 namespace MathUtils {

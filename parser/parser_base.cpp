@@ -6,14 +6,14 @@
 #include <utility>
 #include <vector>
 
-#include "parser/bytecode.h"
-#include "parser/commands.h"
-#include "parser/compiled_formula.h"
-#include "parser/engine.h"
-#include "parser/math_library.h"
-#include "parser/syntax_flags.h"
-#include "parser/token_reader.h"
-#include "parser/tokens.h"
+#include "parser/core/commands.h"
+#include "parser/engine/compiled_formula.h"
+#include "parser/engine/engine.h"
+#include "parser/front/bytecode.h"
+#include "parser/front/syntax_flags.h"
+#include "parser/front/token_reader.h"
+#include "parser/front/tokens.h"
+#include "parser/math/math_library.h"
 
 namespace MathUtils {
 
@@ -100,23 +100,25 @@ void ParserBase::VisitNames(void (*visit)(void*, NameKind, std::string_view), vo
   for (const auto& [kind, name] : names) visit(context, kind, name);
 }
 
-void ParserBase::SetOptimizer(bool on) { Core->Change(Core->FoldingOn, on); }
+void ParserBase::SetOptimizer(bool on) { Core->Change(Core->Settings.FoldingOn, on); }
 
 void ParserBase::SetMathLibrary(MathLibrary library) { Core->SetLibrary(library); }
 
-MathLibrary ParserBase::GetMathLibrary() const { return Core->Library; }
+MathLibrary ParserBase::GetMathLibrary() const { return Core->Settings.Library; }
+
+void ParserBase::AddMathFunctions() { Core->DefineMathFunctions(); }
 
 bool ParserBase::MathLibraryAvailable(MathLibrary library) {
   return library == MathLibrary::C || detail::DeterministicMathAvailable();
 }
 
-void ParserBase::SetMachineCode(bool on) { Core->Change(Core->MachineCodeOn, on); }
+void ParserBase::SetMachineCode(bool on) { Core->Change(Core->Settings.MachineCodeOn, on); }
 
 void ParserBase::SetMachineCodeAfter(std::int32_t laterRuns) {
-  Core->Change(Core->MachineCodeAfter, laterRuns);
+  Core->Change(Core->Settings.MachineCodeAfter, laterRuns);
 }
 
-void ParserBase::SetArrayLanes(int lanes) { Core->Change(Core->ArrayLanes, lanes); }
+void ParserBase::SetArrayLanes(int lanes) { Core->Change(Core->Settings.ArrayLanes, lanes); }
 
 detail::Tier ParserBase::CurrentTier() const { return Core->CurrentTier(); }
 
@@ -144,12 +146,14 @@ void ParserBase::EvaluateArrays(std::span<const VariableArray> variables, std::s
 
 void ParserBase::SetArrayThreads(int threads) {
   if (threads < 0) detail::RaiseArgumentError(Messages::NegativeThreadCount);
-  Core->ArrayThreads.store(threads, std::memory_order_relaxed);
+  Core->Settings.ArrayThreads.store(threads, std::memory_order_relaxed);
 }
 
-void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->PointsPerThread = points; }
+void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->Settings.PointsPerThread = points; }
 
-int ParserBase::GetArrayThreads() const { return Core->ArrayThreads.load(std::memory_order_relaxed); }
+int ParserBase::GetArrayThreads() const {
+  return Core->Settings.ArrayThreads.load(std::memory_order_relaxed);
+}
 
 int ParserBase::ArrayCodeLanes() const { return Core->ArrayCodeLanes(); }
 

@@ -4,9 +4,9 @@
 // read the cells of GetBytecode.
 #pragma once
 
-#include "parser/bytecode.h"
-#include "parser/cells.h"
-#include "parser/commands.h"
+#include "parser/core/cells.h"
+#include "parser/core/commands.h"
+#include "parser/front/bytecode.h"
+#include "parser/front/syntax_flags.h"
+#include "parser/front/tokens.h"
 #include "parser/parser.h"
-#include "parser/syntax_flags.h"
-#include "parser/tokens.h"

@@ -2,7 +2,7 @@
 
 #include <Python.h>
 
-#include "parser/errors.h"
+#include "parser/core/errors.h"
 #include "python/formula_error.h"
 
 namespace py = pybind11;

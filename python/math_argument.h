@@ -4,7 +4,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "parser/types.h"
+#include "parser/core/types.h"
 
 namespace PythonModule {
 

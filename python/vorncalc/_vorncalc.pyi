@@ -49,7 +49,9 @@ class Formula:
     Angles in degrees (sin(30) is 0.5; sinr takes radians), log is base 10
     (ln the natural one), the power is x^y (** is refused); max(x, 0) is 0
     where x is NaN, max(0, x) NaN, sign(NaN) -1, as the formula language
-    has it, not NumPy.
+    has it, not NumPy. Its vocabulary adds to the parser's defaults round,
+    trunc, floor, ceil, r2d, d2r, cbrt, log1p, expm1, mod(x, y), atan2(y, x),
+    atan2r(y, x), hypot(x, y), pow(x, y) and where(c, a, b).
     """
 
     # Named as a function is, for Dask's and xarray's task names.

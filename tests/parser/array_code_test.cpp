@@ -3,7 +3,7 @@
 // derived program refuses, results stored around the caches at every
 // alignment, and the lane code's unwind description against what its
 // instructions do to the stack.
-#include "parser/array_code.h"
+#include "parser/x86/array_code.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +21,11 @@
 #include "array_tiers.h"
 #include "cell_entries.h"
 #include "frame_replay.h"
-#include "parser/compiled_formula.h"
-#include "parser/machine_code.h"
+#include "parser/engine/compiled_formula.h"
 #include "parser/parser.h"
-#include "parser/program.h"
-#include "parser/unwind_info.h"
+#include "parser/program/program.h"
+#include "parser/x86/machine_code.h"
+#include "parser/x86/unwind_info.h"
 #include "parser_test_support.h"
 
 namespace ParserTests {

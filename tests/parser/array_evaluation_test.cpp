@@ -19,10 +19,10 @@
 #endif
 
 #include "array_tiers.h"
-#include "parser/array_code.h"
-#include "parser/compiled_formula.h"
+#include "parser/engine/compiled_formula.h"
 #include "parser/parser.h"
-#include "parser/program_blocks.h"
+#include "parser/program/program_blocks.h"
+#include "parser/x86/array_code.h"
 #include "parser_test_support.h"
 
 #if defined(__SSE2__)

@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "parser/cells.h"
-#include "parser/commands.h"
+#include "parser/core/cells.h"
+#include "parser/core/commands.h"
 
 namespace ParserTests::CellEntries {
 

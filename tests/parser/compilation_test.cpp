@@ -1,6 +1,6 @@
 // The compiler: priorities, brackets, arguments, unary operators, its
 // errors and the bound on evaluation-stack slots.
-#include "parser/compilation.h"
+#include "parser/front/compilation.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -167,7 +167,11 @@ TEST_F(CompilerTest, ErrorsWithTheirTexts) {
       {"sin-(30)", Marked(UnexpectedUnaryOperator, "sin-")},
       {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
       {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
+      {"atan2(x)", Marked(TooFewArguments, "atan2(x)")},
+      {"hypot(1,2,x)", Marked(TooManyArguments, "hypot(1,2,x)")},
+      {"where(x,1)+2", Marked(TooFewArguments, "where(x,1)")},
   };
+  Subject.AddMathFunctions();
   for (const auto& [formula, text] : cases) {
     Subject.AssignFormula(formula);
     EXPECT_PARSER_ERROR_IN(Subject.Evaluate(), text, formula);

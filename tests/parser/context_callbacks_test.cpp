@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "parser/machine_code.h"
+#include "parser/x86/machine_code.h"
 #include "parser_test_support.h"
 
 namespace ParserTests {

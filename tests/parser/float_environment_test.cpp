@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "parser/machine_code.h"
 #include "parser/parser.h"
+#include "parser/x86/machine_code.h"
 
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <xmmintrin.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cell_entries.h"
-#include "parser/program.h"
+#include "parser/program/program.h"
 #include "parser_test_support.h"
 
 namespace {

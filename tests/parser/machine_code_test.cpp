@@ -2,7 +2,7 @@
 // the cell interpreter computes (NaNs included, payload and sign), the
 // variables read when the cells read them, and a callback's exception must
 // reach the caller as it does from the interpreters.
-#include "parser/machine_code.h"
+#include "parser/x86/machine_code.h"
 
 #include <cmath>
 #include <cstdint>

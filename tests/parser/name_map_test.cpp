@@ -1,6 +1,6 @@
 // The registries' dictionary where the parser does not reach it: the
 // parser reserves room only in empty registries.
-#include "parser/detail/name_map.h"
+#include "parser/core/name_map.h"
 
 #include <gtest/gtest.h>
 

@@ -8,15 +8,15 @@
 #include <string>
 #include <string_view>
 
-#include "parser/bytecode.h"
-#include "parser/commands.h"
-#include "parser/compiled_formula.h"
+#include "parser/core/commands.h"
+#include "parser/engine/compiled_formula.h"
+#include "parser/front/bytecode.h"
+#include "parser/front/stack.h"
+#include "parser/front/syntax_flags.h"
+#include "parser/front/tokens.h"
+#include "parser/front/vocabulary.h"
 #include "parser/parser.h"
 #include "parser/reader.h"
-#include "parser/stack.h"
-#include "parser/syntax_flags.h"
-#include "parser/tokens.h"
-#include "parser/vocabulary.h"
 
 namespace ParserTests {
 

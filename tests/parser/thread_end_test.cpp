@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "parser/machine_code.h"
 #include "parser/parser.h"
-#include "parser/program.h"
+#include "parser/program/program.h"
+#include "parser/x86/machine_code.h"
 
 namespace ParserTests {
 namespace {
@@ -52,7 +52,7 @@ double Slow(double v) {
 }
 
 // The sanitizer of g++ 12 trips over the red zones of an instrumented frame
-// that a cancellation unwinds (see parser/program.h): this frame between
+// that a cancellation unwinds (see parser/program/program.h): this frame between
 // the thread and the parser is no more instrumented than the parser's own.
 MATHUTILS_FRAME_UNSANITIZED void EvaluateOnce(MathUtils::Parser& parser, Worker& worker) {
   if (worker.Using == Calls::Evaluate)

@@ -2,7 +2,7 @@
 // and the saved registers replayed up to a code offset must be what the
 // frame steps said, whatever the distances between the steps and the
 // sizes of the numbers.
-#include "parser/unwind_info.h"
+#include "parser/x86/unwind_info.h"
 
 #include <gtest/gtest.h>
 
