@@ -9,6 +9,7 @@
 #include "parser/bytecode.h"
 #include "parser/commands.h"
 #include "parser/compiled_formula.h"
+#include "parser/default_threads.h"
 #include "parser/engine.h"
 #include "parser/math_library.h"
 #include "parser/syntax_flags.h"
@@ -150,6 +151,8 @@ void ParserBase::SetArrayThreads(int threads) {
 void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->PointsPerThread = points; }
 
 int ParserBase::GetArrayThreads() const { return Core->ArrayThreads.load(std::memory_order_relaxed); }
+
+int ParserBase::DefaultArrayThreads() { return detail::DefaultThreadCount(); }
 
 int ParserBase::ArrayCodeLanes() const { return Core->ArrayCodeLanes(); }
 
