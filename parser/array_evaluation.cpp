@@ -118,7 +118,8 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
       return;
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
-      if (threads != 1 && !Current->Derived.CallsBack && detail::MaySpread(results.size() - first, PointsPerThread))
+      if (threads != 1 && !Current->Derived.CallsBack &&
+          detail::MaySpread(results.size() - first, PointsPerThread))
         ArraysOnThreads(first, variables, results, written, threads);
       else if (!ArraysByMachineCode(first, variables, results, written))
         ArraysByProgram(first, variables, results, written);
@@ -306,9 +307,12 @@ MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
 
 // The points in chunks over threads (parser/array_threads.h), each chunk
 // run by the machine code or the program's blocks, whichever the whole
-// call would have run; no callback of the user's is called.
-void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables,
-                             std::span<double> results, std::size_t& written, int threads) {
+// call would have run; no callback of the user's is called. A cancelled
+// calling thread unwinds from the end of the spread through here.
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOnThreads(std::size_t first,
+                                                         std::span<const VariableArray> variables,
+                                                         std::span<double> results, std::size_t& written,
+                                                         int threads) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   const detail::Program& program = Current->Derived;
   const auto runChunk = [&](std::size_t from, std::size_t to, std::size_t& done) {

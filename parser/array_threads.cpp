@@ -20,6 +20,7 @@
 #endif
 
 #include "parser/default_threads.h"
+#include "parser/program.h"
 
 namespace MathUtils::detail {
 
@@ -165,7 +166,8 @@ std::size_t TimedPointsPerThread(std::size_t& first, std::size_t end, const Run&
   const std::int64_t took =
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begun).count();
   first += probe;
-  const auto points = LeastNanosecondsPerThread * static_cast<std::int64_t>(probe) / std::max<std::int64_t>(took, 1);
+  const auto points =
+      LeastNanosecondsPerThread * static_cast<std::int64_t>(probe) / std::max<std::int64_t>(took, 1);
   return std::max(LeastPointsPerThread, static_cast<std::size_t>(points));
 }
 
@@ -185,7 +187,9 @@ class CancellationHeld {
   int Previous = PTHREAD_CANCEL_ENABLE;
 };
 #else
-struct CancellationHeld {
+class CancellationHeld {  // no cancellation of threads here
+ public:
+  CancellationHeld() {}  // NOLINT(modernize-use-equals-default): a guard, not unused
   static void ActIfCancelled() {}
 };
 #endif
@@ -219,8 +223,10 @@ std::size_t HelpersRunning() { return HelpersRunningCount.load(std::memory_order
 
 int ThreadsAsked(int threads) { return threads != 0 ? threads : DefaultThreadCount(); }
 
-void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
-                       const Run& run, std::size_t& written) {
+// A cancellation acts at its end, unwinding from here (see program.h).
+MATHUTILS_FRAME_UNSANITIZED void SpreadOverThreads(std::size_t first, std::size_t end, int threads,
+                                                   std::size_t pointsPerThread, const Run& run,
+                                                   std::size_t& written) {
   written = first;
   if (threads == 1 || !MaySpread(end - first, pointsPerThread) || ThreadsAsked(threads) == 1) {
     run(first, end, written);

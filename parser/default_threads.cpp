@@ -140,7 +140,8 @@ std::optional<int> HierarchyLimit(std::string_view mountInfo, std::string_view c
   std::string below;
   if (mount->Root == "/")
     below = *path;
-  else if (path->starts_with(mount->Root) && (path->size() == mount->Root.size() || (*path)[mount->Root.size()] == '/'))
+  else if (path->starts_with(mount->Root) &&
+           (path->size() == mount->Root.size() || (*path)[mount->Root.size()] == '/'))
     below = path->substr(mount->Root.size());
   std::optional<int> least;
   for (;;) {
@@ -176,6 +177,7 @@ int AffinityCpus() {
 #endif
 }
 
+#if defined(__linux__)
 std::optional<std::string> FileText(const std::string& path) {
   std::ifstream file(path);
   if (!file) return std::nullopt;
@@ -183,6 +185,7 @@ std::optional<std::string> FileText(const std::string& path) {
   text << file.rdbuf();
   return text.str();
 }
+#endif
 
 int ReadThreadCount() {
   int cpus = AffinityCpus();
@@ -223,8 +226,8 @@ int LoweredByEnvironment(int cpus, const char* vorncalcThreads, const char* open
 }
 
 int DefaultThreadCount() {
-  static const bool forgottenInChildren = (ForgetInChildren(), true);
-  static_cast<void>(forgottenInChildren);
+  static const bool ForgottenInChildren = (ForgetInChildren(), true);
+  static_cast<void>(ForgottenInChildren);
   int count = Cached.load(std::memory_order_relaxed);
   if (count == 0) {
     count = ReadThreadCount();

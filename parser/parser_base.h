@@ -173,15 +173,16 @@ class ParserBase {
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results, int threads,
                       std::size_t* written = nullptr);
   // How many threads an evaluation over arrays spreads its points over: 1
-  // (the default) the calling thread alone, 0 DefaultArrayThreads. Threads are started for each call that is long enough to
-  // repay them (the calling thread times its first points: each thread
-  // takes a tenth of a millisecond of work at least), and the call returns
-  // once the work they took has ended; every result is the same bits as
-  // on one thread. A formula that calls
-  // a callback of the user's runs on the calling thread alone, point by
-  // point in order. A negative count is refused and changes nothing. It
-  // changes how the points are computed, never what: the formula is not
-  // compiled anew, and other threads may be evaluating meanwhile.
+  // (the default) the calling thread alone, 0 DefaultArrayThreads.
+  // Threads are started for each call that is long enough to repay them
+  // (the calling thread times its first points: each thread takes a tenth
+  // of a millisecond of work at least), and the call returns once the work
+  // they took has ended; every result is the same bits as on one thread.
+  // A formula that calls a callback of the user's runs on the calling
+  // thread alone, point by point in order. A negative count is refused and
+  // changes nothing. It changes how the points are computed, never what:
+  // the formula is not compiled anew, and other threads may be evaluating
+  // meanwhile.
   void SetArrayThreads(int threads);
   int GetArrayThreads() const;
   // The threads 0 stands for: the CPUs this process may run on (its

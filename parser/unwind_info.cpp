@@ -174,13 +174,13 @@ namespace {
 // too (a fork waits for a registration under way, a registration for a
 // fork), so that the unwinder's lock is free in every child.
 std::mutex& RegistrationLock() {
-  static std::mutex lock;
+  static std::mutex Lock;
 #if !defined(_WIN32)
-  static const bool heldAcrossFork = pthread_atfork([] { lock.lock(); }, [] { lock.unlock(); },
-                                                    [] { lock.unlock(); }) == 0;
-  static_cast<void>(heldAcrossFork);
+  static const bool HeldAcrossFork =
+      pthread_atfork([] { Lock.lock(); }, [] { Lock.unlock(); }, [] { Lock.unlock(); }) == 0;
+  static_cast<void>(HeldAcrossFork);
 #endif
-  return lock;
+  return Lock;
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include "parser/array_threads.h"
 #include "parser/default_threads.h"
 #include "parser/parser.h"
+#include "parser/program.h"
 #include "parser_test_support.h"
 
 namespace {
@@ -214,7 +215,8 @@ TEST(DefaultThreads, TheCgroupQuota) {
       {"v1 mounted from the group itself (a container)",
        "40 32 0:31 /docker/c1 /sys/fs/cgroup/cpu ro - cgroup cgroup rw,cpu\n",
        "4:cpu:/docker/c1\n",
-       {{"/sys/fs/cgroup/cpu/cpu.cfs_quota_us", "100000"}, {"/sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000"}},
+       {{"/sys/fs/cgroup/cpu/cpu.cfs_quota_us", "100000"},
+        {"/sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000"}},
        1},
       {"hybrid: v1 holds the cpu controller",
        std::string(v1Mount) + "42 32 0:39 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n",
@@ -244,11 +246,11 @@ TEST(DefaultThreads, TheCgroupQuota) {
 // child reads it again, on its first call that spreads.
 struct DefaultRow {
   const char* Name;
-  bool OneCpu;            // the child's affinity held to one CPU
-  const char* Vorncalc;   // VORNCALC_NUM_THREADS, null: unset
-  const char* OpenMp;     // OMP_NUM_THREADS
-  bool ShortCallFirst;    // a short call with threads 0 before the variables are set
-  bool AllCpusExpected;   // else 1
+  bool OneCpu;           // the child's affinity held to one CPU
+  const char* Vorncalc;  // VORNCALC_NUM_THREADS, null: unset
+  const char* OpenMp;    // OMP_NUM_THREADS
+  bool ShortCallFirst;   // a short call with threads 0 before the variables are set
+  bool AllCpusExpected;  // else 1
 };
 
 int DefaultInAChild(const DefaultRow& row) {
@@ -271,7 +273,8 @@ int DefaultInAChild(const DefaultRow& row) {
     CPU_SET(first, &set);
     if (sched_setaffinity(0, sizeof set, &set) != 0) return 200;
   }
-  for (const auto& [name, value] : {std::pair{"VORNCALC_NUM_THREADS", row.Vorncalc}, {"OMP_NUM_THREADS", row.OpenMp}})
+  for (const auto& [name, value] :
+       {std::pair{"VORNCALC_NUM_THREADS", row.Vorncalc}, {"OMP_NUM_THREADS", row.OpenMp}})
     value ? setenv(name, value, 1) : unsetenv(name);
   return MathUtils::detail::ThreadsAsked(0);
 }
@@ -561,7 +564,10 @@ void Prepare(ArrayParser& parser, CancelledLoop& loop) {
   parser.AssignFormula("sin(x) * cos(x) + exp(x / 100) * x^1.5");
 }
 
-void* LoopOverArrays(void* argument) {
+// Cancelled, the thread unwinds through this frame: it is no more
+// instrumented by the address sanitizer than the parser's own (see
+// parser/program.h).
+MATHUTILS_FRAME_UNSANITIZED void* LoopOverArrays(void* argument) {
   CancelledLoop& loop = *static_cast<CancelledLoop*>(argument);
   ArrayParser own;
   ArrayParser& parser = loop.Outside ? *loop.Outside : own;

@@ -112,11 +112,11 @@ TEST(UnwindInfoTest, AChildForkedWhileAnotherThreadRegistersMakesMachineCode) {
   std::thread churn([&] {
     // Many descriptions registered, the oldest replaced each time: the
     // unwinder looks for it along its list, holding its lock.
-    static const std::uint8_t code[64] = {};
+    static const std::uint8_t Code[64] = {};
     const std::vector<FrameStep> steps = {{1, FrameStep::CfaOffset, 0, 16}};
     std::vector<std::unique_ptr<UnwindInfo>> held(2000);
     for (std::size_t k = 0; !stop.load(std::memory_order_relaxed); k = (k + 1) % held.size()) {
-      held[k] = std::make_unique<UnwindInfo>(code, sizeof code, steps);
+      held[k] = std::make_unique<UnwindInfo>(Code, sizeof Code, steps);
       registered.fetch_add(1, std::memory_order_relaxed);
     }
   });
