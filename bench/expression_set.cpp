@@ -56,6 +56,13 @@ inline double N16(double x, double y) {
   return std::max(3.33, std::min(std::sqrt(1 - std::sin(2 * x) + std::cos(Pi / y) / 3), 1.11));
 }
 
+// The bulk set's own: radians to degrees by the double nearest 180/pi, as
+// atan2 does.
+constexpr double ToDegrees = 57.29577951308232;
+inline double N17(double x, double y) { return std::atan2(y, x) * ToDegrees / 90 + x; }
+inline double N18(double x, double y) { return std::hypot(x, y) - std::hypot(y, 1.5); }
+inline double N19(double x, double y) { return (x > 0 ? std::sqrt(x) : -y) + (x < y ? x : y * 2); }
+
 template <NativeFormula Formula>
 double SweepOf(std::span<const Point> points) {
   double total = 0;
@@ -113,6 +120,16 @@ const std::array<Expression, ExpressionCount>& Expressions() {
        "max(3.33, min(sqrt(1 - sin(2 * x) + cos(pi / y) / 3), 1.11))", N16, SweepOf<N16>, BulkOf<N16>, false},
   }};
   return Set;
+}
+
+const Expression& BulkExpression(int index) {
+  static const std::array<Expression, BulkExpressionCount - ExpressionCount> MathFunctions = {{
+      {"atan2(y, x) / 90 + x", nullptr, N17, SweepOf<N17>, BulkOf<N17>, false},
+      {"hypot(x, y) - hypot(y, 1.5)", nullptr, N18, SweepOf<N18>, BulkOf<N18>, false},
+      {"where(x > 0, sqrt(x), -y) + where(x < y, x, y * 2)", nullptr, N19, SweepOf<N19>, BulkOf<N19>, false},
+  }};
+  if (index < ExpressionCount) return Expressions()[static_cast<std::size_t>(index)];
+  return MathFunctions[static_cast<std::size_t>(index - ExpressionCount)];
 }
 
 }  // namespace Bench

@@ -27,7 +27,7 @@ using NativeSweep = double (*)(std::span<const Point> points);
 using NativeBulk = void (*)(const double* xs, const double* ys, double* out, std::size_t count);
 
 struct Expression {
-  const char* Ours;  // our dialect: sinr/cosr, _pi, clamp as a variadic function
+  const char* Ours;  // our dialect: sinr/cosr, _pi, clamp as a variadic function, the math functions
   const char* Peer;  // fparser's dialect: radian sin/cos, pi, clamp of three arguments
   NativeFormula Native;
   NativeSweep Sweep;
@@ -37,6 +37,12 @@ struct Expression {
 
 inline constexpr int ExpressionCount = 16;
 const std::array<Expression, ExpressionCount>& Expressions();
+
+// The bulk set: the expressions above, then formulas of the math functions
+// beyond the default vocabulary (atan2, hypot, where), which the peer
+// lacks (Peer is null).
+inline constexpr int BulkExpressionCount = ExpressionCount + 3;
+const Expression& BulkExpression(int index);
 
 // The clamp of the set: clamp(low, value, high).
 double Clamp(double low, double value, double high);

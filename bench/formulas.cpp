@@ -19,6 +19,7 @@ double PeerClamp(const double* arguments) { return Clamp(arguments[0], arguments
 void PrepareOurParser(MathUtils::Parser& parser, double* x, double* y) {
   parser.AddVariable("x", x);
   parser.AddVariable("y", y);
+  parser.AddMathFunctions();
   parser.AddFunction("clamp", OurClamp, true);
 }
 

@@ -140,6 +140,7 @@ constexpr PostfixOperator PostfixOperators[] = {
 };
 
 void AddVocabulary(MathUtils::Parser& parser, std::optional<int> unitSystem) {
+  parser.AddMathFunctions();
   parser.AddConstant("pi", 3.141592653589793);
   parser.AddConstant("e", 2.718281828459045);
   for (const PostfixOperator& op : PostfixOperators)

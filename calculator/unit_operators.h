@@ -1,4 +1,5 @@
-// The calculator's vocabulary: constants, unit and scale operators, "rnd".
+// The calculator's vocabulary: the math functions, constants, unit and scale
+// operators, "rnd".
 #pragma once
 
 #include <string_view>
@@ -10,8 +11,10 @@
 // each evaluation. Process-wide, used on one thread only.
 extern int ActiveUnitSystem;
 
-// Defines "pi", "e", the sixteen postfix operators, the prefix "-" and
-// "rnd" on the parser, replacing defaults of the same names. The unit
+// Defines the parser's math functions beyond the defaults
+// (ParserBase::AddMathFunctions), "pi", "e", the sixteen postfix operators,
+// the prefix "-" and "rnd" on the parser, replacing defaults of the same
+// names. The unit
 // operators convert in the unit system of ActiveUnitSystem at each call.
 void AddCalculatorVocabulary(MathUtils::Parser& parser);
 

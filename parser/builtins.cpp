@@ -65,6 +65,17 @@ double Max(std::span<const double> arguments) {
   return pick;
 }
 
+// The condition itself where it is NaN, else the second argument where the
+// condition is not 0, else the third.
+double Where(std::span<const double> arguments) {
+  const double condition = arguments[0];
+  if (condition != condition) return condition;
+  return condition != 0 ? arguments[1] : arguments[2];
+}
+
+double ToDegrees(double x) { return x * R; }
+double ToRadians(double x) { return x * K; }
+
 double Negate(double x) { return -x; }
 double Milli(double x) { return x * 0.001; }
 double Micro(double x) { return x * 1e-6; }
@@ -80,39 +91,22 @@ constexpr detail::MachineForm Library(LibraryFunction function, double before = 
   return {detail::CallForm::Library, function, before, after, lanes};
 }
 
-// The functions of one argument that a math library provides, as the
-// built-ins below call them, and whether code in lanes calls its vector
-// forms (parser/math_library.h).
+// The math libraries' functions as the built-ins below call them (the rows
+// of parser/math_library.h), and whether code in lanes calls their vector
+// forms.
 struct CLibrary {
-  static double Sin(double x) { return std::sin(x); }
-  static double Cos(double x) { return std::cos(x); }
-  static double Tan(double x) { return std::tan(x); }
-  static double ASin(double x) { return std::asin(x); }
-  static double ACos(double x) { return std::acos(x); }
-  static double ATan(double x) { return std::atan2(x, 1.0); }
-  static double SinH(double x) { return std::sinh(x); }
-  static double CosH(double x) { return std::cosh(x); }
-  static double TanH(double x) { return std::tanh(x); }
-  static double Exp(double x) { return std::exp(x); }
-  static double Log(double x) { return std::log(x); }
-  static double Log10(double x) { return std::log10(x); }
+#define MATHUTILS_C_FORM(name, arity, c, ...) \
+  static double name MATHUTILS_MATH_PARAMETERS_##arity { return c; }
+  MATHUTILS_MATH_FUNCTIONS(MATHUTILS_C_FORM)
+#undef MATHUTILS_C_FORM
   static constexpr bool Lanes = false;
 };
 
 #if VORNCALC_SLEEF
 struct DeterministicLibrary {
-  static constexpr auto Sin = detail::Deterministic::Sin;
-  static constexpr auto Cos = detail::Deterministic::Cos;
-  static constexpr auto Tan = detail::Deterministic::Tan;
-  static constexpr auto ASin = detail::Deterministic::ASin;
-  static constexpr auto ACos = detail::Deterministic::ACos;
-  static constexpr auto ATan = detail::Deterministic::ATan;
-  static constexpr auto SinH = detail::Deterministic::SinH;
-  static constexpr auto CosH = detail::Deterministic::CosH;
-  static constexpr auto TanH = detail::Deterministic::TanH;
-  static constexpr auto Exp = detail::Deterministic::Exp;
-  static constexpr auto Log = detail::Deterministic::Log;
-  static constexpr auto Log10 = detail::Deterministic::Log10;
+#define MATHUTILS_DETERMINISTIC_FORM(name, ...) static constexpr auto name = detail::Deterministic::name;
+  MATHUTILS_MATH_FUNCTIONS(MATHUTILS_DETERMINISTIC_FORM)
+#undef MATHUTILS_DETERMINISTIC_FORM
   static constexpr bool Lanes = true;
 };
 #else
@@ -125,6 +119,16 @@ template <typename Math>
 constexpr detail::MachineForm Calls(LibraryFunction function, detail::VectorFunction lanes, double before = 0,
                                     double after = 0) {
   return Library(function, before, after, Math::Lanes ? lanes : detail::VectorFunction::None);
+}
+
+// A function of two arguments of the library, scaled after.
+template <typename Math>
+constexpr detail::MachineForm Pairs(double (*function)(double, double), detail::VectorFunction lanes,
+                                    double after = 0) {
+  detail::MachineForm form{detail::CallForm::Library, nullptr, 0, after,
+                           Math::Lanes ? lanes : detail::VectorFunction::None};
+  form.Pair = function;
+  return form;
 }
 
 // The built-in functions of one argument on a library: the same names and
@@ -153,6 +157,12 @@ struct OnLibrary {
   static double ACosHR(double x) { return Math::Log(std::sqrt(x * x - 1) + x); }
   static double ATanHR(double x) { return 0.5 * Math::Log((x + 1) / (1 - x)); }
   static double Log2(double x) { return Math::Log(x) / Math::Log(2.0); }
+  // The compiler gives the functions of two arguments exactly two.
+  static double ATan2(std::span<const double> a) { return Math::ATan2(a[0], a[1]) * R; }
+  static double ATan2R(std::span<const double> a) { return Math::ATan2(a[0], a[1]); }
+  static double Hypot(std::span<const double> a) { return Math::Hypot(a[0], a[1]); }
+  static double Mod(std::span<const double> a) { return Math::FMod(a[0], a[1]); }
+  static double Pow(std::span<const double> a) { return Math::Pow(a[0], a[1]); }
 
   // "sin" alone is not optimisable: the compiler leaves every call of it
   // in the bytecode. A Library row must compute what its callback computes.
@@ -191,10 +201,37 @@ struct OnLibrary {
       {"rint", Rint, true, Called},
       {"abs", Abs, true, Inline(detail::CallForm::Abs)},
   };
+
+  // The math functions beyond the default vocabulary: round is half away
+  // from zero, mod is C's fmod, atan2(y, x) gives degrees as atan does.
+  static constexpr detail::BuiltinFunction<UnaryCallback> MathRows[] = {
+      {"round", Math::Round, true, Calls<Math>(Math::Round, detail::VectorFunction::Round)},
+      {"trunc", Math::Trunc, true, Calls<Math>(Math::Trunc, detail::VectorFunction::Trunc)},
+      {"floor", Math::Floor, true, Calls<Math>(Math::Floor, detail::VectorFunction::Floor)},
+      {"ceil", Math::Ceil, true, Calls<Math>(Math::Ceil, detail::VectorFunction::Ceil)},
+      {"r2d", ToDegrees, true, Called},
+      {"d2r", ToRadians, true, Called},
+      {"cbrt", Math::Cbrt, true, Calls<Math>(Math::Cbrt, detail::VectorFunction::Cbrt)},
+      {"log1p", Math::Log1p, true, Calls<Math>(Math::Log1p, detail::VectorFunction::Log1p)},
+      {"expm1", Math::Expm1, true, Calls<Math>(Math::Expm1, detail::VectorFunction::Expm1)},
+  };
+
+  static constexpr detail::BuiltinFixedFunction FixedRows[] = {
+      {"mod", Mod, 2, true, Pairs<Math>(Math::FMod, detail::VectorFunction::FMod)},
+      {"atan2", ATan2, 2, true, Pairs<Math>(Math::ATan2, detail::VectorFunction::ATan2, R)},
+      {"atan2r", ATan2R, 2, true, Pairs<Math>(Math::ATan2, detail::VectorFunction::ATan2)},
+      {"hypot", Hypot, 2, true, Pairs<Math>(Math::Hypot, detail::VectorFunction::Hypot)},
+      {"pow", Pow, 2, true, Pairs<Math>(Math::Pow, detail::VectorFunction::Pow)},
+      {"where", Where, 3, true, Inline(detail::CallForm::Where)},
+  };
 };
 
 constexpr auto& UnaryFunctions = OnLibrary<CLibrary>::Rows;
 constexpr auto& DeterministicUnaryFunctions = OnLibrary<DeterministicLibrary>::Rows;
+constexpr auto& MathFunctions = OnLibrary<CLibrary>::MathRows;
+constexpr auto& DeterministicMathFunctions = OnLibrary<DeterministicLibrary>::MathRows;
+constexpr auto& FixedFunctions = OnLibrary<CLibrary>::FixedRows;
+constexpr auto& DeterministicFixedFunctions = OnLibrary<DeterministicLibrary>::FixedRows;
 
 constexpr detail::BuiltinFunction<ListCallback> ListFunctions[] = {
     {"sum", Sum, true, Inline(detail::CallForm::Sum)},
@@ -221,12 +258,27 @@ std::span<const detail::BuiltinFunction<ListCallback>> detail::BuiltinListFuncti
 }
 std::span<const detail::BuiltinOperator> detail::BuiltinOperators() { return Operators; }
 
+std::span<const detail::BuiltinFunction<UnaryCallback>> detail::MathUnaryFunctions(MathLibrary library) {
+  if (library == MathLibrary::Deterministic) return DeterministicMathFunctions;
+  return MathFunctions;
+}
+std::span<const detail::BuiltinFixedFunction> detail::MathFixedFunctions(MathLibrary library) {
+  if (library == MathLibrary::Deterministic) return DeterministicFixedFunctions;
+  return FixedFunctions;
+}
+
 detail::MachineForm detail::MachineFormOf(const void* callback) {
   const auto is = [callback](auto function) { return callback == reinterpret_cast<const void*>(function); };
   for (const auto& row : UnaryFunctions)
     if (is(row.Function)) return row.Machine;
   for (const auto& row : DeterministicUnaryFunctions)
     if (is(row.Function)) return row.Machine;
+  for (const auto& rows : {std::span(MathFunctions), std::span(DeterministicMathFunctions)})
+    for (const auto& row : rows)
+      if (is(row.Function)) return row.Machine;
+  for (const auto& rows : {std::span(FixedFunctions), std::span(DeterministicFixedFunctions)})
+    for (const auto& row : rows)
+      if (is(row.Function)) return row.Machine;
   for (const auto& row : ListFunctions)
     if (is(row.Function)) return row.Machine;
   for (const auto& row : Operators)

@@ -20,6 +20,8 @@
 //   64-bit Linux. Addresses and doubles are copied in and out with memcpy.
 // - Value entries are 4 cells on every platform, so folding moves the
 //   index back by 8 (binary), 4 (unary) or 4 x n (function) cells.
+// - A function of a fixed count above one (a built-in math function of two
+//   or three arguments) has a list callback and is written with -n.
 // - Slot 0 is never written; the first operand lands in slot 1.
 // - Codes 13, 14, 15, 20 and 22 never appear in the bytecode.
 // - A callback defined with a context (a function with its context

@@ -46,7 +46,7 @@ enum CmdCode : std::int32_t {
   cdComma = 15,
   cdVariable = 16,   // Addr: the variable's double
   cdValue = 17,      // Val: the number itself
-  cdFunction = 18,   // Addr: callback, ArgCount: 1 or -1 (any number)
+  cdFunction = 18,   // Addr: callback, ArgCount: 1, 2, 3 or -1 (any number)
   cdPostfixOp = 19,  // Addr: callback
   cdPrefixOp = 20,   // Addr: callback
   cdEnd = 21,

@@ -26,11 +26,11 @@ double CallUnary(const Token& op, double argument) {
   return reinterpret_cast<UnaryCallback>(callback)(argument);
 }
 
-// Calls the function's callback in the form that the argument count gives:
-// -1 for a list of any length, else one argument.
-double Call(const Token& function, std::int32_t argCount, std::span<const Token> arguments) {
+// Calls the function's callback in the form that the declared count gives:
+// 1 for one argument, else a list (of any length for -1).
+double Call(const Token& function, std::int32_t declared, std::span<const Token> arguments) {
   void* callback = function.GetFuncAddr();
-  if (argCount == -1) {
+  if (declared != 1) {
     Scratch<double> values(arguments.size());  // short lists stay on the machine stack
     for (std::size_t i = 0; i < arguments.size(); ++i) values[i] = arguments[i].GetVal();
     const std::span<const double> list(values.Data(), arguments.size());
@@ -102,14 +102,18 @@ void Compilation::CallFunction(int argCount) {
   const std::span<const Token> arguments = Values.items().last(static_cast<std::size_t>(argCount));
   bool isVolatile = function.Volatile();
   for (const Token& argument : arguments) isVolatile = isVolatile || argument.Volatile();
-  // No definition makes fixed counts other than 1; there is no callback form to call.
-  if (declared != -1 && declared != 1) Fail(Messages::UnsupportedArgumentCount, -1);
+  // A fixed count above 1 is a list callback's (the built-in math functions
+  // of two and three arguments); no definition makes any other count.
+  if (declared != -1 && (declared < 1 || declared > MaxFixedArguments))
+    Fail(Messages::UnsupportedArgumentCount, -1);
   const double result = Call(function, declared, arguments);
   Values.Drop(static_cast<std::size_t>(argCount));
 
   Values.push(ValueToken(result, isVolatile));
   StackPos += 1 - argCount;
-  const Cell written = declared == -1 ? -argCount : argCount;
+  // The entry's count says the callback's form: n for one argument, -n for
+  // a list of n.
+  const Cell written = declared == 1 ? argCount : -argCount;
   if (FoldingOn && !isVolatile)
     Fold(argCount, StackPos, result, Messages::NegativeIndex);
   else if (function.WithContext)

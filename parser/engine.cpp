@@ -193,8 +193,13 @@ void Engine::SetLibrary(MathLibrary library) {
 // it shares is never changed.
 void Engine::BindBuiltins(MathLibrary library) {
   const MathLibrary other = library == MathLibrary::C ? MathLibrary::Deterministic : MathLibrary::C;
-  const auto rows = BuiltinUnaryFunctions(library);
-  const auto otherRows = BuiltinUnaryFunctions(other);
+  BindRows(BuiltinUnaryFunctions(library), BuiltinUnaryFunctions(other));
+  BindRows(MathUnaryFunctions(library), MathUnaryFunctions(other));
+  BindRows(MathFixedFunctions(library), MathFixedFunctions(other));
+}
+
+template <typename Rows>
+void Engine::BindRows(Rows rows, Rows otherRows) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto callback = reinterpret_cast<void*>(rows[i].Function);
     const auto otherCallback = reinterpret_cast<void*>(otherRows[i].Function);
@@ -205,6 +210,14 @@ void Engine::BindBuiltins(MathLibrary library) {
     rebound.Callback = callback;
     Words.Functions.Set(rows[i].Name, rebound);
   }
+}
+
+void Engine::DefineMathFunctions() {
+  for (const auto& row : MathUnaryFunctions(Library))
+    SetFunction(row.Name, {reinterpret_cast<void*>(row.Function), nullptr, 1, row.Optimizable, false});
+  for (const auto& row : MathFixedFunctions(Library))
+    SetFunction(row.Name,
+                {reinterpret_cast<void*>(row.Function), nullptr, row.ArgCount, row.Optimizable, false});
 }
 
 void Engine::ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,

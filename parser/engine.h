@@ -52,6 +52,8 @@ class Engine {
   // vocabulary call that library's functions from now on (a name defined
   // anew keeps its definition), and so does "^".
   void SetLibrary(MathLibrary library);
+  // Defines the math functions beyond the defaults on the chosen library.
+  void DefineMathFunctions();
   void ReserveNames(std::size_t functions, std::size_t constants, std::size_t postfixOps,
                     std::size_t prefixOps);
   // Keeping a copy that a definition calls cannot fail once it is defined:
@@ -122,6 +124,8 @@ class Engine {
   void RetireKept(const void* context);
   // Rebinds every built-in function name that calls the other library.
   void BindBuiltins(MathLibrary library);
+  template <typename Rows>
+  void BindRows(Rows rows, Rows otherRows);
 
   // The compiled formula that a compilation fills, which it owns until it
   // installs or releases it: the current one where nothing can be running

@@ -534,10 +534,14 @@ class Generator : public Xbyak::CodeGenerator {
       case Step::Avg: Total(slot, instruction.ArgCount, lowered.Is == Step::Avg); break;
       case Step::Min:
       case Step::Max: Pick(slot, instruction.ArgCount, lowered.Is == Step::Min); break;
-      case Step::CallPower:
-        CallEachLane(slot, {left, SourceOf(instruction, instruction.Right)}, 2, lowered);
+      case Step::Where: Where(slot); break;
+      case Step::CallTwo: {
+        const Source right =
+            lowered.FromSlots ? SlotSource(slot + 1) : SourceOf(instruction, instruction.Right);
+        CallEachLane(slot, {left, right}, 2, lowered);
         Slots.Consumed(slot + 1, 1);
         return;
+      }
       case Step::CallUnary: CallEachLane(slot, {left, left}, 1, lowered); return;
       case Step::CallList: CallListOfSlots(lowered, instruction); break;
       case Step::CallContext: UnaryContextFunction(slot, left, instruction); return;
@@ -641,6 +645,33 @@ class Generator : public Xbyak::CodeGenerator {
       Move(pick, chosen);
     }
     Store(slot, pick);
+  }
+
+  // where(c, a, b) of the three slots from slot on: a where c is not 0 or
+  // is NaN, else b; then c itself where it is NaN. Bit operations or blends
+  // pass every value through unchanged, as the function's own choice does.
+  void Where(int slot) {
+    const Xmm condition = Reloaded(slot), chosen = Reloaded(slot + 1), other = Reloaded(slot + 2);
+    if (Row.Masks) {
+      vcmppd(k1, condition, NumberMemory(0.0), NeqUnordered);
+      vblendmpd(chosen | k1, other, chosen);
+      vcmppd(k2, condition, condition, Unordered);
+      vblendmpd(condition | k2, chosen, condition);
+      Store(slot, condition);
+      return;
+    }
+    const Xmm mask = ScratchA();
+    Move(mask, condition);
+    CompareToMask(NeqUnordered, mask, NumberMemory(0.0));
+    Apply(Sse::And, chosen, mask);
+    EmitForm(Form::AndNot, mask, other);
+    Apply(Sse::Or, chosen, mask);  // a or b
+    Move(mask, condition);
+    CompareToMask(Unordered, mask, mask);
+    Apply(Sse::And, condition, mask);
+    EmitForm(Form::AndNot, mask, chosen);
+    Apply(Sse::Or, condition, mask);  // c where NaN, else a or b
+    Store(slot, condition);
   }
 
   // ---- calls: what a callback throws unwinds through the code's frame by

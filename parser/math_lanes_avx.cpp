@@ -24,19 +24,11 @@ const void* FourLanes(VectorFunction function) {
   const auto address = [](auto form) { return reinterpret_cast<const void*>(form); };
   switch (function) {
     case VectorFunction::None: return nullptr;
-    case VectorFunction::Sin: return address(Sleef_cinz_sind4_u10avx);
-    case VectorFunction::Cos: return address(Sleef_cinz_cosd4_u10avx);
-    case VectorFunction::Tan: return address(Sleef_cinz_tand4_u10avx);
-    case VectorFunction::ASin: return address(Sleef_cinz_asind4_u10avx);
-    case VectorFunction::ACos: return address(Sleef_cinz_acosd4_u10avx);
-    case VectorFunction::ATan: return address(Sleef_cinz_atand4_u10avx);
-    case VectorFunction::SinH: return address(Sleef_cinz_sinhd4_u10avx);
-    case VectorFunction::CosH: return address(Sleef_cinz_coshd4_u10avx);
-    case VectorFunction::TanH: return address(Sleef_cinz_tanhd4_u10avx);
-    case VectorFunction::Exp: return address(Sleef_cinz_expd4_u10avx);
-    case VectorFunction::Log: return address(Sleef_cinz_logd4_u10avx);
-    case VectorFunction::Log10: return address(Sleef_cinz_log10d4_u10avx);
-    case VectorFunction::Pow: return address(Sleef_cinz_powd4_u10avx);
+#define MATHUTILS_FOUR_LANES(name, arity, c, sleef, accuracy, widths) \
+  case VectorFunction::name:                                          \
+    return HasWidth(widths, 4) ? address(Sleef_cinz_##sleef##d4_##accuracy##avx) : nullptr;
+      MATHUTILS_MATH_FUNCTIONS(MATHUTILS_FOUR_LANES)
+#undef MATHUTILS_FOUR_LANES
     case VectorFunction::Raise: return address(RaiseFour);
   }
   return nullptr;

@@ -20,25 +20,18 @@ __m512d RaiseEight(__m512d base, __m512d exponent) {
 
 }  // namespace
 
-// log and log10 have none: for negative and NaN arguments they give NaNs
-// of other signs and payloads than the narrower forms.
+// The rows without 8 among their widths have none here (log and log10:
+// for negative and NaN arguments they give NaNs of other signs and
+// payloads than the narrower forms).
 const void* EightLanes(VectorFunction function) {
   const auto address = [](auto form) { return reinterpret_cast<const void*>(form); };
   switch (function) {
     case VectorFunction::None: return nullptr;
-    case VectorFunction::Sin: return address(Sleef_cinz_sind8_u10avx512fnofma);
-    case VectorFunction::Cos: return address(Sleef_cinz_cosd8_u10avx512fnofma);
-    case VectorFunction::Tan: return address(Sleef_cinz_tand8_u10avx512fnofma);
-    case VectorFunction::ASin: return address(Sleef_cinz_asind8_u10avx512fnofma);
-    case VectorFunction::ACos: return address(Sleef_cinz_acosd8_u10avx512fnofma);
-    case VectorFunction::ATan: return address(Sleef_cinz_atand8_u10avx512fnofma);
-    case VectorFunction::SinH: return address(Sleef_cinz_sinhd8_u10avx512fnofma);
-    case VectorFunction::CosH: return address(Sleef_cinz_coshd8_u10avx512fnofma);
-    case VectorFunction::TanH: return address(Sleef_cinz_tanhd8_u10avx512fnofma);
-    case VectorFunction::Exp: return address(Sleef_cinz_expd8_u10avx512fnofma);
-    case VectorFunction::Log:
-    case VectorFunction::Log10: return nullptr;
-    case VectorFunction::Pow: return address(Sleef_cinz_powd8_u10avx512fnofma);
+#define MATHUTILS_EIGHT_LANES(name, arity, c, sleef, accuracy, widths) \
+  case VectorFunction::name:                                           \
+    return HasWidth(widths, 8) ? address(Sleef_cinz_##sleef##d8_##accuracy##avx512fnofma) : nullptr;
+      MATHUTILS_MATH_FUNCTIONS(MATHUTILS_EIGHT_LANES)
+#undef MATHUTILS_EIGHT_LANES
     case VectorFunction::Raise: return address(RaiseEight);
   }
   return nullptr;

@@ -34,27 +34,19 @@ PowFunction PowerFunctionOf(MathLibrary library) {
 
 namespace Deterministic {
 
-// Lane 0 of the two-lane form: the bits of every lane of every width.
-// SLEEF's scalar ("purec") forms give the same bits, more slowly.
-#define MATHUTILS_SCALAR(function, name) \
-  double function(double x) { return _mm_cvtsd_f64(Sleef_cinz_##name##d2_u10sse2(_mm_set1_pd(x))); }
-MATHUTILS_SCALAR(Sin, sin)
-MATHUTILS_SCALAR(Cos, cos)
-MATHUTILS_SCALAR(Tan, tan)
-MATHUTILS_SCALAR(ASin, asin)
-MATHUTILS_SCALAR(ACos, acos)
-MATHUTILS_SCALAR(ATan, atan)
-MATHUTILS_SCALAR(SinH, sinh)
-MATHUTILS_SCALAR(CosH, cosh)
-MATHUTILS_SCALAR(TanH, tanh)
-MATHUTILS_SCALAR(Exp, exp)
-MATHUTILS_SCALAR(Log, log)
-MATHUTILS_SCALAR(Log10, log10)
-#undef MATHUTILS_SCALAR
-
-double Pow(double base, double exponent) {
-  return _mm_cvtsd_f64(Sleef_cinz_powd2_u10sse2(_mm_set1_pd(base), _mm_set1_pd(exponent)));
-}
+// Lane 0 of the two-lane form: the bits of every lane of every width that
+// the row lists. SLEEF's scalar ("purec") forms give the same bits, more
+// slowly.
+#define MATHUTILS_MATH_ARGUMENTS_1 _mm_set1_pd(x)
+#define MATHUTILS_MATH_ARGUMENTS_2 _mm_set1_pd(x), _mm_set1_pd(y)
+#define MATHUTILS_MATH_SCALAR(name, arity, c, sleef, accuracy, widths)                               \
+  double name MATHUTILS_MATH_PARAMETERS_##arity {                                                    \
+    return _mm_cvtsd_f64(Sleef_cinz_##sleef##d2_##accuracy##sse2(MATHUTILS_MATH_ARGUMENTS_##arity)); \
+  }
+MATHUTILS_MATH_FUNCTIONS(MATHUTILS_MATH_SCALAR)
+#undef MATHUTILS_MATH_SCALAR
+#undef MATHUTILS_MATH_ARGUMENTS_1
+#undef MATHUTILS_MATH_ARGUMENTS_2
 
 double Raise(double base, double exponent) {
   if (exponent == 2) return base * base;
@@ -80,19 +72,11 @@ const void* TwoLanes(VectorFunction function) {
   const auto address = [](auto form) { return reinterpret_cast<const void*>(form); };
   switch (function) {
     case VectorFunction::None: return nullptr;
-    case VectorFunction::Sin: return address(Sleef_cinz_sind2_u10sse2);
-    case VectorFunction::Cos: return address(Sleef_cinz_cosd2_u10sse2);
-    case VectorFunction::Tan: return address(Sleef_cinz_tand2_u10sse2);
-    case VectorFunction::ASin: return address(Sleef_cinz_asind2_u10sse2);
-    case VectorFunction::ACos: return address(Sleef_cinz_acosd2_u10sse2);
-    case VectorFunction::ATan: return address(Sleef_cinz_atand2_u10sse2);
-    case VectorFunction::SinH: return address(Sleef_cinz_sinhd2_u10sse2);
-    case VectorFunction::CosH: return address(Sleef_cinz_coshd2_u10sse2);
-    case VectorFunction::TanH: return address(Sleef_cinz_tanhd2_u10sse2);
-    case VectorFunction::Exp: return address(Sleef_cinz_expd2_u10sse2);
-    case VectorFunction::Log: return address(Sleef_cinz_logd2_u10sse2);
-    case VectorFunction::Log10: return address(Sleef_cinz_log10d2_u10sse2);
-    case VectorFunction::Pow: return address(Sleef_cinz_powd2_u10sse2);
+#define MATHUTILS_TWO_LANES(name, arity, c, sleef, accuracy, widths) \
+  case VectorFunction::name:                                         \
+    return HasWidth(widths, 2) ? address(Sleef_cinz_##sleef##d2_##accuracy##sse2) : nullptr;
+      MATHUTILS_MATH_FUNCTIONS(MATHUTILS_TWO_LANES)
+#undef MATHUTILS_TWO_LANES
     case VectorFunction::Raise: return address(RaiseTwo);
   }
   return nullptr;

@@ -107,6 +107,8 @@ void ParserBase::SetMathLibrary(MathLibrary library) { Core->SetLibrary(library)
 
 MathLibrary ParserBase::GetMathLibrary() const { return Core->Library; }
 
+void ParserBase::AddMathFunctions() { Core->DefineMathFunctions(); }
+
 bool ParserBase::MathLibraryAvailable(MathLibrary library) {
   return library == MathLibrary::C || detail::DeterministicMathAvailable();
 }

@@ -116,6 +116,14 @@ class ParserBase {
   // build lacks (MathLibraryAvailable) throws a ParserException.
   void SetMathLibrary(MathLibrary library);
   MathLibrary GetMathLibrary() const;
+  // Defines the math functions that the calculator and the Python module
+  // add to the default vocabulary, on this parser's math library (and
+  // rebound with it like the built-ins): round (half away from zero),
+  // trunc, floor, ceil, r2d, d2r, cbrt, log1p, expm1; mod(x, y) (C's fmod),
+  // atan2(y, x) in degrees and atan2r in radians, hypot(x, y), pow(x, y);
+  // where(c, a, b): a where c is not 0, b where it is 0, c where it is NaN.
+  // A function of two or three arguments takes exactly that many.
+  void AddMathFunctions();
   static bool MathLibraryAvailable(MathLibrary library);
 
   // Whether later evaluations may run as machine code generated at run

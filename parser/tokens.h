@@ -30,7 +30,7 @@ struct Token {
   void* Addr = nullptr;          // variable address or callback, see CmdCode
   void* Context = nullptr;       // what a callback defined with a context is called with
   bool WithContext = false;      // whether the callback takes Context first
-  std::int32_t ArgCount = 0;     // functions: 1, or -1 for any number
+  std::int32_t ArgCount = 0;     // functions: 1 to 3, or -1 for any number
   std::uint32_t IsVolatile = 0;  // bit 0: the value may change between evaluations
   std::int32_t Prio = 999;       // priority of an operation left unfolded
 

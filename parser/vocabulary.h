@@ -13,12 +13,17 @@ namespace MathUtils::detail {
 // defined with a context is called with Context first; a plain one has a
 // null Context and WithContext false.
 struct FunctionDef {
-  void* Callback;  // UnaryCallback, or ListCallback when ArgCount is -1 (their context forms WithContext)
+  // UnaryCallback when ArgCount is 1, else ListCallback: of any number of
+  // arguments for -1, of exactly ArgCount (2 to MaxFixedArguments, the
+  // built-in math functions) otherwise (their context forms WithContext)
+  void* Callback;
   void* Context;
   std::int32_t ArgCount;
   bool Optimizable;
   bool WithContext;
 };
+
+inline constexpr std::int32_t MaxFixedArguments = 3;
 
 struct OperatorDef {
   void* Callback;  // UnaryCallback, or UnaryContextCallback WithContext

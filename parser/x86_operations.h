@@ -90,7 +90,8 @@ inline constexpr int RegisterSlots = 6;
 //                                                             reciprocal is exact
 //   Square       t = Left * Left                              a square, or a power by the number 2
 //   Load         t = Left                                     a load, or a power by the number 1
-//   CallPower    t = Function(Left, Right)                    any other power
+//   CallTwo      t = Function(Left, Right) * After            any other power; a math library
+//                (from the slots t and t+1 where FromSlots)     function of two arguments
 //   CallUnary    t = Function(Left * Before) * After          a call of a callback, of a built-in
 //                                                             or of its math library function
 //                (both: in lanes, Lanes' vector form of the width (VectorForm), where it has one,
@@ -98,13 +99,14 @@ inline constexpr int RegisterSlots = 6;
 //   Sqrt, Abs, Negate                                         a built-in computed inline
 //   Sum, Avg, Min, Max  of the Count slots from t on          a built-in list function of register
 //                                                             slots, with at least one argument
+//   Where        of the slots t, t+1, t+2                     where() of three register slots
 //   CallList     Function(the pointers, the slots, Count)     any other list function
 //   CallContext  Callback(Context, Left)                      a callback defined with a context
 //   None         nothing                                      no operation of the program
 // clang-format off
 enum class Step : std::uint8_t {
-  None, Operation, Reciprocal, Square, Load, Sqrt, Abs, Negate, Sum, Avg, Min, Max,  // inline
-  CallPower, CallUnary, CallList, CallContext                                       // calls
+  None, Operation, Reciprocal, Square, Load, Sqrt, Abs, Negate, Sum, Avg, Min, Max, Where,  // inline
+  CallTwo, CallUnary, CallList, CallContext                                                // calls
 };
 // clang-format on
 
@@ -112,13 +114,16 @@ struct Lowered {
   Step Is = Step::None;
   Emission Row{Lowering::None};
   const void* Function = nullptr;               // what a call calls
-  double Before = 0, After = 0;                 // CallUnary's scales; 0 for none
+  double Before = 0, After = 0;                 // CallUnary's and CallTwo's scales; 0 for none
   double Number = 0;                            // Reciprocal's factor
   bool CallsUser = false;                       // a callback of the user's: may touch the parser, throw
   VectorFunction Lanes = VectorFunction::None;  // the call's vector forms, if any
-  bool Calls() const { return Is >= Step::CallPower; }
+  bool FromSlots = false;                       // CallTwo of a list function's two slots
+  bool Calls() const { return Is >= Step::CallTwo; }
   // A list function reads its arguments from the slots, no operand.
-  bool ReadsSlotsOnly() const { return (Is >= Step::Sum && Is <= Step::Max) || Is == Step::CallList; }
+  bool ReadsSlotsOnly() const {
+    return (Is >= Step::Sum && Is <= Step::Where) || Is == Step::CallList || FromSlots;
+  }
 };
 
 // In the deterministic library, a number exponent calls its pow, any other
@@ -128,7 +133,7 @@ inline Lowered LowerPower(const Instruction& instruction, bool deterministic) {
   const double exponent = number ? *instruction.Right.Address() : 0;
   if (number && exponent == 2) return {Step::Square};
   if (number && exponent == 1) return {Step::Load};
-  Lowered call{Step::CallPower, {Lowering::Power}};
+  Lowered call{Step::CallTwo, {Lowering::Power}};
   if (deterministic) {
     call.Function = reinterpret_cast<const void*>(number ? Deterministic::Pow : Deterministic::Raise);
     call.Lanes = number ? VectorFunction::Pow : VectorFunction::Raise;
@@ -157,13 +162,23 @@ inline Lowered LowerUnary(const Instruction& instruction) {
   return call;
 }
 
-// sum, avg, min and max of register slots are computed in place.
+// A math library function of two arguments is called as "^" calls pow;
+// sum, avg, min, max and where of register slots are computed in place.
 inline Lowered LowerList(const Instruction& instruction) {
-  const CallForm form = MachineFormOf(instruction.Callback).Form;
+  const MachineForm machine = MachineFormOf(instruction.Callback);
+  const CallForm form = machine.Form;
+  if (form == CallForm::Library && machine.Pair && instruction.ArgCount == 2) {
+    Lowered call{Step::CallTwo, {}, reinterpret_cast<const void*>(machine.Pair), 0, machine.After};
+    call.Lanes = machine.Lanes;
+    call.FromSlots = true;
+    return call;
+  }
   const int last = instruction.Slot + instruction.ArgCount - 1;
-  if (instruction.ArgCount >= 1 && last <= RegisterSlots && form >= CallForm::Sum)
+  const bool inRegisters = instruction.ArgCount >= 1 && last <= RegisterSlots;
+  if (inRegisters && form >= CallForm::Sum && form <= CallForm::Max)
     return {static_cast<Step>(static_cast<int>(Step::Sum) + static_cast<int>(form) -
                               static_cast<int>(CallForm::Sum))};
+  if (inRegisters && form == CallForm::Where && instruction.ArgCount == 3) return {Step::Where};
   Lowered call{Step::CallList, {}, reinterpret_cast<const void*>(CallList)};
   call.CallsUser = form == CallForm::Callback;
   return call;

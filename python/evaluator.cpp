@@ -30,6 +30,8 @@ Evaluator::Evaluator(const FormulaDefinition& definition,
   if (definition.Units) {
     AddCalculatorVocabulary(Parser, *definition.Units);
     if (definition.Seed) DrawRandomFrom(Parser, Draws.emplace(*definition.Seed));
+  } else {
+    Parser.AddMathFunctions();
   }
   // Before the Formula's own functions: a name of theirs stays theirs.
   Parser.SetMathLibrary(definition.Math);

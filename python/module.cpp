@@ -84,6 +84,12 @@ position in the order of variables or by keyword:
     f(x=3.0, y=4.0)                      # 5.0
     f(np.linspace(0, 1, 1000), 4.0)      # an ndarray of 1000 values
 
+The vocabulary is the parser's default one (sin .. max, in degrees; the
+names ending in r in radians) with the math functions round (half away
+from zero), trunc, floor, ceil, r2d, d2r, cbrt, log1p, expm1, mod(x, y) (as
+fmod), atan2(y, x) (degrees; atan2r in radians), hypot(x, y), pow(x, y) and
+where(c, a, b) (a where c is not 0, else b; where(x > 0, ln(x), 0)).
+
 variables: the names of the variables (a str is one name).
 functions: a mapping of names to Python callables. A callable that takes
     exactly one positional argument is a function of one argument, any
@@ -102,7 +108,8 @@ math: "c" (the default) for the C library's functions and powers, as the
     ones, several points at once over arrays: the same bits on every
     processor and vector width, within one unit in the last place of the
     C library's (sin, cos, tan, their inverses and hyperbolic forms, exp,
-    ln, log, log10 and x^y; x^2 and x^1 stay exact products).
+    ln, log, log10, cbrt, log1p, expm1, atan2, hypot, mod, pow and x^y;
+    x^2 and x^1 stay exact products).
 threads: None, or an int of at least 1: the threads that a call over long
     arrays spreads its points over (every value the same as on one). None
     takes the process-wide default (see set_num_threads), shared out among

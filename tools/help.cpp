@@ -24,6 +24,13 @@ const GroupOf FunctionTable[] = {
     {"logarithms", {"log2", "log10", "log", "ln"}},
     {"exponential, root, absolute value", {"exp", "sqrt", "abs"}},
     {"sign (-1, 0 or 1), rounding half up", {"sign", "rint"}},
+    {"rounding half away from zero, toward zero, down, up", {"round", "trunc", "floor", "ceil"}},
+    {"radians to degrees, degrees to radians", {"r2d", "d2r"}},
+    {"cube root, ln(1+x), exp(x)-1 (exact near 0)", {"cbrt", "log1p", "expm1"}},
+    {"two arguments: remainder of x/y (as C's fmod), angle of the point (x, y) from y, in degrees and "
+     "radians, its distance from 0, x to the y",
+     {"mod", "atan2", "atan2r", "hypot", "pow"}},
+    {"where(c, a, b): a where c is not 0, b where it is 0", {"where"}},
     {"any number of arguments", {"sum", "avg", "min", "max"}},
     {"random, from 0 up to x", {"rnd"}},
 };

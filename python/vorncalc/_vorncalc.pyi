@@ -41,7 +41,12 @@ def get_num_threads() -> int:
     """The process-wide default of threads over arrays."""
 
 class Formula:
-    """A formula compiled once, evaluated with one value per variable."""
+    """A formula compiled once, evaluated with one value per variable.
+
+    Its vocabulary adds to the parser's defaults round, trunc, floor, ceil,
+    r2d, d2r, cbrt, log1p, expm1, mod(x, y), atan2(y, x), atan2r(y, x),
+    hypot(x, y), pow(x, y) and where(c, a, b).
+    """
 
     def __init__(
         self,

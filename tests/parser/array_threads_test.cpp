@@ -389,6 +389,7 @@ const char* const Formulas[] = {
     "sin(x) - ln(y) + exp(x/100) + sqrt(abs(y))",
     "min(x, y, 2) + max(y, x) * (x < y) - (x == y)",
     "x^y + x^2 - sum(x, y, x*y) * avg(x, y)",
+    "atan2(x, y) + hypot(x, y) - where(x - y, mod(x, y), round(y))",
 };
 
 struct Call {
@@ -403,6 +404,7 @@ struct Call {
 // One evaluation as the run says; the values of x are xs from skew on.
 std::vector<double> Evaluate(const Call& run, std::vector<double> xs, const std::vector<double>& ys) {
   ArrayParser parser;
+  parser.AddMathFunctions();
   double x = 0.5, y = 0.5;
   parser.AddVariable("x", &x);
   parser.AddVariable("y", &y);

@@ -52,6 +52,7 @@ Program ProgramOf(const std::string& formula) {
   parser.SetOptimizer(false);
   parser.AddVariable("x", &X);
   parser.AddVariable("y", &Y);
+  parser.AddMathFunctions();
   parser.AddFunction("twice", Twice, false);
   parser.AddFunction("spread", Spread, false);
   parser.AddFunction("shifted", Shifted, &Shift, false);
@@ -145,12 +146,12 @@ TEST(Backend, EveryOperationLoweredAlikeForOnePointAndEveryWidth) {
       {"x / 0.5", Step::Reciprocal},
       {"x and y", Step::Operation},
       {"x or y", Step::Operation},
-      {"x ^ y", Step::CallPower},
-      {"x ^ 3", Step::CallPower},
+      {"x ^ y", Step::CallTwo},
+      {"x ^ 3", Step::CallTwo},
       {"x ^ 2", Step::Square},
       {nullptr, Step::Square, 2},
       {nullptr, Step::Load, 1},
-      {nullptr, Step::CallPower, 0.5},
+      {nullptr, Step::CallTwo, 0.5},
       {"sqrt(x)", Step::Sqrt},
       {"abs(x)", Step::Abs},
       {"-(x + y)", Step::Negate},
@@ -160,6 +161,9 @@ TEST(Backend, EveryOperationLoweredAlikeForOnePointAndEveryWidth) {
       {"avg(x, y)", Step::Avg},
       {"min(x, y)", Step::Min},
       {"max(y, x)", Step::Max},
+      {"where(x, y, -y)", Step::Where},
+      {"atan2(x, y)", Step::CallTwo},
+      {"round(x)", Step::CallUnary},
       {"spread(x, y)", Step::CallList},
       {"shifted(x)", Step::CallContext},
       {"shiftedends(x, y)", Step::CallList},

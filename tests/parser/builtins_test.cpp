@@ -1,5 +1,6 @@
 // The default vocabulary: every function, constant and operator, with the
-// edge values of the degree conversions, rounding and the list functions.
+// edge values of the degree conversions, rounding and the list functions;
+// and the math functions beyond it.
 #include "parser/builtins.h"
 
 #include <algorithm>
@@ -20,7 +21,9 @@ constexpr double R = 57.29577951308232;
 
 using ParserTests::Opaque;
 
+// The default vocabulary with the math functions beyond it.
 struct BuiltinsTest : ::testing::Test {
+  BuiltinsTest() { Subject.AddMathFunctions(); }
   Parser Subject;
 };
 
@@ -75,6 +78,29 @@ TEST_F(BuiltinsTest, ExactValues) {
       {"5n", 5 * 1e-6},
       {"3mc", 3 * 1e-9},
       {"-0.5", -0.5},
+      {"round(2.5)", 3},
+      {"round(-2.5)", -3},
+      {"round(0.49999999999999994)", 0},
+      {"trunc(-2.7)", -2},
+      {"floor(-2.5)", -3},
+      {"ceil(-2.5)", -2},
+      {"r2d(_pi)", 180},
+      {"d2r(180)", 3.141592653589793},
+      {"atan2(1,-1)", 135},
+      {"atan2(-1,0)", -90},
+      {"atan2r(0,-1)", 3.141592653589793},
+      {"hypot(3,4)", 5},
+      {"mod(7,3)", 1},
+      {"mod(-7,3)", -1},
+      {"mod(7,-3)", 1},
+      {"pow(2,10)", 1024},
+      {"cbrt(-8)", -2},
+      {"log1p(0)", 0},
+      {"expm1(0)", 0},
+      {"where(2,3,4)", 3},
+      {"where(0,3,4)", 4},
+      {"where(-0,3,4)", 4},
+      {"where(1>2,3,where(1,5,6))", 5},
   };
   for (bool folding : {true, false}) {
     Subject.SetOptimizer(folding);
@@ -125,6 +151,16 @@ TEST_F(BuiltinsTest, EveryFunctionOfOneArgument) {
       {"sign(-1e-300)", -1},
       {"rint(7.4)", 7},
       {"abs(-0.25)", 0.25},
+      {"cbrt(2)", std::cbrt(o(2))},
+      {"log1p(1e-10)", std::log1p(o(1e-10))},
+      {"expm1(1e-10)", std::expm1(o(1e-10))},
+      {"atan2(2,3)", std::atan2(o(2), 3) * r},
+      {"atan2r(2,3)", std::atan2(o(2), 3)},
+      {"hypot(1e200,1e200)", std::hypot(o(1e200), 1e200)},
+      {"mod(5.5,1.25)", std::fmod(o(5.5), 1.25)},
+      {"pow(2,0.5)", std::pow(o(2), 0.5)},
+      {"r2d(1)", o(1) * r},
+      {"d2r(1)", o(1) * k},
   };
   for (auto [formula, value] : cases) EXPECT_EQ(Eval(Subject, formula), value) << formula;
 }
@@ -203,6 +239,18 @@ TEST_F(BuiltinsTest, TablesHoldEveryDefaultFunction) {
   check(detail::BuiltinUnaryFunctions(), 1);
   check(detail::BuiltinListFunctions(), -1);
   EXPECT_EQ(rows, probe.Registry().Functions.Size());
+
+  // The math functions: each row defined as it reads, nothing else.
+  probe.AddMathFunctions();
+  check(detail::MathUnaryFunctions(), 1);
+  for (const auto& row : detail::MathFixedFunctions()) {
+    ++rows;
+    const detail::FunctionDef* def = probe.Registry().Functions.Find(row.Name);
+    ASSERT_NE(def, nullptr) << row.Name;
+    EXPECT_EQ(def->Callback, reinterpret_cast<void*>(row.Function)) << row.Name;
+    EXPECT_EQ(def->ArgCount, row.ArgCount) << row.Name;
+  }
+  EXPECT_EQ(rows, probe.Registry().Functions.Size());
 }
 
 }  // namespace
@@ -221,18 +269,35 @@ TEST(BuiltinTableTest, LibraryFormsComputeWhatTheirCallbacksCompute) {
        {MathUtils::MathLibrary::C, MathUtils::MathLibrary::Deterministic}) {
     if (!MathUtils::ParserBase::MathLibraryAvailable(library)) continue;
     int libraryRows = 0;
-    for (const auto& row : detail::BuiltinUnaryFunctions(library)) {
+    for (const auto rows : {detail::BuiltinUnaryFunctions(library), detail::MathUnaryFunctions(library)}) {
+      for (const auto& row : rows) {
+        const detail::MachineForm& form = row.Machine;
+        if (form.Form != detail::CallForm::Library) continue;
+        ++libraryRows;
+        ASSERT_NE(form.Library, nullptr) << row.Name;
+        for (double x : points) {
+          double value = form.Library(form.Before != 0 ? x * form.Before : x);
+          if (form.After != 0) value *= form.After;
+          EXPECT_TRUE(SameBits(value, row.Function(x))) << row.Name << " at " << x;
+        }
+      }
+    }
+    for (const auto& row : detail::MathFixedFunctions(library)) {
       const detail::MachineForm& form = row.Machine;
       if (form.Form != detail::CallForm::Library) continue;
       ++libraryRows;
-      ASSERT_NE(form.Library, nullptr) << row.Name;
+      ASSERT_NE(form.Pair, nullptr) << row.Name;
       for (double x : points) {
-        double value = form.Library(form.Before != 0 ? x * form.Before : x);
-        if (form.After != 0) value *= form.After;
-        EXPECT_TRUE(SameBits(value, row.Function(x))) << row.Name << " at " << x;
+        for (double y : points) {
+          double value = form.Pair(x, y);
+          if (form.After != 0) value *= form.After;
+          const double arguments[] = {x, y};
+          EXPECT_TRUE(SameBits(value, row.Function(std::span<const double>(arguments))))
+              << row.Name << " at " << x << ", " << y;
+        }
       }
     }
-    EXPECT_GE(libraryRows, 15);
+    EXPECT_GE(libraryRows, 27);
   }
 }
 
@@ -245,6 +310,7 @@ TEST(BuiltinTableTest, MachineFormsFollowTheRows) {
       const detail::MachineForm found = detail::MachineFormOf(reinterpret_cast<const void*>(row.Function));
       EXPECT_EQ(found.Form, row.Machine.Form) << row.Name;
       EXPECT_EQ(found.Library, row.Machine.Library) << row.Name;
+      EXPECT_EQ(found.Pair, row.Machine.Pair) << row.Name;
       EXPECT_NE(found.Form, detail::CallForm::Callback) << row.Name;
     }
   };
@@ -252,6 +318,10 @@ TEST(BuiltinTableTest, MachineFormsFollowTheRows) {
   check(detail::BuiltinUnaryFunctions(MathUtils::MathLibrary::Deterministic));
   check(detail::BuiltinListFunctions());
   check(detail::BuiltinOperators());
+  for (const auto library : {MathUtils::MathLibrary::C, MathUtils::MathLibrary::Deterministic}) {
+    check(detail::MathUnaryFunctions(library));
+    check(detail::MathFixedFunctions(library));
+  }
 
   const auto formOf = [](const char* name) {
     Probe probe;
@@ -263,6 +333,10 @@ TEST(BuiltinTableTest, MachineFormsFollowTheRows) {
   EXPECT_EQ(formOf("avg"), detail::CallForm::Avg);
   EXPECT_EQ(formOf("asinh"), detail::CallForm::Builtin);
   EXPECT_EQ(formOf("atan"), detail::CallForm::Library);
+  Probe math;
+  math.AddMathFunctions();
+  EXPECT_EQ(detail::MachineFormOf(math.Registry().Functions.Find("where")->Callback).Form,
+            detail::CallForm::Where);
   EXPECT_EQ(detail::MachineFormOf(reinterpret_cast<const void*>(+[](double v) { return v; })).Form,
             detail::CallForm::Callback);
 

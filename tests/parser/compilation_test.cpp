@@ -162,7 +162,11 @@ TEST_F(CompilerTest, ErrorsWithTheirTexts) {
       {"sin-30", priority},
       {"sin(1,2)", Marked(TooManyArguments, "sin(1,2)")},
       {"2*cos(x,2,3)+1", Marked(TooManyArguments, "2*cos(x,2,3)")},
+      {"atan2(x)", Marked(TooFewArguments, "atan2(x)")},
+      {"hypot(1,2,x)", Marked(TooManyArguments, "hypot(1,2,x)")},
+      {"where(x,1)+2", Marked(TooFewArguments, "where(x,1)")},
   };
+  Subject.AddMathFunctions();
   for (const auto& [formula, text] : cases) {
     Subject.AssignFormula(formula);
     EXPECT_PARSER_ERROR_IN(Subject.Evaluate(), text, formula);

@@ -1,5 +1,6 @@
 // The long comparison of the deterministic math library's tiers: for every
-// built-in function of one argument and for "^", the results over arrays
+// built-in function (the math functions beyond the defaults included) and
+// for "^", the results over arrays
 // (the block interpreter and the machine code in lanes of every width) and
 // the results of one compilation per point (folded, and the first
 // evaluation) bit for bit against the vocabulary's own scalar function.
@@ -29,6 +30,7 @@ using MathUtils::MathLibrary;
 struct TierParser : MathUtils::Parser {
   TierParser(bool machineCode, int lanes) {
     SetMathLibrary(MathLibrary::Deterministic);
+    AddMathFunctions();
     SetMachineCode(machineCode);
     SetArrayLanes(lanes);
     AddVariable("x", &X);
@@ -36,6 +38,9 @@ struct TierParser : MathUtils::Parser {
   }
   MathUtils::UnaryCallback Callback(std::string_view name) const {
     return reinterpret_cast<MathUtils::UnaryCallback>(Registry().Functions.Find(name)->Callback);
+  }
+  MathUtils::ListCallback ListCallback(std::string_view name) const {
+    return reinterpret_cast<MathUtils::ListCallback>(Registry().Functions.Find(name)->Callback);
   }
   double X = 0, Y = 0;
 };
@@ -51,17 +56,27 @@ constexpr Tier Tiers[] = {{"blocks", false, 8},
                           {"lanes 4", true, 4},
                           {"lanes 8", true, 8}};
 
-// One formula: a function of x, or "^" of x and y or of x and a number.
+// One formula: a function of x (of x, y and x in turn for a function of
+// more arguments), or "^" of x and y or of x and a number.
 struct Formula {
   std::string Name, OfX, OfC;
   double Exponent;  // 0: y
+  int Arguments = 1;
 };
 
 std::vector<Formula> Formulas() {
   std::vector<Formula> formulas;
-  for (const auto& row : MathUtils::detail::BuiltinUnaryFunctions(MathLibrary::Deterministic)) {
-    const std::string name(row.Name);
-    formulas.push_back({name, name + "(x)", name + "(c)", 0});
+  for (const auto rows : {MathUtils::detail::BuiltinUnaryFunctions(MathLibrary::Deterministic),
+                          MathUtils::detail::MathUnaryFunctions(MathLibrary::Deterministic)}) {
+    for (const auto& row : rows) {
+      const std::string name(row.Name);
+      formulas.push_back({name, name + "(x)", name + "(c)", 0});
+    }
+  }
+  for (const auto& row : MathUtils::detail::MathFixedFunctions(MathLibrary::Deterministic)) {
+    const std::string name(row.Name), x = row.ArgCount == 3 ? ", x)" : ")",
+                                      c = row.ArgCount == 3 ? ", c)" : ")";
+    formulas.push_back({name, name + "(x, y" + x, name + "(c, d" + c, 0, row.ArgCount});
   }
   formulas.push_back({"^", "x^y", "c^d", 0});
   formulas.push_back({"^", "x^3", "c^3", 3});
@@ -93,6 +108,10 @@ class Comparison {
   }
 
   double Expected(double x, double y) const {
+    if (Of.Arguments > 1) {
+      const double arguments[] = {x, y, x};
+      return Parsers[0]->ListCallback(Of.Name)({arguments, static_cast<std::size_t>(Of.Arguments)});
+    }
     if (Of.Name != "^") return Parsers[0]->Callback(Of.Name)(x);
     return MathUtils::Power(x, Of.Exponent != 0 ? Of.Exponent : y,
                             MathUtils::detail::PowerFunctionOf(MathLibrary::Deterministic));
@@ -118,6 +137,8 @@ class Comparison {
     MathUtils::Parser folding, first;
     folding.SetMathLibrary(MathLibrary::Deterministic);
     first.SetMathLibrary(MathLibrary::Deterministic);
+    folding.AddMathFunctions();
+    first.AddMathFunctions();
     double xv = 0, yv = 0;
     first.AddVariable("x", &xv);
     first.AddVariable("y", &yv);

@@ -31,7 +31,10 @@ struct MathParser : Probe {
   using ParserBase::ArrayCodeLanes;
   using ParserBase::SetArrayLanes;
   using ParserBase::SetMachineCodeAfter;
-  explicit MathParser(MathLibrary library) { SetMathLibrary(library); }
+  explicit MathParser(MathLibrary library) {
+    SetMathLibrary(library);
+    AddMathFunctions();
+  }
 };
 
 MathUtils::UnaryCallback CallbackOf(const Probe& parser, std::string_view name) {
@@ -45,13 +48,22 @@ struct Formula {
   std::string OfX, OfC;  // its text over variables and over constants
   bool ExponentY;        // whether y is the exponent (else Exponent)
   double Exponent;
+  int Arguments = 1;  // of a function: x, y, x in turn
 };
 
 std::vector<Formula> Formulas() {
   std::vector<Formula> formulas;
-  for (const auto& row : MathUtils::detail::BuiltinUnaryFunctions(MathLibrary::Deterministic)) {
-    const std::string name(row.Name);
-    formulas.push_back({name, name + "(x)", name + "(c)", false, 0});
+  for (const auto rows : {MathUtils::detail::BuiltinUnaryFunctions(MathLibrary::Deterministic),
+                          MathUtils::detail::MathUnaryFunctions(MathLibrary::Deterministic)}) {
+    for (const auto& row : rows) {
+      const std::string name(row.Name);
+      formulas.push_back({name, name + "(x)", name + "(c)", false, 0});
+    }
+  }
+  for (const auto& row : MathUtils::detail::MathFixedFunctions(MathLibrary::Deterministic)) {
+    const std::string name(row.Name), third = row.ArgCount == 3 ? ", x)" : ")",
+                                      thirdC = row.ArgCount == 3 ? ", c)" : ")";
+    formulas.push_back({name, name + "(x, y" + third, name + "(c, d" + thirdC, false, 0, row.ArgCount});
   }
   formulas.push_back({"^", "x^y", "c^d", true, 0});
   formulas.push_back({"^", "x^3", "c^3", false, 3});
@@ -62,6 +74,12 @@ std::vector<Formula> Formulas() {
 // The bits every tier must give: the vocabulary's callback, or Power() with
 // the library's pow.
 double Expected(const MathParser& parser, const Formula& formula, double x, double y) {
+  if (formula.Arguments > 1) {
+    const double arguments[] = {x, y, x};
+    const auto* definition = parser.Registry().Functions.Find(formula.Name);
+    return reinterpret_cast<MathUtils::ListCallback>(definition->Callback)(
+        std::span<const double>(arguments, static_cast<std::size_t>(formula.Arguments)));
+  }
   if (formula.Name != "^") return CallbackOf(parser, formula.Name)(x);
   const auto raise = MathUtils::detail::PowerFunctionOf(parser.GetMathLibrary());
   return MathUtils::Power(x, formula.ExponentY ? y : formula.Exponent, raise);

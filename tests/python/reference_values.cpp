@@ -2,8 +2,9 @@
 // compare with bit for bit. Each line of standard input is
 //   UNITS<TAB>FORMULA<TAB>X
 // (X as strtod reads it).
-// UNITS "-" evaluates FORMULA with the parser's default vocabulary and the
-// variable x; a unit system's number evaluates it as a command line
+// UNITS "-" evaluates FORMULA with the parser's default vocabulary, its math
+// functions (as the Python module's Formula has them) and the variable x; a
+// unit system's number evaluates it as a command line
 // (x unused). Each output line is the value's bits as 16 hexadecimal
 // digits, or "error: TEXT".
 #include <bit>
@@ -22,6 +23,7 @@ namespace {
 double Evaluate(const std::string& units, const std::string& formula, double x) {
   if (units != "-") return CommandLineValue(formula, std::stoi(units));
   MathUtils::Parser parser;
+  parser.AddMathFunctions();
   parser.AddVariable("x", &x);
   parser.AssignFormula(formula);
   return parser.Evaluate();

@@ -15,6 +15,8 @@ FORMULAS = [
     "sinhr(x / 3) - coshr(y / 3) + tanhr(x)",
     "exp(x / 4) + ln(abs(y)) + log(abs(x) + 1) + log10(abs(y) + 2)",
     "abs(x)^y + 1.5^x + x^2 + y^1",
+    "atan2r(x, y) + hypot(x, y) - mod(x, y) + pow(abs(y), x / 5) + where(x - y, x, y)",
+    "cbrt(x) + log1p(abs(y)) + expm1(x / 9) + floor(x) - ceil(y) + trunc(x * 3) + round(y * 2)",
 ]
 
 

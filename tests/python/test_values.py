@@ -56,6 +56,7 @@ FORMULAS = [
     "x / (x - x)",
     "-x^2 + _pi * _e",
     "asinr(x / 100) + atan(x) + log2(abs(x) + 1)",
+    "atan2(x, 2) + hypot(x, 3) - mod(x, 0.75) + where(x > 0, ln(x), round(x)) * cbrt(x)",
 ]
 POINTS = [0.0, -0.0, 1.0, -2.5, 1e-310, 3.75, 1e300, -7.0, math.inf, math.nan]
 

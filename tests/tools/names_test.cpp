@@ -23,11 +23,11 @@ TEST(Completion, OffersTheNamesThatFitWhereTheWordStands) {
   };
   const Case cases[] = {
       {"he", 0, {"help"}},
-      {"e", 0, {"e", "exit", "exp"}},  // commands only at the start of the line
-      {"1+e", 2, {"e", "exp"}},
+      {"e", 0, {"e", "exit", "exp", "expm1"}},  // commands only at the start of the line
+      {"1+e", 2, {"e", "exp", "expm1"}},
       {"2*u", 2, {}},
       {"  qu", 2, {"quit"}},
-      {"LOG", 0, {"log", "log10", "log2"}},  // any case
+      {"LOG", 0, {"log", "log10", "log1p", "log2"}},  // any case
       {"_", 0, {"_e", "_pi"}},
       {"rn", 0, {"rnd"}},  // the calculator's own function
       {"sqrt(x", 5, {}},
@@ -39,8 +39,8 @@ TEST(Completion, OffersTheNamesThatFitWhereTheWordStands) {
       {"3x", 0, {}},
       {"units ", 6, {"cm", "ft", "in", "km", "m", "mi", "mil", "mm", "uin"}},
       {"UNITS  m", 7, {"m", "mi", "mil", "mm"}},
-      {"help m", 5, {"max", "min"}},  // only after "units" come unit names
-      {"units 2*m", 8, {"max", "min"}},
+      {"help m", 5, {"max", "min", "mod"}},  // only after "units" come unit names
+      {"units 2*m", 8, {"max", "min", "mod"}},
   };
   const NameCompleter completer;
   for (const Case& c : cases)
@@ -60,12 +60,12 @@ TEST(Completion, OffersTheLastAnswerAndTheSessionsVariables) {
   ASSERT_TRUE(session.Enter("Radius = 2").Succeeded());
   ASSERT_TRUE(session.Enter("area = 3").Succeeded());
   const NameCompleter completer(&session);
-  EXPECT_EQ(completer.Complete("2*r", 2), (Words{"radius", "rint", "rnd"}));
+  EXPECT_EQ(completer.Complete("2*r", 2), (Words{"r2d", "radius", "rint", "rnd", "round"}));
   EXPECT_EQ(completer.Complete("a", 0),
             (Words{"abs", "acos", "acosh", "acoshr", "acosr", "ans", "area", "asin", "asinh", "asinhr",
-                   "asinr", "atan", "atanh", "atanhr", "atanr", "avg"}));
+                   "asinr", "atan", "atan2", "atan2r", "atanh", "atanhr", "atanr", "avg"}));
   ASSERT_TRUE(session.Enter("rx = 1").Succeeded());  // defined later: offered at once
-  EXPECT_EQ(completer.Complete("r", 0), (Words{"radius", "rint", "rnd", "rx"}));
+  EXPECT_EQ(completer.Complete("r", 0), (Words{"r2d", "radius", "rint", "rnd", "round", "rx"}));
   EXPECT_EQ(NameCompleter().Complete("an", 0), Words{});  // without a session, no variables
   EXPECT_EQ(completer.Terminator("radius"), ' ');
 }
