@@ -18,7 +18,6 @@
 #include "parser/parser.h"
 #include "parser_test_support.h"
 
-
 namespace ParserTests {
 namespace {
 
