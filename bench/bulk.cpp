@@ -8,7 +8,6 @@
 #include <cstring>
 #include <optional>
 #include <random>
-#include <thread>
 
 #include "bench/expression_set.h"
 #include "bench/figures.h"
@@ -291,13 +290,14 @@ namespace {
 // Ours on every core against native on one thread, random set; returns the
 // geometric mean.
 double PrintAllCoresSummary(std::FILE* out, const Timings& timings) {
-  std::fprintf(out,
-               "\nOn every core (%u threads as the system reports them; SetArrayThreads(0)) with the "
-               "deterministic math library where the build has it, the random set, ns per point, against "
-               "native on one thread:\n\n"
-               "| # | native | ours, one thread | ours, all cores | all cores/native |\n"
-               "|---:|---:|---:|---:|---:|\n",
-               std::thread::hardware_concurrency());
+  std::fprintf(
+      out,
+      "\nOn every core (%d threads, the default count for this process; SetArrayThreads(0)) with the "
+      "deterministic math library where the build has it, the random set, ns per point, against "
+      "native on one thread:\n\n"
+      "| # | native | ours, one thread | ours, all cores | all cores/native |\n"
+      "|---:|---:|---:|---:|---:|\n",
+      MathUtils::ParserBase::DefaultArrayThreads());
   std::vector<Value> ratios;
   for (int i = 0; i < BulkExpressionCount; ++i) {
     const Value native = NsPerPoint(timings, Implementation::Native, i, BulkSet::Random);
