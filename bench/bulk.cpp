@@ -8,7 +8,6 @@
 #include <cstring>
 #include <optional>
 #include <random>
-#include <thread>
 
 #include "bench/expression_set.h"
 #include "bench/figures.h"
@@ -27,6 +26,8 @@ constexpr double VectorMathTarget = 0.35;  // times native, geometric mean, the 
 constexpr double AllCoresTarget = 0.25;    // times native on one thread, geometric mean, random set
 constexpr double MathFunctionsTarget =
     0.5;  // times native, each of the bulk set's own, the deterministic library
+constexpr double ShortCallCeiling = 1.1;  // a short call with threads 0, times the same with threads 1
+constexpr std::size_t ShortCallPoints = 16;
 constexpr std::size_t RandomPoints = std::size_t{1} << 20;
 
 struct PointArrays {
@@ -134,6 +135,27 @@ void BulkOurs(benchmark::State& state, int expression, BulkSet set, bool machine
   }
 }
 
+// A call too short to spread: with threads 0 it must cost what it costs
+// with threads 1.
+void ShortCall(benchmark::State& state, int threads) {
+  double x = 0, y = 0;
+  MathUtils::Parser parser;
+  parser.AddVariable("x", &x);
+  parser.AddVariable("y", &y);
+  parser.AssignFormula("x*y+1");
+  std::vector<double> xs(ShortCallPoints, 1.5), ys(ShortCallPoints, 2.5), out(ShortCallPoints);
+  for (std::size_t i = 0; i < ShortCallPoints; ++i) xs[i] += static_cast<double>(i);
+  const MathUtils::VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+  for (int warm = 0; warm < 1000; ++warm) parser.EvaluateArrays(arrays, out, threads);  // machine code made
+  for (auto _ : state) {
+    parser.EvaluateArrays(arrays, out, threads);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+std::string ShortCallName(int threads) { return "bulk/short/threads-" + std::to_string(threads); }
+
 std::uint64_t Bits(double value) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -205,6 +227,8 @@ std::string BulkName(Implementation implementation, int expression, BulkSet set)
 bool OnTheWallClock(const std::string& name) { return name.starts_with("bulk/all-cores/"); }
 
 void RegisterBulkBenchmarks() {
+  for (const int threads : {1, 0})
+    benchmark::RegisterBenchmark(ShortCallName(threads).c_str(), ShortCall, threads);
   const bool vectorMath = VectorMathAvailable();
   for (const BulkSet set : BulkSets)
     for (int i = 0; i < BulkExpressionCount; ++i) {
@@ -266,13 +290,14 @@ namespace {
 // Ours on every core against native on one thread, random set; returns the
 // geometric mean.
 double PrintAllCoresSummary(std::FILE* out, const Timings& timings) {
-  std::fprintf(out,
-               "\nOn every core (%u threads as the system reports them; SetArrayThreads(0)) with the "
-               "deterministic math library where the build has it, the random set, ns per point, against "
-               "native on one thread:\n\n"
-               "| # | native | ours, one thread | ours, all cores | all cores/native |\n"
-               "|---:|---:|---:|---:|---:|\n",
-               std::thread::hardware_concurrency());
+  std::fprintf(
+      out,
+      "\nOn every core (%d threads, the default count for this process; SetArrayThreads(0)) with the "
+      "deterministic math library where the build has it, the random set, ns per point, against "
+      "native on one thread:\n\n"
+      "| # | native | ours, one thread | ours, all cores | all cores/native |\n"
+      "|---:|---:|---:|---:|---:|\n",
+      MathUtils::ParserBase::DefaultArrayThreads());
   std::vector<Value> ratios;
   for (int i = 0; i < BulkExpressionCount; ++i) {
     const Value native = NsPerPoint(timings, Implementation::Native, i, BulkSet::Random);
@@ -349,10 +374,22 @@ void PrintBulkSummary(std::FILE* out, const Timings& timings) {
                ExpressionCount + 1, BulkExpressionCount, MathFunctionsTarget, worstMath,
                worstMath <= MathFunctionsTarget ? "MET" : "MISSED");
   const double allCoresMean = PrintAllCoresSummary(out, timings);
+  const auto shortCallNs = [&](int threads) -> Value {
+    const auto stats = timings.Find(ShortCallName(threads));
+    return stats ? Value(stats->Median * 1e9) : std::nullopt;
+  };
+  const Value shortRatio = Ratio(shortCallNs(0), shortCallNs(1));
+  std::fprintf(out,
+               "\n- a call of %zu points (`x*y+1`) with threads 0 <= %.2fx the same with threads 1: %s ns "
+               "against %s ns, %s, %s\n",
+               ShortCallPoints, ShortCallCeiling, Format(shortCallNs(0), "%.1f").c_str(),
+               Format(shortCallNs(1), "%.1f").c_str(), Format(shortRatio, "%.2fx").c_str(),
+               shortRatio && *shortRatio <= ShortCallCeiling ? "MET" : "MISSED");
   std::fprintf(out, "\nbulk ratio to native (geomean): %.2f\n", mean);
   std::fprintf(out, "bulk ratio to native, interpreted (geomean): %.2f\n", interpretedMean);
   std::fprintf(out, "bulk ratio to native, vector math (geomean): %.2f\n", vectorMean);
   std::fprintf(out, "bulk ratio to native, all cores (geomean): %.2f\n", allCoresMean);
+  std::fprintf(out, "short call ratio, threads 0 to threads 1: %s\n", Format(shortRatio, "%.2f").c_str());
 }
 
 }  // namespace Bench

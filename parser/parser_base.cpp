@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "parser/arrays/default_threads.h"
 #include "parser/core/commands.h"
 #include "parser/engine/compiled_formula.h"
 #include "parser/engine/engine.h"
@@ -154,6 +155,8 @@ void ParserBase::SetArrayPointsPerThread(std::size_t points) { Core->Settings.Po
 int ParserBase::GetArrayThreads() const {
   return Core->Settings.ArrayThreads.load(std::memory_order_relaxed);
 }
+
+int ParserBase::DefaultArrayThreads() { return detail::DefaultThreadCount(); }
 
 int ParserBase::ArrayCodeLanes() const { return Core->ArrayCodeLanes(); }
 

@@ -176,22 +176,28 @@ class ParserBase {
   // SetArrayThreads), with the same results.
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results,
                       std::size_t* written = nullptr);
-  // The same on this many threads for this call alone (0: every core).
+  // The same on this many threads for this call alone (0: the default,
+  // DefaultArrayThreads).
   void EvaluateArrays(std::span<const VariableArray> variables, std::span<double> results, int threads,
                       std::size_t* written = nullptr);
   // How many threads an evaluation over arrays spreads its points over: 1
-  // (the default) the calling thread alone, 0 every core the system
-  // reports. Threads are started for each call that is long enough to
-  // repay them (the calling thread times its first points: each thread
-  // takes a tenth of a millisecond of work at least), and the call returns
-  // once the work they took has ended; every result is the same bits as
-  // on one thread. A formula that calls
-  // a callback of the user's runs on the calling thread alone, point by
-  // point in order. A negative count is refused and changes nothing. It
-  // changes how the points are computed, never what: the formula is not
-  // compiled anew, and other threads may be evaluating meanwhile.
+  // (the default) the calling thread alone, 0 DefaultArrayThreads.
+  // Threads are started for each call that is long enough to repay them
+  // (the calling thread times its first points: each thread takes a tenth
+  // of a millisecond of work at least), and the call returns once the work
+  // they took has ended; every result is the same bits as on one thread.
+  // A formula that calls a callback of the user's runs on the calling
+  // thread alone, point by point in order. A negative count is refused and
+  // changes nothing. It changes how the points are computed, never what:
+  // the formula is not compiled anew, and other threads may be evaluating
+  // meanwhile.
   void SetArrayThreads(int threads);
   int GetArrayThreads() const;
+  // The threads 0 stands for: the CPUs this process may run on (its
+  // affinity mask and cgroup CPU quota), lowered by VORNCALC_NUM_THREADS,
+  // or else OMP_NUM_THREADS, where set; read once per process and again
+  // in a child after fork.
+  static int DefaultArrayThreads();
 
   // The compiled formula (empty before the first compilation).
   std::span<const Cell> GetBytecode() const;

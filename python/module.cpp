@@ -55,8 +55,9 @@ A Formula pickles (its functions by pickle's rules), so it travels to other
 processes and to Dask's workers: da.map_blocks(f, x, y) evaluates it chunk by
 chunk.
 
-Long arrays are spread over threads: every core by default, shared out
-among the calls under way at once (set_num_threads, get_num_threads, and a
+Long arrays are spread over threads: by default the CPUs the process may run
+on (lowered by VORNCALC_NUM_THREADS or OMP_NUM_THREADS), shared out among
+the calls under way at once (set_num_threads, get_num_threads, and a
 Formula's own threads=); the values are those of one thread.
 
 A formula the parser refuses raises FormulaError, a ValueError.
@@ -163,8 +164,9 @@ not broadcast ValueError.
 constexpr const char* SetNumThreadsDoc = R"doc(set_num_threads(threads) -> int
 
 Sets the process-wide default of threads for calls over arrays of Formulas
-made without threads= (an int of at least 1; every core the system reports
-at first) and returns the default it replaces. Calls under way at once
+made without threads= (an int of at least 1; at first the CPUs the process
+may run on, its affinity and cgroup CPU quota, lowered by VORNCALC_NUM_THREADS
+or else OMP_NUM_THREADS) and returns the default it replaces. Calls under way at once
 share it out: each runs on default // calls threads, at least one.
 )doc";
 

@@ -6,7 +6,8 @@
 #include <atomic>
 #include <climits>
 #include <string>
-#include <thread>
+
+#include "parser/parser.h"
 
 namespace py = pybind11;
 
@@ -14,9 +15,9 @@ namespace PythonModule {
 
 namespace {
 
-int Cores() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 1024u)); }
-
-std::atomic<int> Default{Cores()};
+// 0 until set: the parser's default, read on first use (and again in a
+// child after fork), so that the environment a worker process gets counts.
+std::atomic<int> Default{0};
 std::atomic<int> CallsUnderWay{0};
 
 }  // namespace
@@ -33,9 +34,15 @@ std::optional<int> ReadThreads(const py::handle threads) {
   return overflow > 0 || value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-int DefaultThreads() { return Default.load(std::memory_order_relaxed); }
+int DefaultThreads() {
+  const int set = Default.load(std::memory_order_relaxed);
+  return set != 0 ? set : MathUtils::ParserBase::DefaultArrayThreads();
+}
 
-int SetDefaultThreads(int threads) { return Default.exchange(threads, std::memory_order_relaxed); }
+int SetDefaultThreads(int threads) {
+  const int replaced = Default.exchange(threads, std::memory_order_relaxed);
+  return replaced != 0 ? replaced : MathUtils::ParserBase::DefaultArrayThreads();
+}
 
 ArrayCallUnderWay::ArrayCallUnderWay(std::optional<int> threads) : Given(threads) {
   CallsUnderWay.fetch_add(1, std::memory_order_relaxed);

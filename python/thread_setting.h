@@ -1,6 +1,7 @@
 // How many threads a Formula's call over arrays spreads its points over:
-// the Formula's own threads=, else the process-wide default (every core
-// the system reports, as numexpr's), shared out among the calls over
+// the Formula's own threads=, else the process-wide default (the parser's:
+// the CPUs the process may run on, lowered by VORNCALC_NUM_THREADS or
+// OMP_NUM_THREADS), shared out among the calls over
 // arrays under way at once. A pool of threads that each call a Formula
 // (Dask's threaded scheduler, one chunk a thread) thus runs each call on
 // about one thread, not each on every core; a call alone gets them all.

@@ -98,9 +98,10 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::EvaluateArrays(std::span<const Variable
   if (!results.empty()) ArraysFrom(0, variables, results, done, threads);
 }
 
-// Only the tiers that run blocks of points spread over threads, and only
-// for a formula that calls no callback of the user's: those run on the
-// calling thread, point by point in order, as Evaluate calls them.
+// Only the tiers that run blocks of points spread over threads, only for
+// a formula that calls no callback of the user's (those run on the
+// calling thread, point by point in order, as Evaluate calls them), and
+// only where the points are enough: a short call runs as on one thread.
 MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
                                                     std::span<const VariableArray> variables,
                                                     std::span<double> results, std::size_t& written,
@@ -117,7 +118,8 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
       return;
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
-      if (threads != 1 && !Current->Derived.CallsBack)
+      if (threads != 1 && !Current->Derived.CallsBack &&
+          detail::MaySpread(results.size() - first, PointsPerThread))
         ArraysOnThreads(first, variables, results, written, threads);
       else if (!ArraysByMachineCode(first, variables, results, written))
         ArraysByProgram(first, variables, results, written);
@@ -305,9 +307,12 @@ MATHUTILS_FRAME_UNSANITIZED bool Engine::ArraysByMachineCode(std::size_t first,
 
 // The points in chunks over threads (parser/arrays/array_threads.h), each chunk
 // run by the machine code or the program's blocks, whichever the whole
-// call would have run; no callback of the user's is called.
-void Engine::ArraysOnThreads(std::size_t first, std::span<const VariableArray> variables,
-                             std::span<double> results, std::size_t& written, int threads) {
+// call would have run; no callback of the user's is called. A cancelled
+// calling thread unwinds from the end of the spread through here.
+MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysOnThreads(std::size_t first,
+                                                         std::span<const VariableArray> variables,
+                                                         std::span<double> results, std::size_t& written,
+                                                         int threads) {
   const detail::ArrayCode* code = ArrayCodeFor(results.size() - first);
   const detail::Program& program = Current->Derived;
   const auto runChunk = [&](std::size_t from, std::size_t to, std::size_t& done) {

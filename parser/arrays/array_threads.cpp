@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cfenv>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -16,6 +15,12 @@
 #if defined(__SSE2__)
 #include <xmmintrin.h>
 #endif
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
+#include "parser/arrays/default_threads.h"
+#include "parser/program/program.h"
 
 namespace MathUtils::detail {
 
@@ -38,11 +43,14 @@ class FloatEnvironment {
     Control = _mm_getcsr();
 #endif
   }
+  // With no exception flag set: the thread reports the flags its chunks
+  // raise, not the caller's.
   void Apply() const {
     std::fesetenv(&Environment);
 #if defined(__SSE2__)
     _mm_setcsr(Control);  // denormals-are-zero too, which fesetenv may leave out
 #endif
+    std::feclearexcept(FE_ALL_EXCEPT);
   }
 
  private:
@@ -149,44 +157,45 @@ class Chunks {
 };
 
 // The points that take LeastNanosecondsPerThread at the pace of the first
-// ones, which the calling thread runs from first on.
+// ones, which the calling thread runs from first on. In integers: the
+// caller's exception flags are the points' alone.
 std::size_t TimedPointsPerThread(std::size_t& first, std::size_t end, const Run& run, std::size_t& written) {
   const std::size_t probe = std::min(end - first, LeastPointsPerThread);
   const auto begun = std::chrono::steady_clock::now();
   run(first, first + probe, written);
-  const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - begun;
+  const std::int64_t took =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begun).count();
   first += probe;
-  const double points = LeastNanosecondsPerThread / std::max(took.count(), 1.0) * static_cast<double>(probe);
-  return static_cast<std::size_t>(std::clamp(points, static_cast<double>(LeastPointsPerThread), 1e15));
+  const auto points =
+      LeastNanosecondsPerThread * static_cast<std::int64_t>(probe) / std::max<std::int64_t>(took, 1);
+  return std::max(LeastPointsPerThread, static_cast<std::size_t>(points));
 }
 
-}  // namespace
+#if !defined(_WIN32)
+// Cancellation held off while helpers run the caller's chunks: they run
+// code and write results that the caller's unwinding would free. The
+// call is a cancellation point at its end instead, once they have ended.
+class CancellationHeld {
+ public:
+  CancellationHeld() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &Previous); }
+  ~CancellationHeld() { pthread_setcancelstate(Previous, &Previous); }
+  CancellationHeld(const CancellationHeld&) = delete;
+  CancellationHeld& operator=(const CancellationHeld&) = delete;
+  static void ActIfCancelled() { pthread_testcancel(); }
 
-std::size_t ThreadsStarted() { return ThreadsStartedCount.load(std::memory_order_relaxed); }
-std::size_t HelpersRunning() { return HelpersRunningCount.load(std::memory_order_acquire); }
+ private:
+  int Previous = PTHREAD_CANCEL_ENABLE;
+};
+#else
+class CancellationHeld {  // no cancellation of threads here
+ public:
+  CancellationHeld() {}  // NOLINT(modernize-use-equals-default): a guard, not unused
+  static void ActIfCancelled() {}
+};
+#endif
 
-int ThreadsAsked(int threads) {
-  if (threads != 0) return threads;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, INT_MAX));
-}
-
-void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
-                       const Run& run, std::size_t& written) {
-  written = first;
-  threads = ThreadsAsked(threads);
-  if (threads == 1 || end - first < 2 * std::max(pointsPerThread, LeastPointsPerThread)) {
-    run(first, end, written);
-    return;
-  }
-  if (pointsPerThread == 0) pointsPerThread = TimedPointsPerThread(first, end, run, written);
-  const std::size_t repaid = (end - first) / std::max(pointsPerThread, LeastPointsPerThread);
-  const auto helpers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), repaid)) - 1;
-  if (helpers <= 0) {
-    run(first, end, written);
-    return;
-  }
-  auto chunks = std::make_shared<Chunks>(first, end, static_cast<std::size_t>(helpers) + 1, run);
+// Starts helpers for the chunks and runs them with the calling thread.
+void RunOnHelpers(std::shared_ptr<Chunks> chunks, int helpers, std::size_t& written) {
   for (int k = 0; k < helpers; ++k) {
     try {
       HelpersRunningCount.fetch_add(1, std::memory_order_relaxed);
@@ -205,6 +214,38 @@ void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::siz
     }
   }
   chunks->RunAndFinish(written);
+}
+
+}  // namespace
+
+std::size_t ThreadsStarted() { return ThreadsStartedCount.load(std::memory_order_relaxed); }
+std::size_t HelpersRunning() { return HelpersRunningCount.load(std::memory_order_acquire); }
+
+int ThreadsAsked(int threads) { return threads != 0 ? threads : DefaultThreadCount(); }
+
+// A cancellation acts at its end, unwinding from here (see program.h).
+MATHUTILS_FRAME_UNSANITIZED void SpreadOverThreads(std::size_t first, std::size_t end, int threads,
+                                                   std::size_t pointsPerThread, const Run& run,
+                                                   std::size_t& written) {
+  written = first;
+  if (threads == 1 || !MaySpread(end - first, pointsPerThread) || ThreadsAsked(threads) == 1) {
+    run(first, end, written);
+    return;
+  }
+  threads = ThreadsAsked(threads);
+  if (pointsPerThread == 0) pointsPerThread = TimedPointsPerThread(first, end, run, written);
+  const std::size_t repaid = (end - first) / std::max(pointsPerThread, LeastPointsPerThread);
+  const auto helpers = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), repaid)) - 1;
+  if (helpers <= 0) {
+    run(first, end, written);
+    return;
+  }
+  {
+    const CancellationHeld held;
+    RunOnHelpers(std::make_shared<Chunks>(first, end, static_cast<std::size_t>(helpers) + 1, run), helpers,
+                 written);
+  }
+  CancellationHeld::ActIfCancelled();
 }
 
 }  // namespace MathUtils::detail

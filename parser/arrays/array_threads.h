@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace MathUtils::detail {
@@ -25,11 +26,18 @@ inline constexpr std::size_t LeastPointsPerThread = 4096;
 // Work a thread must get to repay its start, which costs some tens of
 // microseconds: the floor of points per thread is measured on each call,
 // as the points that take this long.
-inline constexpr double LeastNanosecondsPerThread = 100e3;
+inline constexpr std::int64_t LeastNanosecondsPerThread = 100'000;
 
-// The threads a setting asks for: 0 every core the system reports (1
-// where it reports none), else the number itself.
+// The threads a setting asks for: 0 the default (parser/arrays/default_threads.h),
+// else the number itself.
 int ThreadsAsked(int threads);
+
+// Whether points may be spread at all at that floor (0: measured): fewer
+// stay on the calling thread, asking the system nothing, so that a short
+// call costs what it costs on one thread.
+inline bool MaySpread(std::size_t points, std::size_t pointsPerThread) {
+  return points >= 2 * (pointsPerThread > LeastPointsPerThread ? pointsPerThread : LeastPointsPerThread);
+}
 
 // Runs the points [first, end) as run(from, to, written) on at most
 // threads threads, the calling one among them, as many as the points
@@ -46,7 +54,11 @@ int ThreadsAsked(int threads);
 // a failure no chunk is begun any more. written counts the leading results
 // written over the whole range however the call ends, and the first
 // failure in point order is rethrown once every chunk taken has ended.
-// Threads that cannot be started leave their work to the others.
+// Threads that cannot be started leave their work to the others. A
+// cancellation of the calling thread waits until then and acts at the
+// end of the call: its helpers run its code and write its results. The
+// exception flags the call leaves are those its points raised: it does no
+// arithmetic of its own on the calling thread.
 void SpreadOverThreads(std::size_t first, std::size_t end, int threads, std::size_t pointsPerThread,
                        const std::function<void(std::size_t, std::size_t, std::size_t&)>& run,
                        std::size_t& written);

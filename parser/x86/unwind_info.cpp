@@ -1,6 +1,7 @@
 #include "parser/x86/unwind_info.h"
 
 #include <cstring>
+#include <mutex>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !(defined(_WIN64))
 #define MATHUTILS_REGISTERS_FRAMES 1
@@ -9,6 +10,9 @@
 // deregistered.
 extern "C" void __register_frame(void* begin);    // NOLINT(readability-identifier-naming): libgcc's name
 extern "C" void __deregister_frame(void* begin);  // NOLINT(readability-identifier-naming)
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 #endif
 
 namespace MathUtils::detail {
@@ -162,18 +166,40 @@ std::vector<std::uint8_t> UnwindInfo::Describe(std::uintptr_t code, std::size_t 
 
 #ifdef MATHUTILS_REGISTERS_FRAMES
 
+namespace {
+
+// The unwinder registers and deregisters under a lock of its own, which a
+// child forked meanwhile would find held forever: its first registration
+// would wait for good. Registration runs under this lock, which fork takes
+// too (a fork waits for a registration under way, a registration for a
+// fork), so that the unwinder's lock is free in every child.
+std::mutex& RegistrationLock() {
+  static std::mutex Lock;
+#if !defined(_WIN32)
+  static const bool HeldAcrossFork =
+      pthread_atfork([] { Lock.lock(); }, [] { Lock.unlock(); }, [] { Lock.unlock(); }) == 0;
+  static_cast<void>(HeldAcrossFork);
+#endif
+  return Lock;
+}
+
+}  // namespace
+
 bool UnwindInfo::Supported() { return true; }
 
 UnwindInfo::UnwindInfo(const std::uint8_t* code, std::size_t size, std::span<const FrameStep> steps) {
   const std::vector<std::uint8_t> bytes = Describe(reinterpret_cast<std::uintptr_t>(code), size, steps);
   Storage.resize((bytes.size() + sizeof(std::uintptr_t) - 1) / sizeof(std::uintptr_t));
   std::memcpy(Storage.data(), bytes.data(), bytes.size());
+  const std::lock_guard<std::mutex> registering(RegistrationLock());
   __register_frame(Storage.data());
   IsRegistered = true;
 }
 
 UnwindInfo::~UnwindInfo() {
-  if (IsRegistered) __deregister_frame(Storage.data());
+  if (!IsRegistered) return;
+  const std::lock_guard<std::mutex> deregistering(RegistrationLock());
+  __deregister_frame(Storage.data());
 }
 
 #else

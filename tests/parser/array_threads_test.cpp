@@ -12,7 +12,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -21,7 +23,10 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <pthread.h>
+#include <sched.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 #if defined(__SSE2__)
@@ -30,7 +35,9 @@
 
 #include "array_tiers.h"
 #include "parser/arrays/array_threads.h"
+#include "parser/arrays/default_threads.h"
 #include "parser/parser.h"
+#include "parser/program/program.h"
 #include "parser_test_support.h"
 
 namespace {
@@ -49,6 +56,7 @@ constexpr std::size_t PointsPerThread = 2 * LeastPointsPerThread;
 struct ArrayParser : MathUtils::Parser {
   ArrayParser() { SetArrayPointsPerThread(PointsPerThread); }
   using ParserBase::SetArrayLanes;
+  using ParserBase::SetArrayPointsPerThread;
 };
 
 std::vector<double> Values(std::size_t count, unsigned seed) {
@@ -159,12 +167,153 @@ TEST(SpreadOverThreads, TheFloorMeasuredOnTheFirstPoints) {
   EXPECT_EQ(fast.Chunks[1].End, end);
 }
 
-TEST(SpreadOverThreads, ZeroThreadsMeansEveryCore) {
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  EXPECT_EQ(MathUtils::detail::ThreadsAsked(0), cores);
+TEST(SpreadOverThreads, ZeroThreadsMeansTheDefault) {
+  const int cpus = MathUtils::detail::DefaultThreadCount();
+  EXPECT_EQ(MathUtils::detail::ThreadsAsked(0), cpus);
+  EXPECT_EQ(MathUtils::Parser::DefaultArrayThreads(), cpus);
   EXPECT_EQ(MathUtils::detail::ThreadsAsked(3), 3);
-  EXPECT_EQ(SpreadOf(0, 64 * PointsPerThread, 0).Started, static_cast<std::size_t>(std::min(cores, 64) - 1));
+  EXPECT_EQ(SpreadOf(0, 64 * PointsPerThread, 0).Started, static_cast<std::size_t>(std::min(cpus, 64) - 1));
 }
+
+// The CPUs a cgroup quota allows: the least of the process's group and
+// those above it, where the files say so.
+TEST(DefaultThreads, TheCgroupQuota) {
+  const char* const v2Mount = "30 23 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
+  const char* const v1Mount =
+      "33 32 0:30 / /sys/fs/cgroup/cpu,cpuacct rw,relatime shared:9 - cgroup cgroup rw,cpu,cpuacct\n";
+  struct Row {
+    const char* Name;
+    std::string MountInfo, Cgroups;
+    std::map<std::string, std::string> Files;
+    std::optional<int> Expected;
+  };
+  const Row rows[] = {
+      {"v2, rounded up", v2Mount, "0::/job\n", {{"/sys/fs/cgroup/job/cpu.max", "150000 100000\n"}}, 2},
+      {"v2, none", v2Mount, "0::/job\n", {{"/sys/fs/cgroup/job/cpu.max", "max 100000\n"}}, std::nullopt},
+      {"v2, a group above",
+       v2Mount,
+       "0::/a/b\n",
+       {{"/sys/fs/cgroup/a/b/cpu.max", "max 100000"}, {"/sys/fs/cgroup/a/cpu.max", "50000 100000"}},
+       1},
+      {"v2, the least",
+       v2Mount,
+       "0::/a/b\n",
+       {{"/sys/fs/cgroup/a/b/cpu.max", "300000 100000"}, {"/sys/fs/cgroup/cpu.max", "800000 100000"}},
+       3},
+      {"v1",
+       v1Mount,
+       "4:cpu,cpuacct:/docker/c1\n1:name=systemd:/\n",
+       {{"/sys/fs/cgroup/cpu,cpuacct/docker/c1/cpu.cfs_quota_us", "250000"},
+        {"/sys/fs/cgroup/cpu,cpuacct/docker/c1/cpu.cfs_period_us", "100000"}},
+       3},
+      {"v1, no quota",
+       v1Mount,
+       "4:cpu,cpuacct:/\n",
+       {{"/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us", "-1"},
+        {"/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us", "100000"}},
+       std::nullopt},
+      {"v1 mounted from the group itself (a container)",
+       "40 32 0:31 /docker/c1 /sys/fs/cgroup/cpu ro - cgroup cgroup rw,cpu\n",
+       "4:cpu:/docker/c1\n",
+       {{"/sys/fs/cgroup/cpu/cpu.cfs_quota_us", "100000"},
+        {"/sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000"}},
+       1},
+      {"hybrid: v1 holds the cpu controller",
+       std::string(v1Mount) + "42 32 0:39 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n",
+       "4:cpu,cpuacct:/\n0::/\n",
+       {{"/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us", "200000"},
+        {"/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us", "100000"}},
+       2},
+      {"a mount point with a space",
+       "30 23 0:26 / /cg\\040root rw - cgroup2 cgroup2 rw\n",
+       "0::/\n",
+       {{"/cg root/cpu.max", "100000 100000"}},
+       1},
+      {"no cgroup mounted", "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n", "0::/\n", {}, std::nullopt},
+      {"unreadable", v2Mount, "0::/job\n", {{"/sys/fs/cgroup/job/cpu.max", "12 abc"}}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    const auto read = [&](const std::string& path) -> std::optional<std::string> {
+      const auto found = row.Files.find(path);
+      return found == row.Files.end() ? std::nullopt : std::optional<std::string>(found->second);
+    };
+    EXPECT_EQ(MathUtils::detail::CgroupCpuLimit(row.MountInfo, row.Cgroups, read), row.Expected) << row.Name;
+  }
+}
+
+#if defined(__linux__)
+// Run in a child forked after the parent has read its default: the
+// child reads it again, on its first call that spreads.
+struct DefaultRow {
+  const char* Name;
+  bool OneCpu;           // the child's affinity held to one CPU
+  const char* Vorncalc;  // VORNCALC_NUM_THREADS, null: unset
+  const char* OpenMp;    // OMP_NUM_THREADS
+  bool ShortCallFirst;   // a short call with threads 0 before the variables are set
+  bool AllCpusExpected;  // else 1
+};
+
+int DefaultInAChild(const DefaultRow& row) {
+  if (row.ShortCallFirst) {
+    MathUtils::Parser parser;
+    double x = 0;
+    parser.AddVariable("x", &x);
+    parser.AssignFormula("x * 2 + 1");
+    std::vector<double> xs(16, 1.0), results(16);
+    const VariableArray arrays[] = {{&x, xs.data()}};
+    parser.EvaluateArrays(arrays, results, 0);
+  }
+  if (row.OneCpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    sched_getaffinity(0, sizeof set, &set);
+    int first = 0;
+    while (!CPU_ISSET(first, &set)) ++first;
+    CPU_ZERO(&set);
+    CPU_SET(first, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) return 200;
+  }
+  for (const auto& [name, value] :
+       {std::pair{"VORNCALC_NUM_THREADS", row.Vorncalc}, {"OMP_NUM_THREADS", row.OpenMp}})
+    value ? setenv(name, value, 1) : unsetenv(name);
+  return MathUtils::detail::ThreadsAsked(0);
+}
+
+int ExitStatusOf(pid_t child) {
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(DefaultThreads, TheAffinityAndTheVariablesReadAgainAfterFork) {
+  MathUtils::detail::DefaultThreadCount();  // read here first
+  const DefaultRow unset = {"no variable set", false, nullptr, nullptr, false, true};
+  const pid_t first = fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) _exit(DefaultInAChild(unset));
+  const int cpus = ExitStatusOf(first);
+  cpu_set_t set;
+  ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+  EXPECT_GE(cpus, 1);
+  EXPECT_LE(cpus, CPU_COUNT(&set)) << "the CPUs of the affinity mask at most";
+  const DefaultRow rows[] = {
+      {"held to one CPU (taskset -c 0)", true, nullptr, nullptr, false, false},
+      {"OMP_NUM_THREADS=1", false, nullptr, "1", false, false},
+      {"OpenMP's list, its first count", false, nullptr, "1,4", false, false},
+      {"VORNCALC_NUM_THREADS wins", false, "1", "4", false, false},
+      {"VORNCALC_NUM_THREADS wins, lowering nothing", false, "64", "1", false, true},
+      {"a count of 0 ignored", false, "0", "1", false, false},
+      {"not a count", false, " 2x", nullptr, false, true},
+      {"a short call reads nothing", false, "1", nullptr, true, false},
+  };
+  for (const DefaultRow& row : rows) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(DefaultInAChild(row));
+    EXPECT_EQ(ExitStatusOf(child), row.AllCpusExpected ? cpus : 1) << row.Name;
+  }
+}
+#endif
 
 // Chunks that fail at some of their points: whichever thread fails first,
 // the count stops at the first failing point, every result before it
@@ -357,6 +506,114 @@ TEST(ArrayThreads, TheSettingAndItsChecks) {
   EXPECT_EQ(MathUtils::detail::ThreadsStarted() - before, 1u);
   EXPECT_EQ(out.back(), 3.0);
 }
+
+// The exception flags a call leaves are those one thread leaves, also
+// where the caller had some set before and where the floor is measured:
+// the library does no arithmetic of its own in the caller's flags.
+TEST(ArrayThreads, TheExceptionFlagsOfOneThread) {
+  struct Row {
+    const char* Formula;
+    int Before;  // set by the caller before the call
+  };
+  const Row rows[] = {{"x + y", 0},         {"x + y", FE_OVERFLOW}, {"x * y - 3", 0},
+                      {"x / y", 0},         {"x / (y - y)", 0},     {"sqrt(x - 50)", FE_INEXACT},
+                      {"x * 1e308 * y", 0}, {"y / 1e308 / 1e10", 0}};
+  const std::size_t count = 3 * PointsPerThread + 5;
+  std::vector<double> xs(count), ys(count), results(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    xs[i] = static_cast<double>(i % 100);
+    ys[i] = static_cast<double>(i % 7 + 1);
+  }
+  const auto flagsAfter = [&](const Row& row, const Tier& way, std::size_t floor, int threads) {
+    ArrayParser parser;
+    parser.SetArrayPointsPerThread(floor);
+    double x = 0, y = 0;
+    parser.AddVariable("x", &x);
+    parser.AddVariable("y", &y);
+    parser.SetMachineCode(way.MachineCode);
+    parser.SetArrayLanes(way.Lanes);
+    parser.AssignFormula(row.Formula);
+    const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+    std::feclearexcept(FE_ALL_EXCEPT);
+    std::feraiseexcept(row.Before);
+    parser.EvaluateArrays(arrays, results, threads);
+    const int flags = std::fetestexcept(FE_ALL_EXCEPT);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    return flags;
+  };
+  for (const Row& row : rows)
+    for (const Tier& way : Tiers) {
+      const int one = flagsAfter(row, way, 0, 1);
+      for (const std::size_t floor : {std::size_t{0}, PointsPerThread})
+        for (const int threads : {2, 0})
+          EXPECT_EQ(flagsAfter(row, way, floor, threads), one)
+              << row.Formula << " [" << way.Name << "] on " << threads << " threads, floor " << floor;
+    }
+}
+
+#if !defined(_WIN32)
+// A thread evaluating over arrays on 8 threads, again and again, until it
+// is cancelled: the cancellation comes while it waits for its helpers.
+struct CancelledLoop {
+  ArrayParser* Outside = nullptr;  // the parser, where not on the thread's stack
+  double X = 0;
+  std::vector<double> Xs = Values(std::size_t{1} << 20, 9), Results = std::vector<double>(Xs.size());
+  std::atomic<int> Calls{0};
+};
+
+void Prepare(ArrayParser& parser, CancelledLoop& loop) {
+  parser.AddVariable("x", &loop.X);
+  parser.AssignFormula("sin(x) * cos(x) + exp(x / 100) * x^1.5");
+}
+
+// Cancelled, the thread unwinds through this frame: it is no more
+// instrumented by the address sanitizer than the parser's own (see
+// parser/program/program.h).
+MATHUTILS_FRAME_UNSANITIZED void* LoopOverArrays(void* argument) {
+  CancelledLoop& loop = *static_cast<CancelledLoop*>(argument);
+  ArrayParser own;
+  ArrayParser& parser = loop.Outside ? *loop.Outside : own;
+  if (!loop.Outside) Prepare(own, loop);
+  const VariableArray arrays[] = {{&loop.X, loop.Xs.data()}};
+  for (;;) {
+    parser.EvaluateArrays(arrays, loop.Results, 8);
+    loop.Calls.fetch_add(1);
+  }
+}
+
+// Nothing of the call runs once the thread has ended: no result is
+// written afterwards, no helper runs the code of a parser that the
+// thread's unwinding destroyed.
+TEST(ArrayThreads, ACancelledCallerEndsOnceItsHelpersHaveEnded) {
+  for (const bool onTheStack : {false, true}) {
+    CancelledLoop loop;
+    ArrayParser outside;
+    if (!onTheStack) {
+      Prepare(outside, loop);
+      loop.Outside = &outside;
+    }
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, nullptr, LoopOverArrays, &loop), 0);
+    const auto begun = std::chrono::steady_clock::now();
+    while (loop.Calls.load() < 2 && std::chrono::steady_clock::now() - begun < std::chrono::seconds(60))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(pthread_cancel(thread), 0);
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += 30;
+    void* result = nullptr;
+    ASSERT_EQ(pthread_timedjoin_np(thread, &result, &deadline), 0) << "the cancelled thread never ended";
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+    const double sentinel = -12345.5;
+    std::fill(loop.Results.begin(), loop.Results.end(), sentinel);
+    for (int wait = 0; wait < 1000 && MathUtils::detail::HelpersRunning() > 0; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(std::count(loop.Results.begin(), loop.Results.end(), sentinel),
+              static_cast<std::ptrdiff_t>(loop.Results.size()))
+        << "results written after the thread ended" << (onTheStack ? ", the parser on its stack" : "");
+  }
+}
+#endif
 
 // The thread and the point of every call of a callback.
 std::mutex CallsLock;

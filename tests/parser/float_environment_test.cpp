@@ -16,11 +16,7 @@
 
 #include "parser/parser.h"
 #include "parser/x86/machine_code.h"
-
-#if defined(__SSE2__) || defined(__x86_64__)
-#include <xmmintrin.h>
-#define VORNCALC_TEST_MXCSR 1
-#endif
+#include "parser_test_support.h"
 
 namespace ParserTests {
 namespace {
@@ -35,49 +31,6 @@ std::string Bits(double v) {
 }
 
 double FromBits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
-
-// A floating-point environment, set for the lifetime of the object.
-struct Mode {
-  const char* Name;
-  unsigned Mxcsr;  // DAZ and FTZ bits to set
-  int Rounding;
-};
-
-constexpr unsigned Daz = 0x0040, Ftz = 0x8000;
-
-const Mode Modes[] = {
-    {"nearest", 0, FE_TONEAREST},
-    {"denormals-are-zero", Daz, FE_TONEAREST},
-    {"flush-to-zero", Ftz, FE_TONEAREST},
-    {"daz+ftz", Daz | Ftz, FE_TONEAREST},
-    {"upward", 0, FE_UPWARD},
-    {"downward", 0, FE_DOWNWARD},
-    {"toward zero", 0, FE_TOWARDZERO},
-    {"daz+ftz downward", Daz | Ftz, FE_DOWNWARD},
-};
-
-class InMode {
- public:
-  explicit InMode(const Mode& mode) : Rounding(std::fegetround()) {
-#ifdef VORNCALC_TEST_MXCSR
-    Saved = _mm_getcsr();
-    _mm_setcsr(Saved | mode.Mxcsr);
-#endif
-    std::fesetround(mode.Rounding);
-  }
-  ~InMode() {
-    std::fesetround(Rounding);
-#ifdef VORNCALC_TEST_MXCSR
-    _mm_setcsr(Saved);
-#endif
-  }
-  InMode(const InMode&) = delete;
-  InMode& operator=(const InMode&) = delete;
-
- private:
-  int Rounding;
-  unsigned Saved = 0;
-};
 
 bool Generates() { return MathUtils::detail::MachineCode::Supported(); }
 

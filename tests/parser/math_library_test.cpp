@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
+#include <cfenv>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "array_tiers.h"
@@ -178,20 +181,115 @@ void CheckArrayTiers(MathLibrary library, const Formula& formula, const Points& 
   }
 }
 
-class EveryTier : public ::testing::TestWithParam<MathLibrary> {};
+// In every floating-point mode of the caller (parser_test_support.h): the
+// tiers agree with the scalar function called in that mode, where the
+// arithmetic around a call (the degrees' factor, say) rounds as the
+// caller's mode says.
+class EveryTier : public ::testing::TestWithParam<std::tuple<MathLibrary, std::size_t>> {};
 
 TEST_P(EveryTier, GivesTheBitsOfTheScalarFunction) {
-  if (!MathUtils::ParserBase::MathLibraryAvailable(GetParam())) GTEST_SKIP() << "library not in this build";
+  const auto [library, mode] = GetParam();
+  if (!MathUtils::ParserBase::MathLibraryAvailable(library)) GTEST_SKIP() << "library not in this build";
   const Points few(400, 1), many(5000, 2);
+  const InMode in(Modes[mode]);
   for (const Formula& formula : Formulas()) {
-    CheckScalarTiers(GetParam(), formula, few);
-    CheckOnePointMachineCode(GetParam(), formula, few);
-    CheckArrayTiers(GetParam(), formula, many);
+    SCOPED_TRACE(Modes[mode].Name);
+    CheckScalarTiers(library, formula, few);
+    CheckOnePointMachineCode(library, formula, few);
+    CheckArrayTiers(library, formula, many);
   }
 }
 
+// "Deterministic_daz_ftz_downward"
+std::string TierCaseName(const ::testing::TestParamInfo<EveryTier::ParamType>& info) {
+  std::string name = std::get<0>(info.param) == MathLibrary::C ? "C_" : "Deterministic_";
+  for (const char* c = Modes[std::get<1>(info.param)].Name; *c; ++c)
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(MathLibraryTest, EveryTier,
-                         ::testing::Values(MathLibrary::C, MathLibrary::Deterministic));
+                         ::testing::Combine(::testing::Values(MathLibrary::C, MathLibrary::Deterministic),
+                                            ::testing::Range(std::size_t{0}, std::size(Modes))),
+                         TierCaseName);
+
+#if VORNCALC_TEST_MXCSR
+// The deterministic library's own functions give the bits of the default
+// mode under every mode of the caller, in which they compute. ("^" is not
+// among them: a square is a product, rounded in the caller's mode.)
+TEST(MathLibraryTest, TheDeterministicFunctionsComputeInOneMode) {
+  if (!DeterministicAvailable()) GTEST_SKIP() << "no deterministic library in this build";
+  struct Function {
+    const char* Name;
+    double (*Of)(double, double);
+  };
+  namespace Deterministic = MathUtils::detail::Deterministic;
+  const Function functions[] = {
+#define MATHUTILS_TEST_ROW_1(name) [](double x, double) { return Deterministic::name(x); }
+#define MATHUTILS_TEST_ROW_2(name) [](double x, double y) { return Deterministic::name(x, y); }
+#define MATHUTILS_TEST_ROW(name, arity, ...) {#name, MATHUTILS_TEST_ROW_##arity(name)},
+      MATHUTILS_MATH_FUNCTIONS(MATHUTILS_TEST_ROW)
+#undef MATHUTILS_TEST_ROW
+#undef MATHUTILS_TEST_ROW_1
+#undef MATHUTILS_TEST_ROW_2
+  };
+  const Points points(4099, 6);
+  for (const Function& function : functions) {
+    std::vector<double> nearest;
+    for (std::size_t i = 0; i < points.X.size(); ++i)
+      nearest.push_back(function.Of(points.X[i], points.Y[i]));
+    for (const Mode& mode : Modes) {
+      std::vector<double> values;
+      {
+        const InMode in(mode);
+        for (std::size_t i = 0; i < points.X.size(); ++i)
+          values.push_back(function.Of(points.X[i], points.Y[i]));
+      }
+      ExpectSameBits(nearest, values, std::string(function.Name) + " in mode " + mode.Name);
+    }
+  }
+}
+
+// Whichever way the library is called, the caller's mode comes back and
+// the caller's exception flags stay set.
+TEST(MathLibraryTest, TheCallersModeAndFlagsSurviveTheDeterministicLibrary) {
+  if (!DeterministicAvailable()) GTEST_SKIP() << "no deterministic library in this build";
+  constexpr unsigned Controls = 0xffc0;  // all but the flags
+  const int raised = FE_DIVBYZERO | FE_OVERFLOW;
+  for (const Mode& mode : Modes) {
+    for (const Tier& tier : Tiers) {
+      const InMode in(mode);
+      const unsigned expected = _mm_getcsr() & Controls;
+      MathParser parser(MathLibrary::Deterministic);
+      double x = 0.5, y = 1.5;
+      parser.AddVariable("x", &x);
+      parser.AddVariable("y", &y);
+      parser.SetMachineCode(tier.MachineCode);
+      parser.SetMachineCodeAfter(0);
+      parser.SetArrayLanes(tier.Lanes);
+      parser.AssignFormula("sinr(x) + x^y + ln(y)");
+      std::vector<double> xs(3000, 0.5), ys(3000, 1.5), results(3000);
+      const VariableArray arrays[] = {{&x, xs.data()}, {&y, ys.data()}};
+      const std::string context = std::string(mode.Name) + " [" + tier.Name + "]";
+      const auto expectKept = [&](const char* call) {
+        EXPECT_EQ(_mm_getcsr() & Controls, expected) << call << ", " << context;
+        EXPECT_EQ(std::fetestexcept(raised), raised) << call << ", " << context;
+      };
+      std::feclearexcept(FE_ALL_EXCEPT);
+      std::feraiseexcept(raised);
+      parser.Evaluate();
+      expectKept("the first evaluation");
+      parser.Evaluate();
+      parser.Evaluate();
+      expectKept("later evaluations");
+      parser.EvaluateArrays(arrays, results);
+      parser.EvaluateArrays(arrays, results);
+      expectKept("over arrays");
+      std::feclearexcept(FE_ALL_EXCEPT);
+    }
+  }
+}
+#endif
 
 double Identity(double value) { return value; }
 

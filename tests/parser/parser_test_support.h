@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@
 #include "parser/front/vocabulary.h"
 #include "parser/parser.h"
 #include "parser/reader.h"
+
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#define VORNCALC_TEST_MXCSR 1
+#endif
 
 namespace ParserTests {
 
@@ -110,6 +116,52 @@ inline int EvaluationsUntilMachineCode(MathUtils::ParserBase& parser, int limit 
   }
   return 0;
 }
+
+// A floating-point environment: DAZ and FTZ where the processor has them
+// (a program built with -ffast-math sets both for the whole process, and
+// a CAD host may too), and each rounding mode.
+struct Mode {
+  const char* Name;
+  unsigned Mxcsr;  // DAZ and FTZ bits to set
+  int Rounding;
+};
+
+inline constexpr unsigned Daz = 0x0040, Ftz = 0x8000;
+
+inline constexpr Mode Modes[] = {
+    {"nearest", 0, FE_TONEAREST},
+    {"denormals-are-zero", Daz, FE_TONEAREST},
+    {"flush-to-zero", Ftz, FE_TONEAREST},
+    {"daz+ftz", Daz | Ftz, FE_TONEAREST},
+    {"upward", 0, FE_UPWARD},
+    {"downward", 0, FE_DOWNWARD},
+    {"toward zero", 0, FE_TOWARDZERO},
+    {"daz+ftz downward", Daz | Ftz, FE_DOWNWARD},
+};
+
+// The mode, set for the lifetime of the object.
+class InMode {
+ public:
+  explicit InMode(const Mode& mode) : Rounding(std::fegetround()) {
+#ifdef VORNCALC_TEST_MXCSR
+    Saved = _mm_getcsr();
+    _mm_setcsr(Saved | mode.Mxcsr);
+#endif
+    std::fesetround(mode.Rounding);
+  }
+  ~InMode() {
+    std::fesetround(Rounding);
+#ifdef VORNCALC_TEST_MXCSR
+    _mm_setcsr(Saved);
+#endif
+  }
+  InMode(const InMode&) = delete;
+  InMode& operator=(const InMode&) = delete;
+
+ private:
+  int Rounding;
+  unsigned Saved = 0;
+};
 
 }  // namespace ParserTests
 

@@ -21,9 +21,11 @@ namespace {
 
 enum class Ending { Exit, Cancel };
 
-// How the thread evaluates: one point at a time, over arrays after 2,000
-// points, or over arrays at the call that compiles.
-enum class Calls { Evaluate, Arrays, ArraysCompiling };
+// How the thread evaluates: one point at a time, over arrays once the
+// machine code is made, over arrays at the call that compiles, or over
+// arrays on 8 threads (a formula with a callback stays on the calling
+// thread).
+enum class Calls { Evaluate, Arrays, ArraysCompiling, ArraysOnThreads };
 
 struct Worker {
   bool MachineCode = false;
@@ -34,7 +36,7 @@ struct Worker {
   std::atomic<bool> Returned{false};  // the evaluation came back: the thread did not end
   bool MadeMachineCode = false;
   double X = 3;
-  std::vector<double> Xs = std::vector<double>(16, 3), Results = std::vector<double>(16);
+  std::vector<double> Xs = std::vector<double>(20000, 3), Results = std::vector<double>(20000);
   const MathUtils::VariableArray Arrays[1] = {{&X, Xs.data()}};
 };
 
@@ -58,7 +60,7 @@ MATHUTILS_FRAME_UNSANITIZED void EvaluateOnce(MathUtils::Parser& parser, Worker&
   if (worker.Using == Calls::Evaluate)
     parser.Evaluate();
   else
-    parser.EvaluateArrays(worker.Arrays, worker.Results);
+    parser.EvaluateArrays(worker.Arrays, worker.Results, worker.Using == Calls::ArraysOnThreads ? 8 : 1);
 }
 
 void* Work(void* argument) {
@@ -70,7 +72,7 @@ void* Work(void* argument) {
   parser.AddFunction("slow", Slow, false);
   parser.AssignFormula("x + slow(x)");
   if (worker.Using != Calls::ArraysCompiling)
-    for (int run = 0; run < 2000; ++run) EvaluateOnce(parser, worker);
+    for (int run = 0; run < (worker.Using == Calls::Evaluate ? 2000 : 2); ++run) EvaluateOnce(parser, worker);
   worker.MadeMachineCode = parser.MachineCodeSize() > 0;
   worker.Armed = true;
   EvaluateOnce(parser, worker);
@@ -118,12 +120,13 @@ TEST(ThreadEndTest, ACancelledThreadEndsInsideACallback) {
 // Over arrays, on every tier and at the call that compiles: under the
 // address sanitizer too, the unwinding passes the loops over the points.
 TEST(ThreadEndTest, AThreadEndsInsideACallbackOverArrays) {
-  for (const Calls calls : {Calls::Arrays, Calls::ArraysCompiling})
+  for (const Calls calls : {Calls::Arrays, Calls::ArraysCompiling, Calls::ArraysOnThreads})
     for (const Ending how : {Ending::Exit, Ending::Cancel})
       for (bool machineCode : {false, true}) {
         SCOPED_TRACE(std::string(machineCode ? "machine code" : "interpreted") +
                      (how == Ending::Exit ? ", exit" : ", cancel") +
-                     (calls == Calls::Arrays ? "" : ", compiling"));
+                     (calls == Calls::ArraysCompiling ? ", compiling" : "") +
+                     (calls == Calls::ArraysOnThreads ? ", on threads" : ""));
         EndInsideCallback(machineCode, how, calls);
       }
 }

@@ -4,6 +4,8 @@ rnd's draws kept on the calling thread in order, and fork."""
 
 import os
 import pickle
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -21,11 +23,26 @@ def default_restored():
     vorncalc.set_num_threads(saved)
 
 
-def test_the_default_is_every_core_and_setting_it_returns_the_old_one():
-    assert vorncalc.get_num_threads() == os.cpu_count()
-    assert vorncalc.set_num_threads(3) == os.cpu_count()
+def test_the_default_is_the_cpus_the_process_may_run_on_and_setting_it_returns_the_old_one():
+    default = vorncalc.get_num_threads()
+    assert 1 <= default <= len(os.sched_getaffinity(0))
+    assert vorncalc.set_num_threads(3) == default
     assert vorncalc.get_num_threads() == 3
     assert vorncalc.set_num_threads(1) == 3
+
+
+@pytest.mark.parametrize(
+    "environment, one_cpu",
+    [({"OMP_NUM_THREADS": "1"}, False), ({"VORNCALC_NUM_THREADS": "1", "OMP_NUM_THREADS": "4"}, False),
+     ({}, True)],
+)
+def test_a_worker_process_held_to_one_thread_gets_one(environment, one_cpu):
+    held = "os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})\n" if one_cpu else ""
+    code = "import os\n" + held + "import vorncalc\nprint(vorncalc.get_num_threads())"
+    env = {k: v for k, v in os.environ.items() if k not in ("OMP_NUM_THREADS", "VORNCALC_NUM_THREADS")}
+    run = subprocess.run([sys.executable, "-c", code], env=env | environment, capture_output=True, text=True,
+                         check=True, timeout=60)
+    assert int(run.stdout) == 1
 
 
 @pytest.mark.parametrize(
@@ -34,9 +51,10 @@ def test_the_default_is_every_core_and_setting_it_returns_the_old_one():
      (True, TypeError), (None, TypeError)],
 )
 def test_counts_refused_by_the_default_and_by_a_formula(given, error):
+    default = vorncalc.get_num_threads()
     with pytest.raises(error):
         vorncalc.set_num_threads(given)
-    assert vorncalc.get_num_threads() == os.cpu_count(), "a refused count changes nothing"
+    assert vorncalc.get_num_threads() == default, "a refused count changes nothing"
     if given is not None:
         with pytest.raises(error):
             vorncalc.Formula("x", variables="x", threads=given)
