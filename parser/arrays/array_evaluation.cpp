@@ -119,7 +119,7 @@ MATHUTILS_FRAME_UNSANITIZED void Engine::ArraysFrom(std::size_t first,
     case detail::Tier::Cells: ArraysByCells(first, variables, results, written); return;
     default:
       if (threads != 1 && !Current->Derived.CallsBack &&
-          detail::MaySpread(results.size() - first, PointsPerThread))
+          detail::MaySpread(results.size() - first, Settings.PointsPerThread))
         ArraysOnThreads(first, variables, results, written, threads);
       else if (!ArraysByMachineCode(first, variables, results, written))
         ArraysByProgram(first, variables, results, written);
