@@ -256,7 +256,22 @@ std::string Engine::NameOf(const void* address, const void* context) const {
 
 // --- the formula ---
 
+namespace {
+
+// A text read from a file or a pipe ends in a line feed (after a carriage
+// return on Windows), which drops nothing: it is cut off here, so that the
+// reader and the messages see the formula alone. A line feed with more of
+// the formula after it stays, and the reader refuses it.
+std::string_view WithoutLineEnd(std::string_view formula) {
+  const std::size_t end = formula.find_last_not_of(" \t\r\n");
+  const std::size_t cut = end == std::string_view::npos ? 0 : end + 1;
+  return formula.find('\n', cut) == std::string_view::npos ? formula : formula.substr(0, cut);
+}
+
+}  // namespace
+
 void Engine::AssignFormula(std::string_view formula) {
+  formula = WithoutLineEnd(formula);
   if (CompilationsUnderWay > 0)
     Assigned.push_back(std::make_unique<std::string>(formula));
   else

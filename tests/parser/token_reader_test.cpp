@@ -216,7 +216,8 @@ TEST_F(ReaderTest, AcceptsExactlyTheDecimalNumberForm) {
 
 // A text whose length is known ends at its length: a NUL or a line feed
 // inside it is refused where it stands, never taken for the end, which
-// would drop what follows. A C string still ends at its NUL.
+// would drop what follows; line ends after the whole formula end it. A C
+// string still ends at its NUL.
 TEST_F(ReaderTest, ANulInsideTheTextIsRefused) {
   using namespace std::string_literals;
   const std::pair<std::string, std::string> refused[] = {
@@ -228,7 +229,7 @@ TEST_F(ReaderTest, ANulInsideTheTextIsRefused) {
       {"  \0"s, "NUL character in the formula:    <- here"},
       {"1+2\n+5", "Line feed in the formula: 1+2 <- here"},
       {"2 \n*1000", "Line feed in the formula: 2  <- here"},
-      {"1\n", "Line feed in the formula: 1 <- here"},
+      {"1\n\n2", "Line feed in the formula: 1 <- here"},
       {"sum(1,\n2)", "Line feed in the formula: sum(1, <- here"},
       {"\n5", "Line feed in the formula:"},
   };
@@ -238,6 +239,10 @@ TEST_F(ReaderTest, ANulInsideTheTextIsRefused) {
   }
   Subject.AssignFormula("1+2\0+5");  // a C string
   EXPECT_EQ(Subject.Evaluate(), 3);
+  // The line feed that ends a line read from a file drops nothing.
+  for (const std::string formula : {"1+2\n", "1+2 \n", "1+2\n\n", "1+2\r\n", "1+2\n \t"})
+    EXPECT_EQ(Eval(Subject, formula), 3) << formula.size();
+  EXPECT_EQ(CompileError(Subject, "1+\n"), "Unexpected end of formula:  1+");
 }
 
 // A tab is a blank wherever a blank may stand: formulas pasted from a
