@@ -41,6 +41,7 @@ void ExpectMachineCodeGives(const std::string& formula, const std::vector<double
   if (!MachineCode::Supported()) return;
   double a = 0, b = 0;
   TierProbe onePoint(&a, &b);
+  onePoint.SetMachineCode(true);  // also where the environment turns it off
   ParserTests::Eval(onePoint, formula);
   onePoint.Evaluate();
   ASSERT_GT(onePoint.MachineCodeSize(), 0u) << formula;
