@@ -88,17 +88,11 @@ class ParserBase {
   }
   template <detail::OperatorObject F>
   void AddPostfixOperator(std::string_view name, F&& callable) {
-    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullOperator, -1);
-    using Copy = detail::CallableCopy<std::decay_t<F>>;
-    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
-               [&](void* context) { AddPostfixOperator(name, &Copy::CallUnary, context); });
+    AddOperatorObject(false, name, std::forward<F>(callable));
   }
   template <detail::OperatorObject F>
   void AddPrefixOperator(std::string_view name, F&& callable) {
-    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullOperator, -1);
-    using Copy = detail::CallableCopy<std::decay_t<F>>;
-    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)),
-               [&](void* context) { AddPrefixOperator(name, &Copy::CallUnary, context); });
+    AddOperatorObject(true, name, std::forward<F>(callable));
   }
 
   void AddConstant(std::string_view name, double value);
@@ -291,6 +285,18 @@ class ParserBase {
   }
   void ReserveKept();
   void Keep(std::unique_ptr<detail::KeptCallable> copy);
+  // An operator object on either side: prefix picks the registry.
+  template <typename F>
+  void AddOperatorObject(bool prefix, std::string_view name, F&& callable) {
+    if (detail::HoldsNothing(callable)) RaiseError(Messages::NullOperator, -1);
+    using Copy = detail::CallableCopy<std::decay_t<F>>;
+    DefineKept(std::make_unique<Copy>(std::forward<F>(callable)), [&](void* context) {
+      if (prefix)
+        AddPrefixOperator(name, &Copy::CallUnary, context);
+      else
+        AddPostfixOperator(name, &Copy::CallUnary, context);
+    });
+  }
 
   std::atomic<detail::EvalRoutine> EvalEntry;
   std::unique_ptr<detail::Engine> Core;

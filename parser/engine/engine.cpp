@@ -110,16 +110,16 @@ void Engine::operator delete(void* memory, std::size_t size) {
   SpareMemory = memory;
 }
 
-Engine::Engine(std::atomic<EvalRoutine>& entry) : Entry(entry) {
+Engine::Engine(std::atomic<EvalRoutine>& entry) : Running{entry} {
   Settings.MachineCodeOn = DefaultMachineCode().On;
   Settings.MachineCodeAfter = DefaultMachineCode().After;
   Enter(Tier::Compile, &Engine::EnterCompile);
 }
 
 Engine::~Engine() {
-  for (CompiledFormula* retired : Retired)
-    if (retired != &OwnFormula) delete retired;
-  if (Current != &OwnFormula) delete Current;
+  for (CompiledFormula* retired : Held.Retired)
+    if (retired != &Held.Own) delete retired;
+  if (Current != &Held.Own) delete Current;
 }
 
 // --- the vocabulary ---
@@ -136,7 +136,7 @@ void Engine::CheckName(std::string_view name, const char* charSet) {
 void Engine::SetFunction(std::string_view name, const FunctionDef& definition) {
   if (!definition.Callback) RaiseError(Messages::NullFunction, -1);
   CheckName(name, IdentChars);
-  if (const FunctionDef* before = Kept.empty() ? nullptr : Words.Functions.Find(name);
+  if (const FunctionDef* before = Kept.Live.empty() ? nullptr : Words.Functions.Find(name);
       before && before->WithContext)
     RetireKept(before->Context);
   Words.Functions.Set(name, definition);
@@ -147,7 +147,8 @@ void Engine::SetOperator(bool prefix, std::string_view name, const OperatorDef& 
   if (!definition.Callback) RaiseError(Messages::NullOperator, -1);
   CheckName(name, OperatorChars);
   NameMap<OperatorDef>& registry = prefix ? Words.PrefixOps : Words.PostfixOps;
-  if (const OperatorDef* before = Kept.empty() ? nullptr : registry.Find(name); before && before->WithContext)
+  if (const OperatorDef* before = Kept.Live.empty() ? nullptr : registry.Find(name);
+      before && before->WithContext)
     RetireKept(before->Context);
   registry.Set(name, definition);
   RequireCompilation();
@@ -232,11 +233,11 @@ void Engine::ReserveNames(std::size_t functions, std::size_t constants, std::siz
 // A context that is no copy of this parser's (one of the caller's, or of
 // a parser whose names this one adopted) is left alone.
 void Engine::RetireKept(const void* context) {
-  const auto kept = std::find_if(Kept.begin(), Kept.end(),
+  const auto kept = std::find_if(Kept.Live.begin(), Kept.Live.end(),
                                  [context](const auto& copy) { return copy->Context() == context; });
-  if (kept == Kept.end()) return;
-  RetiredKept.push_back(std::move(*kept));
-  Kept.erase(kept);
+  if (kept == Kept.Live.end()) return;
+  Kept.Retired.push_back(std::move(*kept));
+  Kept.Live.erase(kept);
 }
 
 std::string Engine::NameOf(const void* address, const void* context) const {
@@ -256,6 +257,21 @@ std::string Engine::NameOf(const void* address, const void* context) const {
 
 // --- the formula ---
 
+// read: a compilation under way reads the text, which must stay put.
+void Engine::FormulaText::Assign(std::string_view formula, bool read) {
+  if (read)
+    Assigned.push_back(std::make_unique<std::string>(formula));
+  else
+    WriteInPlace(Text, formula);
+}
+
+// When the last compilation under way ends, the newest text becomes Text.
+void Engine::FormulaText::Settle() {
+  if (Assigned.empty()) return;
+  Text = std::move(*Assigned.back());
+  Assigned.clear();
+}
+
 namespace {
 
 // A text read from a file or a pipe ends in a line feed (after a carriage
@@ -271,22 +287,18 @@ std::string_view WithoutLineEnd(std::string_view formula) {
 }  // namespace
 
 void Engine::AssignFormula(std::string_view formula) {
-  formula = WithoutLineEnd(formula);
-  if (CompilationsUnderWay > 0)
-    Assigned.push_back(std::make_unique<std::string>(formula));
-  else
-    WriteInPlace(Text, formula);
+  Source.Assign(WithoutLineEnd(formula), Compilations.UnderWay > 0);
   RequireCompilation();
   Pos = 0;
 }
 
 void Engine::Enter(Tier tier, EvalRoutine routine) {
-  State.store(tier, std::memory_order_release);
-  Entry.store(routine, std::memory_order_release);
+  Running.State.store(tier, std::memory_order_release);
+  Running.Entry.store(routine, std::memory_order_release);
 }
 
 void Engine::RequireCompilation() {
-  ++Changes;
+  ++Compilations.Changes;
   ++Words.Generation;
   Enter(Tier::Compile, &Engine::EnterCompile);
 }
@@ -305,11 +317,9 @@ double Engine::EnterCompile(Engine& engine) { return engine.Compile(); }
 // whose copy a definition retired (which must live on).
 class CompilationUnderWay {
  public:
-  explicit CompilationUnderWay(Engine& engine) : Owner(engine) { ++Owner.CompilationsUnderWay; }
+  explicit CompilationUnderWay(Engine& engine) : Owner(engine) { ++Owner.Compilations.UnderWay; }
   ~CompilationUnderWay() {
-    if (--Owner.CompilationsUnderWay > 0 || Owner.Assigned.empty()) return;
-    Owner.Text = std::move(*Owner.Assigned.back());
-    Owner.Assigned.clear();
+    if (--Owner.Compilations.UnderWay == 0) Owner.Source.Settle();
   }
   CompilationUnderWay(const CompilationUnderWay&) = delete;
   CompilationUnderWay& operator=(const CompilationUnderWay&) = delete;
@@ -321,7 +331,7 @@ class CompilationUnderWay {
 double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled) {
   if (Formula().empty()) RaiseError(Messages::EmptyFormula, -1);
   CompiledFormula* compiled = TakeCompiledFormula();
-  const std::uint32_t changesAtStart = Changes;
+  const std::uint32_t changesAtStart = Compilations.Changes;
   const auto variablesOwnAddresses = [point](void* address) {
     const double* variable = point->VariableHeldAt(address);
     return variable ? const_cast<double*>(variable) : address;
@@ -332,7 +342,7 @@ double Engine::Compile(const ArrayPoint* point, std::vector<Cell>* notInstalled)
                             PowerFunctionOf(Settings.Library));
     UseLibrary(compiled->Derived, Settings.Library);
     const double value = compilation.Run();
-    const bool changed = Changes != changesAtStart;
+    const bool changed = Compilations.Changes != changesAtStart;
     if (point) {
       const std::span<Cell> cells(compiled->Cells.Data(),
                                   static_cast<std::size_t>(compilation.EndOfBytecode()));
@@ -380,22 +390,23 @@ void Engine::KeepOrRelease(CompiledFormula* compiled) {
 
 // Inline where a compilation follows another, as it mostly does.
 CompiledFormula* Engine::TakeCompiledFormula() {
-  if (!Retired.empty() || !RetiredKept.empty() || CallbackScope::Any()) return TakeCompiledFormulaAside();
+  if (!Held.Retired.empty() || !Kept.Retired.empty() || CallbackScope::Any())
+    return TakeCompiledFormulaAside();
   if (CompiledFormula* compiled = Current) {
     Current = nullptr;
     compiled->Reset();
     return compiled;
   }
-  if (!OwnFormulaFree) return TakeCompiledFormulaAside();
-  OwnFormulaFree = false;
-  return &OwnFormula;
+  if (!Held.OwnFree) return TakeCompiledFormulaAside();
+  Held.OwnFree = false;
+  return &Held.Own;
 }
 
 CompiledFormula* Engine::TakeCompiledFormulaAside() {
   if (!CallbackScope::Any()) {
-    for (CompiledFormula* retired : Retired) Release(retired);
-    Retired.clear();
-    if (CompilationsUnderWay == 0) RetiredKept.clear();
+    for (CompiledFormula* retired : Held.Retired) Release(retired);
+    Held.Retired.clear();
+    if (Compilations.UnderWay == 0) Kept.Retired.clear();
     if (Current) {
       CompiledFormula* compiled = Current;
       Current = nullptr;
@@ -403,12 +414,12 @@ CompiledFormula* Engine::TakeCompiledFormulaAside() {
       return compiled;
     }
   } else if (Current) {
-    Retired.push_back(Current);
+    Held.Retired.push_back(Current);
     Current = nullptr;
   }
-  if (OwnFormulaFree) {
-    OwnFormulaFree = false;
-    return &OwnFormula;
+  if (Held.OwnFree) {
+    Held.OwnFree = false;
+    return &Held.Own;
   }
   return new CompiledFormula;
 }
@@ -418,7 +429,7 @@ CompiledFormula* Engine::TakeCompiledFormulaAside() {
 void Engine::Install(CompiledFormula* compiled) {
   if (Current) {
     if (CallbackScope::Any())
-      Retired.push_back(Current);
+      Held.Retired.push_back(Current);
     else
       Release(Current);
   }
@@ -426,12 +437,12 @@ void Engine::Install(CompiledFormula* compiled) {
 }
 
 void Engine::Release(CompiledFormula* compiled) {
-  if (compiled != &OwnFormula) {
+  if (compiled != &Held.Own) {
     delete compiled;
     return;
   }
   compiled->Reset();
-  OwnFormulaFree = true;
+  Held.OwnFree = true;
 }
 
 void Engine::AssignBytecode(std::span<const Cell> cells) {
@@ -439,7 +450,7 @@ void Engine::AssignBytecode(std::span<const Cell> cells) {
   compiled->Cells = cells;
   UseLibrary(compiled->Derived, Settings.Library);
   Install(compiled);
-  ++Changes;
+  ++Compilations.Changes;
   Enter(Tier::Derive, &Engine::DeriveAndRun);
 }
 

@@ -58,12 +58,12 @@ class Engine {
                     std::size_t prefixOps);
   // Keeping a copy that a definition calls cannot fail once it is defined:
   // room for it is made first.
-  void ReserveKept() { Kept.reserve(Kept.size() + 1); }
-  void Keep(std::unique_ptr<KeptCallable> copy) { Kept.push_back(std::move(copy)); }
+  void ReserveKept() { Kept.Live.reserve(Kept.Live.size() + 1); }
+  void Keep(std::unique_ptr<KeptCallable> copy) { Kept.Live.push_back(std::move(copy)); }
 
   // The formula. A compilation under way reads the text it began with,
-  // which a callback's assignment leaves alone (see Assigned).
-  const std::string& Formula() const { return Assigned.empty() ? Text : *Assigned.back(); }
+  // which a callback's assignment leaves alone (see FormulaText).
+  const std::string& Formula() const { return Source.Newest(); }
   void AssignFormula(std::string_view formula);
   // The position of the reader driven one token at a time.
   std::int32_t Pos = 0;
@@ -104,7 +104,7 @@ class Engine {
   double Compile(const ArrayPoint* point = nullptr, std::vector<Cell>* notInstalled = nullptr);
 
   // Evaluation (evaluation.cpp).
-  Tier CurrentTier() const { return State.load(std::memory_order_acquire); }
+  Tier CurrentTier() const { return Running.State.load(std::memory_order_acquire); }
   const CompiledFormula* Compiled() const { return Current; }
   void AssignBytecode(std::span<const Cell> cells);
   double RunCurrentCells() { return RunCells(Current->Cells.Data(), Current->Derived.Raise); }
@@ -150,7 +150,7 @@ class Engine {
   static double RunArithmetic(Engine& engine);
   static double CountLaterRuns(Engine& engine);
   static double RunMachineCodeCallingBack(Engine& engine);
-  double Evaluate() { return Entry.load(std::memory_order_acquire)(*this); }
+  double Evaluate() { return Running.Entry.load(std::memory_order_acquire)(*this); }
   double RunCells(const Cell* cells, PowFunction raise);
   // Under Preparing: derives the program / makes the machine code, once.
   void PrepareLaterRuns();
@@ -173,36 +173,56 @@ class Engine {
                        std::size_t& written, int threads);
   const ArrayCode* ArrayCodeFor(std::size_t points);
 
-  std::atomic<EvalRoutine>& Entry;
-  std::atomic<Tier> State{Tier::Compile};
+  // The tier that runs the current compiled formula, and its routine
+  // behind Evaluate (the facade's entry); Enter sets both.
+  struct RunningTier {
+    std::atomic<EvalRoutine>& Entry;
+    std::atomic<Tier> State{Tier::Compile};
+  } Running;
   Vocabulary Words;
-  // The formula's text, written in place while no compilation reads it.
-  std::string Text;
-  // Formulas assigned while compilations read the text: each its own string
-  // on the heap, where it stays put, the newest being the formula. When the
-  // last compilation under way ends, the newest becomes Text.
-  std::vector<std::unique_ptr<std::string>> Assigned;
-  // Counts changes: a compilation during which it moves keeps its result
-  // from the parser.
-  std::uint32_t Changes = 0;
-  int CompilationsUnderWay = 0;
+  // The formula's text, which stays put while compilations read it.
+  struct FormulaText {
+    // Written in place while no compilation reads it.
+    std::string Text;
+    // Formulas assigned while compilations read the text: each its own
+    // string on the heap, where it stays put, the newest being the formula.
+    // When the last compilation under way ends, the newest becomes Text.
+    std::vector<std::unique_ptr<std::string>> Assigned;
+    const std::string& Newest() const { return Assigned.empty() ? Text : *Assigned.back(); }
+    void Assign(std::string_view formula, bool read);
+    void Settle();
+  } Source;
+  // What a compilation checks when it ends: whether the parser changed
+  // while it ran (then it keeps its result from the parser), and whether
+  // another one is still under way further up the stack.
+  struct CompilationCount {
+    std::uint32_t Changes = 0;
+    int UnderWay = 0;
+  } Compilations;
   friend class CompilationUnderWay;
-  // The engine's own compiled formula, so that a parser that compiles one
-  // formula at a time allocates none.
-  CompiledFormula OwnFormula;
-  bool OwnFormulaFree = true;
   // Owned: released by the engine (Release), null while a compilation has
   // taken it.
   CompiledFormula* Current = nullptr;
-  // Compiled formulas pulled away while a callback ran: released at the next
-  // compilation that begins when none runs.
-  std::vector<CompiledFormula*> Retired;
+  // The compiled formulas that are not current: kept so that compiling
+  // again allocates nothing, or so that a callback still running one
+  // returns into live code.
+  struct HeldFormulas {
+    // The engine's own, so that a parser that compiles one formula at a
+    // time allocates none.
+    CompiledFormula Own;
+    bool OwnFree = true;
+    // Pulled away while a callback ran: released at the next compilation
+    // that begins when none runs.
+    std::vector<CompiledFormula*> Retired;
+  } Held;
   // The copies of callable objects that definitions call, and those whose
   // names were defined anew since: retired ones are freed with the retired
   // compiled formulas, when no callback runs and no compilation is under
   // way (a callback run while a formula compiles may be one of them).
-  std::vector<std::unique_ptr<KeptCallable>> Kept;
-  std::vector<std::unique_ptr<KeptCallable>> RetiredKept;
+  struct KeptCallables {
+    std::vector<std::unique_ptr<KeptCallable>> Live;
+    std::vector<std::unique_ptr<KeptCallable>> Retired;
+  } Kept;
   // Serialises the preparation of later runs between threads.
   std::mutex Preparing;
 };

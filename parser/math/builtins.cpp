@@ -47,22 +47,24 @@ double Avg(std::span<const double> arguments) {
   return Total(arguments) / static_cast<double>(arguments.size());
 }
 
-// Equal values keep the earlier argument; a NaN on either side of a
-// comparison moves the pick to the later one.
-double Min(std::span<const double> arguments) {
-  RequireArguments(arguments, "min");
+// The pick moves to each later argument that keeps(argument, pick) does
+// not hold for. Equal values keep the earlier argument; a NaN on either
+// side of a comparison moves the pick to the later one.
+template <typename Keeps>
+double Pick(std::span<const double> arguments, std::string_view name, Keeps keeps) {
+  RequireArguments(arguments, name);
   double pick = arguments[0];
   for (double argument : arguments.subspan(1))
-    if (!(argument >= pick)) pick = argument;
+    if (!keeps(argument, pick)) pick = argument;
   return pick;
 }
 
+double Min(std::span<const double> arguments) {
+  return Pick(arguments, "min", [](double argument, double pick) { return argument >= pick; });
+}
+
 double Max(std::span<const double> arguments) {
-  RequireArguments(arguments, "max");
-  double pick = arguments[0];
-  for (double argument : arguments.subspan(1))
-    if (!(pick >= argument)) pick = argument;
-  return pick;
+  return Pick(arguments, "max", [](double argument, double pick) { return pick >= argument; });
 }
 
 // The condition itself where it is NaN, else the second argument where the

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <memory>
-#include <utility>
+
+#include "parser/lowering/lowering.h"
+#include "parser/program/program.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -49,10 +52,26 @@ void CountStreamedPoints(std::size_t points) {
   StreamedPointCount.fetch_add(points, std::memory_order_relaxed);
 }
 
+// Whether lanes may run the program: no callback of the user's, whose
+// calls must keep their order, and every list function inline.
+bool RunsInLanes(const Program& program) {
+  return std::none_of(program.Instructions.begin(), program.Instructions.end(),
+                      [&program](const Instruction& instruction) {
+                        const Lowered lowered = Lower(instruction, program.Deterministic);
+                        return lowered.Is == Step::CallList || lowered.CallsUser;
+                      });
+}
+
+// The widest lanes of this processor that are at most maxLanes.
+int LanesUpTo(int maxLanes) {
+  const auto most = std::bit_floor(static_cast<unsigned>(std::max(maxLanes, 1)));
+  return std::min(MachineCode::WidestLanes(), static_cast<int>(most));
+}
+
 std::unique_ptr<ArrayCode> ArrayCode::Generate(const Program& program, int maxLanes) {
-  std::unique_ptr<MachineCode> loop = MachineCode::GenerateLoop(program, maxLanes);
-  if (!loop) return nullptr;
-  return std::unique_ptr<ArrayCode>(new ArrayCode(std::move(loop)));
+  std::unique_ptr<ArrayCode> code(new ArrayCode);
+  if (!code->Emit(program, RunsInLanes(program) ? LanesUpTo(maxLanes) : 1, &code->Shape)) return nullptr;
+  return code;
 }
 
 }  // namespace MathUtils::detail

@@ -22,7 +22,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <utility>
 
 #include "parser/lowering/array_run.h"
 #include "parser/x86/machine_code.h"
@@ -43,40 +42,32 @@ std::size_t StreamedPoints();
 void CountStreamedPoints(std::size_t points);
 
 // The loop over arrays that the x86 backend (parser/x86/machine_code.h) makes
-// of a program, with the lanes chosen for it.
-class ArrayCode {
+// of a program, with the lanes chosen for it: machine code whose entry is
+// the loop, which adds what only a loop has. Its code, size, frame and
+// whether it calls back are those of any machine code.
+class ArrayCode final : public MachineCode {
  public:
-  // The most lanes this processor runs (8, 4 or 2), or 1 where this build
-  // generates no machine code.
-  static int WidestLanes() { return MachineCode::WidestLanes(); }
-
-  // The code for the program with at most maxLanes lanes, or null where it
-  // cannot be made.
+  // The code for the program in the most lanes of this processor up to
+  // maxLanes, or one point at a time where the program calls a callback of
+  // the user's (whose calls keep the order of the points) or a list
+  // function not computed inline; null where it cannot be made.
   static std::unique_ptr<ArrayCode> Generate(const Program& program, int maxLanes);
 
   void Run(ArrayRun& run) const {
     if (run.Stream) CountStreamedPoints(run.Count);
-    reinterpret_cast<void (*)(ArrayRun*)>(Loop->Entry())(&run);
+    reinterpret_cast<void (*)(ArrayRun*)>(Entry())(&run);
   }
 
-  int Lanes() const { return Loop->Lanes(); }
+  int Lanes() const { return Shape.Lanes; }
   // The variables the program reads, in the order of ArrayRun::Sources.
-  std::span<const double* const> Variables() const { return Loop->Variables(); }
-  // Whether the code calls a callback of the user's.
-  bool CallsBack() const { return Loop->CallsBack(); }
+  std::span<const double* const> Variables() const { return Shape.Variables; }
   // Whether a run may ask for its results to go around the caches.
-  bool Streams() const { return Loop->Streams(); }
-  std::size_t Size() const { return Loop->Size(); }
-  // The instructions, from the entry on (the numbers they read follow
-  // them), and the steps of their frame, which the unwind description of
-  // code that calls records.
-  std::span<const std::uint8_t> Code() const { return Loop->Code(); }
-  std::span<const FrameStep> Frame() const { return Loop->Frame(); }
+  bool Streams() const { return Shape.Streams; }
 
  private:
-  explicit ArrayCode(std::unique_ptr<MachineCode> loop) : Loop(std::move(loop)) {}
+  ArrayCode() = default;
 
-  std::unique_ptr<MachineCode> Loop;
+  LoopShape Shape;
 };
 
 }  // namespace MathUtils::detail

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -31,11 +30,9 @@
 
 namespace MathUtils::detail {
 
-MachineCode::MachineCode(std::uint8_t* pages, std::size_t reserved) : Pages(pages), ReservedBytes(reserved) {}
-
 MachineCode::~MachineCode() {
   Unwind.reset();  // no unwinder may find the code once it is gone
-  ReleasePages(Pages, ReservedBytes);
+  if (Pages) ReleasePages(Pages, ReservedBytes);
 }
 
 #if !VORNCALC_JIT
@@ -44,7 +41,7 @@ bool MachineCode::Supported() { return false; }
 std::size_t MachineCode::PageBytes() { return 0; }
 int MachineCode::WidestLanes() { return 1; }
 std::unique_ptr<MachineCode> MachineCode::Generate(const Program&) { return nullptr; }
-std::unique_ptr<MachineCode> MachineCode::GenerateLoop(const Program&, int) { return nullptr; }
+bool MachineCode::Emit(const Program&, int, LoopShape*) { return false; }
 
 #else
 
@@ -259,64 +256,46 @@ bool Known(const Program& program) {
                      [](const Instruction& instruction) { return KnownOp(instruction.Op); });
 }
 
-// Whether lanes may run the program: no callback of the user's, whose
-// calls must keep their order, and every list function inline.
-bool RunsInLanes(const Program& program) {
-  return std::none_of(program.Instructions.begin(), program.Instructions.end(),
-                      [&program](const Instruction& instruction) {
-                        const Lowered lowered = Lower(instruction, program.Deterministic);
-                        return lowered.Is == Step::CallList || lowered.CallsUser;
-                      });
-}
-
-// The widest lanes of this processor that are at most maxLanes.
-int LanesUpTo(int maxLanes) {
-  const auto most = std::bit_floor(static_cast<unsigned>(std::max(maxLanes, 1)));
-  return std::min(WidestLanesOfThisProcessor(), static_cast<int>(most));
-}
-
 }  // namespace
 
 int MachineCode::WidestLanes() { return WidestLanesOfThisProcessor(); }
 
-std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) { return Emit(program, 1, false); }
-
-std::unique_ptr<MachineCode> MachineCode::GenerateLoop(const Program& program, int maxLanes) {
-  return Emit(program, RunsInLanes(program) ? LanesUpTo(maxLanes) : 1, true);
+std::unique_ptr<MachineCode> MachineCode::Generate(const Program& program) {
+  std::unique_ptr<MachineCode> code(new MachineCode);
+  if (!code->Emit(program, 1, nullptr)) return nullptr;
+  return code;
 }
 
 // Emits the code twice: once into the heap to learn its size (no guess of
 // what the emitters will need), once into pages of that size. The second
 // pass can only be shorter (calls within reach of a direct call become one).
-std::unique_ptr<MachineCode> MachineCode::Emit(const Program& program, int lanes, bool loop) {
-  if (!Known(program)) return nullptr;
+bool MachineCode::Emit(const Program& program, int lanes, LoopShape* loop) {
+  if (!Known(program)) return false;
   try {
     HeapBuffer heap;
-    Generator measuring(program, lanes, loop, nullptr, 4096, &heap);
+    Generator measuring(program, lanes, loop != nullptr, nullptr, 4096, &heap);
     measuring.Emit();
     const std::size_t reserved = WholePages(measuring.getSize());
-    std::uint8_t* pages = AllocateWritable(reserved);
-    if (!pages) return nullptr;
-    // Made first, so that it releases the pages when anything below fails.
-    std::unique_ptr<MachineCode> code(new MachineCode(pages, reserved));
-    Generator generator(program, lanes, loop, pages, reserved, nullptr);
+    // Kept first, so that the destructor releases the pages when anything
+    // below fails.
+    Pages = AllocateWritable(reserved);
+    if (!Pages) return false;
+    ReservedBytes = reserved;
+    Generator generator(program, lanes, loop != nullptr, Pages, reserved, nullptr);
     generator.Emit();
-    code->TotalSize = generator.getSize();
-    code->CodeSize = generator.Instructions();
-    code->UserCalls = generator.CallsBack();
-    code->LaneCount = lanes;
-    code->CanStream = generator.Streams();
-    code->VariableAddresses = generator.Variables();
-    code->FrameSteps.assign(generator.Frame().begin(), generator.Frame().end());
+    TotalSize = generator.getSize();
+    CodeSize = generator.Instructions();
+    UserCalls = generator.CallsBack();
+    if (loop) *loop = {lanes, generator.Variables(), generator.Streams()};
+    FrameSteps.assign(generator.Frame().begin(), generator.Frame().end());
     // Without a description of its frame, nothing may unwind through the code.
     if (generator.MakesCalls()) {
-      if (!UnwindInfo::Supported()) return nullptr;
-      code->Unwind = std::make_unique<UnwindInfo>(pages, code->CodeSize, generator.Frame());
+      if (!UnwindInfo::Supported()) return false;
+      Unwind = std::make_unique<UnwindInfo>(Pages, CodeSize, generator.Frame());
     }
-    if (!MakeExecutable(pages, reserved)) return nullptr;
-    return code;
+    return MakeExecutable(Pages, reserved);
   } catch (...) {
-    return nullptr;
+    return false;
   }
 }
 

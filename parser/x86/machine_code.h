@@ -59,11 +59,6 @@ class MachineCode {
   // The most lanes this processor runs (8, 4 or 2), or 1 where this build
   // generates no machine code.
   static int WidestLanes();
-  // The loop over arrays in the most lanes of this processor up to
-  // maxLanes, or one point at a time where the program calls a callback of
-  // the user's (whose calls keep the order of the points) or a list
-  // function not computed inline; null where it cannot be made.
-  static std::unique_ptr<MachineCode> GenerateLoop(const Program& program, int maxLanes);
 
   ~MachineCode();
   MachineCode(const MachineCode&) = delete;
@@ -86,26 +81,30 @@ class MachineCode {
   // The system's page size.
   static std::size_t PageBytes();
 
-  // Of a loop: its lanes, the variables it reads in the order of
-  // ArrayRun::Sources, and whether a run may store around the caches.
-  int Lanes() const { return LaneCount; }
-  std::span<const double* const> Variables() const { return VariableAddresses; }
-  bool Streams() const { return CanStream; }
   // The steps of the code's frame, which its unwind description records.
   std::span<const FrameStep> Frame() const { return FrameSteps; }
 
- private:
-  MachineCode(std::uint8_t* pages, std::size_t reserved);
-  static std::unique_ptr<MachineCode> Emit(const Program& program, int lanes, bool loop);
+ protected:
+  // What the generator tells of a loop over arrays (parser/x86/array_code.h).
+  struct LoopShape {
+    int Lanes = 1;
+    // The variables it reads, in the order of ArrayRun::Sources.
+    std::vector<const double*> Variables;
+    // Whether a run may store its results around the caches.
+    bool Streams = false;
+  };
+  MachineCode() = default;
+  // Emits the program into pages of this code's own: one point where loop
+  // is null, else the loop in that many lanes, whose shape it fills in.
+  // False where the code cannot be made.
+  bool Emit(const Program& program, int lanes, LoopShape* loop);
 
-  std::uint8_t* Pages;
-  std::size_t ReservedBytes;  // bytes of pages allocated
+ private:
+  std::uint8_t* Pages = nullptr;
+  std::size_t ReservedBytes = 0;  // bytes of pages allocated
   std::size_t TotalSize = 0;
   std::size_t CodeSize = 0;
   bool UserCalls = false;
-  int LaneCount = 1;
-  bool CanStream = false;
-  std::vector<const double*> VariableAddresses;
   std::vector<FrameStep> FrameSteps;
   std::unique_ptr<UnwindInfo> Unwind;  // registered while the code lives
 };

@@ -22,6 +22,7 @@
 namespace ParserTests {
 namespace {
 
+using MathUtils::detail::ArrayCode;
 using MathUtils::detail::Lower;
 using MathUtils::detail::MachineCode;
 using MathUtils::detail::Program;
@@ -96,7 +97,7 @@ std::vector<double> OnePoint(const MachineCode& code) {
 }
 
 // The loop over arrays of x and y; any other variable it reads holds still.
-std::vector<double> OverArrays(const MachineCode& loop) {
+std::vector<double> OverArrays(const ArrayCode& loop) {
   std::vector<double> xs, ys;
   for (const Point& point : Points) xs.push_back(point.X), ys.push_back(point.Y);
   std::vector<MathUtils::detail::ArraySource> sources;
@@ -106,7 +107,7 @@ std::vector<double> OverArrays(const MachineCode& loop) {
   }
   std::vector<double> results(std::size(Points));
   MathUtils::detail::ArrayRun run{sources.data(), results.data(), results.size(), 0, 0};
-  reinterpret_cast<void (*)(MathUtils::detail::ArrayRun*)>(loop.Entry())(&run);
+  loop.Run(run);
   return results;
 }
 
@@ -185,7 +186,7 @@ TEST(Backend, EveryOperationLoweredAlikeForOnePointAndEveryWidth) {
     // at a time: its calls keep the order of the points.
     const bool pointByPoint = lowered.CallsUser || lowered.Is == Step::CallList;
     for (int lanes = 1; lanes <= MachineCode::WidestLanes(); lanes *= 2) {
-      const std::unique_ptr<MachineCode> loop = MachineCode::GenerateLoop(program, lanes);
+      const std::unique_ptr<ArrayCode> loop = ArrayCode::Generate(program, lanes);
       ASSERT_TRUE(loop) << name;
       EXPECT_EQ(loop->Lanes(), pointByPoint ? 1 : lanes) << name;
       ExpectSameBits(expected, OverArrays(*loop), name + " in " + std::to_string(lanes) + " lanes");

@@ -41,7 +41,7 @@ void ExpectMachineCodeGives(const std::string& formula, const std::vector<double
   if (!MachineCode::Supported()) return;
   double a = 0, b = 0;
   TierProbe onePoint(&a, &b);
-  onePoint.SetMachineCode(true);  // whatever VORNCALC_MACHINE_CODE says for the other suites
+  onePoint.SetMachineCode(true);  // also where the environment turns it off
   ParserTests::Eval(onePoint, formula);
   onePoint.Evaluate();
   ASSERT_GT(onePoint.MachineCodeSize(), 0u) << formula;
@@ -58,8 +58,9 @@ void ExpectMachineCodeGives(const std::string& formula, const std::vector<double
     std::vector<double> results(lefts.size());
     parser.EvaluateArrays(arrays, results);
     parser.EvaluateArrays(arrays, results);
-    if (tier.MachineCode)
+    if (tier.MachineCode) {
       EXPECT_EQ(parser.ArrayCodeLanes(), std::min(tier.Lanes, MachineCode::WidestLanes())) << formula;
+    }
     for (std::size_t i = 0; i < results.size(); ++i)
       if (!SameBits(results[i], expected[i])) {
         ADD_FAILURE() << formula << " " << tier.Name << " at " << lefts[i] << ", " << rights[i];
