@@ -272,22 +272,8 @@ void Engine::FormulaText::Settle() {
   Assigned.clear();
 }
 
-namespace {
-
-// A text read from a file or a pipe ends in a line feed (after a carriage
-// return on Windows), which drops nothing: it is cut off here, so that the
-// reader and the messages see the formula alone. A line feed with more of
-// the formula after it stays, and the reader refuses it.
-std::string_view WithoutLineEnd(std::string_view formula) {
-  const std::size_t end = formula.find_last_not_of(" \t\r\n");
-  const std::size_t cut = end == std::string_view::npos ? 0 : end + 1;
-  return formula.find('\n', cut) == std::string_view::npos ? formula : formula.substr(0, cut);
-}
-
-}  // namespace
-
 void Engine::AssignFormula(std::string_view formula) {
-  Source.Assign(WithoutLineEnd(formula), Compilations.UnderWay > 0);
+  Source.Assign(formula, Compilations.UnderWay > 0);
   RequireCompilation();
   Pos = 0;
 }

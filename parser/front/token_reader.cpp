@@ -162,6 +162,15 @@ void TokenReader::SkipBlanks() {
   Pos = static_cast<std::int32_t>(pos);
 }
 
+// A text read from a file or a pipe ends in a line feed (after a carriage
+// return on Windows), which drops nothing and so ends the formula; a line
+// feed with more of the formula after it is refused where it stands.
+bool TokenReader::OnlyLineEndFollows() const {
+  const std::string_view rest = Text.substr(static_cast<std::size_t>(Pos));
+  return rest.find_first_not_of(" \t\r\n") == std::string_view::npos &&
+         rest.find('\n') != std::string_view::npos;
+}
+
 // The token is made in place and returned as it was made: the caller reads
 // it right away, and a copy read back in wider pieces than it was written
 // would stall until the writes reach the cache.
@@ -169,8 +178,9 @@ Token TokenReader::Scan(SyntaxFlags& flags) {
   Token token;
   SkipBlanks();
   const char current = static_cast<std::size_t>(Pos) < Text.size() ? Text[Pos] : '\0';
-  if (current == '\0' || current == '\n') {  // the end of the formula, or what would cut it short
-    if (static_cast<std::size_t>(Pos) < Text.size())
+  const bool lineEnd = (current == '\n' || current == '\r') && OnlyLineEndFollows();
+  if (current == '\0' || current == '\n' || lineEnd) {  // the end of the formula, or what would cut it short
+    if (static_cast<std::size_t>(Pos) < Text.size() && !lineEnd)
       Fail(current == '\0' ? Messages::NulCharacter : Messages::LineFeed, Pos > 0 ? Pos : -1);
     if (flags & NoEnd) Fail(Messages::UnexpectedEnd, 0);
     flags = 0;

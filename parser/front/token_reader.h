@@ -40,6 +40,7 @@ class TokenReader {
   // The steps marked inline are called once per token, from here alone:
   // inlined, they save a call for every name and operator.
   inline void SkipBlanks();
+  bool OnlyLineEndFollows() const;
   inline void ScanBuiltInOperator(int index, SyntaxFlags& flags, Token& token);
   void ScanName(std::string_view rest, SyntaxFlags& flags, Token& token);
   void ScanNonName(std::string_view rest, SyntaxFlags& flags, Token& token);

@@ -242,7 +242,8 @@ TEST_F(ReaderTest, ANulInsideTheTextIsRefused) {
   // The line feed that ends a line read from a file drops nothing.
   for (const std::string formula : {"1+2\n", "1+2 \n", "1+2\n\n", "1+2\r\n", "1+2\n \t"})
     EXPECT_EQ(Eval(Subject, formula), 3) << formula.size();
-  EXPECT_EQ(CompileError(Subject, "1+\n"), "Unexpected end of formula:  1+");
+  EXPECT_EQ(CompileError(Subject, "1+\n"), "Unexpected end of formula:  1+\n");
+  EXPECT_EQ(CompileError(Subject, "1+2\r"), "Unknown token found: 1+2\r <- here");
 }
 
 // A tab is a blank wherever a blank may stand: formulas pasted from a
