@@ -73,9 +73,11 @@ int PlacesOfRatio(std::int64_t numerator, std::int64_t denominator) {
   return static_cast<int>(std::floor(-std::log10(factor))) + 2;
 }
 
+// Any int may name a unit system (the host passes its own numbers): the
+// index is computed wide, so that INT_MIN cannot overflow.
 std::optional<std::int64_t> UnitSystemSize(int unitSystem) {
-  const int index = unitSystem - FirstUnitSystem;
-  if (index < 0 || index >= static_cast<int>(std::size(UnitSystemSizes))) return std::nullopt;
+  const std::int64_t index = std::int64_t{unitSystem} - FirstUnitSystem;
+  if (index < 0 || index >= static_cast<std::int64_t>(std::size(UnitSystemSizes))) return std::nullopt;
   return UnitSystemSizes[index];
 }
 

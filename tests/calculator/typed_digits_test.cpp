@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,8 @@ TEST(TypedDigits, ASuffixCountsThePlacesOfItsFactor) {
     }
   }
   EXPECT_EQ(SuffixDecimalPlaces("x", Metres), std::nullopt);
+  // A unit system the calculator does not know leaves lengths as they are.
+  for (int units : {INT_MIN, -1, 0, 12, INT_MAX}) EXPECT_EQ(SuffixDecimalPlaces("mm?", units), 0) << units;
 }
 
 TEST(TypedDigits, PrintsTenDigitsUnlessATypedPlaceWouldBeLost) {
